@@ -1,0 +1,40 @@
+#include "platform/appkit/application.hpp"
+
+#include <stdexcept>
+
+#include "platform/dispatch/run_loop.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace platform {
+namespace {
+
+ProcessWide<std::shared_ptr<NSApplication>> sharedApplication([] { return std::make_shared<NSApplication>(); });
+
+}  // namespace
+
+std::shared_ptr<NSApplication> NSApplication::shared() { return sharedApplication.get(); }
+
+void NSApplication::run() {
+  if (running_) throw std::logic_error("NSApplication::run: the application is already running");
+  if (terminated_) return;
+  running_ = true;
+  struct Leave {
+    bool& running;
+    ~Leave() { running = false; }
+  } leave{running_};
+  if (!launched_) {
+    launched_ = true;
+    if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
+  }
+  // The delegate may have terminated while launching.
+  if (!terminated_) RunLoop::main().run();
+}
+
+void NSApplication::terminate(const void*) {
+  if (terminated_) return;
+  terminated_ = true;
+  if (auto current = delegate()) current->applicationWillTerminate(notification("NSApplicationWillTerminateNotification"));
+  if (running_) RunLoop::main().stop();
+}
+
+}  // namespace platform

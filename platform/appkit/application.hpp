@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/appkit/window.hpp"
+#include "platform/notifications/notification_center.hpp"
+
+namespace platform {
+
+class NSApplicationDelegate {
+ public:
+  virtual ~NSApplicationDelegate() = default;
+  virtual void applicationDidFinishLaunching(const NSNotification& notification) { (void)notification; }
+  virtual void applicationWillTerminate(const NSNotification& notification) { (void)notification; }
+};
+
+// The application object: its delegate, its run, and which window is key
+// and which is main. Main thread only.
+class NSApplication {
+ public:
+  // Made on first use; resetProcessState() drops it.
+  static std::shared_ptr<NSApplication> shared();
+
+  // Held weakly, as the platform does: whoever sets it keeps it alive.
+  std::shared_ptr<NSApplicationDelegate> delegate() const { return delegate_.lock(); }
+  void setDelegate(const std::shared_ptr<NSApplicationDelegate>& delegate) { delegate_ = delegate; }
+
+  // Finishes launching (the delegate's applicationDidFinishLaunching, once)
+  // and serves the main run loop until terminate(). Running twice at once
+  // is a std::logic_error; after terminate() it returns at once.
+  void run();
+  bool isRunning() const { return running_; }
+  // The delegate's applicationWillTerminate, then the main run loop stops
+  // and run() returns. The platform ends the process here; the program's
+  // entry returns from main instead. Later calls do nothing.
+  void terminate(const void* sender);
+
+  std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
+  std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
+
+ private:
+  friend class NSWindow;
+  NSNotification notification(const char* name) const { return NSNotification{name, this, {}}; }
+
+  std::weak_ptr<NSApplicationDelegate> delegate_;
+  bool running_ = false;
+  bool launched_ = false;
+  bool terminated_ = false;
+  std::weak_ptr<NSWindow> keyWindow_;
+  std::weak_ptr<NSWindow> mainWindow_;
+};
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+#include "platform/appkit/application.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/run_loop.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace platform {
+namespace {
+
+class RecordingDelegate : public NSApplicationDelegate {
+ public:
+  void applicationDidFinishLaunching(const NSNotification&) override { calls.push_back("launched"); }
+  void applicationWillTerminate(const NSNotification&) override { calls.push_back("terminating"); }
+  std::vector<std::string> calls;
+};
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetProcessState(); }
+  void TearDown() override { resetProcessState(); }
+  SimulatedSchedulerScope scope;
+};
+
+TEST_F(ApplicationTest, RunsTheMainRunLoopUntilTerminated) {
+  auto app = NSApplication::shared();
+  auto delegate = std::make_shared<RecordingDelegate>();
+  app->setDelegate(delegate);
+  bool ranWhileRunning = false;
+  auto timer = NSTimer::scheduledTimer(5.0, false, [&](NSTimer&) {
+    ranWhileRunning = app->isRunning();
+    app->terminate(nullptr);
+    app->terminate(nullptr);  // a second request changes nothing
+  });
+  // Work queued after the stop must not run: run() returns at the stop.
+  auto later = NSTimer::scheduledTimer(9.0, false, [&](NSTimer&) { delegate->calls.push_back("late"); });
+  app->run();
+  EXPECT_TRUE(ranWhileRunning);
+  EXPECT_FALSE(app->isRunning());
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"launched", "terminating"}));
+  EXPECT_DOUBLE_EQ(scope->now(), 1005.0);
+  app->run();  // after terminate it returns at once
+  EXPECT_EQ(delegate->calls.size(), 2u);
+}
+
+TEST_F(ApplicationTest, HoldsItsDelegateWeakly) {
+  auto app = NSApplication::shared();
+  auto delegate = std::make_shared<RecordingDelegate>();
+  app->setDelegate(delegate);
+  EXPECT_EQ(app->delegate(), delegate);
+  delegate.reset();
+  EXPECT_EQ(app->delegate(), nullptr);
+  app->terminate(nullptr);  // no delegate: nothing to call, no crash
+}
+
+TEST_F(ApplicationTest, SheetsAttachOneAtATimeAndEndWithTheirHandler) {
+  auto app = NSApplication::shared();
+  auto parent = std::make_shared<NSWindow>(NSMakeRect(0, 0, 460, 591), NSWindowStyleMaskTitled);
+  auto sheet = std::make_shared<NSPanel>(NSMakeRect(0, 0, 640, 610), NSWindowStyleMaskTitled);
+  auto other = std::make_shared<NSPanel>(NSMakeRect(0, 0, 10, 10), NSWindowStyleMaskTitled);
+  parent->makeKeyAndOrderFront();
+  std::vector<NSModalResponse> ended;
+  parent->beginSheet(sheet, [&](NSModalResponse code) { ended.push_back(code); });
+  EXPECT_EQ(parent->attachedSheet(), sheet);
+  EXPECT_EQ(sheet->sheetParent(), parent);
+  EXPECT_TRUE(sheet->isSheet());
+  EXPECT_EQ(app->keyWindow(), sheet);
+  EXPECT_EQ(app->mainWindow(), parent);
+  EXPECT_THROW(parent->beginSheet(other), std::logic_error);
+  EXPECT_THROW(other->beginSheet(sheet), std::logic_error);
+  EXPECT_THROW(parent->beginSheet(parent), std::logic_error);
+
+  parent->endSheet(other);  // not its sheet: ignored
+  EXPECT_TRUE(ended.empty());
+  parent->endSheet(sheet, 7);
+  EXPECT_EQ(ended, std::vector<NSModalResponse>{7});
+  EXPECT_EQ(parent->attachedSheet(), nullptr);
+  EXPECT_EQ(sheet->sheetParent(), nullptr);
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_EQ(app->keyWindow(), parent);
+  parent->beginSheet(other);  // free again
+  EXPECT_EQ(parent->attachedSheet(), other);
+}
+
+}  // namespace
+}  // namespace platform

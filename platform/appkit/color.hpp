@@ -1,0 +1,35 @@
+#pragma once
+
+// Colours as the views fill with them. No colour management happens in the
+// graphics layer, so an sRGB colour's components are written as they are.
+
+#include "platform/graphics/geometry.hpp"
+
+namespace platform {
+
+class NSColor {
+ public:
+  // Components are clamped to [0, 1]; NaN counts as 0.
+  static NSColor colorWithSRGBRed(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
+  // The light appearance's system blue, sRGB (0, 122, 255).
+  static NSColor systemBlueColor();
+
+  CGFloat redComponent() const { return red_; }
+  CGFloat greenComponent() const { return green_; }
+  CGFloat blueComponent() const { return blue_; }
+  CGFloat alphaComponent() const { return alpha_; }
+
+  // Makes the colour the fill colour of the current graphics context; does
+  // nothing when there is none.
+  void setFill() const;
+
+  bool operator==(const NSColor&) const = default;
+
+ private:
+  NSColor(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha)
+      : red_(red), green_(green), blue_(blue), alpha_(alpha) {}
+
+  CGFloat red_, green_, blue_, alpha_;
+};
+
+}  // namespace platform

@@ -1,0 +1,156 @@
+#include "platform/appkit/cursor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/process_info.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace platform {
+namespace {
+
+class NSCursorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetProcessState(); }
+  void TearDown() override { resetProcessState(); }
+};
+
+using Accessor = std::function<std::shared_ptr<NSCursor>()>;
+
+std::vector<Accessor> namedCursors() {
+  return {NSCursor::arrowCursor,           NSCursor::pointingHandCursor,
+          NSCursor::IBeamCursor,           NSCursor::IBeamCursorForVerticalLayout,
+          NSCursor::crosshairCursor,       NSCursor::openHandCursor,
+          NSCursor::closedHandCursor,      NSCursor::operationNotAllowedCursor,
+          NSCursor::dragCopyCursor,        NSCursor::dragLinkCursor,
+          NSCursor::contextualMenuCursor,  NSCursor::disappearingItemCursor,
+          NSCursor::resizeLeftCursor,      NSCursor::resizeRightCursor,
+          NSCursor::resizeLeftRightCursor, NSCursor::resizeUpCursor,
+          NSCursor::resizeDownCursor,      NSCursor::resizeUpDownCursor};
+}
+
+std::vector<Accessor> newerCursors() {
+  std::vector<Accessor> list{NSCursor::zoomInCursor, NSCursor::zoomOutCursor,
+                             NSCursor::columnResizeCursor, NSCursor::rowResizeCursor};
+  for (unsigned d = 1; d <= 3; ++d) {
+    list.push_back([d] { return NSCursor::columnResize(NSHorizontalDirections(d)); });
+    list.push_back([d] { return NSCursor::rowResize(NSVerticalDirections(d)); });
+  }
+  for (unsigned p : {1u, 2u, 4u, 8u, 3u, 9u, 6u, 12u})
+    for (unsigned d = 1; d <= 3; ++d)
+      list.push_back([p, d] {
+        return NSCursor::frameResize(NSCursorFrameResizePosition(p),
+                                     NSCursorFrameResizeDirections(d));
+      });
+  return list;
+}
+
+std::vector<uint8_t> bytesOf(const CGImageRef& image) {
+  return *CGDataProviderCopyData(CGImageGetDataProvider(image));
+}
+
+TEST_F(NSCursorTest, EveryCursorHasOneAndTwoPixelRepresentationsAroundItsHotSpot) {
+  ProcessInfo::setOperatingSystemVersion({15, 0, 0});
+  auto all = namedCursors();
+  for (auto& accessor : newerCursors()) all.push_back(accessor);
+  ASSERT_EQ(all.size(), 52u);
+  for (size_t i = 0; i < all.size(); ++i) {
+    SCOPED_TRACE(i);
+    auto cursor = all[i]();
+    ASSERT_NE(cursor, nullptr);
+    EXPECT_EQ(all[i](), cursor);  // one object per system cursor
+    const NSSize size = cursor->image()->size();
+    const NSPoint hot = cursor->hotSpot();
+    EXPECT_GT(size.width, 8);
+    EXPECT_GT(size.height, 8);
+    EXPECT_TRUE(hot.x >= 0 && hot.x <= size.width && hot.y >= 0 && hot.y <= size.height);
+    const auto reps = cursor->image()->representations();
+    ASSERT_EQ(reps.size(), 2u);
+    for (int scale : {1, 2}) {
+      const auto& rep = reps[size_t(scale - 1)];
+      EXPECT_EQ(rep->pixelsWide(), std::lround(size.width * scale));
+      EXPECT_EQ(rep->pixelsHigh(), std::lround(size.height * scale));
+      EXPECT_EQ(rep->size(), size);
+    }
+    // Something is drawn, and the corners stay clear.
+    const auto bytes = bytesOf(std::dynamic_pointer_cast<NSBitmapImageRep>(reps[0])->CGImage());
+    int opaque = 0;
+    for (size_t p = 3; p < bytes.size(); p += 4) opaque += bytes[p] >= 128;
+    EXPECT_GT(opaque, 10);
+    EXPECT_EQ(bytes[3], 0);
+  }
+}
+
+TEST_F(NSCursorTest, TheArrowTipIsAtTheHotSpot) {
+  auto arrow = NSCursor::arrowCursor();
+  EXPECT_EQ(arrow->image()->size(), NSMakeSize(17, 23));
+  EXPECT_EQ(arrow->hotSpot(), NSMakePoint(4, 4));
+  auto rep = std::dynamic_pointer_cast<NSBitmapImageRep>(arrow->image()->representations()[1]);
+  const uint8_t* data = rep->bitmapData();
+  auto alpha = [&](int x, int y) { return data[y * rep->bytesPerRow() + 4 * x + 3]; };
+  auto red = [&](int x, int y) { return data[y * rep->bytesPerRow() + 4 * x]; };
+  // At 2×, the pixel just inside the tip is black and opaque; inside the
+  // outline's reach above and left of it is white, further out is clear.
+  EXPECT_GE(alpha(9, 10), 200);
+  EXPECT_LT(red(9, 10), 60);
+  EXPECT_GE(red(8, 6), 150);
+  EXPECT_LT(alpha(2, 2), 40);
+}
+
+TEST_F(NSCursorTest, NewerCursorsNeedMacOS15AndValidRawValues) {
+  ProcessInfo::setOperatingSystemVersion({14, 6, 0});
+  for (auto& accessor : newerCursors()) EXPECT_EQ(accessor(), nullptr);
+  for (auto& accessor : namedCursors()) EXPECT_NE(accessor(), nullptr);
+
+  ProcessInfo::setOperatingSystemVersion({15, 0, 0});
+  EXPECT_EQ(NSCursor::columnResize(NSHorizontalDirections(0)), nullptr);
+  EXPECT_EQ(NSCursor::rowResize(NSVerticalDirections(4)), nullptr);
+  EXPECT_EQ(NSCursor::frameResize(NSCursorFrameResizePosition(5), NSCursorFrameResizeDirectionsAll),
+            nullptr);
+  EXPECT_EQ(NSCursor::frameResize(NSCursorFrameResizePositionTop, NSCursorFrameResizeDirections(0)),
+            nullptr);
+}
+
+TEST_F(NSCursorTest, DistinctCursorsLookDistinctAndDirectionsMirror) {
+  ProcessInfo::setOperatingSystemVersion({15, 0, 0});
+  auto image = [](const std::shared_ptr<NSCursor>& cursor) {
+    return bytesOf(
+        std::dynamic_pointer_cast<NSBitmapImageRep>(cursor->image()->representations()[0])
+            ->CGImage());
+  };
+  std::set<std::vector<uint8_t>> named;
+  for (auto& accessor : namedCursors()) named.insert(image(accessor()));
+  EXPECT_EQ(named.size(), 18u);
+  // The left edge's outward arrow and the right edge's inward arrow both
+  // point left over the edge, as the legacy left cursor does.
+  EXPECT_EQ(image(NSCursor::frameResize(NSCursorFrameResizePositionLeft,
+                                        NSCursorFrameResizeDirectionsOutward)),
+            image(NSCursor::resizeLeftCursor()));
+  EXPECT_EQ(image(NSCursor::frameResize(NSCursorFrameResizePositionRight,
+                                        NSCursorFrameResizeDirectionsInward)),
+            image(NSCursor::resizeLeftCursor()));
+  EXPECT_EQ(image(NSCursor::columnResizeCursor()),
+            image(NSCursor::columnResize(NSHorizontalDirectionAll)));
+  EXPECT_NE(image(NSCursor::columnResize(NSHorizontalDirectionLeft)),
+            image(NSCursor::columnResize(NSHorizontalDirectionRight)));
+}
+
+TEST_F(NSCursorTest, ResetGivesFreshObjectsAndAPlainCursorSharesItsImage) {
+  auto before = NSCursor::arrowCursor();
+  resetProcessState();
+  EXPECT_NE(NSCursor::arrowCursor(), before);
+
+  auto custom = NSCursor::make(before->image(), NSMakePoint(1, 2));
+  ASSERT_NE(custom, nullptr);
+  EXPECT_EQ(custom->image(), before->image());
+  EXPECT_EQ(custom->hotSpot(), NSMakePoint(1, 2));
+  EXPECT_EQ(NSCursor::make(nullptr, NSZeroPoint), nullptr);
+}
+
+}  // namespace
+}  // namespace platform

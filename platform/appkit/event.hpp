@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/graphics/geometry.hpp"
+
+namespace platform {
+
+class NSEvent {
+ public:
+  // The pointer in AppKit's global coordinates (origin at the bottom left of
+  // the first screen, y up): the window server's location flipped about the
+  // top of the first screen (0 without screens).
+  static NSPoint mouseLocation();
+};
+
+}  // namespace platform

@@ -1,0 +1,113 @@
+#pragma once
+
+// A view as the system's preview views use one: a frame in its superview, a
+// flipped or unflipped coordinate system, hit testing, a needs-display flag,
+// layer-backing settings, a window it lives in and the two notifications of
+// moving into a window and of backing changes. Views are used on the main
+// thread only, as on the platform, and hold no lock.
+//
+// Drawing: there is no display cycle. cacheDisplayInRect runs drawRect into a
+// bitmap rep (made by bitmapImageRepForCachingDisplayInRect at the window's
+// backing scale, 1 outside a window) with the rep's graphics context current
+// and its CTM mapping the view's coordinates, flipped ones included. Only the
+// view's own drawing is cached: subviews are not composited.
+
+#include <memory>
+#include <vector>
+
+#include "platform/graphics/appkit_image.hpp"
+#include "platform/graphics/geometry.hpp"
+
+namespace platform {
+
+class NSWindow;
+
+// Raw values as on the platform.
+enum class NSViewLayerContentsRedrawPolicy : int {
+  Never = 0,
+  OnSetNeedsDisplay = 1,
+  DuringViewResize = 2,
+  BeforeViewResize = 3,
+  Crossfade = 4,
+};
+
+// Archives are not supported: a coder carries nothing, and a view made from
+// one starts with a zero frame.
+class NSCoder {
+ public:
+  virtual ~NSCoder() = default;
+};
+
+class NSView : public std::enable_shared_from_this<NSView> {
+ public:
+  explicit NSView(NSRect frame);
+  explicit NSView(NSCoder& coder);
+  virtual ~NSView() = default;
+  NSView(const NSView&) = delete;
+  NSView& operator=(const NSView&) = delete;
+
+  // In the superview's coordinates.
+  NSRect frame() const { return frame_; }
+  void setFrame(NSRect frame) { frame_ = frame; }
+  // The view's own coordinates: origin zero, the frame's size.
+  NSRect bounds() const { return NSMakeRect(0, 0, frame_.size.width, frame_.size.height); }
+  // Flipped views have y growing downwards from their top edge.
+  virtual bool isFlipped() const { return false; }
+
+  std::shared_ptr<NSView> superview() const { return superview_.lock(); }
+  const std::vector<std::shared_ptr<NSView>>& subviews() const { return subviews_; }
+  // Adds the view on top of the others, taking it from its old superview;
+  // adding a view to itself or to one of its own subviews is ignored.
+  void addSubview(const std::shared_ptr<NSView>& view);
+  void removeFromSuperview();
+  std::shared_ptr<NSWindow> window() const { return window_.lock(); }
+
+  // The deepest view under the point (in the superview's coordinates), the
+  // topmost subview first; nullptr when the point is outside the frame.
+  virtual std::shared_ptr<NSView> hitTest(NSPoint point);
+
+  bool needsDisplay() const { return needsDisplay_; }
+  void setNeedsDisplay(bool flag) { needsDisplay_ = flag; }
+
+  bool wantsLayer() const { return wantsLayer_; }
+  void setWantsLayer(bool flag) { wantsLayer_ = flag; }
+  NSViewLayerContentsRedrawPolicy layerContentsRedrawPolicy() const { return redrawPolicy_; }
+  void setLayerContentsRedrawPolicy(NSViewLayerContentsRedrawPolicy policy) { redrawPolicy_ = policy; }
+
+  // Overridden by views that draw; the base draws nothing.
+  virtual void drawRect(NSRect dirtyRect);
+  // Called after the view entered, left or changed its window (also for
+  // every subview of a moved view), and after the window's backing scale
+  // changed. The base implementations do nothing.
+  virtual void viewDidMoveToWindow();
+  virtual void viewDidChangeBackingProperties();
+
+  // A zeroed rep of the rect's size in points at the window's backing scale
+  // (1 outside a window), pixel sides rounded up; nullptr for an empty or
+  // non-finite rect.
+  std::shared_ptr<NSBitmapImageRep> bitmapImageRepForCachingDisplayInRect(NSRect rect) const;
+  // Draws the view's rect (view coordinates) into the rep: drawRect(rect)
+  // with the rep's context current and clipped to the rect. Nothing for a
+  // null rep or when the rep has no context.
+  void cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImageRep>& rep);
+
+ private:
+  friend class NSWindow;
+  // Gives the view and its subviews a new window, notifying each view whose
+  // window changed.
+  void moveToWindow(const std::shared_ptr<NSWindow>& window);
+  void notifyBackingChange();
+  // Leaves the superview's list without any window change.
+  void detachFromSuperview();
+  bool isDescendantOf(const NSView* view) const;
+
+  NSRect frame_;
+  std::weak_ptr<NSView> superview_;
+  std::vector<std::shared_ptr<NSView>> subviews_;
+  std::weak_ptr<NSWindow> window_;
+  bool needsDisplay_ = false;
+  bool wantsLayer_ = false;
+  NSViewLayerContentsRedrawPolicy redrawPolicy_ = NSViewLayerContentsRedrawPolicy::DuringViewResize;
+};
+
+}  // namespace platform

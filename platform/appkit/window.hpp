@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/graphics/geometry.hpp"
+
+namespace platform {
+
+class NSView;
+
+using NSModalResponse = long;
+inline constexpr NSModalResponse NSModalResponseStop = -1000;
+
+using NSWindowStyleMask = std::uint64_t;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskClosable = 1 << 1;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskMiniaturizable = 1 << 2;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskResizable = 1 << 3;
+
+// A window of the application: its content view and backing scale,
+// visibility, key and main status (kept by NSApplication) and
+// document-modal sheets. Windows live in shared_ptrs; a window holds its
+// attached sheet, a sheet holds its parent weakly. Main thread only.
+class NSWindow : public std::enable_shared_from_this<NSWindow> {
+ public:
+  // A window of the content rect's size at the given backing scale (pixels
+  // per point); null for a scale that is not finite and above 0.
+  static std::shared_ptr<NSWindow> make(NSRect contentRect, CGFloat backingScaleFactor);
+  // For subclasses (panels): the backing scale is the primary screen's
+  // (1 without a screen).
+  NSWindow(NSRect contentRect, NSWindowStyleMask styleMask);
+  virtual ~NSWindow() = default;
+  NSWindow(const NSWindow&) = delete;
+  NSWindow& operator=(const NSWindow&) = delete;
+
+  const std::string& title() const { return title_; }
+  void setTitle(std::string title) { title_ = std::move(title); }
+  NSRect frame() const { return frame_; }
+  NSWindowStyleMask styleMask() const { return styleMask_; }
+
+  std::shared_ptr<NSView> contentView() const { return contentView_; }
+  // The view fills the content rect; it leaves its superview, or the window
+  // whose content view it was, and the old content view leaves the window.
+  void setContentView(const std::shared_ptr<NSView>& view);
+
+  CGFloat backingScaleFactor() const { return backingScaleFactor_; }
+  // Values that are not finite and above 0 are ignored; a change is
+  // announced to every view of the window.
+  void setBackingScaleFactor(CGFloat factor);
+
+  bool isVisible() const { return visible_; }
+  bool isKeyWindow() const;
+  bool isMainWindow() const;
+  // Panels and sheets never become the main window.
+  virtual bool canBecomeMainWindow() const { return !isSheet(); }
+
+  void makeKeyAndOrderFront(const void* sender = nullptr);
+  void makeKeyWindow();
+  void orderFront(const void* sender = nullptr);
+  // Hides the window; it stops being key or main.
+  void orderOut(const void* sender = nullptr);
+
+  bool isSheet() const { return !sheetParent_.expired(); }
+  std::shared_ptr<NSWindow> attachedSheet() const { return attachedSheet_; }
+  std::shared_ptr<NSWindow> sheetParent() const { return sheetParent_.lock(); }
+
+  // Attaches the sheet and makes it key; the completion handler runs when
+  // the sheet ends. The platform would queue a sheet behind one already
+  // attached; nothing here needs that, so it is refused (std::logic_error),
+  // as is a sheet attached elsewhere or a window as its own sheet.
+  void beginSheet(const std::shared_ptr<NSWindow>& sheet,
+                  std::function<void(NSModalResponse)> completionHandler = {});
+  // Detaches and hides the sheet, gives the key status back to this window
+  // when the sheet had it, then runs the completion handler with the code.
+  // A window that is not this window's sheet is ignored.
+  void endSheet(const std::shared_ptr<NSWindow>& sheet, NSModalResponse returnCode = NSModalResponseStop);
+
+  // Escape; a plain window does nothing with it.
+  virtual void cancelOperation(const void* sender = nullptr) { (void)sender; }
+
+ private:
+  std::string title_;
+  NSRect frame_;
+  NSWindowStyleMask styleMask_;
+  CGFloat backingScaleFactor_;
+  std::shared_ptr<NSView> contentView_;
+  bool visible_ = false;
+  std::shared_ptr<NSWindow> attachedSheet_;
+  std::weak_ptr<NSWindow> sheetParent_;
+  std::function<void(NSModalResponse)> sheetCompletion_;
+};
+
+// A utility window; it can be key but never main.
+class NSPanel : public NSWindow {
+ public:
+  using NSWindow::NSWindow;
+  bool canBecomeMainWindow() const override { return false; }
+};
+
+}  // namespace platform

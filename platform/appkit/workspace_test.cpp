@@ -1,0 +1,102 @@
+#include "platform/appkit/workspace.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/screen.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/window_server.hpp"
+
+namespace platform {
+namespace {
+
+class WorkspaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WindowServer::shared();
+    resetProcessState();
+    for (const auto& name : {NSWorkspaceDidLaunchApplicationNotification, NSWorkspaceDidActivateApplicationNotification,
+                             NSWorkspaceDidTerminateApplicationNotification}) {
+      tokens.push_back(workspace().notificationCenter().addObserverForName(
+          name, nullptr, nullptr, [this](const NSNotification& notification) {
+            auto application = std::any_cast<std::shared_ptr<NSRunningApplication>>(
+                notification.userInfo.at(NSWorkspaceApplicationKey));
+            heard.push_back(notification.name + ":" + std::to_string(application->processIdentifier()));
+          }));
+    }
+  }
+  void TearDown() override {
+    tokens.clear();
+    resetProcessState();
+  }
+  static NSWorkspace& workspace() { return NSWorkspace::sharedWorkspace(); }
+
+  SimulatedSchedulerScope scope;
+  std::vector<NotificationToken> tokens;
+  std::vector<std::string> heard;
+};
+
+TEST_F(WorkspaceTest, LaunchActivateAndLookUp) {
+  ASSERT_EQ(workspace().runningApplications().size(), 1u);
+  EXPECT_EQ(NSRunningApplication::currentApplication()->processIdentifier(), ::getpid());
+  workspace().launchApplication(50, "com.apple.dock", "Dock", NSApplicationActivationPolicy::accessory);
+  auto finder = workspace().launchApplication(60, "com.apple.finder", "Finder");
+  EXPECT_THROW(workspace().launchApplication(60, "x", "Again"), std::invalid_argument);
+  EXPECT_THROW(workspace().launchApplication(0, "x", "Zero"), std::invalid_argument);
+  EXPECT_EQ(workspace().runningApplications().size(), 3u);
+
+  auto docks = NSRunningApplication::runningApplicationsWithBundleIdentifier("com.apple.dock");
+  ASSERT_EQ(docks.size(), 1u);
+  EXPECT_EQ(docks[0]->activationPolicy(), NSApplicationActivationPolicy::accessory);
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(60), finder);
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(61), nullptr);
+
+  workspace().activateApplication(50);
+  workspace().activateApplication(60);
+  EXPECT_EQ(workspace().frontmostApplication(), finder);
+  EXPECT_TRUE(finder->isActive());
+  EXPECT_FALSE(docks[0]->isActive());
+  EXPECT_THROW(workspace().activateApplication(61), std::invalid_argument);
+  EXPECT_EQ(heard, (std::vector<std::string>{
+                       NSWorkspaceDidLaunchApplicationNotification + ":50",
+                       NSWorkspaceDidLaunchApplicationNotification + ":60",
+                       NSWorkspaceDidActivateApplicationNotification + ":50",
+                       NSWorkspaceDidActivateApplicationNotification + ":60",
+                   }));
+}
+
+TEST_F(WorkspaceTest, TerminationIsNoticedOnTheMainRunLoop) {
+  auto finder = workspace().launchApplication(60, "com.apple.finder", "Finder");
+  workspace().activateApplication(60);
+  heard.clear();
+  workspace().terminateApplication(60);
+  EXPECT_TRUE(finder->isTerminated());
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(60), finder);
+  scope->runUntilIdle();
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(60), nullptr);
+  EXPECT_EQ(workspace().frontmostApplication(), nullptr);
+  EXPECT_EQ(heard, std::vector<std::string>{NSWorkspaceDidTerminateApplicationNotification + ":60"});
+}
+
+TEST_F(WorkspaceTest, OpenedURLsAreRecorded) {
+  EXPECT_TRUE(workspace().openURL("x-apple.systempreferences:com.apple.preference.security"));
+  EXPECT_FALSE(workspace().openURL(""));
+  EXPECT_EQ(workspace().openedURLs(),
+            std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security"});
+}
+
+TEST_F(WorkspaceTest, MouseLocationIsFlippedAboutTheFirstScreen) {
+  NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2),
+                        NSScreen::make(CGRectMake(1440, 100, 800, 1000), 1)});
+  CursorState::shared().setCursorLocation(CGPointMake(1500, -150));
+  EXPECT_EQ(NSEvent::mouseLocation(), NSMakePoint(1500, 1050));
+  NSScreen::setScreens({});
+  EXPECT_EQ(NSEvent::mouseLocation(), NSMakePoint(1500, 150));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,58 @@
+#include "platform/defaults/atomic_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& path) {
+  throw std::system_error(errno, std::generic_category(), what + " " + path.string());
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination) : destination_(std::move(destination)) {
+  std::string pattern = (destination_.parent_path() / ("." + destination_.filename().string() + ".XXXXXX")).string();
+  descriptor_ = ::mkstemp(pattern.data());
+  if (descriptor_ < 0) fail("cannot create a temporary file for", destination_);
+  temporary_ = pattern;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+  if (!committed_) ::unlink(temporary_.c_str());
+}
+
+void AtomicFileWriter::write(const Data& bytes) {
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t result = ::write(descriptor_, bytes.data() + written, bytes.size() - written);
+    if (result < 0 && errno == EINTR) continue;
+    if (result < 0) fail("cannot write", temporary_);
+    written += static_cast<size_t>(result);
+  }
+  if (::fsync(descriptor_) != 0) fail("cannot flush", temporary_);
+}
+
+void AtomicFileWriter::commit() {
+  if (committed_) return;
+  if (::close(descriptor_) != 0) {
+    descriptor_ = -1;
+    fail("cannot close", temporary_);
+  }
+  descriptor_ = -1;
+  if (::rename(temporary_.c_str(), destination_.c_str()) != 0) fail("cannot replace", destination_);
+  committed_ = true;
+  // Make the rename itself durable; a failure here loses nothing already written.
+  const int folder = ::open(destination_.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+}  // namespace platform

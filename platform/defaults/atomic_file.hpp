@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+
+#include "platform/coding/data.hpp"
+
+namespace platform {
+
+// Replaces a file so that a crash at any moment leaves the old file or the
+// new one, never a mix: the bytes go to a temporary file beside it, are
+// flushed to disk, and one rename puts them in its place. Every failure
+// throws std::system_error naming the file; the old file is then untouched.
+class AtomicFileWriter {
+ public:
+  // Creates the temporary file (mode 0600) in the destination's folder.
+  explicit AtomicFileWriter(std::filesystem::path destination);
+  // A write that was never committed is abandoned: the temporary file goes.
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  // Writes all the bytes and flushes them to disk.
+  void write(const Data& bytes);
+  // Renames the temporary file over the destination.
+  void commit();
+
+  const std::filesystem::path& temporaryPath() const { return temporary_; }
+
+ private:
+  std::filesystem::path destination_;
+  std::filesystem::path temporary_;
+  int descriptor_ = -1;
+  bool committed_ = false;
+};
+
+}  // namespace platform

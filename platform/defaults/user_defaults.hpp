@@ -1,0 +1,86 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/coding/property_list.hpp"
+#include "platform/notifications/notification_center.hpp"
+
+namespace platform {
+
+// Posted through the default notification center, with the store as its
+// object, after every change made through a store.
+inline const NSNotificationName NSUserDefaultsDidChangeNotification = "NSUserDefaultsDidChangeNotification";
+
+// The user's settings: named persistent domains of property-list values.
+// A store reads and writes the keys of its own domain and can reach any
+// other domain whole. With a folder, each domain is the file
+// "<folder>/<domain>.json", read on first use and rewritten atomically on
+// every change, so a crash mid-write keeps the old settings. A file that
+// cannot be read or parsed is moved aside to "<domain>.json.unreadable"
+// (numbered when that exists), reported on the console, and the domain
+// starts empty; nothing of the user's is overwritten. A write that fails is
+// reported too and the change is kept in memory for this run.
+class NSUserDefaults {
+ public:
+  // The application's store: the main bundle's identifier (else the
+  // executable's name) as its domain, kept in defaultsDirectory(), or in
+  // memory when there is no such folder. Made on first use.
+  static std::shared_ptr<NSUserDefaults> standardUserDefaults();
+  // "$XDG_CONFIG_HOME/vurle" when that variable holds an absolute path,
+  // else "$HOME/.config/vurle"; absent with neither.
+  static std::optional<std::filesystem::path> defaultsDirectory();
+
+  // A store over `domain` whose domains are files in `folder` (made when
+  // first written). A domain name must be a valid file name: not empty, not
+  // "." or "..", without "/" or NUL (std::invalid_argument).
+  static std::shared_ptr<NSUserDefaults> make(std::string domain, std::filesystem::path folder);
+  // The same, keeping every domain in memory only.
+  static std::shared_ptr<NSUserDefaults> makeInMemory(std::string domain);
+
+  const std::string& domainName() const { return domain_; }
+
+  // Absent when the domain does not exist (or the name is not valid).
+  std::optional<PropertyListDictionary> persistentDomainForName(const std::string& name) const;
+  // Replaces the domain whole. Throws std::invalid_argument for an invalid
+  // name, or a key or string that is not UTF-8; nothing is changed then.
+  void setPersistentDomain(PropertyListDictionary domain, const std::string& name);
+
+  std::optional<PropertyListValue> objectForKey(const std::string& key) const;
+  // The platform's coercion: a missing key is false; a number is true when
+  // not zero; a string is true for "YES" or "true" (any case) or when it
+  // starts with a non-zero integer; data, dates and containers are false.
+  bool boolForKey(const std::string& key) const;
+  // A string, or a number's text; absent for anything else.
+  std::optional<std::string> stringForKey(const std::string& key) const;
+  // Data only.
+  std::optional<Data> dataForKey(const std::string& key) const;
+
+  // Throws std::invalid_argument for a key or string that is not UTF-8.
+  void setObject(PropertyListValue value, const std::string& key);
+  void setBool(bool value, const std::string& key);
+
+ private:
+  struct Domain {
+    std::optional<PropertyListDictionary> values;
+    // False once the file could be neither read nor moved aside: writing
+    // would destroy it, so changes stay in memory.
+    bool writable = true;
+  };
+
+  NSUserDefaults(std::string domain, std::optional<std::filesystem::path> folder);
+  Domain& load(const std::string& name) const;  // under mutex_
+  void save(const std::string& name, Domain& domain);  // under mutex_
+  void changed();
+
+  const std::string domain_;
+  const std::optional<std::filesystem::path> folder_;
+  mutable std::mutex mutex_;
+  mutable std::map<std::string, Domain> domains_;
+};
+
+}  // namespace platform

@@ -1,0 +1,359 @@
+#include "platform/graphics/context.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/graphics/test_support.hpp"
+
+using namespace platform;
+using namespace platform::testing;
+
+namespace {
+
+// Caller memory for a context, with marked guard bytes around it and in the
+// row padding, so stray writes show up even without the sanitizer.
+struct Canvas {
+  static constexpr size_t kGuard = 64;
+  static constexpr uint8_t kMark = 0xCD;
+  int w, h;
+  size_t bpr;
+  std::vector<uint8_t> mem;
+  CGContextRef ctx;
+
+  Canvas(int width, int height, size_t pad = 0)
+      : w(width),
+        h(height),
+        bpr(4 * size_t(width) + pad),
+        mem(2 * kGuard + bpr * size_t(height), kMark) {
+    for (int y = 0; y < h; ++y) std::fill_n(row(y), 4 * w, 0);
+    ctx = CGBitmapContextCreate(mem.data() + kGuard, size_t(w), size_t(h), 8, bpr,
+                                CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast);
+  }
+  uint8_t* row(int y) { return mem.data() + kGuard + size_t(y) * bpr; }
+  // Memory row y (row 0 = top of the picture).
+  Pixel at(int x, int y) {
+    const uint8_t* p = row(y) + 4 * x;
+    return {p[0], p[1], p[2], p[3]};
+  }
+  void set(int x, int y, Pixel v) { std::copy(v.begin(), v.end(), row(y) + 4 * x); }
+  bool marksIntact() {
+    for (size_t i = 0; i < kGuard; ++i)
+      if (mem[i] != kMark || mem[mem.size() - 1 - i] != kMark) return false;
+    for (int y = 0; y < h; ++y)
+      for (size_t i = 4 * size_t(w); i < bpr; ++i)
+        if (row(y)[i] != kMark) return false;
+    return true;
+  }
+};
+
+}  // namespace
+
+TEST(BitmapContext, CreationOverCallerOrOwnMemory) {
+  Canvas canvas(4, 3);
+  ASSERT_NE(canvas.ctx, nullptr);
+  EXPECT_EQ(CGBitmapContextGetData(canvas.ctx), canvas.row(0));
+
+  auto own = CGBitmapContextCreate(nullptr, 5, 5, 8, 20, CGColorSpaceCreateDeviceRGB(),
+                                   kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Big);
+  ASSERT_NE(own, nullptr);
+  const auto* p = static_cast<const uint8_t*>(CGBitmapContextGetData(own));
+  EXPECT_TRUE(std::all_of(p, p + 100, [](uint8_t b) { return b == 0; }));
+
+  auto space = CGColorSpaceCreateDeviceRGB();
+  const CGBitmapInfo rgba = kCGImageAlphaPremultipliedLast;
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 0, 5, 8, 20, space, rgba), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 5, 5, 16, 40, space, rgba), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 5, 5, 8, 19, space, rgba), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 5, 5, 8, 20, nullptr, rgba), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 5, 5, 8, 20, space, kCGImageAlphaLast), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 5, 5, 8, 20, space,
+                                  kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little),
+            nullptr);
+  GraphicsFaults::failNext(GraphicsFault::BitmapContext);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 5, 5, 8, 20, space, rgba), nullptr);
+  EXPECT_NE(CGBitmapContextCreate(nullptr, 5, 5, 8, 20, space, rgba), nullptr);
+}
+
+TEST(BitmapContext, RowZeroIsTheTopOfThePictureAndPaddingIsUntouched) {
+  Canvas canvas(4, 3, 8);
+  CGContextSetShouldAntialias(canvas.ctx, false);
+  CGContextSetRGBFillColor(canvas.ctx, 1, 0, 0, 1);
+  CGContextFillRect(canvas.ctx, CGRectMake(0, 0, 4, 1));  // bottom row in y-up coordinates
+  for (int x = 0; x < 4; ++x) {
+    EXPECT_EQ(canvas.at(x, 2), kRed);
+    EXPECT_EQ(canvas.at(x, 0), kClear);
+    EXPECT_EQ(canvas.at(x, 1), kClear);
+  }
+  CGContextSetRGBFillColor(canvas.ctx, 0, 0, 1, 1);
+  CGContextFillRect(canvas.ctx, CGRectMake(1, 2, 1, 1));
+  EXPECT_EQ(canvas.at(1, 0), (Pixel{0, 0, 255, 255}));
+  CGContextFillRect(canvas.ctx, CGRectInfinite);
+  EXPECT_EQ(canvas.at(3, 2), (Pixel{0, 0, 255, 255}));
+  EXPECT_TRUE(canvas.marksIntact());
+}
+
+TEST(BitmapContext, UntouchedPixelsInsideADrawingSurviveExactly) {
+  // Every alpha with valid premultiplied colours; two 1-pixel squares in the
+  // corners make the drawing's extent cover the whole canvas.
+  Canvas canvas(256, 4);
+  for (int a = 0; a < 256; ++a)
+    for (int y = 0; y < 4; ++y)
+      canvas.set(a, y, {uint8_t(a * y / 3), uint8_t(a / 2), uint8_t(a), uint8_t(a)});
+  const std::vector<uint8_t> before = canvas.mem;
+  CGContextSetShouldAntialias(canvas.ctx, false);
+  CGContextAddRect(canvas.ctx, CGRectMake(0, 0, 1, 1));
+  CGContextAddRect(canvas.ctx, CGRectMake(255, 3, 1, 1));
+  CGContextFillPath(canvas.ctx);
+  EXPECT_EQ(canvas.at(0, 3), (Pixel{0, 0, 0, 255}));
+  EXPECT_EQ(canvas.at(255, 0), (Pixel{0, 0, 0, 255}));
+  canvas.set(0, 3, {0, 0, 0, 0});
+  canvas.set(255, 0, {0, 127, 255, 255});
+  EXPECT_EQ(canvas.mem, before);
+}
+
+TEST(BitmapContext, DrawImageCopiesPixelAlignedDrawsExactly) {
+  auto image = makeImage(3, 2, tag);
+  for (auto quality : {kCGInterpolationNone, kCGInterpolationHigh}) {
+    Canvas canvas(3, 2);
+    CGContextSetInterpolationQuality(canvas.ctx, quality);
+    CGContextDrawImage(canvas.ctx, CGRectMake(0, 0, 3, 2), image);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) EXPECT_EQ(canvas.at(x, y), tag(x, y)) << x << "," << y;
+  }
+  // The other source byte order lands as the same RGBA pixels.
+  auto bgra = makeImage(
+      3, 2,
+      [](int x, int y) {
+        const Pixel p = tag(x, y);
+        return Pixel{p[2], p[1], p[0], p[3]};
+      },
+      kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little);
+  Canvas canvas(3, 2);
+  CGContextDrawImage(canvas.ctx, CGRectMake(0, 0, 3, 2), bgra);
+  EXPECT_EQ(canvas.at(2, 1), tag(2, 1));
+}
+
+TEST(BitmapContext, NoInterpolationUpscaleDuplicatesPixels) {
+  Canvas canvas(4, 4);
+  CGContextSetInterpolationQuality(canvas.ctx, kCGInterpolationNone);
+  CGContextDrawImage(canvas.ctx, CGRectMake(0, 0, 4, 4), makeImage(2, 2, tag));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.at(x, y), tag(x / 2, y / 2)) << x << "," << y;
+}
+
+TEST(BitmapContext, SmoothReductionAveragesWhileNoneSamples) {
+  // Every fourth column white, reduced 4 ×: the smooth filter averages the
+  // columns (a quarter white) where point sampling sees black or white.
+  auto lines = makeImage(64, 64, [](int x, int) {
+    return x % 4 == 0 ? Pixel{255, 255, 255, 255} : Pixel{0, 0, 0, 255};
+  });
+  Canvas smooth(16, 16), none(16, 16);
+  CGContextSetInterpolationQuality(smooth.ctx, kCGInterpolationHigh);
+  CGContextSetInterpolationQuality(none.ctx, kCGInterpolationNone);
+  CGContextDrawImage(smooth.ctx, CGRectMake(0, 0, 16, 16), lines);
+  CGContextDrawImage(none.ctx, CGRectMake(0, 0, 16, 16), lines);
+  for (auto [x, y] : {std::pair{0, 0}, {7, 3}, {15, 15}}) {
+    EXPECT_TRUE(near(smooth.at(x, y), {64, 64, 64, 255}, 8)) << int(smooth.at(x, y)[0]);
+    EXPECT_TRUE(none.at(x, y)[0] == 0 || none.at(x, y)[0] == 255);
+  }
+}
+
+TEST(BitmapContext, ImageLargerThanTheCanvasIsClippedAtTheEdges) {
+  Canvas canvas(4, 4, 4);
+  CGContextSetInterpolationQuality(canvas.ctx, kCGInterpolationNone);
+  // 8 × 8 image at (-2, -3): its top row lies at y = 5, one row above the canvas.
+  CGContextDrawImage(canvas.ctx, CGRectMake(-2, -3, 8, 8), makeImage(8, 8, tag));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(canvas.at(x, y), tag(x + 2, y + 1)) << x << "," << y;
+  EXPECT_TRUE(canvas.marksIntact());
+
+  Canvas far(4, 4);
+  CGContextDrawImage(far.ctx, CGRectMake(100, 100, 8, 8), makeImage(8, 8, tag));
+  CGContextDrawImage(far.ctx, CGRectMake(-1e12, -1e12, 2e12, 2e12), makeImage(1, 1, tag));
+  EXPECT_EQ(far.at(0, 0), tag(0, 0));
+  EXPECT_TRUE(far.marksIntact());
+}
+
+TEST(BitmapContext, BlendModesAndAlpha) {
+  auto clearImage = makeImage(2, 2, [](int, int) { return kClear; });
+  auto halfBlue = makeImage(2, 2, [](int, int) { return Pixel{0, 0, 128, 128}; });
+  auto fillWhite = [](Canvas& c) {
+    CGContextSetRGBFillColor(c.ctx, 1, 1, 1, 1);
+    CGContextFillRect(c.ctx, CGRectMake(0, 0, 4, 4));
+  };
+
+  Canvas copy(4, 4);
+  fillWhite(copy);
+  CGContextSetBlendMode(copy.ctx, kCGBlendModeCopy);
+  CGContextDrawImage(copy.ctx, CGRectMake(0, 0, 2, 2), clearImage);
+  EXPECT_EQ(copy.at(0, 3), kClear);                       // inside: replaced
+  EXPECT_EQ(copy.at(2, 3), (Pixel{255, 255, 255, 255}));  // outside: kept
+
+  Canvas over(4, 4);
+  fillWhite(over);
+  CGContextDrawImage(over.ctx, CGRectMake(0, 0, 2, 2), clearImage);
+  EXPECT_EQ(over.at(0, 3), (Pixel{255, 255, 255, 255}));
+  CGContextDrawImage(over.ctx, CGRectMake(0, 0, 2, 2), halfBlue);
+  // 0 + 255 × (1 − 128/255) for red and green; blue 128 + 127.
+  EXPECT_TRUE(near(over.at(1, 2), {127, 127, 255, 255}));
+
+  Canvas clear(4, 4);
+  fillWhite(clear);
+  CGContextSetBlendMode(clear.ctx, kCGBlendModeClear);
+  CGContextDrawImage(clear.ctx, CGRectMake(2, 2, 2, 2), halfBlue);
+  EXPECT_EQ(clear.at(3, 0), kClear);
+  EXPECT_EQ(clear.at(1, 0), (Pixel{255, 255, 255, 255}));
+
+  Canvas alpha(4, 4);
+  CGContextSetAlpha(alpha.ctx, 0.5);
+  CGContextSetRGBFillColor(alpha.ctx, 1, 0, 0, 1);
+  CGContextFillRect(alpha.ctx, CGRectMake(0, 0, 4, 4));
+  EXPECT_TRUE(near(alpha.at(0, 0), {128, 0, 0, 128}));
+}
+
+TEST(BitmapContext, ClearRectHonoursTheClipAndStateIsRestored) {
+  Canvas canvas(4, 4);
+  CGContextSetRGBFillColor(canvas.ctx, 1, 0, 0, 1);
+  CGContextFillRect(canvas.ctx, CGRectMake(0, 0, 4, 4));
+  CGContextSaveGState(canvas.ctx);
+  CGContextClipToRect(canvas.ctx, CGRectMake(0, 0, 2, 4));  // left half
+  CGContextTranslateCTM(canvas.ctx, 0, 2);
+  CGContextClearRect(canvas.ctx, CGRectMake(0, 0, 4, 2));  // top half after the translation
+  EXPECT_EQ(canvas.at(0, 0), kClear);
+  EXPECT_EQ(canvas.at(2, 0), kRed);
+  EXPECT_EQ(canvas.at(0, 2), kRed);
+  CGContextRestoreGState(canvas.ctx);
+  CGContextRestoreGState(canvas.ctx);  // nothing saved: no effect
+  CGContextClearRect(canvas.ctx, CGRectMake(0, 0, 4, 2));
+  EXPECT_EQ(canvas.at(3, 3), kClear);
+  EXPECT_EQ(canvas.at(3, 1), kRed);
+
+  CGContextClipToRect(canvas.ctx, CGRectNull);
+  CGContextClearRect(canvas.ctx, CGRectMake(0, 0, 4, 4));
+  EXPECT_EQ(canvas.at(3, 1), kRed);
+
+  // A clip edge through the middle of a pixel covers half of it.
+  Canvas partial(4, 1);
+  CGContextClipToRect(partial.ctx, CGRectMake(0, 0, 1.5, 1));
+  CGContextSetRGBFillColor(partial.ctx, 1, 0, 0, 1);
+  CGContextFillRect(partial.ctx, CGRectMake(0, 0, 4, 1));
+  EXPECT_EQ(partial.at(0, 0), kRed);
+  EXPECT_TRUE(near(partial.at(1, 0), {128, 0, 0, 128}));
+  EXPECT_EQ(partial.at(2, 0), kClear);
+}
+
+TEST(BitmapContext, CreateImageIsANewSnapshotEachTime) {
+  Canvas canvas(2, 2);
+  CGContextSetRGBFillColor(canvas.ctx, 1, 0, 0, 1);
+  CGContextFillRect(canvas.ctx, CGRectMake(0, 0, 2, 2));
+  auto first = CGBitmapContextCreateImage(canvas.ctx);
+  auto second = CGBitmapContextCreateImage(canvas.ctx);
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(*CGDataProviderCopyData(CGImageGetDataProvider(first)),
+            *CGDataProviderCopyData(CGImageGetDataProvider(second)));
+  CGContextClearRect(canvas.ctx, CGRectMake(0, 0, 2, 2));
+  EXPECT_EQ((*CGDataProviderCopyData(CGImageGetDataProvider(first)))[0], 255);
+  GraphicsFaults::failNext(GraphicsFault::Image);
+  EXPECT_EQ(CGBitmapContextCreateImage(canvas.ctx), nullptr);
+}
+
+TEST(BitmapContext, PathsFillStrokeAndKeepTheirRules) {
+  Canvas canvas(8, 8);
+  auto c = canvas.ctx;
+  CGContextSetShouldAntialias(c, false);
+  // Same-direction nested squares: even-odd leaves the hole, non-zero does not.
+  CGContextAddRect(c, CGRectMake(0, 0, 8, 8));
+  CGContextAddRect(c, CGRectMake(2, 2, 4, 4));
+  CGContextEOFillPath(c);
+  EXPECT_EQ(canvas.at(0, 0)[3], 255);
+  EXPECT_EQ(canvas.at(3, 3), kClear);
+  CGContextFillPath(c);  // the path was consumed: nothing happens
+  EXPECT_EQ(canvas.at(3, 3), kClear);
+
+  // A line with no current point is ignored; FillRect leaves the path alone.
+  CGContextAddLineToPoint(c, 5, 5);
+  CGContextMoveToPoint(c, 2, 2);
+  CGContextAddLineToPoint(c, 6, 2);
+  CGContextAddQuadCurveToPoint(c, 6, 6, 2, 6);
+  CGContextClosePath(c);
+  CGContextSetRGBFillColor(c, 0, 1, 0, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+  EXPECT_EQ(canvas.at(0, 7), (Pixel{0, 255, 0, 255}));
+  CGContextFillPath(c);
+  EXPECT_EQ(canvas.at(3, 4), (Pixel{0, 255, 0, 255}));
+  EXPECT_EQ(canvas.at(5, 4), (Pixel{0, 255, 0, 255}));  // inside the curve's bulge
+  EXPECT_EQ(canvas.at(5, 3), kClear);                   // just outside the curve
+
+  // Stroke width is in user space at stroke time.
+  Canvas stroked(8, 8);
+  CGContextSetShouldAntialias(stroked.ctx, false);
+  CGContextScaleCTM(stroked.ctx, 2, 2);
+  CGContextSetLineWidth(stroked.ctx, 1);  // 2 pixels
+  CGContextMoveToPoint(stroked.ctx, 0, 2);
+  CGContextAddLineToPoint(stroked.ctx, 4, 2);
+  CGContextStrokePath(stroked.ctx);
+  EXPECT_EQ(stroked.at(4, 3)[3], 255);
+  EXPECT_EQ(stroked.at(4, 4)[3], 255);
+  EXPECT_EQ(stroked.at(4, 2)[3], 0);
+  EXPECT_EQ(stroked.at(4, 5)[3], 0);
+
+  Canvas ellipse(9, 9);
+  CGContextFillEllipseInRect(ellipse.ctx, CGRectMake(0, 0, 9, 9));
+  EXPECT_EQ(ellipse.at(4, 4)[3], 255);
+  EXPECT_EQ(ellipse.at(0, 0)[3], 0);
+}
+
+TEST(BitmapContext, ShadowsFallBeneathTheShapeAtTheirOffset) {
+  Canvas hard(12, 12);
+  CGContextSetShouldAntialias(hard.ctx, false);
+  CGContextSetShadowWithColor(hard.ctx, CGSizeMake(3, -3), 0, 0, 0, 1, 1);
+  CGContextSetRGBFillColor(hard.ctx, 1, 0, 0, 1);
+  CGContextFillRect(hard.ctx, CGRectMake(2, 6, 4, 4));  // memory rows 2...5, columns 2...5
+  EXPECT_EQ(hard.at(3, 3), kRed);                       // shape over its shadow
+  EXPECT_EQ(hard.at(7, 7), (Pixel{0, 0, 255, 255}));    // shadow: right and down
+  EXPECT_EQ(hard.at(1, 1), kClear);
+  EXPECT_EQ(hard.at(9, 9), kClear);
+
+  auto soft = [] {
+    auto canvas = std::make_unique<Canvas>(24, 24);
+    CGContextSetShadowWithColor(canvas->ctx, CGSizeZero, 4, 0, 0, 0, 1);
+    CGContextFillRect(canvas->ctx, CGRectMake(8, 8, 8, 8));
+    return canvas;
+  };
+  auto a = soft(), b = soft();
+  EXPECT_EQ(a->mem, b->mem);  // deterministic
+  const int edge = a->at(6, 12)[3];
+  EXPECT_GT(edge, 0);
+  EXPECT_LT(edge, 255);
+  EXPECT_EQ(a->at(6, 12), a->at(17, 12));  // symmetric about the shape
+  EXPECT_EQ(a->at(12, 6), a->at(12, 17));
+  EXPECT_EQ(a->at(0, 0), kClear);
+
+  // Apart from its shape, a blurred shadow keeps the shape's coverage.
+  Canvas apart(40, 24);
+  CGContextSetShadowWithColor(apart.ctx, CGSizeMake(20, 0), 4, 0, 0, 0, 1);
+  CGContextFillRect(apart.ctx, CGRectMake(4, 8, 8, 8));
+  int mass = 0;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 16; x < 40; ++x) mass += apart.at(x, y)[3];
+  EXPECT_NEAR(mass, 64 * 255, 64 * 255 / 50);
+  EXPECT_EQ(apart.at(21, 12), apart.at(34, 12));
+
+  // A shape entirely left of the canvas still casts its shadow into it.
+  Canvas offCanvas(16, 4);
+  CGContextSetShadowWithColor(offCanvas.ctx, CGSizeMake(12, 0), 0, 0, 0, 1, 1);
+  CGContextFillRect(offCanvas.ctx, CGRectMake(-10, 0, 8, 4));
+  EXPECT_EQ(offCanvas.at(1, 2), kClear);
+  EXPECT_EQ(offCanvas.at(2, 2), kBlue);
+  EXPECT_EQ(offCanvas.at(9, 2), kBlue);
+  EXPECT_EQ(offCanvas.at(10, 2), kClear);
+
+  // A transparent shadow colour turns the shadow off.
+  CGContextSetShadowWithColor(hard.ctx, CGSizeMake(0, -1), 0, 0, 0, 1, 0);
+  CGContextFillRect(hard.ctx, CGRectMake(0, 1, 1, 1));
+  EXPECT_EQ(hard.at(0, 10), kRed);
+  EXPECT_EQ(hard.at(0, 11), kClear);
+}

@@ -1,0 +1,90 @@
+#include "platform/windowserver/cursor_state.hpp"
+
+#include <functional>
+
+#include "platform/dyld/symbol_registry.hpp"
+
+namespace platform {
+
+CursorState& CursorState::shared() {
+  static CursorState* state = new CursorState();
+  return *state;
+}
+
+CursorState::CursorState() { reset(); }
+
+void CursorState::reset() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    seed_ = 1;
+    hides_.clear();
+    location_ = CGPointMake(756, 491);
+  }
+  registerFunctions();
+}
+
+void CursorState::registerFunctions() {
+  auto& registry = SymbolRegistry::shared();
+  registry.add<CGSCurrentCursorSeedFn>("CGSCurrentCursorSeed", [this] { return cursorSeed(); });
+  registry.add<CGCursorIsVisibleFn>("CGCursorIsVisible",
+                                    [this] { return cursorIsVisible() ? int32_t{1} : int32_t{0}; });
+}
+
+int32_t CursorState::cursorSeed() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return seed_;
+}
+
+int32_t CursorState::bumpCursorSeed() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  // Unsigned arithmetic wraps without overflow.
+  seed_ = static_cast<int32_t>(static_cast<uint32_t>(seed_) + 1u);
+  return seed_;
+}
+
+void CursorState::setCursorSeed(int32_t seed) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  seed_ = seed;
+}
+
+void CursorState::hideCursor(CGSConnectionID connection) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ++hides_[connection];
+}
+
+void CursorState::showCursor(CGSConnectionID connection) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = hides_.find(connection);
+  if (it == hides_.end()) return;
+  if (--it->second == 0) hides_.erase(it);
+}
+
+int CursorState::hideCount(CGSConnectionID connection) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = hides_.find(connection);
+  return it == hides_.end() ? 0 : it->second;
+}
+
+int CursorState::outstandingHides() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  int total = 0;
+  for (const auto& entry : hides_) total += entry.second;
+  return total;
+}
+
+bool CursorState::cursorIsVisible() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return hides_.empty();
+}
+
+CGPoint CursorState::cursorLocation() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return location_;
+}
+
+void CursorState::setCursorLocation(CGPoint location) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  location_ = location;
+}
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+
+#include "platform/graphics/geometry.hpp"
+#include "platform/windowserver/window_server.hpp"
+
+namespace platform {
+
+// Signatures of the cursor readers as the system finds them by name:
+// the seed of the current cursor, and whether the cursor shows (non-zero).
+using CGSCurrentCursorSeedFn = int32_t();
+using CGCursorIsVisibleFn = int32_t();
+
+// The simulated window server's cursor: the seed that moves on whenever the
+// current cursor changes, the hides counted per connection, and the pointer
+// location. Its readers are registered as "CGSCurrentCursorSeed" and
+// "CGCursorIsVisible"; each can be removed from the symbol registry on its
+// own. WindowServer::reset() resets it.
+class CursorState {
+ public:
+  static CursorState& shared();
+
+  // Seed 1, nothing hidden, the pointer in the middle of a 1512 × 982
+  // screen, and both readers registered again.
+  void reset();
+
+  int32_t cursorSeed() const;
+  // A change of the current cursor. The seed is a signed 32-bit number that
+  // wraps from the largest value to the smallest; returns the new seed.
+  int32_t bumpCursorSeed();
+  void setCursorSeed(int32_t seed);
+
+  // Hides nest per connection: the cursor shows again only when every
+  // connection has shown it as often as it hid it. A show without a hide
+  // leaves the count at zero, as the window server ignores it.
+  void hideCursor(CGSConnectionID connection);
+  void showCursor(CGSConnectionID connection);
+  int hideCount(CGSConnectionID connection) const;
+  // Hides not yet balanced by shows, over every connection; 0 when every
+  // hide was balanced.
+  int outstandingHides() const;
+  bool cursorIsVisible() const;
+
+  // The pointer in window-server coordinates (origin at the top left of the
+  // first screen, y down).
+  CGPoint cursorLocation() const;
+  void setCursorLocation(CGPoint location);
+
+ private:
+  CursorState();
+  void registerFunctions();
+
+  mutable std::mutex mutex_;
+  int32_t seed_ = 1;
+  std::map<CGSConnectionID, int> hides_;
+  CGPoint location_;
+};
+
+}  // namespace platform

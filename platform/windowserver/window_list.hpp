@@ -1,0 +1,160 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/graphics/geometry.hpp"
+
+namespace platform {
+
+using CGWindowID = uint32_t;
+using CGWindowLevel = int32_t;
+inline constexpr CGWindowID kCGNullWindowID = 0;
+
+enum CGWindowLevelKey : int32_t {
+  kCGBaseWindowLevelKey = 0,
+  kCGMinimumWindowLevelKey = 1,
+  kCGDesktopWindowLevelKey = 2,
+  kCGBackstopMenuLevelKey = 3,
+  kCGNormalWindowLevelKey = 4,
+  kCGFloatingWindowLevelKey = 5,
+  kCGTornOffMenuWindowLevelKey = 6,
+  kCGDockWindowLevelKey = 7,
+  kCGMainMenuWindowLevelKey = 8,
+  kCGStatusWindowLevelKey = 9,
+  kCGModalPanelWindowLevelKey = 10,
+  kCGPopUpMenuWindowLevelKey = 11,
+  kCGDraggingWindowLevelKey = 12,
+  kCGScreenSaverWindowLevelKey = 13,
+  kCGMaximumWindowLevelKey = 14,
+  kCGOverlayWindowLevelKey = 15,
+  kCGHelpWindowLevelKey = 16,
+  kCGUtilityWindowLevelKey = 17,
+  kCGDesktopIconWindowLevelKey = 18,
+  kCGCursorWindowLevelKey = 19,
+  kCGAssistiveTechHighWindowLevelKey = 20,
+  kCGNumberOfWindowLevelKeys = 21,
+};
+
+// The level the window server gives windows of that kind (the Dock's is
+// 20, the cursor's just below the maximum). A key outside the table gives
+// the normal level, 0.
+CGWindowLevel CGWindowLevelForKey(CGWindowLevelKey key);
+
+using CGWindowListOption = uint32_t;
+inline constexpr CGWindowListOption kCGWindowListOptionAll = 0;
+inline constexpr CGWindowListOption kCGWindowListOptionOnScreenOnly = 1 << 0;
+inline constexpr CGWindowListOption kCGWindowListOptionOnScreenAboveWindow = 1 << 1;
+inline constexpr CGWindowListOption kCGWindowListOptionOnScreenBelowWindow = 1 << 2;
+inline constexpr CGWindowListOption kCGWindowListOptionIncludingWindow = 1 << 3;
+inline constexpr CGWindowListOption kCGWindowListExcludeDesktopElements = 1 << 4;
+
+// The keys of a window-information entry.
+inline const std::string kCGWindowNumber = "kCGWindowNumber";
+inline const std::string kCGWindowOwnerPID = "kCGWindowOwnerPID";
+inline const std::string kCGWindowOwnerName = "kCGWindowOwnerName";
+inline const std::string kCGWindowLayer = "kCGWindowLayer";
+inline const std::string kCGWindowAlpha = "kCGWindowAlpha";
+inline const std::string kCGWindowBounds = "kCGWindowBounds";
+inline const std::string kCGWindowIsOnscreen = "kCGWindowIsOnscreen";
+
+// A Core Foundation value as the window lists carry them: a Boolean, a
+// number (whole or real), text, or a nested dictionary (the bounds).
+class CFValue;
+using CFDictionary = std::map<std::string, CFValue>;
+
+class CFValue {
+ public:
+  CFValue(bool value) : value_(value) {}
+  CFValue(int value) : value_(int64_t{value}) {}
+  CFValue(int64_t value) : value_(value) {}
+  CFValue(uint32_t value) : value_(int64_t{value}) {}
+  CFValue(double value) : value_(value) {}
+  CFValue(std::string value) : value_(std::move(value)) {}
+  CFValue(const char* value) : value_(std::string(value)) {}
+  CFValue(CFDictionary value);
+
+  // Reads as the language bridge makes them: a number reads as an integer
+  // only when it is whole and in range, and as a Boolean only when it is 0
+  // or 1; a Boolean reads as the number 0 or 1. Anything else: none.
+  std::optional<int64_t> asInteger() const;
+  std::optional<double> asDouble() const;
+  std::optional<bool> asBool() const;
+  const std::string* asString() const;
+  const CFDictionary* asDictionary() const;
+
+ private:
+  std::variant<bool, int64_t, double, std::string, std::shared_ptr<const CFDictionary>> value_;
+};
+
+// An array of window-information entries; null when the call failed.
+using CFArrayRef = std::shared_ptr<const std::vector<CFDictionary>>;
+
+// A rectangle's dictionary form ("X", "Y", "Width", "Height") and back.
+// Reading fails (false, the rectangle untouched) unless all four are numbers.
+CFDictionary CGRectCreateDictionaryRepresentation(CGRect rect);
+bool CGRectMakeWithDictionaryRepresentation(const CFDictionary& dictionary, CGRect* rect);
+
+// One window of the simulated window server. Bounds are in window-server
+// coordinates (origin at the top left of the first screen, y down).
+struct WindowRecord {
+  CGWindowID number = 0;
+  int32_t ownerPID = 0;
+  std::string ownerName{};  // left out of the entry when empty
+  CGWindowLevel layer = 0;
+  double alpha = 1.0;
+  CGRect bounds{};
+  bool onScreen = true;
+  // Replaces keys of the generated entry, or removes them (none), so tests
+  // can hand out the malformed entries real lists sometimes hold.
+  std::map<std::string, std::optional<CFValue>> entryOverrides{};
+};
+
+// The one window table of the simulated window server, front to back. The
+// window lists are read from it, and hit tests look into it too.
+// WindowServer::reset() empties it.
+class WindowTable {
+ public:
+  static WindowTable& shared();
+  void reset();
+
+  void setWindows(std::vector<WindowRecord> frontToBack);
+  // Puts the window in front of all others.
+  void addWindow(WindowRecord window);
+  // Replaces the window with the same number, keeping its place; false when
+  // there is none.
+  bool updateWindow(const WindowRecord& window);
+  void removeWindow(CGWindowID number);
+  std::vector<WindowRecord> windows() const;
+
+  // While set, CGWindowListCopyWindowInfo answers nothing.
+  void setListFailure(bool failing);
+  bool listFailure() const;
+  int listReads() const;
+  void noteListRead();
+
+ private:
+  WindowTable() = default;
+  mutable std::mutex mutex_;
+  std::vector<WindowRecord> windows_;
+  bool failing_ = false;
+  int reads_ = 0;
+};
+
+// Window-information entries, front to back, as the window server lists
+// them for the options:
+// - all windows, or the on-screen ones (OnScreenOnly);
+// - the on-screen windows above or below relativeToWindow, which itself is
+//   listed only with IncludingWindow;
+// - IncludingWindow alone: just that window, on screen or not;
+// - ExcludeDesktopElements leaves out the desktop and its icons.
+// An entry carries kCGWindowIsOnscreen only while the window is on screen.
+CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
+
+}  // namespace platform
