@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "platform/dispatch/clock.hpp"
 #include "platform/dyld/symbol_registry.hpp"
 
 namespace platform {
@@ -18,6 +19,8 @@ void CursorState::reset() {
     std::lock_guard<std::mutex> guard(mutex_);
     seed_ = 1;
     hides_.clear();
+    showLag_ = 0;
+    visibleFrom_ = 0;
     location_ = CGPointMake(756, 491);
   }
   registerFunctions();
@@ -57,6 +60,17 @@ void CursorState::showCursor(CGSConnectionID connection) {
   auto it = hides_.find(connection);
   if (it == hides_.end()) return;
   if (--it->second == 0) hides_.erase(it);
+  if (hides_.empty()) visibleFrom_ = systemUptime() + showLag_;
+}
+
+void CursorState::dropHides(CGSConnectionID connection) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (hides_.erase(connection) != 0 && hides_.empty()) visibleFrom_ = systemUptime() + showLag_;
+}
+
+void CursorState::setShowLag(double seconds) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  showLag_ = seconds;
 }
 
 int CursorState::hideCount(CGSConnectionID connection) const {
@@ -74,7 +88,7 @@ int CursorState::outstandingHides() const {
 
 bool CursorState::cursorIsVisible() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  return hides_.empty();
+  return hides_.empty() && systemUptime() >= visibleFrom_;
 }
 
 CGPoint CursorState::cursorLocation() const {

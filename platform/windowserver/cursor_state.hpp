@@ -39,9 +39,17 @@ class CursorState {
   void hideCursor(CGSConnectionID connection);
   void showCursor(CGSConnectionID connection);
   int hideCount(CGSConnectionID connection) const;
+  // A connection that goes away takes its hides with it.
+  void dropHides(CGSConnectionID connection);
+  // How long CGCursorIsVisible keeps answering "hidden" after the last hide
+  // was balanced, as the server takes a moment to bring the cursor back;
+  // infinity for a cursor that never comes back. 0 by default.
+  void setShowLag(double seconds);
   // Hides not yet balanced by shows, over every connection; 0 when every
   // hide was balanced.
   int outstandingHides() const;
+  // What CGCursorIsVisible answers: no hide outstanding, and the show lag
+  // since the last balancing show has passed.
   bool cursorIsVisible() const;
 
   // The pointer in window-server coordinates (origin at the top left of the
@@ -56,6 +64,9 @@ class CursorState {
   mutable std::mutex mutex_;
   int32_t seed_ = 1;
   std::map<CGSConnectionID, int> hides_;
+  double showLag_ = 0;
+  // Uptime from which a balanced cursor reads as visible.
+  double visibleFrom_ = 0;
   CGPoint location_;
 };
 

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "platform/dyld/symbol_registry.hpp"
+#include "platform/windowserver/connections.hpp"
 #include "platform/windowserver/core_cursors.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/window_list.hpp"
@@ -37,6 +38,7 @@ void WindowServer::reset() {
   registerFunctions();
   CoreCursors::shared().reset();
   CursorState::shared().reset();
+  Connections::shared().reset();
   WindowTable::shared().reset();
 }
 
