@@ -910,26 +910,6 @@ VURLE_INLINE typename V::I neighbourhood(const Axis<V>& at, const Axis<V>& plus,
          (minus.high == at.low);
 }
 
-// The column pair (low, high) of an x-axis, read on several rows: the pair
-// starts at column min(low, width - 2) of the row at `rows` (the row's first
-// index) plus a row offset; on the last column (where high == low) both taps
-// are the pair's second element, as in bilinearPairs.
-template <class V>
-struct ColumnPairs {
-  const FieldSides& field;
-  typename V::Indices at;
-  typename V::I onLastColumn;
-  ColumnPairs(const FieldSides& f, const MorphFrame<V>& m, const typename V::I& rows, const Axis<V>& ax)
-      : field(f),
-        at(V::indices(rows + select(ax.low < m.lastColumnI - 1, ax.low, m.lastColumnI - 1))),
-        onLastColumn(ax.low == m.lastColumnI) {}
-  VURLE_INLINE void taps(ptrdiff_t rowOffset, typename V::F& low, typename V::F& high) const {
-    typename V::F first;
-    V::pairsAt(at, field.s, field.t, rowOffset, first, high);
-    low = select(onLastColumn, high, first);
-  }
-};
-
 // One Newton update on the lanes in `live`; lanes whose gradient is too flat
 // leave `live`. Stopped lanes keep their point.
 template <class V>
@@ -1007,34 +987,6 @@ VURLE_INLINE void project(const FieldSides& field, const MorphFrame<V>& m, const
             0.5f;
       sgy = (lerp2<V>(r1, r2, below0, below1, ax.fraction, ayPlus.fraction) -
              lerp2<V>(above0, above1, q1, q2, ax.fraction, ayMinus.fraction)) *
-            0.5f;
-    } else if (m.neighbourhoodFits && V::bits(neighbourhood<V>(ay, ayPlus, ayMinus) | ~live) == V::allLanes) {
-      // Only the columns are irregular (the point is on or next to a left or
-      // right edge): the rows are low - 1 .. low + 2 as inside, so each of
-      // the three column pairs is read on those rows from one set of lane
-      // indices. Stopped lanes read on row 1 instead.
-      const I rows = select(live, V::mulIndex(ay.low, m.widthI), m.widthI);
-      const ptrdiff_t w = m.width;
-      const ColumnPairs<V> centre(field, m, rows, ax);
-      F c0a, c0b, c1a, c1b;  // column pair of ax on rows low and low + 1
-      centre.taps(0, c0a, c0b);
-      centre.taps(w, c1a, c1b);
-      delta = d - lerp2<V>(c0a, c0b, c1a, c1b, ax.fraction, ay.fraction);
-      live &= ~(absolute(delta) < 0.05f);
-      if (V::bits(live) == 0) return;
-      const ColumnPairs<V> plus(field, m, rows, axPlus), minus(field, m, rows, axMinus);
-      F p0a, p0b, p1a, p1b, m0a, m0b, m1a, m1b, aboveA, aboveB, belowA, belowB;
-      plus.taps(0, p0a, p0b);
-      plus.taps(w, p1a, p1b);
-      minus.taps(0, m0a, m0b);
-      minus.taps(w, m1a, m1b);
-      centre.taps(-w, aboveA, aboveB);
-      centre.taps(2 * w, belowA, belowB);
-      sgx = (lerp2<V>(p0a, p0b, p1a, p1b, axPlus.fraction, ay.fraction) -
-             lerp2<V>(m0a, m0b, m1a, m1b, axMinus.fraction, ay.fraction)) *
-            0.5f;
-      sgy = (lerp2<V>(c1a, c1b, belowA, belowB, ax.fraction, ayPlus.fraction) -
-             lerp2<V>(aboveA, aboveB, c0a, c0b, ax.fraction, ayMinus.fraction)) *
             0.5f;
     } else if (m.width >= 2) {
       delta = d - bilinearPairs(field, m, ax, ay);
