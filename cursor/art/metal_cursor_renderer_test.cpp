@@ -188,10 +188,14 @@ TEST_F(MetalCursorRendererTest, PreparationFailuresAreRecordedAndLogged) {
   struct Case {
     MTLDriverFaults faults;
     std::string description;
-  } cases[] = {
-      {{.compileError = "morph.cl:3: error: expected ';'"}, "morph.cl:3: error: expected ';'"},
-      {{.missingFunctions = true}, "unavailable"},
   };
+  // Filled field by field: brace-initialised arrays of these trip a false
+  // maybe-uninitialized warning in optimised builds.
+  std::vector<Case> cases(2);
+  cases[0].faults.compileError = "morph.cl:3: error: expected ';'";
+  cases[0].description = "morph.cl:3: error: expected ';'";
+  cases[1].faults.missingFunctions = true;
+  cases[1].description = "unavailable";
   for (const auto& c : cases) {
     if (!platform::MTLCreateSystemDefaultDevice()) GTEST_SKIP() << "no OpenCL device here";
     platform::setMTLDriverFaults(c.faults);

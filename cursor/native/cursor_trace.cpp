@@ -92,7 +92,7 @@ std::string timestamp(double secondsSince1970) {
   const int millis = static_cast<int>((secondsSince1970 - std::floor(secondsSince1970)) * 1000);
   std::tm parts{};
   gmtime_r(&whole, &parts);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
                 parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, millis);
   return text;
