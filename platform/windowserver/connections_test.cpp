@@ -19,14 +19,19 @@ std::function<F> lookup(const char* name) {
   return function ? *function : std::function<F>();
 }
 
-class ConnectionsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+// The window server must exist before the lookups below: it registers its
+// functions when it is made.
+struct FreshWindowServer {
+  FreshWindowServer() {
     WindowServer::shared();
     resetProcessState();
   }
-  void TearDown() override { resetProcessState(); }
+  ~FreshWindowServer() { resetProcessState(); }
+};
 
+class ConnectionsTest : public ::testing::Test {
+ protected:
+  FreshWindowServer server;
   SimulatedSchedulerScope scope;
   std::function<CGSNewConnectionFn> newConnection = lookup<CGSNewConnectionFn>("CGSNewConnection");
   std::function<CGSReleaseConnectionFn> release = lookup<CGSReleaseConnectionFn>("CGSReleaseConnection");
