@@ -9,20 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "cursor/native/app_switcher_cursor_scope.hpp"
 #include "platform/accessibility/accessibility.hpp"
 #include "platform/dispatch/dispatch_queue.hpp"
 #include "platform/graphics/geometry.hpp"
 #include "platform/windowserver/window_list.hpp"
 
 namespace vurle {
-
-// The screen region of the Command-Tab application switcher while it
-// shows, in window-server coordinates, and a test of whether it still does
-// (callable from any thread).
-struct AppSwitcherCursorScope {
-  std::vector<platform::CGRect> regions;
-  std::function<bool()> isValid;
-};
 
 // Notices the application switcher through the Dock's Accessibility
 // notifications, confirms it by the element's subrole (on its own queue)

@@ -214,14 +214,7 @@ AXError AccessibilityServer::copyAttribute(const AXUIElement& element, const std
   // Asked before taking the lock: the workspace has its own.
   const bool running = element.isSystemWide() || processRunning(element.pid());
   std::lock_guard<std::mutex> guard(mutex_);
-  ++reads_;
-  if (!apiEnabled_) return kAXErrorAPIDisabled;
-  if (!running) return kAXErrorCannotComplete;
-  if (!element.isSystemWide()) {
-    const float own = element.messagingTimeout();
-    const double timeout = own > 0 ? own : defaultTimeout_;
-    if (applications_[element.pid()].responseTime > timeout) return kAXErrorCannotComplete;
-  }
+  if (const AXError error = admit(element, running)) return error;
   Node* node = nodeFor(element);
   if (!node || node->destroyed) return kAXErrorInvalidUIElement;
   if (auto error = node->errors.find(attribute); error != node->errors.end()) return error->second;
@@ -232,6 +225,56 @@ AXError AccessibilityServer::copyAttribute(const AXUIElement& element, const std
   if (!element.isSystemWide() && element.node() == 0 && attribute == kAXRoleAttribute) {
     *value = std::string("AXApplication");
     return kAXErrorSuccess;
+  }
+  return kAXErrorNoValue;
+}
+
+AXError AXUIElementCopyElementAtPosition(const AXUIElementRef& application, float x, float y,
+                                         AXUIElementRef* element) {
+  if (!application || !element || application->isSystemWide() || !std::isfinite(x) || !std::isfinite(y)) {
+    return kAXErrorIllegalArgument;
+  }
+  return AccessibilityServer::shared().elementAtPosition(*application, CGPointMake(x, y), element);
+}
+
+void AccessibilityServer::addElementRegion(pid_t pid, CGRect region, const AXUIElementRef& element) {
+  if (!element) return;
+  std::lock_guard<std::mutex> guard(mutex_);
+  applications_[pid].regions.push_back({region, element});
+}
+
+void AccessibilityServer::setHitTestError(pid_t pid, AXError error) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  applications_[pid].hitTestError = error;
+}
+
+AXError AccessibilityServer::admit(const AXUIElement& element, bool running) {
+  ++reads_;
+  if (!apiEnabled_) return kAXErrorAPIDisabled;
+  if (!running) return kAXErrorCannotComplete;
+  if (!element.isSystemWide()) {
+    const float own = element.messagingTimeout();
+    const double timeout = own > 0 ? own : defaultTimeout_;
+    if (applications_[element.pid()].responseTime > timeout) return kAXErrorCannotComplete;
+  }
+  return kAXErrorSuccess;
+}
+
+AXError AccessibilityServer::elementAtPosition(const AXUIElement& application, CGPoint point,
+                                               AXUIElementRef* element) {
+  const bool running = processRunning(application.pid());
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (const AXError error = admit(application, running)) return error;
+  Node* node = nodeFor(application);
+  if (!node || node->destroyed) return kAXErrorInvalidUIElement;
+  const auto& target = applications_[application.pid()];
+  if (target.hitTestError != kAXErrorSuccess) return target.hitTestError;
+  for (const auto& region : target.regions) {
+    if (CGRectContainsPoint(region.rect, point)) {
+      // A new reference, as every answer is: its time-out is its own.
+      *element = AXUIElementRef(new AXUIElement(region.element->pid(), region.element->node(), false));
+      return kAXErrorSuccess;
+    }
   }
   return kAXErrorNoValue;
 }

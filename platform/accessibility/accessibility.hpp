@@ -33,6 +33,10 @@ inline const std::string kAXRoleAttribute = "AXRole";
 inline const std::string kAXSubroleAttribute = "AXSubrole";
 inline const std::string kAXWindowsAttribute = "AXWindows";
 inline const std::string kAXFocusedWindowAttribute = "AXFocusedWindow";
+inline const std::string kAXWindowAttribute = "AXWindow";
+inline const std::string kAXSheetsAttribute = "AXSheets";
+inline const std::string kAXWindowRole = "AXWindow";
+inline const std::string kAXStandardWindowSubrole = "AXStandardWindow";
 inline const std::string kAXPositionAttribute = "AXPosition";
 inline const std::string kAXSizeAttribute = "AXSize";
 inline const std::string kAXCreatedNotification = "AXCreated";
@@ -123,6 +127,13 @@ AXError AXUIElementGetPid(const AXUIElementRef& element, pid_t* pid);
 // 0 restores the default; on the system-wide element it sets the default of
 // every element. A negative or non-number time-out: kAXErrorIllegalArgument.
 AXError AXUIElementSetMessagingTimeout(const AXUIElementRef& element, float timeoutInSeconds);
+// The element of the application under a point in window-server
+// coordinates (origin at the top left of the first screen). Answers as an
+// attribute read does (see AccessibilityServer), and kAXErrorNoValue where
+// the application has nothing; the system-wide element is not supported
+// here (kAXErrorIllegalArgument). Safe from any thread.
+AXError AXUIElementCopyElementAtPosition(const AXUIElementRef& application, float x, float y,
+                                         AXUIElementRef* element);
 // Reads one attribute (see AccessibilityServer for the answers). Safe from
 // any thread.
 AXError AXUIElementCopyAttributeValue(const AXUIElementRef& element, const std::string& attribute,

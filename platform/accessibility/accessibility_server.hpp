@@ -46,6 +46,12 @@ class AccessibilityServer {
   // The element's reads fail from now on, and observers hear
   // "AXUIElementDestroyed" for it.
   void destroyElement(const AXUIElementRef& element);
+  // What AXUIElementCopyElementAtPosition finds: the element of the first
+  // region (in the order added) that contains the point, in window-server
+  // coordinates. The element may belong to another application.
+  void addElementRegion(pid_t pid, CGRect region, const AXUIElementRef& element);
+  // Every hit test of the application fails with this error (0: none).
+  void setHitTestError(pid_t pid, AXError error);
   // Seconds the application takes to answer a request.
   void setResponseTime(pid_t pid, double seconds);
   // AXObserverAddNotification for that application and name fails with it.
@@ -54,12 +60,13 @@ class AccessibilityServer {
   // each observer registered for it gets its callback on the main run loop.
   void postNotification(const AXUIElementRef& element, const std::string& notification);
 
-  // Attribute reads so far (answered or not), for tests.
+  // Requests (attribute reads and hit tests) so far, answered or not.
   int attributeReads() const;
 
  private:
   friend AXError AXUIElementSetMessagingTimeout(const AXUIElementRef&, float);
   friend AXError AXUIElementCopyAttributeValue(const AXUIElementRef&, const std::string&, AXAttributeValue*);
+  friend AXError AXUIElementCopyElementAtPosition(const AXUIElementRef&, float, float, AXUIElementRef*);
   friend AXError AXObserverCreate(pid_t, AXObserverCallback, AXObserverRef*);
   friend AXError AXObserverAddNotification(const AXObserverRef&, const AXUIElementRef&, const std::string&, void*);
   friend AXUIElementRef AXUIElementCreateApplication(pid_t);
@@ -70,8 +77,14 @@ class AccessibilityServer {
     std::map<std::string, AXError> errors;
     bool destroyed = false;
   };
+  struct Region {
+    CGRect rect;
+    AXUIElementRef element;
+  };
   struct Application {
     std::map<uint64_t, Node> nodes;  // node 0: the application element
+    std::vector<Region> regions;
+    AXError hitTestError = kAXErrorSuccess;
     double responseTime = 0;
     std::map<std::string, AXError> notificationErrors;
   };
@@ -81,6 +94,10 @@ class AccessibilityServer {
   // holds mutex_).
   Node* nodeFor(const AXUIElement& element);
   AXError copyAttribute(const AXUIElement& element, const std::string& attribute, AXAttributeValue* value);
+  // The checks every request of an application element makes first (caller
+  // holds mutex_); kAXErrorSuccess when it may be answered.
+  AXError admit(const AXUIElement& element, bool running);
+  AXError elementAtPosition(const AXUIElement& application, CGPoint point, AXUIElementRef* element);
   AXError addNotification(const AXObserverRef& observer, const AXUIElementRef& element,
                           const std::string& notification, void* refcon);
   AXObserverRef makeObserver(pid_t pid, AXObserverCallback callback);

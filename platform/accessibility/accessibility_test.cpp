@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
@@ -79,6 +81,31 @@ TEST_F(AccessibilityTest, MessagingTimeoutDecidesWhetherASlowApplicationAnswers)
   EXPECT_EQ(read(AXUIElementCreateApplication(kDock), kAXRoleAttribute, &value), kAXErrorCannotComplete);
   EXPECT_EQ(AXUIElementSetMessagingTimeout(slow, -1), kAXErrorIllegalArgument);
   EXPECT_EQ(slow->messagingTimeout(), 0.015f);
+}
+
+TEST_F(AccessibilityTest, ElementAtPositionFindsTheFirstRegionUnderThePoint) {
+  auto application = AXUIElementCreateApplication(kDock);
+  auto button = server().makeElement(kDock);
+  auto foreign = server().makeElement(kDock + 1);
+  server().addElementRegion(kDock, CGRectMake(0, 0, 100, 100), button);
+  server().addElementRegion(kDock, CGRectMake(50, 50, 100, 100), foreign);
+  AXUIElementRef hit;
+  ASSERT_EQ(AXUIElementCopyElementAtPosition(application, 60, 60, &hit), kAXErrorSuccess);
+  EXPECT_TRUE(CFEqual(hit, button));
+  ASSERT_EQ(AXUIElementCopyElementAtPosition(application, 120, 120, &hit), kAXErrorSuccess);
+  EXPECT_EQ(hit->pid(), kDock + 1);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(application, 500, 500, &hit), kAXErrorNoValue);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(application, NAN, 5, &hit), kAXErrorIllegalArgument);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(AXUIElementCreateSystemWide(), 5, 5, &hit), kAXErrorIllegalArgument);
+
+  // A slow application times out like an attribute read; a scripted error wins.
+  server().setResponseTime(kDock, 0.02);
+  AXUIElementSetMessagingTimeout(application, 0.015f);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(application, 5, 5, &hit), kAXErrorCannotComplete);
+  server().setResponseTime(kDock, 0);
+  server().setHitTestError(kDock, kAXErrorFailure);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(application, 5, 5, &hit), kAXErrorFailure);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(51), 5, 5, &hit), kAXErrorCannotComplete);
 }
 
 struct Heard {

@@ -8,6 +8,7 @@
 #include "platform/appkit/system_cursor_art.hpp"
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/current_cursor.hpp"
 
 namespace platform {
 namespace {
@@ -61,6 +62,26 @@ std::shared_ptr<NSCursor> systemCursor(const std::string& key, bool sinceMacOS15
 std::shared_ptr<NSCursor> NSCursor::make(std::shared_ptr<NSImage> image, NSPoint hotSpot) {
   if (!image) return nullptr;
   return std::make_shared<NSCursor>(std::move(image), hotSpot);
+}
+
+std::shared_ptr<NSCursor> NSCursor::currentSystemCursor() {
+  auto& server = CurrentCursor::shared();
+  if (!server.appKitReadable()) return nullptr;
+  const CursorImageSet set = server.cursor();
+  const int64_t frames = set.frameCount < 1 ? 1 : set.frameCount;
+  auto image = NSImage::make(set.size);
+  if (!image || set.images.empty()) return nullptr;
+  for (const auto& strip : set.images) {
+    if (!strip) return nullptr;
+    const auto height = static_cast<CGFloat>(CGImageGetHeight(strip) / static_cast<size_t>(frames));
+    auto frame = frames == 1 ? strip
+                             : CGImageCreateWithImageInRect(
+                                   strip, CGRectMake(0, 0, static_cast<CGFloat>(CGImageGetWidth(strip)), height));
+    auto rep = representation(frame, set.size);
+    if (!rep) return nullptr;
+    image->addRepresentation(rep);
+  }
+  return std::make_shared<NSCursor>(image, set.hotSpot);
 }
 
 std::shared_ptr<NSCursor> NSCursor::arrowCursor() { return systemCursor("arrow"); }

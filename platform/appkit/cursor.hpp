@@ -55,6 +55,12 @@ class NSCursor {
   const std::shared_ptr<NSImage>& image() const { return image_; }
   NSPoint hotSpot() const { return hotSpot_; }
 
+  // The cursor on screen now, whoever set it, as a new object: one
+  // representation per window-server image (the first frame of an
+  // animated cursor). nullptr when the window server's cursor cannot be
+  // read (CurrentCursor::setAppKitReadable) or has no usable image.
+  static std::shared_ptr<NSCursor> currentSystemCursor();
+
   static std::shared_ptr<NSCursor> arrowCursor();
   static std::shared_ptr<NSCursor> pointingHandCursor();
   static std::shared_ptr<NSCursor> IBeamCursor();

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/current_cursor.hpp"
 
 namespace platform {
 namespace {
@@ -150,6 +151,38 @@ TEST_F(NSCursorTest, ResetGivesFreshObjectsAndAPlainCursorSharesItsImage) {
   EXPECT_EQ(custom->image(), before->image());
   EXPECT_EQ(custom->hotSpot(), NSMakePoint(1, 2));
   EXPECT_EQ(NSCursor::make(nullptr, NSZeroPoint), nullptr);
+}
+
+// The window server's cursor on screen, as AppKit reports it.
+TEST_F(NSCursorTest, CurrentSystemCursorReflectsTheWindowServer) {
+  WindowServer::shared();
+  auto& server = CurrentCursor::shared();
+  const auto beam = NSCursor::IBeamCursor();
+  server.setCursorFromAnotherApplication(CurrentCursor::imageSet(*beam->image(), beam->hotSpot()));
+  const auto current = NSCursor::currentSystemCursor();
+  ASSERT_NE(current, nullptr);
+  EXPECT_NE(current, beam);  // a new object every time
+  EXPECT_EQ(current->hotSpot(), beam->hotSpot());
+  EXPECT_EQ(current->image()->size(), beam->image()->size());
+  ASSERT_EQ(current->image()->representations().size(), 2u);
+  EXPECT_EQ(current->image()->representations()[1]->pixelsWide(),
+            beam->image()->representations()[1]->pixelsWide());
+
+  // An animation shows its first frame.
+  auto busy = *CoreCursors::waitAnimation(4, 16);
+  server.setCursorFromAnotherApplication(busy);
+  const auto frame = NSCursor::currentSystemCursor();
+  ASSERT_NE(frame, nullptr);
+  const auto reps = frame->image()->representations();
+  ASSERT_EQ(reps.size(), 2u);
+  EXPECT_EQ(static_cast<size_t>(reps[0]->pixelsHigh()), CGImageGetHeight(busy.images[0]) / 4);
+
+  server.setAppKitReadable(false);
+  EXPECT_EQ(NSCursor::currentSystemCursor(), nullptr);
+  server.setAppKitReadable(true);
+  busy.images = {nullptr};
+  server.setCursorFromAnotherApplication(busy);
+  EXPECT_EQ(NSCursor::currentSystemCursor(), nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/appkit/screen.hpp"
 
+#include <atomic>
+
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -11,8 +13,11 @@ struct ScreenList {
 };
 
 std::vector<std::shared_ptr<NSScreen>> defaultScreens() {
-  return {NSScreen::make(CGRectMake(0, 0, 1512, 982), 2.0)};
+  return {NSScreen::make(CGRectMake(0, 0, 1512, 982), 2.0, 1)};
 }
+
+// Never reset, so screens made in different tests never share a number.
+std::atomic<uint32_t> nextDisplayNumber{2};
 
 ScreenList& screenList() {
   static ScreenList* list = [] {
@@ -26,8 +31,10 @@ ScreenList& screenList() {
 
 }  // namespace
 
-std::shared_ptr<NSScreen> NSScreen::make(CGRect frame, CGFloat backingScaleFactor) {
-  return std::shared_ptr<NSScreen>(new NSScreen(frame, backingScaleFactor));
+std::shared_ptr<NSScreen> NSScreen::make(CGRect frame, CGFloat backingScaleFactor,
+                                         std::optional<uint32_t> displayNumber) {
+  const uint32_t number = displayNumber ? *displayNumber : nextDisplayNumber.fetch_add(1);
+  return std::shared_ptr<NSScreen>(new NSScreen(frame, backingScaleFactor, number));
 }
 
 std::vector<std::shared_ptr<NSScreen>> NSScreen::screens() {
@@ -62,6 +69,36 @@ void NSScreen::setFrame(CGRect frame) {
 void NSScreen::setBackingScaleFactor(CGFloat factor) {
   std::lock_guard<std::mutex> guard(mutex_);
   backingScaleFactor_ = factor;
+}
+
+CFDictionary NSScreen::deviceDescription() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return deviceDescription_;
+}
+
+void NSScreen::setDeviceDescription(CFDictionary description) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  deviceDescription_ = std::move(description);
+}
+
+long NSScreen::maximumFramesPerSecond() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return maximumFramesPerSecond_;
+}
+
+void NSScreen::setMaximumFramesPerSecond(long framesPerSecond) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  maximumFramesPerSecond_ = framesPerSecond;
+}
+
+NSEdgeInsets NSScreen::safeAreaInsets() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return safeAreaInsets_;
+}
+
+void NSScreen::setSafeAreaInsets(NSEdgeInsets insets) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  safeAreaInsets_ = insets;
 }
 
 }  // namespace platform

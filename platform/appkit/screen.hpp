@@ -1,19 +1,35 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/graphics/geometry.hpp"
+#include "platform/windowserver/window_list.hpp"
 
 namespace platform {
 
+// The device-description key under which a screen gives its display number.
+inline const std::string NSScreenNumber = "NSScreenNumber";
+
+struct NSEdgeInsets {
+  CGFloat top = 0, left = 0, bottom = 0, right = 0;
+  bool operator==(const NSEdgeInsets&) const = default;
+};
+
 // A display as the application sees it: its frame in AppKit's global
-// coordinates (origin at the bottom left of the primary screen, y up) and
-// its backing scale factor (pixels per point).
+// coordinates (origin at the bottom left of the primary screen, y up), its
+// backing scale factor (pixels per point), its device description with the
+// display number, its refresh rate and the safe area (a notch's height).
 class NSScreen {
  public:
-  static std::shared_ptr<NSScreen> make(CGRect frame, CGFloat backingScaleFactor);
+  // A screen of the given display number; without one it takes the next
+  // number not handed out before (the default screen is display 1).
+  static std::shared_ptr<NSScreen> make(CGRect frame, CGFloat backingScaleFactor,
+                                        std::optional<uint32_t> displayNumber = std::nullopt);
 
   // Every connected screen, in order; the first is the primary one.
   static std::vector<std::shared_ptr<NSScreen>> screens();
@@ -29,12 +45,27 @@ class NSScreen {
   void setFrame(CGRect frame);
   void setBackingScaleFactor(CGFloat factor);
 
+  // Holds NSScreenNumber; the simulated desktop may replace it with one
+  // that lacks the number or holds something else under it.
+  CFDictionary deviceDescription() const;
+  void setDeviceDescription(CFDictionary description);
+  // 120 until set.
+  long maximumFramesPerSecond() const;
+  void setMaximumFramesPerSecond(long framesPerSecond);
+  // Zero until set.
+  NSEdgeInsets safeAreaInsets() const;
+  void setSafeAreaInsets(NSEdgeInsets insets);
+
  private:
-  NSScreen(CGRect frame, CGFloat factor) : frame_(frame), backingScaleFactor_(factor) {}
+  NSScreen(CGRect frame, CGFloat factor, uint32_t displayNumber)
+      : frame_(frame), backingScaleFactor_(factor), deviceDescription_{{NSScreenNumber, CFValue(displayNumber)}} {}
 
   mutable std::mutex mutex_;
   CGRect frame_;
   CGFloat backingScaleFactor_;
+  CFDictionary deviceDescription_;
+  long maximumFramesPerSecond_ = 120;
+  NSEdgeInsets safeAreaInsets_;
 };
 
 }  // namespace platform

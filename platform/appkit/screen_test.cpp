@@ -30,5 +30,30 @@ TEST(NSScreenTest, ScreensAreOrderedAndResetToOneRetinaScreen) {
   EXPECT_EQ(screens[0]->backingScaleFactor(), 2.0);
 }
 
+TEST(NSScreenTest, ScreensCarryTheirDisplayNumberRefreshRateAndSafeArea) {
+  resetProcessState();
+  auto primary = NSScreen::screens().front();
+  EXPECT_EQ(primary->deviceDescription().at(NSScreenNumber).asInteger(), 1);
+  EXPECT_EQ(primary->maximumFramesPerSecond(), 120);
+  EXPECT_EQ(primary->safeAreaInsets(), NSEdgeInsets{});
+
+  auto first = NSScreen::make(CGRectMake(0, 0, 10, 10), 1.0);
+  auto second = NSScreen::make(CGRectMake(0, 0, 10, 10), 1.0);
+  auto chosen = NSScreen::make(CGRectMake(0, 0, 10, 10), 1.0, 7);
+  const auto a = first->deviceDescription().at(NSScreenNumber).asInteger();
+  const auto b = second->deviceDescription().at(NSScreenNumber).asInteger();
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(*a, *b);
+  EXPECT_GT(*a, 1);
+  EXPECT_EQ(chosen->deviceDescription().at(NSScreenNumber).asInteger(), 7);
+
+  chosen->setDeviceDescription({});
+  EXPECT_TRUE(chosen->deviceDescription().empty());
+  chosen->setMaximumFramesPerSecond(60);
+  chosen->setSafeAreaInsets({.top = 32});
+  EXPECT_EQ(chosen->maximumFramesPerSecond(), 60);
+  EXPECT_EQ(chosen->safeAreaInsets().top, 32);
+}
+
 }  // namespace
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/appkit/layer.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/graphics/context.hpp"
 
@@ -19,6 +20,11 @@ bool finiteRect(NSRect r) {
 NSView::NSView(NSRect frame) : frame_(frame) {}
 
 NSView::NSView(NSCoder&) : frame_(NSZeroRect) {}
+
+void NSView::setWantsLayer(bool flag) {
+  wantsLayer_ = flag;
+  if (flag && !layer_) layer_ = CALayer::make();
+}
 
 bool NSView::isDescendantOf(const NSView* view) const {
   for (auto node = superview(); node; node = node->superview()) {

@@ -21,6 +21,7 @@
 namespace platform {
 
 class NSWindow;
+class CALayer;
 
 // Raw values as on the platform.
 enum class NSViewLayerContentsRedrawPolicy : int {
@@ -70,7 +71,9 @@ class NSView : public std::enable_shared_from_this<NSView> {
   void setNeedsDisplay(bool flag) { needsDisplay_ = flag; }
 
   bool wantsLayer() const { return wantsLayer_; }
-  void setWantsLayer(bool flag) { wantsLayer_ = flag; }
+  // Wanting a layer gives the view its backing layer (kept afterwards).
+  void setWantsLayer(bool flag);
+  std::shared_ptr<CALayer> layer() const { return layer_; }
   NSViewLayerContentsRedrawPolicy layerContentsRedrawPolicy() const { return redrawPolicy_; }
   void setLayerContentsRedrawPolicy(NSViewLayerContentsRedrawPolicy policy) { redrawPolicy_ = policy; }
 
@@ -107,6 +110,7 @@ class NSView : public std::enable_shared_from_this<NSView> {
   std::weak_ptr<NSWindow> window_;
   bool needsDisplay_ = false;
   bool wantsLayer_ = false;
+  std::shared_ptr<CALayer> layer_;
   NSViewLayerContentsRedrawPolicy redrawPolicy_ = NSViewLayerContentsRedrawPolicy::DuringViewResize;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/appkit/window.hpp"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -7,6 +9,8 @@
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/view.hpp"
+#include "platform/windowserver/spaces.hpp"
+#include "platform/windowserver/window_list.hpp"
 
 namespace platform {
 namespace {
@@ -29,6 +33,44 @@ std::shared_ptr<NSWindow> NSWindow::make(NSRect contentRect, CGFloat backingScal
 
 NSWindow::NSWindow(NSRect contentRect, NSWindowStyleMask styleMask)
     : frame_(contentRect), styleMask_(styleMask), backingScaleFactor_(primaryScreenScale()) {}
+
+NSWindow::~NSWindow() { unpublish(); }
+
+void NSWindow::publish(bool toFront) {
+  auto& table = WindowTable::shared();
+  if (windowNumber_ < 1) windowNumber_ = table.allocateWindowNumber();
+  const auto screens = NSScreen::screens();
+  const CGFloat top = screens.empty() ? 0 : CGRectGetMaxY(screens.front()->frame());
+  WindowRecord record;
+  record.number = static_cast<CGWindowID>(windowNumber_);
+  record.ownerPID = static_cast<int32_t>(::getpid());
+  record.layer = static_cast<CGWindowLevel>(level_);
+  record.bounds = CGRectMake(CGRectGetMinX(frame_), top - CGRectGetMaxY(frame_), CGRectGetWidth(frame_),
+                             CGRectGetHeight(frame_));
+  record.onScreen = visible_;
+  if (toFront || !table.updateWindow(record)) {
+    table.removeWindow(record.number);
+    table.addWindow(record);
+  }
+}
+
+void NSWindow::unpublish() {
+  if (windowNumber_ < 1) return;
+  WindowTable::shared().removeWindow(static_cast<CGWindowID>(windowNumber_));
+  Spaces::shared().forgetWindow(static_cast<CGWindowID>(windowNumber_));
+  windowNumber_ = -1;
+}
+
+void NSWindow::setFrame(NSRect frame, bool) {
+  frame_ = frame;
+  if (contentView_) contentView_->setFrame(NSMakeRect(0, 0, frame.size.width, frame.size.height));
+  if (windowNumber_ >= 1) publish(false);
+}
+
+void NSWindow::setLevel(NSWindowLevel level) {
+  level_ = level;
+  if (windowNumber_ >= 1) publish(false);
+}
 
 void NSWindow::setContentView(const std::shared_ptr<NSView>& view) {
   if (view == contentView_) return;
@@ -63,10 +105,21 @@ void NSWindow::makeKeyWindow() {
   if (canBecomeMainWindow()) app->mainWindow_ = weak_from_this();
 }
 
-void NSWindow::orderFront(const void*) { visible_ = true; }
+void NSWindow::orderFront(const void*) {
+  visible_ = true;
+  publish(true);
+}
+
+void NSWindow::orderFrontRegardless() { orderFront(); }
+
+void NSWindow::close() {
+  orderOut();
+  unpublish();
+}
 
 void NSWindow::orderOut(const void*) {
   visible_ = false;
+  if (windowNumber_ >= 1) publish(false);
   auto app = NSApplication::shared();
   if (app->keyWindow().get() == this) app->keyWindow_.reset();
   if (app->mainWindow().get() == this) app->mainWindow_.reset();

@@ -19,11 +19,22 @@ inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskClosable = 1 << 1;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskMiniaturizable = 1 << 2;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskResizable = 1 << 3;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskNonactivatingPanel = 1 << 7;
+
+using NSWindowLevel = long;
+inline constexpr NSWindowLevel NSNormalWindowLevel = 0;
 
 // A window of the application: its content view and backing scale,
 // visibility, key and main status (kept by NSApplication) and
 // document-modal sheets. Windows live in shared_ptrs; a window holds its
 // attached sheet, a sheet holds its parent weakly. Main thread only.
+//
+// The window server knows a window from its first ordering in: it gets its
+// window number then, and the server's window table lists it (this
+// process as owner, its frame in window-server coordinates, its level as
+// layer, on screen while ordered in). Closing or destroying the window
+// takes it out of the server; a closed window ordered in again gets a new
+// number.
 class NSWindow : public std::enable_shared_from_this<NSWindow> {
  public:
   // A window of the content rect's size at the given backing scale (pixels
@@ -32,14 +43,21 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // For subclasses (panels): the backing scale is the primary screen's
   // (1 without a screen).
   NSWindow(NSRect contentRect, NSWindowStyleMask styleMask);
-  virtual ~NSWindow() = default;
+  virtual ~NSWindow();
   NSWindow(const NSWindow&) = delete;
   NSWindow& operator=(const NSWindow&) = delete;
 
   const std::string& title() const { return title_; }
   void setTitle(std::string title) { title_ = std::move(title); }
   NSRect frame() const { return frame_; }
+  // The content view follows the new size; there is no display cycle, so
+  // `display` is only accepted.
+  void setFrame(NSRect frame, bool display);
   NSWindowStyleMask styleMask() const { return styleMask_; }
+  NSWindowLevel level() const { return level_; }
+  void setLevel(NSWindowLevel level);
+  // Below 1 until the window is first ordered in, and after close().
+  long windowNumber() const { return windowNumber_; }
 
   std::shared_ptr<NSView> contentView() const { return contentView_; }
   // The view fills the content rect; it leaves its superview, or the window
@@ -52,6 +70,10 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   void setBackingScaleFactor(CGFloat factor);
 
   bool isVisible() const { return visible_; }
+  // Whether the window is on the active Space: true unless the simulated
+  // desktop says otherwise (setOnActiveSpace).
+  bool isOnActiveSpace() const { return onActiveSpace_; }
+  void setOnActiveSpace(bool onActiveSpace) { onActiveSpace_ = onActiveSpace; }
   bool isKeyWindow() const;
   bool isMainWindow() const;
   // Panels and sheets never become the main window.
@@ -60,8 +82,12 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   void makeKeyAndOrderFront(const void* sender = nullptr);
   void makeKeyWindow();
   void orderFront(const void* sender = nullptr);
+  // In front even while the application is not active.
+  void orderFrontRegardless();
   // Hides the window; it stops being key or main.
   void orderOut(const void* sender = nullptr);
+  // Orders the window out and removes it from the window server.
+  void close();
 
   bool isSheet() const { return !sheetParent_.expired(); }
   std::shared_ptr<NSWindow> attachedSheet() const { return attachedSheet_; }
@@ -82,9 +108,17 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   virtual void cancelOperation(const void* sender = nullptr) { (void)sender; }
 
  private:
+  // Puts the window's record in the window server's table, in front when
+  // asked, numbering the window first if it has no number yet.
+  void publish(bool toFront);
+  void unpublish();
+
   std::string title_;
   NSRect frame_;
   NSWindowStyleMask styleMask_;
+  NSWindowLevel level_ = NSNormalWindowLevel;
+  long windowNumber_ = -1;
+  bool onActiveSpace_ = true;
   CGFloat backingScaleFactor_;
   std::shared_ptr<NSView> contentView_;
   bool visible_ = false;

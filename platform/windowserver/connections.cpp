@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "platform/dyld/symbol_registry.hpp"
+#include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 
 namespace platform {
@@ -130,6 +131,7 @@ CGError Connections::releaseConnection(CGSConnectionID connection) {
     }
   }
   CursorState::shared().dropHides(connection);
+  CurrentCursor::shared().connectionReleased(connection);
   return kCGErrorSuccess;
 }
 

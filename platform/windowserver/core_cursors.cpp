@@ -1,10 +1,12 @@
 #include "platform/windowserver/core_cursors.hpp"
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/graphics/context.hpp"
+#include "platform/windowserver/current_cursor.hpp"
 
 namespace platform {
 namespace {
@@ -249,11 +251,16 @@ CGError CoreCursors::copyRegisteredCursorImages(CGSConnectionID connection, cons
                                                 CGSize* size, CGPoint* hotSpot, int64_t* frameCount,
                                                 double* frameDuration,
                                                 CGImageArrayRef* images) const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_lock<std::mutex> guard(mutex_);
   ensureDefaults();
   if (connection == 0) return kCGErrorInvalidConnection;
   if (name == nullptr) return kCGErrorIllegalArgument;
   if (copyError_ != kCGErrorSuccess) return copyError_;
+  if (std::strcmp(name, kGlobalCurrentCursorName) == 0) {
+    // The cursor on screen now, whoever set it.
+    guard.unlock();
+    return hand(CurrentCursor::shared().cursor(), images, size, hotSpot, frameCount, frameDuration);
+  }
   auto it = registered_.find(name);
   if (it == registered_.end()) return kCGErrorIllegalArgument;
   return hand(it->second, images, size, hotSpot, frameCount, frameDuration);

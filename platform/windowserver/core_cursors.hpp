@@ -47,7 +47,9 @@ inline constexpr char kWaitCursorName[] = "com.apple.coregraphics.Wait";
 // 15 and 16) and the registered cursors by name ("com.apple.coregraphics.
 // Wait", the busy cursor). By default each core cursor and the busy cursor
 // is an animation drawn by the simulated platform, with a 1× and a 2×
-// strip. Tests replace, reshape or remove any of them.
+// strip. Tests replace, reshape or remove any of them. The name
+// "com.apple.coregraphics.GlobalCurrent" reads the cursor on screen
+// (CurrentCursor) instead.
 class CoreCursors {
  public:
   static CoreCursors& shared();

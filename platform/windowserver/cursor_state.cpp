@@ -22,13 +22,17 @@ void CursorState::reset() {
     showLag_ = 0;
     visibleFrom_ = 0;
     location_ = CGPointMake(756, 491);
+    seedReadHooks_.clear();
   }
   registerFunctions();
 }
 
 void CursorState::registerFunctions() {
   auto& registry = SymbolRegistry::shared();
-  registry.add<CGSCurrentCursorSeedFn>("CGSCurrentCursorSeed", [this] { return cursorSeed(); });
+  registry.add<CGSCurrentCursorSeedFn>("CGSCurrentCursorSeed", [this] {
+    runSeedReadHooks();
+    return cursorSeed();
+  });
   registry.add<CGCursorIsVisibleFn>("CGCursorIsVisible",
                                     [this] { return cursorIsVisible() ? int32_t{1} : int32_t{0}; });
 }
@@ -36,6 +40,28 @@ void CursorState::registerFunctions() {
 int32_t CursorState::cursorSeed() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return seed_;
+}
+
+void CursorState::beforeSeedRead(int nth, std::function<void()> change) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (nth >= 1 && change) seedReadHooks_.emplace_back(nth, std::move(change));
+}
+
+void CursorState::runSeedReadHooks() {
+  std::vector<std::function<void()>> due;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto it = seedReadHooks_.begin(); it != seedReadHooks_.end();) {
+      if (--it->first == 0) {
+        due.push_back(std::move(it->second));
+        it = seedReadHooks_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Outside the lock: a change moves the seed on itself.
+  for (auto& change : due) change();
 }
 
 int32_t CursorState::bumpCursorSeed() {

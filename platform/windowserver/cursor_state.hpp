@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/graphics/geometry.hpp"
 #include "platform/windowserver/window_server.hpp"
@@ -28,6 +31,10 @@ class CursorState {
   void reset();
 
   int32_t cursorSeed() const;
+  // Runs `change` just before the n-th CGSCurrentCursorSeed call from now
+  // answers (1: the next), so tests can slip another application's cursor
+  // change between two seed reads of the code under test.
+  void beforeSeedRead(int nth, std::function<void()> change);
   // A change of the current cursor. The seed is a signed 32-bit number that
   // wraps from the largest value to the smallest; returns the new seed.
   int32_t bumpCursorSeed();
@@ -61,8 +68,11 @@ class CursorState {
   CursorState();
   void registerFunctions();
 
+  void runSeedReadHooks();
+
   mutable std::mutex mutex_;
   int32_t seed_ = 1;
+  std::vector<std::pair<int, std::function<void()>>> seedReadHooks_;
   std::map<CGSConnectionID, int> hides_;
   double showLag_ = 0;
   // Uptime from which a balanced cursor reads as visible.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/windowserver/spaces.hpp"
+
 namespace platform {
 namespace {
 
@@ -12,6 +14,10 @@ constexpr CGWindowLevel kMinimumLevel = kBaseLevel + 1;
 constexpr CGWindowLevel kDesktopLevel = kMinimumLevel + 20;
 constexpr CGWindowLevel kDesktopIconLevel = kDesktopLevel + 20;
 constexpr CGWindowLevel kMaximumLevel = std::numeric_limits<int32_t>::max() - 16;
+
+bool shownOnScreen(const WindowRecord& window) {
+  return window.onScreen && Spaces::shared().showsWindow(window.number);
+}
 
 CFDictionary entryFor(const WindowRecord& window) {
   CFDictionary entry{
@@ -22,7 +28,7 @@ CFDictionary entryFor(const WindowRecord& window) {
       {kCGWindowBounds, CFValue(CGRectCreateDictionaryRepresentation(window.bounds))},
   };
   if (!window.ownerName.empty()) entry.insert_or_assign(kCGWindowOwnerName, CFValue(window.ownerName));
-  if (window.onScreen) entry.insert_or_assign(kCGWindowIsOnscreen, CFValue(true));
+  if (shownOnScreen(window)) entry.insert_or_assign(kCGWindowIsOnscreen, CFValue(true));
   for (const auto& [key, value] : window.entryOverrides) {
     if (value) {
       entry.insert_or_assign(key, *value);
@@ -162,6 +168,15 @@ std::vector<WindowRecord> WindowTable::windows() const {
   return windows_;
 }
 
+CGWindowID WindowTable::allocateWindowNumber() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto inUse = [&](CGWindowID number) {
+    return std::any_of(windows_.begin(), windows_.end(), [&](const WindowRecord& w) { return w.number == number; });
+  };
+  while (nextNumber_ == kCGNullWindowID || inUse(nextNumber_)) ++nextNumber_;
+  return nextNumber_++;
+}
+
 void WindowTable::setListFailure(bool failing) {
   std::lock_guard<std::mutex> guard(mutex_);
   failing_ = failing;
@@ -202,16 +217,16 @@ CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID rela
     bool listed;
     if (above || below) {
       if (!relative) {
-        listed = it->onScreen;
+        listed = shownOnScreen(*it);
       } else if (isReference) {
         listed = including;
       } else {
-        listed = it->onScreen && ((above && it < reference) || (below && it > reference));
+        listed = shownOnScreen(*it) && ((above && it < reference) || (below && it > reference));
       }
     } else if (including) {
       listed = isReference;
     } else {
-      listed = !(option & kCGWindowListOptionOnScreenOnly) || it->onScreen;
+      listed = !(option & kCGWindowListOptionOnScreenOnly) || shownOnScreen(*it);
     }
     if ((option & kCGWindowListExcludeDesktopElements) && it->layer <= kDesktopIconLevel) listed = false;
     if (listed) entries.push_back(entryFor(*it));

@@ -88,6 +88,8 @@ class CFValue {
   std::optional<bool> asBool() const;
   const std::string* asString() const;
   const CFDictionary* asDictionary() const;
+  // A Boolean itself, not a number that reads as one.
+  bool isBoolean() const { return std::holds_alternative<bool>(value_); }
 
  private:
   std::variant<bool, int64_t, double, std::string, std::shared_ptr<const CFDictionary>> value_;
@@ -132,6 +134,9 @@ class WindowTable {
   bool updateWindow(const WindowRecord& window);
   void removeWindow(CGWindowID number);
   std::vector<WindowRecord> windows() const;
+  // A number for a new window: never handed out before in this process,
+  // above the small numbers tests give their own windows, and not in use.
+  CGWindowID allocateWindowNumber();
 
   // While set, CGWindowListCopyWindowInfo answers nothing.
   void setListFailure(bool failing);
@@ -145,6 +150,7 @@ class WindowTable {
   std::vector<WindowRecord> windows_;
   bool failing_ = false;
   int reads_ = 0;
+  CGWindowID nextNumber_ = 0x1000;  // not reset: an old window may still hold its number
 };
 
 // Window-information entries, front to back, as the window server lists
@@ -154,7 +160,8 @@ class WindowTable {
 //   listed only with IncludingWindow;
 // - IncludingWindow alone: just that window, on screen or not;
 // - ExcludeDesktopElements leaves out the desktop and its icons.
-// An entry carries kCGWindowIsOnscreen only while the window is on screen.
+// An entry carries kCGWindowIsOnscreen only while the window is on screen:
+// its record says so and it is not in a hidden private Space (spaces.hpp).
 CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
 
 }  // namespace platform

@@ -5,7 +5,9 @@
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/windowserver/connections.hpp"
 #include "platform/windowserver/core_cursors.hpp"
+#include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/spaces.hpp"
 #include "platform/windowserver/window_list.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -39,7 +41,9 @@ void WindowServer::reset() {
   CoreCursors::shared().reset();
   CursorState::shared().reset();
   Connections::shared().reset();
+  CurrentCursor::shared().reset();
   WindowTable::shared().reset();
+  Spaces::shared().reset();
 }
 
 void WindowServer::registerFunctions() {

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cursor/native/cursor_trace.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/window_server.hpp"
+
+namespace vurle::testing {
+
+// A fresh simulated desktop on a virtual clock, with the trace recording.
+class OverlayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::WindowServer::shared();
+    platform::resetProcessState();
+    CursorTrace::shared()->enable(1, false);
+  }
+  void TearDown() override { platform::resetProcessState(); }
+
+  static std::vector<CursorTrace::Event> events(const std::string& kind) {
+    std::vector<CursorTrace::Event> found;
+    for (auto& event : CursorTrace::shared()->events()) {
+      if (event.kind == kind) found.push_back(event);
+    }
+    return found;
+  }
+  static std::vector<std::string> details(const std::string& kind) {
+    std::vector<std::string> found;
+    for (const auto& event : events(kind)) found.push_back(event.detail.value_or("<none>"));
+    return found;
+  }
+  double now() const { return scope->now(); }
+
+  platform::SimulatedSchedulerScope scope;
+};
+
+}  // namespace vurle::testing
