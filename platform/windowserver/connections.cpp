@@ -28,8 +28,7 @@ void Connections::reset() {
     open_.clear();
     nextConnection_ = kFirstNewConnection;
     properties_.clear();
-    failures_.clear();
-    calls_.clear();
+    faults_.reset();
   }
   registerFunctions();
 }
@@ -71,18 +70,17 @@ std::set<CGSConnectionID> Connections::openConnections() const {
 
 void Connections::failNext(const std::string& function, CGError error, int count) {
   std::lock_guard<std::mutex> guard(mutex_);
-  failures_[function] = {error, count};
+  faults_.failNext(function, error, count);
 }
 
 void Connections::clearFailures() {
   std::lock_guard<std::mutex> guard(mutex_);
-  failures_.clear();
+  faults_.clear();
 }
 
 int Connections::calls(const std::string& function) const {
   std::lock_guard<std::mutex> guard(mutex_);
-  auto it = calls_.find(function);
-  return it == calls_.end() ? 0 : it->second;
+  return faults_.calls(function);
 }
 
 std::optional<CFValue> Connections::property(CGSConnectionID connection, const std::string& key) const {
@@ -102,14 +100,7 @@ void Connections::setProperty(CGSConnectionID connection, const std::string& key
   }
 }
 
-CGError Connections::enter(const std::string& function) {
-  ++calls_[function];
-  auto it = failures_.find(function);
-  if (it == failures_.end()) return kCGErrorSuccess;
-  const CGError error = it->second.first;
-  if (it->second.second > 0 && --it->second.second == 0) failures_.erase(it);
-  return error;
-}
+CGError Connections::enter(const std::string& function) { return faults_.enter(function); }
 
 CGError Connections::newConnection(CGSConnectionID* outConnection) {
   std::lock_guard<std::mutex> guard(mutex_);

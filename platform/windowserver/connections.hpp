@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/windowserver/window_list.hpp"
+#include "platform/windowserver/function_faults.hpp"
 #include "platform/windowserver/window_server.hpp"
 
 namespace platform {
@@ -72,8 +73,7 @@ class Connections {
   std::set<CGSConnectionID> open_;
   CGSConnectionID nextConnection_ = 0;
   std::map<std::pair<CGSConnectionID, std::string>, CFValue> properties_;
-  std::map<std::string, std::pair<CGError, int>> failures_;
-  std::map<std::string, int> calls_;
+  FunctionFaults faults_;
 };
 
 }  // namespace platform

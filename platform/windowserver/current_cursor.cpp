@@ -76,8 +76,7 @@ void CurrentCursor::reset() {
     dockOverride_ = 0;
     appKitReadable_ = true;
     script_.clear();
-    failures_.clear();
-    calls_.clear();
+    faults_.reset();
   }
   registerFunctions();
 }
@@ -144,23 +143,15 @@ void CurrentCursor::scriptRegistration(Registration outcome, std::optional<Curso
 
 void CurrentCursor::failNext(const std::string& function, CGError error, int count) {
   std::lock_guard<std::mutex> guard(mutex_);
-  failures_[function] = {error, count};
+  faults_.failNext(function, error, count);
 }
 
 int CurrentCursor::calls(const std::string& function) const {
   std::lock_guard<std::mutex> guard(mutex_);
-  auto it = calls_.find(function);
-  return it == calls_.end() ? 0 : it->second;
+  return faults_.calls(function);
 }
 
-CGError CurrentCursor::enter(const std::string& function) {
-  ++calls_[function];
-  auto it = failures_.find(function);
-  if (it == failures_.end()) return kCGErrorSuccess;
-  const CGError error = it->second.first;
-  if (it->second.second > 0 && --it->second.second == 0) failures_.erase(it);
-  return error;
-}
+CGError CurrentCursor::enter(const std::string& function) { return faults_.enter(function); }
 
 bool CurrentCursor::dockCursorOverride() const {
   std::lock_guard<std::mutex> guard(mutex_);

@@ -10,6 +10,7 @@
 
 #include "platform/graphics/geometry.hpp"
 #include "platform/windowserver/core_cursors.hpp"
+#include "platform/windowserver/function_faults.hpp"
 #include "platform/windowserver/window_server.hpp"
 
 namespace platform {
@@ -116,8 +117,7 @@ class CurrentCursor {
   CGSConnectionID dockOverride_ = 0;
   bool appKitReadable_ = true;
   std::deque<std::pair<Registration, std::optional<CursorImageSet>>> script_;
-  std::map<std::string, std::pair<CGError, int>> failures_;
-  std::map<std::string, int> calls_;
+  FunctionFaults faults_;
 };
 
 }  // namespace platform

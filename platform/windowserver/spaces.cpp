@@ -56,8 +56,7 @@ void Spaces::reset() {
     displays_.clear();
     spaces_.clear();
     nextSpace_ = kFirstPrivateSpace;
-    failures_.clear();
-    calls_.clear();
+    faults_.reset();
   }
   registerFunctions();
 }
@@ -179,14 +178,7 @@ void Spaces::registerFunctions() {
       image);
 }
 
-CGError Spaces::enter(const std::string& function) {
-  ++calls_[function];
-  auto it = failures_.find(function);
-  if (it == failures_.end()) return kCGErrorSuccess;
-  const CGError error = it->second.first;
-  if (it->second.second > 0 && --it->second.second == 0) failures_.erase(it);
-  return error;
-}
+CGError Spaces::enter(const std::string& function) { return faults_.enter(function); }
 
 Spaces::Display& Spaces::displayLocked(CGDirectDisplayID display) {
   auto [it, made] = displays_.try_emplace(display);
@@ -218,18 +210,17 @@ void Spaces::setCurrentSpace(CGDirectDisplayID display, CGSSpaceID space) {
 
 void Spaces::failNext(const std::string& function, CGError error, int count) {
   std::lock_guard<std::mutex> guard(mutex_);
-  failures_[function] = {error, count};
+  faults_.failNext(function, error, count);
 }
 
 void Spaces::clearFailures() {
   std::lock_guard<std::mutex> guard(mutex_);
-  failures_.clear();
+  faults_.clear();
 }
 
 int Spaces::calls(const std::string& function) const {
   std::lock_guard<std::mutex> guard(mutex_);
-  auto it = calls_.find(function);
-  return it == calls_.end() ? 0 : it->second;
+  return faults_.calls(function);
 }
 
 std::set<CGSSpaceID> Spaces::privateSpaces() const {

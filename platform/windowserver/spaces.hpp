@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/windowserver/window_list.hpp"
+#include "platform/windowserver/function_faults.hpp"
 #include "platform/windowserver/window_server.hpp"
 
 namespace platform {
@@ -115,8 +116,7 @@ class Spaces {
   std::map<CGDirectDisplayID, Display> displays_;
   std::map<CGSSpaceID, PrivateSpace> spaces_;
   CGSSpaceID nextSpace_ = 0;
-  std::map<std::string, std::pair<CGError, int>> failures_;
-  std::map<std::string, int> calls_;
+  FunctionFaults faults_;
 };
 
 }  // namespace platform
