@@ -10,14 +10,12 @@
 #include "platform/graphics/context.hpp"
 
 namespace vurle {
-namespace {
 
-// A private copy: every bitmap representation is duplicated, so a later
-// change to the cursor's image cannot reach the art.
-std::shared_ptr<platform::NSImage> copyImage(const platform::NSImage& image) {
-  auto copy = platform::NSImage::make(image.size());
+std::shared_ptr<platform::NSImage> copyCursorImage(const std::shared_ptr<platform::NSImage>& image) {
+  if (!image) return nullptr;
+  auto copy = platform::NSImage::make(image->size());
   if (!copy) return nullptr;
-  for (const auto& rep : image.representations()) {
+  for (const auto& rep : image->representations()) {
     auto bitmap = std::dynamic_pointer_cast<platform::NSBitmapImageRep>(rep);
     if (!bitmap) continue;
     auto duplicate = platform::NSBitmapImageRep::makeWithCGImage(bitmap->CGImage());
@@ -27,8 +25,6 @@ std::shared_ptr<platform::NSImage> copyImage(const platform::NSImage& image) {
   }
   return copy;
 }
-
-}  // namespace
 
 NativeCursorArt::NativeCursorArt(Key, std::shared_ptr<platform::NSImage> native, CGSize size,
                                  CGPoint hotspot, int64_t identity, bool isHidden)
@@ -41,7 +37,7 @@ NativeCursorArt::NativeCursorArt(Key, std::shared_ptr<platform::NSImage> native,
 std::shared_ptr<NativeCursorArt> NativeCursorArt::make(
     const std::shared_ptr<platform::NSCursor>& cursor) {
   if (!cursor || !cursor->image()) return nullptr;
-  auto image = copyImage(*cursor->image());
+  auto image = copyCursorImage(cursor->image());
   if (!image) return nullptr;
   const CGSize size = image->size();
   const CGPoint hotspot = cursor->hotSpot();

@@ -58,6 +58,11 @@ class NativeCursorArt {
   bool isHidden_;
 };
 
+// A private copy of a cursor image: every bitmap representation duplicated
+// with its size, so that a later change to the original cannot reach it.
+// Null when the image is null or a representation cannot be copied.
+std::shared_ptr<platform::NSImage> copyCursorImage(const std::shared_ptr<platform::NSImage>& image);
+
 // The 32 × 32 sRGB thumbnail (4096 bytes, RGBA premultiplied, rows top-down)
 // of the whole image stretched to the square; every image comparison of the
 // pipeline works on it. None for a null image or when the colour space or

@@ -22,19 +22,4 @@ platform::CGImageRef cursorImageAtScale(const platform::NSImage& image, double s
   return image.CGImageForProposedRect(&proposed, context, nullptr);
 }
 
-std::shared_ptr<platform::NSImage> copyCursorImage(const std::shared_ptr<platform::NSImage>& image) {
-  if (!image) return nullptr;
-  auto copy = platform::NSImage::make(image->size());
-  if (!copy) return nullptr;
-  for (const auto& rep : image->representations()) {
-    auto bitmap = std::dynamic_pointer_cast<platform::NSBitmapImageRep>(rep);
-    if (!bitmap) continue;
-    auto duplicate = platform::NSBitmapImageRep::makeWithCGImage(bitmap->CGImage());
-    if (!duplicate) return nullptr;
-    duplicate->setSize(bitmap->size());
-    copy->addRepresentation(duplicate);
-  }
-  return copy;
-}
-
 }  // namespace vurle

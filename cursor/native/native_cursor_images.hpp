@@ -13,9 +13,4 @@ namespace vurle {
 // null when the image has no bitmap representation.
 platform::CGImageRef cursorImageAtScale(const platform::NSImage& image, double scale);
 
-// A private copy: every bitmap representation duplicated with its size, so
-// that a later change to the original cannot reach it. Null when the image
-// is null or a representation cannot be copied.
-std::shared_ptr<platform::NSImage> copyCursorImage(const std::shared_ptr<platform::NSImage>& image);
-
 }  // namespace vurle
