@@ -64,18 +64,8 @@ void PointerDrawingView::drawRect(CGRect dirtyRect) {
         CGRectMake(hotspot.x + CGRectGetMinX(bounds) * scale, hotspot.y + CGRectGetMinY(bounds) * scale,
                    CGRectGetWidth(bounds) * scale, CGRectGetHeight(bounds) * scale);
     if (const auto picture = NSImage::makeWithCGImage(image_->image, bounds.size)) {
-      // The graphics layer's contexts never report themselves flipped, so the
-      // picture is turned upright here as respecting the flipped context does:
-      // mirrored about the destination's middle, which maps it onto itself.
-      const bool mirror = !context->isFlipped();
-      CGContextSaveGState(cg);
-      if (mirror) {
-        CGContextTranslateCTM(cg, 0, CGRectGetMinY(destination) + CGRectGetMaxY(destination));
-        CGContextScaleCTM(cg, 1, -1);
-      }
       picture->drawInRect(destination, NSZeroRect, NSCompositingOperationSourceOver, 1.0, true,
                           NSImageHints{imageInterpolation});
-      CGContextRestoreGState(cg);
     }
   }
 

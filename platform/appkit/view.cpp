@@ -124,6 +124,7 @@ void NSView::cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImage
   if (isFlipped()) {
     CGContextTranslateCTM(cg, -rect.origin.x, CGRectGetMaxY(rect));
     CGContextScaleCTM(cg, 1, -1);
+    context->setFlipped(true);
   } else {
     CGContextTranslateCTM(cg, -rect.origin.x, -rect.origin.y);
   }

@@ -192,7 +192,7 @@ std::shared_ptr<NSBitmapImageRep> NSImage::choose(CGFloat pixelWidth) const {
 }
 
 void NSImage::drawInRect(NSRect dst, NSRect from, NSCompositingOperation op, CGFloat fraction,
-                         bool /*respectFlipped*/, const NSImageHints& hints) const {
+                         bool respectFlipped, const NSImageHints& hints) const {
   const auto context = NSGraphicsContext::currentContext();
   if (!context || CGRectIsEmpty(dst) || std::isnan(fraction)) return;
   CGBlendMode blend;
@@ -220,6 +220,10 @@ void NSImage::drawInRect(NSRect dst, NSRect from, NSCompositingOperation op, CGF
 
   const CGContextRef cg = context->CGContext();
   CGContextSaveGState(cg);
+  if (respectFlipped && context->isFlipped()) {
+    CGContextTranslateCTM(cg, 0, CGRectGetMinY(dst) + CGRectGetMaxY(dst));
+    CGContextScaleCTM(cg, 1, -1);
+  }
   CGContextClipToRect(cg, dst);
   CGContextSetBlendMode(cg, blend);
   CGContextSetAlpha(cg, detail::contextAlpha(cg) * fraction);

@@ -105,7 +105,9 @@ class NSBitmapImageRep : public NSImageRep {
 };
 
 // Draws into a bitmap rep. User space is the rep's size() in points at
-// creation, origin at the bottom-left, y up (never flipped).
+// creation, origin at the bottom-left, y up. A view that draws with y down
+// flips the transform itself and marks the context flipped for the length
+// of its drawing, so that images drawn with respectFlipped stay upright.
 class NSGraphicsContext {
   struct Key {};
 
@@ -128,7 +130,8 @@ class NSGraphicsContext {
   // Read from and written to the CGContext's interpolation quality.
   NSImageInterpolation imageInterpolation() const;
   void setImageInterpolation(NSImageInterpolation interpolation);
-  bool isFlipped() const { return false; }
+  bool isFlipped() const { return flipped_; }
+  void setFlipped(bool flipped) { flipped_ = flipped; }
   // Device pixels per point along x (the rep's pixelsWide / size.width).
   CGFloat pixelsPerPoint() const { return pixelsPerPoint_; }
 
@@ -139,6 +142,7 @@ class NSGraphicsContext {
   std::shared_ptr<NSBitmapImageRep> rep_;  // keeps the pixels alive
   CGContextRef cg_;
   CGFloat pixelsPerPoint_;
+  bool flipped_ = false;
 };
 
 class NSImage {
@@ -162,7 +166,8 @@ class NSImage {
   // included), SourceOver blends, Clear clears `dst`. `fraction` multiplies
   // the context's alpha. The interpolation hint, when given, decides the
   // resampling (see context.hpp); parts falling outside the bitmap are not
-  // drawn. respectFlipped has no effect: contexts here are never flipped.
+  // drawn. With respectFlipped in a flipped context the image is drawn
+  // upright (mirrored about dst's middle, which maps dst onto itself).
   void drawInRect(NSRect dst, NSRect from, NSCompositingOperation op, CGFloat fraction,
                   bool respectFlipped, const NSImageHints& hints) const;
 

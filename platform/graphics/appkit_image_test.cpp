@@ -157,6 +157,26 @@ TEST_F(AppKitImage, UnflippedDrawingPutsTheImageTopLeftAtTheRectTopLeft) {
   EXPECT_EQ(target.at(2, 6), kClear);
 }
 
+TEST_F(AppKitImage, FlippedContextsKeepImagesUprightOnlyWhenAsked) {
+  // A flipped view's drawing: y down from the top of a 4 × 4 point canvas.
+  for (const bool respect : {true, false}) {
+    Target target(4, 4);
+    const CGContextRef cg = target.context->CGContext();
+    CGContextTranslateCTM(cg, 0, 4);
+    CGContextScaleCTM(cg, 1, -1);
+    target.context->setFlipped(true);
+    auto image = NSImage::makeWithCGImage(makeImage(2, 2, tag), NSZeroSize);
+    // Two points down from the top: pixel rows 1 and 2.
+    image->drawInRect(NSMakeRect(1, 1, 2, 2), NSZeroRect, NSCompositingOperationCopy, 1, respect,
+                      kNoInterpolation);
+    for (int y = 0; y < 2; ++y) {
+      for (int x = 0; x < 2; ++x) {
+        EXPECT_EQ(target.at(1 + x, 1 + y), tag(x, respect ? y : 1 - y)) << respect << x << y;
+      }
+    }
+  }
+}
+
 TEST_F(AppKitImage, CompositingOperationsAndFraction) {
   auto clear =
       NSImage::makeWithCGImage(makeImage(2, 2, [](int, int) { return kClear; }), NSZeroSize);
