@@ -12,6 +12,7 @@
 
 #include "cursor/art/cursor_image.hpp"
 #include "cursor/native/cursor_trace.hpp"
+#include "cursor/native/trace_test_support.hpp"
 #include "platform/appkit/cursor.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -45,13 +46,7 @@ class NativeTest : public ::testing::Test {
     return platform::CurrentCursor::shared().calls("CGSRegisterCursorWithImages");
   }
 
-  static std::vector<CursorTrace::Event> events(const std::string& kind) {
-    std::vector<CursorTrace::Event> found;
-    for (auto& event : CursorTrace::shared()->events()) {
-      if (event.kind == kind) found.push_back(event);
-    }
-    return found;
-  }
+  static std::vector<CursorTrace::Event> events(const std::string& kind) { return traceEvents(kind); }
   static std::optional<std::string> lastDetail(const std::string& kind) {
     const auto found = events(kind);
     if (found.empty()) return std::nullopt;

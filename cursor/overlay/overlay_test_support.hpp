@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cursor/native/cursor_trace.hpp"
+#include "cursor/native/trace_test_support.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_server.hpp"
@@ -22,13 +23,7 @@ class OverlayTest : public ::testing::Test {
   }
   void TearDown() override { platform::resetProcessState(); }
 
-  static std::vector<CursorTrace::Event> events(const std::string& kind) {
-    std::vector<CursorTrace::Event> found;
-    for (auto& event : CursorTrace::shared()->events()) {
-      if (event.kind == kind) found.push_back(event);
-    }
-    return found;
-  }
+  static std::vector<CursorTrace::Event> events(const std::string& kind) { return traceEvents(kind); }
   static std::vector<std::string> details(const std::string& kind) {
     std::vector<std::string> found;
     for (const auto& event : events(kind)) found.push_back(event.detail.value_or("<none>"));
