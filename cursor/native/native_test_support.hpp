@@ -25,14 +25,8 @@ namespace vurle::testing {
 
 
 
-class NativeTest : public ::testing::Test {
+class NativeTest : public TraceRecordingTest {
  protected:
-  void SetUp() override {
-    platform::WindowServer::shared();
-    platform::resetProcessState();
-    CursorTrace::shared()->enable(1, false);
-  }
-  void TearDown() override { platform::resetProcessState(); }
 
   double now() const { return scope->now(); }
   static int32_t seed() { return platform::CursorState::shared().cursorSeed(); }
@@ -46,7 +40,6 @@ class NativeTest : public ::testing::Test {
     return platform::CurrentCursor::shared().calls("CGSRegisterCursorWithImages");
   }
 
-  static std::vector<CursorTrace::Event> events(const std::string& kind) { return traceEvents(kind); }
   static std::optional<std::string> lastDetail(const std::string& kind) {
     const auto found = events(kind);
     if (found.empty()) return std::nullopt;

@@ -14,16 +14,9 @@
 namespace vurle::testing {
 
 // A fresh simulated desktop on a virtual clock, with the trace recording.
-class OverlayTest : public ::testing::Test {
+class OverlayTest : public TraceRecordingTest {
  protected:
-  void SetUp() override {
-    platform::WindowServer::shared();
-    platform::resetProcessState();
-    CursorTrace::shared()->enable(1, false);
-  }
-  void TearDown() override { platform::resetProcessState(); }
 
-  static std::vector<CursorTrace::Event> events(const std::string& kind) { return traceEvents(kind); }
   static std::vector<std::string> details(const std::string& kind) {
     std::vector<std::string> found;
     for (const auto& event : events(kind)) found.push_back(event.detail.value_or("<none>"));

@@ -8,26 +8,10 @@
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/window_server_test_support.hpp"
 
 namespace platform {
 namespace {
-
-template <class F>
-std::function<F> lookup(const char* name) {
-  auto function = dlsym<F>(RTLD_DEFAULT, name);
-  EXPECT_TRUE(function.has_value()) << name;
-  return function ? *function : std::function<F>();
-}
-
-// The window server must exist before the lookups below: it registers its
-// functions when it is made.
-struct FreshWindowServer {
-  FreshWindowServer() {
-    WindowServer::shared();
-    resetProcessState();
-  }
-  ~FreshWindowServer() { resetProcessState(); }
-};
 
 class ConnectionsTest : public ::testing::Test {
  protected:

@@ -7,16 +7,10 @@
 #include "platform/graphics/context.hpp"
 #include "platform/windowserver/connections.hpp"
 #include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/window_server_test_support.hpp"
 
 namespace platform {
 namespace {
-
-template <class F>
-std::function<F> lookup(const char* name) {
-  auto function = dlsym<F>(RTLD_DEFAULT, name);
-  EXPECT_TRUE(function.has_value()) << name;
-  return function ? *function : std::function<F>();
-}
 
 // A one-image cursor of `side` points filled with a grey level.
 CursorImageSet solid(CGFloat side, CGFloat grey) {
