@@ -59,6 +59,11 @@ inline const NSNotificationName NSWorkspaceDidTerminateApplicationNotification =
     "NSWorkspaceDidTerminateApplicationNotification";
 inline const NSNotificationName NSWorkspaceDidActivateApplicationNotification =
     "NSWorkspaceDidActivateApplicationNotification";
+// The machine woke from sleep; this user's session became the active one
+// again (fast user switching). Posted by the simulated desktop.
+inline const NSNotificationName NSWorkspaceDidWakeNotification = "NSWorkspaceDidWakeNotification";
+inline const NSNotificationName NSWorkspaceSessionDidBecomeActiveNotification =
+    "NSWorkspaceSessionDidBecomeActiveNotification";
 // The user-info key under which those notifications carry the application
 // (a std::shared_ptr<NSRunningApplication>).
 inline const std::string NSWorkspaceApplicationKey = "NSWorkspaceApplicationKey";
