@@ -14,8 +14,8 @@ namespace vurle {
 namespace {
 
 constexpr const char* kHIDDeviceClass = "IOHIDDevice";
-// Not yet named by the workspace stand-in's own constants.
-constexpr const char* kActiveSpaceDidChange = "NSWorkspaceActiveSpaceDidChangeNotification";
+
+
 
 // A registry number as the platform bridges it: Booleans, integers and
 // reals all read as numbers.
@@ -92,7 +92,7 @@ void AutomaticPauseMonitor::start() {
     for (const auto& name : {platform::NSWorkspaceDidWakeNotification,
                              platform::NSWorkspaceSessionDidBecomeActiveNotification,
                              platform::NSWorkspaceDidActivateApplicationNotification,
-                             platform::NSNotificationName(kActiveSpaceDidChange)}) {
+                             platform::NSWorkspaceActiveSpaceDidChangeNotification}) {
       observations_.push_back(observeWorkspaceNotification(name, [weak] {
         if (auto monitor = weak.lock()) monitor->recheck();
       }));

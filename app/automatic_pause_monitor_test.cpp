@@ -206,7 +206,7 @@ TEST_F(AutomaticPauseMonitorTest, WithoutANotificationPortTheWorkspaceNotificati
   IORegistry::shared().removeDevice(mouse);
   for (const auto& name : {platform::NSWorkspaceSessionDidBecomeActiveNotification,
                            platform::NSWorkspaceDidActivateApplicationNotification,
-                           std::string("NSWorkspaceActiveSpaceDidChangeNotification")}) {
+                           platform::NSWorkspaceActiveSpaceDidChangeNotification}) {
     IORegistry::shared().addDevice("IOHIDDevice", usbMouse());
     postWorkspace(name);
     EXPECT_EQ(monitor->reason(), AutomaticPauseReason::externalMouse) << name;
