@@ -166,7 +166,7 @@ void SimulatedDesktop::setCursor(const std::string& name) { showCursor(name); }
 void SimulatedDesktop::switchSpace(uint32_t display, uint64_t space) {
   Spaces::shared().setCurrentSpace(display, space);
   NSWorkspace::sharedWorkspace().notificationCenter().postNotificationName(
-      "NSWorkspaceActiveSpaceDidChangeNotification", &NSWorkspace::sharedWorkspace());
+      NSWorkspaceActiveSpaceDidChangeNotification, &NSWorkspace::sharedWorkspace());
 }
 
 ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop)
