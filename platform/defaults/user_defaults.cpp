@@ -242,7 +242,8 @@ void NSUserDefaults::read(const std::string& name, Domain& domain, bool locked) 
             " and changes are not saved");
     } else if (contents.unusable.empty()) {
       NSLog("NSUserDefaults: " + problem + "; the file was moved to " + aside.string() +
-            " as it was, those settings use their defaults and the other " + std::to_string(kept) + " are kept");
+            " as it was and those settings use their defaults" +
+            (kept ? "; the other " + std::to_string(kept) + " are kept" : ""));
       // The keys that read go back in place; a save in progress writes them itself.
       if (kept && !locked) {
         try {
