@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_list.hpp"
@@ -50,5 +51,16 @@ bool NSApplication::reopen() {
   }
   return current->applicationShouldHandleReopen(*this, visible);
 }
+
+void NSApplication::hide(const void*) { hidden_ = true; }
+
+void NSApplication::unhide(const void*) { hidden_ = false; }
+
+bool NSApplication::isActive() const {
+  auto front = NSWorkspace::sharedWorkspace().frontmostApplication();
+  return front && front->processIdentifier() == ::getpid();
+}
+
+void NSApplication::activateIgnoringOtherApps(bool) { NSWorkspace::sharedWorkspace().activateApplication(::getpid()); }
 
 }  // namespace platform
