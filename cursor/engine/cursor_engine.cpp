@@ -15,6 +15,7 @@
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/native/native_cursor_readback.hpp"
 #include "platform/accessibility/accessibility.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/clock.hpp"
@@ -290,21 +291,40 @@ void CursorEngine::rebuildForResolution(bool force) {
 
 void CursorEngine::maintenance() {
   const double started = now();
-  if (enabled()) {
-    usesContinuousCursor_ = readUsesContinuousCursor();
-    rebuildForResolution(false);
-    if (systemWide() && !verificationVisibility_ && !accessibilityGranted()) {
-      error_.set(AccessibilityRoleProbe::permissionMessage());
-      disable();
-    } else if (!systemWide()) {
-      if (demoKind_) {
-        auto window = hostWindow_.lock();
-        // The preview keeps running only while someone can see it.
-        (void)window;
-      }
-    }
-  }
+  if (enabled()) maintenancePass();
   CursorTrace::shared()->recordMainWork(started, "maintenance");
+}
+
+void CursorEngine::maintenancePass() {
+  usesContinuousCursor_ = readUsesContinuousCursor();
+  rebuildForResolution(false);
+  if (systemWide() && !verificationVisibility_ && !accessibilityGranted()) {
+    error_.set(AccessibilityRoleProbe::permissionMessage());
+    disable();
+    return;
+  }
+  if (!systemWide()) {
+    // The preview keeps running only while someone can see it.
+    auto application = platform::NSRunningApplication::currentApplication();
+    auto window = hostWindow_.lock();
+    const bool seen = application && application->isActive() && window && window->isVisible();
+    if (demoKind_ && seen) return;
+    demoKind_.reset();
+    release(true, std::nullopt, false);
+    return;
+  }
+  if (usesContinuousCursor_) return;
+  const double t = now();
+  if (!sourceValid_ && !(t < nativeUntil_) && !(t < screenshotUntil_) && !(t < ownershipCooldownUntil_)) {
+    sampler()->clearPublishedSeed();
+  }
+  const auto readSeed = access_.currentSeed();
+  const int32_t seed = readSeed.value_or(0);
+  if (presenter_->recoveryEpoch() == nativeWatchdogGeneration_ && sourceValid_ && !policyPendingSince_) {
+    // Nothing changed since the last frame: the display link may rest.
+    if (readSeed && (lastSeed_ == seed || presenter_->ownsSeed(seed))) return;
+    if (!readSeed && !lastSeed_) return;
+  }
 }
 
 // ---- notifications ----

@@ -199,6 +199,7 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
  private:
   CursorEngine(VerificationVisibility verificationVisibility, std::shared_ptr<platform::NSUserDefaults> defaults);
   void observeDefaults();
+  void maintenancePass();
   std::optional<bool> storedBool(const char* key) const;
   bool readUsesContinuousCursor() const;
   bool accessibilityGranted() const;
