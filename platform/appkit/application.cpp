@@ -1,7 +1,10 @@
 #include "platform/appkit/application.hpp"
 
+#include <unistd.h>
+
 #include <stdexcept>
 
+#include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -36,5 +39,16 @@ void NSApplication::terminate(const void*) {
   if (auto current = delegate()) current->applicationWillTerminate(notification("NSApplicationWillTerminateNotification"));
   if (running_) RunLoop::main().stop();
 }
+
+void NSApplication::hide(const void*) { hidden_ = true; }
+
+void NSApplication::unhide(const void*) { hidden_ = false; }
+
+bool NSApplication::isActive() const {
+  auto front = NSWorkspace::sharedWorkspace().frontmostApplication();
+  return front && front->processIdentifier() == ::getpid();
+}
+
+void NSApplication::activateIgnoringOtherApps(bool) { NSWorkspace::sharedWorkspace().activateApplication(::getpid()); }
 
 }  // namespace platform

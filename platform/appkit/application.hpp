@@ -35,6 +35,16 @@ class NSApplication {
   // entry returns from main instead. Later calls do nothing.
   void terminate(const void* sender);
 
+  // Hidden by the user (Command-H) or by hide:, until unhide:. Hiding
+  // orders no window out here; readers ask isHidden.
+  bool isHidden() const { return hidden_; }
+  void hide(const void* sender);
+  void unhide(const void* sender);
+  // Active while this process is the workspace's frontmost application.
+  bool isActive() const;
+  // Makes this process frontmost (the workspace posts the activation).
+  void activateIgnoringOtherApps(bool flag);
+
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
@@ -46,6 +56,7 @@ class NSApplication {
   bool running_ = false;
   bool launched_ = false;
   bool terminated_ = false;
+  bool hidden_ = false;
   std::weak_ptr<NSWindow> keyWindow_;
   std::weak_ptr<NSWindow> mainWindow_;
 };

@@ -62,6 +62,7 @@ void NSWorkspace::reset() {
   frontmost_.reset();
   openedURLs_.clear();
   reduceMotion_ = false;
+  sessionActive_ = true;
 }
 
 std::vector<std::shared_ptr<NSRunningApplication>> NSWorkspace::runningApplications() const {
@@ -164,9 +165,23 @@ void NSWorkspace::post(const NSNotificationName& name) { center_.postNotificatio
 
 void NSWorkspace::changeActiveSpace() { post(NSWorkspaceActiveSpaceDidChangeNotification); }
 
-void NSWorkspace::resignSession() { post(NSWorkspaceSessionDidResignActiveNotification); }
+void NSWorkspace::setSessionActive(bool active) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (sessionActive_ == active) return;
+    sessionActive_ = active;
+  }
+  post(active ? NSWorkspaceSessionDidBecomeActiveNotification : NSWorkspaceSessionDidResignActiveNotification);
+}
+
+bool NSWorkspace::isSessionActive() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return sessionActive_;
+}
 
 void NSWorkspace::sleep() { post(NSWorkspaceWillSleepNotification); }
+
+void NSWorkspace::wake() { post(NSWorkspaceDidWakeNotification); }
 
 void NSWorkspace::setReduceMotion(bool reduceMotion) {
   {

@@ -67,7 +67,10 @@ inline const NSNotificationName NSWorkspaceActiveSpaceDidChangeNotification =
     "NSWorkspaceActiveSpaceDidChangeNotification";
 inline const NSNotificationName NSWorkspaceSessionDidResignActiveNotification =
     "NSWorkspaceSessionDidResignActiveNotification";
+inline const NSNotificationName NSWorkspaceSessionDidBecomeActiveNotification =
+    "NSWorkspaceSessionDidBecomeActiveNotification";
 inline const NSNotificationName NSWorkspaceWillSleepNotification = "NSWorkspaceWillSleepNotification";
+inline const NSNotificationName NSWorkspaceDidWakeNotification = "NSWorkspaceDidWakeNotification";
 inline const NSNotificationName NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification =
     "NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification";
 
@@ -111,11 +114,13 @@ class NSWorkspace {
   void terminateApplication(pid_t pid);
   // The user switches Spaces: posts the Space-change notification.
   void changeActiveSpace();
-  // Fast user switching moves to another user: posts the session's
-  // resignation.
-  void resignSession();
-  // The system is about to sleep: posts the matching notification.
+  // Fast user switching: the session resigns or becomes active again,
+  // each change posted once.
+  void setSessionActive(bool active);
+  bool isSessionActive() const;
+  // The system is about to sleep, or woke: posts the matching notification.
   void sleep();
+  void wake();
   // The user changes Reduce Motion; a change posts the accessibility
   // display-options notification.
   void setReduceMotion(bool reduceMotion);
@@ -133,6 +138,7 @@ class NSWorkspace {
   std::shared_ptr<NSRunningApplication> current_;
   std::vector<std::string> openedURLs_;
   bool reduceMotion_ = false;
+  bool sessionActive_ = true;
   NSNotificationCenter center_;
 };
 

@@ -89,12 +89,13 @@ TEST_F(WorkspaceTest, OpenedURLsAreRecorded) {
             std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security"});
 }
 
-TEST_F(WorkspaceTest, SessionSleepSpaceAndReduceMotionAreAnnounced) {
+TEST_F(WorkspaceTest, SessionSleepSpaceAndReduceMotionPostOnlyChanges) {
   std::vector<std::string> posted;
   std::vector<NotificationToken> more;
   for (const auto& name :
        {NSWorkspaceActiveSpaceDidChangeNotification, NSWorkspaceSessionDidResignActiveNotification,
-        NSWorkspaceWillSleepNotification, NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification}) {
+        NSWorkspaceSessionDidBecomeActiveNotification, NSWorkspaceWillSleepNotification,
+        NSWorkspaceDidWakeNotification, NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification}) {
     more.push_back(workspace().notificationCenter().addObserverForName(
         name, nullptr, nullptr, [&](const NSNotification& notification) {
           EXPECT_EQ(notification.object, &workspace());
@@ -103,22 +104,26 @@ TEST_F(WorkspaceTest, SessionSleepSpaceAndReduceMotionAreAnnounced) {
   }
   EXPECT_FALSE(workspace().accessibilityDisplayShouldReduceMotion());
   workspace().setReduceMotion(true);
-  workspace().setReduceMotion(true);  // no change: nothing to tell
+  workspace().setReduceMotion(true);
   EXPECT_TRUE(workspace().accessibilityDisplayShouldReduceMotion());
-  workspace().setReduceMotion(false);
-  workspace().resignSession();
+  workspace().setSessionActive(true);  // already active: nothing to tell
+  workspace().setSessionActive(false);
+  EXPECT_FALSE(workspace().isSessionActive());
+  workspace().setSessionActive(true);
   workspace().sleep();
+  workspace().wake();
   workspace().changeActiveSpace();
   EXPECT_EQ(posted, (std::vector<std::string>{
                         NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification,
-                        NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification,
                         NSWorkspaceSessionDidResignActiveNotification,
+                        NSWorkspaceSessionDidBecomeActiveNotification,
                         NSWorkspaceWillSleepNotification,
+                        NSWorkspaceDidWakeNotification,
                         NSWorkspaceActiveSpaceDidChangeNotification,
                     }));
-  workspace().setReduceMotion(true);
   resetProcessState();
   EXPECT_FALSE(workspace().accessibilityDisplayShouldReduceMotion());
+  EXPECT_TRUE(workspace().isSessionActive());
 }
 
 TEST_F(WorkspaceTest, MouseLocationIsFlippedAboutTheFirstScreen) {
