@@ -1,11 +1,23 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/appkit/window.hpp"
 #include "platform/notifications/notification_center.hpp"
 
 namespace platform {
+
+// Posted on the default center when screens are connected, removed or
+// change their frame or scale.
+inline const NSNotificationName NSApplicationDidChangeScreenParametersNotification =
+    "NSApplicationDidChangeScreenParametersNotification";
+
+// A running modal session; end it with NSApplication::endModalSession.
+struct NSModalSessionRecord {
+  std::weak_ptr<NSWindow> window;
+};
+using NSModalSession = std::shared_ptr<NSModalSessionRecord>;
 
 class NSApplicationDelegate {
  public:
@@ -38,6 +50,20 @@ class NSApplication {
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
+  // The window of the innermost modal session; none outside one. The
+  // platform runs a modal window in a loop of its own; here the simulated
+  // desktop and tests open and end sessions.
+  std::shared_ptr<NSWindow> modalWindow() const;
+  NSModalSession beginModalSessionForWindow(const std::shared_ptr<NSWindow>& window);
+  // Ends the session wherever it stands; an unknown session is ignored.
+  void endModalSession(const NSModalSession& session);
+
+  // Hidden applications show no windows; hide() and unhide() stand for the
+  // user's Hide and Show commands.
+  bool isHidden() const { return hidden_; }
+  void hide(const void* sender = nullptr) { (void)sender; hidden_ = true; }
+  void unhide(const void* sender = nullptr) { (void)sender; hidden_ = false; }
+
  private:
   friend class NSWindow;
   NSNotification notification(const char* name) const { return NSNotification{name, this, {}}; }
@@ -48,6 +74,8 @@ class NSApplication {
   bool terminated_ = false;
   std::weak_ptr<NSWindow> keyWindow_;
   std::weak_ptr<NSWindow> mainWindow_;
+  std::vector<NSModalSession> modalSessions_;
+  bool hidden_ = false;
 };
 
 }  // namespace platform
