@@ -1,7 +1,10 @@
 #include "platform/appkit/application.hpp"
 
+#include <unistd.h>
+
 #include <stdexcept>
 
+#include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -54,5 +57,16 @@ NSModalSession NSApplication::beginModalSessionForWindow(const std::shared_ptr<N
 void NSApplication::endModalSession(const NSModalSession& session) {
   std::erase(modalSessions_, session);
 }
+
+void NSApplication::hide(const void*) { hidden_ = true; }
+
+void NSApplication::unhide(const void*) { hidden_ = false; }
+
+bool NSApplication::isActive() const {
+  auto front = NSWorkspace::sharedWorkspace().frontmostApplication();
+  return front && front->processIdentifier() == ::getpid();
+}
+
+void NSApplication::activateIgnoringOtherApps(bool) { NSWorkspace::sharedWorkspace().activateApplication(::getpid()); }
 
 }  // namespace platform

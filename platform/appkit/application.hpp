@@ -47,6 +47,16 @@ class NSApplication {
   // entry returns from main instead. Later calls do nothing.
   void terminate(const void* sender);
 
+  // Hidden by the user (Command-H) or by hide:, until unhide:. Hiding
+  // orders no window out here; readers ask isHidden.
+  bool isHidden() const { return hidden_; }
+  void hide(const void* sender);
+  void unhide(const void* sender);
+  // Active while this process is the workspace's frontmost application.
+  bool isActive() const;
+  // Makes this process frontmost (the workspace posts the activation).
+  void activateIgnoringOtherApps(bool flag);
+
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
@@ -58,12 +68,6 @@ class NSApplication {
   // Ends the session wherever it stands; an unknown session is ignored.
   void endModalSession(const NSModalSession& session);
 
-  // Hidden applications show no windows; hide() and unhide() stand for the
-  // user's Hide and Show commands.
-  bool isHidden() const { return hidden_; }
-  void hide(const void* sender = nullptr) { (void)sender; hidden_ = true; }
-  void unhide(const void* sender = nullptr) { (void)sender; hidden_ = false; }
-
  private:
   friend class NSWindow;
   NSNotification notification(const char* name) const { return NSNotification{name, this, {}}; }
@@ -72,10 +76,10 @@ class NSApplication {
   bool running_ = false;
   bool launched_ = false;
   bool terminated_ = false;
+  bool hidden_ = false;
   std::weak_ptr<NSWindow> keyWindow_;
   std::weak_ptr<NSWindow> mainWindow_;
   std::vector<NSModalSession> modalSessions_;
-  bool hidden_ = false;
 };
 
 }  // namespace platform

@@ -5,8 +5,13 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/workspace.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/dispatch/run_loop.hpp"
+#include "platform/events/event.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -87,11 +92,36 @@ TEST_F(ApplicationTest, SheetsAttachOneAtATimeAndEndWithTheirHandler) {
   EXPECT_EQ(parent->attachedSheet(), other);
 }
 
-}  // namespace
-}  // namespace platform
+TEST_F(ApplicationTest, HiddenAndActiveFollowTheUserAndTheWorkspace) {
+  auto app = NSApplication::shared();
+  auto& workspace = NSWorkspace::sharedWorkspace();
+  EXPECT_FALSE(app->isHidden());
+  EXPECT_FALSE(app->isActive());  // nothing is frontmost at launch
+  app->activateIgnoringOtherApps(true);
+  EXPECT_TRUE(app->isActive());
+  workspace.launchApplication(4242, "com.example.editor", "Editor");
+  workspace.activateApplication(4242);
+  EXPECT_FALSE(app->isActive());
+  app->hide(nullptr);
+  EXPECT_TRUE(app->isHidden());
+  app->unhide(nullptr);
+  EXPECT_FALSE(app->isHidden());
+  app->hide(nullptr);
+  resetProcessState();
+  EXPECT_FALSE(NSApplication::shared()->isHidden());
+}
 
-namespace platform {
-namespace {
+TEST_F(ApplicationTest, PressedMouseButtonsIsOneBitPerHeldButton) {
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 0u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, CGPointMake(5, 5), kCGMouseButtonLeft));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 1u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventRightMouseDown, CGPointMake(5, 5), kCGMouseButtonRight));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 3u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseUp, CGPointMake(5, 5), kCGMouseButtonLeft));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 2u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventRightMouseUp, CGPointMake(5, 5), kCGMouseButtonRight));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 0u);
+}
 
 TEST_F(ApplicationTest, ModalSessionsNestAndScreenChangesAreAnnounced) {
   auto app = NSApplication::shared();
