@@ -7,6 +7,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/window_list.hpp"
 
 namespace platform {
 namespace {
@@ -40,6 +41,7 @@ void NSApplication::terminate(const void*) {
   if (running_) RunLoop::main().stop();
 }
 
+<<<<<<< HEAD
 std::shared_ptr<NSWindow> NSApplication::modalWindow() const {
   for (auto it = modalSessions_.rbegin(); it != modalSessions_.rend(); ++it) {
     if (auto window = (*it)->window.lock()) return window;
@@ -56,6 +58,17 @@ NSModalSession NSApplication::beginModalSessionForWindow(const std::shared_ptr<N
 
 void NSApplication::endModalSession(const NSModalSession& session) {
   std::erase(modalSessions_, session);
+=======
+bool NSApplication::reopen() {
+  if (terminated_) return false;
+  auto current = delegate();
+  if (!current) return true;
+  bool visible = false;
+  for (const auto& window : WindowTable::shared().windows()) {
+    visible = visible || (window.ownerPID == static_cast<int32_t>(::getpid()) && window.onScreen);
+  }
+  return current->applicationShouldHandleReopen(*this, visible);
+>>>>>>> main
 }
 
 void NSApplication::hide(const void*) { hidden_ = true; }

@@ -8,6 +8,8 @@
 
 namespace platform {
 
+class NSApplication;
+
 // Posted on the default center when screens are connected, removed or
 // change their frame or scale.
 inline const NSNotificationName NSApplicationDidChangeScreenParametersNotification =
@@ -24,6 +26,13 @@ class NSApplicationDelegate {
   virtual ~NSApplicationDelegate() = default;
   virtual void applicationDidFinishLaunching(const NSNotification& notification) { (void)notification; }
   virtual void applicationWillTerminate(const NSNotification& notification) { (void)notification; }
+  // The application was launched again while running. YES lets the platform
+  // do its own reopen work, NO says the delegate has handled it.
+  virtual bool applicationShouldHandleReopen(NSApplication& sender, bool hasVisibleWindows) {
+    (void)sender;
+    (void)hasVisibleWindows;
+    return true;
+  }
 };
 
 // The application object: its delegate, its run, and which window is key
@@ -46,6 +55,12 @@ class NSApplication {
   // and run() returns. The platform ends the process here; the program's
   // entry returns from main instead. Later calls do nothing.
   void terminate(const void* sender);
+  // The system's reopen event, sent when the application is launched again:
+  // asks the delegate's applicationShouldHandleReopen, telling it whether a
+  // window of this process is on screen, and returns the answer (YES with no
+  // delegate). The platform's own work for YES, bringing a minimised window
+  // back, has nothing to act on here. Ignored after terminate() (false).
+  bool reopen();
 
   // Hidden by the user (Command-H) or by hide:, until unhide:. Hiding
   // orders no window out here; readers ask isHidden.
