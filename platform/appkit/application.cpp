@@ -41,7 +41,6 @@ void NSApplication::terminate(const void*) {
   if (running_) RunLoop::main().stop();
 }
 
-<<<<<<< HEAD
 std::shared_ptr<NSWindow> NSApplication::modalWindow() const {
   for (auto it = modalSessions_.rbegin(); it != modalSessions_.rend(); ++it) {
     if (auto window = (*it)->window.lock()) return window;
@@ -58,7 +57,8 @@ NSModalSession NSApplication::beginModalSessionForWindow(const std::shared_ptr<N
 
 void NSApplication::endModalSession(const NSModalSession& session) {
   std::erase(modalSessions_, session);
-=======
+}
+
 bool NSApplication::reopen() {
   if (terminated_) return false;
   auto current = delegate();
@@ -68,7 +68,6 @@ bool NSApplication::reopen() {
     visible = visible || (window.ownerPID == static_cast<int32_t>(::getpid()) && window.onScreen);
   }
   return current->applicationShouldHandleReopen(*this, visible);
->>>>>>> main
 }
 
 void NSApplication::hide(const void*) { hidden_ = true; }
