@@ -15,8 +15,10 @@
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/native/native_cursor_readback.hpp"
 #include "platform/accessibility/accessibility.hpp"
-#include "platform/appkit/window.hpp"
+#include "platform/appkit/application.hpp"
+#include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/run_loop.hpp"
@@ -92,7 +94,13 @@ CursorEngine::CursorEngine(VerificationVisibility verificationVisibility,
   MetalCursorRenderer::shared();
 }
 
-CursorEngine::~CursorEngine() = default;
+// The run loop keeps timers and links until they are invalidated; an
+// engine that goes without stop must not leave them firing.
+CursorEngine::~CursorEngine() {
+  if (maintenance_) maintenance_->invalidate();
+  if (motionBoundaryTimer_) motionBoundaryTimer_->invalidate();
+  if (displayLink_) displayLink_->invalidate();
+}
 
 void CursorEngine::observeDefaults() {
   localObservers_.push_back(platform::NSNotificationCenter::defaultCenter().addObserverForName(
@@ -149,7 +157,10 @@ void CursorEngine::setAnimateDuringCapture(bool animate) {
   defaults_->setBool(animateDuringCapture_.value(), kAnimateDuringCaptureKey);
   screenshotUntil_ = 0;
   yieldToNative();
-  if (systemWide()) sampler()->clearPublishedSeed();
+  if (systemWide()) {
+    sampler()->clearPublishedSeed();
+    ensureDisplayLink();
+  }
 }
 
 void CursorEngine::setAutomaticPauseReason(std::optional<std::string> reason) {
@@ -195,6 +206,7 @@ void CursorEngine::start() {
     presenter_->setKeepWarm(true);
     sampler()->setEnabled(true);
   }
+  ensureDisplayLink();
 }
 
 void CursorEngine::stop() {
@@ -205,6 +217,9 @@ void CursorEngine::stop() {
   if (maintenance_) maintenance_->invalidate();
   maintenance_.reset();
   if (sampler_) sampler_->setEnabled(false);
+  for (const auto& token : monitors_) platform::NSEvent::removeMonitor(token);
+  monitors_.clear();
+  installMovementMonitors(false);
   motionListener_->stop();
   discreteMouseListener_->stop();
   buttonDownListener_->stop();
@@ -213,6 +228,7 @@ void CursorEngine::stop() {
   auto& workspaceCenter = platform::NSWorkspace::sharedWorkspace().notificationCenter();
   for (const auto& token : workspaceObservers_) workspaceCenter.removeObserver(token);
   workspaceObservers_.clear();
+  stopDisplayLink();
 }
 
 void CursorEngine::resetGateState() {
@@ -250,7 +266,11 @@ bool CursorEngine::release(bool pauseLink, std::optional<int32_t> ownerSeed, boo
     presenter_->restoreNative(restore);
   }
   overlayVisible_ = false;
-  if (pauseLink) lastDisplayTick_.reset();
+  if (pauseLink) {
+    pauseDisplayLink();
+    lastDisplayTick_.reset();
+  }
+  armMotionSources();
   return true;
 }
 
@@ -286,7 +306,9 @@ void CursorEngine::rebuildForResolution(bool force) {
   stationaryChanges_.clear();
   nativeStreamUntil_ = 0;
   if (auto preview = preview_.lock()) preview->setImage(animation_.frame(now()));
+  stopDisplayLink();
   if (systemWide()) sampler()->clearPublishedSeed();
+  ensureDisplayLink();
 }
 
 void CursorEngine::maintenance() {
@@ -305,9 +327,8 @@ void CursorEngine::maintenancePass() {
   }
   if (!systemWide()) {
     // The preview keeps running only while someone can see it.
-    auto application = platform::NSRunningApplication::currentApplication();
     auto window = hostWindow_.lock();
-    const bool seen = application && application->isActive() && window && window->isVisible();
+    const bool seen = platform::NSApplication::shared()->isActive() && window && window->isVisible();
     if (demoKind_ && seen) return;
     demoKind_.reset();
     release(true, std::nullopt, false);
@@ -325,6 +346,7 @@ void CursorEngine::maintenancePass() {
     if (readSeed && (lastSeed_ == seed || presenter_->ownsSeed(seed))) return;
     if (!readSeed && !lastSeed_) return;
   }
+  ensureDisplayLink();
 }
 
 // ---- notifications ----
@@ -336,6 +358,7 @@ void CursorEngine::menuDidBeginTracking() { yieldToNative(); }
 void CursorEngine::menuDidEndTracking() {
   sourceValid_ = false;
   nativeUntil_ = now() + 0.1;
+  ensureDisplayLink();
 }
 
 void CursorEngine::applicationDidActivate(const std::shared_ptr<platform::NSRunningApplication>& application) {
@@ -355,6 +378,8 @@ void CursorEngine::activeSpaceDidChange() {
   CursorTrace::shared()->record("workspace-space-changed");
   nativeUntil_ = now() + 0.35;
   yieldToNative();
+  stopDisplayLink();
+  ensureDisplayLink();
 }
 
 void CursorEngine::applicationsDidChange() {}
