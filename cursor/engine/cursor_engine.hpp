@@ -34,6 +34,8 @@ class NSWindow;
 namespace vurle {
 
 class AppSwitcherCursorObserver;
+class ContinuousCursorPresenter;
+struct AppSwitcherCursorScope;
 class CursorMotionListener;
 class PointerDrawingView;
 class StaticCursorRecognition;
@@ -165,6 +167,8 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   void stopDisplayLink();
   // The sampler published a new cursor.
   void sampleNow();
+  // The application switcher opened or closed.
+  void appSwitcherChanged(const std::optional<AppSwitcherCursorScope>& scope);
   // Tap handlers: pointer motion and discrete mouse input, button presses.
   void handleMotionEvent(platform::CGEventType type, const platform::CGEventRef& event);
   void handleButtonDown(platform::CGEventType type, const platform::CGEventRef& event);
@@ -226,6 +230,8 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   const std::shared_ptr<NativeCursorPresenter>& presenter() const { return presenter_; }
   // Made on first use.
   const std::shared_ptr<NativeCursorSampler>& sampler();
+  // The overlay presenter with its private Space, made on first use.
+  const std::shared_ptr<ContinuousCursorPresenter>& continuousPresenter();
   const std::shared_ptr<AppSwitcherCursorObserver>& appSwitcherObserver() const { return appSwitcherObserver_; }
   const CursorAccess& access() const { return access_; }
   const std::shared_ptr<platform::CADisplayLink>& displayLink() const { return displayLink_; }
@@ -250,6 +256,12 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   void maintenancePass();
   std::optional<bool> storedBool(const char* key) const;
   bool readUsesContinuousCursor() const;
+  // Re-reads the presenter choice; a running engine hands over from the
+  // presenter it leaves to the one it takes.
+  void selectPresenter();
+  void takePresenter();
+  // The overlay presenter when it is the one in use and exists already.
+  ContinuousCursorPresenter* overlayInUse() const;
   bool accessibilityGranted() const;
   bool presenterAvailable();
   void resetGateState();
@@ -273,6 +285,7 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   CursorAccess access_;
   std::shared_ptr<NativeCursorPresenter> presenter_;
   std::shared_ptr<AppSwitcherCursorObserver> appSwitcherObserver_;
+  std::shared_ptr<ContinuousCursorPresenter> continuousPresenter_;
   bool usesContinuousCursor_ = false;
   std::optional<CursorFrame> lastPresentedFrame_;
   std::optional<double> lastPresentedTime_;

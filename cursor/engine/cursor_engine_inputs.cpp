@@ -9,6 +9,7 @@
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/engine/cursor_motion_listener.hpp"
 #include "cursor/native/cursor_trace.hpp"
+#include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
@@ -239,6 +240,10 @@ void CursorEngine::installMovementMonitors(bool on) {
 void CursorEngine::tick(platform::CADisplayLink&) { lastDisplayCallbackAt_ = uptime(); }
 
 void CursorEngine::fallbackTick() {
+  if (continuousPresenter_) {
+    continuousPresenter_->checkScreenEdge(platform::NSEvent::mouseLocation());
+    continuousPresenter_->commitDrawableClear();
+  }
   if (servicingFrame_ || !(enabled() && systemWide() && usesContinuousCursor_ && linkRuns())) return;
   double rate = 60;
   if (auto screen = linkedScreen_.lock()) rate = static_cast<double>(std::max(screen->maximumFramesPerSecond(), 1L));
@@ -250,7 +255,9 @@ void CursorEngine::fallbackTick() {
   if (!(silence >= lateAfter)) return;
   if (t - *lastContinuousFrameAt_ < 0.9 * period) return;
   ++fallbackFrames_;
-  CursorTrace::shared()->record("display-tick-fallback", {.value = silence * 1000, .detail = "overlay-inactive"});
+  const bool active = continuousPresenter_ && continuousPresenter_->active;
+  CursorTrace::shared()->record("display-tick-fallback",
+                                {.value = silence * 1000, .detail = active ? "overlay-active" : "overlay-inactive"});
 }
 
 void CursorEngine::stopDisplayLink() {
@@ -280,7 +287,11 @@ void CursorEngine::foldSpeed(double t, CGPoint point) {
 void CursorEngine::handleMotionEvent(CGEventType type, const platform::CGEventRef& event) {
   if (!enabled()) return;
   if (type == platform::kCGEventMouseMoved && systemWide() && usesContinuousCursor_) {
-    if (!linkRuns()) recordPointerMotion();
+    if (!linkRuns()) {
+      recordPointerMotion();
+    } else {
+      continuousPresenter()->checkScreenEdge(platform::NSEvent::mouseLocation());
+    }
     return;
   }
   if (auto converted = platform::NSEvent::eventWithCGEvent(event)) handlePointerInput(*converted);
@@ -288,7 +299,14 @@ void CursorEngine::handleMotionEvent(CGEventType type, const platform::CGEventRe
 
 void CursorEngine::recordPointerMotion() {
   const double t = uptime();
-  foldSpeed(t, platform::NSEvent::mouseLocation());
+  const auto point = platform::NSEvent::mouseLocation();
+  foldSpeed(t, point);
+  const auto& overlay = continuousPresenter();
+  overlay->pointerMoved(point);
+  if (!linkRuns() && overlay->canResume(t)) {
+    overlay->requestWindowLookup(point, t);
+    ensureDisplayLink();
+  }
   CursorTrace::shared()->recordMainWork(t, "pointer-motion");
 }
 
@@ -298,7 +316,15 @@ void CursorEngine::handlePointerInput(const platform::NSEvent& event) {
   const auto point = platform::NSEvent::mouseLocation();
   if (systemWide() && usesContinuousCursor_) {
     foldSpeed(t, point);
-    if (!(move && linkRuns())) ensureDisplayLink();
+    const auto& overlay = continuousPresenter();
+    overlay->handleDiscreteInput(event.type(), t);
+    if (!(move && linkRuns())) {
+      if (!overlay->canResume(t)) {
+        pauseDisplayLink();
+      } else {
+        ensureDisplayLink();
+      }
+    }
   } else {
     sampler()->quicken();
     if (!move) lastDiscreteCursorInput_ = t;
@@ -338,6 +364,7 @@ void CursorEngine::handleKeyEvent(const platform::NSEvent& event) {
   }
   if (enabled() && systemWide()) {
     if (usesContinuousCursor_) {
+      continuousPresenter()->handleDiscreteInput(event.type(), t);
       pauseDisplayLink();
     } else {
       sampler()->quicken();
