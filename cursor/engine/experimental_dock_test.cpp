@@ -6,6 +6,7 @@
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/clock.hpp"
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/events/event.hpp"
 #include "platform/windowserver/window_queries.hpp"
@@ -172,6 +173,203 @@ TEST_F(DockTest, RegionsReadAtMostEveryEightiethAndTraceChanges) {
   scope->runUntilIdle();
   EXPECT_TRUE(request().has_value());
   EXPECT_EQ(refreshed, 3);
+}
+
+}  // namespace
+}  // namespace vurle
+
+namespace vurle {
+namespace {
+
+class DockCursorTest : public DockTest {
+ protected:
+  void SetUp() override {
+    DockTest::SetUp();
+    regions = ExperimentalDockRegions::make();
+    dock = ExperimentalDockCursor::make();
+  }
+  void TearDown() override {
+    dock.reset();
+    regions.reset();
+    DockTest::TearDown();
+  }
+  static void pointAt(CGPoint point) { CursorState::shared().setCursorLocation(point); }
+  bool step() {
+    return dock->step(NSScreen::screens().front(), 0.1, [this] { return safe; }, regions,
+                      ExperimentalDockCursor::pointerLocation(), kScreen);
+  }
+  static void tick() { CADisplayLink::fireAll(platform::systemUptime()); }
+
+  std::shared_ptr<ExperimentalDockRegions> regions;
+  std::shared_ptr<ExperimentalDockCursor> dock;
+  bool safe = true;
+
+  // A run over the separator whose first morph, to a cursor the presenter
+  // caught, opened the connection and the Dock override.
+  void morphOverSeparator() {
+    pointAt(kOnSeparator);
+    showApplicationCursor(NSCursor::pointingHandCursor());
+    EXPECT_FALSE(step());  // nothing verified yet: a read starts
+    scope->runUntilIdle();
+    ASSERT_TRUE(step());
+    ASSERT_TRUE(dock->observing());
+    ASSERT_TRUE(step());  // the run holds the Dock permit from here
+    showApplicationCursor(NSCursor::IBeamCursor());
+    scope->advance(0.005);
+    ASSERT_EQ(events("dock-experiment-morph").size(), 1u);
+    ASSERT_NE(dock->native()->connection(), 0);
+    ASSERT_TRUE(CurrentCursor::shared().dockCursorOverride());
+  }
+  // Keeps the run going for `seconds`: the engine's steps and the frames.
+  void hold(double seconds) {
+    for (double t = 0; t < seconds - 1e-9; t += 0.04) {
+      step();
+      tick();
+      scope->advance(0.04);
+    }
+  }
+  static void press() {
+    CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown,
+                                                        CursorState::shared().cursorLocation(), kCGMouseButtonLeft));
+  }
+  bool targetsArrow() const {
+    auto arrow = NativeCursorLibrary::shared()->art(PointerKind::arrow);
+    return dock->animation().to && dock->animation().to->identity() == arrow->identity();
+  }
+};
+
+TEST_F(DockCursorTest, FromAResizeCursorBackToTheArrowAndHandBack) {
+  pointAt(kOnFirstApp);
+  showApplicationCursor(NSCursor::resizeLeftRightCursor());
+  step();
+  scope->runUntilIdle();
+  ASSERT_TRUE(step());
+  EXPECT_EQ(events("dock-experiment-observing").size(), 1u);
+  EXPECT_TRUE(dock->sampler()->isEnabled());
+  // Before any connection, only a resize cursor goes back to the arrow.
+  ASSERT_TRUE(step());
+  ASSERT_EQ(events("dock-experiment-exit").size(), 1u);
+  EXPECT_EQ(events("dock-experiment-exit")[0].detail, "verified-dock-item");
+  EXPECT_TRUE(targetsArrow());
+  EXPECT_EQ(dock->expires(), now() + 2.0);
+  ASSERT_TRUE(dock->link());
+  // The link draws the morph; its end hands the cursor back, registered again.
+  for (int i = 0; i < 10 && dock->observing(); ++i) {
+    tick();
+    scope->advance(0.02);
+  }
+  EXPECT_FALSE(dock->observing());
+  EXPECT_FALSE(dock->link());
+  EXPECT_FALSE(dock->sampler()->isEnabled());
+  EXPECT_FALSE(CurrentCursor::shared().dockCursorOverride());
+  EXPECT_FALSE(events("submitted").empty());
+
+  // From any other cursor nothing morphs before the presenter is connected.
+  SetUp();
+  pointAt(kOnFirstApp);
+  showApplicationCursor(NSCursor::pointingHandCursor());
+  step();
+  scope->runUntilIdle();
+  ASSERT_TRUE(step());
+  ASSERT_TRUE(step());
+  EXPECT_TRUE(events("dock-experiment-exit").empty());
+  EXPECT_FALSE(dock->link());
+}
+
+TEST_F(DockCursorTest, NoArrowOverASeparatorAndOnlyWithinTwoSeconds) {
+  struct Case {
+    double after;
+    bool arrow;
+  } cases[] = {{0.0, true}, {1.9, true}, {2.1, false}};
+  for (const auto& c : cases) {
+    SetUp();
+    morphOverSeparator();
+    // Over the separator the caught cursor is morphed, never the arrow.
+    hold(c.after);
+    ASSERT_TRUE(dock->observing()) << c.after;
+    EXPECT_TRUE(events("dock-experiment-exit").empty()) << c.after;
+    EXPECT_FALSE(targetsArrow());
+    pointAt(kOnFirstApp);
+    EXPECT_TRUE(step());
+    EXPECT_EQ(events("dock-experiment-exit").size(), c.arrow ? 1u : 0u) << c.after;
+    EXPECT_EQ(targetsArrow(), c.arrow) << c.after;
+  }
+}
+
+TEST_F(DockCursorTest, AButtonPressEndsTheRunAtTheNextTick) {
+  morphOverSeparator();
+  press();
+  EXPECT_TRUE(CurrentCursor::shared().dockCursorOverride());
+  tick();
+  EXPECT_FALSE(dock->observing());
+  EXPECT_FALSE(CurrentCursor::shared().dockCursorOverride());
+  EXPECT_FALSE(dock->link());
+  EXPECT_TRUE(events("dock-experiment-revoked").empty());
+}
+
+TEST_F(DockCursorTest, AButtonPressLetsTheWatchdogRevokeTheOverride) {
+  morphOverSeparator();
+  press();
+  scope->advance(0.06);  // the presenter's watchdog runs; the link does not
+  ASSERT_EQ(events("dock-experiment-revoked").size(), 1u);
+  EXPECT_FALSE(CurrentCursor::shared().dockCursorOverride());
+  // The presenter handed back on its own: the next step ends the run.
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseUp,
+                                                      CursorState::shared().cursorLocation(), kCGMouseButtonLeft));
+  EXPECT_TRUE(step());
+  EXPECT_FALSE(dock->observing());
+}
+
+TEST_F(DockCursorTest, WhereARunStarts) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    bool starts = false;
+  } cases[] = {
+      {"on an item", [] {}, true},
+      {"on the separator", [] { pointAt(kOnSeparator); }, true},
+      {"beside the items", [] { pointAt(CGPointMake(100, 940)); }},
+      {"during a Space change", [this] { safe = false; }},
+      {"a button held", [] { press(); }},
+      {"the application hidden", [] { NSApplication::shared()->hide(nullptr); }},
+      {"the cursor hidden", [] { CursorState::shared().hideCursor(WindowServer::shared().mainConnectionID()); }},
+      {"an animated cursor",
+       [] { CurrentCursor::shared().setCursorFromAnotherApplication(*CoreCursors::waitAnimation(10, 32)); }},
+      {"a transparent cursor", [] { showApplicationCursor(testing::solidCursor(16, 0, 0)); }},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    safe = true;
+    pointAt(kOnFirstApp);
+    showApplicationCursor(NSCursor::pointingHandCursor());
+    step();
+    scope->runUntilIdle();
+    c.arrange();
+    EXPECT_EQ(step(), c.starts) << c.name;
+    EXPECT_EQ(dock->observing(), c.starts) << c.name;
+    EXPECT_EQ(events("dock-experiment-observing").size(), c.starts ? 1u : 0u) << c.name;
+    NSApplication::shared()->unhide(nullptr);
+  }
+}
+
+TEST_F(DockCursorTest, AnUncaughtCursorIsShownAtOnce) {
+  pointAt(kOnFirstApp);
+  showApplicationCursor(NSCursor::pointingHandCursor());
+  step();
+  scope->runUntilIdle();
+  ASSERT_TRUE(step());
+  const auto cursor = NSCursor::IBeamCursor();
+  const int32_t seed = showApplicationCursor(cursor);
+  dock->morph({cursor, seed, false, false, std::nullopt});
+  const auto art = NativeCursorLibrary::shared()->match(cursor);
+  EXPECT_EQ(dock->animation().to->identity(), art->identity());
+  EXPECT_FALSE(dock->animation().isRunning(now()));
+  EXPECT_EQ(dock->inputSeed(), seed);
+  EXPECT_TRUE(dock->native()->holdsPermitted());
+  EXPECT_FALSE(dock->link());
+  // A sample whose seed is no longer current changes nothing.
+  dock->morph({NSCursor::pointingHandCursor(), seed - 1, false, false, std::nullopt});
+  EXPECT_EQ(dock->inputSeed(), seed);
 }
 
 }  // namespace
