@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -65,6 +67,10 @@ TEST_F(URLSessionTest, APostArrivesWholeAndItsAnswerReachesTheMainRunLoop) {
     response.set_header("set-twice", "b");
     response.set_content("{\"ok\":true}", "application/json");
   });
+  // A proxy in the environment is never used for the loopback interface.
+  for (const char* variable : {"http_proxy", "HTTP_PROXY", "ALL_PROXY", "all_proxy"}) {
+    ::setenv(variable, "http://127.0.0.1:9", 1);
+  }
   auto session = makeSession();
   auto post = request("api/items");
   post.httpMethod = "POST";
@@ -72,6 +78,7 @@ TEST_F(URLSessionTest, APostArrivesWholeAndItsAnswerReachesTheMainRunLoop) {
   post.setValue("beta", "X-Channel");
   post.httpBody = dataFromString(std::string(3000, 'x'));  // past the size where a client would ask to continue
   const Answer answer = perform(*session, post);
+  for (const char* variable : {"http_proxy", "HTTP_PROXY", "ALL_PROXY", "all_proxy"}) ::unsetenv(variable);
 
   ASSERT_TRUE(answer.response.has_value());
   EXPECT_FALSE(answer.error.has_value());
