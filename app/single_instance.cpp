@@ -61,7 +61,9 @@ SingleInstance::Holder SingleInstance::requestReopen(const std::filesystem::path
     const ssize_t length = ::read(note, text, sizeof text);
     ::close(note);
     pid_t pid = 0;
-    if (length > 0 && std::from_chars(text, text + length, pid).ec == std::errc() && pid > 0) holder.processIdentifier = pid;
+    if (length > 0 && std::from_chars(text, text + length, pid).ec == std::errc() && pid > 0) {
+      holder.processIdentifier = pid;
+    }
   }
   // Opening for writing without blocking fails unless the holder has the
   // pipe open; one byte is written whole or not at all.
