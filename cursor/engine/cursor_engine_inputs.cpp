@@ -152,13 +152,7 @@ void CursorEngine::ensureDisplayLink() {
   if (!wanted()) return;
   const auto screens = platform::NSScreen::screens();
   const auto pointer = platform::NSEvent::mouseLocation();
-  std::shared_ptr<platform::NSScreen> screen;
-  for (const auto& candidate : screens) {
-    if (CGRectContainsPoint(candidate->frame(), pointer)) {
-      screen = candidate;
-      break;
-    }
-  }
+  std::shared_ptr<platform::NSScreen> screen = screenContaining(pointer);
   if (!screen && !screens.empty()) screen = screens.front();
   if (!screen) return;  // no screen at all: the next input tries again
 

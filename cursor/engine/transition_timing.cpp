@@ -23,8 +23,6 @@ double clampDuration(double seconds) {
 
 }  // namespace
 
-double pointDistance(CGPoint a, CGPoint b) { return std::hypot(a.x - b.x, a.y - b.y); }
-
 void CursorMotionSpeed::record(double speed, double time) {
   double sample = speed >= 0 ? speed : 0;  // NaN fails the comparison too
   if (sample > kSpeedCap) sample = kSpeedCap;
@@ -63,44 +61,6 @@ double transitionDuration(double storedMilliseconds, bool adaptive, double speed
 }
 
 double clampedDuration(double storedMilliseconds) { return clampDuration(storedMilliseconds / 1000); }
-
-std::optional<double> CursorBoundaryTolerance::resolve(int64_t id, bool nearBoundary, bool held, bool morphRunning,
-                                                       CGPoint p, double now, double speed) {
-  if (identity && *identity == id) {
-    pending.reset();
-    pendingSince.reset();
-    return std::nullopt;
-  }
-  if (nearBoundary && identity && speed < kBoundarySpeed) {
-    const bool returning = held && previous && *previous == id && now - changedAt < kReturnWindow &&
-                           pointDistance(p, point) <= kReturnDistance;
-    const double since = pendingSince.value_or(now);
-    double deadline;
-    CGPoint anchor;
-    if (pending && pending->identity == id) {
-      deadline = pending->deadline;
-      anchor = pending->point;
-    } else {
-      const double window = returning ? (morphRunning ? kReturnHoldMorphing : kReturnHold) : kHold;
-      deadline = now + window;
-      anchor = p;
-      const double cap = since + (morphRunning ? kHoldCapMorphing : kHoldCap);
-      if (cap < deadline) deadline = cap;
-    }
-    if (now < deadline && pointDistance(p, anchor) < kHoldDistance) {
-      pending = Pending{id, anchor, deadline};
-      pendingSince = since;
-      return deadline;
-    }
-  }
-  previous = identity;
-  identity = id;
-  point = p;
-  changedAt = now;
-  pending.reset();
-  pendingSince.reset();
-  return std::nullopt;
-}
 
 void pruneStationaryChanges(std::vector<StationaryChange>& changes, double now, CGPoint point) {
   std::erase_if(changes, [&](const StationaryChange& change) {

@@ -16,6 +16,7 @@
 #include "cursor/native/app_switcher_cursor_scope.hpp"
 #include "cursor/native/cursor_access.hpp"
 #include "cursor/native/native_cursor_readback.hpp"
+#include "cursor/overlay/cursor_boundary_tolerance.hpp"
 #include "cursor/overlay/continuous_cursor_lease.hpp"
 #include "cursor/overlay/continuous_cursor_panel.hpp"
 #include "cursor/overlay/continuous_cursor_window_lookup.hpp"
@@ -81,6 +82,20 @@ class ContinuousCursorPresenter : public std::enable_shared_from_this<Continuous
   ~ContinuousCursorPresenter();
   ContinuousCursorPresenter(const ContinuousCursorPresenter&) = delete;
   ContinuousCursorPresenter& operator=(const ContinuousCursorPresenter&) = delete;
+
+  // ---- the present path ----
+  // One display frame: decides whether the overlay may hold the pointer on
+  // `screen` (the display link's) now; if not it releases or suspends with
+  // a reason, else it draws the next frame at the pointer (active) or takes
+  // the first acquisition one step further (stage the panel, hide the
+  // native cursor under the lease, wait for the hide to show). `allowed`
+  // and `reason` are the engine's verdict; `experimentalWindow` the
+  // surface the engine hands over (global coordinates); `boundaryHeight`
+  // the y below which an arrow is heading for the menu bar (none: no
+  // limit); `duration` the transition's length and `speed` the pointer's.
+  void present(const std::shared_ptr<platform::NSScreen>& screen, bool allowed, const std::optional<std::string>& reason,
+               std::optional<CGRect> experimentalWindow, std::optional<CGFloat> boundaryHeight, double now,
+               double duration, double speed);
 
   // ---- construction helpers and diagnostics ----
   // "label;size=(width: W, height: H);hotspot=(x: X, y: Y);hidden=B;density=D".
@@ -195,6 +210,7 @@ class ContinuousCursorPresenter : public std::enable_shared_from_this<Continuous
   double lastMotionAt = kMinusInfinity;
   CGFloat verticalSpeed = 0;
   ContinuousCursorResumeGate resume;
+  CursorBoundaryTolerance boundary;
   bool active = false;
 
  private:
@@ -209,6 +225,16 @@ class ContinuousCursorPresenter : public std::enable_shared_from_this<Continuous
   void resetWindowLookupCache();
   bool seedMatches(std::optional<int32_t> expected) const;
   double restoreTolerance() const;
+  // Present-path pieces (continuous_cursor_present_path.cpp).
+  std::optional<CGRect> ownWindowAt(CGPoint location, double now);
+  bool acquisitionStale(CGPoint location, const std::shared_ptr<platform::NSScreen>& on);
+  void backOffAcquisition(const std::string& reason, double now, CGFloat scale);
+  void watchdogCleanup();
+  bool startTransition(const ArtRef& art, CGPoint location, double now, double duration,
+                       std::optional<CGFloat> boundaryHeight, const std::shared_ptr<platform::NSScreen>& on,
+                       bool resizeGrace, double& frameTime);
+  void drawFrame(const std::shared_ptr<platform::NSScreen>& on, CGPoint location, double frameTime, double now,
+                 std::optional<int32_t> seed, CGFloat scale);
 
   std::shared_ptr<ContinuousCursorWindowLookup> windowLookup_;
 };

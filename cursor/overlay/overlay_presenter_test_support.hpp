@@ -5,6 +5,7 @@
 // test puts it, and a virtual clock. After every test the presenter is gone
 // and the native cursor is visible with no hide outstanding.
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "cursor/overlay/overlay_test_support.hpp"
+#include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
@@ -20,6 +22,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/events/event.hpp"
 #include "platform/windowserver/current_cursor.hpp"
+#include "platform/accessibility/accessibility.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 
 namespace vurle::testing {
@@ -64,35 +67,61 @@ class OverlayPresenterTest : public OverlayTest {
   }
   static ArtRef artOf(PointerKind kind) { return NativeCursorLibrary::shared()->art(kind); }
 
-  // What the present path's first acquisition leaves behind, so that tests
-  // reach an active overlay: the screen, owner and window band stored, the
-  // current cursor sampled, the panel staged over the screen, the native
-  // cursor hidden under the lease, the layer shown and the frame placed.
+  // Another application's standard window under the pointer, as the
+  // Accessibility hit test finds it (`frame` in AppKit coordinates); it
+  // replaces every window the test arranged before.
+  void standardWindow(CGRect frame, int32_t pid = kEditorPID) {
+    auto& server = platform::AccessibilityServer::shared();
+    server.reset();
+    presenter->windowLookup()->invalidate();
+    auto window = server.makeElement(pid);
+    server.setAttribute(window, platform::kAXRoleAttribute, std::string("AXWindow"));
+    server.setAttribute(window, platform::kAXSubroleAttribute, std::string("AXStandardWindow"));
+    const CGFloat top = platform::CGRectGetMaxY(primary()->frame());
+    CGPoint position = platform::CGPointMake(frame.origin.x, top - platform::CGRectGetMaxY(frame));
+    CGSize size = frame.size;
+    server.setAttribute(window, platform::kAXPositionAttribute, platform::AXValueCreate(platform::kAXValueCGPointType, &position));
+    server.setAttribute(window, platform::kAXSizeAttribute, platform::AXValueCreate(platform::kAXValueCGSizeType, &size));
+    server.addElementRegion(pid, platform::CGRectMake(position.x, position.y, size.width, size.height), window);
+  }
+  // One display frame of the present path on the primary screen, as the
+  // engine hands it over when everything allows animation.
+  void presentFrame(std::optional<CGRect> experimentalWindow = std::nullopt, double duration = 0.15) {
+    presenter->present(primary(), true, std::nullopt, experimentalWindow, std::nullopt, now(), duration, 0);
+  }
+  // Runs display frames (1/120 s apart) until the overlay is active or
+  // `frames` have passed; answers whether it became active.
+  bool presentUntilActive(int frames = 12, std::optional<CGRect> experimentalWindow = std::nullopt) {
+    for (int i = 0; i < frames && !presenter->active; ++i) {
+      presentFrame(experimentalWindow);
+      if (!presenter->active) scope->advance(1.0 / 120.0);
+    }
+    return presenter->active;
+  }
+
+  // The overlay taken over by the present path itself: another application
+  // shows the art, its window (`band`) lies under the pointer, and display
+  // frames run until the hide is acknowledged. A pointer within the screen's
+  // 2 pt edge is acquired just inside it, then moved back.
   void acquireOverlay(const ArtRef& art, CGRect band = platform::CGRectMake(100, 100, 800, 600)) {
-    auto& p = *presenter;
-    p.screen = primary();
-    p.owner = p.foregroundPID;
-    p.window = band;
-    p.sampleSeed = currentSeed();
-    p.sampledArt = art;
-    p.sampleIsAnimated = false;
-    p.panel->setFrame(primary()->frame(), false);
-    p.panel->orderFrontRegardless();
-    ASSERT_TRUE(p.animation.show(art, now()));
-    const auto frame = p.animation.frame(now());
-    ASSERT_TRUE(frame);
-    auto check = p.spaceAnimation.transitionCheck(primary());
-    ASSERT_TRUE(check);
-    ASSERT_TRUE(p.lease->acquire(check, [] {}));
-    p.setLayerVisible(true);
-    p.active = true;
-    p.identity = art->identity();
-    p.lastStopReason.reset();
-    p.place(platform::NSEvent::mouseLocation(), *frame, primary()->backingScaleFactor());
-    p.lastFrame = frame;
-    p.lastFrameTime = now();
-    p.lastMotionPoint = platform::NSEvent::mouseLocation();
-    p.lastMotionAt = now();
+    ASSERT_TRUE(art);
+    platform::CurrentCursor::shared().setCursorFromAnotherApplication(
+        platform::CurrentCursor::imageSet(*art->native(), art->nativeHotspot()));
+    standardWindow(band);
+    const CGPoint target = platform::NSEvent::mouseLocation();
+    const CGRect inner = platform::CGRectInset(primary()->frame(), 2.5, 2.5);
+    const CGPoint inside{std::clamp(target.x, platform::CGRectGetMinX(inner), platform::CGRectGetMaxX(inner)),
+                         std::clamp(target.y, platform::CGRectGetMinY(inner), platform::CGRectGetMaxY(inner))};
+    movePointer(inside);
+    // The display's Space gate opens 0.5 s after its first reading.
+    presenter->spaceAnimation.isTransitioning(primary());
+    scope->advance(0.6);
+    // A fresh approach: the pointer just arrived, nothing rests on it.
+    presenter->cancelHandoffPreparation();
+    presenter->cancelStationaryHandoff("test-approach");
+    presenter->lastMotionPoint.reset();
+    ASSERT_TRUE(presentUntilActive()) << presenter->lastStopReason.value_or("no release");
+    movePointer(target);
   }
   // A frame drawn while active extends the lease, as the present path does.
   void keepOverlay() { presenter->lease->extend(); }

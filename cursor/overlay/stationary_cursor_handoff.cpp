@@ -37,8 +37,10 @@ std::optional<double> earlier(std::optional<double> a, std::optional<double> b) 
 }  // namespace
 
 std::shared_ptr<platform::NSScreen> screenContaining(CGPoint point) {
+  // The mouse rule, so that two stacked screens never both claim the
+  // pointer on their shared edge.
   for (const auto& screen : platform::NSScreen::screens()) {
-    if (platform::CGRectContainsPoint(screen->frame(), point)) return screen;
+    if (platform::NSMouseInRect(point, screen->frame(), false)) return screen;
   }
   return nullptr;
 }

@@ -149,7 +149,8 @@ class StationaryCursorHandoff : public std::enable_shared_from_this<StationaryCu
 // are dropped; the others keep their order.
 std::vector<CGRect> regionsNearPointer(const std::vector<CGRect>& regions, bool leftGesture, CGPoint point);
 
-// The screen whose frame contains the point, first match in screen order.
+// The screen under the point by the mouse rule (NSMouseInRect, unflipped),
+// first match in screen order; null when the point is on no screen.
 std::shared_ptr<platform::NSScreen> screenContaining(CGPoint point);
 
 }  // namespace vurle

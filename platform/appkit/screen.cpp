@@ -129,4 +129,11 @@ void NSScreen::setSafeAreaInsets(NSEdgeInsets insets) {
   safeAreaInsets_ = insets;
 }
 
+bool NSMouseInRect(NSPoint point, NSRect rect, bool flipped) {
+  const CGRect r = CGRectStandardize(rect);
+  if (CGRectIsNull(r) || !(point.x >= CGRectGetMinX(r) && point.x < CGRectGetMaxX(r))) return false;
+  if (flipped) return point.y >= CGRectGetMinY(r) && point.y < CGRectGetMaxY(r);
+  return point.y > CGRectGetMinY(r) && point.y <= CGRectGetMaxY(r);
+}
+
 }  // namespace platform

@@ -70,4 +70,10 @@ class NSScreen {
   NSEdgeInsets safeAreaInsets_;
 };
 
+// Whether the pointer lies in the rectangle as AppKit decides it for a
+// mouse: for an unflipped rectangle minX <= x < maxX and minY < y <= maxY,
+// so a pointer on the top edge of a screen belongs to that screen and two
+// stacked screens never both claim their shared edge.
+bool NSMouseInRect(NSPoint point, NSRect rect, bool flipped);
+
 }  // namespace platform

@@ -57,3 +57,25 @@ TEST(NSScreenTest, ScreensCarryTheirDisplayNumberRefreshRateAndSafeArea) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+
+TEST(NSMouseInRectTest, AnUnflippedRectangleOwnsItsTopEdgeAndAFlippedOneItsBottom) {
+  struct Case {
+    CGPoint point;
+    bool flipped;
+    bool inside;
+  };
+  const CGRect rect = CGRectMake(0, 0, 100, 50);
+  const Case cases[] = {
+      {{0, 25}, false, true},    {{100, 25}, false, false}, {{50, 50}, false, true},
+      {{50, 0}, false, false},   {{50, 0}, true, true},     {{50, 50}, true, false},
+      {{-0.5, 25}, false, false}, {{99.5, 49.5}, false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NSMouseInRect(c.point, rect, c.flipped), c.inside) << c.point.x << "," << c.point.y << " flipped=" << c.flipped;
+  }
+  EXPECT_FALSE(NSMouseInRect({0, 0}, CGRectNull, false));
+}
+
+}  // namespace platform

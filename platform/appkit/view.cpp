@@ -23,7 +23,15 @@ NSView::NSView(NSCoder&) : frame_(NSZeroRect) {}
 
 void NSView::setWantsLayer(bool flag) {
   wantsLayer_ = flag;
-  if (flag && !layer_) layer_ = CALayer::make();
+  if (flag && !layer_) {
+    layer_ = CALayer::make();
+    layer_->setBounds(bounds());
+  }
+}
+
+void NSView::setFrame(NSRect frame) {
+  frame_ = frame;
+  if (layer_) layer_->setBounds(bounds());
 }
 
 bool NSView::isDescendantOf(const NSView* view) const {

@@ -49,7 +49,8 @@ class NSView : public std::enable_shared_from_this<NSView> {
 
   // In the superview's coordinates.
   NSRect frame() const { return frame_; }
-  void setFrame(NSRect frame) { frame_ = frame; }
+  // A backing layer keeps the view's bounds, as a layer-backed view's does.
+  void setFrame(NSRect frame);
   // The view's own coordinates: origin zero, the frame's size.
   NSRect bounds() const { return NSMakeRect(0, 0, frame_.size.width, frame_.size.height); }
   // Flipped views have y growing downwards from their top edge.

@@ -171,4 +171,11 @@ void NSWindow::endSheet(const std::shared_ptr<NSWindow>& sheet, NSModalResponse 
   if (completion) completion(returnCode);
 }
 
+NSRect NSWindow::contentLayoutRect() const {
+  if (contentLayoutRect_) return *contentLayoutRect_;
+  constexpr CGFloat kTitleBar = 28;
+  const CGFloat bar = (styleMask_ & NSWindowStyleMaskTitled) ? std::min(kTitleBar, frame_.size.height) : 0;
+  return CGRectMake(0, 0, frame_.size.width, frame_.size.height - bar);
+}
+
 }  // namespace platform

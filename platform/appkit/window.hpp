@@ -96,6 +96,12 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   static long windowNumberAtPoint(NSPoint point, long belowWindowWithWindowNumber);
 
   std::shared_ptr<NSView> contentView() const { return contentView_; }
+  // The part of the content area not covered by the title bar, in window
+  // coordinates (origin at the window's bottom left): the whole frame below
+  // a 28 pt title bar for a titled window, the whole frame otherwise, until
+  // the simulated desktop sets one.
+  NSRect contentLayoutRect() const;
+  void setContentLayoutRect(std::optional<NSRect> rect) { contentLayoutRect_ = rect; }
   // The view fills the content rect; it leaves its superview, or the window
   // whose content view it was, and the old content view leaves the window.
   void setContentView(const std::shared_ptr<NSView>& view);
@@ -204,6 +210,7 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   bool onActiveSpace_ = true;
   CGFloat backingScaleFactor_;
   std::shared_ptr<NSView> contentView_;
+  std::optional<NSRect> contentLayoutRect_;
   bool visible_ = false;
   std::shared_ptr<NSWindow> attachedSheet_;
   std::weak_ptr<NSWindow> sheetParent_;

@@ -21,6 +21,8 @@ void CursorState::reset() {
     hides_.clear();
     showLag_ = 0;
     visibleFrom_ = 0;
+    hideLag_ = 0;
+    hiddenFrom_ = 0;
     location_ = CGPointMake(756, 491);
     seedReadHooks_.clear();
   }
@@ -78,6 +80,7 @@ void CursorState::setCursorSeed(int32_t seed) {
 
 void CursorState::hideCursor(CGSConnectionID connection) {
   std::lock_guard<std::mutex> guard(mutex_);
+  if (hides_.empty()) hiddenFrom_ = systemUptime() + hideLag_;
   ++hides_[connection];
 }
 
@@ -99,6 +102,11 @@ void CursorState::setShowLag(double seconds) {
   showLag_ = seconds;
 }
 
+void CursorState::setHideLag(double seconds) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  hideLag_ = seconds;
+}
+
 int CursorState::hideCount(CGSConnectionID connection) const {
   std::lock_guard<std::mutex> guard(mutex_);
   auto it = hides_.find(connection);
@@ -114,7 +122,8 @@ int CursorState::outstandingHides() const {
 
 bool CursorState::cursorIsVisible() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  return hides_.empty() && systemUptime() >= visibleFrom_;
+  if (!hides_.empty()) return systemUptime() < hiddenFrom_;
+  return systemUptime() >= visibleFrom_;
 }
 
 CGPoint CursorState::cursorLocation() const {

@@ -52,6 +52,10 @@ class CursorState {
   // was balanced, as the server takes a moment to bring the cursor back;
   // infinity for a cursor that never comes back. 0 by default.
   void setShowLag(double seconds);
+  // How long CGCursorIsVisible keeps answering "visible" after the first
+  // hide of a shown cursor, as a busy server takes a moment to act on it;
+  // infinity for a hide that is never seen. 0 by default.
+  void setHideLag(double seconds);
   // Hides not yet balanced by shows, over every connection; 0 when every
   // hide was balanced.
   int outstandingHides() const;
@@ -77,6 +81,9 @@ class CursorState {
   double showLag_ = 0;
   // Uptime from which a balanced cursor reads as visible.
   double visibleFrom_ = 0;
+  double hideLag_ = 0;
+  // Uptime from which a hidden cursor reads as hidden.
+  double hiddenFrom_ = 0;
   CGPoint location_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -55,6 +56,20 @@ TEST_F(CursorStateTest, HidesNestPerConnection) {
   EXPECT_EQ(state.hideCount(9), 0);
   EXPECT_EQ(visible(), 1);
   state.hideCursor(9);
+  EXPECT_EQ(visible(), 0);
+}
+
+TEST_F(CursorStateTest, ALaggingHideStillReadsVisibleUntilTheLagHasPassed) {
+  SimulatedSchedulerScope scope;
+  auto& state = CursorState::shared();
+  state.setHideLag(0.05);
+  state.hideCursor(7);
+  EXPECT_EQ(visible(), 1);
+  scope->advance(0.04);
+  EXPECT_EQ(visible(), 1);
+  scope->advance(0.02);
+  EXPECT_EQ(visible(), 0);
+  state.hideCursor(7);  // a nested hide does not restart the lag
   EXPECT_EQ(visible(), 0);
 }
 
