@@ -61,6 +61,8 @@ void NSWorkspace::reset() {
   running_ = {current_};
   frontmost_.reset();
   openedURLs_.clear();
+  reduceMotion_ = false;
+  sessionActive_ = true;
 }
 
 std::vector<std::shared_ptr<NSRunningApplication>> NSWorkspace::runningApplications() const {
@@ -152,6 +154,42 @@ void NSWorkspace::unlist(const std::shared_ptr<NSRunningApplication>& applicatio
     if (frontmost_ == application) frontmost_.reset();
   }
   center_.postNotification(notification(NSWorkspaceDidTerminateApplicationNotification, application));
+}
+
+bool NSWorkspace::accessibilityDisplayShouldReduceMotion() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reduceMotion_;
+}
+
+void NSWorkspace::post(const NSNotificationName& name) { center_.postNotification(NSNotification{name, this, {}}); }
+
+void NSWorkspace::changeActiveSpace() { post(NSWorkspaceActiveSpaceDidChangeNotification); }
+
+void NSWorkspace::setSessionActive(bool active) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (sessionActive_ == active) return;
+    sessionActive_ = active;
+  }
+  post(active ? NSWorkspaceSessionDidBecomeActiveNotification : NSWorkspaceSessionDidResignActiveNotification);
+}
+
+bool NSWorkspace::isSessionActive() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return sessionActive_;
+}
+
+void NSWorkspace::sleep() { post(NSWorkspaceWillSleepNotification); }
+
+void NSWorkspace::wake() { post(NSWorkspaceDidWakeNotification); }
+
+void NSWorkspace::setReduceMotion(bool reduceMotion) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (reduceMotion_ == reduceMotion) return;
+    reduceMotion_ = reduceMotion;
+  }
+  post(NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
 }
 
 }  // namespace platform

@@ -62,6 +62,17 @@ inline const NSNotificationName NSWorkspaceDidActivateApplicationNotification =
 // The user-info key under which those notifications carry the application
 // (a std::shared_ptr<NSRunningApplication>).
 inline const std::string NSWorkspaceApplicationKey = "NSWorkspaceApplicationKey";
+// Posted by the workspace without user info.
+inline const NSNotificationName NSWorkspaceActiveSpaceDidChangeNotification =
+    "NSWorkspaceActiveSpaceDidChangeNotification";
+inline const NSNotificationName NSWorkspaceSessionDidResignActiveNotification =
+    "NSWorkspaceSessionDidResignActiveNotification";
+inline const NSNotificationName NSWorkspaceSessionDidBecomeActiveNotification =
+    "NSWorkspaceSessionDidBecomeActiveNotification";
+inline const NSNotificationName NSWorkspaceWillSleepNotification = "NSWorkspaceWillSleepNotification";
+inline const NSNotificationName NSWorkspaceDidWakeNotification = "NSWorkspaceDidWakeNotification";
+inline const NSNotificationName NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification =
+    "NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification";
 
 // The shared workspace: the running applications, the frontmost one, the
 // workspace's own notification centre, and the opening of URLs, which is
@@ -78,6 +89,10 @@ class NSWorkspace {
   std::vector<std::shared_ptr<NSRunningApplication>> runningApplications() const;
   std::shared_ptr<NSRunningApplication> frontmostApplication() const;
   NSNotificationCenter& notificationCenter() { return center_; }
+
+  // The user's Reduce Motion accessibility option; off until the simulated
+  // desktop turns it on.
+  bool accessibilityDisplayShouldReduceMotion() const;
 
   // Always accepted; an empty URL is refused (false).
   bool openURL(const std::string& url);
@@ -97,18 +112,33 @@ class NSWorkspace {
   // application and posts the termination notification. Unknown
   // identifiers are ignored.
   void terminateApplication(pid_t pid);
+  // The user switches Spaces: posts the Space-change notification.
+  void changeActiveSpace();
+  // Fast user switching: the session resigns or becomes active again,
+  // each change posted once.
+  void setSessionActive(bool active);
+  bool isSessionActive() const;
+  // The system is about to sleep, or woke: posts the matching notification.
+  void sleep();
+  void wake();
+  // The user changes Reduce Motion; a change posts the accessibility
+  // display-options notification.
+  void setReduceMotion(bool reduceMotion);
 
  private:
   NSWorkspace();
   void unlist(const std::shared_ptr<NSRunningApplication>& application);
   NSNotification notification(const NSNotificationName& name,
                               const std::shared_ptr<NSRunningApplication>& application) const;
+  void post(const NSNotificationName& name);
 
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<NSRunningApplication>> running_;
   std::shared_ptr<NSRunningApplication> frontmost_;
   std::shared_ptr<NSRunningApplication> current_;
   std::vector<std::string> openedURLs_;
+  bool reduceMotion_ = false;
+  bool sessionActive_ = true;
   NSNotificationCenter center_;
 };
 
