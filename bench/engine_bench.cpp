@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "cursor/engine/cursor_engine.hpp"
+#include "platform/appkit/display_link.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
