@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <mutex>
 
 #include "cursor/art/cursor_scale.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
@@ -14,9 +15,13 @@
 #include "cursor/engine/cursor_test_strip.hpp"
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/native/native_cursor_readback.hpp"
+#include "cursor/overlay/continuous_cursor_presenter.hpp"
+#include "cursor/overlay/cursor_overlay_space.hpp"
 #include "platform/accessibility/accessibility.hpp"
-#include "platform/appkit/window.hpp"
+#include "platform/appkit/application.hpp"
+#include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/run_loop.hpp"
@@ -92,7 +97,13 @@ CursorEngine::CursorEngine(VerificationVisibility verificationVisibility,
   MetalCursorRenderer::shared();
 }
 
-CursorEngine::~CursorEngine() = default;
+// The run loop keeps timers and links until they are invalidated; an
+// engine that goes without stop must not leave them firing.
+CursorEngine::~CursorEngine() {
+  if (maintenance_) maintenance_->invalidate();
+  if (motionBoundaryTimer_) motionBoundaryTimer_->invalidate();
+  if (displayLink_) displayLink_->invalidate();
+}
 
 void CursorEngine::observeDefaults() {
   localObservers_.push_back(platform::NSNotificationCenter::defaultCenter().addObserverForName(
@@ -122,6 +133,52 @@ void CursorEngine::restAnimationOnArrow() {
   if (auto arrow = NativeCursorLibrary::shared()->art(PointerKind::arrow)) animation_.show(arrow, 0);
 }
 
+const std::shared_ptr<ContinuousCursorPresenter>& CursorEngine::continuousPresenter() {
+  if (!continuousPresenter_) continuousPresenter_ = ContinuousCursorPresenter::make(CursorOverlaySpace::make());
+  return continuousPresenter_;
+}
+
+ContinuousCursorPresenter* CursorEngine::overlayInUse() const {
+  return usesContinuousCursor_ ? continuousPresenter_.get() : nullptr;
+}
+
+void CursorEngine::selectPresenter() {
+  const bool continuous = readUsesContinuousCursor();
+  if (continuous == usesContinuousCursor_) return;
+  if (systemWide()) {
+    // Leave the presenter in use as a pause would, so neither keeps the
+    // cursor hidden nor goes without samples after the switch.
+    if (usesContinuousCursor_) {
+      if (continuousPresenter_) continuousPresenter_->release("disabled");
+      appSwitcherObserver_->stop();
+    } else {
+      presenter_->setKeepWarm(false);
+      if (sampler_) sampler_->setEnabled(false);
+      presenter_->restoreNative(false);
+    }
+  }
+  usesContinuousCursor_ = continuous;
+  if (systemWide()) takePresenter();
+}
+
+void CursorEngine::takePresenter() {
+  if (!usesContinuousCursor_) {
+    presenter_->setKeepWarm(true);
+    sampler()->setEnabled(true);
+    return;
+  }
+  continuousPresenter()->reset();
+  appSwitcherObserver_->setOnChange(
+      [weak = weak_from_this()](const std::optional<AppSwitcherCursorScope>& scope) {
+        if (auto engine = weak.lock()) engine->appSwitcherChanged(scope);
+      });
+  appSwitcherObserver_->start();
+}
+
+void CursorEngine::appSwitcherChanged(const std::optional<AppSwitcherCursorScope>& scope) {
+  if (enabled() && systemWide() && usesContinuousCursor_) continuousPresenter()->yieldToNative(scope);
+}
+
 const std::shared_ptr<NativeCursorSampler>& CursorEngine::sampler() {
   if (!sampler_) {
     NativeCursorSampler::Visibility visible;
@@ -149,7 +206,10 @@ void CursorEngine::setAnimateDuringCapture(bool animate) {
   defaults_->setBool(animateDuringCapture_.value(), kAnimateDuringCaptureKey);
   screenshotUntil_ = 0;
   yieldToNative();
-  if (systemWide()) sampler()->clearPublishedSeed();
+  if (systemWide()) {
+    sampler()->clearPublishedSeed();
+    ensureDisplayLink();
+  }
 }
 
 void CursorEngine::setAutomaticPauseReason(std::optional<std::string> reason) {
@@ -164,7 +224,7 @@ bool CursorEngine::accessibilityGranted() const {
 }
 
 bool CursorEngine::presenterAvailable() {
-  if (usesContinuousCursor_) return true;
+  if (usesContinuousCursor_) return continuousPresenter()->lease->available();
   if (!presenter_->isAvailable()) return false;
   const auto& sampling = sampler();
   return sampling->hasSeedReader() && sampling->hasVisibilityReader();
@@ -191,10 +251,8 @@ void CursorEngine::start() {
   systemWide_.set(true);
   sourceValid_ = false;
   lastSeed_.reset();
-  if (!usesContinuousCursor_) {
-    presenter_->setKeepWarm(true);
-    sampler()->setEnabled(true);
-  }
+  takePresenter();
+  ensureDisplayLink();
 }
 
 void CursorEngine::stop() {
@@ -205,6 +263,9 @@ void CursorEngine::stop() {
   if (maintenance_) maintenance_->invalidate();
   maintenance_.reset();
   if (sampler_) sampler_->setEnabled(false);
+  for (const auto& token : monitors_) platform::NSEvent::removeMonitor(token);
+  monitors_.clear();
+  installMovementMonitors(false);
   motionListener_->stop();
   discreteMouseListener_->stop();
   buttonDownListener_->stop();
@@ -213,6 +274,7 @@ void CursorEngine::stop() {
   auto& workspaceCenter = platform::NSWorkspace::sharedWorkspace().notificationCenter();
   for (const auto& token : workspaceObservers_) workspaceCenter.removeObserver(token);
   workspaceObservers_.clear();
+  stopDisplayLink();
 }
 
 void CursorEngine::resetGateState() {
@@ -226,6 +288,7 @@ void CursorEngine::resetGateState() {
 
 void CursorEngine::disable() {
   appSwitcherObserver_->stop();
+  if (auto overlay = overlayInUse()) overlay->release("disabled");
   presenter_->setHolds(false, std::nullopt);
   presenter_->setKeepWarm(false);
   if (sampler_) sampler_->setEnabled(false);
@@ -239,22 +302,27 @@ void CursorEngine::disable() {
 bool CursorEngine::release(bool pauseLink, std::optional<int32_t> ownerSeed, bool restore) {
   // A stale owner must not take the pointer from whoever holds it now, so
   // the seed is checked before anything else changes.
+  std::unique_lock<platform::NSRecursiveLock> owner(presenter_->lock(), std::defer_lock);
   if (ownerSeed) {
-    std::lock_guard<platform::NSRecursiveLock> guard(presenter_->lock());
+    owner.lock();
     const auto accepted = presenter_->acceptedInputSeed();
     if (!accepted || *accepted != *ownerSeed) return false;
-    retryDeferredFrame_ = false;
-    presenter_->restoreNative(false);
-  } else {
-    retryDeferredFrame_ = false;
-    presenter_->restoreNative(restore);
   }
+  if (auto overlay = overlayInUse()) overlay->release("release");
+  retryDeferredFrame_ = false;
+  presenter_->restoreNative(ownerSeed ? false : restore);
+  if (owner.owns_lock()) owner.unlock();
   overlayVisible_ = false;
-  if (pauseLink) lastDisplayTick_.reset();
+  if (pauseLink) {
+    pauseDisplayLink();
+    lastDisplayTick_.reset();
+  }
+  armMotionSources();
   return true;
 }
 
 void CursorEngine::yieldToNative() {
+  if (auto overlay = overlayInUse()) overlay->suspend("native-yield", now());
   resetGateState();
   presenter_->setHolds(false, std::nullopt);
   sourceValid_ = false;
@@ -270,9 +338,11 @@ void CursorEngine::rebuildForResolution(bool force) {
   CursorTrace::shared()->record("cursor-resolution-change",
                                 {.detail = std::string("density=") + shortestDecimal(scale)});
   yieldToNative();
+  if (auto overlay = overlayInUse()) overlay->resolutionChanged();
   presenter_->invalidate();
   if (sampler_) sampler_->setPixelScale(scale);
   NativeCursorLibrary::shared()->invalidate();
+  if (auto overlay = overlayInUse()) overlay->refreshKnownLabels();
   if (auto strip = CursorTestStrip::activeStrip()) strip->resyncCursorTest();
   animation_ = PointerAnimation(std::nullopt, std::nullopt, true, false);
   restAnimationOnArrow();
@@ -286,7 +356,9 @@ void CursorEngine::rebuildForResolution(bool force) {
   stationaryChanges_.clear();
   nativeStreamUntil_ = 0;
   if (auto preview = preview_.lock()) preview->setImage(animation_.frame(now()));
+  stopDisplayLink();
   if (systemWide()) sampler()->clearPublishedSeed();
+  ensureDisplayLink();
 }
 
 void CursorEngine::maintenance() {
@@ -296,8 +368,12 @@ void CursorEngine::maintenance() {
 }
 
 void CursorEngine::maintenancePass() {
-  usesContinuousCursor_ = readUsesContinuousCursor();
+  selectPresenter();
   rebuildForResolution(false);
+  if (systemWide() && usesContinuousCursor_) {
+    continuousPresenter()->reportDiagnostics();
+    if (!continuousPresenter()->canResume(now())) return;
+  }
   if (systemWide() && !verificationVisibility_ && !accessibilityGranted()) {
     error_.set(AccessibilityRoleProbe::permissionMessage());
     disable();
@@ -305,15 +381,17 @@ void CursorEngine::maintenancePass() {
   }
   if (!systemWide()) {
     // The preview keeps running only while someone can see it.
-    auto application = platform::NSRunningApplication::currentApplication();
     auto window = hostWindow_.lock();
-    const bool seen = application && application->isActive() && window && window->isVisible();
+    const bool seen = platform::NSApplication::shared()->isActive() && window && window->isVisible();
     if (demoKind_ && seen) return;
     demoKind_.reset();
     release(true, std::nullopt, false);
     return;
   }
-  if (usesContinuousCursor_) return;
+  if (usesContinuousCursor_) {
+    ensureDisplayLink();
+    return;
+  }
   const double t = now();
   if (!sourceValid_ && !(t < nativeUntil_) && !(t < screenshotUntil_) && !(t < ownershipCooldownUntil_)) {
     sampler()->clearPublishedSeed();
@@ -325,22 +403,31 @@ void CursorEngine::maintenancePass() {
     if (readSeed && (lastSeed_ == seed || presenter_->ownsSeed(seed))) return;
     if (!readSeed && !lastSeed_) return;
   }
+  ensureDisplayLink();
 }
 
 // ---- notifications ----
 
-void CursorEngine::defaultsDidChange() { usesContinuousCursor_ = readUsesContinuousCursor(); }
+void CursorEngine::defaultsDidChange() { selectPresenter(); }
 
 void CursorEngine::menuDidBeginTracking() { yieldToNative(); }
 
 void CursorEngine::menuDidEndTracking() {
+  if (auto overlay = overlayInUse()) overlay->release("menu-closed");
   sourceValid_ = false;
   nativeUntil_ = now() + 0.1;
+  ensureDisplayLink();
 }
 
 void CursorEngine::applicationDidActivate(const std::shared_ptr<platform::NSRunningApplication>& application) {
+  continuousPresenter()->stationaryHandoff->noteActivity();
   nativeUntil_ = now() + 0.15;
   yieldToNative();
+  if (enabled() && systemWide() && usesContinuousCursor_) {
+    std::optional<int32_t> pid;
+    if (application) pid = application->processIdentifier();
+    continuousPresenter()->applicationContextChanged(pid);
+  }
   if (application && application->bundleIdentifier() && !animateDuringCapture()) {
     std::string lowered = *application->bundleIdentifier();
     for (auto& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -349,12 +436,16 @@ void CursorEngine::applicationDidActivate(const std::shared_ptr<platform::NSRunn
       yieldToNative();
     }
   }
+  if (auto overlay = overlayInUse()) overlay->commitDrawableClear();
 }
 
 void CursorEngine::activeSpaceDidChange() {
   CursorTrace::shared()->record("workspace-space-changed");
   nativeUntil_ = now() + 0.35;
+  if (auto overlay = overlayInUse()) overlay->spaceChanged(now());
   yieldToNative();
+  stopDisplayLink();
+  ensureDisplayLink();
 }
 
 void CursorEngine::applicationsDidChange() {}

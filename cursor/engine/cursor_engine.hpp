@@ -17,11 +17,16 @@
 #include "cursor/native/native_cursor_sampler.hpp"
 #include "platform/combine/published.hpp"
 #include "platform/defaults/user_defaults.hpp"
+#include "platform/events/event.hpp"
 #include "platform/graphics/geometry.hpp"
 #include "platform/notifications/notification_center.hpp"
 
 namespace platform {
+class CADisplayLink;
+class NSEvent;
+class NSEventMonitor;
 class NSRunningApplication;
+class NSScreen;
 class NSTimer;
 class NSWindow;
 }  // namespace platform
@@ -29,6 +34,8 @@ class NSWindow;
 namespace vurle {
 
 class AppSwitcherCursorObserver;
+class ContinuousCursorPresenter;
+struct AppSwitcherCursorScope;
 class CursorMotionListener;
 class PointerDrawingView;
 class StaticCursorRecognition;
@@ -140,6 +147,36 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   // The 0.2 s pass that keeps a running engine honest.
   void maintenance();
 
+  // ---- inputs ----
+  // Once, with the main window after launching: wires the collaborators,
+  // creates the event taps (overlay presenter only; else the event
+  // monitors stand in), the key monitor, the maintenance timer and the
+  // notification observers. Stop undoes all of it.
+  void install(const std::shared_ptr<platform::NSWindow>& window);
+  // Makes sure a display link runs on the screen under the pointer while
+  // the engine is wanted; a new or resumed link is not judged late.
+  void ensureDisplayLink();
+  // Switches taps, movement monitors and the fallback timer to what the
+  // engine's state needs; called after every input.
+  void armMotionSources();
+  void installMovementMonitors(bool on);
+  // The display link's frame.
+  void tick(platform::CADisplayLink& link);
+  // The 1/120 s timer's frame when the display link is late.
+  void fallbackTick();
+  void stopDisplayLink();
+  // The sampler published a new cursor.
+  void sampleNow();
+  // The application switcher opened or closed.
+  void appSwitcherChanged(const std::optional<AppSwitcherCursorScope>& scope);
+  // Tap handlers: pointer motion and discrete mouse input, button presses.
+  void handleMotionEvent(platform::CGEventType type, const platform::CGEventRef& event);
+  void handleButtonDown(platform::CGEventType type, const platform::CGEventRef& event);
+  void recordPointerMotion();
+  void handlePointerInput(const platform::NSEvent& event);
+  // Key down, key up and modifier changes delivered to this application.
+  void handleKeyEvent(const platform::NSEvent& event);
+
   // ---- notification handlers (registered by install) ----
   void defaultsDidChange();
   void menuDidBeginTracking();
@@ -193,8 +230,25 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   const std::shared_ptr<NativeCursorPresenter>& presenter() const { return presenter_; }
   // Made on first use.
   const std::shared_ptr<NativeCursorSampler>& sampler();
+  // The overlay presenter with its private Space, made on first use.
+  const std::shared_ptr<ContinuousCursorPresenter>& continuousPresenter();
   const std::shared_ptr<AppSwitcherCursorObserver>& appSwitcherObserver() const { return appSwitcherObserver_; }
   const CursorAccess& access() const { return access_; }
+  const std::shared_ptr<platform::CADisplayLink>& displayLink() const { return displayLink_; }
+  std::shared_ptr<platform::NSScreen> linkedScreen() const { return linkedScreen_.lock(); }
+  bool linkRuns() const;
+  const std::shared_ptr<platform::NSTimer>& maintenanceTimer() const { return maintenance_; }
+  const std::shared_ptr<platform::NSTimer>& fallbackTimer() const { return motionBoundaryTimer_; }
+  bool usesMotionFallback() const { return usesMotionFallback_; }
+  bool observingFallbackMotion() const { return observingFallbackMotion_; }
+  uint64_t fallbackFrames() const { return fallbackFrames_; }
+  std::optional<double> lastDisplayCallbackAt() const { return lastDisplayCallbackAt_; }
+  std::optional<double> lastContinuousFrameAt() const { return lastContinuousFrameAt_; }
+  const std::shared_ptr<CursorMotionListener>& motionListener() const { return motionListener_; }
+  const std::shared_ptr<CursorMotionListener>& discreteMouseListener() const { return discreteMouseListener_; }
+  const std::shared_ptr<CursorMotionListener>& buttonDownListener() const { return buttonDownListener_; }
+  size_t movementMonitorCount() const { return movementMonitors_.size(); }
+  double lastActivity() const { return lastActivity_; }
 
  private:
   CursorEngine(VerificationVisibility verificationVisibility, std::shared_ptr<platform::NSUserDefaults> defaults);
@@ -202,9 +256,18 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   void maintenancePass();
   std::optional<bool> storedBool(const char* key) const;
   bool readUsesContinuousCursor() const;
+  // Re-reads the presenter choice; a running engine hands over from the
+  // presenter it leaves to the one it takes.
+  void selectPresenter();
+  void takePresenter();
+  // The overlay presenter when it is the one in use and exists already.
+  ContinuousCursorPresenter* overlayInUse() const;
   bool accessibilityGranted() const;
   bool presenterAvailable();
   void resetGateState();
+  bool wanted() const;
+  void foldSpeed(double t, CGPoint point);
+  void pauseDisplayLink();
   void restAnimationOnArrow();
   static double now();
 
@@ -222,6 +285,7 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   CursorAccess access_;
   std::shared_ptr<NativeCursorPresenter> presenter_;
   std::shared_ptr<AppSwitcherCursorObserver> appSwitcherObserver_;
+  std::shared_ptr<ContinuousCursorPresenter> continuousPresenter_;
   bool usesContinuousCursor_ = false;
   std::optional<CursorFrame> lastPresentedFrame_;
   std::optional<double> lastPresentedTime_;
@@ -248,10 +312,17 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   uint64_t nativeWatchdogGeneration_ = 0;
   std::unique_ptr<StaticCursorRecognition> classifier_;
 
+  std::shared_ptr<platform::CADisplayLink> displayLink_;
+  std::weak_ptr<platform::NSScreen> linkedScreen_;
   std::shared_ptr<platform::NSTimer> maintenance_;
+  std::vector<std::shared_ptr<platform::NSEventMonitor>> monitors_;
+  std::vector<std::shared_ptr<platform::NSEventMonitor>> movementMonitors_;
+  bool usesMotionFallback_ = false;
+  bool observingFallbackMotion_ = false;
   std::shared_ptr<CursorMotionListener> motionListener_;
   std::shared_ptr<CursorMotionListener> discreteMouseListener_;
   std::shared_ptr<CursorMotionListener> buttonDownListener_;
+  std::shared_ptr<platform::NSTimer> motionBoundaryTimer_;
   std::vector<platform::NotificationToken> localObservers_;
   std::vector<platform::NotificationToken> workspaceObservers_;
 
@@ -269,6 +340,10 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   double ownershipCooldownUntil_ = 0;
   uint64_t traceGeneration_ = 0;
   std::optional<double> lastDisplayTick_;
+  std::optional<double> lastDisplayCallbackAt_;
+  std::optional<double> lastContinuousFrameAt_;
+  bool servicingFrame_ = false;
+  uint64_t fallbackFrames_ = 0;
   bool firstMorphFrame_ = false;
   double firstMorphTime_ = 0;
   CGPoint lastMouse_;

@@ -10,6 +10,7 @@
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
 #include "cursor/native/trace_test_support.hpp"
+#include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
@@ -151,25 +152,30 @@ TEST_F(EngineTest, StartRefusalsNameTheCause) {
     const char* name;
     bool trusted;
     int osMajor;
-    bool seedReader;
+    bool native;
+    const char* missingFunction;
     std::string error;
   };
   const Case cases[] = {
-      {"permission on 26", false, 26, true,
+      {"permission on 26", false, 26, true, nullptr,
        "Accessibility permission is required for cursor animations. Allow vurle in System Settings \u2192 "
        "Privacy & Security \u2192 Accessibility."},
-      {"permission on 27", false, 27, true,
+      {"permission on 27", false, 27, false, nullptr,
        "Device Control and Data Access permission is required for cursor animations. Allow vurle in System "
        "Settings \u2192 Privacy & Security \u2192 Device Control and Data Access."},
-      {"no seed reader", true, 26, false, kUnavailable},
+      {"native without a seed reader", true, 26, true, "CGSCurrentCursorSeed", kUnavailable},
+      {"native without a visibility reader", true, 26, true, "CGCursorIsVisible", kUnavailable},
+      {"native without registration", true, 26, true, "CGSRegisterCursorWithImages", kUnavailable},
+      {"overlay without hiding", true, 26, false, "CGSHideCursor", kUnavailable},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     platform::resetProcessState();
     platform::AccessibilityServer::shared().setProcessTrusted(c.trusted);
     platform::ProcessInfo::setOperatingSystemVersion({c.osMajor, 0, 0});
-    if (!c.seedReader) platform::SymbolRegistry::shared().remove("CGSCurrentCursorSeed");
-    makeNativeEngine();
+    if (c.missingFunction) platform::SymbolRegistry::shared().remove(c.missingFunction);
+    defaults->setBool(c.native, kUseLegacyCursorPresenterKey);
+    makeEngine();
     engine->start();
     EXPECT_EQ(engine->error(), c.error);
     EXPECT_FALSE(engine->systemWide());
@@ -221,6 +227,27 @@ TEST_F(EngineTest, StatesFollowStartPauseResignAndStop) {
   EXPECT_FALSE(engine->enabled());
   EXPECT_FALSE(engine->systemWide());
   EXPECT_FALSE(engine->sampler()->isEnabled());
+}
+
+TEST_F(EngineTest, SwitchingPresenterWhileRunningHandsOver) {
+  makeNativeEngine();
+  engine->start();
+  ASSERT_TRUE(engine->systemWide());
+  ASSERT_TRUE(engine->sampler()->isEnabled());
+
+  defaults->setBool(false, kUseLegacyCursorPresenterKey);
+  scope->runUntilIdle();
+  EXPECT_TRUE(engine->usesContinuousCursor());
+  EXPECT_FALSE(engine->sampler()->isEnabled());  // the native path left as a pause leaves it
+  ASSERT_TRUE(engine->continuousPresenter());
+  EXPECT_TRUE(engine->continuousPresenter()->resume.moved);  // reset for the overlay
+
+  defaults->setBool(true, kUseLegacyCursorPresenterKey);
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->usesContinuousCursor());
+  EXPECT_TRUE(engine->sampler()->isEnabled());
+  EXPECT_EQ(engine->continuousPresenter()->lastStopReason, "disabled");
+
 }
 
 TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {
