@@ -123,8 +123,6 @@ class OverlayPresenterTest : public OverlayTest {
     ASSERT_TRUE(presentUntilActive()) << presenter->lastStopReason.value_or("no release");
     movePointer(target);
   }
-  // A frame drawn while active extends the lease, as the present path does.
-  void keepOverlay() { presenter->lease->extend(); }
 
   std::shared_ptr<ContinuousCursorPresenter> presenter;
   std::shared_ptr<StationaryCursorHandoff> handoff;
