@@ -39,6 +39,9 @@ class NativeSurfacePolicy;
 struct AppSwitcherCursorScope;
 struct StationaryPolicyAnswer;
 class CursorMotionListener;
+class CursorSpaceAnimation;
+class ExperimentalDockCursor;
+class ExperimentalDockRegions;
 class PointerDrawingView;
 class StaticCursorRecognition;
 
@@ -124,7 +127,9 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
 
   // The kind shown by the in-window preview; none means no demo.
   std::optional<PointerKind> demoKind() const { return demoKind_; }
-  void setDemoKind(std::optional<PointerKind> kind) { demoKind_ = kind; }
+  // A new kind morphs the preview to it on the next frames (the display
+  // link is started for it).
+  void setDemoKind(std::optional<PointerKind> kind);
   // The view that shows the in-window preview, held weakly.
   void setPreview(const std::shared_ptr<PointerDrawingView>& preview) { preview_ = preview; }
 
@@ -164,6 +169,10 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   void installMovementMonitors(bool on);
   // The display link's frame.
   void tick(platform::CADisplayLink& link);
+  // One frame: the engine's gates, then the overlay presenter's present
+  // path (system-wide with the overlay) or the engine's own morph submitted
+  // to the native presenter. A frame that arrives while one runs returns.
+  void step();
   // The 1/120 s timer's frame when the display link is late.
   void fallbackTick();
   void stopDisplayLink();
@@ -265,6 +274,11 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   const std::shared_ptr<CursorMotionListener>& buttonDownListener() const { return buttonDownListener_; }
   size_t movementMonitorCount() const { return movementMonitors_.size(); }
   double lastActivity() const { return lastActivity_; }
+  size_t sampledArtCount() const { return sampledArt_.size(); }
+  // The resting frame is on screen and the presenter's deadline is handing
+  // the pointer back to the system cursor.
+  bool restingHandBack() const { return restingHandBack_; }
+  const std::shared_ptr<ExperimentalDockCursor>& dockExperiment() const { return dockExperiment_; }
 
  private:
   CursorEngine(VerificationVisibility verificationVisibility, std::shared_ptr<platform::NSUserDefaults> defaults);
@@ -287,6 +301,11 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   bool wanted() const;
   void foldSpeed(double t, CGPoint point);
   void pauseDisplayLink();
+  // The two paths of step (cursor_engine_step.cpp, cursor_engine_native_step.cpp).
+  void overlayStep();
+  void dockStep(const std::shared_ptr<platform::NSScreen>& screen, CGPoint pointer, bool& tookFrame);
+  void nativeStep(double stepStart);
+  void adoptOwnHandBack();
   void restAnimationOnArrow();
   static double now();
 
@@ -372,6 +391,10 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   double nativeUntil_ = 0;
   CursorMotionSpeed motion_;
   bool overlayVisible_ = false;
+  bool restingHandBack_ = false;
+  std::shared_ptr<ExperimentalDockCursor> dockExperiment_;
+  std::shared_ptr<ExperimentalDockRegions> dockRegions_;
+  std::shared_ptr<CursorSpaceAnimation> dockSpace_;
   std::weak_ptr<PointerDrawingView> preview_;
   std::weak_ptr<platform::NSWindow> hostWindow_;
 };

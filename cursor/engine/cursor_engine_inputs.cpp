@@ -250,7 +250,10 @@ void CursorEngine::installMovementMonitors(bool on) {
   }
 }
 
-void CursorEngine::tick(platform::CADisplayLink&) { lastDisplayCallbackAt_ = uptime(); }
+void CursorEngine::tick(platform::CADisplayLink&) {
+  lastDisplayCallbackAt_ = uptime();
+  step();
+}
 
 void CursorEngine::fallbackTick() {
   if (continuousPresenter_) {
@@ -271,6 +274,7 @@ void CursorEngine::fallbackTick() {
   const bool active = continuousPresenter_ && continuousPresenter_->active;
   CursorTrace::shared()->record("display-tick-fallback",
                                 {.value = silence * 1000, .detail = active ? "overlay-active" : "overlay-inactive"});
+  step();
 }
 
 void CursorEngine::stopDisplayLink() {
@@ -286,6 +290,7 @@ void CursorEngine::sampleNow() {
   if (!displayLink_) return;
   samplingPass_ = true;
   lastDisplayCallbackAt_ = uptime();
+  step();
   samplingPass_ = false;
 }
 
