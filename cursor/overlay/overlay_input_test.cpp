@@ -246,7 +246,8 @@ TEST_F(OverlayInputTest, AClickOnTheOverlaysSettledCursorArmsAGestureWithItsOwnS
   EXPECT_FALSE(presenter->active);
   EXPECT_TRUE(handoff->armed);
   EXPECT_TRUE(handoff->isLeftGesture);
-  EXPECT_EQ(handoff->animation.to, artOf(PointerKind::text));
+  ASSERT_TRUE(handoff->animation.to);  // the overlay's sample: the same art by identity
+  EXPECT_EQ(handoff->animation.to->identity(), artOf(PointerKind::text)->identity());
   EXPECT_EQ(details("stationary-handoff-armed"), std::vector<std::string>{"left-gesture"});
   press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
   // Releasing the button where it went down keeps the handoff at rest.
