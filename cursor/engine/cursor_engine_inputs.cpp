@@ -292,10 +292,7 @@ void CursorEngine::stopDisplayLink() {
 void CursorEngine::sampleNow() {
   if (!(enabled() && systemWide())) return;
   ensureDisplayLink();
-  if (!displayLink_) return;
-  samplingPass_ = true;
-  lastDisplayCallbackAt_ = uptime();
-  samplingPass_ = false;
+  if (displayLink_) lastDisplayCallbackAt_ = uptime();
 }
 
 void CursorEngine::foldSpeed(double t, CGPoint point) {
