@@ -334,6 +334,7 @@ void CursorEngine::handlePointerInput(const platform::NSEvent& event) {
   const double t = uptime();
   const bool move = event.type() == platform::kCGEventMouseMoved;
   const auto point = platform::NSEvent::mouseLocation();
+  if (!move) stopDockExperiment(false);
   if (systemWide() && usesContinuousCursor_) {
     foldSpeed(t, point);
     const auto& overlay = continuousPresenter();
