@@ -13,6 +13,7 @@
 // view's own drawing is cached: subviews are not composited.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/graphics/appkit_image.hpp"
@@ -94,6 +95,18 @@ class NSView : public std::enable_shared_from_this<NSView> {
   // null rep or when the rep has no context.
   void cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImageRep>& rep);
 
+  // What the view tells assistive technology; plain properties.
+  bool isAccessibilityElement() const { return accessibilityElement_; }
+  void setAccessibilityElement(bool flag) { accessibilityElement_ = flag; }
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+  const std::string& accessibilityValue() const { return accessibilityValue_; }
+  void setAccessibilityValue(std::string value) { accessibilityValue_ = std::move(value); }
+  const std::string& accessibilityHelp() const { return accessibilityHelp_; }
+  void setAccessibilityHelp(std::string help) { accessibilityHelp_ = std::move(help); }
+  const std::string& accessibilityRole() const { return accessibilityRole_; }
+  void setAccessibilityRole(std::string role) { accessibilityRole_ = std::move(role); }
+
  private:
   friend class NSWindow;
   // Gives the view and its subviews a new window, notifying each view whose
@@ -112,6 +125,8 @@ class NSView : public std::enable_shared_from_this<NSView> {
   bool wantsLayer_ = false;
   std::shared_ptr<CALayer> layer_;
   NSViewLayerContentsRedrawPolicy redrawPolicy_ = NSViewLayerContentsRedrawPolicy::DuringViewResize;
+  bool accessibilityElement_ = false;
+  std::string accessibilityLabel_, accessibilityValue_, accessibilityHelp_, accessibilityRole_;
 };
 
 }  // namespace platform

@@ -61,6 +61,8 @@ void NSWorkspace::reset() {
   running_ = {current_};
   frontmost_.reset();
   openedURLs_.clear();
+  reduceMotion_ = false;
+  reduceTransparency_ = false;
 }
 
 std::vector<std::shared_ptr<NSRunningApplication>> NSWorkspace::runningApplications() const {
@@ -108,6 +110,26 @@ std::shared_ptr<NSRunningApplication> NSWorkspace::launchApplication(pid_t pid,
   }
   center_.postNotification(notification(NSWorkspaceDidLaunchApplicationNotification, application));
   return application;
+}
+
+bool NSWorkspace::accessibilityDisplayShouldReduceMotion() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reduceMotion_;
+}
+
+bool NSWorkspace::accessibilityDisplayShouldReduceTransparency() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reduceTransparency_;
+}
+
+void NSWorkspace::setAccessibilityDisplayOptions(bool reduceMotion, bool reduceTransparency) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (reduceMotion_ == reduceMotion && reduceTransparency_ == reduceTransparency) return;
+    reduceMotion_ = reduceMotion;
+    reduceTransparency_ = reduceTransparency;
+  }
+  center_.postNotification(NSNotification{NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification, this, {}});
 }
 
 void NSWorkspace::activateApplication(pid_t pid) {

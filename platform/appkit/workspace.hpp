@@ -62,6 +62,10 @@ inline const NSNotificationName NSWorkspaceDidActivateApplicationNotification =
 // The user-info key under which those notifications carry the application
 // (a std::shared_ptr<NSRunningApplication>).
 inline const std::string NSWorkspaceApplicationKey = "NSWorkspaceApplicationKey";
+// Posted on the workspace's centre when the user changes an accessibility
+// display option (Reduce Motion, Reduce Transparency).
+inline const NSNotificationName NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification =
+    "NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification";
 
 // The shared workspace: the running applications, the frontmost one, the
 // workspace's own notification centre, and the opening of URLs, which is
@@ -82,6 +86,13 @@ class NSWorkspace {
   // Always accepted; an empty URL is refused (false).
   bool openURL(const std::string& url);
   std::vector<std::string> openedURLs() const;
+
+  // The user's accessibility display options, off after reset(). The
+  // simulated desktop changes them with setAccessibilityDisplayOptions,
+  // which posts the change notification when either differs.
+  bool accessibilityDisplayShouldReduceMotion() const;
+  bool accessibilityDisplayShouldReduceTransparency() const;
+  void setAccessibilityDisplayOptions(bool reduceMotion, bool reduceTransparency);
 
   // Lists the application and posts the launch notification. A process
   // identifier that is not positive or already listed is refused with
@@ -109,6 +120,8 @@ class NSWorkspace {
   std::shared_ptr<NSRunningApplication> frontmost_;
   std::shared_ptr<NSRunningApplication> current_;
   std::vector<std::string> openedURLs_;
+  bool reduceMotion_ = false;
+  bool reduceTransparency_ = false;
   NSNotificationCenter center_;
 };
 
