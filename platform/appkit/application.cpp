@@ -1,9 +1,13 @@
 #include "platform/appkit/application.hpp"
 
+#include <unistd.h>
+
 #include <stdexcept>
 
+#include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/window_list.hpp"
 
 namespace platform {
 namespace {
@@ -36,5 +40,27 @@ void NSApplication::terminate(const void*) {
   if (auto current = delegate()) current->applicationWillTerminate(notification("NSApplicationWillTerminateNotification"));
   if (running_) RunLoop::main().stop();
 }
+
+bool NSApplication::reopen() {
+  if (terminated_) return false;
+  auto current = delegate();
+  if (!current) return true;
+  bool visible = false;
+  for (const auto& window : WindowTable::shared().windows()) {
+    visible = visible || (window.ownerPID == static_cast<int32_t>(::getpid()) && window.onScreen);
+  }
+  return current->applicationShouldHandleReopen(*this, visible);
+}
+
+void NSApplication::hide(const void*) { hidden_ = true; }
+
+void NSApplication::unhide(const void*) { hidden_ = false; }
+
+bool NSApplication::isActive() const {
+  auto front = NSWorkspace::sharedWorkspace().frontmostApplication();
+  return front && front->processIdentifier() == ::getpid();
+}
+
+void NSApplication::activateIgnoringOtherApps(bool) { NSWorkspace::sharedWorkspace().activateApplication(::getpid()); }
 
 }  // namespace platform

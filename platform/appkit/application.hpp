@@ -7,11 +7,20 @@
 
 namespace platform {
 
+class NSApplication;
+
 class NSApplicationDelegate {
  public:
   virtual ~NSApplicationDelegate() = default;
   virtual void applicationDidFinishLaunching(const NSNotification& notification) { (void)notification; }
   virtual void applicationWillTerminate(const NSNotification& notification) { (void)notification; }
+  // The application was launched again while running. YES lets the platform
+  // do its own reopen work, NO says the delegate has handled it.
+  virtual bool applicationShouldHandleReopen(NSApplication& sender, bool hasVisibleWindows) {
+    (void)sender;
+    (void)hasVisibleWindows;
+    return true;
+  }
 };
 
 // The application object: its delegate, its run, and which window is key
@@ -34,6 +43,22 @@ class NSApplication {
   // and run() returns. The platform ends the process here; the program's
   // entry returns from main instead. Later calls do nothing.
   void terminate(const void* sender);
+  // The system's reopen event, sent when the application is launched again:
+  // asks the delegate's applicationShouldHandleReopen, telling it whether a
+  // window of this process is on screen, and returns the answer (YES with no
+  // delegate). The platform's own work for YES, bringing a minimised window
+  // back, has nothing to act on here. Ignored after terminate() (false).
+  bool reopen();
+
+  // Hidden by the user (Command-H) or by hide:, until unhide:. Hiding
+  // orders no window out here; readers ask isHidden.
+  bool isHidden() const { return hidden_; }
+  void hide(const void* sender);
+  void unhide(const void* sender);
+  // Active while this process is the workspace's frontmost application.
+  bool isActive() const;
+  // Makes this process frontmost (the workspace posts the activation).
+  void activateIgnoringOtherApps(bool flag);
 
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
@@ -46,6 +71,7 @@ class NSApplication {
   bool running_ = false;
   bool launched_ = false;
   bool terminated_ = false;
+  bool hidden_ = false;
   std::weak_ptr<NSWindow> keyWindow_;
   std::weak_ptr<NSWindow> mainWindow_;
 };

@@ -5,7 +5,12 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
+#include "platform/events/event.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -16,7 +21,12 @@ class RecordingDelegate : public NSApplicationDelegate {
  public:
   void applicationDidFinishLaunching(const NSNotification&) override { calls.push_back("launched"); }
   void applicationWillTerminate(const NSNotification&) override { calls.push_back("terminating"); }
+  bool applicationShouldHandleReopen(NSApplication&, bool hasVisibleWindows) override {
+    calls.push_back(hasVisibleWindows ? "reopen with a window" : "reopen without a window");
+    return answer;
+  }
   std::vector<std::string> calls;
+  bool answer = false;
 };
 
 class ApplicationTest : public ::testing::Test {
@@ -57,6 +67,24 @@ TEST_F(ApplicationTest, HoldsItsDelegateWeakly) {
   app->terminate(nullptr);  // no delegate: nothing to call, no crash
 }
 
+TEST_F(ApplicationTest, AReopenAsksTheDelegateWithTheVisibleWindowsUntilTerminated) {
+  auto app = NSApplication::shared();
+  EXPECT_TRUE(app->reopen());  // no delegate: the platform handles it
+  auto delegate = std::make_shared<RecordingDelegate>();
+  app->setDelegate(delegate);
+  EXPECT_FALSE(app->reopen());
+  auto window = NSWindow::make(NSMakeRect(0, 0, 100, 100), 1.0);
+  window->makeKeyAndOrderFront();
+  delegate->answer = true;
+  EXPECT_TRUE(app->reopen());
+  window->orderOut();
+  EXPECT_TRUE(app->reopen());
+  app->terminate(nullptr);
+  EXPECT_FALSE(app->reopen());
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"reopen without a window", "reopen with a window",
+                                                        "reopen without a window", "terminating"}));
+}
+
 TEST_F(ApplicationTest, SheetsAttachOneAtATimeAndEndWithTheirHandler) {
   auto app = NSApplication::shared();
   auto parent = std::make_shared<NSWindow>(NSMakeRect(0, 0, 460, 591), NSWindowStyleMaskTitled);
@@ -84,6 +112,37 @@ TEST_F(ApplicationTest, SheetsAttachOneAtATimeAndEndWithTheirHandler) {
   EXPECT_EQ(app->keyWindow(), parent);
   parent->beginSheet(other);  // free again
   EXPECT_EQ(parent->attachedSheet(), other);
+}
+
+TEST_F(ApplicationTest, HiddenAndActiveFollowTheUserAndTheWorkspace) {
+  auto app = NSApplication::shared();
+  auto& workspace = NSWorkspace::sharedWorkspace();
+  EXPECT_FALSE(app->isHidden());
+  EXPECT_FALSE(app->isActive());  // nothing is frontmost at launch
+  app->activateIgnoringOtherApps(true);
+  EXPECT_TRUE(app->isActive());
+  workspace.launchApplication(4242, "com.example.editor", "Editor");
+  workspace.activateApplication(4242);
+  EXPECT_FALSE(app->isActive());
+  app->hide(nullptr);
+  EXPECT_TRUE(app->isHidden());
+  app->unhide(nullptr);
+  EXPECT_FALSE(app->isHidden());
+  app->hide(nullptr);
+  resetProcessState();
+  EXPECT_FALSE(NSApplication::shared()->isHidden());
+}
+
+TEST_F(ApplicationTest, PressedMouseButtonsIsOneBitPerHeldButton) {
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 0u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, CGPointMake(5, 5), kCGMouseButtonLeft));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 1u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventRightMouseDown, CGPointMake(5, 5), kCGMouseButtonRight));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 3u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseUp, CGPointMake(5, 5), kCGMouseButtonLeft));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 2u);
+  CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventRightMouseUp, CGPointMake(5, 5), kCGMouseButtonRight));
+  EXPECT_EQ(NSEvent::pressedMouseButtons(), 0u);
 }
 
 }  // namespace

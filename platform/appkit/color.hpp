@@ -13,6 +13,8 @@ class NSColor {
   static NSColor colorWithSRGBRed(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
   // The light appearance's system blue, sRGB (0, 122, 255).
   static NSColor systemBlueColor();
+  // Fully transparent: every component 0.
+  static NSColor clearColor() { return NSColor(0, 0, 0, 0); }
 
   CGFloat redComponent() const { return red_; }
   CGFloat greenComponent() const { return green_; }

@@ -41,10 +41,22 @@ std::shared_ptr<CALayer> CALayer::make() { return std::shared_ptr<CALayer>(new C
 
 void CALayer::setValue(const std::string& key, Value value) {
   changes_.push_back({key, value, CATransaction::inTransaction(), CATransaction::disableActions()});
+  if (key == "frame") {
+    // The frame is not stored: it becomes the bounds' size and a position.
+    if (const CGRect* frame = std::get_if<CGRect>(&value)) {
+      const CGRect old = bounds();
+      const CGPoint anchor = anchorPoint();
+      values_.insert_or_assign("bounds", CGRectMake(old.origin.x, old.origin.y, frame->size.width, frame->size.height));
+      values_.insert_or_assign("position", CGPointMake(frame->origin.x + anchor.x * frame->size.width,
+                                                       frame->origin.y + anchor.y * frame->size.height));
+    }
+    return;
+  }
   values_.insert_or_assign(key, std::move(value));
 }
 
 std::optional<CALayer::Value> CALayer::valueForKey(const std::string& key) const {
+  if (key == "frame") return Value(frame());
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return it->second;
@@ -56,7 +68,17 @@ CGFloat CALayer::contentsScale() const { return read(values_, "contentsScale", 1
 std::string CALayer::contentsGravity() const { return read(values_, "contentsGravity", kCAGravityResize); }
 std::string CALayer::minificationFilter() const { return read(values_, "minificationFilter", kCAFilterLinear); }
 std::string CALayer::magnificationFilter() const { return read(values_, "magnificationFilter", kCAFilterLinear); }
-CGRect CALayer::frame() const { return read(values_, "frame", CGRectZero); }
+CGRect CALayer::bounds() const { return read(values_, "bounds", CGRectZero); }
+CGPoint CALayer::position() const { return read(values_, "position", CGPointZero); }
+CGPoint CALayer::anchorPoint() const { return read(values_, "anchorPoint", CGPointMake(0.5, 0.5)); }
+
+CGRect CALayer::frame() const {
+  const CGRect box = bounds();
+  const CGPoint at = position();
+  const CGPoint anchor = anchorPoint();
+  return CGRectMake(at.x - anchor.x * box.size.width, at.y - anchor.y * box.size.height, box.size.width,
+                    box.size.height);
+}
 
 void CALayer::addSublayer(const std::shared_ptr<CALayer>& layer) {
   if (!layer) return;

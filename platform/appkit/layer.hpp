@@ -25,7 +25,7 @@ inline const std::string kCAFilterLinear = "linear";
 
 class CALayer : public std::enable_shared_from_this<CALayer> {
  public:
-  using Value = std::variant<bool, double, std::string, CGRect, CGImageRef>;
+  using Value = std::variant<bool, double, std::string, CGRect, CGImageRef, CGPoint>;
   struct Change {
     std::string key;
     Value value;
@@ -56,9 +56,19 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
   void setMinificationFilter(std::string filter) { setValue("minificationFilter", std::move(filter)); }
   std::string magnificationFilter() const;  // kCAFilterLinear until set
   void setMagnificationFilter(std::string filter) { setValue("magnificationFilter", std::move(filter)); }
-  CGRect frame() const;  // zero until set
+  // Geometry as on the platform: `bounds` (zero until set), `position` in
+  // the superlayer (zero until set) and `anchorPoint` in the unit square
+  // (0.5, 0.5 until set) are stored; `frame` is derived from them, and
+  // setting it sets the bounds' size and the position (recorded as one
+  // "frame" change). No transforms.
+  CGRect frame() const;
   void setFrame(CGRect frame) { setValue("frame", frame); }
-  CGRect bounds() const { return CGRectMake(0, 0, frame().size.width, frame().size.height); }
+  CGRect bounds() const;
+  void setBounds(CGRect bounds) { setValue("bounds", bounds); }
+  CGPoint position() const;
+  void setPosition(CGPoint position) { setValue("position", position); }
+  CGPoint anchorPoint() const;
+  void setAnchorPoint(CGPoint anchor) { setValue("anchorPoint", anchor); }
 
   std::shared_ptr<CALayer> superlayer() const { return superlayer_.lock(); }
   const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }

@@ -88,5 +88,28 @@ TEST_F(CALayerTest, SublayersFormATreeAndAViewWantingALayerGetsOne) {
   EXPECT_EQ(view->layer(), layer);
 }
 
+TEST_F(CALayerTest, TheFrameIsDerivedFromBoundsPositionAndAnchorPoint) {
+  auto layer = CALayer::make();
+  EXPECT_EQ(layer->anchorPoint(), CGPointMake(0.5, 0.5));
+  EXPECT_EQ(layer->frame(), CGRectZero);
+
+  // Setting the frame keeps the anchor: the position lands on the anchor.
+  layer->setFrame(CGRectMake(10, 20, 40, 60));
+  EXPECT_EQ(layer->position(), CGPointMake(30, 50));
+  EXPECT_EQ(layer->bounds(), CGRectMake(0, 0, 40, 60));
+  EXPECT_EQ(layer->frame(), CGRectMake(10, 20, 40, 60));
+
+  // Moving the anchor moves the frame around a fixed position; the bounds'
+  // origin never moves the frame.
+  layer->setAnchorPoint(CGPointMake(0, 1));
+  EXPECT_EQ(layer->frame(), CGRectMake(30, -10, 40, 60));
+  layer->setBounds(CGRectMake(5, 5, 20, 30));
+  layer->setPosition(CGPointMake(10, 11));
+  EXPECT_EQ(layer->frame(), CGRectMake(10, -19, 20, 30));
+  ASSERT_TRUE(layer->valueForKey("frame"));
+  EXPECT_EQ(std::get<CGRect>(*layer->valueForKey("frame")), CGRectMake(10, -19, 20, 30));
+  EXPECT_EQ(layer->changes().back().key, "position");
+}
+
 }  // namespace
 }  // namespace platform

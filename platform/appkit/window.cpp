@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <utility>
@@ -34,7 +35,18 @@ std::shared_ptr<NSWindow> NSWindow::make(NSRect contentRect, CGFloat backingScal
 NSWindow::NSWindow(NSRect contentRect, NSWindowStyleMask styleMask)
     : frame_(contentRect), styleMask_(styleMask), backingScaleFactor_(primaryScreenScale()) {}
 
+NSWindow::NSWindow(NSRect contentRect, NSWindowStyleMask styleMask, NSBackingStoreType backing, bool)
+    : NSWindow(contentRect, styleMask) {
+  backingType_ = backing;
+}
+
 NSWindow::~NSWindow() { unpublish(); }
+
+void NSWindow::setAlphaValue(CGFloat alpha) {
+  if (std::isnan(alpha)) return;
+  alphaValue_ = std::clamp(alpha, 0.0, 1.0);
+  if (windowNumber_ >= 1) publish(false);
+}
 
 void NSWindow::publish(bool toFront) {
   auto& table = WindowTable::shared();
@@ -45,6 +57,7 @@ void NSWindow::publish(bool toFront) {
   record.number = static_cast<CGWindowID>(windowNumber_);
   record.ownerPID = static_cast<int32_t>(::getpid());
   record.layer = static_cast<CGWindowLevel>(level_);
+  record.alpha = alphaValue_;
   record.bounds = CGRectMake(CGRectGetMinX(frame_), top - CGRectGetMaxY(frame_), CGRectGetWidth(frame_),
                              CGRectGetHeight(frame_));
   record.onScreen = visible_;
@@ -100,6 +113,7 @@ void NSWindow::makeKeyAndOrderFront(const void* sender) {
 }
 
 void NSWindow::makeKeyWindow() {
+  if (!canBecomeKeyWindow()) return;
   auto app = NSApplication::shared();
   app->keyWindow_ = weak_from_this();
   if (canBecomeMainWindow()) app->mainWindow_ = weak_from_this();

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/appkit/color.hpp"
 #include "platform/graphics/geometry.hpp"
 
 namespace platform {
@@ -23,6 +25,32 @@ inline constexpr NSWindowStyleMask NSWindowStyleMaskNonactivatingPanel = 1 << 7;
 
 using NSWindowLevel = long;
 inline constexpr NSWindowLevel NSNormalWindowLevel = 0;
+
+// Raw values as on the platform.
+enum NSBackingStoreType : unsigned long {
+  NSBackingStoreRetained = 0,
+  NSBackingStoreNonretained = 1,
+  NSBackingStoreBuffered = 2,
+};
+enum NSWindowAnimationBehavior : long {
+  NSWindowAnimationBehaviorDefault = 0,
+  NSWindowAnimationBehaviorNone = 2,
+  NSWindowAnimationBehaviorDocumentWindow = 3,
+  NSWindowAnimationBehaviorUtilityWindow = 4,
+  NSWindowAnimationBehaviorAlertPanel = 5,
+};
+using NSWindowCollectionBehavior = std::uint64_t;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorDefault = 0;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorCanJoinAllSpaces = 1 << 0;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorMoveToActiveSpace = 1 << 1;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorManaged = 1 << 2;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorTransient = 1 << 3;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorStationary = 1 << 4;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorParticipatesInCycle = 1 << 5;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorIgnoresCycle = 1 << 6;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorFullScreenPrimary = 1 << 7;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorFullScreenAuxiliary = 1 << 8;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorCanJoinAllApplications = 1 << 18;
 
 // A window of the application: its content view and backing scale,
 // visibility, key and main status (kept by NSApplication) and
@@ -43,6 +71,10 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // For subclasses (panels): the backing scale is the primary screen's
   // (1 without a screen).
   NSWindow(NSRect contentRect, NSWindowStyleMask styleMask);
+  // initWithContentRect:styleMask:backing:defer:. Deferral changes nothing
+  // here: the window server learns of a window at its first ordering in
+  // either way.
+  NSWindow(NSRect contentRect, NSWindowStyleMask styleMask, NSBackingStoreType backing, bool defer);
   virtual ~NSWindow();
   NSWindow(const NSWindow&) = delete;
   NSWindow& operator=(const NSWindow&) = delete;
@@ -78,6 +110,40 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   bool isMainWindow() const;
   // Panels and sheets never become the main window.
   virtual bool canBecomeMainWindow() const { return !isSheet(); }
+  // A window that cannot become key ignores makeKeyWindow.
+  virtual bool canBecomeKeyWindow() const { return true; }
+
+  // Configuration the window server and the window menu read; plain
+  // properties here, except the alpha value, which the window table shows.
+  NSBackingStoreType backingType() const { return backingType_; }
+  bool isOpaque() const { return opaque_; }
+  void setOpaque(bool opaque) { opaque_ = opaque; }
+  // None until set (the window's default background).
+  std::optional<NSColor> backgroundColor() const { return backgroundColor_; }
+  void setBackgroundColor(NSColor color) { backgroundColor_ = color; }
+  bool hasShadow() const { return hasShadow_; }
+  void setHasShadow(bool shadow) { hasShadow_ = shadow; }
+  // Clicks pass through to the windows below.
+  bool ignoresMouseEvents() const { return ignoresMouseEvents_; }
+  void setIgnoresMouseEvents(bool ignores) { ignoresMouseEvents_ = ignores; }
+  bool hidesOnDeactivate() const { return hidesOnDeactivate_; }
+  void setHidesOnDeactivate(bool hides) { hidesOnDeactivate_ = hides; }
+  bool areCursorRectsEnabled() const { return cursorRectsEnabled_; }
+  void disableCursorRects() { cursorRectsEnabled_ = false; }
+  void enableCursorRects() { cursorRectsEnabled_ = true; }
+  NSWindowAnimationBehavior animationBehavior() const { return animationBehavior_; }
+  void setAnimationBehavior(NSWindowAnimationBehavior behavior) { animationBehavior_ = behavior; }
+  bool isExcludedFromWindowsMenu() const { return excludedFromWindowsMenu_; }
+  void setExcludedFromWindowsMenu(bool excluded) { excludedFromWindowsMenu_ = excluded; }
+  bool isRestorable() const { return restorable_; }
+  void setRestorable(bool restorable) { restorable_ = restorable; }
+  bool isReleasedWhenClosed() const { return releasedWhenClosed_; }
+  void setReleasedWhenClosed(bool released) { releasedWhenClosed_ = released; }
+  NSWindowCollectionBehavior collectionBehavior() const { return collectionBehavior_; }
+  void setCollectionBehavior(NSWindowCollectionBehavior behavior) { collectionBehavior_ = behavior; }
+  CGFloat alphaValue() const { return alphaValue_; }
+  // Clamped to [0, 1]; NaN is ignored.
+  void setAlphaValue(CGFloat alpha);
 
   void makeKeyAndOrderFront(const void* sender = nullptr);
   void makeKeyWindow();
@@ -116,6 +182,19 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   std::string title_;
   NSRect frame_;
   NSWindowStyleMask styleMask_;
+  NSBackingStoreType backingType_ = NSBackingStoreBuffered;
+  bool opaque_ = true;
+  std::optional<NSColor> backgroundColor_;
+  bool hasShadow_ = true;
+  bool ignoresMouseEvents_ = false;
+  bool hidesOnDeactivate_ = false;
+  bool cursorRectsEnabled_ = true;
+  NSWindowAnimationBehavior animationBehavior_ = NSWindowAnimationBehaviorDefault;
+  bool excludedFromWindowsMenu_ = false;
+  bool restorable_ = true;
+  bool releasedWhenClosed_ = true;
+  NSWindowCollectionBehavior collectionBehavior_ = NSWindowCollectionBehaviorDefault;
+  CGFloat alphaValue_ = 1.0;
   NSWindowLevel level_ = NSNormalWindowLevel;
   long windowNumber_ = -1;
   bool onActiveSpace_ = true;
@@ -127,11 +206,27 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   std::function<void(NSModalResponse)> sheetCompletion_;
 };
 
-// A utility window; it can be key but never main.
+// A utility window; it can be key but never main. Panels hide when the
+// application deactivates unless told otherwise, and are not released when
+// closed.
 class NSPanel : public NSWindow {
  public:
-  using NSWindow::NSWindow;
+  NSPanel(NSRect contentRect, NSWindowStyleMask styleMask) : NSWindow(contentRect, styleMask) { panelDefaults(); }
+  NSPanel(NSRect contentRect, NSWindowStyleMask styleMask, NSBackingStoreType backing, bool defer)
+      : NSWindow(contentRect, styleMask, backing, defer) {
+    panelDefaults();
+  }
   bool canBecomeMainWindow() const override { return false; }
+  // Key only when a view needs typing, when set.
+  bool becomesKeyOnlyIfNeeded() const { return becomesKeyOnlyIfNeeded_; }
+  void setBecomesKeyOnlyIfNeeded(bool flag) { becomesKeyOnlyIfNeeded_ = flag; }
+
+ private:
+  void panelDefaults() {
+    setHidesOnDeactivate(true);
+    setReleasedWhenClosed(false);
+  }
+  bool becomesKeyOnlyIfNeeded_ = false;
 };
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/appkit/screen.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_list.hpp"
@@ -71,6 +73,32 @@ TEST_F(NSWindowServerTest, TheWindowServerListsAWindowFromItsFirstOrderingIn) {
   const long otherNumber = other->windowNumber();
   other.reset();
   EXPECT_FALSE(record(otherNumber));
+}
+
+TEST_F(NSWindowServerTest, PanelsStartWithPanelDefaultsAndAWindowThatCannotBeKeyStaysUnkeyed) {
+  struct Unkeyable : NSPanel {
+    using NSPanel::NSPanel;
+    bool canBecomeKeyWindow() const override { return false; }
+  };
+  auto panel = std::make_shared<Unkeyable>(NSMakeRect(0, 0, 10, 10), NSWindowStyleMaskNonactivatingPanel,
+                                           NSBackingStoreBuffered, false);
+  EXPECT_TRUE(panel->hidesOnDeactivate());
+  EXPECT_FALSE(panel->isReleasedWhenClosed());
+  EXPECT_TRUE(panel->isOpaque());
+  EXPECT_EQ(panel->backingType(), NSBackingStoreBuffered);
+  panel->makeKeyAndOrderFront();
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_FALSE(panel->isKeyWindow());
+  EXPECT_FALSE(panel->isMainWindow());
+
+  // The alpha value reaches the window list; out-of-range values clamp.
+  panel->setAlphaValue(0.5);
+  ASSERT_TRUE(record(panel->windowNumber()));
+  EXPECT_EQ(record(panel->windowNumber())->alpha, 0.5);
+  panel->setAlphaValue(7);
+  EXPECT_EQ(panel->alphaValue(), 1.0);
+  panel->setAlphaValue(std::nan(""));
+  EXPECT_EQ(panel->alphaValue(), 1.0);
 }
 
 }  // namespace

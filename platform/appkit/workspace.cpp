@@ -63,6 +63,7 @@ void NSWorkspace::reset() {
   openedURLs_.clear();
   reduceMotion_ = false;
   reduceTransparency_ = false;
+  sessionActive_ = true;
 }
 
 std::vector<std::shared_ptr<NSRunningApplication>> NSWorkspace::runningApplications() const {
@@ -112,26 +113,6 @@ std::shared_ptr<NSRunningApplication> NSWorkspace::launchApplication(pid_t pid,
   return application;
 }
 
-bool NSWorkspace::accessibilityDisplayShouldReduceMotion() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return reduceMotion_;
-}
-
-bool NSWorkspace::accessibilityDisplayShouldReduceTransparency() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return reduceTransparency_;
-}
-
-void NSWorkspace::setAccessibilityDisplayOptions(bool reduceMotion, bool reduceTransparency) {
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (reduceMotion_ == reduceMotion && reduceTransparency_ == reduceTransparency) return;
-    reduceMotion_ = reduceMotion;
-    reduceTransparency_ = reduceTransparency;
-  }
-  center_.postNotification(NSNotification{NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification, this, {}});
-}
-
 void NSWorkspace::activateApplication(pid_t pid) {
   std::shared_ptr<NSRunningApplication> application;
   {
@@ -174,6 +155,56 @@ void NSWorkspace::unlist(const std::shared_ptr<NSRunningApplication>& applicatio
     if (frontmost_ == application) frontmost_.reset();
   }
   center_.postNotification(notification(NSWorkspaceDidTerminateApplicationNotification, application));
+}
+
+bool NSWorkspace::accessibilityDisplayShouldReduceMotion() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reduceMotion_;
+}
+
+void NSWorkspace::post(const NSNotificationName& name) { center_.postNotification(NSNotification{name, this, {}}); }
+
+void NSWorkspace::changeActiveSpace() { post(NSWorkspaceActiveSpaceDidChangeNotification); }
+
+void NSWorkspace::setSessionActive(bool active) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (sessionActive_ == active) return;
+    sessionActive_ = active;
+  }
+  post(active ? NSWorkspaceSessionDidBecomeActiveNotification : NSWorkspaceSessionDidResignActiveNotification);
+}
+
+bool NSWorkspace::isSessionActive() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return sessionActive_;
+}
+
+void NSWorkspace::sleep() { post(NSWorkspaceWillSleepNotification); }
+
+void NSWorkspace::wake() { post(NSWorkspaceDidWakeNotification); }
+
+void NSWorkspace::setReduceMotion(bool reduceMotion) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (reduceMotion_ == reduceMotion) return;
+    reduceMotion_ = reduceMotion;
+  }
+  post(NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
+}
+
+bool NSWorkspace::accessibilityDisplayShouldReduceTransparency() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reduceTransparency_;
+}
+
+void NSWorkspace::setReduceTransparency(bool reduceTransparency) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (reduceTransparency_ == reduceTransparency) return;
+    reduceTransparency_ = reduceTransparency;
+  }
+  post(NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
 }
 
 }  // namespace platform

@@ -62,8 +62,15 @@ inline const NSNotificationName NSWorkspaceDidActivateApplicationNotification =
 // The user-info key under which those notifications carry the application
 // (a std::shared_ptr<NSRunningApplication>).
 inline const std::string NSWorkspaceApplicationKey = "NSWorkspaceApplicationKey";
-// Posted on the workspace's centre when the user changes an accessibility
-// display option (Reduce Motion, Reduce Transparency).
+// Posted by the workspace without user info.
+inline const NSNotificationName NSWorkspaceActiveSpaceDidChangeNotification =
+    "NSWorkspaceActiveSpaceDidChangeNotification";
+inline const NSNotificationName NSWorkspaceSessionDidResignActiveNotification =
+    "NSWorkspaceSessionDidResignActiveNotification";
+inline const NSNotificationName NSWorkspaceSessionDidBecomeActiveNotification =
+    "NSWorkspaceSessionDidBecomeActiveNotification";
+inline const NSNotificationName NSWorkspaceWillSleepNotification = "NSWorkspaceWillSleepNotification";
+inline const NSNotificationName NSWorkspaceDidWakeNotification = "NSWorkspaceDidWakeNotification";
 inline const NSNotificationName NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification =
     "NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification";
 
@@ -83,16 +90,15 @@ class NSWorkspace {
   std::shared_ptr<NSRunningApplication> frontmostApplication() const;
   NSNotificationCenter& notificationCenter() { return center_; }
 
+  // The user's Reduce Motion accessibility option; off until the simulated
+  // desktop turns it on.
+  bool accessibilityDisplayShouldReduceMotion() const;
+  // Reduce Transparency, the same way.
+  bool accessibilityDisplayShouldReduceTransparency() const;
+
   // Always accepted; an empty URL is refused (false).
   bool openURL(const std::string& url);
   std::vector<std::string> openedURLs() const;
-
-  // The user's accessibility display options, off after reset(). The
-  // simulated desktop changes them with setAccessibilityDisplayOptions,
-  // which posts the change notification when either differs.
-  bool accessibilityDisplayShouldReduceMotion() const;
-  bool accessibilityDisplayShouldReduceTransparency() const;
-  void setAccessibilityDisplayOptions(bool reduceMotion, bool reduceTransparency);
 
   // Lists the application and posts the launch notification. A process
   // identifier that is not positive or already listed is refused with
@@ -108,12 +114,26 @@ class NSWorkspace {
   // application and posts the termination notification. Unknown
   // identifiers are ignored.
   void terminateApplication(pid_t pid);
+  // The user switches Spaces: posts the Space-change notification.
+  void changeActiveSpace();
+  // Fast user switching: the session resigns or becomes active again,
+  // each change posted once.
+  void setSessionActive(bool active);
+  bool isSessionActive() const;
+  // The system is about to sleep, or woke: posts the matching notification.
+  void sleep();
+  void wake();
+  // The user changes Reduce Motion; a change posts the accessibility
+  // display-options notification.
+  void setReduceMotion(bool reduceMotion);
+  void setReduceTransparency(bool reduceTransparency);
 
  private:
   NSWorkspace();
   void unlist(const std::shared_ptr<NSRunningApplication>& application);
   NSNotification notification(const NSNotificationName& name,
                               const std::shared_ptr<NSRunningApplication>& application) const;
+  void post(const NSNotificationName& name);
 
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<NSRunningApplication>> running_;
@@ -122,6 +142,7 @@ class NSWorkspace {
   std::vector<std::string> openedURLs_;
   bool reduceMotion_ = false;
   bool reduceTransparency_ = false;
+  bool sessionActive_ = true;
   NSNotificationCenter center_;
 };
 

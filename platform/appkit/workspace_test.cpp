@@ -89,6 +89,43 @@ TEST_F(WorkspaceTest, OpenedURLsAreRecorded) {
             std::vector<std::string>{"x-apple.systempreferences:com.apple.preference.security"});
 }
 
+TEST_F(WorkspaceTest, SessionSleepSpaceAndReduceMotionPostOnlyChanges) {
+  std::vector<std::string> posted;
+  std::vector<NotificationToken> more;
+  for (const auto& name :
+       {NSWorkspaceActiveSpaceDidChangeNotification, NSWorkspaceSessionDidResignActiveNotification,
+        NSWorkspaceSessionDidBecomeActiveNotification, NSWorkspaceWillSleepNotification,
+        NSWorkspaceDidWakeNotification, NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification}) {
+    more.push_back(workspace().notificationCenter().addObserverForName(
+        name, nullptr, nullptr, [&](const NSNotification& notification) {
+          EXPECT_EQ(notification.object, &workspace());
+          posted.push_back(notification.name);
+        }));
+  }
+  EXPECT_FALSE(workspace().accessibilityDisplayShouldReduceMotion());
+  workspace().setReduceMotion(true);
+  workspace().setReduceMotion(true);
+  EXPECT_TRUE(workspace().accessibilityDisplayShouldReduceMotion());
+  workspace().setSessionActive(true);  // already active: nothing to tell
+  workspace().setSessionActive(false);
+  EXPECT_FALSE(workspace().isSessionActive());
+  workspace().setSessionActive(true);
+  workspace().sleep();
+  workspace().wake();
+  workspace().changeActiveSpace();
+  EXPECT_EQ(posted, (std::vector<std::string>{
+                        NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification,
+                        NSWorkspaceSessionDidResignActiveNotification,
+                        NSWorkspaceSessionDidBecomeActiveNotification,
+                        NSWorkspaceWillSleepNotification,
+                        NSWorkspaceDidWakeNotification,
+                        NSWorkspaceActiveSpaceDidChangeNotification,
+                    }));
+  resetProcessState();
+  EXPECT_FALSE(workspace().accessibilityDisplayShouldReduceMotion());
+  EXPECT_TRUE(workspace().isSessionActive());
+}
+
 TEST_F(WorkspaceTest, MouseLocationIsFlippedAboutTheFirstScreen) {
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2),
                         NSScreen::make(CGRectMake(1440, 100, 800, 1000), 1)});

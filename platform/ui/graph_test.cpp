@@ -268,7 +268,7 @@ TEST_F(ViewGraphTest, ReduceMotionComesFromTheWorkspaceAndAnimationsAreRecordedN
   turn();
   graph->findText("v0")->tap();
   turn();
-  NSWorkspace::sharedWorkspace().setAccessibilityDisplayOptions(true, false);
+  NSWorkspace::sharedWorkspace().setReduceMotion(true);
   turn();
   EXPECT_TRUE(graph->root()->environment.reduceMotion) << "a change of the option re-renders";
   graph->findText("v1")->tap();
