@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/appkit/layer.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/ui/text.hpp"
 
@@ -92,7 +93,31 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
   }
 }
 
+// A layer's background and its sublayers' (the view's own drawing comes on
+// top). Named colours are the light appearance's: the label colour is black.
+void paintLayer(cairo_t* cr, const CALayer& layer, CGRect rect, double radius) {
+  auto name = layer.valueForKey("backgroundColor");
+  auto alpha = layer.valueForKey("backgroundColorAlpha");
+  auto opacity = layer.valueForKey("opacity");
+  if (name && alpha && !layer.isHidden()) {
+    const double a = std::get<double>(*alpha) * (opacity ? std::get<double>(*opacity) : 1.0);
+    cairo_set_source_rgba(cr, 0, 0, 0, a);
+    roundedRect(cr, rect, radius);
+    cairo_fill(cr);
+  }
+  for (const auto& sub : layer.sublayers()) {
+    const CGRect f = sub->frame();
+    paintLayer(cr, *sub, CGRectOffset(f, rect.origin.x, rect.origin.y), 0);
+  }
+}
+
 void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
+  if (auto layer = view.layer()) {
+    auto radius = layer->valueForKey("cornerRadius");
+    cairo_save(cr);
+    paintLayer(cr, *layer, rect, radius ? std::get<double>(*radius) : 0);
+    cairo_restore(cr);
+  }
   const int w = int(std::ceil(rect.size.width * scale)), h = int(std::ceil(rect.size.height * scale));
   if (w <= 0 || h <= 0) return;
   auto rep = NSBitmapImageRep::make(nullptr, w, h, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * w, 32);

@@ -73,6 +73,7 @@ void ViewGraph::setRoot(View root) {
 
 void ViewGraph::setSize(CGSize size) {
   size_ = size;
+  if (auto host = host_.lock()) host->setFrame({host->frame().origin, size});
   setNeedsRender();
 }
 
@@ -133,6 +134,8 @@ Environment ViewGraph::baseEnvironment() const {
 }
 
 void ViewGraph::renderOnce() {
+  // A hosting view's frame is the size (its window may have resized it).
+  if (auto host = host_.lock()) size_ = host->frame().size;
   Pass pass;
   root_ = build(pass, rootView_, "root", baseEnvironment(), std::move(root_), nullptr);
   layoutAndPlace();
@@ -316,7 +319,11 @@ void ViewGraph::layoutAndPlace() {
     }
     if (n->hosted) {
       if (host && n->hosted->superview() != host) host->addSubview(n->hosted);
-      n->hosted->setFrame(n->frame);
+      if (n->hosted->frame() != n->frame) {
+        n->hosted->setFrame(n->frame);
+        n->hosted->setNeedsLayout(true);
+      }
+      n->hosted->layoutSubtreeIfNeeded();
     }
     for (auto& c : n->children) stack.push_back(c.get());
     for (auto& [i, c] : n->modifierChildren) stack.push_back(c.get());
