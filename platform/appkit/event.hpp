@@ -1,22 +1,71 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/events/event.hpp"
 #include "platform/graphics/geometry.hpp"
 
 namespace platform {
 
-enum class NSEventType { mouseEntered, mouseExited, mouseMoved, cursorUpdate, leftMouseDown, leftMouseUp };
+// AppKit's event types share the raw values of the Core Graphics types.
+using NSEventType = CGEventType;
+using NSEventMask = uint64_t;
+constexpr NSEventMask NSEventMaskFromType(NSEventType type) { return CGEventMaskBit(type); }
 
-// An event as views receive it; the class functions read the session's
-// input state now.
+using NSEventModifierFlags = uint64_t;
+inline constexpr NSEventModifierFlags NSEventModifierFlagShift = 1 << 17;
+inline constexpr NSEventModifierFlags NSEventModifierFlagControl = 1 << 18;
+inline constexpr NSEventModifierFlags NSEventModifierFlagOption = 1 << 19;
+inline constexpr NSEventModifierFlags NSEventModifierFlagCommand = 1 << 20;
+
+// The types of the events a window hands its views (AppKit's raw values).
+inline constexpr NSEventType NSEventTypeMouseMoved = 5;
+inline constexpr NSEventType NSEventTypeMouseEntered = 8;
+inline constexpr NSEventType NSEventTypeMouseExited = 9;
+inline constexpr NSEventType NSEventTypeCursorUpdate = 17;
+
+class NSEventMonitor;
+using NSEventMonitorToken = std::shared_ptr<NSEventMonitor>;
+
+// An input event as the application sees it, made from a Core Graphics
+// event. Events here carry no window: their location is the pointer's, in
+// AppKit's global coordinates. Main thread only, like the monitors.
 class NSEvent {
  public:
+  // None for a missing event.
+  static std::shared_ptr<NSEvent> eventWithCGEvent(const CGEventRef& event);
+  NSEvent() = default;
+  // An event a window hands one of its views: the location is in the
+  // window's coordinates (origin at its bottom left, y up).
   NSEvent(NSEventType type, NSPoint locationInWindow, double timestamp, long eventNumber)
-      : type_(type), locationInWindow_(locationInWindow), timestamp_(timestamp), eventNumber_(eventNumber) {}
-  NSEventType type() const { return type_; }
-  // In the window's coordinates (origin at its bottom left, y up).
-  NSPoint locationInWindow() const { return locationInWindow_; }
-  double timestamp() const { return timestamp_; }
+      : type_(type), timestamp_(timestamp), location_(locationInWindow), eventNumber_(eventNumber) {}
+  // The window server's number of the event; 0 for events made from Core
+  // Graphics events.
   long eventNumber() const { return eventNumber_; }
+
+  NSEventType type() const { return type_; }
+  NSEventModifierFlags modifierFlags() const { return modifierFlags_; }
+  uint16_t keyCode() const { return keyCode_; }
+  // Seconds of system uptime.
+  double timestamp() const { return timestamp_; }
+  NSPoint locationInWindow() const { return location_; }
+  const CGEventRef& CGEvent() const { return event_; }
+
+  // Monitors see the events of the types in the mask that reach an
+  // application after the event taps: a global monitor those that go to
+  // another application, a local one those that go to this one (the
+  // frontmost application) before they are dispatched; a local handler
+  // returns the event to pass on. Removing a monitor, or dropping its
+  // last token, ends it.
+  using GlobalHandler = std::function<void(const std::shared_ptr<NSEvent>&)>;
+  using LocalHandler = std::function<std::shared_ptr<NSEvent>(const std::shared_ptr<NSEvent>&)>;
+  static NSEventMonitorToken addGlobalMonitorForEventsMatchingMask(NSEventMask mask, GlobalHandler handler);
+  static NSEventMonitorToken addLocalMonitorForEventsMatchingMask(NSEventMask mask, LocalHandler handler);
+  static void removeMonitor(const NSEventMonitorToken& monitor);
+  // Monitors in place now, for tests.
+  static size_t monitorCount();
 
   // The pointer in AppKit's global coordinates (origin at the bottom left of
   // the first screen, y up): the window server's location flipped about the
@@ -27,10 +76,22 @@ class NSEvent {
   static unsigned long pressedMouseButtons();
 
  private:
-  NSEventType type_ = NSEventType::mouseMoved;
-  NSPoint locationInWindow_{};
+  NSEventType type_ = 0;
+  NSEventModifierFlags modifierFlags_ = 0;
+  uint16_t keyCode_ = 0;
   double timestamp_ = 0;
+  NSPoint location_;
+  CGEventRef event_;
   long eventNumber_ = 0;
+};
+
+// The token of one monitor, handed out by NSEvent's add functions.
+class NSEventMonitor {
+ public:
+  NSEventMonitor() = default;
+  ~NSEventMonitor();
+  NSEventMonitor(const NSEventMonitor&) = delete;
+  NSEventMonitor& operator=(const NSEventMonitor&) = delete;
 };
 
 }  // namespace platform

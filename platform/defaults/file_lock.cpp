@@ -15,7 +15,9 @@ int openLockFile(const std::filesystem::path& path) {
   do {
     descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) throw std::system_error(errno, std::generic_category(), "cannot open the lock file " + path.string());
+  if (descriptor < 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot open the lock file " + path.string());
+  }
   return descriptor;
 }
 

@@ -375,8 +375,9 @@ TEST_F(UserDefaultsTest, TwoProcessesSavingOneDomainKeepEachOthersKeys) {
               2u * count + 1);
     EXPECT_EQ(reader->objectForKey("kept"), PropertyListValue("before"));
     for (int n = 0; n < count; ++n) {
-      EXPECT_EQ(reader->objectForKey("a" + std::to_string(n)), PropertyListValue(n)) << n;
-      EXPECT_EQ(reader->objectForKey("b" + std::to_string(n)), PropertyListValue(n)) << n;
+      for (const std::string prefix : {"a", "b"}) {
+        EXPECT_EQ(reader->objectForKey(prefix + std::to_string(n)), PropertyListValue(n)) << prefix << n;
+      }
     }
   }
 }

@@ -191,13 +191,17 @@ CGEventFlags modifierFlags(const json& value, const std::string& path) {
   return flags;
 }
 
+ScenarioStep::SettingsChange readSettingsChange(const json& value, const std::string& path);
+
 ScenarioStep readStep(const json& value, const std::string& path) {
-  expectObject(value, path, {"move", "click", "key", "wait", "setCursor", "space", "label"});
+  expectObject(value, path, {"move", "click", "key", "wait", "setCursor", "space", "settings", "label"});
   ScenarioStep step;
   if (const json* label = optionalMember(value, "label")) step.label = text(*label, member(path, "label"));
   int actions = 0;
-  for (const char* key : {"move", "click", "key", "wait", "setCursor", "space"}) actions += value.contains(key) ? 1 : 0;
-  if (actions != 1) fail(path, "expected exactly one of move, click, key, wait, setCursor or space");
+  for (const char* key : {"move", "click", "key", "wait", "setCursor", "space", "settings"}) {
+    actions += value.contains(key) ? 1 : 0;
+  }
+  if (actions != 1) fail(path, "expected exactly one of move, click, key, wait, setCursor, space or settings");
 
   if (const json* move = optionalMember(value, "move")) {
     const std::string p = member(path, "move");
@@ -223,6 +227,9 @@ ScenarioStep readStep(const json& value, const std::string& path) {
   } else if (const json* set = optionalMember(value, "setCursor")) {
     step.kind = ScenarioStep::Kind::setCursor;
     step.cursor = cursorName(*set, member(path, "setCursor"));
+  } else if (const json* settings = optionalMember(value, "settings")) {
+    step.kind = ScenarioStep::Kind::settings;
+    step.settingsChange = readSettingsChange(*settings, member(path, "settings"));
   } else {
     const std::string p = member(path, "space");
     const json& space = value["space"];
@@ -236,21 +243,30 @@ ScenarioStep readStep(const json& value, const std::string& path) {
   return step;
 }
 
-ScenarioSettings readSettings(const json& value, const std::string& path) {
+ScenarioStep::SettingsChange readSettingsChange(const json& value, const std::string& path) {
   expectObject(value, path, {"presenter", "durationMilliseconds", "adaptiveTiming"});
-  ScenarioSettings settings;
+  ScenarioStep::SettingsChange change;
   if (const json* presenter = optionalMember(value, "presenter")) {
-    settings.presenter = text(*presenter, member(path, "presenter"));
-    if (settings.presenter != "overlay" && settings.presenter != "native") {
+    change.presenter = text(*presenter, member(path, "presenter"));
+    if (*change.presenter != "overlay" && *change.presenter != "native") {
       fail(member(path, "presenter"), "expected \"overlay\" or \"native\"");
     }
   }
   if (const json* duration = optionalMember(value, "durationMilliseconds")) {
-    settings.durationMilliseconds = number(*duration, member(path, "durationMilliseconds"), 60, 220);
+    change.durationMilliseconds = number(*duration, member(path, "durationMilliseconds"), 60, 220);
   }
   if (const json* adaptive = optionalMember(value, "adaptiveTiming")) {
-    settings.adaptiveTiming = boolean(*adaptive, member(path, "adaptiveTiming"));
+    change.adaptiveTiming = boolean(*adaptive, member(path, "adaptiveTiming"));
   }
+  return change;
+}
+
+ScenarioSettings readSettings(const json& value, const std::string& path) {
+  const auto change = readSettingsChange(value, path);
+  ScenarioSettings settings;
+  settings.presenter = change.presenter.value_or(settings.presenter);
+  settings.durationMilliseconds = change.durationMilliseconds.value_or(settings.durationMilliseconds);
+  settings.adaptiveTiming = change.adaptiveTiming.value_or(settings.adaptiveTiming);
   return settings;
 }
 
@@ -288,7 +304,8 @@ double ScenarioStep::duration() const {
     case Kind::click:
     case Kind::key: return 0.1;
     case Kind::setCursor:
-    case Kind::space: return 0.0;
+    case Kind::space:
+    case Kind::settings: return 0.0;
   }
   return 0.0;
 }

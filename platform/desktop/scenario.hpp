@@ -61,6 +61,7 @@ struct ScenarioStep {
     wait,       // nothing happens for `seconds`
     setCursor,  // the application under the pointer sets `cursor` while the pointer rests
     space,      // `display` switches to Space `space`
+    settings,   // the application's settings change (`settingsChange`)
   };
   Kind kind = Kind::wait;
   std::optional<CGPoint> from;
@@ -72,6 +73,12 @@ struct ScenarioStep {
   std::string cursor;
   uint32_t display = 1;
   uint64_t space = 0;
+  // For a settings step: only the settings the file names change.
+  struct SettingsChange {
+    std::optional<std::string> presenter;
+    std::optional<double> durationMilliseconds;
+    std::optional<bool> adaptiveTiming;
+  } settingsChange;
   // Shown in progress lines and contact sheets; empty when the file gives none.
   std::string label;
 
@@ -80,7 +87,7 @@ struct ScenarioStep {
   double duration() const;
 };
 
-// The settings the application runs with during the scenario.
+// The settings the application runs with when the scenario starts.
 struct ScenarioSettings {
   // "overlay" (the default presenter) or "native".
   std::string presenter = "overlay";

@@ -22,7 +22,8 @@ const char* kTour = R"({
     {"key": {"code": 3, "modifiers": ["command", "shift"]}},
     {"setCursor": "pointingHand"},
     {"space": {"display": 1, "space": 2}},
-    {"wait": 0.25}
+    {"wait": 0.25},
+    {"settings": {"presenter": "overlay", "durationMilliseconds": 60}}
   ]
 })";
 
@@ -46,14 +47,17 @@ TEST(ScenarioTest, AWholeFileReadsWithItsStepTimes) {
   EXPECT_EQ(scenario.windows[0].ownerBundleIdentifier, "com.example.notes");
   EXPECT_EQ(scenario.windows[0].cursorRegions.at(0).cursor, "text");
   EXPECT_EQ(scenario.pointerStart.x, 50);
-  ASSERT_EQ(scenario.timeline.size(), 6u);
+  ASSERT_EQ(scenario.timeline.size(), 7u);
+  EXPECT_EQ(scenario.timeline[6].settingsChange.presenter, std::optional<std::string>("overlay"));
+  EXPECT_EQ(scenario.timeline[6].settingsChange.durationMilliseconds, std::optional<double>(60));
+  EXPECT_FALSE(scenario.timeline[6].settingsChange.adaptiveTiming.has_value());
   EXPECT_FALSE(scenario.timeline[0].from.has_value());
   EXPECT_EQ(scenario.timeline[0].label, "to the field");
   EXPECT_EQ(scenario.timeline[1].button, kCGMouseButtonRight);
   EXPECT_EQ(scenario.timeline[2].flags, kCGEventFlagMaskCommand | kCGEventFlagMaskShift);
   EXPECT_EQ(scenario.timeline[4].space, 2u);
   // A move takes its duration, a click and a key 0.1 s, cursor and Space changes none.
-  const std::vector<double> starts{0.0, 0.4, 0.5, 0.6, 0.6, 0.6};
+  const std::vector<double> starts{0.0, 0.4, 0.5, 0.6, 0.6, 0.6, 0.85};
   ASSERT_EQ(scenario.stepStarts().size(), starts.size());
   for (size_t i = 0; i < starts.size(); ++i) EXPECT_NEAR(scenario.stepStarts()[i], starts[i], 1e-12) << i;
   EXPECT_NEAR(scenario.totalDuration(), 0.85, 1e-12);
@@ -84,6 +88,8 @@ TEST(ScenarioTest, EveryFaultNamesItsField) {
        "windows[0].cursors[0].cursor", "unknown cursor"},
       {"{" + screens + R"(, "timeline": [], "settings": {"presenter": "metal"}})", "settings.presenter",
        "\"overlay\" or \"native\""},
+      {"{" + screens + R"(, "timeline": [{"settings": {"presenter": "both"}}]})", "timeline[0].settings.presenter",
+       "\"overlay\" or \"native\""},
       {"{" + screens + R"(, "timeline": [], "settings": {"durationMilliseconds": 59}})",
        "settings.durationMilliseconds", "from 60 to 220"},
       {R"({"screens": [{"frame": [0, 0, 0, 600]}], "timeline": []})", "screens[0].frame[2]", "must be a number"},
@@ -104,6 +110,18 @@ TEST(ScenarioTest, HostileFilesAreRefusedBeforeAnythingIsBuilt) {
   const auto missing = loadScenario("/nonexistent/scenario.json");
   ASSERT_TRUE(std::holds_alternative<ScenarioError>(missing));
   EXPECT_EQ(std::get<ScenarioError>(missing).describe(), "cannot read the scenario file /nonexistent/scenario.json");
+}
+
+TEST(ScenarioTest, TheBundledTourReads) {
+  auto result = loadScenario(VURLE_SOURCE_DIR "/resources/scenarios/tour.json");
+  ASSERT_TRUE(std::holds_alternative<Scenario>(result)) << std::get<ScenarioError>(result).describe();
+  const auto& tour = std::get<Scenario>(result);
+  bool switchesPresenter = false;
+  for (const auto& step : tour.timeline) {
+    switchesPresenter |= step.settingsChange.presenter == std::optional<std::string>("native");
+  }
+  EXPECT_EQ(tour.settings.presenter, "overlay");
+  EXPECT_TRUE(switchesPresenter);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
@@ -169,8 +170,12 @@ void SimulatedDesktop::switchSpace(uint32_t display, uint64_t space) {
       NSWorkspaceActiveSpaceDidChangeNotification, &NSWorkspace::sharedWorkspace());
 }
 
-ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop)
-    : steps_(scenario.timeline), starts_(scenario.stepStarts()), total_(scenario.totalDuration()), desktop_(desktop) {}
+ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings)
+    : steps_(scenario.timeline),
+      starts_(scenario.stepStarts()),
+      total_(scenario.totalDuration()),
+      desktop_(desktop),
+      onSettings_(std::move(onSettings)) {}
 
 void ScenarioPlayer::begin(size_t index) {
   const auto& step = steps_[index];
@@ -195,6 +200,9 @@ void ScenarioPlayer::begin(size_t index) {
       break;
     case ScenarioStep::Kind::setCursor: desktop_.setCursor(step.cursor); break;
     case ScenarioStep::Kind::space: desktop_.switchSpace(step.display, step.space); break;
+    case ScenarioStep::Kind::settings:
+      if (onSettings_) onSettings_(step.settingsChange);
+      break;
     case ScenarioStep::Kind::wait: break;
   }
 }

@@ -17,6 +17,7 @@
 // Main thread only. ScenarioPlayer turns a timeline into these calls as
 // time passes.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,13 +77,16 @@ class SimulatedDesktop {
 // step, or part of a step, due by `t` seconds from the start: a move places
 // the pointer where an eased path puts it at `t` (no event when it has not
 // moved), a click presses at its start and releases 0.08 s later, a key is
-// held for 0.05 s. Time only goes forward: an earlier `t` does nothing.
+// held for 0.05 s. A settings step is handed to `onSettings`, since the
+// settings are the application's and not the desktop's. Time only goes
+// forward: an earlier `t` does nothing.
 class ScenarioPlayer {
  public:
   static constexpr double kClickHold = 0.08;
   static constexpr double kKeyHold = 0.05;
+  using SettingsHandler = std::function<void(const ScenarioStep::SettingsChange&)>;
 
-  ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop);
+  ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings = {});
 
   void advanceTo(double seconds);
   bool finished() const { return next_ >= steps_.size() && !pendingRelease_; }
@@ -98,6 +102,7 @@ class ScenarioPlayer {
   std::vector<double> starts_;
   double total_ = 0.0;
   SimulatedDesktop& desktop_;
+  SettingsHandler onSettings_;
   size_t next_ = 0;
   std::optional<size_t> current_;
   double now_ = -1.0;

@@ -127,9 +127,15 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   ScenarioStep cursor;
   cursor.kind = ScenarioStep::Kind::setCursor;
   cursor.cursor = "crosshair";
-  scenario.timeline = {move, click, cursor};
+  ScenarioStep settings;
+  settings.kind = ScenarioStep::Kind::settings;
+  settings.settingsChange.presenter = "native";
+  scenario.timeline = {move, click, cursor, settings};
   SimulatedDesktop desktop(scenario);
-  ScenarioPlayer player(scenario, desktop);
+  std::vector<std::string> presenters;
+  ScenarioPlayer player(scenario, desktop, [&](const ScenarioStep::SettingsChange& change) {
+    presenters.push_back(change.presenter.value_or("unchanged"));
+  });
   EXPECT_NEAR(player.totalDuration(), 1.1, 1e-12);
 
   player.advanceTo(0.0);
@@ -152,10 +158,12 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   player.advanceTo(1.0 + ScenarioPlayer::kClickHold);
   EXPECT_FALSE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
   EXPECT_NE(desktop.cursorName(), "crosshair");
+  EXPECT_TRUE(presenters.empty());
   player.advanceTo(1.1);
   EXPECT_EQ(desktop.cursorName(), "crosshair");
+  EXPECT_EQ(presenters, std::vector<std::string>{"native"});
   EXPECT_TRUE(player.finished());
-  EXPECT_EQ(player.currentStep(), std::optional<size_t>(2));
+  EXPECT_EQ(player.currentStep(), std::optional<size_t>(3));
 }
 
 }  // namespace

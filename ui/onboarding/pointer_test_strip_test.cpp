@@ -47,7 +47,7 @@ class PointerTestStripTest : public ::testing::Test {
 
   static CGPoint center(int region) { return {35.0 + 70.0 * region, 23}; }
   // Moves the real pointer to the strip point and answers the event for it.
-  NSEvent moveTo(CGPoint p, NSEventType type = NSEventType::mouseMoved) {
+  NSEvent moveTo(CGPoint p, NSEventType type = NSEventTypeMouseMoved) {
     const CGPoint inWindow{40 + p.x, 96 - p.y};
     CursorState::shared().setCursorLocation({100 + inWindow.x, 800 - (100 + inWindow.y)});
     return NSEvent(type, inWindow, scope->now(), ++eventNumber);
@@ -90,12 +90,12 @@ TEST_F(PointerTestStripTest, PlainModeInstallsCursorRectsAndModeSwitchesRefreshT
 }
 
 TEST_F(PointerTestStripTest, RequestsForTheSameRegionAndEventAreDeduplicated) {
-  strip->mouseEntered(moveTo(center(1), NSEventType::mouseEntered));
+  strip->mouseEntered(moveTo(center(1), NSEventTypeMouseEntered));
   EXPECT_EQ(NSCursor::currentCursor(), NSCursor::dragCopyCursor());
   const long sets = NSCursor::setCount();
   strip->mouseMoved(moveTo({80, 30}));
   EXPECT_EQ(NSCursor::setCount(), sets) << "a move within the region changes nothing";
-  const NSEvent update = moveTo({90, 30}, NSEventType::cursorUpdate);
+  const NSEvent update = moveTo({90, 30}, NSEventTypeCursorUpdate);
   strip->cursorUpdate(update);
   EXPECT_EQ(NSCursor::setCount(), sets + 1) << "a forced request with a new event sets it again";
   strip->cursorUpdate(update);
@@ -112,7 +112,7 @@ TEST_F(PointerTestStripTest, RequestsForTheSameRegionAndEventAreDeduplicated) {
 TEST_F(PointerTestStripTest, LocalModeMorphsUnderThePointerUntilTheDurationThenSetsTheRealCursor) {
   std::vector<std::optional<int>> hovers;
   strip->configure(0.15, [&](std::optional<int> i) { hovers.push_back(i); });
-  strip->mouseEntered(moveTo(center(0), NSEventType::mouseEntered));
+  strip->mouseEntered(moveTo(center(0), NSEventTypeMouseEntered));
   EXPECT_EQ(NSCursor::currentCursor(), NSCursor::arrowCursor());
   const double start = scope->now();
   strip->mouseMoved(moveTo(center(4)));
@@ -139,7 +139,7 @@ TEST_F(PointerTestStripTest, LocalModeMorphsUnderThePointerUntilTheDurationThenS
 
 TEST_F(PointerTestStripTest, LocalModeSetsTheCursorDirectlyWhereTheStripCannotBeUsed) {
   strip->configure(0.15, nullptr);
-  strip->mouseEntered(moveTo(center(0), NSEventType::mouseEntered));
+  strip->mouseEntered(moveTo(center(0), NSEventTypeMouseEntered));
   auto sheet = NSWindow::make(CGRectMake(0, 0, 100, 100), 2);
   window->beginSheet(sheet);
   window->makeKeyWindow();
@@ -157,9 +157,9 @@ TEST_F(PointerTestStripTest, LocalModeSetsTheCursorDirectlyWhereTheStripCannotBe
 TEST_F(PointerTestStripTest, TheHighlightShowsAtOnceSlidesAndFadesAndLeavingResetsTheHover) {
   std::vector<std::optional<int>> hovers;
   strip->configure(std::nullopt, [&](std::optional<int> i) { hovers.push_back(i); });
-  strip->mouseEntered(moveTo(center(2), NSEventType::mouseEntered));
+  strip->mouseEntered(moveTo(center(2), NSEventTypeMouseEntered));
   strip->mouseMoved(moveTo(center(3)));
-  strip->mouseExited(moveTo({500, -20}, NSEventType::mouseExited));
+  strip->mouseExited(moveTo({500, -20}, NSEventTypeMouseExited));
   std::vector<std::pair<std::string, bool>> changes;
   for (const auto& c : strip->highlight()->changes())
     if (c.key == "opacity" || c.key == "frame") changes.emplace_back(c.key, c.actionsDisabled);
@@ -171,7 +171,7 @@ TEST_F(PointerTestStripTest, TheHighlightShowsAtOnceSlidesAndFadesAndLeavingRese
   EXPECT_FALSE(strip->requestedCursorIndex());
 
   NSWorkspace::sharedWorkspace().setReduceMotion(true);
-  strip->mouseEntered(moveTo(center(0), NSEventType::mouseEntered));
+  strip->mouseEntered(moveTo(center(0), NSEventTypeMouseEntered));
   strip->mouseMoved(moveTo(center(1)));
   EXPECT_TRUE(strip->highlight()->changes().back().actionsDisabled) << "no slide under Reduce Motion";
   EXPECT_EQ(strip->accessibilityValue(), "Add");
@@ -180,7 +180,7 @@ TEST_F(PointerTestStripTest, TheHighlightShowsAtOnceSlidesAndFadesAndLeavingRese
 TEST_F(PointerTestStripTest, LeavingTheWindowCancelsAndTheActiveStripFollowsTheLastPlacedView) {
   EXPECT_EQ(PointerTestStripView::activeStrip(), strip);
   strip->configure(0.15, nullptr);
-  strip->mouseEntered(moveTo(center(0), NSEventType::mouseEntered));
+  strip->mouseEntered(moveTo(center(0), NSEventTypeMouseEntered));
   strip->mouseMoved(moveTo(center(4)));
   ASSERT_TRUE(strip->localLink());
   strip->removeFromSuperview();
@@ -211,14 +211,14 @@ TEST_F(PointerTestStripTest, TheDeclarativeWrapperConfiguresOnRenderAndClearsOnR
   scope->runUntilIdle();
   EXPECT_EQ(hosted->localAnimationDuration(), 0.15);
   const CGRect f = hosted->frame();
-  hosted->mouseEntered(NSEvent(NSEventType::mouseEntered, {f.origin.x + 175, 200 - (f.origin.y + 23)}, 0, 1));
+  hosted->mouseEntered(NSEvent(NSEventTypeMouseEntered, {f.origin.x + 175, 200 - (f.origin.y + 23)}, 0, 1));
   EXPECT_EQ(hosted->hoveredIndex(), 2);
   hovers.clear();
   expectMatchesStoredPicture(*host->graph(), VURLE_PICTURES_DIR, "pointer_test_strip");
   host->setRootView(root(false, 0.15));
   scope->runUntilIdle();
   EXPECT_EQ(hosted->window(), nullptr);
-  hosted->mouseEntered(NSEvent(NSEventType::mouseEntered, {10, 10}, 0, 1));
+  hosted->mouseEntered(NSEvent(NSEventTypeMouseEntered, {10, 10}, 0, 1));
   EXPECT_TRUE(hovers.empty()) << "the dismantled strip calls no one";
 }
 
