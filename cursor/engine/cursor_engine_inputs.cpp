@@ -172,6 +172,9 @@ void CursorEngine::ensureDisplayLink() {
   const auto screens = platform::NSScreen::screens();
   const auto pointer = platform::NSEvent::mouseLocation();
   std::shared_ptr<platform::NSScreen> screen = screenContaining(pointer);
+  if (!screen) {
+    if (auto window = hostWindow_.lock()) screen = window->screen();
+  }
   if (!screen && !screens.empty()) screen = screens.front();
   if (!screen) return;  // no screen at all: the next input tries again
 
@@ -333,6 +336,7 @@ void CursorEngine::handlePointerInput(const platform::NSEvent& event) {
   const double t = uptime();
   const bool move = event.type() == platform::kCGEventMouseMoved;
   const auto point = platform::NSEvent::mouseLocation();
+  if (!move) stopDockExperiment(false);
   if (systemWide() && usesContinuousCursor_) {
     foldSpeed(t, point);
     const auto& overlay = continuousPresenter();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <limits>
 #include <string>
 #include <vector>
@@ -10,6 +12,8 @@
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
 #include "cursor/native/trace_test_support.hpp"
+#include "cursor/engine/experimental_dock_cursor.hpp"
+#include "cursor/engine/experimental_dock_regions.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
@@ -347,6 +351,77 @@ TEST_F(EngineTest, EngineKeepsThePolicyCurrent) {
   }
 }
 
+TEST_F(EngineTest, MaintenanceKeepsARunningEngineHonest) {
+  makeNativeEngine();
+  auto window = platform::NSWindow::make(platform::NSMakeRect(100, 100, 460, 591), 2);
+  engine->install(window);
+
+  // The permission lost while running: the engine turns itself off.
+  engine->start();
+  platform::AccessibilityServer::shared().setProcessTrusted(false);
+  scope->advance(0.25);  // one maintenance pass
+  EXPECT_FALSE(engine->systemWide());
+  EXPECT_TRUE(engine->enabled());
+  EXPECT_NE(engine->error().find("permission is required"), std::string::npos);
+  platform::AccessibilityServer::shared().setProcessTrusted(true);
+
+  // The preview runs only while its window is seen.
+  struct Case {
+    const char* name;
+    bool active, visible;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"seen", true, true, true},
+      {"window hidden", true, false, false},
+      {"application inactive", false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.active) {
+      platform::NSWorkspace::sharedWorkspace().activateApplication(::getpid());
+    } else {
+      platform::NSWorkspace::sharedWorkspace().launchApplication(95 + static_cast<int>(&c - cases), "com.example.other", "Other");
+      platform::NSWorkspace::sharedWorkspace().activateApplication(95 + static_cast<int>(&c - cases));
+    }
+    if (c.visible) {
+      window->orderFront();
+    } else {
+      window->orderOut();
+    }
+    engine->setDemoKind(PointerKind::text);
+    engine->maintenance();
+    EXPECT_EQ(engine->demoKind().has_value(), c.kept);
+  }
+
+  // A paused engine is left alone.
+  engine->setDemoKind(PointerKind::text);
+  engine->setEnabled(false);
+  engine->maintenance();
+  EXPECT_EQ(engine->demoKind(), PointerKind::text);
+}
+
+TEST_F(EngineTest, ReleasingNeverMakesTheDockExperiment) {
+  makeEngine();
+  engine->start();
+  engine->release(true, std::nullopt, false);
+  engine->yieldToNative();
+  engine->disable();
+  engine->sessionDidResign();
+  engine->stop();
+  EXPECT_FALSE(engine->hasDockExperiment());
+
+  // Once made, a release forgets the verified Dock items so the next
+  // request reads at once.
+  engine->dockExperiment();
+  const auto generation = engine->dockRegions()->generation();
+  engine->release(true, std::nullopt, false);
+  EXPECT_GT(engine->dockRegions()->generation(), generation);
+  EXPECT_FALSE(engine->dockRegions()->snapshot());
+  EXPECT_EQ(engine->dockRegions()->requestedAt(), -std::numeric_limits<double>::infinity());
+  EXPECT_FALSE(engine->dockExperiment()->observing());
+}
+
 TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {
   makeNativeEngine();
   engine->start();
@@ -355,8 +430,10 @@ TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {
   ASSERT_TRUE(arrow);
   ASSERT_TRUE(engine->presenter()->acceptNativeInput(*arrow, seed));
   engine->setSourceValid(true);
+  ASSERT_TRUE(engine->linkRuns());
   EXPECT_FALSE(engine->release(true, seed + 1, false));
   EXPECT_EQ(engine->presenter()->acceptedInputSeed(), seed);
+  EXPECT_TRUE(engine->linkRuns());
   EXPECT_TRUE(engine->release(true, seed, false));
 }
 

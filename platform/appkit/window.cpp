@@ -178,4 +178,19 @@ NSRect NSWindow::contentLayoutRect() const {
   return CGRectMake(0, 0, frame_.size.width, frame_.size.height - bar);
 }
 
+std::shared_ptr<NSScreen> NSWindow::screen() const {
+  std::shared_ptr<NSScreen> best;
+  CGFloat bestArea = 0;
+  for (const auto& candidate : NSScreen::screens()) {
+    const CGRect shared = CGRectIntersection(candidate->frame(), frame_);
+    if (CGRectIsNull(shared)) continue;
+    const CGFloat area = CGRectGetWidth(shared) * CGRectGetHeight(shared);
+    if (area > bestArea) {
+      best = candidate;
+      bestArea = area;
+    }
+  }
+  return best;
+}
+
 }  // namespace platform
