@@ -42,9 +42,6 @@ class NativeSurfacePolicy;
 struct AppSwitcherCursorScope;
 struct StationaryPolicyAnswer;
 class CursorMotionListener;
-class CursorSpaceAnimation;
-class ExperimentalDockCursor;
-class ExperimentalDockRegions;
 class PointerDrawingView;
 class StaticCursorRecognition;
 
@@ -288,7 +285,6 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   // The resting frame is on screen and the presenter's deadline is handing
   // the pointer back to the system cursor.
   bool restingHandBack() const { return restingHandBack_; }
-  const std::shared_ptr<ExperimentalDockCursor>& dockExperiment() const { return dockExperiment_; }
 
  private:
   CursorEngine(VerificationVisibility verificationVisibility, std::shared_ptr<platform::NSUserDefaults> defaults);
@@ -407,9 +403,6 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   CursorMotionSpeed motion_;
   bool overlayVisible_ = false;
   bool restingHandBack_ = false;
-  std::shared_ptr<ExperimentalDockCursor> dockExperiment_;
-  std::shared_ptr<ExperimentalDockRegions> dockRegions_;
-  std::shared_ptr<CursorSpaceAnimation> dockSpace_;
   std::weak_ptr<PointerDrawingView> preview_;
   std::weak_ptr<platform::NSWindow> hostWindow_;
 };

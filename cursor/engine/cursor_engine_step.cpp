@@ -101,7 +101,7 @@ void CursorEngine::overlayStep() {
     return;
   }
   if (keyboardActive()) {
-    if (dockExperiment_ && dockExperiment_->observing()) dockExperiment_->stop(true);
+    stopDockExperiment(true);
     overlay.suspend("keyboard-activity", t);
     pauseDisplayLink();
     return;
@@ -137,7 +137,7 @@ void CursorEngine::overlayStep() {
     if (tookFrame) return;
   }
 
-  if (dockExperiment_ && dockExperiment_->observing()) dockExperiment_->stop(true);
+  if (dockExperiment_ && dockExperiment_->observing()) stopDockExperiment(true);
   if (!canResume) {
     overlay.release("input");
     pauseDisplayLink();
@@ -150,22 +150,21 @@ void CursorEngine::overlayStep() {
 }
 
 void CursorEngine::dockStep(const std::shared_ptr<platform::NSScreen>& screen, CGPoint pointer, bool& tookFrame) {
-  if (!dockSpace_) dockSpace_ = std::make_shared<CursorSpaceAnimation>();
-  auto check = dockSpace_->transitionCheck(screen);
+  auto check = dockSpace().transitionCheck(screen);
   if (!check) return;  // no Space state: the normal present path decides
-  if (!dockRegions_) dockRegions_ = ExperimentalDockRegions::make();
-  if (!dockExperiment_) dockExperiment_ = ExperimentalDockCursor::make();
+  const auto& regions = dockRegions();
+  const auto& experiment = dockExperiment();
   const auto screens = platform::NSScreen::screens();
   const CGFloat top = platform::CGRectGetMaxY(screens.empty() ? screen->frame() : screens.front()->frame());
   const CGPoint serverPointer = platform::CGPointMake(pointer.x, top - pointer.y);
   const CGRect frame = screen->frame();
   const CGRect serverFrame = platform::CGRectMake(platform::CGRectGetMinX(frame), top - platform::CGRectGetMaxY(frame),
                                                   frame.size.width, frame.size.height);
-  dockRegions_->setOnRefresh(platform::weakBlock(shared_from_this(), [](CursorEngine& engine) { engine.ensureDisplayLink(); }));
+  regions->setOnRefresh(platform::weakBlock(shared_from_this(), [](CursorEngine& engine) { engine.ensureDisplayLink(); }));
   auto& overlay = *continuousPresenter();
-  if (dockRegions_->requestRefresh(serverFrame, serverPointer)) overlay.release("dock-experiment");
+  if (regions->requestRefresh(serverFrame, serverPointer)) overlay.release("dock-experiment");
   if (!overlay.nativeCursorReleased()) return;
-  if (!dockExperiment_->step(screen, transitionDuration(currentSpeed()), check, dockRegions_, serverPointer, serverFrame)) {
+  if (!experiment->step(screen, transitionDuration(currentSpeed()), check, regions, serverPointer, serverFrame)) {
     return;
   }
   overlay.release("dock-experiment");
