@@ -5,13 +5,16 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/app_delegate.hpp"
+#include "app/scenario_run.hpp"
 #include "app/single_instance.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/defaults/user_defaults.hpp"
+#include "platform/desktop/screen_recorder.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/log.hpp"
 
@@ -32,7 +35,22 @@ std::string startLine(const std::optional<std::filesystem::path>& folder) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // A scripted run on the simulated desktop keeps its own settings folder,
+  // so it is decided before anything touches the user's.
+  const auto line = vurle::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (line.error) {
+    std::cerr << "vurle: " << *line.error << "\nusage: vurle [--scenario FILE --out DIR]" << std::endl;
+    return 2;
+  }
+  if (line.scenario) {
+    vurle::ScenarioLaunch launch;
+    launch.makeDelegate = [] { return std::make_shared<vurle::AppDelegate>(); };
+    const int status = vurle::runScenario(*line.scenario, launch, std::cout, std::cerr);
+    platform::releaseDrawingCaches();
+    return status;
+  }
+
   // One vurle per settings folder, decided before the migration or anything
   // else writes there: a second launch reopens the first and leaves.
   const auto folder = platform::NSUserDefaults::defaultsDirectory();

@@ -26,12 +26,37 @@ void NSApplication::run() {
     bool& running;
     ~Leave() { running = false; }
   } leave{running_};
-  if (!launched_) {
-    launched_ = true;
-    if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
-  }
+  finishLaunching();
   // The delegate may have terminated while launching.
   if (!terminated_) RunLoop::main().run();
+}
+
+std::vector<std::shared_ptr<NSWindow>> NSApplication::windows() const {
+  std::vector<std::shared_ptr<NSWindow>> alive;
+  std::vector<std::weak_ptr<NSWindow>> kept;
+  for (const auto& weak : windows_) {
+    if (auto window = weak.lock()) {
+      alive.push_back(window);
+      kept.push_back(weak);
+    }
+  }
+  windows_ = std::move(kept);
+  return alive;
+}
+
+void NSApplication::noteWindow(const std::weak_ptr<NSWindow>& window) {
+  auto added = window.lock();
+  if (!added) return;
+  for (const auto& known : windows_) {
+    if (known.lock() == added) return;
+  }
+  windows_.push_back(window);
+}
+
+void NSApplication::finishLaunching() {
+  if (launched_ || terminated_) return;
+  launched_ = true;
+  if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
 }
 
 void NSApplication::terminate(const void*) {

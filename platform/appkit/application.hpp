@@ -50,6 +50,11 @@ class NSApplication {
   // and serves the main run loop until terminate(). Running twice at once
   // is a std::logic_error; after terminate() it returns at once.
   void run();
+  // The launch part of run() alone: the delegate's
+  // applicationDidFinishLaunching, once, without serving the run loop, for
+  // a caller that drives the main run loop itself (the simulated desktop's
+  // scripted runs).
+  void finishLaunching();
   bool isRunning() const { return running_; }
   // The delegate's applicationWillTerminate, then the main run loop stops
   // and run() returns. The platform ends the process here; the program's
@@ -72,6 +77,10 @@ class NSApplication {
   // Makes this process frontmost (the workspace posts the activation).
   void activateIgnoringOtherApps(bool flag);
 
+  // The application's windows that still exist, in the order they were
+  // first ordered in (a window joins the list then, when the window server
+  // first numbers it).
+  std::vector<std::shared_ptr<NSWindow>> windows() const;
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
@@ -93,6 +102,9 @@ class NSApplication {
   bool terminated_ = false;
   bool hidden_ = false;
   std::weak_ptr<NSWindow> keyWindow_;
+  mutable std::vector<std::weak_ptr<NSWindow>> windows_;
+  // A window numbered by the window server joins the list once.
+  void noteWindow(const std::weak_ptr<NSWindow>& window);
   std::weak_ptr<NSWindow> mainWindow_;
   std::vector<NSModalSession> modalSessions_;
 };

@@ -50,7 +50,10 @@ void NSWindow::setAlphaValue(CGFloat alpha) {
 
 void NSWindow::publish(bool toFront) {
   auto& table = WindowTable::shared();
-  if (windowNumber_ < 1) windowNumber_ = table.allocateWindowNumber();
+  if (windowNumber_ < 1) {
+    windowNumber_ = table.allocateWindowNumber();
+    NSApplication::shared()->noteWindow(weak_from_this());
+  }
   const auto screens = NSScreen::screens();
   const CGFloat top = screens.empty() ? 0 : CGRectGetMaxY(screens.front()->frame());
   WindowRecord record;
@@ -176,21 +179,6 @@ NSRect NSWindow::contentLayoutRect() const {
   constexpr CGFloat kTitleBar = 28;
   const CGFloat bar = (styleMask_ & NSWindowStyleMaskTitled) ? std::min(kTitleBar, frame_.size.height) : 0;
   return CGRectMake(0, 0, frame_.size.width, frame_.size.height - bar);
-}
-
-std::shared_ptr<NSScreen> NSWindow::screen() const {
-  std::shared_ptr<NSScreen> best;
-  CGFloat bestArea = 0;
-  for (const auto& candidate : NSScreen::screens()) {
-    const CGRect shared = CGRectIntersection(candidate->frame(), frame_);
-    if (CGRectIsNull(shared)) continue;
-    const CGFloat area = CGRectGetWidth(shared) * CGRectGetHeight(shared);
-    if (area > bestArea) {
-      best = candidate;
-      bestArea = area;
-    }
-  }
-  return best;
 }
 
 }  // namespace platform
