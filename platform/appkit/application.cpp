@@ -15,7 +15,11 @@ ProcessWide<std::shared_ptr<NSApplication>> sharedApplication([] { return std::m
 
 }  // namespace
 
-std::shared_ptr<NSApplication> NSApplication::shared() { return sharedApplication.get(); }
+std::shared_ptr<NSApplication> NSApplication::shared() {
+  auto application = sharedApplication.get();
+  if (!application->activationObserver_) application->observeActivation();
+  return application;
+}
 
 void NSApplication::run() {
   if (running_) throw std::logic_error("NSApplication::run: the application is already running");
@@ -40,7 +44,11 @@ void NSApplication::terminate(const void*) {
   if (running_) RunLoop::main().stop();
 }
 
-void NSApplication::hide(const void*) { hidden_ = true; }
+void NSApplication::hide(const void*) {
+  if (hidden_) return;
+  hidden_ = true;
+  if (auto current = delegate()) current->applicationDidHide(notification("NSApplicationDidHideNotification"));
+}
 
 void NSApplication::unhide(const void*) { hidden_ = false; }
 
@@ -50,5 +58,30 @@ bool NSApplication::isActive() const {
 }
 
 void NSApplication::activateIgnoringOtherApps(bool) { NSWorkspace::sharedWorkspace().activateApplication(::getpid()); }
+
+bool NSApplication::setActivationPolicy(NSApplicationActivationPolicy policy) {
+  activationPolicy_ = policy;
+  return true;
+}
+
+void NSApplication::observeActivation() {
+  wasActive_ = isActive();
+  std::weak_ptr<NSApplication> weak = weak_from_this();
+  activationObserver_ = NSWorkspace::sharedWorkspace().notificationCenter().addObserverForName(
+      NSWorkspaceDidActivateApplicationNotification, nullptr, nullptr, [weak](const NSNotification&) {
+        auto application = weak.lock();
+        if (!application) return;
+        const bool active = application->isActive();
+        if (active == application->wasActive_) return;
+        application->wasActive_ = active;
+        auto current = application->delegate();
+        if (!current) return;
+        if (active) {
+          current->applicationDidBecomeActive(application->notification("NSApplicationDidBecomeActiveNotification"));
+        } else {
+          current->applicationDidResignActive(application->notification("NSApplicationDidResignActiveNotification"));
+        }
+      });
+}
 
 }  // namespace platform
