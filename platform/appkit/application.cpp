@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -31,7 +32,12 @@ void NSApplication::run() {
   } leave{running_};
   if (!launched_) {
     launched_ = true;
+    // The launch's open-application event is the one being handled while
+    // the delegate finishes launching.
+    auto& events = NSAppleEventManager::sharedAppleEventManager();
+    events.setCurrentAppleEvent(events.launchEvent());
     if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
+    events.setCurrentAppleEvent(std::nullopt);
   }
   // The delegate may have terminated while launching.
   if (!terminated_) RunLoop::main().run();

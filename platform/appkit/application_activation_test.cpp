@@ -46,6 +46,28 @@ TEST_F(ApplicationActivationTest, TheDelegateHearsOfEachActivationChangeAndOfHid
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"active", "resign", "active", "hide"}));
 }
 
+// The launch event is current exactly while the delegate finishes launching.
+class LaunchEventDelegate : public NSApplicationDelegate {
+ public:
+  void applicationDidFinishLaunching(const NSNotification&) override {
+    seen = NSAppleEventManager::sharedAppleEventManager().currentAppleEvent();
+    NSApplication::shared()->terminate(nullptr);
+  }
+  std::optional<NSAppleEventDescriptor> seen;
+};
+
+TEST_F(ApplicationActivationTest, TheLaunchEventIsCurrentWhileLaunching) {
+  NSAppleEventDescriptor event(kAEOpenApplication);
+  event.setParamEnumCode(keyAEPropData, keyAELaunchedAsLogInItem);
+  NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(event);
+  auto delegate = std::make_shared<LaunchEventDelegate>();
+  NSApplication::shared()->setDelegate(delegate);
+  NSApplication::shared()->run();
+  ASSERT_TRUE(delegate->seen.has_value());
+  EXPECT_EQ(delegate->seen->paramEnumCodeForKeyword(keyAEPropData), keyAELaunchedAsLogInItem);
+  EXPECT_FALSE(NSAppleEventManager::sharedAppleEventManager().currentAppleEvent().has_value());
+}
+
 TEST_F(ApplicationActivationTest, PolicyMenusAndTheLaunchEventAreKept) {
   auto app = NSApplication::shared();
   EXPECT_EQ(app->activationPolicy(), NSApplicationActivationPolicy::regular);
