@@ -1,12 +1,19 @@
 #include <signal.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <iostream>
+#include <string>
+#include <system_error>
 
 #include "app/app_delegate.hpp"
+#include "app/single_instance.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/dispatch/clock.hpp"
+#include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/run_loop.hpp"
+#include "platform/foundation/log.hpp"
 
 namespace {
 
@@ -14,9 +21,38 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void requestStop(int) { stopRequested = 1; }
 
+// Said once at start, so whoever started vurle from a terminal knows it runs.
+std::string startLine(const std::optional<std::filesystem::path>& folder) {
+  const std::string process = std::to_string(::getpid());
+  const std::string settings = folder ? "with its settings in " + folder->string()
+                                      : "with its settings in memory only (neither XDG_CONFIG_HOME nor HOME is set)";
+  return "vurle is running as process " + process + " " + settings + "; stop it with Control-C or `kill " +
+         process + "`";
+}
+
 }  // namespace
 
 int main() {
+  // One vurle per settings folder, decided before the migration or anything
+  // else writes there: a second launch reopens the first and leaves.
+  const auto folder = platform::NSUserDefaults::defaultsDirectory();
+  std::shared_ptr<vurle::SingleInstance> instance;
+  if (folder) {
+    try {
+      instance = vurle::SingleInstance::acquire(*folder);
+      if (!instance) {
+        std::cout << vurle::SingleInstance::describe(vurle::SingleInstance::requestReopen(*folder), *folder)
+                  << std::endl;
+        return 0;
+      }
+      instance->listen();
+    } catch (const std::system_error& error) {
+      platform::NSLog(std::string("vurle: cannot tell whether another vurle uses these settings (") + error.what() +
+                      "); starting anyway");
+    }
+  }
+  std::cout << startLine(folder) << std::endl;
+
   // A signal handler may only set a flag; the main run loop turns it into
   // the application's own termination, so the delegate still hears of it.
   struct sigaction action {};

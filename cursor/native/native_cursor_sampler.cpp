@@ -199,6 +199,11 @@ void NativeCursorSampler::setOnChange(std::function<void()> onChange) {
   onChange_ = std::move(onChange);
 }
 
+bool NativeCursorSampler::isBusy() {
+  Guard guard(lock_);
+  return pollInFlight_ || queued_;
+}
+
 bool NativeCursorSampler::isEnabled() {
   Guard guard(lock_);
   return enabled_;

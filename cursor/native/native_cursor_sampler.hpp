@@ -69,6 +69,9 @@ class NativeCursorSampler : public std::enable_shared_from_this<NativeCursorSamp
   void setOnChange(std::function<void()> onChange);
 
   bool isEnabled();
+  // A poll is running or a publication awaits the main queue (read under
+  // the lock): the stationary handoff does not arm meanwhile.
+  bool isBusy();
   bool hasSeedReader() const { return readSeed_.has_value(); }
   bool hasVisibilityReader() const { return static_cast<bool>(visible_); }
   const std::shared_ptr<platform::DispatchQueue>& queue() const { return queue_; }

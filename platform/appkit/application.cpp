@@ -8,6 +8,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/window_list.hpp"
 
 namespace platform {
 namespace {
@@ -48,6 +49,17 @@ void NSApplication::terminate(const void*) {
   terminated_ = true;
   if (auto current = delegate()) current->applicationWillTerminate(notification("NSApplicationWillTerminateNotification"));
   if (running_) RunLoop::main().stop();
+}
+
+bool NSApplication::reopen() {
+  if (terminated_) return false;
+  auto current = delegate();
+  if (!current) return true;
+  bool visible = false;
+  for (const auto& window : WindowTable::shared().windows()) {
+    visible = visible || (window.ownerPID == static_cast<int32_t>(::getpid()) && window.onScreen);
+  }
+  return current->applicationShouldHandleReopen(*this, visible);
 }
 
 void NSApplication::hide(const void*) {

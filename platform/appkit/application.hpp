@@ -9,6 +9,8 @@
 
 namespace platform {
 
+class NSApplication;
+
 class NSApplicationDelegate {
  public:
   virtual ~NSApplicationDelegate() = default;
@@ -19,6 +21,13 @@ class NSApplicationDelegate {
   virtual void applicationDidHide(const NSNotification& notification) { (void)notification; }
   virtual void applicationDidFinishLaunching(const NSNotification& notification) { (void)notification; }
   virtual void applicationWillTerminate(const NSNotification& notification) { (void)notification; }
+  // The application was launched again while running. YES lets the platform
+  // do its own reopen work, NO says the delegate has handled it.
+  virtual bool applicationShouldHandleReopen(NSApplication& sender, bool hasVisibleWindows) {
+    (void)sender;
+    (void)hasVisibleWindows;
+    return true;
+  }
 };
 
 // The application object: its delegate, its run, and which window is key
@@ -41,6 +50,12 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   // and run() returns. The platform ends the process here; the program's
   // entry returns from main instead. Later calls do nothing.
   void terminate(const void* sender);
+  // The system's reopen event, sent when the application is launched again:
+  // asks the delegate's applicationShouldHandleReopen, telling it whether a
+  // window of this process is on screen, and returns the answer (YES with no
+  // delegate). The platform's own work for YES, bringing a minimised window
+  // back, has nothing to act on here. Ignored after terminate() (false).
+  bool reopen();
 
   // Hidden by the user (Command-H) or by hide:, until unhide:. Hiding
   // orders no window out here; readers ask isHidden.

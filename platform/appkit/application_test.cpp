@@ -21,7 +21,12 @@ class RecordingDelegate : public NSApplicationDelegate {
  public:
   void applicationDidFinishLaunching(const NSNotification&) override { calls.push_back("launched"); }
   void applicationWillTerminate(const NSNotification&) override { calls.push_back("terminating"); }
+  bool applicationShouldHandleReopen(NSApplication&, bool hasVisibleWindows) override {
+    calls.push_back(hasVisibleWindows ? "reopen with a window" : "reopen without a window");
+    return answer;
+  }
   std::vector<std::string> calls;
+  bool answer = false;
 };
 
 class ApplicationTest : public ::testing::Test {
@@ -60,6 +65,24 @@ TEST_F(ApplicationTest, HoldsItsDelegateWeakly) {
   delegate.reset();
   EXPECT_EQ(app->delegate(), nullptr);
   app->terminate(nullptr);  // no delegate: nothing to call, no crash
+}
+
+TEST_F(ApplicationTest, AReopenAsksTheDelegateWithTheVisibleWindowsUntilTerminated) {
+  auto app = NSApplication::shared();
+  EXPECT_TRUE(app->reopen());  // no delegate: the platform handles it
+  auto delegate = std::make_shared<RecordingDelegate>();
+  app->setDelegate(delegate);
+  EXPECT_FALSE(app->reopen());
+  auto window = NSWindow::make(NSMakeRect(0, 0, 100, 100), 1.0);
+  window->makeKeyAndOrderFront();
+  delegate->answer = true;
+  EXPECT_TRUE(app->reopen());
+  window->orderOut();
+  EXPECT_TRUE(app->reopen());
+  app->terminate(nullptr);
+  EXPECT_FALSE(app->reopen());
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"reopen without a window", "reopen with a window",
+                                                        "reopen without a window", "terminating"}));
 }
 
 TEST_F(ApplicationTest, SheetsAttachOneAtATimeAndEndWithTheirHandler) {

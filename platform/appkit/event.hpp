@@ -1,11 +1,58 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/events/event.hpp"
 #include "platform/graphics/geometry.hpp"
 
 namespace platform {
 
+// AppKit's event types share the raw values of the Core Graphics types.
+using NSEventType = CGEventType;
+using NSEventMask = uint64_t;
+constexpr NSEventMask NSEventMaskFromType(NSEventType type) { return CGEventMaskBit(type); }
+
+using NSEventModifierFlags = uint64_t;
+inline constexpr NSEventModifierFlags NSEventModifierFlagShift = 1 << 17;
+inline constexpr NSEventModifierFlags NSEventModifierFlagControl = 1 << 18;
+inline constexpr NSEventModifierFlags NSEventModifierFlagOption = 1 << 19;
+inline constexpr NSEventModifierFlags NSEventModifierFlagCommand = 1 << 20;
+
+class NSEventMonitor;
+using NSEventMonitorToken = std::shared_ptr<NSEventMonitor>;
+
+// An input event as the application sees it, made from a Core Graphics
+// event. Events here carry no window: their location is the pointer's, in
+// AppKit's global coordinates. Main thread only, like the monitors.
 class NSEvent {
  public:
+  // None for a missing event.
+  static std::shared_ptr<NSEvent> eventWithCGEvent(const CGEventRef& event);
+
+  NSEventType type() const { return type_; }
+  NSEventModifierFlags modifierFlags() const { return modifierFlags_; }
+  uint16_t keyCode() const { return keyCode_; }
+  // Seconds of system uptime.
+  double timestamp() const { return timestamp_; }
+  NSPoint locationInWindow() const { return location_; }
+  const CGEventRef& CGEvent() const { return event_; }
+
+  // Monitors see the events of the types in the mask that reach an
+  // application after the event taps: a global monitor those that go to
+  // another application, a local one those that go to this one (the
+  // frontmost application) before they are dispatched; a local handler
+  // returns the event to pass on. Removing a monitor, or dropping its
+  // last token, ends it.
+  using GlobalHandler = std::function<void(const std::shared_ptr<NSEvent>&)>;
+  using LocalHandler = std::function<std::shared_ptr<NSEvent>(const std::shared_ptr<NSEvent>&)>;
+  static NSEventMonitorToken addGlobalMonitorForEventsMatchingMask(NSEventMask mask, GlobalHandler handler);
+  static NSEventMonitorToken addLocalMonitorForEventsMatchingMask(NSEventMask mask, LocalHandler handler);
+  static void removeMonitor(const NSEventMonitorToken& monitor);
+  // Monitors in place now, for tests.
+  static size_t monitorCount();
+
   // The pointer in AppKit's global coordinates (origin at the bottom left of
   // the first screen, y up): the window server's location flipped about the
   // top of the first screen (0 without screens).
@@ -13,6 +60,23 @@ class NSEvent {
   // The mouse buttons held now, bit n for button n (1 left, 2 right, 4 the
   // middle button...), from the session's input state.
   static unsigned long pressedMouseButtons();
+
+ private:
+  NSEventType type_ = 0;
+  NSEventModifierFlags modifierFlags_ = 0;
+  uint16_t keyCode_ = 0;
+  double timestamp_ = 0;
+  NSPoint location_;
+  CGEventRef event_;
+};
+
+// The token of one monitor, handed out by NSEvent's add functions.
+class NSEventMonitor {
+ public:
+  NSEventMonitor() = default;
+  ~NSEventMonitor();
+  NSEventMonitor(const NSEventMonitor&) = delete;
+  NSEventMonitor& operator=(const NSEventMonitor&) = delete;
 };
 
 }  // namespace platform

@@ -52,11 +52,16 @@ TEST_F(BundleTest, ReadsIdentityInformationAndResources) {
 }
 
 TEST_F(BundleTest, AMalformedInformationDictionaryReadsAsEmptyAndIsReported) {
-  for (const char* text : {R"({"CFBundleIdentifier": )", R"(["mirt.vurle.app"])", R"({"CFBundleIdentifier": null})"}) {
+  // A hostile one nested far too deep is only another malformed file.
+  const std::string deep = R"({"CFBundleIdentifier": "mirt.vurle.app", "x": )" + std::string(20000, '[') +
+                           std::string(20000, ']') + "}";
+  for (const std::string& text :
+       {std::string(R"({"CFBundleIdentifier": )"), std::string(R"(["mirt.vurle.app"])"),
+        std::string(R"({"CFBundleIdentifier": null})"), deep}) {
     write("Info.json", text);
     LogCapture log;
     auto bundle = NSBundle::bundleWithPath(root);
-    EXPECT_TRUE(bundle->infoDictionary().empty()) << text;
+    EXPECT_TRUE(bundle->infoDictionary().empty()) << text.substr(0, 40);
     EXPECT_FALSE(bundle->bundleIdentifier().has_value());
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_NE(log.lines()[0].find("Info.json"), std::string::npos);

@@ -134,7 +134,17 @@ JSON taggedJSON(const PropertyListValue& value) {
   throw EncodingError("unknown property-list type");
 }
 
-PropertyListValue propertyListFromTaggedJSON(const JSON& json) {
+namespace {
+
+// Containers are read by recursion, so outside input is bounded before it
+// can exhaust the stack: `depth` counts the containers around the value.
+void requireDepth(int depth) {
+  if (depth >= maximumPropertyListDepth) {
+    throw DecodingError("nested deeper than " + std::to_string(maximumPropertyListDepth) + " levels");
+  }
+}
+
+PropertyListValue taggedValue(const JSON& json, int depth) {
   if (!json.is_object() || json.size() != 1) throw DecodingError("expected an object with one type tag");
   const std::string tag = json.begin().key();
   const JSON& value = json.begin().value();
@@ -160,18 +170,20 @@ PropertyListValue propertyListFromTaggedJSON(const JSON& json) {
   if (tag == "date" && value.is_number()) return Date::withTimeIntervalSinceReferenceDate(value.get<double>());
   if (tag == "array" && value.is_array()) {
     PropertyListArray items;
-    for (const auto& item : value) items.push_back(propertyListFromTaggedJSON(item));
+    requireDepth(depth);
+    for (const auto& item : value) items.push_back(taggedValue(item, depth + 1));
     return items;
   }
   if (tag == "dict" && value.is_object()) {
     PropertyListDictionary entries;
-    for (const auto& [key, item] : value.items()) entries.emplace(key, propertyListFromTaggedJSON(item));
+    requireDepth(depth);
+    for (const auto& [key, item] : value.items()) entries.emplace(key, taggedValue(item, depth + 1));
     return entries;
   }
   throw DecodingError("\"" + tag + "\" holding " + value.type_name() + " is not a tagged property-list value");
 }
 
-PropertyListValue propertyListFromJSON(const JSON& json) {
+PropertyListValue plainValue(const JSON& json, int depth) {
   if (json.is_boolean()) return json.get<bool>();
   if (json.is_number_integer()) {
     if (json.is_number_unsigned() && json.get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max())) {
@@ -183,15 +195,23 @@ PropertyListValue propertyListFromJSON(const JSON& json) {
   if (json.is_string()) return json.get<std::string>();
   if (json.is_array()) {
     PropertyListArray items;
-    for (const auto& item : json) items.push_back(propertyListFromJSON(item));
+    requireDepth(depth);
+    for (const auto& item : json) items.push_back(plainValue(item, depth + 1));
     return items;
   }
   if (json.is_object()) {
     PropertyListDictionary entries;
-    for (const auto& [key, item] : json.items()) entries.emplace(key, propertyListFromJSON(item));
+    requireDepth(depth);
+    for (const auto& [key, item] : json.items()) entries.emplace(key, plainValue(item, depth + 1));
     return entries;
   }
   throw DecodingError("null has no property-list form");
 }
+
+}  // namespace
+
+PropertyListValue propertyListFromTaggedJSON(const JSON& json) { return taggedValue(json, 0); }
+
+PropertyListValue propertyListFromJSON(const JSON& json) { return plainValue(json, 0); }
 
 }  // namespace platform

@@ -45,6 +45,10 @@ std::uint32_t decodeUInt32(const JSON& record, const std::string& key);
 Date decodeDate(const JSON& record, const std::string& key);
 inline JSON encodeDate(Date date) { return date.timeIntervalSinceReferenceDate(); }
 
+// The most containers the property-list readers accept around a value: a
+// deeper one is a DecodingError, so hostile input cannot exhaust the stack.
+inline constexpr int maximumPropertyListDepth = 512;
+
 // Property lists in JSON. The tagged form keeps every type apart so a value
 // reads back exactly as written: each value is an object with one key naming
 // its type: "bool", "int", "real" (a number, or "nan", "inf", "-inf"),

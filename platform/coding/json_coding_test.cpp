@@ -99,6 +99,46 @@ TEST(PropertyListJSONTest, TaggedFormRefusesAnythingElse) {
   }
 }
 
+// `levels` containers around a Boolean, in the tagged form or in plain JSON.
+std::string nested(int levels, bool tagged, bool objects) {
+  std::string open, close;
+  for (int n = 0; n < levels; ++n) {
+    if (tagged) {
+      open += objects ? R"({"dict": {"k": )" : R"({"array": [)";
+      close += objects ? "}}" : "]}";
+    } else {
+      open += objects ? R"({"k": )" : "[";
+      close += objects ? "}" : "]";
+    }
+  }
+  return open + (tagged ? R"({"bool": true})" : "true") + close;
+}
+
+TEST(PropertyListJSONTest, BothReadersRefuseNestingBeyondTheLimitWithoutExhaustingTheStack) {
+  for (bool tagged : {true, false}) {
+    for (bool objects : {true, false}) {
+      for (int levels : {maximumPropertyListDepth, maximumPropertyListDepth + 1, 20000}) {
+        SCOPED_TRACE(::testing::Message() << (tagged ? "tagged " : "plain ") << (objects ? "dict " : "array ") << levels);
+        const JSON json = parse(nested(levels, tagged, objects));
+        auto read = [&] { return tagged ? propertyListFromTaggedJSON(json) : propertyListFromJSON(json); };
+        if (levels > maximumPropertyListDepth) {
+          EXPECT_THROW(read(), DecodingError);
+          continue;
+        }
+        // The deepest accepted value reads back whole, down to its leaf.
+        PropertyListValue value = read();
+        for (int n = 0; n < levels; ++n) {
+          const PropertyListValue* inner = objects ? (value.dictionary() ? &value.dictionary()->at("k") : nullptr)
+                                                   : (value.array() ? &value.array()->at(0) : nullptr);
+          ASSERT_NE(inner, nullptr) << n;
+          value = PropertyListValue(*inner);
+        }
+        EXPECT_EQ(value, PropertyListValue(true));
+      }
+    }
+  }
+}
+
 TEST(UTF8Test, TellsWellFormedText) {
   EXPECT_TRUE(isValidUTF8("plain \xe2\x80\x99 \xf0\x9f\x98\x80"));
   for (const char* text : {"\x80", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x80"}) {

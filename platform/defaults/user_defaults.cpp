@@ -1,15 +1,22 @@
 #include "platform/defaults/user_defaults.hpp"
 
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
-#include <strings.h>
+#include <system_error>
 
 #include "platform/bundle/bundle.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/atomic_file.hpp"
+#include "platform/defaults/file_lock.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -42,6 +49,107 @@ std::string numberText(double value) {
   char buffer[32];
   auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
   return std::string(buffer, end);
+}
+
+// The file a link leads to, following at most 40 links as the kernel does;
+// where that stops, the path is used as it is and fails when opened.
+std::filesystem::path resolveLinks(std::filesystem::path path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error)) break;
+    const auto target = std::filesystem::read_symlink(path, error);
+    if (error) break;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return path;
+}
+
+// Beside the file, hidden, so that whoever saves the file holds it.
+std::filesystem::path lockFileFor(const std::filesystem::path& file) {
+  return file.parent_path() / ("." + file.filename().string() + ".lock");
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const auto& part : parts) text += (text.empty() ? "" : "; ") + part;
+  return text;
+}
+
+struct DomainFile {
+  // The keys that read; absent when there is no file or nothing of it reads.
+  std::optional<PropertyListDictionary> values;
+  // Why nothing could be read.
+  std::string unusable;
+  // Each key whose value could not be read, with the reason.
+  std::vector<std::string> unreadableKeys;
+  bool clean() const { return unusable.empty() && unreadableKeys.empty(); }
+};
+
+// A missing file, or a link into a missing folder, is a domain that does
+// not exist; any other failure makes the file unusable.
+DomainFile readDomainFile(const std::filesystem::path& file) {
+  DomainFile result;
+  int descriptor;
+  do {
+    descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) result.unusable = std::string("it cannot be read: ") + std::strerror(errno);
+    return result;
+  }
+  Data bytes;
+  std::uint8_t buffer[16384];
+  for (;;) {
+    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) result.unusable = std::string("it cannot be read: ") + std::strerror(errno);
+    if (count <= 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + count);
+  }
+  ::close(descriptor);
+  if (!result.unusable.empty()) return result;
+  JSON json;
+  try {
+    json = JSONDecode(bytes);
+  } catch (const DecodingError& error) {
+    result.unusable = error.what();
+    return result;
+  }
+  // The tagged form of a dictionary; each value is read on its own, so one
+  // that does not read costs only its key.
+  auto entries = json.is_object() && json.size() == 1 ? json.find("dict") : json.end();
+  if (entries == json.end() || !entries->is_object()) {
+    result.unusable = "it does not hold a dictionary";
+    return result;
+  }
+  PropertyListDictionary values;
+  for (const auto& [key, item] : entries->items()) {
+    try {
+      values.emplace(key, propertyListFromTaggedJSON(item));
+    } catch (const DecodingError& error) {
+      result.unreadableKeys.push_back("\"" + key + "\": " + error.what());
+    }
+  }
+  result.values = std::move(values);
+  return result;
+}
+
+void writeDomainFile(const std::filesystem::path& file, const PropertyListDictionary& values) {
+  AtomicFileWriter writer(file);
+  writer.write(JSONEncode(taggedJSON(values)));
+  writer.commit();
+}
+
+// Keeps an unusable file for inspection under a name nothing writes to.
+std::filesystem::path setAside(const std::filesystem::path& file, std::error_code& error) {
+  auto aside = file;
+  aside += ".unreadable";
+  for (int n = 2; std::filesystem::exists(aside, error); ++n) {
+    aside = file;
+    aside += ".unreadable-" + std::to_string(n);
+  }
+  std::filesystem::rename(file, aside, error);
+  return aside;
 }
 
 std::string executableName() {
@@ -82,60 +190,105 @@ NSUserDefaults::NSUserDefaults(std::string domain, std::optional<std::filesystem
   if (!isValidDomainName(domain_)) throw std::invalid_argument("NSUserDefaults: invalid domain name \"" + domain_ + "\"");
 }
 
+NSUserDefaults::FileStamp NSUserDefaults::stampOf(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  constexpr long long nano = 1000000000;
+  return FileStamp{true,
+                   static_cast<unsigned long long>(info.st_dev),
+                   static_cast<unsigned long long>(info.st_ino),
+                   static_cast<long long>(info.st_size),
+                   static_cast<long long>(info.st_mtim.tv_sec) * nano + info.st_mtim.tv_nsec,
+                   static_cast<long long>(info.st_ctim.tv_sec) * nano + info.st_ctim.tv_nsec};
+}
+
 NSUserDefaults::Domain& NSUserDefaults::load(const std::string& name) const {
-  auto found = domains_.find(name);
-  if (found != domains_.end()) return found->second;
   Domain& domain = domains_[name];
-  if (!folder_) return domain;
-  const auto path = *folder_ / (name + ".json");
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) return domain;
-  std::string reason;
-  if (auto bytes = dataWithContentsOfURL(NSURL::fileURLWithPath(path.string()))) {
-    try {
-      auto value = propertyListFromTaggedJSON(JSONDecode(*bytes));
-      if (auto entries = value.dictionary()) {
-        domain.values = *entries;
-        return domain;
-      }
-      reason = "it does not hold a dictionary";
-    } catch (const DecodingError& decoding) {
-      reason = decoding.what();
-    }
-  } else {
-    reason = "it cannot be read";
-  }
-  // Keep the user's file for inspection under a name nothing writes to.
-  auto aside = path;
-  aside += ".unreadable";
-  for (int n = 2; std::filesystem::exists(aside, error); ++n) {
-    aside = path;
-    aside += ".unreadable-" + std::to_string(n);
-  }
-  std::filesystem::rename(path, aside, error);
-  if (error) {
-    domain.writable = false;
-    NSLog("NSUserDefaults: the settings file " + path.string() + " is unusable (" + reason +
-          ") and could not be moved aside (" + error.message() + "); it is left as it is and changes are not saved");
-  } else {
-    NSLog("NSUserDefaults: the settings file " + path.string() + " is unusable (" + reason + "); it was moved to " +
-          aside.string() + " and the defaults are used");
-  }
+  if (!folder_ || !domain.writable) return domain;
+  // One stat tells whether another process has replaced the file since.
+  if (domain.read && stampOf(*folder_ / (name + ".json")) == domain.stamp) return domain;
+  read(name, domain, false);
   return domain;
+}
+
+void NSUserDefaults::read(const std::string& name, Domain& domain, bool locked) const {
+  const auto link = *folder_ / (name + ".json");
+  const auto file = resolveLinks(link);
+  DomainFile contents = readDomainFile(file);
+  std::optional<FileLock> lock;
+  if (!contents.clean() && !locked) {
+    // Setting the file aside must not race with another process saving:
+    // look again under the lock. Without one, it is set aside all the same.
+    try {
+      lock.emplace(FileLock::acquire(lockFileFor(file)));
+      contents = readDomainFile(file);
+    } catch (const std::system_error&) {
+    }
+  }
+  domain.read = true;
+  domain.values = contents.values;
+  if (!contents.clean()) {
+    std::error_code error;
+    const auto aside = setAside(file, error);
+    const std::string problem = contents.unusable.empty()
+                                    ? "some settings in " + file.string() + " could not be read (" +
+                                          joined(contents.unreadableKeys) + ")"
+                                    : "the settings file " + file.string() + " is unusable (" + contents.unusable + ")";
+    const std::size_t kept = contents.values ? contents.values->size() : 0;
+    if (error) {
+      domain.writable = false;
+      NSLog("NSUserDefaults: " + problem + " and it could not be moved aside (" + error.message() +
+            "); it is left as it is" + (kept ? ", the " + std::to_string(kept) + " settings that read are used" : "") +
+            " and changes are not saved");
+    } else if (contents.unusable.empty()) {
+      NSLog("NSUserDefaults: " + problem + "; the file was moved to " + aside.string() +
+            " as it was and those settings use their defaults" +
+            (kept ? "; the other " + std::to_string(kept) + " are kept" : ""));
+      // The keys that read go back in place; a save in progress writes them itself.
+      if (kept && !locked) {
+        try {
+          writeDomainFile(file, *contents.values);
+        } catch (const std::exception& failure) {
+          for (const auto& [key, value] : *contents.values) domain.unsaved.insert_or_assign(key, value);
+          NSLog(std::string("NSUserDefaults: could not save the kept settings to ") + file.string() + ": " +
+                failure.what() + "; they are kept until the application quits");
+        }
+      }
+    } else {
+      NSLog("NSUserDefaults: " + problem + "; it was moved to " + aside.string() + " and the defaults are used");
+    }
+  }
+  domain.stamp = stampOf(file);
+  for (const auto& [key, value] : domain.unsaved) {
+    if (!domain.values) domain.values.emplace();
+    if (value) {
+      domain.values->insert_or_assign(key, *value);
+    } else {
+      domain.values->erase(key);
+    }
+  }
 }
 
 void NSUserDefaults::save(const std::string& name, Domain& domain) {
   if (!folder_ || !domain.writable) return;
-  const auto path = *folder_ / (name + ".json");
+  const auto file = resolveLinks(*folder_ / (name + ".json"));
   try {
     std::filesystem::create_directories(*folder_);
-    AtomicFileWriter writer(path);
-    writer.write(JSONEncode(taggedJSON(domain.values.value_or(PropertyListDictionary{}))));
-    writer.commit();
+    const auto lock = FileLock::acquire(lockFileFor(file));
+    // What other processes saved meanwhile, with this store's changes on top.
+    read(name, domain, true);
+    if (!domain.writable) return;
+    writeDomainFile(file, domain.values.value_or(PropertyListDictionary{}));
+    domain.unsaved.clear();
+    domain.stamp = stampOf(file);
   } catch (const std::exception& error) {
-    NSLog(std::string("NSUserDefaults: could not save the settings to ") + path.string() + ": " + error.what() +
+    NSLog(std::string("NSUserDefaults: could not save the settings to ") + file.string() + ": " + error.what() +
           "; the change is kept until the application quits");
   }
+}
+
+void NSUserDefaults::record(Domain& domain, const std::string& key, std::optional<PropertyListValue> value) {
+  if (folder_ && domain.writable) domain.unsaved.insert_or_assign(key, std::move(value));
 }
 
 void NSUserDefaults::changed() {
@@ -155,6 +308,11 @@ void NSUserDefaults::setPersistentDomain(PropertyListDictionary values, const st
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Domain& domain = load(name);
+    // A whole-domain write removes every key it does not set.
+    for (const auto& [key, value] : domain.values.value_or(PropertyListDictionary{})) {
+      if (!whole.dictionary()->contains(key)) record(domain, key, std::nullopt);
+    }
+    for (const auto& [key, value] : *whole.dictionary()) record(domain, key, value);
     domain.values = *whole.dictionary();
     save(name, domain);
   }
@@ -206,7 +364,8 @@ void NSUserDefaults::setObject(PropertyListValue value, const std::string& key) 
     std::lock_guard<std::mutex> lock(mutex_);
     Domain& domain = load(domain_);
     if (!domain.values) domain.values.emplace();
-    (*domain.values).insert_or_assign(key, std::move(value));
+    record(domain, key, value);
+    domain.values->insert_or_assign(key, std::move(value));
     save(domain_, domain);
   }
   changed();

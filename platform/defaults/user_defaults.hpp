@@ -19,12 +19,26 @@ inline const NSNotificationName NSUserDefaultsDidChangeNotification = "NSUserDef
 // The user's settings: named persistent domains of property-list values.
 // A store reads and writes the keys of its own domain and can reach any
 // other domain whole. With a folder, each domain is the file
-// "<folder>/<domain>.json", read on first use and rewritten atomically on
-// every change, so a crash mid-write keeps the old settings. A file that
-// cannot be read or parsed is moved aside to "<domain>.json.unreadable"
-// (numbered when that exists), reported on the console, and the domain
-// starts empty; nothing of the user's is overwritten. A write that fails is
-// reported too and the change is kept in memory for this run.
+// "<folder>/<domain>.json"; when that is a symbolic link, the file it leads
+// to is read and written and the link stays.
+//
+// Several processes may share a domain. A store reads a file on first use
+// and again whenever one stat shows that it changed, so reads come from
+// memory. Every change is saved at once under an advisory lock file beside
+// the file (".<file>.lock"): the file is read again, only the keys this
+// store set or removed since it last read are applied (a whole-domain write
+// sets each of its keys and removes the others), and the result replaces the
+// file atomically, so a crash mid-write keeps the old settings and no
+// process drops another's keys.
+//
+// Nothing of the user's is overwritten. A file that cannot be read or parsed
+// as a whole is moved aside to "<file>.unreadable" (numbered when that
+// exists) and the domain starts empty. A file holding some values that
+// cannot be read is moved aside as it is too, the keys that read are kept
+// (and written back), and the console names each key that did not read and
+// why. When the file cannot be moved aside, it is left as it is and changes
+// are kept in memory for this run. A write that fails is reported too and
+// the change is kept, in memory and for the next save.
 class NSUserDefaults {
  public:
   // The application's store: the main bundle's identifier (else the
@@ -65,16 +79,39 @@ class NSUserDefaults {
   void setBool(bool value, const std::string& key);
 
  private:
+  // What a domain file was when last read or written: a change of any of
+  // these means another process (or the user) has changed it.
+  struct FileStamp {
+    bool exists = false;
+    unsigned long long device = 0, inode = 0;
+    long long size = 0, modified = 0, changed = 0;  // nanoseconds
+    bool operator==(const FileStamp&) const = default;
+  };
   struct Domain {
+    // The file as last read with this store's unsaved changes applied;
+    // absent while the domain does not exist.
     std::optional<PropertyListDictionary> values;
+    // Keys set (a value) or removed (none) since the file was last read
+    // that are not in it yet.
+    std::map<std::string, std::optional<PropertyListValue>> unsaved;
+    FileStamp stamp;
+    bool read = false;
     // False once the file could be neither read nor moved aside: writing
     // would destroy it, so changes stay in memory.
     bool writable = true;
   };
 
   NSUserDefaults(std::string domain, std::optional<std::filesystem::path> folder);
+
+  // Follows links; a file that cannot be stat'ed counts as missing.
+  static FileStamp stampOf(const std::filesystem::path& path);
+  // Notes a change for the next save (a folder's writable domains only).
+  void record(Domain& domain, const std::string& key, std::optional<PropertyListValue> value);
   Domain& load(const std::string& name) const;  // under mutex_
-  void save(const std::string& name, Domain& domain);  // under mutex_
+  // Reads the domain's file into `domain`, setting an unusable file aside;
+  // `locked` when the caller holds the domain's lock file.
+  void read(const std::string& name, Domain& domain, bool locked) const;  // under mutex_
+  void save(const std::string& name, Domain& domain);                      // under mutex_
   void changed();
 
   const std::string domain_;

@@ -1,9 +1,15 @@
 #include "platform/defaults/user_defaults.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -23,6 +29,64 @@ std::string readFile(const fs::path& path) {
   text << file.rdbuf();
   return text.str();
 }
+
+// A real second process with a pipe on its standard input and one on its
+// output. Waits are bounded, and one still running when the test ends is
+// killed, so nothing outlives the test.
+class ChildProcess {
+ public:
+  explicit ChildProcess(std::vector<std::string> arguments) {
+    int input[2], output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(output[1]);
+    input_ = input[1];
+    output_ = output[0];
+  }
+  ~ChildProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (input_ >= 0) ::close(input_);
+    if (output_ >= 0) ::close(output_);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  void start() { EXPECT_EQ(::write(input_, "g", 1), 1); }
+  // The exit status once the process has ended (its output closes then);
+  // absent when it has not by the deadline.
+  std::optional<int> waitUntil(std::chrono::steady_clock::time_point deadline) {
+    char buffer[256];
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd watched{output_, POLLIN, 0};
+      if (::poll(&watched, 1, static_cast<int>(left.count())) <= 0) continue;
+      if (::read(output_, buffer, sizeof buffer) <= 0) break;
+    }
+    int status = 0;
+    if (::waitpid(pid_, &status, 0) != pid_) return std::nullopt;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+};
 
 class UserDefaultsTest : public ::testing::Test {
  protected:
@@ -73,7 +137,8 @@ TEST_F(UserDefaultsTest, ValuesReadBackWithTheirTypesInANewStore) {
   EXPECT_EQ(reader->persistentDomainForName("mirt.vurle.app"), values);
   EXPECT_EQ(reader->persistentDomainForName("mirt.vurle"), (PropertyListDictionary{{"hideDock", true}}));
   EXPECT_FALSE(reader->persistentDomainForName("never.written").has_value());
-  EXPECT_EQ(folderEntries(), (std::vector<std::string>{"mirt.vurle.app.json", "mirt.vurle.json"}));
+  EXPECT_EQ(folderEntries(), (std::vector<std::string>{".mirt.vurle.app.json.lock", ".mirt.vurle.json.lock",
+                                                       "mirt.vurle.app.json", "mirt.vurle.json"}));
 }
 
 TEST_F(UserDefaultsTest, BoolForKeyCoercesAsThePlatformDoes) {
@@ -134,7 +199,7 @@ TEST_F(UserDefaultsTest, BadInputIsRefusedAndChangesNothing) {
   }
   EXPECT_THROW(NSUserDefaults::makeInMemory("../up"), std::invalid_argument);
   EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"), (PropertyListDictionary{{"name", "kept"}}));
-  EXPECT_EQ(folderEntries(), std::vector<std::string>{"mirt.vurle.app.json"});
+  EXPECT_EQ(folderEntries(), (std::vector<std::string>{".mirt.vurle.app.json.lock", "mirt.vurle.app.json"}));
 }
 
 TEST_F(UserDefaultsTest, UnusableFilesAreMovedAsideAndNothingElseIsLost) {
@@ -144,7 +209,7 @@ TEST_F(UserDefaultsTest, UnusableFilesAreMovedAsideAndNothingElseIsLost) {
       good.substr(0, good.size() / 2),                 // truncated mid-write by another tool
       "garbage \x01\x02",                              // not JSON
       R"({"array": [{"bool": true}]})",                // not a dictionary
-      R"({"dict": {"hideDock": {"bool": "yes"}}})",    // a mistyped value
+      R"({"dict": {"a": {"int": 1}}, "extra": 1})",    // not one tagged value
   };
   for (size_t n = 0; n < std::size(cases); ++n) {
     SCOPED_TRACE(n);
@@ -163,6 +228,177 @@ TEST_F(UserDefaultsTest, UnusableFilesAreMovedAsideAndNothingElseIsLost) {
     EXPECT_TRUE(store()->boolForKey("showMenuBar"));
   }
   EXPECT_EQ(readFile(folder / "mirt.vurle.json"), good);
+}
+
+TEST_F(UserDefaultsTest, AValueThatDoesNotReadCostsOnlyItsKey) {
+  const std::string deep = std::string(20000, '[') + std::string(20000, ']');
+  std::string deepTagged;
+  for (int n = 0; n < 20000; ++n) deepTagged += R"({"array": [)";
+  for (int n = 0; n < 20000; ++n) deepTagged += "]}";
+  const struct {
+    std::string value;
+    const char* why;
+  } cases[] = {
+      {R"({"blob": 1})", "\"blob\" holding number"},
+      {R"({"bool": "yes"})", "\"bool\" holding string"},
+      {R"({"data": "not base64!"})", "not base64"},
+      {R"({"int": 9223372036854775808})", "out of range"},
+      {R"({"int": 1, "bool": true})", "one type tag"},
+      {R"(true)", "one type tag"},
+      {R"({"array": [{"int": 1}, {"string": 2}]})", "\"string\" holding number"},
+      {deepTagged, "nested deeper than 512"},
+      {R"({"array": )" + deep + "}", "one type tag"},  // a deep plain array inside a tag
+  };
+  for (size_t n = 0; n < std::size(cases); ++n) {
+    SCOPED_TRACE(n);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string original = R"({"dict": {"animationDuration": {"real": 0.25}, "hideDock": )" + cases[n].value +
+                                 R"(, "showMenuBar": {"bool": true}}})";
+    std::ofstream(folder / "mirt.vurle.app.json", std::ios::binary) << original;
+    LogCapture log;
+    auto defaults = store();
+    EXPECT_FALSE(defaults->objectForKey("hideDock").has_value());
+    EXPECT_EQ(defaults->objectForKey("animationDuration"), PropertyListValue(0.25));
+    EXPECT_TRUE(defaults->boolForKey("showMenuBar"));
+    ASSERT_EQ(log.lines().size(), 1u);
+    const std::string line = log.lines()[0];
+    EXPECT_NE(line.find("\"hideDock\""), std::string::npos) << line;
+    EXPECT_NE(line.find(cases[n].why), std::string::npos) << line;
+    EXPECT_EQ(line.find("animationDuration"), std::string::npos) << line;
+    EXPECT_NE(line.find("mirt.vurle.app.json.unreadable"), std::string::npos) << line;
+    // The original is kept byte for byte and the keys that read are saved
+    // again, so the next launch has them too.
+    EXPECT_EQ(readFile(folder / "mirt.vurle.app.json.unreadable"), original);
+    EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"),
+              (PropertyListDictionary{{"animationDuration", 0.25}, {"showMenuBar", true}}));
+    defaults->setBool(false, "hideDock");
+    EXPECT_EQ(store()->objectForKey("hideDock"), PropertyListValue(false));
+  }
+}
+
+TEST_F(UserDefaultsTest, AFileThatCannotBeSetAsideIsLeftAsItIsAndChangesLastTheRun) {
+  // "<name>.json" fits a file name, "<name>.json.unreadable" does not.
+  const std::string domain(240, 'd');
+  const fs::path file = folder / (domain + ".json");
+  for (const std::string& original : {std::string("garbage"),
+                                     std::string(R"({"dict": {"kept": {"int": 7}, "bad": {"int": "7"}}})")}) {
+    SCOPED_TRACE(original);
+    std::ofstream(file, std::ios::binary) << original;
+    LogCapture log;
+    auto defaults = NSUserDefaults::make(domain, folder);
+    const bool partly = original != "garbage";
+    EXPECT_EQ(defaults->objectForKey("kept").has_value(), partly);
+    defaults->setObject(1, "changed");
+    defaults->setPersistentDomain({{"other", true}}, "second");
+    EXPECT_EQ(defaults->objectForKey("changed"), PropertyListValue(1));
+    EXPECT_FALSE(defaults->objectForKey("bad").has_value());
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("could not be moved aside"), std::string::npos) << log.lines()[0];
+    EXPECT_NE(log.lines()[0].find("not saved"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(readFile(file), original);
+    // Other domains are saved as usual.
+    EXPECT_EQ(NSUserDefaults::make(domain, folder)->persistentDomainForName("second"),
+              (PropertyListDictionary{{"other", true}}));
+  }
+}
+
+TEST_F(UserDefaultsTest, ASettingsFileThatIsALinkIsReadAndWrittenThroughIt) {
+  // A chain of two links, the last one relative, into another folder.
+  const fs::path elsewhere = folder / "dotfiles" / "vurle";
+  fs::create_directories(elsewhere);
+  fs::create_directories(folder / "config");
+  fs::create_symlink("../dotfiles/vurle/settings.json", folder / "config" / "middle.json");
+  fs::create_symlink(folder / "config" / "middle.json", folder / "config" / "mirt.vurle.app.json");
+  auto defaults = NSUserDefaults::make("mirt.vurle.app", folder / "config");
+  EXPECT_FALSE(defaults->persistentDomainForName("mirt.vurle.app").has_value());  // the link leads nowhere yet
+  defaults->setBool(true, "hideDock");
+  EXPECT_TRUE(fs::is_symlink(folder / "config" / "mirt.vurle.app.json"));
+  EXPECT_TRUE(fs::is_symlink(folder / "config" / "middle.json"));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(elsewhere / "settings.json")));
+  EXPECT_TRUE(NSUserDefaults::make("mirt.vurle.app", folder / "config")->boolForKey("hideDock"));
+  EXPECT_TRUE(fs::exists(elsewhere / ".settings.json.lock"));
+
+  // An unusable target is set aside beside itself; the links stay and the
+  // next save recreates the target through them.
+  std::ofstream(elsewhere / "settings.json") << "garbage";
+  LogCapture log;
+  auto fresh = NSUserDefaults::make("mirt.vurle.app", folder / "config");
+  EXPECT_FALSE(fresh->boolForKey("hideDock"));
+  EXPECT_EQ(readFile(elsewhere / "settings.json.unreadable"), "garbage");
+  fresh->setObject(3, "count");
+  EXPECT_TRUE(fs::is_symlink(folder / "config" / "mirt.vurle.app.json"));
+  EXPECT_EQ(NSUserDefaults::make("mirt.vurle.app", folder / "config")->objectForKey("count"), PropertyListValue(3));
+}
+
+TEST_F(UserDefaultsTest, StoresSharingADomainMergeTheirChangesKeyByKey) {
+  // Two stores over one folder stand for two processes: each has its own
+  // picture in memory and sees the other's saves through the file.
+  auto first = store();
+  auto second = store();
+  first->setObject(1, "a");
+  EXPECT_EQ(second->objectForKey("a"), PropertyListValue(1));
+  second->setObject(2, "b");
+  first->setObject(10, "a");  // keeps "b", which this store never set
+  EXPECT_EQ(first->objectForKey("b"), PropertyListValue(2));
+  EXPECT_EQ(second->objectForKey("a"), PropertyListValue(10));
+  // A whole-domain write removes the keys it leaves out, even one it only
+  // learnt of from the file.
+  second->setPersistentDomain({{"c", 3}}, "mirt.vurle.app");
+  EXPECT_EQ(first->persistentDomainForName("mirt.vurle.app"), (PropertyListDictionary{{"c", 3}}));
+  first->setObject(4, "d");
+  EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"), (PropertyListDictionary{{"c", 3}, {"d", 4}}));
+  // Someone else replacing the file is seen at the next read.
+  std::ofstream(folder / "mirt.vurle.app.json.new") << R"({"dict": {"e": {"int": 5}}})";
+  fs::rename(folder / "mirt.vurle.app.json.new", folder / "mirt.vurle.app.json");
+  EXPECT_EQ(second->persistentDomainForName("mirt.vurle.app"), (PropertyListDictionary{{"e", 5}}));
+  EXPECT_FALSE(first->objectForKey("c").has_value());
+}
+
+TEST_F(UserDefaultsTest, TwoProcessesSavingOneDomainKeepEachOthersKeys) {
+  store()->setObject("before", "kept");
+  auto watcher = store();
+  EXPECT_FALSE(watcher->objectForKey("a0").has_value());
+  constexpr int count = 40;
+  ChildProcess first({VURLE_DEFAULTS_WRITER, folder.string(), "mirt.vurle.app", "a", std::to_string(count)});
+  ChildProcess second({VURLE_DEFAULTS_WRITER, folder.string(), "mirt.vurle.app", "b", std::to_string(count)});
+  ASSERT_TRUE(first.started() && second.started());
+  first.start();
+  second.start();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  EXPECT_EQ(first.waitUntil(deadline), 0);
+  EXPECT_EQ(second.waitUntil(deadline), 0);
+  // A store that read the domain before sees both processes' keys without
+  // being made again, and a new store reads the same.
+  for (const auto& reader : {watcher, store()}) {
+    EXPECT_EQ(reader->persistentDomainForName("mirt.vurle.app").value_or(PropertyListDictionary{}).size(),
+              2u * count + 1);
+    EXPECT_EQ(reader->objectForKey("kept"), PropertyListValue("before"));
+    for (int n = 0; n < count; ++n) {
+      for (const std::string prefix : {"a", "b"}) {
+        EXPECT_EQ(reader->objectForKey(prefix + std::to_string(n)), PropertyListValue(n)) << prefix << n;
+      }
+    }
+  }
+}
+
+TEST_F(UserDefaultsTest, ChangesThatCouldNotBeSavedAreSavedWithTheNextChange) {
+  auto defaults = store();
+  defaults->setObject(1, "a");
+  // A folder where the lock file goes stops every save, whoever runs this.
+  fs::remove(folder / ".mirt.vurle.app.json.lock");
+  fs::create_directory(folder / ".mirt.vurle.app.json.lock");
+  {
+    LogCapture log;
+    defaults->setObject(2, "b");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("could not save"), std::string::npos);
+  }
+  EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"), (PropertyListDictionary{{"a", 1}}));
+  EXPECT_EQ(defaults->objectForKey("b"), PropertyListValue(2));
+  fs::remove(folder / ".mirt.vurle.app.json.lock");
+  defaults->setObject(3, "c");
+  EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"), (PropertyListDictionary{{"a", 1}, {"b", 2}, {"c", 3}}));
 }
 
 TEST_F(UserDefaultsTest, AFailedSaveIsReportedAndKeptForTheRun) {

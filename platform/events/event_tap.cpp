@@ -55,6 +55,7 @@ void EventSystem::reset() {
       }
     }
     chain_.clear();
+    deliveryObserver_.reset();
     tapsCreated_ = 0;
     listenOnlyPermitted_ = true;
     activePermitted_ = true;
@@ -140,9 +141,20 @@ void EventSystem::deliver(CGEventRef event) {
     if (!result) return;  // an active tap dropped it
     event = result;
   }
+  std::shared_ptr<const std::function<void(const CGEventRef&)>> observer;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    delivered_.push_back(event);
+    if (delivered_.size() > kDeliveredLimit) delivered_.erase(delivered_.begin());
+    observer = deliveryObserver_;
+  }
+  if (observer) (*observer)(event);
+}
+
+void EventSystem::setDeliveryObserver(std::function<void(const CGEventRef&)> observer) {
   std::lock_guard<std::mutex> guard(mutex_);
-  delivered_.push_back(event);
-  if (delivered_.size() > kDeliveredLimit) delivered_.erase(delivered_.begin());
+  deliveryObserver_ = observer ? std::make_shared<const std::function<void(const CGEventRef&)>>(std::move(observer))
+                               : nullptr;
 }
 
 void EventSystem::disableTap(const CFMachPortRef& tap, CGEventType reason) {

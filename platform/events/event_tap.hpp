@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -112,6 +113,10 @@ class EventSystem {
   int tapsCreated() const;
   // Events that got past every tap, in order, as their target saw them.
   std::vector<CGEventRef> deliveredEvents() const;
+  // Called on the main run loop with each event that got past the taps,
+  // where its target application receives it (AppKit's event monitors
+  // listen here). One observer; reset() removes it.
+  void setDeliveryObserver(std::function<void(const CGEventRef&)> observer);
 
   CGEventFlags flags() const;
   bool buttonDown(CGMouseButton button) const;
@@ -146,6 +151,7 @@ class EventSystem {
   bool activePermitted_ = true;
   bool sourceCreationFails_ = false;
   std::vector<CGEventRef> delivered_;
+  std::shared_ptr<const std::function<void(const CGEventRef&)>> deliveryObserver_;
   CGEventFlags flags_ = 0;
   uint32_t buttons_ = 0;
   std::map<CGEventType, double> lastEventAt_;

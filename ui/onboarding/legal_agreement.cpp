@@ -174,7 +174,9 @@ std::optional<platform::NSURL> siteBaseURL() {
   return platform::NSURL::URLWithString(configured.empty() ? kDefaultSiteRoot : configured);
 }
 
-platform::NSURL legalLinkDestination(const platform::NSURL& url) {
+platform::NSURL legalLinkDestination(const platform::NSURL& url) { return legalLinkDestination(url, siteBaseURL()); }
+
+platform::NSURL legalLinkDestination(const platform::NSURL& url, const std::optional<platform::NSURL>& siteBase) {
   if (url.scheme() != "https" || url.host() != kProductHost) return url;
   if (url.query() || url.fragment()) return url;
   const std::string path = url.path();
@@ -182,8 +184,7 @@ platform::NSURL legalLinkDestination(const platform::NSURL& url) {
                      : path == "/terms" || path == "/terms/"   ? "terms/"
                                                                : nullptr;
   if (!page) return url;
-  auto base = siteBaseURL();
-  return base ? base->URLByAppendingPathComponent(page) : url;
+  return siteBase ? siteBase->URLByAppendingPathComponent(page) : url;
 }
 
 }  // namespace vurle

@@ -81,5 +81,7 @@ std::optional<platform::NSURL> siteBaseURL();
 // Links to the product site's privacy and terms pages go to those pages
 // under the site base URL; every other link is returned unchanged.
 platform::NSURL legalLinkDestination(const platform::NSURL& url);
+// The same under another site root (https, ending in "/").
+platform::NSURL legalLinkDestination(const platform::NSURL& url, const std::optional<platform::NSURL>& siteBase);
 
 }  // namespace vurle

@@ -223,25 +223,36 @@ TEST(LegalLinkTest, OnlyTheSitesLegalPagesAreRewritten) {
   ASSERT_TRUE(base.has_value());
   EXPECT_EQ(base->scheme(), "https");
   EXPECT_EQ(base->absoluteString().back(), '/');
-  const std::string root = base->absoluteString();
+  // Under the built-in root a rewritten page reads as the link itself, so a
+  // link left alone would pass: another root tells the two apart.
+  const std::string mirror = "https://mirror.example.org/vurle/";
   const struct {
     const char* link;
     std::string expected;
   } cases[] = {
-      {"https://vurle.app/terms", root + "terms/"},
-      {"https://vurle.app/terms/", root + "terms/"},
-      {"https://vurle.app/privacy", root + "privacy/"},
-      {"https://vurle.app/privacy/", root + "privacy/"},
+      {"https://vurle.app/terms", mirror + "terms/"},
+      {"https://vurle.app/terms/", mirror + "terms/"},
+      {"https://vurle.app/privacy", mirror + "privacy/"},
+      {"https://vurle.app/privacy/", mirror + "privacy/"},
       {"https://vurle.app/terms?lang=en", "https://vurle.app/terms?lang=en"},
       {"https://vurle.app/terms#section", "https://vurle.app/terms#section"},
       {"http://vurle.app/terms", "http://vurle.app/terms"},
       {"https://vurle.app/terms/old", "https://vurle.app/terms/old"},
+      {"https://vurle.app/privacy//", "https://vurle.app/privacy//"},
       {"https://Vurle.app/terms", "https://Vurle.app/terms"},
       {"https://example.org/privacy", "https://example.org/privacy"},
       {"mailto:hello@vurle.app", "mailto:hello@vurle.app"},
   };
+  const auto root = platform::NSURL::URLWithString(mirror);
   for (const auto& c : cases) {
-    EXPECT_EQ(legalLinkDestination(*platform::NSURL::URLWithString(c.link)).absoluteString(), c.expected) << c.link;
+    const auto link = *platform::NSURL::URLWithString(c.link);
+    EXPECT_EQ(legalLinkDestination(link, root).absoluteString(), c.expected) << c.link;
+    // The built-in root: the same pages, under it.
+    std::string expected = c.expected;
+    if (expected.starts_with(mirror)) expected = base->absoluteString() + expected.substr(mirror.size());
+    EXPECT_EQ(legalLinkDestination(link).absoluteString(), expected) << c.link;
+    // Without a usable root nothing is rewritten.
+    EXPECT_EQ(legalLinkDestination(link, std::nullopt).absoluteString(), c.link) << c.link;
   }
 }
 

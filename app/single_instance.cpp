@@ -1,0 +1,118 @@
+#include "app/single_instance.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <system_error>
+
+#include "platform/appkit/application.hpp"
+#include "platform/dispatch/run_loop.hpp"
+
+namespace vurle {
+namespace {
+
+constexpr char request = '\n';
+
+[[noreturn]] void fail(int error, const std::string& what, const std::filesystem::path& path) {
+  throw std::system_error(error, std::generic_category(), what + " " + path.string());
+}
+
+// The holder's pipe, made when missing. Opened without blocking for reading
+// only, it reads as empty while no one writes.
+int openPipe(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && !S_ISFIFO(info.st_mode)) {
+    // Not ours to keep: the name is reserved for the pipe.
+    if (::unlink(path.c_str()) != 0) fail(errno, "cannot replace", path);
+  }
+  if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) fail(errno, "cannot make the pipe", path);
+  const int pipe = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (pipe < 0) fail(errno, "cannot open the pipe", path);
+  return pipe;
+}
+
+}  // namespace
+
+std::shared_ptr<SingleInstance> SingleInstance::acquire(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) fail(error.value(), "cannot make the settings folder", folder);
+  auto lock = platform::FileLock::tryAcquire(folder / lockFileName);
+  if (!lock) return nullptr;
+  // The process id tells a later launch whom it found.
+  const std::string note = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(lock->descriptor(), 0) != 0 ||
+      ::pwrite(lock->descriptor(), note.data(), note.size(), 0) != static_cast<ssize_t>(note.size())) {
+    fail(errno, "cannot write", lock->path());
+  }
+  const int pipe = openPipe(folder / reopenPipeName);
+  return std::shared_ptr<SingleInstance>(new SingleInstance(std::move(*lock), pipe));
+}
+
+SingleInstance::Holder SingleInstance::requestReopen(const std::filesystem::path& folder) {
+  Holder holder;
+  const int note = ::open((folder / lockFileName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (note >= 0) {
+    char text[32];
+    const ssize_t length = ::read(note, text, sizeof text);
+    ::close(note);
+    pid_t pid = 0;
+    if (length > 0 && std::from_chars(text, text + length, pid).ec == std::errc() && pid > 0) {
+      holder.processIdentifier = pid;
+    }
+  }
+  // Opening for writing without blocking fails unless the holder has the
+  // pipe open; one byte is written whole or not at all.
+  const int pipe = ::open((folder / reopenPipeName).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (pipe >= 0) {
+    // A holder that closes the pipe meanwhile must not end this process.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    holder.reopenRequested = ::write(pipe, &request, 1) == 1;
+    ::sigaction(SIGPIPE, &previous, nullptr);
+    ::close(pipe);
+  }
+  return holder;
+}
+
+std::string SingleInstance::describe(const Holder& holder, const std::filesystem::path& folder) {
+  std::string line = "vurle is already running";
+  if (holder.processIdentifier) line += " as process " + std::to_string(*holder.processIdentifier);
+  line += " with the settings in " + folder.string();
+  line += holder.reopenRequested ? "; it was asked to show its window" : "; it could not be asked to show its window";
+  return line;
+}
+
+SingleInstance::~SingleInstance() {
+  if (timer_) timer_->invalidate();
+  if (pipe_ >= 0) ::close(pipe_);
+}
+
+void SingleInstance::listen() {
+  if (timer_) return;
+  std::weak_ptr<SingleInstance> weak = weak_from_this();
+  timer_ = platform::NSTimer::make(pollInterval, true, [weak](platform::NSTimer&) {
+    if (auto instance = weak.lock()) instance->serve();
+  });
+  // In every mode, so a reopen also shows while a menu is open.
+  platform::RunLoop::main().add(timer_, platform::RunLoopMode::common);
+}
+
+void SingleInstance::serve() {
+  char buffer[64];
+  int requests = 0;
+  for (;;) {
+    const ssize_t length = ::read(pipe_, buffer, sizeof buffer);
+    if (length < 0 && errno == EINTR) continue;
+    if (length <= 0) break;
+    for (ssize_t n = 0; n < length; ++n) requests += buffer[n] == request;
+  }
+  for (int n = 0; n < requests; ++n) platform::NSApplication::shared()->reopen();
+}
+
+}  // namespace vurle

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# One vurle per settings folder: a second launch on the folder of a running
+# one prints one line naming it, asks it to reopen, writes nothing and exits
+# 0; the first goes on and stops cleanly; once it has ended, a launch runs.
+# Every wait is bounded and nothing is left running.
+set -euo pipefail
+program="$1"
+config="$(mktemp -d)"
+output="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  rm -rf "$config" "$output"
+}
+trap cleanup EXIT
+# As in the SIGTERM test: sanitizer builds leave the compiler's signal stack alone.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}use_sigaltstack=0"
+export XDG_CONFIG_HOME="$config"
+settings="$config/vurle/mirt.vurle.app.json"
+
+# Starts vurle in the background, its output in $1, and waits (bounded)
+# until it has said it runs and written its settings.
+launch() {
+  "$program" >"$1" 2>"$1.err" &
+  pid=$!
+  pids+=("$pid")
+  for _ in $(seq 1 300); do
+    grep -q "^vurle is running as process $pid " "$1" && [ -s "$settings" ] && return 0
+    kill -0 "$pid" 2>/dev/null || { echo "vurle exited at start:"; cat "$1" "$1.err"; exit 1; }
+    sleep 0.1
+  done
+  echo "vurle did not start in time"; exit 1
+}
+
+stop() {
+  kill -TERM "$1"
+  status=0
+  timeout 60 tail --pid="$1" -f /dev/null || { echo "vurle did not stop"; exit 1; }
+  wait "$1" || status=$?
+  [ "$status" -eq 0 ] || { echo "vurle exited with status $status"; exit 1; }
+}
+
+# What the folder holds: every entry with its type, and every file's bytes.
+snapshot() {
+  (cd "$config" && find . -printf '%p %y\n' | sort && find . -type f -print0 | sort -z | xargs -0 md5sum)
+}
+
+launch "$output/first.out"
+first=$pid
+grep -qx "vurle is running as process $first with its settings in $config/vurle; stop it with Control-C or \`kill $first\`" \
+  "$output/first.out" || { echo "unexpected start line:"; cat "$output/first.out"; exit 1; }
+
+# Stopped, the first cannot write meanwhile, so any change is the second's;
+# its lock and its pipe stay open.
+kill -STOP "$first"
+before="$(snapshot)"
+status=0
+second="$(timeout 60 "$program" 2>"$output/second.err")" || status=$?
+after="$(snapshot)"
+kill -CONT "$first"
+[ "$status" -eq 0 ] || { echo "the second launch exited with status $status"; cat "$output/second.err"; exit 1; }
+[ "$(printf '%s\n' "$second" | wc -l)" -eq 1 ] || { echo "expected one line, got:"; echo "$second"; exit 1; }
+expected="vurle is already running as process $first with the settings in $config/vurle; it was asked to show its window"
+[ "$second" = "$expected" ] || { echo "unexpected line: $second"; exit 1; }
+[ "$before" = "$after" ] || { echo "the second launch changed the settings folder:"; diff <(echo "$before") <(echo "$after") || true; exit 1; }
+kill -0 "$first" || { echo "the first vurle ended"; exit 1; }
+stop "$first"
+
+# The lock ended with its holder.
+launch "$output/third.out"
+stop "$pid"
+echo "a second vurle reopened the first and left; a launch after it ran"

@@ -1,0 +1,124 @@
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/events/event_tap.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace platform {
+
+namespace {
+
+struct Monitor {
+  const NSEventMonitor* token;
+  NSEventMask mask;
+  bool local;
+  std::shared_ptr<NSEvent::GlobalHandler> global;
+  std::shared_ptr<NSEvent::LocalHandler> localHandler;
+};
+
+struct Monitors {
+  std::mutex mutex;
+  std::vector<Monitor> list;
+};
+
+Monitors& monitors() {
+  static Monitors* made = [] {
+    auto* registry = new Monitors();
+    addResetHook(registry, [registry] {
+      std::lock_guard<std::mutex> guard(registry->mutex);
+      registry->list.clear();
+    });
+    return registry;
+  }();
+  return *made;
+}
+
+// The frontmost application receives the input; when that is this
+// process its local monitors see the event, otherwise the global ones.
+bool goesToThisApplication() {
+  auto frontmost = NSWorkspace::sharedWorkspace().frontmostApplication();
+  auto current = NSRunningApplication::currentApplication();
+  return frontmost && current && frontmost == current;
+}
+
+void deliver(const CGEventRef& cgEvent) {
+  auto event = NSEvent::eventWithCGEvent(cgEvent);
+  if (!event) return;
+  const bool local = goesToThisApplication();
+  std::vector<Monitor> matching;
+  {
+    auto& registry = monitors();
+    std::lock_guard<std::mutex> guard(registry.mutex);
+    for (const auto& monitor : registry.list) {
+      if (monitor.local == local && (monitor.mask & NSEventMaskFromType(event->type()))) matching.push_back(monitor);
+    }
+  }
+  for (const auto& monitor : matching) {
+    if (!event) return;  // a local monitor swallowed it
+    if (monitor.local) {
+      event = (*monitor.localHandler)(event);
+    } else {
+      (*monitor.global)(event);
+    }
+  }
+}
+
+NSEventMonitorToken add(Monitor monitor) {
+  NSEventMonitorToken token(new NSEventMonitor());
+  monitor.token = token.get();
+  {
+    auto& registry = monitors();
+    std::lock_guard<std::mutex> guard(registry.mutex);
+    registry.list.push_back(std::move(monitor));
+  }
+  // Installed again with each monitor: resetting the event system drops it.
+  EventSystem::shared().setDeliveryObserver(deliver);
+  return token;
+}
+
+void remove(const NSEventMonitor* token) {
+  auto& registry = monitors();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  std::erase_if(registry.list, [token](const Monitor& monitor) { return monitor.token == token; });
+}
+
+}  // namespace
+
+std::shared_ptr<NSEvent> NSEvent::eventWithCGEvent(const CGEventRef& cgEvent) {
+  if (!cgEvent) return nullptr;
+  std::shared_ptr<NSEvent> event(new NSEvent());
+  event->type_ = cgEvent->type;
+  event->modifierFlags_ = cgEvent->flags;
+  event->keyCode_ = static_cast<uint16_t>(cgEvent->keycode);
+  event->timestamp_ = static_cast<double>(cgEvent->timestamp) / 1e9;
+  event->location_ = mouseLocation();
+  event->event_ = cgEvent;
+  return event;
+}
+
+NSEventMonitorToken NSEvent::addGlobalMonitorForEventsMatchingMask(NSEventMask mask, GlobalHandler handler) {
+  if (!handler) return nullptr;
+  return add({nullptr, mask, false, std::make_shared<GlobalHandler>(std::move(handler)), nullptr});
+}
+
+NSEventMonitorToken NSEvent::addLocalMonitorForEventsMatchingMask(NSEventMask mask, LocalHandler handler) {
+  if (!handler) return nullptr;
+  return add({nullptr, mask, true, nullptr, std::make_shared<LocalHandler>(std::move(handler))});
+}
+
+void NSEvent::removeMonitor(const NSEventMonitorToken& monitor) {
+  if (monitor) remove(monitor.get());
+}
+
+size_t NSEvent::monitorCount() {
+  auto& registry = monitors();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  return registry.list.size();
+}
+
+NSEventMonitor::~NSEventMonitor() { remove(this); }
+
+}  // namespace platform

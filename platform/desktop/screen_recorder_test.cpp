@@ -1,0 +1,157 @@
+#include "platform/desktop/screen_recorder.hpp"
+
+#include <fontconfig/fontconfig.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/appkit/layer.hpp"
+#include "platform/appkit/view.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/desktop/simulated_desktop.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/current_cursor.hpp"
+#include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/window_server.hpp"
+
+namespace platform {
+namespace {
+
+uint8_t alphaOf(uint32_t pixel) { return static_cast<uint8_t>(pixel >> 24); }
+uint8_t redOf(uint32_t pixel) { return static_cast<uint8_t>(pixel >> 16); }
+uint8_t greenOf(uint32_t pixel) { return static_cast<uint8_t>(pixel >> 8); }
+uint8_t blueOf(uint32_t pixel) { return static_cast<uint8_t>(pixel); }
+
+// A solid, opaque RGBA image.
+CGImageRef solidImage(size_t width, size_t height, uint8_t r, uint8_t g, uint8_t b) {
+  std::vector<uint8_t> bytes(width * height * 4);
+  for (size_t i = 0; i < width * height; ++i) {
+    bytes[4 * i] = r;
+    bytes[4 * i + 1] = g;
+    bytes[4 * i + 2] = b;
+    bytes[4 * i + 3] = 255;
+  }
+  auto data = CFDataCreate(bytes.data(), bytes.size());
+  return CGImageCreate(width, height, 8, 32, width * 4, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast,
+                       CGDataProviderCreateWithCFData(data), nullptr, false, kCGRenderingIntentDefault);
+}
+
+class ScreenRecorderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WindowServer::shared();
+    resetProcessState();
+    scenario_.screens = {{CGRectMake(0, 0, 1000, 800), 2.0, 0.0}};
+    scenario_.pointerStart = {400, 300};
+  }
+  void TearDown() override { resetProcessState(); }
+
+  SimulatedSchedulerScope scope_;
+  Scenario scenario_;
+};
+
+TEST_F(ScreenRecorderTest, TheCursorIsDrawnWithItsHotspotOnThePointerOnlyWhileItShows) {
+  SimulatedDesktop desktop(scenario_);
+  // A cursor whose whole image is red, hotspot 3 points in from its top-left corner.
+  CursorImageSet red;
+  red.images = {solidImage(20, 20, 255, 0, 0)};
+  red.size = {10, 10};
+  red.hotSpot = {3, 3};
+  CurrentCursor::shared().setCursorFromAnotherApplication(red);
+
+  ScreenRecorder recorder({{100, 80}, 2.0});
+  const CGPoint pointer{400, 300};
+  auto picture = recorder.capture(pointer);
+  ASSERT_TRUE(picture);
+  ASSERT_EQ(picture->width(), 200);
+  ASSERT_EQ(picture->height(), 160);
+  // The pointer sits at the picture's centre: (50, 40) points, (100, 80) pixels.
+  const uint32_t atHotspot = picture->pixel(100, 80);
+  EXPECT_EQ(redOf(atHotspot), 255);
+  EXPECT_EQ(greenOf(atHotspot), 0);
+  // The image starts 3 points up and left of the pointer and ends 7 points after it.
+  EXPECT_EQ(redOf(picture->pixel(100 - 6, 80 - 6)), 255);
+  EXPECT_NE(redOf(picture->pixel(100 - 7, 80)), 255);
+  EXPECT_EQ(redOf(picture->pixel(100 + 13, 80 + 13)), 255);
+  EXPECT_NE(redOf(picture->pixel(100 + 14, 80)), 255);
+
+  // Unchanged: nothing new to record.
+  EXPECT_FALSE(recorder.capture(pointer));
+
+  CursorState::shared().hideCursor(7);
+  auto hidden = recorder.capture(pointer);
+  ASSERT_TRUE(hidden);
+  EXPECT_NE(redOf(hidden->pixel(100, 80)), 255);
+  CursorState::shared().showCursor(7);
+}
+
+TEST_F(ScreenRecorderTest, OwnWindowsAreDrawnFromTheirLayersUpsideUp) {
+  SimulatedDesktop desktop(scenario_);
+  CursorState::shared().hideCursor(7);  // only the window matters here
+  // A window at AppKit (350, 460) of 100 × 80 points: window-server y 800 - 540 = 260.
+  auto window = NSWindow::make(NSMakeRect(350, 460, 100, 80), 2.0);
+  auto content = std::make_shared<NSView>(NSMakeRect(0, 0, 100, 80));
+  content->setWantsLayer(true);
+  window->setContentView(content);
+  auto sublayer = CALayer::make();
+  // 10 × 10 points at the bottom left of the window in the layer's y-up space.
+  sublayer->setFrame(CGRectMake(0, 0, 10, 10));
+  sublayer->setContents(solidImage(20, 20, 0, 0, 255));
+  sublayer->setMagnificationFilter(kCAFilterNearest);
+  content->layer()->addSublayer(sublayer);
+  window->orderFront();
+
+  ScreenRecorder recorder({{200, 200}, 1.0});
+  recorder.setOwnWindows({window});
+  // The picture's top-left point is (300, 200); the window's bottom edge is at y 340.
+  auto picture = recorder.draw({400, 300});
+  EXPECT_EQ(blueOf(picture.pixel(50 + 5, 140 - 5)), 255);
+  EXPECT_EQ(redOf(picture.pixel(50 + 5, 140 - 5)), 0);
+  EXPECT_NE(blueOf(picture.pixel(50 + 5, 140 - 15)), 255);  // above the layer
+  EXPECT_NE(blueOf(picture.pixel(50 + 5, 140 + 1)), 255);   // below the window
+
+  sublayer->setHidden(true);
+  EXPECT_NE(blueOf(recorder.draw({400, 300}).pixel(55, 135)), 255);
+  sublayer->setHidden(false);
+  window->setAlphaValue(0);
+  EXPECT_NE(blueOf(recorder.draw({400, 300}).pixel(55, 135)), 255);
+  CursorState::shared().showCursor(7);
+}
+
+TEST_F(ScreenRecorderTest, PicturesAndContactSheetsAreWrittenOrTheFaultIsSaid) {
+  SimulatedDesktop desktop(scenario_);
+  ScreenRecorder recorder({{40, 30}, 2.0});
+  ScreenPicture first = recorder.draw({100, 100});
+  ScreenPicture second = recorder.draw({300, 300});
+  EXPECT_EQ(alphaOf(first.pixel(0, 0)), 255);
+
+  const auto folder = std::filesystem::temp_directory_path() / ("vurle-recorder-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::string error;
+  ASSERT_TRUE(first.writePNG((folder / "frame.png").string(), &error)) << error;
+  EXPECT_GT(std::filesystem::file_size(folder / "frame.png"), 0u);
+  ASSERT_TRUE(writeContactSheet({&first, &second}, {"a", "b"}, 4, (folder / "sheet.png").string(), &error)) << error;
+  EXPECT_GT(std::filesystem::file_size(folder / "sheet.png"), 0u);
+
+  EXPECT_FALSE(first.writePNG((folder / "missing" / "frame.png").string(), &error));
+  EXPECT_NE(error.find("missing/frame.png"), std::string::npos) << error;
+  EXPECT_FALSE(writeContactSheet({}, {}, 4, (folder / "empty.png").string(), &error));
+  EXPECT_FALSE(std::filesystem::exists(folder / "empty.png"));
+  std::filesystem::remove_all(folder);
+}
+
+// Cairo and fontconfig keep their font caches for the life of the process;
+// releasing them at the end keeps the leak checker's report to our own code.
+class FontCacheRelease : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    cairo_debug_reset_static_data();
+    FcFini();
+  }
+};
+const auto* const fontCacheRelease = ::testing::AddGlobalTestEnvironment(new FontCacheRelease);
+
+}  // namespace
+}  // namespace platform

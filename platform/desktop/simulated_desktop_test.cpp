@@ -1,0 +1,170 @@
+#include "platform/desktop/simulated_desktop.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/appkit/screen.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/desktop/cursor_catalogue.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/events/event_tap.hpp"
+#include "platform/foundation/process_wide.hpp"
+#include "platform/windowserver/current_cursor.hpp"
+#include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/spaces.hpp"
+#include "platform/windowserver/window_server.hpp"
+
+namespace platform {
+namespace {
+
+Scenario twoWindows() {
+  Scenario scenario;
+  scenario.screens = {{CGRectMake(0, 0, 1440, 900), 2.0, 32.0}, {CGRectMake(1440, 0, 800, 600), 1.0, 0.0}};
+  ScenarioWindow front{"Front", CGRectMake(100, 100, 300, 200), 0, 601, "Browser", "", {}};
+  front.cursorRegions = {{CGRectMake(120, 150, 100, 20), "pointingHand"}};
+  ScenarioWindow back{"Back", CGRectMake(50, 50, 600, 400), 0, 602, "Editor", "", {}};
+  back.cursorRegions = {{CGRectMake(60, 120, 500, 300), "text"}};
+  scenario.windows = {front, back};
+  scenario.pointerStart = {20, 20};
+  return scenario;
+}
+
+class SimulatedDesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WindowServer::shared();
+    resetProcessState();
+  }
+  void TearDown() override { resetProcessState(); }
+
+  SimulatedSchedulerScope scope_;
+};
+
+TEST_F(SimulatedDesktopTest, TheDesktopIsBuiltFromTheScenario) {
+  SimulatedDesktop desktop(twoWindows());
+  const auto screens = NSScreen::screens();
+  ASSERT_EQ(screens.size(), 2u);
+  // The second screen's top edge lines up with the first's in AppKit's y-up frame.
+  EXPECT_EQ(screens[1]->frame(), CGRectMake(1440, 300, 800, 600));
+  EXPECT_EQ(screens[0]->safeAreaInsets().top, 32);
+  EXPECT_EQ(screens[1]->backingScaleFactor(), 1.0);
+
+  const auto windows = WindowTable::shared().windows();
+  ASSERT_EQ(windows.size(), 2u);
+  EXPECT_EQ(windows[0].ownerName, "Browser");  // front to back, as listed
+  EXPECT_EQ(windows[0].number, desktop.windowNumbers()[0]);
+  EXPECT_EQ(windows[1].bounds, CGRectMake(50, 50, 600, 400));
+  ASSERT_TRUE(NSWorkspace::sharedWorkspace().frontmostApplication());
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), 601);
+  EXPECT_EQ(CursorState::shared().cursorLocation().x, 20);
+  EXPECT_EQ(desktop.cursorName(), "arrow");
+}
+
+TEST_F(SimulatedDesktopTest, TheCursorFollowsTheFrontmostWindowUnderThePointer) {
+  SimulatedDesktop desktop(twoWindows());
+  struct Case {
+    CGPoint at;
+    const char* cursor;
+  } cases[] = {
+      {{130, 160}, "pointingHand"},  // the front window's link
+      {{130, 200}, "arrow"},         // the front window covers the editor's text here
+      {{500, 300}, "text"},          // only the back window is here
+      {{219.9, 169.9}, "pointingHand"},  // the region's last point inside
+      {{220, 160}, "arrow"},             // its right edge is outside it
+      {{10, 10}, "arrow"},               // the bare desktop
+  };
+  for (const auto& c : cases) EXPECT_EQ(desktop.cursorAt(c.at), c.cursor) << c.at.x << "," << c.at.y;
+
+  const int32_t seed = CursorState::shared().cursorSeed();
+  desktop.movePointer({500, 300});
+  EXPECT_EQ(desktop.cursorName(), "text");
+  EXPECT_NE(CursorState::shared().cursorSeed(), seed);
+  const auto ibeam = cursorCatalogueImages("text");
+  ASSERT_TRUE(ibeam);
+  EXPECT_EQ(CurrentCursor::shared().cursor().hotSpot, ibeam->hotSpot);
+
+  // A move within the same cursor sets nothing; the application set it once.
+  const int32_t textSeed = CursorState::shared().cursorSeed();
+  desktop.movePointer({510, 310});
+  EXPECT_EQ(CursorState::shared().cursorSeed(), textSeed);
+
+  // A resting pointer whose application changes its cursor.
+  desktop.setCursor("busy");
+  EXPECT_EQ(desktop.cursorName(), "busy");
+  EXPECT_GT(CurrentCursor::shared().cursor().frameCount, 1);
+  EXPECT_EQ(desktop.cursorChanges(), 3);  // arrow at start, text, busy
+}
+
+TEST_F(SimulatedDesktopTest, InputReachesTheEventSystemAndAClickActivatesTheWindowsOwner) {
+  SimulatedDesktop desktop(twoWindows());
+  desktop.movePointer({500, 300});  // over the back window (Editor, 602)
+  desktop.pressButton(kCGMouseButtonLeft);
+  desktop.movePointer({505, 300});
+  desktop.releaseButton(kCGMouseButtonLeft);
+  desktop.pressKey(3, kCGEventFlagMaskCommand);
+  desktop.releaseKey(3, kCGEventFlagMaskCommand);
+  desktop.switchSpace(1, 5);
+  scope_->runUntilIdle();
+
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), 602);
+  std::vector<CGEventType> types;
+  for (const auto& event : EventSystem::shared().deliveredEvents()) types.push_back(event->type);
+  const std::vector<CGEventType> expected{kCGEventMouseMoved, kCGEventLeftMouseDown, kCGEventLeftMouseDragged,
+                                          kCGEventLeftMouseUp, kCGEventKeyDown, kCGEventKeyUp};
+  EXPECT_EQ(types, expected);
+  EXPECT_EQ(EventSystem::shared().deliveredEvents()[4]->flags, kCGEventFlagMaskCommand);
+  EXPECT_EQ(Spaces::shared().calls("SLSManagedDisplayGetCurrentSpace"), 0);  // the desktop sets, it does not ask
+}
+
+TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
+  Scenario scenario = twoWindows();
+  ScenarioStep move;
+  move.kind = ScenarioStep::Kind::move;
+  move.from = CGPoint{0, 0};
+  move.to = {200, 100};
+  move.seconds = 1.0;
+  ScenarioStep click;
+  click.kind = ScenarioStep::Kind::click;
+  ScenarioStep cursor;
+  cursor.kind = ScenarioStep::Kind::setCursor;
+  cursor.cursor = "crosshair";
+  ScenarioStep settings;
+  settings.kind = ScenarioStep::Kind::settings;
+  settings.settingsChange.presenter = "native";
+  scenario.timeline = {move, click, cursor, settings};
+  SimulatedDesktop desktop(scenario);
+  std::vector<std::string> presenters;
+  ScenarioPlayer player(scenario, desktop, [&](const ScenarioStep::SettingsChange& change) {
+    presenters.push_back(change.presenter.value_or("unchanged"));
+  });
+  EXPECT_NEAR(player.totalDuration(), 1.1, 1e-12);
+
+  player.advanceTo(0.0);
+  EXPECT_EQ(desktop.pointer(), (CGPoint{0, 0}));
+  player.advanceTo(0.5);  // the eased path is halfway at half time
+  EXPECT_NEAR(desktop.pointer().x, 100, 1e-9);
+  EXPECT_NEAR(desktop.pointer().y, 50, 1e-9);
+  player.advanceTo(0.25);  // time never goes back
+  EXPECT_NEAR(desktop.pointer().x, 100, 1e-9);
+  player.advanceTo(0.9999);
+  EXPECT_FALSE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
+  EXPECT_LT(desktop.pointer().x, 200);
+
+  player.advanceTo(1.0);  // the move ends and the click presses
+  EXPECT_EQ(desktop.pointer(), (CGPoint{200, 100}));
+  EXPECT_TRUE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
+  player.advanceTo(1.0 + ScenarioPlayer::kClickHold - 0.001);
+  EXPECT_TRUE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
+  EXPECT_FALSE(player.finished());
+  player.advanceTo(1.0 + ScenarioPlayer::kClickHold);
+  EXPECT_FALSE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
+  EXPECT_NE(desktop.cursorName(), "crosshair");
+  EXPECT_TRUE(presenters.empty());
+  player.advanceTo(1.1);
+  EXPECT_EQ(desktop.cursorName(), "crosshair");
+  EXPECT_EQ(presenters, std::vector<std::string>{"native"});
+  EXPECT_TRUE(player.finished());
+  EXPECT_EQ(player.currentStep(), std::optional<size_t>(3));
+}
+
+}  // namespace
+}  // namespace platform

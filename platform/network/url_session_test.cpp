@@ -1,0 +1,233 @@
+#include "platform/network/url_session.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/dispatch/clock.hpp"
+#include "platform/network/loopback_server.hpp"
+
+namespace platform {
+namespace {
+
+struct Answer {
+  bool arrived = false;
+  bool onMainThread = false;
+  Data data;
+  std::optional<HTTPURLResponse> response;
+  std::optional<URLError> error;
+};
+
+class URLSessionTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<URLSession> makeSession(URLSessionConfiguration configuration = URLSessionConfiguration::ephemeral(),
+                                          std::shared_ptr<URLSessionTaskDelegate> delegate = nullptr) {
+    return URLSession::make(std::move(configuration), std::move(delegate), DispatchQueue::main());
+  }
+
+  URLRequest request(const std::string& path) const {
+    return URLRequest(NSURL::URLWithString(server.baseURL() + path).value());
+  }
+
+  // Runs the request and waits on the main run loop for its answer.
+  Answer perform(URLSession& session, URLRequest request, double limit = 5.0) {
+    auto answer = std::make_shared<Answer>();
+    auto task = session.dataTask(std::move(request), [answer](Data data, std::optional<HTTPURLResponse> response,
+                                                              std::optional<URLError> error) {
+      *answer = {true, isMainThread(), std::move(data), std::move(response), std::move(error)};
+    });
+    task->resume();
+    EXPECT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }, limit));
+    EXPECT_EQ(task->state(), URLSessionTask::State::completed);
+    return *answer;
+  }
+
+  LoopbackServer server;
+};
+
+class RefusingDelegate : public URLSessionTaskDelegate {
+ public:
+  void willPerformHTTPRedirection(const HTTPURLResponse&, const URLRequest&,
+                                  const std::function<void(std::optional<URLRequest>)>& completionHandler) override {
+    ++asked;
+    completionHandler(std::nullopt);
+  }
+  int asked = 0;
+};
+
+TEST_F(URLSessionTest, APostArrivesWholeAndItsAnswerReachesTheMainRunLoop) {
+  server.server().Post("/api/items", [](const httplib::Request& request, httplib::Response& response) {
+    response.status = 201;
+    response.set_header("x-echo-length", std::to_string(request.body.size()));
+    response.set_header("Set-Twice", "a");
+    response.set_header("set-twice", "b");
+    response.set_content("{\"ok\":true}", "application/json");
+  });
+  auto session = makeSession();
+  auto post = request("api/items");
+  post.httpMethod = "POST";
+  post.setValue("application/json", "Content-Type");
+  post.setValue("beta", "X-Channel");
+  post.httpBody = dataFromString(std::string(3000, 'x'));  // past the size where a client would ask to continue
+  const auto started = std::chrono::steady_clock::now();
+  const Answer answer = perform(*session, post);
+
+  ASSERT_TRUE(answer.response.has_value());
+  EXPECT_FALSE(answer.error.has_value());
+  EXPECT_TRUE(answer.onMainThread);
+  EXPECT_EQ(answer.response->statusCode(), 201);
+  EXPECT_EQ(answer.response->valueForHTTPHeaderField("X-ECHO-LENGTH"), "3000");
+  EXPECT_EQ(answer.response->valueForHTTPHeaderField("content-type"), "application/json");
+  EXPECT_EQ(answer.response->valueForHTTPHeaderField("SET-TWICE"), "a, b");
+  EXPECT_FALSE(answer.response->valueForHTTPHeaderField("Retry-After").has_value());
+  EXPECT_EQ(stringFromData(answer.data), "{\"ok\":true}");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+
+  const auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].method, "POST");
+  EXPECT_EQ(seen[0].path, "/api/items");
+  EXPECT_TRUE(seen[0].body == std::string(3000, 'x')) << seen[0].body.size();
+  EXPECT_EQ(seen[0].header("x-channel"), "beta");
+  EXPECT_EQ(seen[0].header("Content-Type"), "application/json");
+  EXPECT_FALSE(seen[0].header("Expect").has_value());
+}
+
+TEST_F(URLSessionTest, RedirectsAreFollowedOnlyWithTheDelegatesConsent) {
+  server.server().Post("/moved", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/target", 302);
+    response.set_content("moved", "text/plain");
+  });
+  server.server().Get("/loop", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/loop", 307);
+  });
+  server.server().Get("/target", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content("target " + request.method, "text/plain");
+  });
+  auto post = request("moved");
+  post.httpMethod = "POST";
+  post.httpBody = dataFromString("{}");
+
+  // No delegate: followed, and a POST answered with 302 turns into a GET.
+  const Answer followed = perform(*makeSession(), post);
+  ASSERT_TRUE(followed.response.has_value());
+  EXPECT_EQ(followed.response->statusCode(), 200);
+  EXPECT_EQ(followed.response->url().absoluteString(), server.baseURL() + "target");
+  EXPECT_EQ(stringFromData(followed.data), "target GET");
+
+  // A delegate that refuses gets the redirect answer itself, body included.
+  auto refusing = std::make_shared<RefusingDelegate>();
+  const Answer refused = perform(*makeSession(URLSessionConfiguration::ephemeral(), refusing), post);
+  ASSERT_TRUE(refused.response.has_value());
+  EXPECT_EQ(refused.response->statusCode(), 302);
+  EXPECT_EQ(refused.response->valueForHTTPHeaderField("location"), "/target");
+  EXPECT_EQ(stringFromData(refused.data), "moved");
+  EXPECT_EQ(refusing->asked, 1);
+
+  const Answer looping = perform(*makeSession(), request("loop"));
+  ASSERT_TRUE(looping.error.has_value());
+  EXPECT_EQ(looping.error->code, URLError::httpTooManyRedirects);
+  EXPECT_EQ(server.requests().size(), 2u + 1u + 17u);
+}
+
+TEST_F(URLSessionTest, CookiesLiveInTheConfiguredStorageOnly) {
+  server.server().Get("/cookie", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_header("Set-Cookie", "session=abc; Path=/");
+    response.set_content(request.get_header_value("Cookie"), "text/plain");
+  });
+  auto withJar = makeSession();
+  EXPECT_EQ(stringFromData(perform(*withJar, request("cookie")).data), "");
+  EXPECT_EQ(stringFromData(perform(*withJar, request("cookie")).data), "session=abc");
+
+  for (bool noStorage : {true, false}) {
+    auto configuration = URLSessionConfiguration::ephemeral();
+    if (noStorage) {
+      configuration.httpCookieStorage = nullptr;
+    } else {
+      configuration.httpShouldSetCookies = false;
+    }
+    auto session = makeSession(configuration);
+    perform(*session, request("cookie"));
+    EXPECT_EQ(stringFromData(perform(*session, request("cookie")).data), "") << noStorage;
+  }
+}
+
+TEST_F(URLSessionTest, TheTimeoutCountsIdleTimeNotTheWholeAnswer) {
+  server.server().Get("/silent", [this](const httplib::Request&, httplib::Response& response) {
+    server.waitAtGate();
+    response.set_content("late", "text/plain");
+  });
+  // Ten bytes, one every 60 ms: 0.6 s in all, never 0.25 s without a byte.
+  server.server().Get("/trickle", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+      if (offset >= 10) {
+        sink.done();
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      return sink.write("x", 1);
+    });
+  });
+  auto session = makeSession();
+
+  auto silent = request("silent");
+  silent.timeoutInterval = 0.25;
+  const auto started = std::chrono::steady_clock::now();
+  const Answer timedOut = perform(*session, silent);
+  const auto waited = std::chrono::steady_clock::now() - started;
+  ASSERT_TRUE(timedOut.error.has_value());
+  EXPECT_EQ(timedOut.error->code, URLError::timedOut);
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_LT(waited, std::chrono::milliseconds(900));
+
+  auto trickle = request("trickle");
+  trickle.timeoutInterval = 0.25;
+  const Answer slow = perform(*session, trickle);
+  ASSERT_TRUE(slow.response.has_value()) << (slow.error ? slow.error->localizedDescription : "");
+  EXPECT_EQ(stringFromData(slow.data), "xxxxxxxxxx");
+}
+
+TEST_F(URLSessionTest, CancellingEndsTheTransferAndFailuresAreErrors) {
+  server.server().Get("/held", [this](const httplib::Request&, httplib::Response& response) {
+    server.waitAtGate();
+    response.set_content("late", "text/plain");
+  });
+  auto session = makeSession();
+  auto answer = std::make_shared<Answer>();
+  auto task = session->dataTask(request("held"), [answer](Data, std::optional<HTTPURLResponse> response,
+                                                          std::optional<URLError> error) {
+    *answer = {true, isMainThread(), {}, std::move(response), std::move(error)};
+  });
+  task->resume();
+  ASSERT_TRUE(server.waitForRequests(1));
+  task->cancel();
+  ASSERT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }));
+  ASSERT_TRUE(answer->error.has_value());
+  EXPECT_EQ(answer->error->code, URLError::cancelled);
+  task->cancel();  // again: nothing more arrives
+
+  // Never started: cancelling answers at once.
+  auto idle = std::make_shared<Answer>();
+  auto unstarted = session->dataTask(request("held"), [idle](Data, std::optional<HTTPURLResponse>,
+                                                             std::optional<URLError> error) {
+    idle->arrived = true, idle->error = std::move(error);
+  });
+  unstarted->cancel();
+  unstarted->resume();
+  ASSERT_TRUE(pumpMainRunLoopUntil([&] { return idle->arrived; }));
+  EXPECT_EQ(idle->error.value_or(URLError{}).code, URLError::cancelled);
+  EXPECT_EQ(server.requests().size(), 1u);
+
+  const Answer unsupported = perform(*session, URLRequest(NSURL::URLWithString("ftp://127.0.0.1/x").value()));
+  EXPECT_EQ(unsupported.error.value_or(URLError{}).code, URLError::unsupportedURL);
+
+  const std::string closedBase = server.baseURL();
+  server.stop();
+  const Answer refused = perform(*session, URLRequest(NSURL::URLWithString(closedBase + "x").value()));
+  EXPECT_EQ(refused.error.value_or(URLError{}).code, URLError::cannotConnectToHost);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,136 @@
+#include "support/bug_report_release.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <tuple>
+#include <string>
+
+#include "platform/coding/json_coding.hpp"
+#include "support/bug_report_store.hpp"
+
+namespace vurle {
+namespace {
+
+using Kind = BugReportVersionState::Kind;
+
+BugReportMetadata running(std::string build, std::string macOS = "14.6.1") {
+  return {"1.4", std::move(build), std::move(macOS), "stable"};
+}
+
+std::optional<BugReportVersionState> stateOf(const std::string& body, const BugReportMetadata& metadata) {
+  return versionStateFromReleaseList(platform::dataFromString(body), metadata);
+}
+
+std::string entry(const std::string& version, const std::string& build, const std::string& minimum = "14.0") {
+  return R"({"version":")" + version + R"(","build":)" + build + R"(,"minimumSystemVersion":")" + minimum + R"("})";
+}
+
+const auto kUnavailable = BugReportVersionState::of(Kind::unavailable);
+
+TEST(BugReportReleaseTest, TheListDecidesBetweenNewerCurrentUnpublishedAndUnavailable) {
+  struct Case {
+    const char* name;
+    std::string body;
+    BugReportMetadata metadata;
+    std::optional<BugReportVersionState> state;  // absent: the list does not decode
+  };
+  const std::string three = "[" + entry("1.3", "40") + "," + entry("1.4", "42") + "," + entry("1.4.1", "42") + "]";
+  const Case cases[] = {
+      {"empty", "[]", running("41"), BugReportVersionState::of(Kind::unpublished)},
+      {"empty, spaced", " \n [ \t ] \n", running("41"), BugReportVersionState::of(Kind::unpublished)},
+      {"first of equal builds", three, running("41"), BugReportVersionState::newer({"1.4", 42, "14.0"}, true)},
+      {"same build", three, running("42"), BugReportVersionState::of(Kind::current)},
+      {"later build", three, running("43"), BugReportVersionState::of(Kind::current)},
+      {"signed running build", three, running("+41"), BugReportVersionState::newer({"1.4", 42, "14.0"}, true)},
+      {"system too old", "[" + entry("2.0", "50", "15.0") + "]", running("41", "14.6.1"),
+       BugReportVersionState::newer({"2.0", 50, "15.0"}, false)},
+      {"system equal in numbers", "[" + entry("2.0", "50", "15.0") + "]", running("41", "15.0.0"),
+       BugReportVersionState::newer({"2.0", 50, "15.0"}, true)},
+      {"numeric, not textual", "[" + entry("2.0", "50", "10.9") + "]", running("41", "10.10.0"),
+       BugReportVersionState::newer({"2.0", 50, "10.9"}, true)},
+      {"other keys ignored", R"([{"version":"1.5","build":43,"minimumSystemVersion":"14.0","notes":[1,{}]}])",
+       running("41"), BugReportVersionState::newer({"1.5", 43, "14.0"}, true)},
+      {"build with zero fraction", "[" + entry("1.5", "43.0") + "]", running("41"),
+       BugReportVersionState::newer({"1.5", 43, "14.0"}, true)},
+      {"version with a suffix", "[" + entry("1.4 beta", "42") + "]", running("41"), kUnavailable},
+      {"leading letter", "[" + entry("v1.4", "42") + "]", running("41"), kUnavailable},
+      {"one number", "[" + entry("1", "42") + "]", running("41"), kUnavailable},
+      {"four parts", "[" + entry("1.2.3.4", "42") + "]", running("41"), kUnavailable},
+      {"trailing newline", "[" + entry("1.4\\n", "42") + "]", running("41"), kUnavailable},
+      {"bad minimum", "[" + entry("1.4", "42", "15") + "]", running("41"), kUnavailable},
+      {"build 0", "[" + entry("1.3", "40") + "," + entry("1.4", "0") + "]", running("41"), kUnavailable},
+      {"negative build", "[" + entry("1.4", "-3") + "]", running("-5"), kUnavailable},
+      {"running build not a number", three, running("Unknown"), kUnavailable},
+      {"running build with a space", three, running(" 41"), kUnavailable},
+      {"running build past 64 bits", three, running("9223372036854775808"), kUnavailable},
+      {"running build checked before the list", "garbage", running("abc"), kUnavailable},
+      {"not an array", R"({"version":"1.4","build":42,"minimumSystemVersion":"14.0"})", running("41"), std::nullopt},
+      {"build as text", "[" + entry("1.4", "\"42\"") + "]", running("41"), std::nullopt},
+      {"build with a fraction", "[" + entry("1.4", "42.5") + "]", running("41"), std::nullopt},
+      {"build as Boolean", "[" + entry("1.4", "true") + "]", running("41"), std::nullopt},
+      {"missing key", R"([{"version":"1.4","build":42}])", running("41"), std::nullopt},
+      {"malformed", "[{", running("41"), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(stateOf(c.body, c.metadata), c.state) << c.name;
+}
+
+TEST(BugReportReleaseTest, TheListIsRefusedAboveItsSizeLimitBeforeDecoding) {
+  const std::string list = "[" + entry("1.5", "43") + "]";
+  std::string atLimit = list + std::string(kMaximumReleaseListBytes - list.size(), ' ');
+  ASSERT_EQ(atLimit.size(), 262144u);
+  EXPECT_EQ(stateOf(atLimit, running("41")), BugReportVersionState::newer({"1.5", 43, "14.0"}, true));
+  EXPECT_EQ(stateOf(atLimit + " ", running("41")), kUnavailable);
+  // Nesting as deep as the limit allows neither crashes nor decodes.
+  const std::string deep = std::string(kMaximumReleaseListBytes / 2, '[') + std::string(kMaximumReleaseListBytes / 2, ']');
+  EXPECT_EQ(stateOf(deep, running("41")), std::nullopt);
+}
+
+TEST(BugReportReleaseTest, VersionTextsCompareByTheirNumbers) {
+  const std::tuple<const char*, const char*, int> cases[] = {
+      {"14.6.1", "15.0", -1}, {"15.0.0", "15.0", 1}, {"15.0", "15.0", 0},  {"10.10", "10.9", 1},
+      {"10.9", "10.10", -1},  {"1.01", "1.1", 0},    {"2", "10", -1},      {"1.a", "1.b", -1},
+      {"", "1", -1},          {"100.0", "99.9", 1},  {"007", "7", 0},      {"1.2.3", "1.2", 1},
+  };
+  for (const auto& [a, b, order] : cases) EXPECT_EQ(compareNumerically(a, b), order) << a << " vs " << b;
+}
+
+// Random and mutated bytes through both decoders of outside answers: they
+// never crash, a list gives a settled state or no state, and a newer state
+// only ever names a valid release above the running build.
+TEST(BugReportReleaseTest, DecodersSurviveRandomBytes) {
+  std::mt19937 random(20261209);
+  const std::string seeds[] = {
+      "[" + entry("1.4", "42") + "," + entry("1.5.2", "43", "15.1") + "]",
+      R"({"accepted":true,"id":"0e2c8a7e-5d7b-4d57-9c1e-0b8f5c3b1a2d","error":"x","restart":false})",
+  };
+  for (int iteration = 0; iteration < 4000; ++iteration) {
+    std::string bytes;
+    if (iteration % 2 == 0) {
+      bytes.resize(random() % 96);
+      for (auto& byte : bytes) byte = static_cast<char>(random() % 256);
+    } else {
+      bytes = seeds[(iteration / 2) % 2];
+      static const std::string alphabet = "[]{}\",:0123456789.-etruanl \x80\xff";
+      for (int flips = 1 + random() % 4; flips > 0; --flips) {
+        bytes[random() % bytes.size()] = alphabet[random() % alphabet.size()];
+      }
+    }
+    const auto data = platform::Data(bytes.begin(), bytes.end());
+    const auto state = versionStateFromReleaseList(data, running("42"));
+    if (state) {
+      EXPECT_NE(state->kind, Kind::checking);
+      if (state->kind == Kind::newer) {
+        ASSERT_TRUE(state->release.has_value());
+        EXPECT_GT(state->release->build, 42);
+      }
+    }
+    const auto result = BugReportStore::Result::decode(data);
+    if (result && result->error) {
+      EXPECT_TRUE(platform::isValidUTF8(*result->error));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vurle

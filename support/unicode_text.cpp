@@ -1,0 +1,78 @@
+#include "support/unicode_text.hpp"
+
+#include <algorithm>
+#include <iterator>
+
+namespace vurle {
+namespace {
+
+struct Range {
+  char32_t first;
+  char32_t last;
+};
+
+// PropList.txt, White_Space.
+constexpr Range kWhiteSpace[] = {
+    {0x0009, 0x000D}, {0x0020, 0x0020}, {0x0085, 0x0085}, {0x00A0, 0x00A0}, {0x1680, 0x1680},
+    {0x2000, 0x200A}, {0x2028, 0x2029}, {0x202F, 0x202F}, {0x205F, 0x205F}, {0x3000, 0x3000},
+};
+
+// UnicodeData.txt, general categories Cc and Cf, in code point order.
+constexpr Range kControl[] = {
+    {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},
+    {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
+    {0x200B, 0x200F},   {0x202A, 0x202E},   {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},
+    {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+};
+
+template <std::size_t N>
+bool inRanges(const Range (&ranges)[N], char32_t scalar) {
+  auto after = std::upper_bound(std::begin(ranges), std::end(ranges), scalar,
+                                [](char32_t value, const Range& range) { return value < range.first; });
+  return after != std::begin(ranges) && scalar <= std::prev(after)->last;
+}
+
+// The scalar starting at byte `i` of well-formed UTF-8; `i` moves past it.
+char32_t nextScalar(const std::string& text, std::size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  char32_t scalar = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+    scalar = (scalar << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+  }
+  i += length;
+  return scalar;
+}
+
+}  // namespace
+
+bool isWhiteSpace(char32_t scalar) { return inRanges(kWhiteSpace, scalar); }
+
+bool isControlCharacter(char32_t scalar) { return inRanges(kControl, scalar); }
+
+std::u32string unicodeScalars(const std::string& text) {
+  std::u32string scalars;
+  for (std::size_t i = 0; i < text.size();) scalars.push_back(nextScalar(text, i));
+  return scalars;
+}
+
+std::string trimmingWhiteSpace(const std::string& text) {
+  std::size_t begin = text.size();
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    if (isWhiteSpace(nextScalar(text, i))) continue;
+    begin = std::min(begin, start);
+    end = i;
+  }
+  return begin < end ? text.substr(begin, end - begin) : std::string();
+}
+
+std::size_t utf16Length(const std::string& text) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) units += nextScalar(text, i) > 0xFFFF ? 2 : 1;
+  return units;
+}
+
+}  // namespace vurle

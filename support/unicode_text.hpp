@@ -1,0 +1,31 @@
+#pragma once
+
+// The few Unicode facts the bug report's texts are checked with, kept here as
+// small tables so that trimming, the e-mail pattern and the control-character
+// check follow the same sets as the platform's text APIs:
+// - White_Space: the property of that name in the Unicode Character
+//   Database's PropList.txt (Unicode 15.0). It is what the platform's
+//   "whitespace and newline" set and a regular expression's \s match.
+// - Control characters: general categories Cc and Cf in UnicodeData.txt
+//   (Unicode 15.0), the platform's "control characters" set. Cf holds
+//   invisible format characters such as the zero-width joiner, so those count
+//   as control characters too.
+// Every function takes well-formed UTF-8 (see platform::isValidUTF8).
+
+#include <cstddef>
+#include <string>
+
+namespace vurle {
+
+bool isWhiteSpace(char32_t scalar);
+bool isControlCharacter(char32_t scalar);
+
+// The Unicode scalars of well-formed UTF-8 text.
+std::u32string unicodeScalars(const std::string& text);
+// The text without White_Space scalars at either end.
+std::string trimmingWhiteSpace(const std::string& text);
+// The number of UTF-16 code units the text takes: two for a scalar beyond
+// U+FFFF, one for any other.
+std::size_t utf16Length(const std::string& text);
+
+}  // namespace vurle
