@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -9,11 +11,13 @@
 #include "app/app_delegate.hpp"
 #include "app/single_instance.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/log.hpp"
+#include "ui/onboarding/legal_agreement.hpp"
 
 namespace {
 
@@ -30,9 +34,33 @@ std::string startLine(const std::optional<std::filesystem::path>& folder) {
          process + "`";
 }
 
+// The shared agreement store, as the shell sees it.
+class SharedAgreement : public vurle::AgreementGate {
+ public:
+  bool accepted() const override { return store_->accepted(); }
+  platform::Publisher<bool> acceptedPublisher() const override { return store_->acceptedPublisher(); }
+  void presentSheet(const std::shared_ptr<platform::NSWindow>& window) override { store_->presentSheet(window); }
+
+ private:
+  std::shared_ptr<vurle::LegalAgreement> store_ = vurle::LegalAgreement::shared();
+};
+
+// The open-application event of this launch. A login-item entry starts the
+// program with VURLE_LAUNCHED_AS_LOGIN_ITEM=1; the mark is read once and
+// cleared, so processes started from here do not inherit it.
+platform::NSAppleEventDescriptor launchEvent() {
+  const char* mark = std::getenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
+  const bool loginItem = mark != nullptr && std::strcmp(mark, "1") == 0;
+  ::unsetenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
+  platform::NSAppleEventDescriptor event(platform::kAEOpenApplication);
+  if (loginItem) event.setParamEnumCode(platform::keyAEPropData, platform::keyAELaunchedAsLogInItem);
+  return event;
+}
+
 }  // namespace
 
 int main() {
+  platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(launchEvent());
   // One vurle per settings folder, decided before the migration or anything
   // else writes there: a second launch reopens the first and leaves.
   const auto folder = platform::NSUserDefaults::defaultsDirectory();
@@ -63,7 +91,9 @@ int main() {
   auto watch = platform::NSTimer::scheduledTimer(0.1, true, [](platform::NSTimer&) {
     if (stopRequested) platform::NSApplication::shared()->terminate(nullptr);
   });
-  vurle::AppDelegate::main();
+  vurle::ShellSeams seams;
+  seams.agreement = std::make_shared<SharedAgreement>();
+  vurle::AppDelegate::main(std::move(seams));
   watch->invalidate();
 
   // The renderer compiles its pipeline on a background queue. Ending the
