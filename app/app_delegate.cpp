@@ -1,5 +1,8 @@
 #include "app/app_delegate.hpp"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "cursor/art/metal_cursor_renderer.hpp"
 #include "cursor/engine/cursor_engine.hpp"
 #include "platform/appkit/apple_event.hpp"
@@ -120,6 +123,15 @@ void AppDelegate::migrateAppIdentity(platform::NSUserDefaults& defaults, const s
   current.insert(legacy.begin(), legacy.end());
   current.insert_or_assign(migrationMarkerKey, true);
   defaults.setPersistentDomain(std::move(current), currentDomain);
+}
+
+platform::NSAppleEventDescriptor AppDelegate::launchEventFromEnvironment() {
+  const char* mark = std::getenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
+  const bool loginItem = mark != nullptr && std::strcmp(mark, "1") == 0;
+  ::unsetenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
+  platform::NSAppleEventDescriptor event(platform::kAEOpenApplication);
+  if (loginItem) event.setParamEnumCode(platform::keyAEPropData, platform::keyAELaunchedAsLogInItem);
+  return event;
 }
 
 bool AppDelegate::isLoginItemLaunch() {

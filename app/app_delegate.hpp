@@ -23,6 +23,7 @@
 #include "app/app_preferences.hpp"
 #include "app/automatic_pause_monitor.hpp"
 #include "app/shell_seams.hpp"
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/combine/published.hpp"
@@ -55,6 +56,10 @@ class AppDelegate : public platform::NSApplicationDelegate,
   static void migrateAppIdentity(platform::NSUserDefaults& defaults, const std::string& currentDomain,
                                  const std::string& legacyDomain);
 
+  // The open-application event of this launch. A login-item entry starts
+  // the program with VURLE_LAUNCHED_AS_LOGIN_ITEM=1; the mark is read and
+  // cleared, so processes started from here do not inherit it.
+  static platform::NSAppleEventDescriptor launchEventFromEnvironment();
   // Whether the event being handled is an open-application event marked as
   // a login item's launch; anything else is an ordinary launch.
   static bool isLoginItemLaunch();

@@ -314,6 +314,18 @@ TEST_F(DelegateTest, OnlyAnOpenApplicationEventMarkedAsALoginItemIsOne) {
   }
 }
 
+TEST_F(DelegateTest, TheLoginItemMarkIsReadOnceAndCleared) {
+  const std::pair<const char*, bool> cases[] = {{nullptr, false}, {"0", false}, {"yes", false}, {"1", true}};
+  auto& manager = platform::NSAppleEventManager::sharedAppleEventManager();
+  for (const auto& [mark, expected] : cases) {
+    mark ? ::setenv("VURLE_LAUNCHED_AS_LOGIN_ITEM", mark, 1) : ::unsetenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
+    manager.setCurrentAppleEvent(AppDelegate::launchEventFromEnvironment());
+    EXPECT_EQ(AppDelegate::isLoginItemLaunch(), expected) << (mark ? mark : "unset");
+    EXPECT_EQ(std::getenv("VURLE_LAUNCHED_AS_LOGIN_ITEM"), nullptr);
+    EXPECT_EQ(manager.currentAppleEvent()->eventID(), platform::kAEOpenApplication);
+  }
+}
+
 TEST_F(DelegateTest, LoginItemLaunchesOpenTheWindowOnlyWhenNothingElseWouldShow) {
   struct Case {
     const char* name;

@@ -2,8 +2,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -45,22 +43,10 @@ class SharedAgreement : public vurle::AgreementGate {
   std::shared_ptr<vurle::LegalAgreement> store_ = vurle::LegalAgreement::shared();
 };
 
-// The open-application event of this launch. A login-item entry starts the
-// program with VURLE_LAUNCHED_AS_LOGIN_ITEM=1; the mark is read once and
-// cleared, so processes started from here do not inherit it.
-platform::NSAppleEventDescriptor launchEvent() {
-  const char* mark = std::getenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
-  const bool loginItem = mark != nullptr && std::strcmp(mark, "1") == 0;
-  ::unsetenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
-  platform::NSAppleEventDescriptor event(platform::kAEOpenApplication);
-  if (loginItem) event.setParamEnumCode(platform::keyAEPropData, platform::keyAELaunchedAsLogInItem);
-  return event;
-}
-
 }  // namespace
 
 int main() {
-  platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(launchEvent());
+  platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(vurle::AppDelegate::launchEventFromEnvironment());
   // One vurle per settings folder, decided before the migration or anything
   // else writes there: a second launch reopens the first and leaves.
   const auto folder = platform::NSUserDefaults::defaultsDirectory();
