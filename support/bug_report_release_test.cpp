@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <tuple>
 #include <string>
 
-#include "platform/coding/json_coding.hpp"
 #include "support/bug_report_store.hpp"
 
 namespace vurle {
@@ -93,43 +91,6 @@ TEST(BugReportReleaseTest, VersionTextsCompareByTheirNumbers) {
       {"", "1", -1},          {"100.0", "99.9", 1},  {"007", "7", 0},      {"1.2.3", "1.2", 1},
   };
   for (const auto& [a, b, order] : cases) EXPECT_EQ(compareNumerically(a, b), order) << a << " vs " << b;
-}
-
-// Random and mutated bytes through both decoders of outside answers: they
-// never crash, a list gives a settled state or no state, and a newer state
-// only ever names a valid release above the running build.
-TEST(BugReportReleaseTest, DecodersSurviveRandomBytes) {
-  std::mt19937 random(20261209);
-  const std::string seeds[] = {
-      "[" + entry("1.4", "42") + "," + entry("1.5.2", "43", "15.1") + "]",
-      R"({"accepted":true,"id":"0e2c8a7e-5d7b-4d57-9c1e-0b8f5c3b1a2d","error":"x","restart":false})",
-  };
-  for (int iteration = 0; iteration < 4000; ++iteration) {
-    std::string bytes;
-    if (iteration % 2 == 0) {
-      bytes.resize(random() % 96);
-      for (auto& byte : bytes) byte = static_cast<char>(random() % 256);
-    } else {
-      bytes = seeds[(iteration / 2) % 2];
-      static const std::string alphabet = "[]{}\",:0123456789.-etruanl \x80\xff";
-      for (int flips = 1 + random() % 4; flips > 0; --flips) {
-        bytes[random() % bytes.size()] = alphabet[random() % alphabet.size()];
-      }
-    }
-    const auto data = platform::Data(bytes.begin(), bytes.end());
-    const auto state = versionStateFromReleaseList(data, running("42"));
-    if (state) {
-      EXPECT_NE(state->kind, Kind::checking);
-      if (state->kind == Kind::newer) {
-        ASSERT_TRUE(state->release.has_value());
-        EXPECT_GT(state->release->build, 42);
-      }
-    }
-    const auto result = BugReportStore::Result::decode(data);
-    if (result && result->error) {
-      EXPECT_TRUE(platform::isValidUTF8(*result->error));
-    }
-  }
 }
 
 }  // namespace

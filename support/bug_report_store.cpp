@@ -340,7 +340,9 @@ void BugReportStore::handleResponse(const Task& task, const Data& data, const st
       email_.set(std::string());
       pending_.reset();
     } else {
-      error_.set(result && result->error ? *result->error : std::string(kNotSavedMessage));
+      // A blank sentence from the service would leave the user with none.
+      const bool hasSentence = result && result->error && !trimmingWhiteSpace(*result->error).empty();
+      error_.set(hasSentence ? *result->error : std::string(kNotSavedMessage));
     }
   }
   finishSending(task.requestID);

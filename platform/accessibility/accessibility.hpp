@@ -39,6 +39,16 @@ inline const std::string kAXWindowRole = "AXWindow";
 inline const std::string kAXStandardWindowSubrole = "AXStandardWindow";
 inline const std::string kAXPositionAttribute = "AXPosition";
 inline const std::string kAXSizeAttribute = "AXSize";
+inline const std::string kAXChildrenAttribute = "AXChildren";
+inline const std::string kAXListRole = "AXList";
+inline const std::string kAXDialogSubrole = "AXDialog";
+inline const std::string kAXSystemDialogSubrole = "AXSystemDialog";
+// The subroles of the Dock's items.
+inline const std::string kAXSeparatorDockItemSubrole = "AXSeparatorDockItem";
+inline const std::string kAXApplicationDockItemSubrole = "AXApplicationDockItem";
+inline const std::string kAXFolderDockItemSubrole = "AXFolderDockItem";
+inline const std::string kAXTrashDockItemSubrole = "AXTrashDockItem";
+inline const std::string kAXDocumentDockItemSubrole = "AXDocumentDockItem";
 inline const std::string kAXCreatedNotification = "AXCreated";
 inline const std::string kAXSelectedChildrenChangedNotification = "AXSelectedChildrenChanged";
 inline const std::string kAXUIElementDestroyedNotification = "AXUIElementDestroyed";

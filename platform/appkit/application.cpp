@@ -51,6 +51,24 @@ void NSApplication::terminate(const void*) {
   if (running_) RunLoop::main().stop();
 }
 
+std::shared_ptr<NSWindow> NSApplication::modalWindow() const {
+  for (auto it = modalSessions_.rbegin(); it != modalSessions_.rend(); ++it) {
+    if (auto window = (*it)->window.lock()) return window;
+  }
+  return nullptr;
+}
+
+NSModalSession NSApplication::beginModalSessionForWindow(const std::shared_ptr<NSWindow>& window) {
+  auto session = std::make_shared<NSModalSessionRecord>(NSModalSessionRecord{window});
+  modalSessions_.push_back(session);
+  if (window) window->makeKeyAndOrderFront();
+  return session;
+}
+
+void NSApplication::endModalSession(const NSModalSession& session) {
+  std::erase(modalSessions_, session);
+}
+
 bool NSApplication::reopen() {
   if (terminated_) return false;
   auto current = delegate();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/appkit/menu.hpp"
 #include "platform/appkit/window.hpp"
@@ -10,6 +11,17 @@
 namespace platform {
 
 class NSApplication;
+
+// Posted on the default center when screens are connected, removed or
+// change their frame or scale.
+inline const NSNotificationName NSApplicationDidChangeScreenParametersNotification =
+    "NSApplicationDidChangeScreenParametersNotification";
+
+// A running modal session; end it with NSApplication::endModalSession.
+struct NSModalSessionRecord {
+  std::weak_ptr<NSWindow> window;
+};
+using NSModalSession = std::shared_ptr<NSModalSessionRecord>;
 
 class NSApplicationDelegate {
  public:
@@ -81,6 +93,14 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
+  // The window of the innermost modal session; none outside one. The
+  // platform runs a modal window in a loop of its own; here the simulated
+  // desktop and tests open and end sessions.
+  std::shared_ptr<NSWindow> modalWindow() const;
+  NSModalSession beginModalSessionForWindow(const std::shared_ptr<NSWindow>& window);
+  // Ends the session wherever it stands; an unknown session is ignored.
+  void endModalSession(const NSModalSession& session);
+
  private:
   friend class NSWindow;
   NSNotification notification(const char* name) const { return NSNotification{name, this, {}}; }
@@ -100,6 +120,7 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSMenu> mainMenu_;
   std::shared_ptr<NSMenu> windowsMenu_;
   std::shared_ptr<NSMenu> helpMenu_;
+  std::vector<NSModalSession> modalSessions_;
 };
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
+#include "platform/appkit/screen.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/events/event.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
@@ -143,6 +144,38 @@ TEST_F(ApplicationTest, PressedMouseButtonsIsOneBitPerHeldButton) {
   EXPECT_EQ(NSEvent::pressedMouseButtons(), 2u);
   CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventRightMouseUp, CGPointMake(5, 5), kCGMouseButtonRight));
   EXPECT_EQ(NSEvent::pressedMouseButtons(), 0u);
+}
+
+TEST_F(ApplicationTest, ModalSessionsNestAndScreenChangesAreAnnounced) {
+  auto app = NSApplication::shared();
+  EXPECT_EQ(app->modalWindow(), nullptr);
+  auto alert = NSWindow::make(NSMakeRect(100, 100, 200, 100), 2);
+  auto inner = NSWindow::make(NSMakeRect(120, 120, 100, 50), 2);
+  auto outerSession = app->beginModalSessionForWindow(alert);
+  auto innerSession = app->beginModalSessionForWindow(inner);
+  EXPECT_EQ(app->modalWindow(), inner);
+  app->endModalSession(outerSession);  // ended out of order: the inner one stays
+  EXPECT_EQ(app->modalWindow(), inner);
+  app->endModalSession(innerSession);
+  EXPECT_EQ(app->modalWindow(), nullptr);
+
+  // The window at a point is the frontmost shown one, of any owner; the
+  // default screen is 982 pt high, so AppKit's y 150 is the server's 832.
+  WindowTable::shared().addWindow({.number = 7, .ownerPID = 42, .layer = 101, .bounds = CGRectMake(0, 800, 50, 50)});
+  EXPECT_EQ(NSWindow::windowNumberAtPoint(NSMakePoint(10, 150), 0), 7);
+  EXPECT_EQ(NSWindow::windowNumberAtPoint(NSMakePoint(10, 150), 7), 0);
+  EXPECT_EQ(NSWindow::windowNumberAtPoint(NSMakePoint(10, 900), 0), 0);
+  WindowTable::shared().removeWindow(7);
+
+  int announced = 0;
+  auto token = NSNotificationCenter::defaultCenter().addObserverForName(
+      NSApplicationDidChangeScreenParametersNotification, nullptr, nullptr,
+      [&](const NSNotification&) { ++announced; });
+  auto screen = NSScreen::screens().front();
+  screen->setFrame(CGRectMake(0, 0, 800, 600));
+  NSScreen::make(CGRectMake(0, 0, 10, 10), 1)->setFrame(CGRectMake(0, 0, 20, 20));  // not connected
+  NSScreen::setScreens({screen, NSScreen::make(CGRectMake(800, 0, 800, 600), 1)});
+  EXPECT_EQ(announced, 2);
 }
 
 }  // namespace

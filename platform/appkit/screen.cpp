@@ -2,7 +2,9 @@
 
 #include <atomic>
 
+#include "platform/appkit/application.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/notifications/notification_center.hpp"
 
 namespace platform {
 namespace {
@@ -23,10 +25,27 @@ ScreenList& screenList() {
   static ScreenList* list = [] {
     auto* made = new ScreenList();
     made->screens = defaultScreens();
-    addResetHook(made, [] { NSScreen::resetScreens(); });
+    addResetHook(made, [made] {
+      std::lock_guard<std::mutex> guard(made->mutex);
+      made->screens = defaultScreens();
+    });
     return made;
   }();
   return *list;
+}
+
+void announceChange() {
+  NSNotificationCenter::defaultCenter().postNotificationName(NSApplicationDidChangeScreenParametersNotification,
+                                                            nullptr);
+}
+
+bool isConnected(const NSScreen* screen) {
+  auto& list = screenList();
+  std::lock_guard<std::mutex> guard(list.mutex);
+  for (const auto& connected : list.screens) {
+    if (connected.get() == screen) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -44,9 +63,12 @@ std::vector<std::shared_ptr<NSScreen>> NSScreen::screens() {
 }
 
 void NSScreen::setScreens(std::vector<std::shared_ptr<NSScreen>> screens) {
-  auto& list = screenList();
-  std::lock_guard<std::mutex> guard(list.mutex);
-  list.screens = std::move(screens);
+  {
+    auto& list = screenList();
+    std::lock_guard<std::mutex> guard(list.mutex);
+    list.screens = std::move(screens);
+  }
+  announceChange();
 }
 
 void NSScreen::resetScreens() { setScreens(defaultScreens()); }
@@ -62,13 +84,19 @@ CGFloat NSScreen::backingScaleFactor() const {
 }
 
 void NSScreen::setFrame(CGRect frame) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  frame_ = frame;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    frame_ = frame;
+  }
+  if (isConnected(this)) announceChange();
 }
 
 void NSScreen::setBackingScaleFactor(CGFloat factor) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  backingScaleFactor_ = factor;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    backingScaleFactor_ = factor;
+  }
+  if (isConnected(this)) announceChange();
 }
 
 CFDictionary NSScreen::deviceDescription() const {

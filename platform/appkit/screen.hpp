@@ -33,7 +33,9 @@ class NSScreen {
 
   // Every connected screen, in order; the first is the primary one.
   static std::vector<std::shared_ptr<NSScreen>> screens();
-  // The simulated desktop connects and disconnects screens with this.
+  // The simulated desktop connects and disconnects screens with this. It,
+  // and a connected screen's new frame or scale, post
+  // NSApplicationDidChangeScreenParametersNotification.
   static void setScreens(std::vector<std::shared_ptr<NSScreen>> screens);
   // One 1512 × 982 point screen at 2 pixels per point, as a laptop has.
   // Also run by platform::resetProcessState().

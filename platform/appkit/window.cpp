@@ -68,6 +68,15 @@ void NSWindow::publish(bool toFront) {
   }
 }
 
+long NSWindow::windowNumberAtPoint(NSPoint point, long belowWindowWithWindowNumber) {
+  const auto screens = NSScreen::screens();
+  const CGFloat top = screens.empty() ? 0 : CGRectGetMaxY(screens.front()->frame());
+  const auto below = belowWindowWithWindowNumber > 0 ? static_cast<CGWindowID>(belowWindowWithWindowNumber)
+                                                     : kCGNullWindowID;
+  const auto window = WindowTable::shared().windowAt(CGPointMake(point.x, top - point.y), below);
+  return window ? static_cast<long>(window->number) : 0;
+}
+
 void NSWindow::unpublish() {
   if (windowNumber_ < 1) return;
   WindowTable::shared().removeWindow(static_cast<CGWindowID>(windowNumber_));

@@ -111,6 +111,10 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   void setLevel(NSWindowLevel level);
   // Below 1 until the window is first ordered in, and after close().
   long windowNumber() const { return windowNumber_; }
+  // The number of the frontmost window on screen, of any application,
+  // under the point (AppKit global coordinates), looking only behind the
+  // given window (0: from the front); 0 when there is none.
+  static long windowNumberAtPoint(NSPoint point, long belowWindowWithWindowNumber);
 
   std::shared_ptr<NSView> contentView() const { return contentView_; }
   // The view fills the content rect; it leaves its superview, or the window

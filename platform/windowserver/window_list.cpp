@@ -177,6 +177,19 @@ CGWindowID WindowTable::allocateWindowNumber() {
   return nextNumber_++;
 }
 
+std::optional<WindowRecord> WindowTable::windowAt(CGPoint point, CGWindowID below) const {
+  const auto all = windows();
+  auto it = all.begin();
+  if (below != kCGNullWindowID) {
+    auto reference = std::find_if(all.begin(), all.end(), [&](const WindowRecord& w) { return w.number == below; });
+    if (reference != all.end()) it = reference + 1;
+  }
+  for (; it != all.end(); ++it) {
+    if (it->layer > kDesktopIconLevel && shownOnScreen(*it) && CGRectContainsPoint(it->bounds, point)) return *it;
+  }
+  return std::nullopt;
+}
+
 void WindowTable::setListFailure(bool failing) {
   std::lock_guard<std::mutex> guard(mutex_);
   failing_ = failing;

@@ -137,6 +137,10 @@ class WindowTable {
   // A number for a new window: never handed out before in this process,
   // above the small numbers tests give their own windows, and not in use.
   CGWindowID allocateWindowNumber();
+  // The frontmost window shown on screen whose bounds hold the point
+  // (window-server coordinates), looking only behind window `below` when it
+  // is listed (0: from the front). None over the bare desktop.
+  std::optional<WindowRecord> windowAt(CGPoint point, CGWindowID below = kCGNullWindowID) const;
 
   // While set, CGWindowListCopyWindowInfo answers nothing.
   void setListFailure(bool failing);

@@ -9,6 +9,7 @@
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/spaces.hpp"
 #include "platform/windowserver/window_list.hpp"
+#include "platform/windowserver/window_queries.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -44,6 +45,7 @@ void WindowServer::reset() {
   CurrentCursor::shared().reset();
   WindowTable::shared().reset();
   Spaces::shared().reset();
+  WindowQueries::shared().reset();
 }
 
 void WindowServer::registerFunctions() {
