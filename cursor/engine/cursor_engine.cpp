@@ -13,6 +13,7 @@
 #include "cursor/engine/app_switcher_observer.hpp"
 #include "cursor/engine/cursor_motion_listener.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
+#include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/native/native_cursor_readback.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
@@ -38,6 +39,15 @@ constexpr char kAccessibilitySettingsURL[] =
 constexpr double kBackdatingCap = 1.0 / 30.0;
 constexpr double kKeyWindow = 0.12;
 constexpr double kModifierWindow = 0.08;
+// Input refreshes the surface policy at most this often.
+constexpr double kPolicyRefreshAge = 0.08;
+
+std::optional<int32_t> frontmostPID() {
+  if (auto application = platform::NSWorkspace::sharedWorkspace().frontmostApplication()) {
+    return application->processIdentifier();
+  }
+  return std::nullopt;
+}
 
 bool reduceMotion() { return platform::NSWorkspace::sharedWorkspace().accessibilityDisplayShouldReduceMotion(); }
 
@@ -83,6 +93,7 @@ CursorEngine::CursorEngine(VerificationVisibility verificationVisibility,
       appSwitcherObserver_(AppSwitcherCursorObserver::make()),
       verificationVisibility_(verificationVisibility),
       classifier_(std::make_unique<StaticCursorRecognition>()),
+      policy_(NativeSurfacePolicy::make(frontmostPID())),
       motionListener_(CursorMotionListener::make()),
       discreteMouseListener_(CursorMotionListener::make()),
       buttonDownListener_(CursorMotionListener::make()),
@@ -93,6 +104,7 @@ CursorEngine::CursorEngine(VerificationVisibility verificationVisibility,
   lastMouseTime_ = now();
   restAnimationOnArrow();
   usesContinuousCursor_ = readUsesContinuousCursor();
+  policy_->setAnimateDuringCapture(animateDuringCapture());
   // Made now so that its pipeline compiles before the first transition.
   MetalCursorRenderer::shared();
 }
@@ -204,6 +216,8 @@ void CursorEngine::setAdaptive(bool adaptive) {
 void CursorEngine::setAnimateDuringCapture(bool animate) {
   animateDuringCapture_.set(animate);
   defaults_->setBool(animateDuringCapture_.value(), kAnimateDuringCaptureKey);
+  policy_->setAnimateDuringCapture(animateDuringCapture_.value());
+  invalidatePolicy();
   screenshotUntil_ = 0;
   yieldToNative();
   if (systemWide()) {
@@ -251,6 +265,7 @@ void CursorEngine::start() {
   systemWide_.set(true);
   sourceValid_ = false;
   lastSeed_.reset();
+  invalidatePolicy();
   takePresenter();
   ensureDisplayLink();
 }
@@ -356,6 +371,7 @@ void CursorEngine::rebuildForResolution(bool force) {
   stationaryChanges_.clear();
   nativeStreamUntil_ = 0;
   if (auto preview = preview_.lock()) preview->setImage(animation_.frame(now()));
+  invalidatePolicy();
   stopDisplayLink();
   if (systemWide()) sampler()->clearPublishedSeed();
   ensureDisplayLink();
@@ -389,6 +405,7 @@ void CursorEngine::maintenancePass() {
     return;
   }
   if (usesContinuousCursor_) {
+    refreshPolicyIfStale();
     ensureDisplayLink();
     return;
   }
@@ -410,10 +427,15 @@ void CursorEngine::maintenancePass() {
 
 void CursorEngine::defaultsDidChange() { selectPresenter(); }
 
-void CursorEngine::menuDidBeginTracking() { yieldToNative(); }
+void CursorEngine::menuDidBeginTracking() {
+  policy_->setMenuTracking(true);
+  yieldToNative();
+}
 
 void CursorEngine::menuDidEndTracking() {
   if (auto overlay = overlayInUse()) overlay->release("menu-closed");
+  policy_->setMenuTracking(false);
+  invalidatePolicy();
   sourceValid_ = false;
   nativeUntil_ = now() + 0.1;
   ensureDisplayLink();
@@ -421,6 +443,8 @@ void CursorEngine::menuDidEndTracking() {
 
 void CursorEngine::applicationDidActivate(const std::shared_ptr<platform::NSRunningApplication>& application) {
   continuousPresenter()->stationaryHandoff->noteActivity();
+  policy_->setForegroundPID(application ? std::optional<int32_t>(application->processIdentifier()) : std::nullopt);
+  invalidatePolicy();
   nativeUntil_ = now() + 0.15;
   yieldToNative();
   if (enabled() && systemWide() && usesContinuousCursor_) {
@@ -441,6 +465,7 @@ void CursorEngine::applicationDidActivate(const std::shared_ptr<platform::NSRunn
 
 void CursorEngine::activeSpaceDidChange() {
   CursorTrace::shared()->record("workspace-space-changed");
+  invalidatePolicy();
   nativeUntil_ = now() + 0.35;
   if (auto overlay = overlayInUse()) overlay->spaceChanged(now());
   yieldToNative();
@@ -448,13 +473,65 @@ void CursorEngine::activeSpaceDidChange() {
   ensureDisplayLink();
 }
 
-void CursorEngine::applicationsDidChange() {}
+void CursorEngine::applicationsDidChange() { policy_->forgetOwners(); }
 
 void CursorEngine::sessionDidResign() {
   enabled_.set(false);
   demoKind_.reset();
   disable();
   release(true, std::nullopt, false);
+}
+
+// ---- surface policy ----
+
+void CursorEngine::invalidatePolicy() { policy_->invalidate(); }
+
+void CursorEngine::refreshPolicyIfStale() {
+  if (now() - policy_->inspectedAt() > kPolicyRefreshAge) policy_->refresh();
+}
+
+std::vector<CGRect> CursorEngine::screenRegions() const {
+  std::vector<CGRect> regions;
+  const auto& screens = policy_->screens();
+  if (screens.empty()) return regions;
+  const CGFloat flip = CGRectGetMaxY(screens.front().frame);
+  for (const auto& screen : screens) {
+    const CGRect inner = CGRectInset(screen.frame, 2, 2);
+    const CGFloat band = screen.safeTop + 4 > 28 ? screen.safeTop + 4 : 28;
+    const CGFloat top = CGRectGetMaxY(screen.frame) - band;
+    const CGFloat height = top - CGRectGetMinY(inner);
+    regions.push_back(platform::CGRectMake(CGRectGetMinX(inner), flip - top, CGRectGetWidth(inner), height > 0 ? height : 0));
+  }
+  return regions;
+}
+
+std::optional<std::string> CursorEngine::screenEdgeReason(CGPoint point) const {
+  return policy_->screenEdgeReason(point);
+}
+
+bool CursorEngine::overlapsElevatedUtility(CGRect rect) const { return policy_->overlapsElevatedUtility(rect); }
+
+StationaryPolicyAnswer CursorEngine::stationaryHandoffDecision() {
+  StationaryPolicyAnswer answer{"disabled", {}, 0};
+  const double t = now();
+  if (!(enabled() && systemWide()) || reduceMotion() || t < screenshotUntil_) return answer;
+  refreshPolicyIfStale();
+  const auto& handoff = continuousPresenter()->stationaryHandoff;
+  const bool menuEntry = handoff->armed && handoff->menuEntryUntil && t < *handoff->menuEntryUntil;
+  answer.reason = policy_->evaluate(platform::NSEvent::mouseLocation(), hostWindow_.lock(), menuEntry,
+                                    std::nullopt, false);
+  answer.regions = screenRegions();
+  answer.duration = clampedDuration(storedMilliseconds());
+  return answer;
+}
+
+void CursorEngine::policyDidRefresh() {
+  if (!(enabled() && systemWide())) return;
+  if (continuousPresenter_) continuousPresenter_->stationaryHandoff->refreshPolicy();
+  presenter_->setAllowedRegions(screenRegions());
+  if (sourceValid_ && !deferredSample_ && !policyPendingSince_) return;
+  if (!deferredSample_) sampler()->clearPublishedSeed();
+  ensureDisplayLink();
 }
 
 // ---- timing and motion ----

@@ -35,7 +35,9 @@ namespace vurle {
 
 class AppSwitcherCursorObserver;
 class ContinuousCursorPresenter;
+class NativeSurfacePolicy;
 struct AppSwitcherCursorScope;
+struct StationaryPolicyAnswer;
 class CursorMotionListener;
 class PointerDrawingView;
 class StaticCursorRecognition;
@@ -169,6 +171,16 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   void sampleNow();
   // The application switcher opened or closed.
   void appSwitcherChanged(const std::optional<AppSwitcherCursorScope>& scope);
+
+  // ---- bridges handed to the collaborators by install ----
+  // The surface policy's screen-edge reason at a point (global coordinates).
+  std::optional<std::string> screenEdgeReason(CGPoint point) const;
+  bool overlapsElevatedUtility(CGRect rect) const;
+  // Whether the stationary handoff may morph where the pointer rests, with
+  // the regions where the native presenter may hold and the duration.
+  StationaryPolicyAnswer stationaryHandoffDecision();
+  // The surface policy accepted a new window list.
+  void policyDidRefresh();
   // Tap handlers: pointer motion and discrete mouse input, button presses.
   void handleMotionEvent(platform::CGEventType type, const platform::CGEventRef& event);
   void handleButtonDown(platform::CGEventType type, const platform::CGEventRef& event);
@@ -233,6 +245,10 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   // The overlay presenter with its private Space, made on first use.
   const std::shared_ptr<ContinuousCursorPresenter>& continuousPresenter();
   const std::shared_ptr<AppSwitcherCursorObserver>& appSwitcherObserver() const { return appSwitcherObserver_; }
+  const std::shared_ptr<NativeSurfacePolicy>& policy() const { return policy_; }
+  // Each policy screen inside its 2 pt edge and below its menu-bar band, in
+  // window-server coordinates.
+  std::vector<CGRect> screenRegions() const;
   const CursorAccess& access() const { return access_; }
   const std::shared_ptr<platform::CADisplayLink>& displayLink() const { return displayLink_; }
   std::shared_ptr<platform::NSScreen> linkedScreen() const { return linkedScreen_.lock(); }
@@ -265,6 +281,9 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   bool accessibilityGranted() const;
   bool presenterAvailable();
   void resetGateState();
+  // A new policy generation: nothing cached or in flight counts any more.
+  void invalidatePolicy();
+  void refreshPolicyIfStale();
   bool wanted() const;
   void foldSpeed(double t, CGPoint point);
   void pauseDisplayLink();
@@ -311,6 +330,7 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   std::unordered_map<int32_t, ArtRef> sampledArt_;
   uint64_t nativeWatchdogGeneration_ = 0;
   std::unique_ptr<StaticCursorRecognition> classifier_;
+  std::shared_ptr<NativeSurfacePolicy> policy_;
 
   std::shared_ptr<platform::CADisplayLink> displayLink_;
   std::weak_ptr<platform::NSScreen> linkedScreen_;

@@ -8,6 +8,7 @@
 
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/engine/cursor_motion_listener.hpp"
+#include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/appkit/application.hpp"
@@ -71,6 +72,22 @@ void CursorEngine::pauseDisplayLink() {
 void CursorEngine::install(const std::shared_ptr<platform::NSWindow>& window) {
   hostWindow_ = window;
   const auto weak = weak_from_this();
+  const auto& overlay = continuousPresenter();
+  overlay->pointerBoundaryReason = [weak](CGPoint point) -> std::optional<std::string> {
+    auto engine = weak.lock();
+    return engine ? engine->screenEdgeReason(point) : std::nullopt;
+  };
+  overlay->overlapsElevatedUtility = [weak](CGRect rect) {
+    auto engine = weak.lock();
+    return engine && engine->overlapsElevatedUtility(rect);
+  };
+  StationaryPolicy decision = [weak] {
+    auto engine = weak.lock();
+    return engine ? engine->stationaryHandoffDecision() : StationaryPolicyAnswer{"disabled", {}, 0};
+  };
+  overlay->stationaryPolicy = decision;
+  overlay->stationaryHandoff->policy = decision;
+  policy_->setOnRefresh(platform::weakBlock(shared_from_this(), [](CursorEngine& engine) { engine.policyDidRefresh(); }));
   sampler()->setOnChange(platform::weakBlock(shared_from_this(), [](CursorEngine& engine) { engine.sampleNow(); }));
   auto motion = [weak](CGEventType type, const platform::CGEventRef& event) {
     if (auto engine = weak.lock()) engine->handleMotionEvent(type, event);
@@ -120,6 +137,8 @@ void CursorEngine::install(const std::shared_ptr<platform::NSWindow>& window) {
       if (auto engine = weak.lock()) handle(*engine, note);
     }));
   };
+  observe(local, localObservers_, platform::NSApplicationDidChangeScreenParametersNotification,
+          [](CursorEngine& engine, const platform::NSNotification&) { engine.rebuildForResolution(true); });
   observe(workspace, workspaceObservers_, platform::NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification,
           [](CursorEngine& engine, const platform::NSNotification&) { engine.rebuildForResolution(true); });
   observe(local, localObservers_, platform::NSMenuDidBeginTrackingNotification,
@@ -305,6 +324,7 @@ void CursorEngine::recordPointerMotion() {
   overlay->pointerMoved(point);
   if (!linkRuns() && overlay->canResume(t)) {
     overlay->requestWindowLookup(point, t);
+    refreshPolicyIfStale();
     ensureDisplayLink();
   }
   CursorTrace::shared()->recordMainWork(t, "pointer-motion");
@@ -322,6 +342,7 @@ void CursorEngine::handlePointerInput(const platform::NSEvent& event) {
       if (!overlay->canResume(t)) {
         pauseDisplayLink();
       } else {
+        refreshPolicyIfStale();
         ensureDisplayLink();
       }
     }
@@ -330,10 +351,15 @@ void CursorEngine::handlePointerInput(const platform::NSEvent& event) {
     if (!move) lastDiscreteCursorInput_ = t;
     foldSpeed(t, point);
     if (systemWide() && isButtonPress(event.type())) {
+      // The press may open a menu or a dialog: ask the policy afresh, and
+      // let the native presenter hold only briefly and only where no menu
+      // bar or Dock can be.
+      invalidatePolicy();
       if (!policyPendingSince_) policyPendingSince_ = t;
-      presenter_->setHoldPolicy(sourceValid_ && !platform::NSWorkspace::sharedWorkspace().accessibilityDisplayShouldReduceMotion(),
-                                std::nullopt, *policyPendingSince_ + 0.1);
+      const bool reduce = platform::NSWorkspace::sharedWorkspace().accessibilityDisplayShouldReduceMotion();
+      presenter_->setHoldPolicy(sourceValid_ && !reduce, policy_->allowedRegions(), *policyPendingSince_ + 0.1);
     }
+    if (systemWide()) refreshPolicyIfStale();
     const bool idle = !systemWide() && !demoKind_;
     if (!idle) {
       lastActivity_ = t;
@@ -368,6 +394,7 @@ void CursorEngine::handleKeyEvent(const platform::NSEvent& event) {
       pauseDisplayLink();
     } else {
       sampler()->quicken();
+      refreshPolicyIfStale();
       lastActivity_ = t;
       ensureDisplayLink();
     }

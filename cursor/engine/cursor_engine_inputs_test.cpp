@@ -8,6 +8,7 @@
 
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/engine/cursor_motion_listener.hpp"
+#include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/native/trace_test_support.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
@@ -277,14 +278,26 @@ TEST_F(EngineInputsTest, ScreenshotShortcutYieldsOnlyWhenCaptureIsNotAnimated) {
 
 TEST_F(EngineInputsTest, ButtonPressInNativeModeArmsAShortHold) {
   install(true);
+  // The default 1512 x 982 screen with the Dock along its bottom (window
+  // server coordinates).
+  engine->policy()->setReadDockBounds([] { return std::optional(platform::CGRectMake(0, 912, 1512, 70)); });
   engine->start();
+  scope->runUntilIdle();
+  ASSERT_TRUE(engine->policy()->dockBounds());
   engine->setSourceValid(true);
   scope->advance(0.5);
+  const auto generation = engine->policy()->generation();
   post(platform::kCGEventRightMouseDown);
-  scope->runUntilIdle();
+  scope->drainMain();  // the press only: the policy's new read has not come back
+  EXPECT_GT(engine->policy()->generation(), generation);
   EXPECT_EQ(engine->policyPendingSince(), now());
   EXPECT_EQ(engine->lastDiscreteCursorInput(), now());
   EXPECT_TRUE(engine->presenter()->holdsPermitted());
+  // Inside the screen's 2 pt edge, below the 28 pt menu-bar band, above the
+  // Dock.
+  EXPECT_EQ(engine->presenter()->allowedRegions(),
+            std::vector<platform::CGRect>{platform::CGRectMake(2, 28, 1508, 884)});
+  scope->runUntilIdle();
   post(platform::kCGEventRightMouseUp);
   scope->runUntilIdle();
   // With Reduce Motion no hold is permitted.
@@ -320,6 +333,9 @@ TEST_F(EngineInputsTest, NotificationsReachTheirHandlersUntilStop) {
   const Case cases[] = {
       {"Reduce Motion", [&] { workspace.setReduceMotion(true); },
        [&] { return events("cursor-resolution-change").size() == 1; }},
+      {"screens change",
+       [&] { platform::NSScreen::screens().front()->setFrame(platform::CGRectMake(0, 0, 1440, 900)); },
+       [&] { return events("cursor-resolution-change").size() == 2; }},
       {"menu begins", [&] { center.postNotificationName(platform::NSMenuDidBeginTrackingNotification, nullptr); },
        [&] { return engine->animation().duration == 0; }},
       {"menu ends", [&] { center.postNotificationName(platform::NSMenuDidEndTrackingNotification, nullptr); },

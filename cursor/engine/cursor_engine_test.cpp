@@ -10,9 +10,12 @@
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
 #include "cursor/native/trace_test_support.hpp"
+#include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
+#include "cursor/overlay/stationary_cursor_handoff.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/dyld/symbol_registry.hpp"
@@ -248,6 +251,100 @@ TEST_F(EngineTest, SwitchingPresenterWhileRunningHandsOver) {
   EXPECT_TRUE(engine->sampler()->isEnabled());
   EXPECT_EQ(engine->continuousPresenter()->lastStopReason, "disabled");
 
+}
+
+TEST_F(EngineTest, StationaryDecisionAndPolicyRefresh) {
+  auto screen = platform::NSScreen::screens().front();
+  screen->setSafeAreaInsets({.top = 32});
+  makeNativeEngine();
+  auto window = platform::NSWindow::make(platform::NSMakeRect(100, 100, 460, 591), 2);
+  engine->install(window);
+  platform::CursorState::shared().setCursorLocation({700, 500});
+  engine->policy()->refresh();  // the screens are read again on the next change
+  platform::NSScreen::setScreens({screen, platform::NSScreen::make(platform::CGRectMake(1512, -100, 800, 600), 1)});
+  scope->runUntilIdle();
+  // Inset by 2 pt, cut at the menu-bar band (safe top + 4, at least 28),
+  // in window-server coordinates; no Dock cut here.
+  const std::vector<platform::CGRect> regions = {platform::CGRectMake(2, 36, 1508, 944),
+                                                 platform::CGRectMake(1514, 510, 796, 570)};
+  EXPECT_EQ(engine->screenRegions(), regions);
+
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::optional<std::string> reason;
+  };
+  const Case cases[] = {
+      {"not running", [] {}, "disabled"},
+      {"Reduce Motion", [&] {
+         engine->start();
+         platform::NSWorkspace::sharedWorkspace().setReduceMotion(true);
+       }, "disabled"},
+      {"screenshot grace", [&] {
+         engine->setAnimateDuringCapture(false);
+         platform::NSWorkspace::sharedWorkspace().launchApplication(90, "com.apple.screencaptureui", "Screenshot");
+         platform::NSWorkspace::sharedWorkspace().activateApplication(90);
+         engine->applicationDidActivate(platform::NSRunningApplication::runningApplicationWithProcessIdentifier(90));
+       }, "disabled"},
+      {"just after the grace", [&] { scope->advance(1.5); }, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::NSWorkspace::sharedWorkspace().setReduceMotion(false);
+    c.arrange();
+    scope->runUntilIdle();
+    auto answer = engine->stationaryHandoffDecision();
+    if (answer.reason == NativeSurfacePolicy::kPending) {
+      scope->runUntilIdle();
+      answer = engine->stationaryHandoffDecision();
+    }
+    EXPECT_EQ(answer.reason, c.reason);
+    if (!c.reason) {
+      EXPECT_EQ(answer.regions, regions);
+      EXPECT_EQ(answer.duration, 0.15);
+    }
+  }
+
+  // A refreshed policy hands the regions to the native presenter and asks
+  // the sampler to publish the cursor again.
+  engine->presenter()->setAllowedRegions({});
+  engine->policy()->invalidate();
+  scope->runUntilIdle();
+  EXPECT_EQ(engine->presenter()->allowedRegions(), regions);
+}
+
+TEST_F(EngineTest, EngineKeepsThePolicyCurrent) {
+  makeEngine();
+  auto policy = engine->policy();
+  EXPECT_TRUE(policy->animateDuringCapture());
+  auto& workspace = platform::NSWorkspace::sharedWorkspace();
+  workspace.launchApplication(91, "com.example.editor", "Editor");
+  struct Case {
+    const char* name;
+    std::function<void()> event;
+    std::function<bool()> holds;
+  };
+  const Case cases[] = {
+      {"capture setting", [&] { engine->setAnimateDuringCapture(false); },
+       [&] { return !policy->animateDuringCapture(); }},
+      {"menu opens", [&] { engine->menuDidBeginTracking(); }, [&] { return policy->menuTracking(); }},
+      {"menu closes", [&] { engine->menuDidEndTracking(); }, [&] { return !policy->menuTracking(); }},
+      {"activation", [&] { engine->applicationDidActivate(platform::NSRunningApplication::runningApplicationWithProcessIdentifier(91)); },
+       [&] { return policy->foregroundPID() == 91; }},
+      {"activation without application", [&] { engine->applicationDidActivate(nullptr); },
+       [&] { return !policy->foregroundPID(); }},
+      {"Space change", [&] { engine->activeSpaceDidChange(); }, [] { return true; }},
+      {"start", [&] { engine->start(); }, [&] { return engine->systemWide(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto generation = policy->generation();
+    c.event();
+    EXPECT_TRUE(c.holds());
+    if (std::string(c.name) != "menu opens") {
+      EXPECT_GT(policy->generation(), generation);  // invalidated
+    }
+  }
 }
 
 TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {

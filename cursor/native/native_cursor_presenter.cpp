@@ -437,6 +437,11 @@ void NativeCursorPresenter::setAllowedRegions(std::vector<CGRect> regions) {
   allowedRegions_ = std::move(regions);
 }
 
+std::vector<CGRect> NativeCursorPresenter::allowedRegions() {
+  Guard guard(lock_);
+  return allowedRegions_;
+}
+
 void NativeCursorPresenter::setMenuEntry(MenuEntry entry) {
   Guard guard(lock_);
   menuEntry_ = entry;

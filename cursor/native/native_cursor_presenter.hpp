@@ -137,6 +137,7 @@ class NativeCursorPresenter : public std::enable_shared_from_this<NativeCursorPr
   // Writes the hold permission and its limit as they are, nothing else.
   void setHolds(bool permitted, std::optional<double> until);
   void setAllowedRegions(std::vector<CGRect> regions);
+  std::vector<CGRect> allowedRegions();
   void setMenuEntry(MenuEntry entry);
   MenuEntry menuEntry();
   void setAppSwitcherActive(bool active);

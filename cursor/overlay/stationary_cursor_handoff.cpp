@@ -208,6 +208,9 @@ void StationaryCursorHandoff::refreshPolicy() {
 }
 
 void StationaryCursorHandoff::armWithSample(const NativeCursorSample& sample) {
+  // The sampler also publishes the seeds of the frames the morph itself
+  // registers; they are no cursor change and must not stop the morph.
+  if (native->ownsSeed(sample.seed)) return;
   policyRetry.reset();
   ++policyRetryEpoch;
   if (!holdsPointer(NSEvent::mouseLocation())) {
@@ -300,7 +303,9 @@ void StationaryCursorHandoff::continueArming(const NativeCursorSample& sample,
     if (!held && sourceReady) {
       held = native->captureNative(sample.cursor, sample.seed, visibility(), sample.interceptBefore, nullptr);
     }
-    native->setHoldPolicy(held && permitted, std::nullopt, limit);
+    // The interception time only bounds the capture; the morph's frames
+    // run on the presenter's own deadline (and the menu entry window).
+    native->setHoldPolicy(held && permitted, std::nullopt, menuEntryUntil);
   }
   if (held && sourceReady) {
     pending = sample;
@@ -428,13 +433,11 @@ void StationaryCursorHandoff::advance() {
   if (!animation.isRunning(t)) {
     menuEntryUntil.reset();
     ++menuEntryEpoch;
-    settle(isLeftGesture ? "left-gesture-settled" : "morph-settled");
+    cancel(isLeftGesture ? "left-gesture-settled" : "morph-settled");
     return;
   }
   record(changed ? "stationary-handoff-continued" : "stationary-handoff-unchanged");
 }
-
-void StationaryCursorHandoff::settle(const std::string& reason) { cancel(reason); }
 
 void StationaryCursorHandoff::cancel(const std::string& reason) {
   policyRetry.reset();
@@ -450,8 +453,6 @@ void StationaryCursorHandoff::cancel(const std::string& reason) {
   lastPresentedFrame.reset();
   lastPresentedTime.reset();
   dropDisplayLink();
-  // The next publication of the cursor on screen may arm again.
-  sampler->clearPublishedSeed();
   record("stationary-handoff-observe-only", {.detail = reason});
 }
 

@@ -141,7 +141,6 @@ class StationaryCursorHandoff : public std::enable_shared_from_this<StationaryCu
   bool takeBaseline(const NativeCursorSample& sample, const ArtRef& art);
   void ensureDisplayLink();
   void dropDisplayLink();
-  void settle(const std::string& reason);
 };
 
 // The policy regions (window-server coordinates) narrowed to a square

@@ -1,0 +1,224 @@
+// Release, the native-restore bridge and placement of the overlay presenter.
+
+#include <cmath>
+#include <limits>
+
+#include "cursor/native/native_test_support.hpp"
+#include "cursor/overlay/continuous_cursor_presenter.hpp"
+#include "cursor/overlay/overlay_presenter_test_support.hpp"
+
+namespace vurle {
+namespace {
+
+using platform::CGRectMake;
+using platform::CursorState;
+using platform::NSCursor;
+
+class OverlayReleaseTest : public testing::OverlayPresenterTest {
+ protected:
+  void SetUp() override {
+    OverlayPresenterTest::SetUp();
+    showCursor(NSCursor::IBeamCursor());
+    handoff->policy = [] { return StationaryPolicyAnswer{std::nullopt, {CGRectMake(0, 0, 1512, 982)}, 0.14}; };
+  }
+  ArtRef text() { return artOf(PointerKind::text); }
+};
+
+TEST_F(OverlayReleaseTest, TheReasonDecidesWhetherThePreparationAndTheHandoffSurvive) {
+  struct Case {
+    const char* reason;
+    bool keepsHandoff;
+  };
+  const Case cases[] = {{"idle-native", true},        {"native-yield", true},  {"release", true},
+                        {"space-changed", true},      {"space-transition", true}, {"keyboard-activity", true},
+                        {"input", true},              {"disabled", false},     {"resolution-change", false},
+                        {"policy:native menu bar", false}, {"input-resume-gate", false}};
+  for (const auto& c : cases) {
+    handoff->armAtRest(platform::NSEvent::mouseLocation(), 2, false, false, nullptr, 0, false);
+    presenter->prepareHandoff(nullptr, false, 2, 0.5);
+    ASSERT_TRUE(handoff->armed) << c.reason;
+    ASSERT_TRUE(presenter->handoffPreparation) << c.reason;
+    presenter->release(c.reason);
+    EXPECT_EQ(handoff->armed, c.keepsHandoff) << c.reason;
+    EXPECT_EQ(presenter->handoffPreparation.has_value(), c.keepsHandoff) << c.reason;
+    EXPECT_EQ(presenter->unmapAfterRelease, std::string(c.reason) == "disabled") << c.reason;
+    EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>(c.reason));
+    presenter->cancelHandoffPreparation();
+    handoff->cancelStationaryHandoff("next");
+    presenter->unmapAfterRelease = false;
+  }
+  // Idle releases: no image, no hide, nothing to give back.
+  EXPECT_TRUE(events("overlay-show-return").empty());
+  EXPECT_TRUE(events("overlay-release").empty());
+  EXPECT_FALSE(presenter->panel->isVisible());
+  EXPECT_EQ(presenter->layer->contents(), nullptr);
+
+  // The same reason twice is recorded once.
+  const size_t blocked = events("overlay-blocked").size();
+  presenter->release("input");
+  presenter->release("input");
+  EXPECT_EQ(events("overlay-blocked").size(), blocked + 1);
+}
+
+TEST_F(OverlayReleaseTest, AReleaseWhileActiveShowsTheCursorClearsTheLayerAndCleansUpLater) {
+  acquireOverlay(text());
+  ASSERT_FALSE(CursorState::shared().cursorIsVisible());
+  ASSERT_NE(presenter->layer->contents(), nullptr);
+  presenter->release("outside-window");
+  EXPECT_FALSE(presenter->active);
+  EXPECT_TRUE(CursorState::shared().cursorIsVisible());
+  EXPECT_EQ(details("overlay-show-return"), std::vector<std::string>{"hide-balanced"});
+  EXPECT_EQ(details("overlay-release"), std::vector<std::string>{"outside-window"});
+  EXPECT_EQ(presenter->layer->contents(), nullptr);
+  EXPECT_TRUE(presenter->layer->isHidden());
+  EXPECT_TRUE(presenter->layer->changes().back().actionsDisabled);
+  EXPECT_TRUE(presenter->pendingDrawableClear);
+  EXPECT_FALSE(presenter->screen);
+  EXPECT_FALSE(presenter->identity);
+  // Without a private Space the deferred clean-up orders the panel out.
+  EXPECT_TRUE(presenter->panel->isVisible());
+  scope->runUntilIdle();
+  EXPECT_FALSE(presenter->panel->isVisible());
+  EXPECT_FALSE(presenter->cleanupPending);
+
+  // Read-backs follow at 50, 200 and 500 ms while the trace records.
+  scope->advance(0.6);
+  EXPECT_EQ(details("overlay-restored-readback"), (std::vector<std::string>{"after-50ms", "after-200ms", "after-500ms"}));
+  for (const auto& event : events("overlay-restored-readback")) EXPECT_EQ(event.value, 1.0);
+}
+
+TEST_F(OverlayReleaseTest, WithTheTraceOffNoReadBackIsScheduled) {
+  acquireOverlay(text());
+  CursorTrace::shared()->disable();
+  presenter->release("outside-window");
+  CursorTrace::shared()->enable(2, false);
+  scope->advance(0.6);
+  EXPECT_TRUE(events("overlay-restored-readback").empty());
+}
+
+TEST_F(OverlayReleaseTest, TheBridgeKeepsTheImageUntilTheNativeCursorIsBackThenFinishes) {
+  acquireOverlay(text());
+  CursorState::shared().setShowLag(0.1);  // the server brings the cursor back late
+  presenter->release("own-window-unavailable");
+  EXPECT_EQ(details("overlay-native-restore-bridge"), std::vector<std::string>{"own-window-unavailable"});
+  EXPECT_EQ(details("overlay-release-pending"), std::vector<std::string>{"own-window-unavailable"});
+  ASSERT_TRUE(presenter->releaseTimer);
+  EXPECT_FALSE(presenter->layer->isHidden());  // the image stands in for the cursor
+  EXPECT_TRUE(presenter->idleRestorePending());
+
+  // "input" keeps a running bridge deadline; a second, different release
+  // while pending does not complete it.
+  const auto until = presenter->idleRestoreUntil;
+  presenter->release("input");
+  EXPECT_EQ(presenter->idleRestoreUntil, until);
+
+  scope->advance(0.09);
+  EXPECT_TRUE(presenter->releaseTimer);
+  EXPECT_FALSE(presenter->layer->isHidden());
+  scope->advance(0.05);  // the cursor is visible: the next re-check finishes
+  EXPECT_FALSE(presenter->releaseTimer);
+  EXPECT_TRUE(presenter->layer->isHidden());
+  EXPECT_EQ(presenter->layer->contents(), nullptr);
+  EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>("idle-native"));
+  EXPECT_FALSE(presenter->idleRestoreUntil);
+}
+
+TEST_F(OverlayReleaseTest, AnIdleHandBackClearsFirstRevealsAsAFallbackAndEndsAtTheDeadline) {
+  acquireOverlay(text());
+  CursorState::shared().setShowLag(0.9);  // the cursor returns after the bridge
+  const int flushes = platform::CATransaction::flushCount();
+  presenter->release("idle-native");
+  EXPECT_EQ(events("overlay-idle-preclear").size(), 1u);
+  EXPECT_EQ(events("overlay-drawable-clear-commit").size(), 1u);
+  EXPECT_EQ(platform::CATransaction::flushCount(), flushes + 1);
+  ASSERT_TRUE(presenter->idleRestoreUntil && presenter->idleRestoreRevealAt);
+  EXPECT_TRUE(presenter->layer->isHidden());
+  // Past the reveal time with the cursor still missing, the image returns.
+  scope->advance(1.0 / 30 + 0.001);
+  EXPECT_FALSE(presenter->layer->isHidden());
+  EXPECT_EQ(events("overlay-idle-restore-fallback").size(), 1u);
+  // The bridge lasts 0.75 s and no longer.
+  const double deadline = *presenter->idleRestoreUntil;
+  scope->advance(deadline - now() - 0.02);
+  EXPECT_TRUE(presenter->releaseTimer);
+  scope->advance(0.06);
+  EXPECT_FALSE(presenter->releaseTimer);
+  EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>("idle-native"));
+  EXPECT_TRUE(presenter->layer->isHidden());
+
+}
+
+TEST_F(OverlayReleaseTest, ABridgeEndsWhenThePointerMovesBeyondADevicePixel) {
+  // Half a point is within a device pixel at 2×; a whole point is not.
+  acquireOverlay(text());
+  CursorState::shared().setShowLag(0.9);
+  presenter->release("native-visibility");
+  ASSERT_TRUE(presenter->idleRestoreUntil);
+  const CGPoint at = platform::NSEvent::mouseLocation();
+  presenter->pointerMoved({at.x + 0.5, at.y});
+  EXPECT_NE(presenter->lastStopReason, std::optional<std::string>("idle-restore-moved"));
+  presenter->pointerMoved({at.x + 1, at.y});
+  EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>("idle-restore-moved"));
+}
+
+TEST_F(OverlayReleaseTest, PlacementPutsTheHotspotOnThePointerAtTheRightSize) {
+  presenter->panel->setFrame(primary()->frame(), false);
+  movePointer({10.7, 10.2});
+  struct Case {
+    CGRect bounds;
+    CGPoint anchor;
+  };
+  // Frames drawn at 4 pixels per point on a 2× screen show at twice their
+  // point size.
+  for (const Case c : {Case{CGRectMake(0, 0, 16, 20), {0, 1}}, Case{CGRectMake(-4, -9, 16, 90), {0.25, 0.9}}}) {
+    const auto frame = testing::solidFrame(c.bounds, 4, 0);
+    const size_t before = presenter->layer->changes().size();
+    presenter->place(platform::NSEvent::mouseLocation(), frame, 2);
+    EXPECT_EQ(presenter->layer->position(), platform::CGPointMake(10, 11));
+    EXPECT_EQ(presenter->layer->anchorPoint(), c.anchor);
+    EXPECT_EQ(presenter->layer->bounds().size, platform::CGSizeMake(c.bounds.size.width * 2, c.bounds.size.height * 2));
+    EXPECT_EQ(presenter->layer->contentsScale(), 2);
+    EXPECT_EQ(presenter->layer->contents(), frame.image);
+    const auto& all = presenter->layer->changes();
+    for (size_t i = before; i < all.size(); ++i) EXPECT_TRUE(all[i].actionsDisabled) << all[i].key;
+
+    // The same picture at the same place: only the generation moves.
+    const size_t changes = presenter->layer->changes().size();
+    const uint64_t generation = presenter->drawableGeneration;
+    presenter->place(platform::NSEvent::mouseLocation(), frame, 2);
+    EXPECT_EQ(presenter->layer->changes().size(), changes);
+    EXPECT_EQ(presenter->drawableGeneration, generation + 1);
+  }
+  EXPECT_EQ(presenter->panel->level(), 1000);
+  const std::string position = details("overlay-position").front();
+  EXPECT_EQ(position.rfind("input=(10.7, 10.2", 0), 0u) << position;
+  EXPECT_NE(position.find(";layer=(10.0, 11.0);density=2.0"), std::string::npos) << position;
+
+  // Over an elevated utility window the panel rises to the cursor level.
+  presenter->overlapsElevatedUtility = [](CGRect) { return true; };
+  presenter->place(platform::NSEvent::mouseLocation(), testing::solidFrame(CGRectMake(0, 0, 16, 20), 4, 9), 2);
+  EXPECT_EQ(presenter->panel->level(), cursorWindowLevel());
+  EXPECT_EQ(events("overlay-level").size(), 1u);
+}
+
+TEST_F(OverlayReleaseTest, AFrameWithoutAUsableSizeOrScalePlacesNothing) {
+  presenter->panel->setFrame(primary()->frame(), false);
+  const auto good = testing::solidFrame(CGRectMake(0, 0, 16, 20), 4, 0);
+  presenter->place({50, 50}, good, 2);
+  const size_t changes = presenter->layer->changes().size();
+  auto flat = good;
+  flat.canvas.bounds = CGRectMake(0, 0, 0, 20);
+  auto endless = good;
+  endless.canvas.bounds = CGRectMake(0, 0, std::numeric_limits<double>::infinity(), 20);
+  presenter->place({60, 60}, flat, 2);
+  presenter->place({60, 60}, endless, 2);
+  presenter->place({60, 60}, good, 0);
+  presenter->place({60, 60}, good, std::nan(""));
+  EXPECT_EQ(presenter->layer->changes().size(), changes);
+  EXPECT_EQ(events("overlay-place-skipped").size(), 4u);
+  EXPECT_EQ(details("overlay-place-skipped").front(), "(width: 0.0, height: 20.0)");
+  EXPECT_TRUE(std::isfinite(presenter->layer->position().x));
+}
+
+}  // namespace
+}  // namespace vurle

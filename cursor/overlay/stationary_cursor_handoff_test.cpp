@@ -1,0 +1,166 @@
+#include "cursor/overlay/stationary_cursor_handoff.hpp"
+
+#include <algorithm>
+
+#include "cursor/native/native_test_support.hpp"
+#include "cursor/overlay/overlay_presenter_test_support.hpp"
+
+namespace vurle {
+namespace {
+
+using platform::CADisplayLink;
+using platform::CGRectMake;
+using platform::NSCursor;
+
+class StationaryCursorHandoffTest : public testing::OverlayPresenterTest {
+ protected:
+  void SetUp() override {
+    OverlayPresenterTest::SetUp();
+    showCursor(NSCursor::arrowCursor());
+    handoff->policy = [this] { return answer; };
+  }
+  CGPoint pointer() const { return platform::NSEvent::mouseLocation(); }
+  void armHere() { handoff->armAtRest(pointer(), 2, false, false, nullptr, 0, false); }
+  // Lets the sampler see the cursor and the main queue take its sample.
+  void settleSampler() { scope->advance(0.01); }
+  // Display frames every 1/120 s for the given time.
+  void runFrames(double seconds) {
+    for (double t = 0; t < seconds; t += 1.0 / 120) {
+      scope->advance(1.0 / 120);
+      CADisplayLink::fireAll(now());
+    }
+  }
+  std::vector<std::string> observeOnly() const { return details("stationary-handoff-observe-only"); }
+
+  StationaryPolicyAnswer answer{std::nullopt, {CGRectMake(0, 0, 1512, 982)}, 0.14};
+};
+
+TEST_F(StationaryCursorHandoffTest, ACursorChangeUnderARestingPointerMorphsThroughTheNativePresenter) {
+  armHere();
+  ASSERT_TRUE(handoff->armed);
+  EXPECT_EQ(details("stationary-handoff-armed"), std::vector<std::string>{"<none>"});
+  EXPECT_TRUE(handoff->sourceReady);
+  EXPECT_TRUE(handoff->sampler->isEnabled());
+  EXPECT_TRUE(handoff->holdsPointer(pointer()));
+
+  // An application shows the I-beam under the still pointer: the handoff's
+  // presenter holds it behind the arrow and morphs to it.
+  const int32_t ibeam = showCursor(NSCursor::IBeamCursor());
+  settleSampler();
+  EXPECT_EQ(events("stationary-handoff-morph").size(), 1u);
+  ASSERT_TRUE(handoff->displayLink);
+  EXPECT_EQ(handoff->seed, ibeam);
+  runFrames(0.1);
+  EXPECT_FALSE(events("stationary-handoff-continued").empty());
+  EXPECT_EQ(platform::CurrentCursor::shared().registeredName(), std::optional<std::string>(kFrameCursorName));
+  EXPECT_TRUE(observeOnly().empty());
+
+  // The morph ends: the pointer goes back to the native I-beam and the
+  // handoff stays armed for the next change.
+  runFrames(0.1);
+  EXPECT_EQ(observeOnly(), std::vector<std::string>{"morph-settled"});
+  EXPECT_TRUE(handoff->armed);
+  EXPECT_FALSE(handoff->displayLink);
+  EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
+
+  // Moving the pointer ends it for good.
+  movePointer({401, 500});
+  presenter->pointerMoved(pointer());
+  EXPECT_FALSE(handoff->armed);
+  EXPECT_EQ(details("stationary-handoff-cancel"), std::vector<std::string>{"pointer-moved"});
+  EXPECT_FALSE(handoff->sampler->isEnabled());
+}
+
+TEST_F(StationaryCursorHandoffTest, TransparentAnimatedAndUnreadableCursorsAreNeverMorphed) {
+  armHere();
+  ASSERT_TRUE(handoff->armed);
+  auto clear = testing::solidCursor(16, 0, 0);
+  showCursor(clear);
+  settleSampler();
+  EXPECT_EQ(observeOnly(), std::vector<std::string>{"transparent"});
+  EXPECT_TRUE(events("stationary-handoff-morph").empty());
+  EXPECT_TRUE(handoff->armed);
+
+  // A sample without a picture observes only as well.
+  handoff->armWithSample(NativeCursorSample{nullptr, currentSeed(), false, false, std::nullopt});
+  EXPECT_EQ(observeOnly().back(), "unreadable-or-rejected");
+  EXPECT_TRUE(events("stationary-handoff-morph").empty());
+}
+
+TEST_F(StationaryCursorHandoffTest, APolicyStillPendingAfterATenthOfASecondEndsTheMorph) {
+  armHere();
+  answer.reason = kPolicyPending;
+  showCursor(NSCursor::pointingHandCursor());
+  settleSampler();
+  ASSERT_TRUE(handoff->pending);  // held behind the arrow, waiting for the policy
+  const double arrived = handoff->pendingAt;
+  while (now() + 1.0 / 120 < arrived + 0.1) runFrames(1.0 / 120);
+  EXPECT_TRUE(observeOnly().empty()) << now() - arrived;
+  runFrames(2.0 / 120);
+  EXPECT_EQ(observeOnly(), std::vector<std::string>{"policy-unavailable"});
+  EXPECT_TRUE(events("stationary-handoff-morph").empty());
+  EXPECT_FALSE(handoff->pending);
+}
+
+TEST_F(StationaryCursorHandoffTest, ALeftGestureHoldsThePointerWhileTheButtonIsDownAndSettlesAsAGesture) {
+  press(platform::kCGEventLeftMouseDown, platform::kCGMouseButtonLeft);
+  presenter->handleDiscreteInput(platform::kCGEventLeftMouseDown, now());
+  ASSERT_TRUE(handoff->armed);
+  EXPECT_TRUE(handoff->isLeftGesture);
+  EXPECT_EQ(details("stationary-handoff-armed"), std::vector<std::string>{"left-gesture"});
+  // With the left button held, the gesture holds the pointer anywhere.
+  EXPECT_TRUE(handoff->holdsPointer({900, 100}));
+
+  showCursor(NSCursor::closedHandCursor());
+  settleSampler();
+  EXPECT_EQ(events("stationary-handoff-morph").size(), 1u);
+  runFrames(0.25);
+  EXPECT_EQ(observeOnly(), std::vector<std::string>{"left-gesture-settled"});
+
+  // A drag with the right button also down ends the gesture's hold.
+  press(platform::kCGEventRightMouseDown, platform::kCGMouseButtonRight);
+  EXPECT_FALSE(handoff->holdsPointer(pointer()));
+  EXPECT_FALSE(handoff->leftGestureBoundary(pointer()));
+  EXPECT_EQ(observeOnly().back(), "left-gesture-boundary");
+  press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+  press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
+}
+
+TEST_F(StationaryCursorHandoffTest, TheContextMenuEntryWindowIsClampedAndHoldsOnlyARightPress) {
+  struct Case {
+    double duration;
+    double window;
+  };
+  for (const Case c : {Case{0.05, 0.2}, Case{0.14, 0.24}, Case{0.45, 0.55}, Case{0.6, 0.6}}) {
+    handoff->duration = c.duration;
+    handoff->armContextMenuEntry();
+    ASSERT_TRUE(handoff->menuEntryUntil);
+    EXPECT_NEAR(*handoff->menuEntryUntil - now(), c.window, 1e-9) << c.duration;
+  }
+  handoff->cancelStationaryHandoff("reset");
+
+  armHere();
+  ASSERT_TRUE(handoff->armed);
+  handoff->duration = 0.14;
+  press(platform::kCGEventRightMouseDown, platform::kCGMouseButtonRight);
+  presenter->handleDiscreteInput(platform::kCGEventRightMouseDown, now());
+  ASSERT_TRUE(handoff->menuEntryUntil);
+  EXPECT_EQ(events("context-menu-entry-armed").size(), 5u);  // the four above and this one
+  EXPECT_TRUE(handoff->holdsPointer(pointer()));  // the right press is a resting pointer
+  press(platform::kCGEventLeftMouseDown, platform::kCGMouseButtonLeft);
+  EXPECT_FALSE(handoff->holdsPointer(pointer()));  // a left press is not
+  press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
+
+  // Both sides of the window's end: 0.24 s after it opened.
+  scope->advance(0.239);
+  EXPECT_TRUE(handoff->holdsPointer(pointer()));
+  EXPECT_TRUE(handoff->armed);
+  scope->advance(0.002);
+  EXPECT_FALSE(handoff->holdsPointer(pointer()));
+  EXPECT_FALSE(handoff->armed);
+  EXPECT_EQ(details("stationary-handoff-cancel"), std::vector<std::string>{"context-menu-entry-expired"});
+  press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+}
+
+}  // namespace
+}  // namespace vurle
