@@ -7,6 +7,7 @@
 #include "cursor/native/native_test_support.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
 #include "platform/appkit/view.hpp"
+#include "platform/windowserver/connections.hpp"
 
 namespace vurle {
 namespace {
@@ -78,12 +79,16 @@ TEST_F(ContinuousCursorPresenterTest, ANewPresenterWithoutAFrontApplicationHasNo
 TEST_F(ContinuousCursorPresenterTest, DroppingThePresenterWhileItHidesTheCursorShowsItAgain) {
   acquireOverlay(artOf(PointerKind::text));
   EXPECT_FALSE(platform::CursorState::shared().cursorIsVisible());
+  // The window server refuses the first shows: the retry outlives the presenter.
+  platform::Connections::shared().failNext("CGSShowCursor", platform::kCGErrorFailure, 3);
   std::weak_ptr<ContinuousCursorPresenter> weak = presenter;
   handoff.reset();
   presenter.reset();
   EXPECT_TRUE(weak.expired());
+  EXPECT_FALSE(platform::CursorState::shared().cursorIsVisible());
   scope->advance(0.5);
   EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
+  EXPECT_GE(platform::Connections::shared().calls("CGSShowCursor"), 4);
 }
 
 TEST_F(ContinuousCursorPresenterTest, LabelsDescriptionsAndSizesUseTheFirstCatalogueName) {

@@ -1,6 +1,10 @@
 // Discrete input, the resume gate, the handoff preparation and the context
 // changes of the overlay presenter.
 
+#include <unistd.h>
+
+#include <functional>
+
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
 
@@ -230,6 +234,85 @@ TEST_F(OverlayInputTest, YieldingForTheAppSwitcherPreparesAnObservingHandoff) {
   presenter->yieldToNative(std::nullopt);
   EXPECT_FALSE(handoff->hasAppSwitcherScope);
   EXPECT_TRUE(handoff->armed);
+}
+
+TEST_F(OverlayInputTest, AClickOnTheOverlaysSettledCursorArmsAGestureWithItsOwnSample) {
+  acquireOverlay(artOf(PointerKind::text));
+  // The server shows the cursor back late: only the overlay's own sample
+  // can stand for the cursor under the click.
+  CursorState::shared().setShowLag(0.05);
+  press(platform::kCGEventLeftMouseDown, platform::kCGMouseButtonLeft);
+  presenter->handleDiscreteInput(platform::kCGEventLeftMouseDown, now());
+  EXPECT_FALSE(presenter->active);
+  EXPECT_TRUE(handoff->armed);
+  EXPECT_TRUE(handoff->isLeftGesture);
+  EXPECT_EQ(handoff->animation.to, artOf(PointerKind::text));
+  EXPECT_EQ(details("stationary-handoff-armed"), std::vector<std::string>{"left-gesture"});
+  press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
+  // Releasing the button where it went down keeps the handoff at rest.
+  presenter->handleDiscreteInput(platform::kCGEventLeftMouseUp, now());
+  EXPECT_TRUE(handoff->armed);
+  EXPECT_FALSE(handoff->isLeftGesture);
+  EXPECT_EQ(events("left-gesture-release").size(), 1u);
+}
+
+TEST_F(OverlayInputTest, WindowLookupsGoOutOnlyForAnotherVisibleApplicationWithNoButtonHeld) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    bool requested;
+  };
+  const auto self = static_cast<int32_t>(::getpid());
+  const Case cases[] = {
+      {"plain", [] {}, true},
+      {"hidden application", [] { platform::NSApplication::shared()->hide(nullptr); }, false},
+      {"button held", [] { press(platform::kCGEventLeftMouseDown, platform::kCGMouseButtonLeft); }, false},
+      {"no owner", [this] { presenter->foregroundPID.reset(); }, false},
+      {"own process", [this, self] { presenter->foregroundPID = self; }, false},
+      {"animated cursor", [this] {
+         presenter->sampleIsAnimated = true;
+         presenter->sampleSeed = currentSeed();
+       }, false},
+  };
+  for (const auto& c : cases) {
+    presenter->foregroundPID = testing::kEditorPID;
+    presenter->sampleIsAnimated = false;
+    presenter->windowLookup()->invalidate();
+    scope->runUntilIdle();
+    c.arrange();
+    presenter->requestWindowLookup(pointer(), now());
+    EXPECT_EQ(presenter->windowLookup()->inFlight(), c.requested) << c.name;
+    platform::NSApplication::shared()->unhide(nullptr);
+    press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
+  }
+}
+
+TEST_F(OverlayInputTest, AnApplicationChangeUnderAHeldPointerGoesToTheExistingHandoff) {
+  armHere();
+  ASSERT_TRUE(handoff->armed);
+  presenter->applicationContextChanged(5151);
+  EXPECT_EQ(details("application-handoff-preparation"), std::vector<std::string>{"existing-observer"});
+  EXPECT_TRUE(handoff->armed);
+  EXPECT_FALSE(presenter->handoffPreparation);
+
+  // Inside a context-menu entry window the change ends the handoff.
+  handoff->armContextMenuEntry();
+  presenter->applicationContextChanged(6161);
+  EXPECT_FALSE(handoff->armed);
+  EXPECT_EQ(details("stationary-handoff-cancel"), std::vector<std::string>{"application-context-changed"});
+}
+
+TEST_F(OverlayInputTest, DiagnosticsAreRequestedOnlyWhileTheTraceRecords) {
+  presenter->lastStopReason = "input";
+  presenter->reportDiagnostics();
+  scope->runUntilIdle();
+  const auto readbacks = events("native-selection-readback");
+  ASSERT_EQ(readbacks.size(), 1u);
+  CursorTrace::shared()->disable();
+  presenter->reportDiagnostics();
+  scope->runUntilIdle();
+  CursorTrace::shared()->enable(3, false);
+  EXPECT_TRUE(events("native-selection-readback").empty());
 }
 
 }  // namespace

@@ -220,5 +220,44 @@ TEST_F(OverlayReleaseTest, AFrameWithoutAUsableSizeOrScalePlacesNothing) {
   EXPECT_TRUE(std::isfinite(presenter->layer->position().x));
 }
 
+// The private Space as the presenter sees it: counts its calls.
+struct RecordingPlacement : CursorOverlayPlacement {
+  void attach(const platform::NSWindow&, bool) override { ++attaches; }
+  void detach(const platform::NSWindow&) override { ++detaches; }
+  bool audit(const platform::NSWindow&) override { return true; }
+  int attaches = 0;
+  int detaches = 0;
+};
+
+TEST_F(OverlayReleaseTest, WithAPrivateSpaceThePanelStaysMappedUnlessTheOverlayIsDisabled) {
+  auto placement = std::make_shared<RecordingPlacement>();
+  handoff.reset();
+  presenter = ContinuousCursorPresenter::make(placement);
+  handoff = presenter->stationaryHandoff;
+
+  acquireOverlay(text());
+  presenter->release("outside-window");
+  scope->runUntilIdle();
+  EXPECT_TRUE(presenter->panel->isVisible());
+  EXPECT_EQ(placement->detaches, 0);
+  EXPECT_EQ(presenter->layer->contents(), nullptr);
+
+  acquireOverlay(text());
+  presenter->release("disabled");
+  scope->runUntilIdle();
+  EXPECT_FALSE(presenter->panel->isVisible());
+  EXPECT_EQ(placement->detaches, 1);
+
+  // With the Space, a Space change may bridge to the native cursor too.
+  presenter->reset();
+  EXPECT_FALSE(presenter->unmapAfterRelease);
+  acquireOverlay(text());
+  CursorState::shared().setShowLag(0.1);
+  presenter->release("space-changed");
+  EXPECT_EQ(details("overlay-native-restore-bridge"), std::vector<std::string>{"space-changed"});
+  scope->advance(0.2);
+  EXPECT_FALSE(presenter->releaseTimer);
+}
+
 }  // namespace
 }  // namespace vurle

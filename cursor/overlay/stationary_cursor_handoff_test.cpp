@@ -1,6 +1,7 @@
 #include "cursor/overlay/stationary_cursor_handoff.hpp"
 
 #include <algorithm>
+#include <functional>
 
 #include "cursor/native/native_test_support.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
@@ -160,6 +161,84 @@ TEST_F(StationaryCursorHandoffTest, TheContextMenuEntryWindowIsClampedAndHoldsOn
   EXPECT_FALSE(handoff->armed);
   EXPECT_EQ(details("stationary-handoff-cancel"), std::vector<std::string>{"context-menu-entry-expired"});
   press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+}
+
+TEST_F(StationaryCursorHandoffTest, AnUndecidedPolicyIsAskedAgainBeforeOrAtTheInterceptionTime) {
+  struct Case {
+    std::optional<std::string> atRetry;
+    const char* result;
+    bool morphs;
+  };
+  const Case cases[] = {{std::nullopt, "held", true}, {std::string(kPolicyPending), "native-fallback", false}};
+  for (const auto& c : cases) {
+    // Armed to observe while the policy cannot decide: nothing is held yet.
+    const size_t morphs = events("stationary-handoff-morph").size();
+    answer.reason = kPolicyPending;
+    handoff->armAtRest(pointer(), 2, false, false, nullptr, 0, true);
+    ASSERT_TRUE(handoff->armed);
+    ASSERT_TRUE(handoff->sourceReady);
+    showCursor(c.morphs ? NSCursor::pointingHandCursor() : NSCursor::crosshairCursor());
+    scope->advance(0.002);
+    ASSERT_TRUE(handoff->policyRetry) << c.result;
+    EXPECT_EQ(events("stationary-policy-retry-wait").size(), c.morphs ? 1u : 2u);
+    answer.reason = c.atRetry;
+    if (c.morphs) {
+      handoff->refreshPolicy();  // the engine's next tick, still within the interception time
+    } else {
+      scope->advance(0.01);  // the scheduled retry, at the interception time
+    }
+    EXPECT_FALSE(handoff->policyRetry);
+    EXPECT_EQ(details("stationary-policy-retry-result").back(), c.result);
+    EXPECT_EQ(events("stationary-handoff-morph").size() - morphs, c.morphs ? 1u : 0u) << c.result;
+    if (!c.morphs) {
+      EXPECT_EQ(observeOnly().back(), "unheld-or-source-missing");
+    }
+    runFrames(0.25);
+    handoff->cancelStationaryHandoff("next");
+  }
+}
+
+TEST_F(StationaryCursorHandoffTest, ClosingTheAppSwitcherStopsAnArmedHandoffButKeepsWatching) {
+  armHere();
+  handoff->setAppSwitcherScope(AppSwitcherCursorScope{{CGRectMake(0, 0, 10, 10)}, [] { return true; }});
+  EXPECT_TRUE(handoff->hasAppSwitcherScope);
+  EXPECT_TRUE(observeOnly().empty());
+  handoff->setAppSwitcherScope(std::nullopt);
+  EXPECT_EQ(observeOnly(), std::vector<std::string>{"app-switcher-closed"});
+  EXPECT_TRUE(handoff->armed);
+  EXPECT_FALSE(handoff->sourceReady);
+  // A later change becomes the new baseline instead of a morph.
+  showCursor(NSCursor::pointingHandCursor());
+  settleSampler();
+  EXPECT_EQ(events("stationary-handoff-baseline").size(), 1u);
+  EXPECT_TRUE(handoff->sourceReady);
+  EXPECT_TRUE(events("stationary-handoff-morph").empty());
+}
+
+TEST_F(StationaryCursorHandoffTest, ArmingRefusesWithoutPolicyWithButtonsOrWhenThePolicyRefuses) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+  };
+  const Case cases[] = {
+      {"no policy", [this] { handoff->policy = nullptr; }},
+      {"policy refuses", [this] { answer.reason = "native menu bar"; }},
+      {"pending without observing", [this] { answer.reason = kPolicyPending; }},
+      {"button held", [] { press(platform::kCGEventLeftMouseDown, platform::kCGMouseButtonLeft); }},
+      {"native hidden", [] { platform::CursorState::shared().hideCursor(77); }},
+  };
+  for (const auto& c : cases) {
+    c.arrange();
+    armHere();
+    EXPECT_FALSE(handoff->armed) << c.name;
+    handoff->policy = [this] { return answer; };
+    answer.reason.reset();
+    press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
+    platform::CursorState::shared().showCursor(77);
+  }
+  EXPECT_TRUE(events("stationary-handoff-armed").empty());
+  armHere();
+  EXPECT_TRUE(handoff->armed);
 }
 
 }  // namespace

@@ -13,18 +13,6 @@
 namespace platform {
 namespace {
 
-constexpr unsigned kDefaultBit = 1;
-constexpr unsigned kEventTrackingBit = 2;
-
-unsigned modeBits(RunLoopMode mode) {
-  switch (mode) {
-    case RunLoopMode::default_: return kDefaultBit;
-    case RunLoopMode::eventTracking: return kEventTrackingBit;
-    case RunLoopMode::common: return kDefaultBit | kEventTrackingBit;
-  }
-  throw std::invalid_argument("CADisplayLink: unknown run loop mode");
-}
-
 // What the run loops hold: every added, valid link, in creation order.
 struct Scheduled {
   std::mutex mutex;
@@ -78,12 +66,12 @@ CADisplayLink::CADisplayLink(const std::shared_ptr<NSScreen>& screen, Fire fire)
 CADisplayLink::~CADisplayLink() = default;
 
 void CADisplayLink::addToRunLoop(RunLoop& loop, RunLoopMode mode) {
-  const unsigned bits = modeBits(mode);
   if (!valid_) return;
   auto owner = loop_.lock();
   if (owner && owner.get() != &loop) throw std::logic_error("CADisplayLink: the link belongs to another run loop");
   loop_ = loop.weak_from_this();
-  modes_ |= bits;
+  inDefault_ = inDefault_ || mode != RunLoopMode::eventTracking;
+  inTracking_ = inTracking_ || mode != RunLoopMode::default_;
   auto& state = scheduled();
   std::lock_guard<std::mutex> guard(state.mutex);
   if (std::find(state.links.begin(), state.links.end(), shared_from_this()) == state.links.end()) {
@@ -98,11 +86,11 @@ void CADisplayLink::invalidate() {
   // A running callback holds its own copy (fire), so this cannot pull the
   // target's code out from under it.
   fire_ = nullptr;
-  modes_ = 0;
+  inDefault_ = inTracking_ = false;
   unschedule(this);
 }
 
-bool CADisplayLink::isScheduled() const { return valid_ && modes_ != 0 && !loop_.expired(); }
+bool CADisplayLink::isScheduled() const { return valid_ && (inDefault_ || inTracking_) && !loop_.expired(); }
 
 double CADisplayLink::duration() const {
   auto current = screen();
@@ -114,7 +102,8 @@ bool CADisplayLink::firesIn(const RunLoop& loop, RunLoopMode mode) const {
   if (!valid_ || paused_) return false;
   auto owner = loop_.lock();
   if (!owner || owner.get() != &loop) return false;
-  if ((modes_ & modeBits(mode)) == 0) return false;
+  // The loop itself runs in default or eventTracking, never in common.
+  if (!(mode == RunLoopMode::eventTracking ? inTracking_ : inDefault_)) return false;
   return connected(screen());
 }
 

@@ -84,7 +84,8 @@ class CADisplayLink : public std::enable_shared_from_this<CADisplayLink> {
   std::weak_ptr<NSScreen> screen_;
   Fire fire_;
   std::weak_ptr<RunLoop> loop_;
-  unsigned modes_ = 0;
+  bool inDefault_ = false;   // added in the default or the common modes
+  bool inTracking_ = false;  // added in the eventTracking or the common modes
   bool valid_ = true;
   bool paused_ = false;
   double timestamp_ = 0;
