@@ -720,7 +720,9 @@ TEST(KernelEquivalenceTest, SignedDistanceFieldAndChamfer) {
 
 TEST(KernelEquivalenceTest, SignedDistanceFieldOfLargeCanvas) {
   Random random(2);
-  for (auto [w, h] : std::vector<std::pair<int32_t, int32_t>>{{512, 512}, {1, 4096}, {4096, 3}, {301, 257}}) {
+  for (const auto& size : std::vector<std::pair<int32_t, int32_t>>{{512, 512}, {1, 4096}, {4096, 3}, {301, 257}}) {
+    // Plain variables: clang 15 does not let a lambda capture structured bindings.
+    const int32_t w = size.first, h = size.second;
     const auto rgba = random.picture(w, h);
     const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
     std::vector<float> expectedOut(n), expectedScratch(n);

@@ -15,6 +15,7 @@
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/metal/metal.hpp"
+#include "platform/metal/metal_test_support.hpp"
 
 namespace vurle {
 namespace {

@@ -15,6 +15,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_server.hpp"
+#include "platform/metal/metal_test_support.hpp"
 
 namespace vurle {
 namespace {
@@ -366,6 +367,8 @@ TEST_F(PointerAnimationTest, DeviceAndCPUPathsOfOneMorphAgreeWithinRoundingOfOne
     const auto b = cpu.frame(t);
     ASSERT_TRUE(a && b);
     EXPECT_EQ(renderer->submissions(), before + 1);
+    // A frame made from a bitmap carries no pixels: fail here rather than crash.
+    ASSERT_TRUE(a->pixels && b->pixels) << t;
     ASSERT_EQ(a->pixels->size(), b->pixels->size());
     int ones = 0;
     for (size_t i = 0; i < a->pixels->size(); ++i) {

@@ -140,6 +140,55 @@ TEST_F(HoldsTest, FailedReleaseIsRetriedAfter100ms) {
   EXPECT_EQ(events("release").back().value, 0);
 }
 
+TEST_F(HoldsTest, AFailedReleaseAtTheEndOfAnIdleLeaseSchedulesItsOwnRetry) {
+  presentWarm();
+  ASSERT_TRUE(presenter->submit(testing::solidFrame(kBounds, 2, 40), std::nullopt));
+  const double leaseStart = now();
+  presenter->restoreNative(false);  // an idle lease on the 50 ms watchdog
+  ASSERT_GT(presenter->idleDeadline(), 0);
+  platform::Connections::shared().failNext("CGSReleaseConnection", platform::kCGErrorFailure);
+  for (int step = 0; step < 100 && events("release").empty(); ++step) scope->advance(0.005);
+  ASSERT_EQ(events("release").size(), 1u);
+  ASSERT_EQ(events("release").back().value, platform::kCGErrorFailure);
+  // When the release failed, from the trace's own times.
+  const double failedAt = leaseStart + (events("release").back().time - events("idle-lease").back().time);
+
+  // Its own one-shot retry, not the lease's periodic tick.
+  const auto retry = presenter->watchdogSchedule();
+  ASSERT_TRUE(retry.has_value());
+  ASSERT_EQ(retry->interval, platform::kIntervalNever);
+  ASSERT_NEAR(retry->deadline.uptime - failedAt, 0.1, 1e-9);
+  EXPECT_DOUBLE_EQ(retry->leeway, 0.005);
+  scope->advance(retry->deadline.uptime - 0.001 - now());
+  EXPECT_NE(presenter->connection(), 0);
+  EXPECT_EQ(events("release").size(), 1u);
+  scope->advance(0.001);
+  EXPECT_EQ(presenter->connection(), 0);
+  EXPECT_EQ(events("release").back().value, 0);
+}
+
+TEST_F(HoldsTest, ADockPermitEndsAQuarterSecondAfterItsGrantWhateverItsExpiry) {
+  const double granted = now();
+  presenter->grantDockPermit({kAroundPointer}, granted + 1, [] { return true; });
+  ASSERT_TRUE(presenter->submit(testing::solidFrame(kBounds, 2, 40), std::nullopt));
+  ASSERT_TRUE(presenter->dockOverrideActive());
+  // Frames keep coming, so that only the permit can end the override.
+  const auto framesUntil = [&](double until) {
+    for (int grey = 41; now() + 0.04 < until; ++grey) {
+      scope->advance(0.04);
+      ASSERT_TRUE(presenter->submit(testing::solidFrame(kBounds, 2, static_cast<uint8_t>(grey)), std::nullopt));
+    }
+    scope->advance(until - now());
+  };
+  framesUntil(granted + 0.24);
+  EXPECT_TRUE(presenter->dockOverrideActive());
+  EXPECT_TRUE(events("dock-experiment-revoked").empty());
+  scope->advance(0.06);  // the first watchdog tick after grant + 0.25
+  EXPECT_EQ(lastDetail("dock-experiment-revoked"), "region-or-deadline");
+  EXPECT_FALSE(presenter->dockOverrideActive());
+  EXPECT_FALSE(CurrentCursor::shared().dockCursorOverride());
+}
+
 TEST_F(HoldsTest, DockOverrideIsRevokedWhileAButtonIsHeld) {
   presenter->grantDockPermit({kAroundPointer}, now() + 1, [] { return true; });
   ASSERT_TRUE(presenter->submit(testing::solidFrame(kBounds, 2, 40), std::nullopt));

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/weak_block.hpp"
@@ -23,8 +24,18 @@ std::string shortestDecimal(double value) {
 std::string cursorGeometryText(const platform::NSCursor& cursor) {
   const platform::CGSize size = cursor.image() ? cursor.image()->size() : platform::CGSizeZero;
   const platform::CGPoint hotspot = cursor.hotSpot();
-  return "(" + shortestDecimal(size.width) + ", " + shortestDecimal(size.height) + ")/(" +
-         shortestDecimal(hotspot.x) + ", " + shortestDecimal(hotspot.y) + ")";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+  // "literal" + std::string at -O3.
+  std::string text = "(";
+  text += shortestDecimal(size.width);
+  text += ", ";
+  text += shortestDecimal(size.height);
+  text += ")/(";
+  text += shortestDecimal(hotspot.x);
+  text += ", ";
+  text += shortestDecimal(hotspot.y);
+  text += ')';
+  return text;
 }
 
 NativeCursorReadbackSource::NativeCursorReadbackSource()

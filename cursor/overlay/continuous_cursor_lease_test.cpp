@@ -118,6 +118,24 @@ TEST_F(ContinuousCursorLeaseTest, ThePropertyOutlivesTheShowUntilTheCursorIsSeen
   EXPECT_EQ(details("lease-background-cleared").back(), "native-visible");
 }
 
+TEST_F(ContinuousCursorLeaseTest, ThePropertyGraceEndsAQuarterSecondAfterTheShow) {
+  // A cursor never read visible: only the grace lets the property go. The
+  // release timer ticks at show + 0.025, 0.125, 0.225 and 0.325 s, none of
+  // them between the two acquisitions, so acquire itself must tell.
+  CursorState::shared().setShowLag(std::numeric_limits<double>::infinity());
+  ASSERT_TRUE(acquire());
+  lease->revoke();
+  const double shown = now();
+  scope->advance(shown + 0.24 - now());
+  EXPECT_FALSE(acquire());
+  EXPECT_TRUE(lease->backgroundEnabled());
+  EXPECT_EQ(hides(), 0);
+  scope->advance(0.02);
+  EXPECT_TRUE(acquire());
+  EXPECT_EQ(hides(), 1);
+  EXPECT_EQ(details("lease-background-cleared"), std::vector<std::string>{"balanced-restore-grace-expired"});
+}
+
 TEST_F(ContinuousCursorLeaseTest, AMissingFunctionMakesTheLeaseUnavailable) {
   for (const char* name : {"CGSMainConnectionID", "CGSSetConnectionProperty", "CGSCopyConnectionProperty",
                            "CGSHideCursor", "CGSShowCursor", "CGCursorIsVisible"}) {

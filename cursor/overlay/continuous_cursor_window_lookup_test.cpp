@@ -94,6 +94,23 @@ TEST_F(ContinuousCursorWindowLookupTest, TheCachedWindowAgesOutAndCoversThePoint
   EXPECT_EQ(lookup->rejectionReason(), "lookup-expired");
 }
 
+TEST_F(ContinuousCursorWindowLookupTest, AWindowReadAtZeroIsValidThroughExactlyOneHundredSixtyMilliseconds) {
+  auto lookup = makeLookup();
+  const auto point = CGPointMake(200, 200);
+  lookup->validate(1, point, 0.0);
+  scope->runUntilIdle();
+  failing = true;  // later reads time out, so the first result only ages
+  struct Case {
+    double at;
+    bool valid;
+  };
+  for (const Case c : {Case{0.15, true}, Case{0.16, true}, Case{0.17, false}}) {
+    EXPECT_EQ(lookup->validate(1, point, c.at).has_value(), c.valid) << c.at;
+    EXPECT_EQ(lookup->rejectionReason(), c.valid ? "none" : "lookup-expired") << c.at;
+    scope->runUntilIdle();
+  }
+}
+
 TEST_F(ContinuousCursorWindowLookupTest, InvalidationDropsALateReadAndFailuresKeepOnlyTheirOwnersWindow) {
   auto lookup = makeLookup();
   lookup->validate(1, CGPointMake(200, 200), now());

@@ -94,8 +94,6 @@ class OverlayPresenterTest : public OverlayTest {
     p.lastMotionPoint = platform::NSEvent::mouseLocation();
     p.lastMotionAt = now();
   }
-  // A frame drawn while active extends the lease, as the present path does.
-  void keepOverlay() { presenter->lease->extend(); }
 
   std::shared_ptr<ContinuousCursorPresenter> presenter;
   std::shared_ptr<StationaryCursorHandoff> handoff;

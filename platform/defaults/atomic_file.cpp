@@ -16,7 +16,12 @@ namespace {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination) : destination_(std::move(destination)) {
-  std::string pattern = (destination_.parent_path() / ("." + destination_.filename().string() + ".XXXXXX")).string();
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+  // "literal" + std::string at -O3.
+  std::string name = ".";
+  name += destination_.filename().string();
+  name += ".XXXXXX";
+  std::string pattern = (destination_.parent_path() / name).string();
   descriptor_ = ::mkstemp(pattern.data());
   if (descriptor_ < 0) fail("cannot create a temporary file for", destination_);
   temporary_ = pattern;

@@ -1,5 +1,8 @@
 #include "platform/foundation/url.hpp"
 
+#include <uriparser/Uri.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -9,20 +12,26 @@ namespace {
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
-bool isUnreserved(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || std::strchr("-._~", c) != nullptr;
-}
+// One of the listed characters; never NUL, which strchr would find as the
+// list's terminator.
+bool isOneOf(char c, const char* list) { return c != '\0' && std::strchr(list, c) != nullptr; }
+
+bool isUnreserved(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || isOneOf(c, "-._~"); }
 
 // Characters a path segment holds without escaping ("/" separates segments).
-bool isPathCharacter(char c) { return isUnreserved(c) || (c != '\0' && std::strchr("!$&'()*+,;=:@/", c) != nullptr); }
+bool isPathCharacter(char c) { return isUnreserved(c) || isOneOf(c, "!$&'()*+,;=:@/"); }
 
-bool isURLCharacter(char c) { return isPathCharacter(c) || c == '?' || c == '#' || c == '[' || c == ']'; }
-
-bool isValidScheme(const std::string& scheme) {
-  if (scheme.empty() || std::isalpha(static_cast<unsigned char>(scheme[0])) == 0) return false;
-  for (char c : scheme) {
-    if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '+' && c != '-' && c != '.') return false;
+// The whole text is one URI or relative reference of RFC 3986. uriparser
+// knows the grammar's corners (IP literals, ports, where ":", "@" and "["
+// may stand); a NUL byte is never part of it.
+bool isURIReference(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return false;
+  UriUriA uri;
+  const char* errorPosition = nullptr;
+  if (uriParseSingleUriExA(&uri, text.data(), text.data() + text.size(), &errorPosition) != URI_SUCCESS) {
+    return false;
   }
+  uriFreeUriMembersA(&uri);
   return true;
 }
 
@@ -56,20 +65,15 @@ std::string percentEncodePath(const std::string& text) {
 }  // namespace
 
 std::optional<NSURL> NSURL::URLWithString(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%') {
-      if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])) return std::nullopt;
-    } else if (!isURLCharacter(text[i])) {
-      return std::nullopt;
-    }
-  }
+  if (text.empty() || !isURIReference(text)) return std::nullopt;
+  // Valid text splits at its first "#", then its first "?"; a ":" before
+  // any "/" ends a scheme, since a relative reference's first segment cannot
+  // hold one; "//" then starts the authority.
   NSURL url;
   std::string rest = text;
   const size_t hash = rest.find('#');
   if (hash != std::string::npos) {
     url.fragment_ = rest.substr(hash + 1);
-    if (url.fragment_->find('#') != std::string::npos) return std::nullopt;
     rest.erase(hash);
   }
   const size_t question = rest.find('?');
@@ -79,10 +83,7 @@ std::optional<NSURL> NSURL::URLWithString(const std::string& text) {
   }
   const size_t colon = rest.find(':');
   if (colon != std::string::npos && rest.find('/') > colon) {
-    const std::string scheme = rest.substr(0, colon);
-    // A relative reference's first segment cannot hold ":", so this must be a scheme.
-    if (!isValidScheme(scheme)) return std::nullopt;
-    url.scheme_ = scheme;
+    url.scheme_ = rest.substr(0, colon);
     rest.erase(0, colon + 1);
   }
   if (rest.rfind("//", 0) == 0) {
@@ -124,9 +125,29 @@ std::string NSURL::path() const { return percentDecode(path_); }
 
 NSURL NSURL::URLByAppendingPathComponent(const std::string& component) const {
   NSURL url = *this;
-  if (!url.path_.empty() && url.path_.back() != '/') url.path_ += '/';
-  if (url.path_.empty() && url.authority_) url.path_ = "/";
+  // After an authority a path starts with "/".
+  const bool separate = url.path_.empty() ? url.authority_.has_value() : url.path_.back() != '/';
+  if (separate) url.path_ += '/';
   url.path_ += percentEncodePath(component);
+  // Two starts of a path would read back as another URL; escaping the one
+  // character keeps the decoded path as it is.
+  if (!url.authority_) {
+    // "//x" would be read as the authority "x".
+    if (url.path_.rfind("//", 0) == 0) url.path_.replace(1, 1, "%2F");
+    // Without a scheme, "x:y" would be read as the scheme "x".
+    if (!url.scheme_) {
+      const size_t segmentEnd = std::min(url.path_.find('/'), url.path_.size());
+      std::string segment;
+      for (size_t i = 0; i < segmentEnd; ++i) {
+        if (url.path_[i] == ':') {
+          segment += "%3A";
+        } else {
+          segment += url.path_[i];
+        }
+      }
+      url.path_.replace(0, segmentEnd, segment);
+    }
+  }
   url.rebuildText();
   return url;
 }

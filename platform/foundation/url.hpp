@@ -10,10 +10,12 @@ namespace platform {
 // texts are equal.
 class NSURL {
  public:
-  // Absent when the text is not a URL: empty, holding a character outside
-  // the URL character set (spaces included), a "%" not followed by two hex
-  // digits, or a scheme that is not a letter followed by letters, digits,
-  // "+", "-" or ".". Text without a scheme is a relative URL.
+  // Absent when the text is not a URI or relative reference of RFC 3986:
+  // empty, holding a character outside the URL character set (spaces and
+  // NUL included), a "%" not followed by two hex digits, a scheme that is
+  // not a letter followed by letters, digits, "+", "-" or ".", a port that
+  // is not digits, or "[", "]" outside an IP literal. Text without a scheme
+  // is a relative URL.
   static std::optional<NSURL> URLWithString(const std::string& text);
   // A "file" URL; a relative path is taken from the current directory.
   static NSURL fileURLWithPath(const std::string& path);
@@ -33,7 +35,9 @@ class NSURL {
 
   // The URL with one more path component ("/" added between when needed);
   // characters a path cannot hold are percent-encoded, "/" is kept, so
-  // "privacy/" appends a folder.
+  // "privacy/" appends a folder. The text reads back as this same URL:
+  // without an authority, a path that would start with "//" has its second
+  // "/" escaped, and without a scheme either, a ":" in the first segment.
   NSURL URLByAppendingPathComponent(const std::string& component) const;
 
   bool operator==(const NSURL& other) const { return text_ == other.text_; }

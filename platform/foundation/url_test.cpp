@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace platform {
 namespace {
 
@@ -33,8 +36,9 @@ TEST(NSURLTest, SplitsTheParts) {
 }
 
 TEST(NSURLTest, RejectsTextThatIsNotAURL) {
-  for (const char* text : {"", "https://vurle.app/a b", "https://vurle.app/%zz", "https://vurle.app/%4", "1http://x",
-                           "ht tp://x", "https://x/#a#b", "https://x/\x01"}) {
+  for (const std::string& text : std::vector<std::string>{"", "https://vurle.app/a b", "https://vurle.app/%zz", "https://vurle.app/%4", "1http://x", "ht tp://x",
+        "https://x/#a#b", "https://x/\x01", "https://x:8o/", "https://x/[a]", std::string("https://x/\0a", 12),
+        std::string("\0", 1)}) {
     EXPECT_FALSE(NSURL::URLWithString(text).has_value()) << text;
   }
 }
@@ -46,6 +50,39 @@ TEST(NSURLTest, AppendsPathComponents) {
   EXPECT_EQ(bare.URLByAppendingPathComponent("terms/").absoluteString(), "https://vurle.app/terms/");
   auto withQuery = *NSURL::URLWithString("https://vurle.app/docs?lang=en");
   EXPECT_EQ(withQuery.URLByAppendingPathComponent("a b").absoluteString(), "https://vurle.app/docs/a%20b?lang=en");
+}
+
+// Whatever the base and the component, the text built reads back as the same
+// URL, with the component's characters in its decoded path.
+TEST(NSURLTest, AppendedComponentsReadBackAsTheSameURL) {
+  struct Case {
+    const char* base;
+    std::string component;
+    const char* text;
+    const char* path;
+  } cases[] = {
+      {"/", "/x", "/%2Fx", "//x"},
+      {"a:", "//x", "a:/%2Fx", "//x"},
+      {"https://vurle.app/", "/x", "https://vurle.app//x", "//x"},
+      {"?q", "x:y/b:c", "x%3Ay/b:c?q", "x:y/b:c"},
+      {"#f", ":", "%3A#f", ":"},
+      {"s:?q", "x:y", "s:x:y?q", "x:y"},
+      {"rel", "x:y", "rel/x:y", "rel/x:y"},
+      {"https://vurle.app", "a?b#c%d e", "https://vurle.app/a%3Fb%23c%25d%20e", "/a?b#c%d e"},
+      {"https://vurle.app/", std::string("a\0b", 3), "https://vurle.app/a%00b", nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto built = NSURL::URLWithString(c.base)->URLByAppendingPathComponent(c.component);
+    EXPECT_EQ(built.absoluteString(), c.text) << c.base;
+    EXPECT_EQ(built.path(), c.path ? std::string(c.path) : "/" + c.component) << c.base;
+    const auto read = NSURL::URLWithString(built.absoluteString());
+    ASSERT_TRUE(read.has_value()) << c.text;
+    EXPECT_EQ(read->scheme(), built.scheme()) << c.text;
+    EXPECT_EQ(read->host(), built.host()) << c.text;
+    EXPECT_EQ(read->path(), built.path()) << c.text;
+    EXPECT_EQ(read->query(), built.query()) << c.text;
+    EXPECT_EQ(read->fragment(), built.fragment()) << c.text;
+  }
 }
 
 TEST(NSURLTest, FileURLsRoundTripTheirPath) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -80,7 +81,8 @@ const char* const kCommandBufferDomain = "MTLCommandBufferErrorDomain";
 
 class CLDevice final : public MTLDevice, public std::enable_shared_from_this<CLDevice> {
  public:
-  static std::shared_ptr<CLDevice> open();
+  // The first usable device of the type, with its own context; none without one.
+  static std::shared_ptr<CLDevice> open(cl_device_type type);
   ~CLDevice() override;
 
   std::shared_ptr<MTLCommandQueue> newCommandQueue() override;
@@ -286,13 +288,12 @@ cl_device_id firstDevice(const std::vector<cl_platform_id>& platforms, cl_device
   return nullptr;
 }
 
-std::shared_ptr<CLDevice> CLDevice::open() {
+std::shared_ptr<CLDevice> CLDevice::open(cl_device_type type) {
   cl_uint count = 0;
   if (clGetPlatformIDs(0, nullptr, &count) != CL_SUCCESS || count == 0) return nullptr;
   std::vector<cl_platform_id> platforms(count);
   if (clGetPlatformIDs(count, platforms.data(), nullptr) != CL_SUCCESS) return nullptr;
-  cl_device_id device = firstDevice(platforms, CL_DEVICE_TYPE_GPU);
-  if (device == nullptr) device = firstDevice(platforms, CL_DEVICE_TYPE_CPU);
+  cl_device_id device = firstDevice(platforms, type);
   if (device == nullptr) return nullptr;
 
   std::shared_ptr<CLDevice> made(new CLDevice());
@@ -650,19 +651,37 @@ void CLEncoder::endEncoding() {
   owner_->finishEncoding();
 }
 
-bool switchedOff() {
+// What VURLE_METAL asks for; an unknown value is reported and read as unset.
+MTLDeviceChoice deviceChoice() {
   const char* value = std::getenv("VURLE_METAL");
-  return value != nullptr && std::strcmp(value, "off") == 0;
+  if (value == nullptr || std::strcmp(value, "gpu") == 0) return MTLDeviceChoice::gpu;
+  if (std::strcmp(value, "cpu") == 0) return MTLDeviceChoice::cpu;
+  if (std::strcmp(value, "off") == 0) return MTLDeviceChoice::off;
+  NSLog(std::string("VURLE_METAL=\"") + value + "\" is not one of gpu, cpu or off: taking a GPU device");
+  return MTLDeviceChoice::gpu;
 }
 
 }  // namespace
 
+MTLDeviceChoice MTLCurrentDeviceChoice() { return deviceChoice(); }
+
 std::shared_ptr<MTLDevice> MTLCreateSystemDefaultDevice() {
-  if (faults().noDevice || switchedOff()) return nullptr;
-  // One device for the life of the process, as on the platform; never
-  // destroyed, so no OpenCL call runs during static destruction.
-  static const auto* device = new std::shared_ptr<CLDevice>(CLDevice::open());
-  return *device;
+  if (faults().noDevice) return nullptr;
+  // One device of each kind for the life of the process, as on the platform;
+  // never destroyed, so no OpenCL call runs during static destruction.
+  switch (deviceChoice()) {
+    case MTLDeviceChoice::gpu: {
+      static const auto* gpu = new std::shared_ptr<CLDevice>(CLDevice::open(CL_DEVICE_TYPE_GPU));
+      return *gpu;
+    }
+    case MTLDeviceChoice::cpu: {
+      static const auto* cpu = new std::shared_ptr<CLDevice>(CLDevice::open(CL_DEVICE_TYPE_CPU));
+      return *cpu;
+    }
+    case MTLDeviceChoice::off:
+      break;
+  }
+  return nullptr;
 }
 
 void setMTLDriverFaults(MTLDriverFaults injected) {

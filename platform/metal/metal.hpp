@@ -3,7 +3,8 @@
 // The compute side of Metal, as far as the system uses it, over OpenCL 1.2.
 //
 // The objects are the platform's protocols; the one implementation runs on
-// the first OpenCL device of the machine (a GPU before a CPU). Shader source
+// the first OpenCL device of the kind chosen (a GPU unless asked otherwise,
+// see MTLCreateSystemDefaultDevice). Shader source
 // handed to newLibraryWithSource is therefore OpenCL C. Mapping:
 // - MTLDevice: an OpenCL device with its own context; the same object for
 //   the life of the process.
@@ -157,9 +158,19 @@ class MTLDevice {
   virtual std::shared_ptr<MTLBuffer> newBufferWithLength(uint64_t length, MTLResourceOptions options) = 0;
 };
 
-// The machine's default device; none when there is no OpenCL platform or
-// usable device, when the environment variable VURLE_METAL is "off", or when
-// a test forces it off (MTLDriverFaults::noDevice).
+// The OpenCL device that stands in for the machine's, from the environment
+// variable VURLE_METAL: unset or "gpu", a GPU device only, as the device
+// stood in for is always a GPU (on a CPU device the morphs run slower than
+// in the CPU kernels); "cpu", a CPU device only, which the device tests and
+// CI ask for so that the device path is tested on machines without a GPU;
+// "off", none. Any other value is reported on the console and read as "gpu".
+enum class MTLDeviceChoice { gpu, cpu, off };
+MTLDeviceChoice MTLCurrentDeviceChoice();
+
+// The machine's default device, as chosen above; none when there is no
+// OpenCL platform or usable device of that kind, or when a test forces it
+// off (MTLDriverFaults::noDevice). The same object for each kind for the
+// life of the process.
 std::shared_ptr<MTLDevice> MTLCreateSystemDefaultDevice();
 
 // Test seam: makes the driver refuse where a missing or failing one would.

@@ -1,15 +1,65 @@
 #include "platform/metal/metal.hpp"
 
+#include <CL/cl.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/metal/metal_test_support.hpp"
 
 namespace platform {
 namespace {
+
+// Whether the machine has a usable OpenCL device of the type, asked of
+// OpenCL directly.
+bool machineHasDevice(cl_device_type type) {
+  cl_uint platformCount = 0;
+  if (clGetPlatformIDs(0, nullptr, &platformCount) != CL_SUCCESS || platformCount == 0) return false;
+  std::vector<cl_platform_id> platforms(platformCount);
+  clGetPlatformIDs(platformCount, platforms.data(), nullptr);
+  for (cl_platform_id platform : platforms) {
+    cl_uint count = 0;
+    if (clGetDeviceIDs(platform, type, 0, nullptr, &count) != CL_SUCCESS || count == 0) continue;
+    std::vector<cl_device_id> devices(count);
+    clGetDeviceIDs(platform, type, count, devices.data(), nullptr);
+    for (cl_device_id device : devices) {
+      cl_bool available = CL_FALSE, compiler = CL_FALSE;
+      clGetDeviceInfo(device, CL_DEVICE_AVAILABLE, sizeof available, &available, nullptr);
+      clGetDeviceInfo(device, CL_DEVICE_COMPILER_AVAILABLE, sizeof compiler, &compiler, nullptr);
+      if (available && compiler) return true;
+    }
+  }
+  return false;
+}
+
+// Sets VURLE_METAL for one scope (unset for none) and puts it back after.
+class MetalVariable {
+ public:
+  explicit MetalVariable(std::optional<std::string> value) {
+    if (const char* old = std::getenv("VURLE_METAL")) saved_ = old;
+    if (value) {
+      ::setenv("VURLE_METAL", value->c_str(), 1);
+    } else {
+      ::unsetenv("VURLE_METAL");
+    }
+  }
+  ~MetalVariable() {
+    if (saved_) {
+      ::setenv("VURLE_METAL", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("VURLE_METAL");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
 
 const char* const kScaleSource = R"(
 typedef struct { uint count; float factor; } Params;
@@ -35,9 +85,14 @@ class MetalTest : public ::testing::Test {
  protected:
   void SetUp() override { resetProcessState(); }
   void TearDown() override { resetProcessState(); }
+};
 
-  // The device with the test kernel built; skips the test without OpenCL.
-  void requireDevice() {
+// Tests that need the device, with the test kernel built; skipped (in SetUp,
+// so that the test body does not run) without an OpenCL device.
+class MetalDeviceTest : public MetalTest {
+ protected:
+  void SetUp() override {
+    MetalTest::SetUp();
     device_ = MTLCreateSystemDefaultDevice();
     if (!device_) GTEST_SKIP() << "no OpenCL device on this machine";
     NSError error;
@@ -89,19 +144,50 @@ TEST(MTLCompileOptions, MapToOpenCLBuildOptions) {
   EXPECT_EQ(relaxed.openCLBuildOptions(true), "-cl-std=CL1.2 -cl-mad-enable");
 }
 
-TEST_F(MetalTest, NoDeviceWhenSwitchedOffOrForcedOff) {
+TEST_F(MetalTest, NoDeviceWhenForcedOff) {
   setMTLDriverFaults({.noDevice = true});
   EXPECT_FALSE(MTLCreateSystemDefaultDevice());
   resetProcessState();
   EXPECT_FALSE(currentMTLDriverFaults().noDevice);
-
-  ::setenv("VURLE_METAL", "off", 1);
-  EXPECT_FALSE(MTLCreateSystemDefaultDevice());
-  ::unsetenv("VURLE_METAL");
 }
 
-TEST_F(MetalTest, RunsADispatchOnSharedBuffers) {
-  requireDevice();
+// By default only a GPU stands in for the device; a CPU device only when
+// asked for. Which devices exist is asked of OpenCL itself.
+TEST_F(MetalTest, TheVariableChoosesTheKindOfDevice) {
+  const bool gpu = machineHasDevice(CL_DEVICE_TYPE_GPU);
+  const bool cpu = machineHasDevice(CL_DEVICE_TYPE_CPU);
+  std::shared_ptr<MTLDevice> cpuDevice;
+  {
+    MetalVariable variable("cpu");
+    cpuDevice = MTLCreateSystemDefaultDevice();
+  }
+  EXPECT_EQ(cpuDevice != nullptr, cpu);
+  struct Case {
+    std::optional<std::string> value;
+    MTLDeviceChoice choice;
+    bool device;
+    bool reported;
+  } cases[] = {
+      {std::nullopt, MTLDeviceChoice::gpu, gpu, false}, {"gpu", MTLDeviceChoice::gpu, gpu, false},
+      {"cpu", MTLDeviceChoice::cpu, cpu, false},        {"off", MTLDeviceChoice::off, false, false},
+      {"CPU", MTLDeviceChoice::gpu, gpu, true},         {"", MTLDeviceChoice::gpu, gpu, true},
+  };
+  for (const auto& c : cases) {
+    const std::string name = c.value.value_or("<unset>");
+    MetalVariable variable(c.value);
+    LogCapture log;
+    EXPECT_EQ(MTLCurrentDeviceChoice(), c.choice) << name;
+    const auto device = MTLCreateSystemDefaultDevice();
+    EXPECT_EQ(device != nullptr, c.device) << name;
+    // Never the CPU device unless asked for it.
+    if (c.choice != MTLDeviceChoice::cpu && device) {
+      EXPECT_NE(device, cpuDevice) << name;
+    }
+    EXPECT_EQ(!log.lines().empty(), c.reported) << name;
+  }
+}
+
+TEST_F(MetalDeviceTest, RunsADispatchOnSharedBuffers) {
   constexpr uint32_t kCount = 1000;  // not a whole number of groups
   auto input = device_->newBufferWithLength(1024 * sizeof(float), MTLResourceStorageModeShared);
   auto output = device_->newBufferWithLength(1024 * sizeof(float), MTLResourceStorageModeShared);
@@ -126,8 +212,7 @@ TEST_F(MetalTest, RunsADispatchOnSharedBuffers) {
   }
 }
 
-TEST_F(MetalTest, RefusesWhatItCannotBuildOrFind) {
-  requireDevice();
+TEST_F(MetalDeviceTest, RefusesWhatItCannotBuildOrFind) {
   NSError error;
   EXPECT_FALSE(device_->newLibraryWithSource("__kernel void broken(void) { undeclaredThing = 1; }",
                                              strictOptions(), &error));
@@ -139,8 +224,7 @@ TEST_F(MetalTest, RefusesWhatItCannotBuildOrFind) {
   EXPECT_FALSE(device_->newBufferWithLength(0, MTLResourceStorageModeShared));
 }
 
-TEST_F(MetalTest, MisuseEndsTheCommandBufferInError) {
-  requireDevice();
+TEST_F(MetalDeviceTest, MisuseEndsTheCommandBufferInError) {
   auto buffer = device_->newBufferWithLength(64, MTLResourceStorageModeShared);
   ASSERT_TRUE(buffer);
   struct Case {
@@ -171,8 +255,7 @@ TEST_F(MetalTest, MisuseEndsTheCommandBufferInError) {
   }
 }
 
-TEST_F(MetalTest, InjectedFaultsRefuseAtEachStep) {
-  requireDevice();
+TEST_F(MetalDeviceTest, InjectedFaultsRefuseAtEachStep) {
   setMTLDriverFaults({.compileError = "line 1: nope"});
   NSError error;
   EXPECT_FALSE(device_->newLibraryWithSource(kScaleSource, strictOptions(), &error));

@@ -133,7 +133,8 @@ std::uint32_t notify_post(const char* name) {
     }
   }
   for (auto& [token, registration] : matching) {
-    registration.queue->async([token, handler = registration.handler, live = registration.live] {
+    // Copied by name: clang 15 cannot capture a structured binding itself.
+    registration.queue->async([token = token, handler = registration.handler, live = registration.live] {
       if (*live) (*handler)(token);
     });
   }
