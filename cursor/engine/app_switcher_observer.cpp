@@ -23,17 +23,6 @@ bool commandHeld() {
 
 CGWindowLevel dockLevel() { return CGWindowLevelForKey(kCGDockWindowLevelKey); }
 
-template <class T>
-std::optional<T> integerEntry(const CFDictionary& entry, const std::string& key) {
-  auto it = entry.find(key);
-  if (it == entry.end()) return std::nullopt;
-  auto value = it->second.asInteger();
-  if (!value || *value < std::numeric_limits<T>::min() || *value > std::numeric_limits<T>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<T>(*value);
-}
-
 }  // namespace
 
 std::shared_ptr<AppSwitcherCursorObserver> AppSwitcherCursorObserver::make() {
@@ -195,13 +184,13 @@ std::optional<AppSwitcherCursorObserver::SwitcherWindowMatch> AppSwitcherCursorO
 std::optional<AppSwitcherCursorObserver::SwitcherWindowMatch> AppSwitcherCursorObserver::matchSwitcherWindow(
     const CFDictionary& entry, pid_t dockPID, std::optional<CGWindowID> windowNumber, CGPoint point, CGRect frame) {
   const CGWindowLevel level = dockLevel();
-  if (integerEntry<int32_t>(entry, kCGWindowOwnerPID) != dockPID) return std::nullopt;
-  if (integerEntry<int64_t>(entry, kCGWindowLayer) != level) return std::nullopt;
+  if (entryInteger<int32_t>(entry, kCGWindowOwnerPID) != dockPID) return std::nullopt;
+  if (entryInteger<int64_t>(entry, kCGWindowLayer) != level) return std::nullopt;
   auto onscreen = entry.find(kCGWindowIsOnscreen);
   if (onscreen == entry.end() || onscreen->second.asBool() != true) return std::nullopt;
   auto alpha = entry.find(kCGWindowAlpha);
   if (alpha == entry.end() || !(alpha->second.asDouble().value_or(0) > 0)) return std::nullopt;
-  auto number = integerEntry<CGWindowID>(entry, kCGWindowNumber);
+  auto number = entryInteger<CGWindowID>(entry, kCGWindowNumber);
   if (!number || (windowNumber && *number != *windowNumber)) return std::nullopt;
   auto bounds = entry.find(kCGWindowBounds);
   CGRect rect;

@@ -78,17 +78,6 @@ bool isAppSurface(const std::optional<ExperimentalCursorSurface>& surface) {
   return surface && surface->kind == ExperimentalCursorSurface::Kind::app;
 }
 
-template <class T>
-std::optional<T> integerEntry(const CFDictionary& entry, const std::string& key) {
-  auto it = entry.find(key);
-  if (it == entry.end()) return std::nullopt;
-  auto value = it->second.asInteger();
-  if (!value || *value < std::numeric_limits<T>::min() || *value > std::numeric_limits<T>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<T>(*value);
-}
-
 int32_t thisProcess() { return static_cast<int32_t>(::getpid()); }
 
 // The Dock's rectangle from the window server, when it gives a usable one.
@@ -293,10 +282,10 @@ std::vector<NativeSurfacePolicy::Window> NativeSurfacePolicy::parseWindowList(co
   const int32_t self = thisProcess();
   const int64_t dragging = CGWindowLevelForKey(kCGDraggingWindowLevelKey);
   for (const auto& entry : *list) {
-    const int32_t pid = integerEntry<int32_t>(entry, kCGWindowOwnerPID).value_or(0);
+    const int32_t pid = entryInteger<int32_t>(entry, kCGWindowOwnerPID).value_or(0);
     if (pid == self) continue;
     if (auto alpha = entry.find(kCGWindowAlpha); alpha != entry.end() && alpha->second.asDouble() == 0.0) continue;
-    const int64_t layer = integerEntry<int64_t>(entry, kCGWindowLayer).value_or(0);
+    const int64_t layer = entryInteger<int64_t>(entry, kCGWindowLayer).value_or(0);
     std::string owner;
     if (auto name = entry.find(kCGWindowOwnerName); name != entry.end() && name->second.asString()) {
       owner = *name->second.asString();
@@ -319,7 +308,7 @@ std::vector<NativeSurfacePolicy::Window> NativeSurfacePolicy::parseWindowList(co
     if (boundsEntry == entry.end() || !boundsEntry->second.asDictionary()) continue;
     CGRect bounds{};
     if (!CGRectMakeWithDictionaryRepresentation(*boundsEntry->second.asDictionary(), &bounds)) continue;
-    const uint32_t id = integerEntry<uint32_t>(entry, kCGWindowNumber).value_or(0);
+    const uint32_t id = entryInteger<uint32_t>(entry, kCGWindowNumber).value_or(0);
     windows.push_back({id, layer, pid, std::move(owner), bounds, systemOwner, elevatedUtility});
   }
   return windows;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -94,6 +95,20 @@ class CFValue {
  private:
   std::variant<bool, int64_t, double, std::string, std::shared_ptr<const CFDictionary>> value_;
 };
+
+// The whole number an entry holds under the key, when it reads as one and
+// fits T; none otherwise (missing, text, fractional or out of range).
+template <class T>
+std::optional<T> entryInteger(const CFDictionary& entry, const std::string& key) {
+  auto it = entry.find(key);
+  if (it == entry.end()) return std::nullopt;
+  auto value = it->second.asInteger();
+  if (!value) return std::nullopt;
+  const bool fits = *value < 0 ? *value >= static_cast<int64_t>(std::numeric_limits<T>::min())
+                               : static_cast<uint64_t>(*value) <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+  if (!fits) return std::nullopt;
+  return static_cast<T>(*value);
+}
 
 // An array of window-information entries; null when the call failed.
 using CFArrayRef = std::shared_ptr<const std::vector<CFDictionary>>;

@@ -98,5 +98,20 @@ TEST(CFValueReads, BridgeNumbersAsTheLanguageDoes) {
   EXPECT_EQ(rect, CGRectMake(9, 9, 9, 9));
 }
 
+TEST(EntryIntegerTest, WholeNumbersThatFitTheType) {
+  const CFDictionary entry{{"negative", CFValue(-5)},       {"large", CFValue(int64_t{2147483648})},
+                           {"real", CFValue(2.5)},          {"whole real", CFValue(7.0)},
+                           {"text", CFValue("7")},          {"flag", CFValue(true)}};
+  EXPECT_EQ(entryInteger<int32_t>(entry, "negative"), -5);
+  EXPECT_EQ(entryInteger<uint32_t>(entry, "negative"), std::nullopt);
+  EXPECT_EQ(entryInteger<int32_t>(entry, "large"), std::nullopt);
+  EXPECT_EQ(entryInteger<uint32_t>(entry, "large"), 2147483648u);
+  EXPECT_EQ(entryInteger<int64_t>(entry, "real"), std::nullopt);
+  EXPECT_EQ(entryInteger<int64_t>(entry, "whole real"), 7);
+  EXPECT_EQ(entryInteger<int64_t>(entry, "text"), std::nullopt);
+  EXPECT_EQ(entryInteger<int64_t>(entry, "flag"), 1);
+  EXPECT_EQ(entryInteger<int64_t>(entry, "missing"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace platform

@@ -14,6 +14,13 @@ namespace {
 // connection's default and from the ones this process opens.
 constexpr CGSConnectionID kFirstProcessConnection = 0x5e01;
 
+std::optional<WindowRecord> windowNumbered(CGWindowID number) {
+  for (auto& record : WindowTable::shared().windows()) {
+    if (record.number == number) return record;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 WindowQueries& WindowQueries::shared() {
@@ -152,14 +159,10 @@ CGError WindowQueries::windowLevel(CGSConnectionID connection, CGWindowID window
   std::lock_guard<std::mutex> guard(mutex_);
   if (const CGError error = faults_.enter("SLSGetWindowLevel")) return error;
   if (!valid) return kCGErrorInvalidConnection;
-  if (outLevel == nullptr) return kCGErrorIllegalArgument;
-  for (const auto& record : WindowTable::shared().windows()) {
-    if (record.number == window) {
-      *outLevel = record.layer;
-      return kCGErrorSuccess;
-    }
-  }
-  return kCGErrorIllegalArgument;
+  const auto record = windowNumbered(window);
+  if (outLevel == nullptr || !record) return kCGErrorIllegalArgument;
+  *outLevel = record->layer;
+  return kCGErrorSuccess;
 }
 
 CGError WindowQueries::windowBounds(CGSConnectionID connection, CGWindowID window, CGRect* outBounds) {
@@ -167,15 +170,11 @@ CGError WindowQueries::windowBounds(CGSConnectionID connection, CGWindowID windo
   std::lock_guard<std::mutex> guard(mutex_);
   if (const CGError error = faults_.enter("SLSGetWindowBounds")) return error;
   if (!valid) return kCGErrorInvalidConnection;
-  if (outBounds == nullptr) return kCGErrorIllegalArgument;
-  for (const auto& record : WindowTable::shared().windows()) {
-    if (record.number == window) {
-      auto reported = reportedBounds_.find(window);
-      *outBounds = reported != reportedBounds_.end() ? reported->second : record.bounds;
-      return kCGErrorSuccess;
-    }
-  }
-  return kCGErrorIllegalArgument;
+  const auto record = windowNumbered(window);
+  if (outBounds == nullptr || !record) return kCGErrorIllegalArgument;
+  auto reported = reportedBounds_.find(window);
+  *outBounds = reported != reportedBounds_.end() ? reported->second : record->bounds;
+  return kCGErrorSuccess;
 }
 
 CGError WindowQueries::dockRect(CGSConnectionID connection, CGRect* outRect, int32_t* outReason) {
