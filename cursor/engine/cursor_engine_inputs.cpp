@@ -178,6 +178,9 @@ void CursorEngine::ensureDisplayLink() {
       break;
     }
   }
+  if (!screen) {
+    if (auto window = hostWindow_.lock()) screen = window->screen();
+  }
   if (!screen && !screens.empty()) screen = screens.front();
   if (!screen) return;  // no screen at all: the next input tries again
 

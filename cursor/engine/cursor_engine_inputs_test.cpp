@@ -208,6 +208,11 @@ TEST_F(EngineInputsTest, DisplayLinkFollowsThePointerAndIsReused) {
   EXPECT_FALSE(link->isValid());
   EXPECT_EQ(engine->linkedScreen(), right);
 
+  // A pointer off every screen: the main window's screen.
+  platform::CursorState::shared().setCursorLocation({5000, 300});
+  engine->ensureDisplayLink();
+  EXPECT_EQ(engine->linkedScreen(), left);
+
   // No screen at all: nothing happens.
   engine->stopDisplayLink();
   platform::NSScreen::setScreens({});

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <limits>
 #include <string>
 #include <vector>
@@ -347,6 +349,56 @@ TEST_F(EngineTest, EngineKeepsThePolicyCurrent) {
   }
 }
 
+TEST_F(EngineTest, MaintenanceKeepsARunningEngineHonest) {
+  makeNativeEngine();
+  auto window = platform::NSWindow::make(platform::NSMakeRect(100, 100, 460, 591), 2);
+  engine->install(window);
+
+  // The permission lost while running: the engine turns itself off.
+  engine->start();
+  platform::AccessibilityServer::shared().setProcessTrusted(false);
+  scope->advance(0.25);  // one maintenance pass
+  EXPECT_FALSE(engine->systemWide());
+  EXPECT_TRUE(engine->enabled());
+  EXPECT_NE(engine->error().find("permission is required"), std::string::npos);
+  platform::AccessibilityServer::shared().setProcessTrusted(true);
+
+  // The preview runs only while its window is seen.
+  struct Case {
+    const char* name;
+    bool active, visible;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"seen", true, true, true},
+      {"window hidden", true, false, false},
+      {"application inactive", false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.active) {
+      platform::NSWorkspace::sharedWorkspace().activateApplication(::getpid());
+    } else {
+      platform::NSWorkspace::sharedWorkspace().launchApplication(95 + static_cast<int>(&c - cases), "com.example.other", "Other");
+      platform::NSWorkspace::sharedWorkspace().activateApplication(95 + static_cast<int>(&c - cases));
+    }
+    if (c.visible) {
+      window->orderFront();
+    } else {
+      window->orderOut();
+    }
+    engine->setDemoKind(PointerKind::text);
+    engine->maintenance();
+    EXPECT_EQ(engine->demoKind().has_value(), c.kept);
+  }
+
+  // A paused engine is left alone.
+  engine->setDemoKind(PointerKind::text);
+  engine->setEnabled(false);
+  engine->maintenance();
+  EXPECT_EQ(engine->demoKind(), PointerKind::text);
+}
+
 TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {
   makeNativeEngine();
   engine->start();
@@ -355,8 +407,10 @@ TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {
   ASSERT_TRUE(arrow);
   ASSERT_TRUE(engine->presenter()->acceptNativeInput(*arrow, seed));
   engine->setSourceValid(true);
+  ASSERT_TRUE(engine->linkRuns());
   EXPECT_FALSE(engine->release(true, seed + 1, false));
   EXPECT_EQ(engine->presenter()->acceptedInputSeed(), seed);
+  EXPECT_TRUE(engine->linkRuns());
   EXPECT_TRUE(engine->release(true, seed, false));
 }
 

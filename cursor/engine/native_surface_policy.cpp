@@ -271,6 +271,12 @@ void NativeSurfacePolicy::invalidate() {
   refresh();
 }
 
+size_t NativeSurfacePolicy::knownOwnerCount() const {
+  size_t count = 0;
+  windowQueue_->sync([&] { count = ownerIdentities_->size(); });
+  return count;
+}
+
 void NativeSurfacePolicy::forgetOwners() {
   windowQueue_->async([owners = ownerIdentities_] { owners->clear(); });
 }

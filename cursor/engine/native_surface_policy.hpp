@@ -161,8 +161,8 @@ class NativeSurfacePolicy : public std::enable_shared_from_this<NativeSurfacePol
   bool experimentalHitInFlight() const { return experimentalHitInFlight_; }
   const std::optional<ExperimentalHit>& experimentalHit() const { return experimentalHit_; }
   const std::shared_ptr<platform::DispatchQueue>& windowQueue() const { return windowQueue_; }
-  // Owners known by process; read it on the window queue.
-  size_t knownOwnerCount() const { return ownerIdentities_->size(); }
+  // Owners known by process, read on the window queue (waits for it).
+  size_t knownOwnerCount() const;
 
  private:
   NativeSurfacePolicy(std::optional<int32_t> foregroundPID, DialogReader readAccessibilityDialog,

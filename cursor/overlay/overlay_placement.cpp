@@ -26,7 +26,16 @@ void record(std::string_view kind, const CursorTrace::Fields& fields = {}) {
   CursorTrace::shared()->record(kind, fields);
 }
 
-std::string pointText(CGPoint point) { return "(" + shortestDecimal(point.x) + ", " + shortestDecimal(point.y) + ")"; }
+// Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+// "literal" + std::string at -O3.
+std::string pointText(CGPoint point) {
+  std::string text = "(";
+  text += shortestDecimal(point.x);
+  text += ", ";
+  text += shortestDecimal(point.y);
+  text += ')';
+  return text;
+}
 
 bool usable(double value) { return std::isfinite(value) && value != 0; }
 
