@@ -5,14 +5,17 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/app_delegate.hpp"
+#include "app/scenario_run.hpp"
 #include "app/single_instance.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/defaults/user_defaults.hpp"
+#include "platform/desktop/screen_recorder.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/log.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
@@ -43,10 +46,33 @@ class SharedAgreement : public vurle::AgreementGate {
   std::shared_ptr<vurle::LegalAgreement> store_ = vurle::LegalAgreement::shared();
 };
 
+// What the delegate is given of the windows built above the shell.
+vurle::ShellSeams seams() {
+  vurle::ShellSeams seams;
+  seams.agreement = std::make_shared<SharedAgreement>();
+  return seams;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(vurle::AppDelegate::launchEventFromEnvironment());
+  // A scripted run on the simulated desktop keeps its own settings folder,
+  // so it is decided before anything touches the user's.
+  const auto line = vurle::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (line.error) {
+    std::cerr << "vurle: " << *line.error << "\nusage: vurle [--scenario FILE --out DIR]" << std::endl;
+    return 2;
+  }
+  if (line.scenario) {
+    vurle::ScenarioLaunch launch;
+    launch.acceptAgreement = [] { vurle::LegalAgreement::shared()->accept(true); };
+    launch.makeDelegate = [] { return std::make_shared<vurle::AppDelegate>(seams()); };
+    const int status = vurle::runScenario(*line.scenario, launch, std::cout, std::cerr);
+    platform::releaseDrawingCaches();
+    return status;
+  }
+
   // One vurle per settings folder, decided before the migration or anything
   // else writes there: a second launch reopens the first and leaves.
   const auto folder = platform::NSUserDefaults::defaultsDirectory();
@@ -77,9 +103,7 @@ int main() {
   auto watch = platform::NSTimer::scheduledTimer(0.1, true, [](platform::NSTimer&) {
     if (stopRequested) platform::NSApplication::shared()->terminate(nullptr);
   });
-  vurle::ShellSeams seams;
-  seams.agreement = std::make_shared<SharedAgreement>();
-  vurle::AppDelegate::main(std::move(seams));
+  vurle::AppDelegate::main(seams());
   watch->invalidate();
 
   // The renderer compiles its pipeline on a background queue. Ending the

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -79,6 +80,20 @@ inline bool sameValue(const platform::PropertyListValue& a, const platform::Prop
     default:
       return a == b;
   }
+}
+
+// Containers nested in a property list (a scalar has 0).
+inline int containerDepth(const platform::PropertyListValue& value) {
+  int deepest = 0;
+  if (const auto* items = value.array()) {
+    for (const auto& item : *items) deepest = std::max(deepest, containerDepth(item));
+    return 1 + deepest;
+  }
+  if (const auto* entries = value.dictionary()) {
+    for (const auto& entry : *entries) deepest = std::max(deepest, containerDepth(entry.second));
+    return 1 + deepest;
+  }
+  return 0;
 }
 
 // Containers nested in the JSON (a scalar has 0), counted no further than

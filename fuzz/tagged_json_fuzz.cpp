@@ -1,7 +1,8 @@
 // The tagged JSON reader (settings domains and stored values).
 // Property: a value read from any JSON text writes back as tagged JSON that
 // reads again as the same value (NaN included), so what is stored reads back
-// exactly; refusal is a DecodingError and nothing else.
+// exactly; no value nests deeper than the readers' limit; refusal is a
+// DecodingError and nothing else.
 #include "fuzz/fuzz_support.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const platform::DecodingError&) {
     return 0;
   }
+  require(containerDepth(*value) <= platform::maximumPropertyListDepth, "a value nested too deep was read");
   // Strings come from parsed JSON, so they are UTF-8 and every value has a
   // text form.
   const platform::Data written = platform::JSONEncode(platform::taggedJSON(*value));

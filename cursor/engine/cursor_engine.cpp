@@ -13,11 +13,14 @@
 #include "cursor/engine/app_switcher_observer.hpp"
 #include "cursor/engine/cursor_motion_listener.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
+#include "cursor/engine/experimental_dock_cursor.hpp"
+#include "cursor/engine/experimental_dock_regions.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/native/native_cursor_readback.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "cursor/overlay/cursor_overlay_space.hpp"
+#include "cursor/overlay/cursor_space_animation.hpp"
 #include "platform/accessibility/accessibility.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/display_link.hpp"
@@ -148,6 +151,25 @@ void CursorEngine::restAnimationOnArrow() {
 const std::shared_ptr<ContinuousCursorPresenter>& CursorEngine::continuousPresenter() {
   if (!continuousPresenter_) continuousPresenter_ = ContinuousCursorPresenter::make(CursorOverlaySpace::make());
   return continuousPresenter_;
+}
+
+const std::shared_ptr<ExperimentalDockCursor>& CursorEngine::dockExperiment() {
+  if (!dockExperiment_) dockExperiment_ = ExperimentalDockCursor::make();
+  return dockExperiment_;
+}
+
+const std::shared_ptr<ExperimentalDockRegions>& CursorEngine::dockRegions() {
+  if (!dockRegions_) dockRegions_ = ExperimentalDockRegions::make();
+  return dockRegions_;
+}
+
+CursorSpaceAnimation& CursorEngine::dockSpace() {
+  if (!dockSpace_) dockSpace_ = std::make_unique<CursorSpaceAnimation>();
+  return *dockSpace_;
+}
+
+void CursorEngine::stopDockExperiment(bool restore) {
+  if (dockExperiment_) dockExperiment_->stop(restore);
 }
 
 ContinuousCursorPresenter* CursorEngine::overlayInUse() const {
@@ -323,6 +345,8 @@ bool CursorEngine::release(bool pauseLink, std::optional<int32_t> ownerSeed, boo
     const auto accepted = presenter_->acceptedInputSeed();
     if (!accepted || *accepted != *ownerSeed) return false;
   }
+  stopDockExperiment(true);
+  if (dockRegions_) dockRegions_->invalidate();
   if (auto overlay = overlayInUse()) overlay->release("release");
   retryDeferredFrame_ = false;
   presenter_->restoreNative(ownerSeed ? false : restore);

@@ -35,6 +35,9 @@ namespace vurle {
 
 class AppSwitcherCursorObserver;
 class ContinuousCursorPresenter;
+class CursorSpaceAnimation;
+class ExperimentalDockCursor;
+class ExperimentalDockRegions;
 class NativeSurfacePolicy;
 struct AppSwitcherCursorScope;
 struct StationaryPolicyAnswer;
@@ -244,6 +247,13 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   const std::shared_ptr<NativeCursorSampler>& sampler();
   // The overlay presenter with its private Space, made on first use.
   const std::shared_ptr<ContinuousCursorPresenter>& continuousPresenter();
+  // The Dock experiment, its verified Dock items and the Space watcher of
+  // the Dock's screen, each made on first use. Releasing and pausing never
+  // make them: what does not exist has nothing to give back.
+  const std::shared_ptr<ExperimentalDockCursor>& dockExperiment();
+  const std::shared_ptr<ExperimentalDockRegions>& dockRegions();
+  CursorSpaceAnimation& dockSpace();
+  bool hasDockExperiment() const { return dockExperiment_ != nullptr; }
   const std::shared_ptr<AppSwitcherCursorObserver>& appSwitcherObserver() const { return appSwitcherObserver_; }
   const std::shared_ptr<NativeSurfacePolicy>& policy() const { return policy_; }
   // Each policy screen inside its 2 pt edge and below its menu-bar band, in
@@ -268,6 +278,9 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
 
  private:
   CursorEngine(VerificationVisibility verificationVisibility, std::shared_ptr<platform::NSUserDefaults> defaults);
+  std::shared_ptr<ExperimentalDockCursor> dockExperiment_;
+  std::shared_ptr<ExperimentalDockRegions> dockRegions_;
+  std::unique_ptr<CursorSpaceAnimation> dockSpace_;
   void observeDefaults();
   void maintenancePass();
   std::optional<bool> storedBool(const char* key) const;
@@ -283,6 +296,8 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   void resetGateState();
   // A new policy generation: nothing cached or in flight counts any more.
   void invalidatePolicy();
+  // Ends a Dock run, when there is an experiment at all.
+  void stopDockExperiment(bool restore);
   void refreshPolicyIfStale();
   bool wanted() const;
   void foldSpeed(double t, CGPoint point);

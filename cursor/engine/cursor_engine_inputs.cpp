@@ -292,10 +292,7 @@ void CursorEngine::stopDisplayLink() {
 void CursorEngine::sampleNow() {
   if (!(enabled() && systemWide())) return;
   ensureDisplayLink();
-  if (!displayLink_) return;
-  samplingPass_ = true;
-  lastDisplayCallbackAt_ = uptime();
-  samplingPass_ = false;
+  if (displayLink_) lastDisplayCallbackAt_ = uptime();
 }
 
 void CursorEngine::foldSpeed(double t, CGPoint point) {
@@ -337,6 +334,7 @@ void CursorEngine::handlePointerInput(const platform::NSEvent& event) {
   const double t = uptime();
   const bool move = event.type() == platform::kCGEventMouseMoved;
   const auto point = platform::NSEvent::mouseLocation();
+  if (!move) stopDockExperiment(false);
   if (systemWide() && usesContinuousCursor_) {
     foldSpeed(t, point);
     const auto& overlay = continuousPresenter();

@@ -12,6 +12,8 @@
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
 #include "cursor/native/trace_test_support.hpp"
+#include "cursor/engine/experimental_dock_cursor.hpp"
+#include "cursor/engine/experimental_dock_regions.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
@@ -397,6 +399,27 @@ TEST_F(EngineTest, MaintenanceKeepsARunningEngineHonest) {
   engine->setEnabled(false);
   engine->maintenance();
   EXPECT_EQ(engine->demoKind(), PointerKind::text);
+}
+
+TEST_F(EngineTest, ReleasingNeverMakesTheDockExperiment) {
+  makeEngine();
+  engine->start();
+  engine->release(true, std::nullopt, false);
+  engine->yieldToNative();
+  engine->disable();
+  engine->sessionDidResign();
+  engine->stop();
+  EXPECT_FALSE(engine->hasDockExperiment());
+
+  // Once made, a release forgets the verified Dock items so the next
+  // request reads at once.
+  engine->dockExperiment();
+  const auto generation = engine->dockRegions()->generation();
+  engine->release(true, std::nullopt, false);
+  EXPECT_GT(engine->dockRegions()->generation(), generation);
+  EXPECT_FALSE(engine->dockRegions()->snapshot());
+  EXPECT_EQ(engine->dockRegions()->requestedAt(), -std::numeric_limits<double>::infinity());
+  EXPECT_FALSE(engine->dockExperiment()->observing());
 }
 
 TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {

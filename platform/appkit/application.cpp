@@ -31,17 +31,42 @@ void NSApplication::run() {
     bool& running;
     ~Leave() { running = false; }
   } leave{running_};
-  if (!launched_) {
-    launched_ = true;
-    // The launch's open-application event is the one being handled while
-    // the delegate finishes launching.
-    auto& events = NSAppleEventManager::sharedAppleEventManager();
-    events.setCurrentAppleEvent(events.launchEvent());
-    if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
-    events.setCurrentAppleEvent(std::nullopt);
-  }
+  finishLaunching();
   // The delegate may have terminated while launching.
   if (!terminated_) RunLoop::main().run();
+}
+
+std::vector<std::shared_ptr<NSWindow>> NSApplication::windows() const {
+  std::vector<std::shared_ptr<NSWindow>> alive;
+  std::vector<std::weak_ptr<NSWindow>> kept;
+  for (const auto& weak : windows_) {
+    if (auto window = weak.lock()) {
+      alive.push_back(window);
+      kept.push_back(weak);
+    }
+  }
+  windows_ = std::move(kept);
+  return alive;
+}
+
+void NSApplication::noteWindow(const std::weak_ptr<NSWindow>& window) {
+  auto added = window.lock();
+  if (!added) return;
+  for (const auto& known : windows_) {
+    if (known.lock() == added) return;
+  }
+  windows_.push_back(window);
+}
+
+void NSApplication::finishLaunching() {
+  if (launched_ || terminated_) return;
+  launched_ = true;
+  // The launch's open-application event is the one being handled while the
+  // delegate finishes launching.
+  auto& events = NSAppleEventManager::sharedAppleEventManager();
+  events.setCurrentAppleEvent(events.launchEvent());
+  if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
+  events.setCurrentAppleEvent(std::nullopt);
 }
 
 void NSApplication::terminate(const void*) {

@@ -57,6 +57,11 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   // and serves the main run loop until terminate(). Running twice at once
   // is a std::logic_error; after terminate() it returns at once.
   void run();
+  // The launch part of run() alone: the delegate's
+  // applicationDidFinishLaunching, once, without serving the run loop, for
+  // a caller that drives the main run loop itself (the simulated desktop's
+  // scripted runs).
+  void finishLaunching();
   bool isRunning() const { return running_; }
   // The delegate's applicationWillTerminate, then the main run loop stops
   // and run() returns. The platform ends the process here; the program's
@@ -90,6 +95,10 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSMenu> helpMenu() const { return helpMenu_; }
   void setHelpMenu(std::shared_ptr<NSMenu> menu) { helpMenu_ = std::move(menu); }
 
+  // The application's windows that still exist, in the order they were
+  // first ordered in (a window joins the list then, when the window server
+  // first numbers it).
+  std::vector<std::shared_ptr<NSWindow>> windows() const;
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
@@ -111,6 +120,9 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   bool terminated_ = false;
   bool hidden_ = false;
   std::weak_ptr<NSWindow> keyWindow_;
+  mutable std::vector<std::weak_ptr<NSWindow>> windows_;
+  // A window numbered by the window server joins the list once.
+  void noteWindow(const std::weak_ptr<NSWindow>& window);
   std::weak_ptr<NSWindow> mainWindow_;
   // The delegate hears of activation changes through the workspace.
   void observeActivation();

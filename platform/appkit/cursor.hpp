@@ -44,7 +44,7 @@ enum NSCursorFrameResizeDirections : unsigned {
 // answers the same object on every call. The cursors that arrived with
 // macOS 15 answer nullptr when ProcessInfo reports an earlier system, as
 // do the parameterised ones for a raw value outside their sets.
-class NSCursor {
+class NSCursor : public std::enable_shared_from_this<NSCursor> {
  public:
   // initWithImage:hotSpot:. The image is shared, not copied.
   NSCursor(std::shared_ptr<NSImage> image, NSPoint hotSpot)
@@ -60,6 +60,13 @@ class NSCursor {
   // animated cursor). nullptr when the window server's cursor cannot be
   // read (CurrentCursor::setAppKitReadable) or has no usable image.
   static std::shared_ptr<NSCursor> currentSystemCursor();
+
+  // Makes this the application's cursor, the one the pointer shows over
+  // its windows; currentCursor answers it (none until a cursor is set, and
+  // after resetProcessState). Every call counts, the same cursor again too.
+  void set();
+  static std::shared_ptr<NSCursor> currentCursor();
+  static long setCount();
 
   static std::shared_ptr<NSCursor> arrowCursor();
   static std::shared_ptr<NSCursor> pointingHandCursor();

@@ -20,6 +20,12 @@ inline constexpr NSEventModifierFlags NSEventModifierFlagControl = 1 << 18;
 inline constexpr NSEventModifierFlags NSEventModifierFlagOption = 1 << 19;
 inline constexpr NSEventModifierFlags NSEventModifierFlagCommand = 1 << 20;
 
+// The types of the events a window hands its views (AppKit's raw values).
+inline constexpr NSEventType NSEventTypeMouseMoved = 5;
+inline constexpr NSEventType NSEventTypeMouseEntered = 8;
+inline constexpr NSEventType NSEventTypeMouseExited = 9;
+inline constexpr NSEventType NSEventTypeCursorUpdate = 17;
+
 class NSEventMonitor;
 using NSEventMonitorToken = std::shared_ptr<NSEventMonitor>;
 
@@ -30,6 +36,14 @@ class NSEvent {
  public:
   // None for a missing event.
   static std::shared_ptr<NSEvent> eventWithCGEvent(const CGEventRef& event);
+  NSEvent() = default;
+  // An event a window hands one of its views: the location is in the
+  // window's coordinates (origin at its bottom left, y up).
+  NSEvent(NSEventType type, NSPoint locationInWindow, double timestamp, long eventNumber)
+      : type_(type), timestamp_(timestamp), location_(locationInWindow), eventNumber_(eventNumber) {}
+  // The window server's number of the event; 0 for events made from Core
+  // Graphics events.
+  long eventNumber() const { return eventNumber_; }
 
   NSEventType type() const { return type_; }
   NSEventModifierFlags modifierFlags() const { return modifierFlags_; }
@@ -68,6 +82,7 @@ class NSEvent {
   double timestamp_ = 0;
   NSPoint location_;
   CGEventRef event_;
+  long eventNumber_ = 0;
 };
 
 // The token of one monitor, handed out by NSEvent's add functions.

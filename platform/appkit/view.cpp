@@ -62,8 +62,10 @@ void NSView::removeFromSuperview() {
 
 void NSView::moveToWindow(const std::shared_ptr<NSWindow>& window) {
   const bool changed = window_.lock() != window;
+  if (changed) viewWillMoveToWindow(window);
   window_ = window;
   if (changed) viewDidMoveToWindow();
+  if (changed && window) updateTrackingAreas();
   // A copy: the notification may rearrange the subviews.
   const auto children = subviews_;
   for (const auto& child : children) child->moveToWindow(window);

@@ -13,6 +13,7 @@
 // view's own drawing is cached: subviews are not composited.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/graphics/appkit_image.hpp"
@@ -23,6 +24,9 @@ namespace platform {
 class NSWindow;
 class CALayer;
 class NSLayoutConstraint;
+class NSCursor;
+class NSEvent;
+class NSTrackingArea;
 
 // Raw values as on the platform.
 enum class NSViewLayerContentsRedrawPolicy : int {
@@ -105,6 +109,75 @@ class NSView : public std::enable_shared_from_this<NSView> {
   // null rep or when the rep has no context.
   void cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImageRep>& rep);
 
+  // Called before the view (and each subview) moves to another window or
+  // out of its window (nullptr); the base does nothing.
+  virtual void viewWillMoveToWindow(const std::shared_ptr<NSWindow>& newWindow);
+  // Lays out the subviews; the base does nothing. layoutSubtreeIfNeeded
+  // runs it for this view and every subview whose needsLayout is set, top
+  // down, clearing the flags.
+  virtual void layout();
+  bool needsLayout() const { return needsLayout_; }
+  void setNeedsLayout(bool flag) { needsLayout_ = flag; }
+  void layoutSubtreeIfNeeded();
+
+  bool isHidden() const { return hidden_; }
+  void setHidden(bool hidden) { hidden_ = hidden; }
+  bool isHiddenOrHasHiddenAncestor() const;
+  // The part of the bounds not clipped by the superviews (empty outside a
+  // window or when hidden).
+  NSRect visibleRect() const;
+  // From the window's coordinates (origin bottom left, y up) into the view's.
+  NSPoint convertPointFromWindow(NSPoint point) const;
+
+  // Mouse tracking: areas, tool tips and cursor rects.
+  void addTrackingArea(const std::shared_ptr<NSTrackingArea>& area);
+  void removeTrackingArea(const std::shared_ptr<NSTrackingArea>& area);
+  const std::vector<std::shared_ptr<NSTrackingArea>>& trackingAreas() const { return trackingAreas_; }
+  // Called when the view's visible part may have changed (it entered a
+  // window, its window's backing changed); the base does nothing.
+  virtual void updateTrackingAreas();
+  // Answers the tag of the new tool-tip rect; the view answers the text.
+  long addToolTipRect(NSRect rect);
+  void removeAllToolTips() { toolTipRects_.clear(); }
+  const std::vector<NSRect>& toolTipRects() const { return toolTipRects_; }
+  // The text of the tool tip at the point; the base answers none.
+  virtual std::string stringForToolTip(NSPoint point) const;
+  struct CursorRect {
+    NSRect rect;
+    std::shared_ptr<NSCursor> cursor;
+  };
+  // Only while resetCursorRects runs, as on the platform; otherwise ignored.
+  void addCursorRect(NSRect rect, const std::shared_ptr<NSCursor>& cursor);
+  const std::vector<CursorRect>& cursorRects() const { return cursorRects_; }
+  // Adds the view's cursor rects; the base adds none. Run by the window's
+  // invalidateCursorRectsForView.
+  virtual void resetCursorRects();
+  void rebuildCursorRects();
+  int cursorRectRebuildCount() const { return cursorRectRebuilds_; }
+
+  // Events; the base implementations ignore them.
+  virtual void mouseEntered(const NSEvent& event);
+  virtual void mouseExited(const NSEvent& event);
+  virtual void mouseMoved(const NSEvent& event);
+  virtual void cursorUpdate(const NSEvent& event);
+  virtual bool mouseDownCanMoveWindow() const { return true; }
+  virtual bool acceptsFirstMouse(const NSEvent* event) const {
+    (void)event;
+    return false;
+  }
+
+  // What the view tells assistive technology; plain properties.
+  bool isAccessibilityElement() const { return accessibilityElement_; }
+  void setAccessibilityElement(bool flag) { accessibilityElement_ = flag; }
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
+  const std::string& accessibilityValue() const { return accessibilityValue_; }
+  void setAccessibilityValue(std::string value) { accessibilityValue_ = std::move(value); }
+  const std::string& accessibilityHelp() const { return accessibilityHelp_; }
+  void setAccessibilityHelp(std::string help) { accessibilityHelp_ = std::move(help); }
+  const std::string& accessibilityRole() const { return accessibilityRole_; }
+  void setAccessibilityRole(std::string role) { accessibilityRole_ = std::move(role); }
+
  private:
   friend class NSWindow;
   // Gives the view and its subviews a new window, notifying each view whose
@@ -126,6 +199,15 @@ class NSView : public std::enable_shared_from_this<NSView> {
   bool wantsLayer_ = false;
   std::shared_ptr<CALayer> layer_;
   NSViewLayerContentsRedrawPolicy redrawPolicy_ = NSViewLayerContentsRedrawPolicy::DuringViewResize;
+  bool needsLayout_ = false;
+  bool hidden_ = false;
+  std::vector<std::shared_ptr<NSTrackingArea>> trackingAreas_;
+  std::vector<NSRect> toolTipRects_;
+  std::vector<CursorRect> cursorRects_;
+  bool collectingCursorRects_ = false;
+  int cursorRectRebuilds_ = 0;
+  bool accessibilityElement_ = false;
+  std::string accessibilityLabel_, accessibilityValue_, accessibilityHelp_, accessibilityRole_;
 };
 
 }  // namespace platform

@@ -51,7 +51,10 @@ void NSWindow::setAlphaValue(CGFloat alpha) {
 
 void NSWindow::publish(bool toFront) {
   auto& table = WindowTable::shared();
-  if (windowNumber_ < 1) windowNumber_ = table.allocateWindowNumber();
+  if (windowNumber_ < 1) {
+    windowNumber_ = table.allocateWindowNumber();
+    NSApplication::shared()->noteWindow(weak_from_this());
+  }
   const auto screens = NSScreen::screens();
   const CGFloat top = screens.empty() ? 0 : CGRectGetMaxY(screens.front()->frame());
   WindowRecord record;

@@ -16,9 +16,12 @@ class NSScreen;
 class NSView;
 class NSButton;
 class NSWindow;
+class NSScreen;
 
 using NSModalResponse = long;
 inline constexpr NSModalResponse NSModalResponseStop = -1000;
+
+inline const char* const NSWindowDidChangeOcclusionStateNotification = "NSWindowDidChangeOcclusionStateNotification";
 
 using NSWindowStyleMask = std::uint64_t;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;
@@ -141,6 +144,23 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   virtual bool canBecomeMainWindow() const { return !isSheet(); }
   // A window that cannot become key ignores makeKeyWindow.
   virtual bool canBecomeKeyWindow() const { return true; }
+
+  // The screen holding the largest part of the frame (the primary screen
+  // when none overlaps it); null without screens.
+  std::shared_ptr<NSScreen> screen() const;
+  // Whether any of the window is visible: a visible window is, unless the
+  // simulated desktop covers it (setOccluded, which posts the occlusion
+  // notification on the default centre with the window as object).
+  bool occlusionStateVisible() const { return visible_ && !occluded_; }
+  void setOccluded(bool occluded);
+  // From AppKit's global coordinates into the window's (origin at the
+  // frame's bottom left, y up).
+  NSPoint convertPointFromScreen(NSPoint point) const;
+  // The pointer now, in the window's coordinates.
+  NSPoint mouseLocationOutsideOfEventStream() const;
+  // Has the view rebuild its cursor rects (at once: there is no event loop
+  // that would do it later).
+  void invalidateCursorRectsForView(const std::shared_ptr<NSView>& view);
 
   // Configuration the window server and the window menu read; plain
   // properties here, except the alpha value, which the window table shows.
@@ -271,6 +291,7 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   CGFloat backingScaleFactor_;
   std::shared_ptr<NSView> contentView_;
   bool visible_ = false;
+  bool occluded_ = false;
   std::shared_ptr<NSWindow> attachedSheet_;
   std::weak_ptr<NSWindow> sheetParent_;
   std::function<void(NSModalResponse)> sheetCompletion_;

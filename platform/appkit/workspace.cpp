@@ -62,6 +62,7 @@ void NSWorkspace::reset() {
   frontmost_.reset();
   openedURLs_.clear();
   reduceMotion_ = false;
+  reduceTransparency_ = false;
   sessionActive_ = true;
 }
 
@@ -188,6 +189,20 @@ void NSWorkspace::setReduceMotion(bool reduceMotion) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (reduceMotion_ == reduceMotion) return;
     reduceMotion_ = reduceMotion;
+  }
+  post(NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
+}
+
+bool NSWorkspace::accessibilityDisplayShouldReduceTransparency() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return reduceTransparency_;
+}
+
+void NSWorkspace::setReduceTransparency(bool reduceTransparency) {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (reduceTransparency_ == reduceTransparency) return;
+    reduceTransparency_ = reduceTransparency;
   }
   post(NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification);
 }

@@ -93,6 +93,8 @@ class NSWorkspace {
   // The user's Reduce Motion accessibility option; off until the simulated
   // desktop turns it on.
   bool accessibilityDisplayShouldReduceMotion() const;
+  // Reduce Transparency, the same way.
+  bool accessibilityDisplayShouldReduceTransparency() const;
 
   // Always accepted; an empty URL is refused (false).
   bool openURL(const std::string& url);
@@ -124,6 +126,7 @@ class NSWorkspace {
   // The user changes Reduce Motion; a change posts the accessibility
   // display-options notification.
   void setReduceMotion(bool reduceMotion);
+  void setReduceTransparency(bool reduceTransparency);
 
  private:
   NSWorkspace();
@@ -138,6 +141,7 @@ class NSWorkspace {
   std::shared_ptr<NSRunningApplication> current_;
   std::vector<std::string> openedURLs_;
   bool reduceMotion_ = false;
+  bool reduceTransparency_ = false;
   bool sessionActive_ = true;
   NSNotificationCenter center_;
 };

@@ -1,5 +1,6 @@
 #include "platform/desktop/screen_recorder.hpp"
 
+#include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -300,6 +301,11 @@ void ScreenRecorder::drawCursor(cairo_t* cr, CGPoint pointer) const {
                CGRectMake(pointer.x - cursor.hotSpot.x, pointer.y - cursor.hotSpot.y, cursor.size.width,
                           cursor.size.height),
                false);
+}
+
+void releaseDrawingCaches() {
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 bool writeContactSheet(const std::vector<const ScreenPicture*>& pictures, const std::vector<std::string>& labels,

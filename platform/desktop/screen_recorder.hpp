@@ -97,4 +97,9 @@ class ScreenRecorder {
 bool writeContactSheet(const std::vector<const ScreenPicture*>& pictures, const std::vector<std::string>& labels,
                        int columns, const std::string& path, std::string* error);
 
+// Cairo and fontconfig keep their font caches for the life of the process;
+// a program that drew text calls this once at its end, after every picture
+// is gone, so the leak checker reports only our own memory.
+void releaseDrawingCaches();
+
 }  // namespace platform

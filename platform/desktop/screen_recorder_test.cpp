@@ -1,6 +1,5 @@
 #include "platform/desktop/screen_recorder.hpp"
 
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -146,10 +145,7 @@ TEST_F(ScreenRecorderTest, PicturesAndContactSheetsAreWrittenOrTheFaultIsSaid) {
 // releasing them at the end keeps the leak checker's report to our own code.
 class FontCacheRelease : public ::testing::Environment {
  public:
-  void TearDown() override {
-    cairo_debug_reset_static_data();
-    FcFini();
-  }
+  void TearDown() override { releaseDrawingCaches(); }
 };
 const auto* const fontCacheRelease = ::testing::AddGlobalTestEnvironment(new FontCacheRelease);
 

@@ -226,7 +226,10 @@ void ScenarioPlayer::advanceTo(double seconds) {
     if (moving_) {
       const auto& move = steps_[*moving_];
       const double start = starts_[*moving_];
-      const double progress = move.seconds > 0 ? (std::min(now_, start + move.seconds) - start) / move.seconds : 1.0;
+      // Compared against the end time itself: (start + d - start) / d can
+      // fall a rounding short of 1 and never finish the move.
+      const bool done = !(move.seconds > 0) || now_ >= start + move.seconds;
+      const double progress = done ? 1.0 : (now_ - start) / move.seconds;
       const double eased = ease(progress);
       const CGPoint at{moveFrom_.x + (move.to.x - moveFrom_.x) * eased, moveFrom_.y + (move.to.y - moveFrom_.y) * eased};
       const CGPoint was = desktop_.pointer();

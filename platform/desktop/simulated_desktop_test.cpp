@@ -166,5 +166,27 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   EXPECT_EQ(player.currentStep(), std::optional<size_t>(3));
 }
 
+TEST_F(SimulatedDesktopTest, AMoveEndsOnTimeWhateverTheRoundingOfItsStart) {
+  // 1.96 + 0.4 - 1.96 is a rounding short of 0.4: the move must still end.
+  Scenario scenario = twoWindows();
+  ScenarioStep wait;
+  wait.kind = ScenarioStep::Kind::wait;
+  wait.seconds = 1.96;
+  ScenarioStep move;
+  move.kind = ScenarioStep::Kind::move;
+  move.to = {678, 300};
+  move.seconds = 0.4;
+  ScenarioStep cursor;
+  cursor.kind = ScenarioStep::Kind::setCursor;
+  cursor.cursor = "crosshair";
+  scenario.timeline = {wait, move, cursor};
+  SimulatedDesktop desktop(scenario);
+  ScenarioPlayer player(scenario, desktop);
+  for (int tick = 0; tick <= 300; ++tick) player.advanceTo(tick / 120.0);
+  EXPECT_TRUE(player.finished());
+  EXPECT_EQ(desktop.pointer(), (CGPoint{678, 300}));
+  EXPECT_EQ(desktop.cursorName(), "crosshair");
+}
+
 }  // namespace
 }  // namespace platform

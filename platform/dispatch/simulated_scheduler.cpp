@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -230,13 +231,25 @@ bool SimulatedScheduler::runNext(double limit, const DispatchQueue* only) {
     if (item.timer) timerTickets_.erase(item.timer.get());
     agenda_.erase(entry);
   }
-  detail::FrameScope frame(item.queue.get(), item.queue->kind() == DispatchQueue::Kind::main);
+  const bool onMain = item.queue->kind() == DispatchQueue::Kind::main;
+  detail::FrameScope frame(item.queue.get(), onMain);
+  const auto started = std::chrono::steady_clock::now();
   if (item.timer) {
     loop_->fire(*item.timer);
   } else {
     item.block();
   }
+  if (onMain) {
+    const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - started;
+    std::lock_guard<std::mutex> lock(mutex_);
+    mainBusySeconds_ += spent.count();
+  }
   return true;
+}
+
+double SimulatedScheduler::mainQueueBusySeconds() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mainBusySeconds_;
 }
 
 void SimulatedScheduler::discardPending() {

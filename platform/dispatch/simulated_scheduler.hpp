@@ -56,6 +56,11 @@ class SimulatedScheduler final : public detail::Scheduler,
   void drainMain();
   // Blocks and timer firings waiting to run, due or not.
   std::size_t pendingCount() const;
+  // Processor time (real seconds, not virtual ones) spent running the main
+  // queue's blocks and the main run loop's timers so far: what a tick
+  // costs the main thread, since under this scheduler every queue shares
+  // one thread.
+  double mainQueueBusySeconds() const;
 
   double uptime() const override { return now(); }
   double wallTime() const override;
@@ -89,6 +94,7 @@ class SimulatedScheduler final : public detail::Scheduler,
   const std::thread::id owner_;
   mutable std::mutex mutex_;
   double now_;
+  double mainBusySeconds_ = 0;
   std::uint64_t nextTicket_ = 1;
   std::map<Key, Item> agenda_;
   std::unordered_map<std::uint64_t, double> dueOf_;

@@ -697,5 +697,9 @@ MTLDriverFaults currentMTLDriverFaults() { return faults(); }
 #if defined(__SANITIZE_ADDRESS__)
 // The OpenCL driver compiles kernels with an embedded compiler that keeps
 // allocations for the life of the process; they are the driver's, not ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libpocl\nleak:libLLVM\nleak:libclang\n"; }
+// The font libraries' own caches (see platform/ui/text.cpp) are listed too,
+// for programs that draw views as well.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libpocl\nleak:libLLVM\nleak:libclang\nleak:libfontconfig\nleak:libpangoft2\n";
+}
 #endif

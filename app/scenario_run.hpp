@@ -1,0 +1,98 @@
+#pragma once
+// The program's scripted run on the simulated desktop:
+//
+//   vurle --scenario FILE --out DIR
+//
+// plays a scenario (platform/desktop/scenario.hpp) against the real
+// application (its delegate, engine, presenters and sampler) under the
+// virtual clock, so a run is deterministic and faster than real time, and
+// records what the screen shows around the pointer:
+//   DIR/frames/frame-NNNNNN.png   every displayed picture that changed (N: the tick)
+//   DIR/transitions/NN-<cursor>.png  one contact sheet per cursor change
+//   DIR/trace.json                the event trace
+//   DIR/settings/                 the run's own settings folder (never the user's)
+// and prints a summary. A scenario that cannot be read, or an output folder
+// that cannot be written, is refused with one line naming the field or the
+// folder and exit status 2, having written nothing.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/appkit/application.hpp"
+
+namespace vurle {
+
+struct ScenarioRunArguments {
+  std::string scenarioPath;
+  std::string outputFolder;
+};
+
+// The command line: no arguments is the plain application; otherwise a
+// scenario run, or a usage error.
+struct CommandLine {
+  std::optional<ScenarioRunArguments> scenario;
+  std::optional<std::string> error;
+};
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// What the run needs from the program that links the whole application:
+// the agreement is accepted in the run's own settings, and the application
+// delegate is made, as the program makes them for a user's launch.
+struct ScenarioLaunch {
+  std::function<void()> acceptAgreement;
+  std::function<std::shared_ptr<platform::NSApplicationDelegate>()> makeDelegate;
+};
+
+// Counts, tick by tick, what a person watching would count: the cursor
+// changes the desktop made, the frames this process showed for each (a new
+// image in the overlay panel, or a new registration of its own cursor),
+// frames dropped (ticks inside a transition's run of frames that showed
+// nothing new) and hand-backs (the pointer given back to the visible system
+// cursor).
+class RunTally {
+ public:
+  struct Tick {
+    int cursorChanges = 0;      // the desktop's count so far
+    std::string cursorName;     // the cursor the applications set last
+    bool ours = false;          // our overlay or our registered cursor shows
+    bool cursorVisible = true;  // the window server shows a cursor
+    // Identifies the image this process shows (0: none); a new value is a
+    // new frame.
+    uint64_t frame = 0;
+  };
+  struct Transition {
+    std::string cursorName;
+    int firstTick = 0;
+    int frames = 0;
+    int dropped = 0;
+    // Ticks of frames shown, for the contact sheet.
+    std::vector<int> frameTicks;
+  };
+
+  // Answers whether the tick showed a new frame of the current transition.
+  bool note(int tick, const Tick& state);
+
+  const std::vector<Transition>& transitions() const { return transitions_; }
+  int handBacks() const { return handBacks_; }
+  // Transitions in which this process showed at least one frame.
+  int played() const;
+  int framesDropped() const;
+
+ private:
+  std::vector<Transition> transitions_;
+  int seenChanges_ = 0;
+  bool wasOurs_ = false;
+  uint64_t lastFrame_ = 0;
+  // Ticks since the transition's last new frame, while still ours.
+  int sinceLastFrame_ = 0;
+  int handBacks_ = 0;
+};
+
+int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& launch, std::ostream& out,
+                std::ostream& err);
+
+}  // namespace vurle

@@ -1,0 +1,40 @@
+// The window's screen, occlusion and the pointer in its coordinates.
+
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/screen.hpp"
+#include "platform/appkit/view.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/notifications/notification_center.hpp"
+
+namespace platform {
+
+std::shared_ptr<NSScreen> NSWindow::screen() const {
+  const auto screens = NSScreen::screens();
+  if (screens.empty()) return nullptr;
+  std::shared_ptr<NSScreen> best = screens.front();
+  CGFloat bestArea = 0;
+  for (const auto& s : screens) {
+    const CGRect overlap = CGRectIntersection(s->frame(), frame_);
+    const CGFloat area = CGRectIsNull(overlap) ? 0 : overlap.size.width * overlap.size.height;
+    if (area > bestArea) best = s, bestArea = area;
+  }
+  return best;
+}
+
+void NSWindow::setOccluded(bool occluded) {
+  if (occluded_ == occluded) return;
+  occluded_ = occluded;
+  NSNotificationCenter::defaultCenter().postNotificationName(NSWindowDidChangeOcclusionStateNotification, this);
+}
+
+NSPoint NSWindow::convertPointFromScreen(NSPoint point) const {
+  return {point.x - frame_.origin.x, point.y - frame_.origin.y};
+}
+
+NSPoint NSWindow::mouseLocationOutsideOfEventStream() const { return convertPointFromScreen(NSEvent::mouseLocation()); }
+
+void NSWindow::invalidateCursorRectsForView(const std::shared_ptr<NSView>& view) {
+  if (view && view->window().get() == this) view->rebuildCursorRects();
+}
+
+}  // namespace platform

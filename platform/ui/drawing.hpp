@@ -1,0 +1,33 @@
+#pragma once
+
+// Draws a laid-out view graph with cairo: shapes, colours, text (pango),
+// symbol images from a small set of our own vector shapes (a labelled box
+// for any other name), the standard controls, and hosted AppKit views
+// through their own drawRect. It shows a window's real structure legibly;
+// it does not try to match the platform pixel for pixel (blurs are not
+// drawn, animations are never interpolated).
+
+#include <optional>
+#include <string>
+
+#include "platform/ui/graph.hpp"
+
+namespace platform::ui {
+
+// The graph (rendered and laid out first when it needs it) as a PNG of its
+// size × scale pixels on the window background. False when the file cannot
+// be written.
+bool writePNG(ViewGraph& graph, const std::string& path, double scale = 2);
+
+// Whether the symbol has a shape of our own (others draw as a labelled box).
+bool hasSymbolShape(const std::string& systemName);
+
+struct PictureComparison {
+  bool loaded = false;      // both files read as PNG
+  bool sameSize = false;
+  double differingFraction = 1;  // pixels with any channel off by more than the tolerance
+  int largestDifference = 255;
+};
+PictureComparison comparePNG(const std::string& expected, const std::string& actual, int tolerance);
+
+}  // namespace platform::ui

@@ -1,0 +1,599 @@
+#include "platform/ui/graph.hpp"
+
+#include <stdexcept>
+
+#include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/dispatch_queue.hpp"
+#include "platform/ui/layout.hpp"
+
+namespace platform::ui {
+
+const Modifier* Node::modifier(const std::string& name) const {
+  for (const auto& m : view.desc().modifiers)
+    if (m.name == name) return &m;
+  return nullptr;
+}
+
+std::vector<const Modifier*> Node::modifiers(const std::string& name) const {
+  std::vector<const Modifier*> found;
+  for (const auto& m : view.desc().modifiers)
+    if (m.name == name) found.push_back(&m);
+  return found;
+}
+
+void Context::observeChanges(std::function<AnyCancellable(std::function<void()>)> subscribe) {
+  std::weak_ptr<ViewGraph> weak = graph_.weak_from_this();
+  node_.observations.push_back(subscribe([weak] {
+    if (auto graph = weak.lock()) graph->setNeedsRender();
+  }));
+}
+
+// What one render collects to run once the tree is built.
+struct ViewGraph::Pass {
+  std::vector<std::function<void()>> dismantles;
+  std::vector<std::function<void()>> changes;
+  std::vector<std::function<void()>> disappears;
+  std::vector<std::function<void()>> appears;
+  std::vector<std::unique_ptr<Node>> removed;  // kept until their actions ran
+};
+
+std::shared_ptr<ViewGraph> ViewGraph::make(View root) {
+  std::shared_ptr<ViewGraph> graph(new ViewGraph());
+  graph->rootView_ = std::move(root);
+  std::weak_ptr<ViewGraph> weak = graph;
+  graph->optionsObserver_ = NSWorkspace::sharedWorkspace().notificationCenter().addObserverForName(
+      NSWorkspaceAccessibilityDisplayOptionsDidChangeNotification, nullptr, DispatchQueue::main(),
+      [weak](const NSNotification&) {
+        if (auto g = weak.lock()) g->setNeedsRender();
+      });
+  graph->setNeedsRender();
+  return graph;
+}
+
+ViewGraph::~ViewGraph() {
+  // Hosted views leave their host with the graph.
+  if (!root_) return;
+  std::vector<Node*> stack{root_.get()};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    if (n->hosted) {
+      n->view.desc().representable->dismantleNSView(*n->hosted, n->coordinator);
+      n->hosted->removeFromSuperview();
+    }
+    for (auto& c : n->children) stack.push_back(c.get());
+    for (auto& [i, c] : n->modifierChildren) stack.push_back(c.get());
+  }
+}
+
+void ViewGraph::setRoot(View root) {
+  rootView_ = std::move(root);
+  setNeedsRender();
+}
+
+void ViewGraph::setSize(CGSize size) {
+  size_ = size;
+  if (auto host = host_.lock()) host->setFrame({host->frame().origin, size});
+  setNeedsRender();
+}
+
+void ViewGraph::setHost(const std::shared_ptr<NSView>& host) { host_ = host; }
+
+void ViewGraph::setEnvironment(std::function<void(Environment&)> write) {
+  environmentWriter_ = std::move(write);
+  setNeedsRender();
+}
+
+void ViewGraph::setNeedsRender() {
+  needsRender_ = true;
+  if (renderQueued_ || rendering_) return;
+  renderQueued_ = true;
+  std::weak_ptr<ViewGraph> weak = weak_from_this();
+  DispatchQueue::main()->async([weak] {
+    auto graph = weak.lock();
+    if (!graph) return;
+    graph->renderQueued_ = false;
+    if (graph->needsRender_) graph->render();
+  });
+}
+
+void ViewGraph::render() {
+  if (rendering_) {
+    needsRender_ = true;
+    return;
+  }
+  rendering_ = true;
+  // Actions that change state render again at once; a view that changes
+  // state on every render would loop, so the rest waits for the next turn.
+  for (int round = 0; round < 16; ++round) {
+    needsRender_ = false;
+    renderOnce();
+    ++renderCount_;
+    if (!needsRender_) break;
+  }
+  rendering_ = false;
+  if (needsRender_) {
+    needsRender_ = false;
+    setNeedsRender();
+  }
+}
+
+int ViewGraph::bodyCount(const std::string& typeName) const {
+  auto it = bodyCounts_.find(typeName);
+  return it == bodyCounts_.end() ? 0 : it->second;
+}
+
+Environment ViewGraph::baseEnvironment() const {
+  Environment env;
+  auto& workspace = NSWorkspace::sharedWorkspace();
+  env.reduceMotion = workspace.accessibilityDisplayShouldReduceMotion();
+  env.reduceTransparency = workspace.accessibilityDisplayShouldReduceTransparency();
+  env.openURL = [](const std::string& url) { return NSWorkspace::sharedWorkspace().openURL(url); };
+  if (environmentWriter_) environmentWriter_(env);
+  return env;
+}
+
+void ViewGraph::renderOnce() {
+  // A hosting view's frame is the size (its window may have resized it).
+  if (auto host = host_.lock()) size_ = host->frame().size;
+  Pass pass;
+  root_ = build(pass, rootView_, "root", baseEnvironment(), std::move(root_), nullptr);
+  layoutAndPlace();
+  for (auto& f : pass.dismantles) f();
+  for (auto& f : pass.changes) f();
+  for (auto& f : pass.disappears) f();
+  for (auto& f : pass.appears) f();
+}
+
+std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::string& identity,
+                                       const Environment& inherited, std::unique_ptr<Node> old,
+                                       Node* parent) {
+  const ViewDesc& desc = view.desc();
+  std::unique_ptr<Node> node;
+  bool fresh = false;
+  if (old && old->kind() == desc.kind && old->view.desc().composite == desc.composite) {
+    node = std::move(old);
+  } else {
+    if (old) collectRemoved(pass, std::move(old));
+    node = std::make_unique<Node>();
+    node->identity = identity;
+    fresh = true;
+  }
+  const View previous = node->view;
+  node->view = view;
+  node->parent = parent;
+
+  // Inner modifiers are closer to the content, so they win.
+  Environment env = inherited;
+  for (size_t i = desc.modifiers.size(); i-- > 0;)
+    if (desc.modifiers[i].environment) desc.modifiers[i].environment(env);
+  node->environment = env;
+
+  if (fresh) {
+    for (const auto& m : desc.modifiers)
+      if (m.name == "onAppear" && m.action) pass.appears.push_back(m.action);
+  }
+
+  for (size_t i = 0; i < desc.modifiers.size(); ++i) {
+    const Modifier& m = desc.modifiers[i];
+    if (m.change) {
+      auto seen = node->changeValues.find(i);
+      if (seen != node->changeValues.end() && !m.change->equal(seen->second, m.change->value)) {
+        if (m.name == "onChange" && m.change->action) {
+          pass.changes.push_back([action = m.change->action, before = seen->second, after = m.change->value] {
+            action(before, after);
+          });
+        } else if (m.name == "animation") {
+          animations_.push_back({identity, m.animation});
+        }
+      }
+      node->changeValues[i] = m.change->value;
+    }
+    if (m.subscribe) {
+      auto& receiver = node->receivers[i];
+      if (!receiver) receiver = std::make_shared<std::function<void(const std::any&)>>();
+      *receiver = m.receive;
+      if (!node->receipts.count(i)) {
+        node->receipts[i] = std::make_shared<AnyCancellable>(m.subscribe([receiver](const std::any& value) {
+          if (*receiver) (*receiver)(value);
+        }));
+      }
+    }
+  }
+
+  auto oldChildren = std::move(node->children);
+  node->children.clear();
+  if (desc.composite && desc.body) {
+    node->observations.clear();
+    Context context(*this, *node);
+    ++bodyCounts_[desc.kind];
+    View body = desc.body(context);
+    std::unique_ptr<Node> oldBody = oldChildren.empty() ? nullptr : std::move(oldChildren.front());
+    node->children.push_back(build(pass, body, identity + "/body", env, std::move(oldBody), node.get()));
+  } else if (desc.kind == "EquatableView" && !fresh && previous.desc().equatable.has_value() &&
+             desc.equal && desc.equal(previous.desc().equatable, desc.equatable)) {
+    node->children = std::move(oldChildren);  // unchanged input: the body is not evaluated
+  } else if (desc.kind == "GeometryReader" && desc.geometry) {
+    View content = desc.geometry(node->geometrySize);
+    std::unique_ptr<Node> oldContent = oldChildren.empty() ? nullptr : std::move(oldChildren.front());
+    node->children.push_back(build(pass, content, identity + "/content", env, std::move(oldContent), node.get()));
+  } else if (desc.kind == "Button" && env.values.count("buttonStyle")) {
+    auto style = std::any_cast<std::shared_ptr<ButtonStyle>>(env.values.at("buttonStyle"));
+    View styled = (*style)(ButtonStyleConfiguration{desc.children.front(), node->pressed});
+    std::unique_ptr<Node> oldStyled;
+    for (auto& c : oldChildren)
+      if (c && c->identity == identity + "/style") oldStyled = std::move(c);
+    for (auto& c : oldChildren)
+      if (c) collectRemoved(pass, std::move(c));
+    node->children.push_back(build(pass, styled, identity + "/style", env, std::move(oldStyled), node.get()));
+  } else {
+    node->children = std::move(oldChildren);
+    buildChildren(pass, *node);
+  }
+  if (desc.representable) {
+    const auto& rep = *desc.representable;
+    if (!node->hosted) {
+      node->coordinator = rep.makeCoordinator();
+      NSViewRepresentable::Context context{node->coordinator, env};
+      node->hosted = rep.makeNSView(context);
+    }
+    NSViewRepresentable::Context context{node->coordinator, env};
+    if (node->hosted) rep.updateNSView(*node->hosted, context);
+  }
+  buildModifierChildren(pass, *node, std::move(node->modifierChildren));
+  return node;
+}
+
+void ViewGraph::buildChildren(Pass& pass, Node& node) {
+  // Children are matched to the old ones by identity: position, ForEach id
+  // or conditional branch.
+  const ViewDesc& desc = node.view.desc();
+  std::map<std::string, std::unique_ptr<Node>> old;
+  for (auto& c : node.children)
+    if (c) old[c->identity] = std::move(c);
+  node.children.clear();
+  for (size_t i = 0; i < desc.children.size(); ++i) {
+    std::string id = node.identity;
+    if (desc.kind == "Conditional") id += desc.conditionTrue ? "/then" : "/else";
+    else if (i < desc.childIDs.size()) id += "/id:" + desc.childIDs[i];
+    else id += "/" + std::to_string(i);
+    std::unique_ptr<Node> previous;
+    if (auto it = old.find(id); it != old.end()) {
+      previous = std::move(it->second);
+      old.erase(it);
+    }
+    node.children.push_back(build(pass, desc.children[i], id, node.environment, std::move(previous), &node));
+  }
+  for (auto& [id, c] : old) collectRemoved(pass, std::move(c));
+}
+
+void ViewGraph::buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old) {
+  const auto& mods = node.view.desc().modifiers;
+  node.modifierChildren.clear();
+  for (size_t i = 0; i < mods.size(); ++i) {
+    const Modifier& m = mods[i];
+    if (!m.content) continue;
+    if (m.name == "popover" && !(m.isPresented && m.isPresented->get())) continue;
+    const std::string id = node.identity + "/m" + std::to_string(i) + m.name;
+    std::unique_ptr<Node> previous;
+    if (auto it = old.find(i); it != old.end() && it->second && it->second->identity == id) {
+      previous = std::move(it->second);
+      old.erase(it);
+    }
+    node.modifierChildren[i] = build(pass, *m.content, id, node.environment, std::move(previous), &node);
+  }
+  for (auto& [i, c] : old)
+    if (c) collectRemoved(pass, std::move(c));
+}
+
+void ViewGraph::collectRemoved(Pass& pass, std::unique_ptr<Node> node) {
+  if (!node) return;
+  for (const auto& m : node->view.desc().modifiers)
+    if (m.name == "onDisappear" && m.action) pass.disappears.push_back(m.action);
+  if (node->hosted) {
+    auto rep = node->view.desc().representable;
+    Node* raw = node.get();
+    pass.dismantles.push_back([rep, raw] {
+      rep->dismantleNSView(*raw->hosted, raw->coordinator);
+      raw->hosted->removeFromSuperview();
+    });
+  }
+  for (auto& c : node->children) collectRemoved(pass, std::move(c));
+  for (auto& [i, c] : node->modifierChildren) collectRemoved(pass, std::move(c));
+  node->observations.clear();
+  node->receipts.clear();
+  pass.removed.push_back(std::move(node));
+}
+
+void ViewGraph::layoutAndPlace() {
+  if (!root_) return;
+  layoutTree(*root_, size_);
+  auto host = host_.lock();
+  std::vector<Node*> stack{root_.get()};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    if (n->view.kind() == "GeometryReader" && n->frame.size != n->geometrySize) {
+      n->geometrySize = n->frame.size;
+      setNeedsRender();
+    }
+    if (n->hosted) {
+      if (host && n->hosted->superview() != host) host->addSubview(n->hosted);
+      if (n->hosted->frame() != n->frame) {
+        n->hosted->setFrame(n->frame);
+        n->hosted->setNeedsLayout(true);
+      }
+      n->hosted->layoutSubtreeIfNeeded();
+    }
+    for (auto& c : n->children) stack.push_back(c.get());
+    for (auto& [i, c] : n->modifierChildren) stack.push_back(c.get());
+  }
+}
+
+Node* ViewGraph::node(const std::string& identity) const {
+  Node* found = nullptr;
+  findAll([&](const Node& n) {
+    if (!found && n.identity == identity) found = const_cast<Node*>(&n);
+    return false;
+  });
+  return found;
+}
+
+std::vector<ViewRef> ViewGraph::findAll(const std::function<bool(const Node&)>& match) const {
+  std::vector<ViewRef> found;
+  std::function<void(const Node&)> visit = [&](const Node& n) {
+    if (match(n)) found.emplace_back(std::const_pointer_cast<ViewGraph>(shared_from_this()), n.identity);
+    for (const auto& c : n.children) visit(*c);
+    for (const auto& [i, c] : n.modifierChildren) visit(*c);
+  };
+  if (root_) visit(*root_);
+  return found;
+}
+
+std::optional<ViewRef> ViewGraph::findText(const std::string& text) const {
+  auto all = findAll([&](const Node& n) { return n.kind() == "Text" && n.view.desc().text == text; });
+  if (all.empty()) return std::nullopt;
+  return all.front();
+}
+
+std::optional<ViewRef> ViewGraph::findLabel(const std::string& label) const {
+  auto all = findAll([&](const Node& n) {
+    auto info = accessibility(n);
+    return info.isElement && !info.hidden && info.label == label;
+  });
+  if (all.empty()) return std::nullopt;
+  return all.front();
+}
+
+std::optional<ViewRef> ViewGraph::findKind(const std::string& kind, size_t index) const {
+  auto all = findAll([&](const Node& n) { return n.kind() == kind; });
+  if (index >= all.size()) return std::nullopt;
+  return all[index];
+}
+
+namespace {
+
+void combinedText(const Node& n, std::vector<std::string>& out) {
+  if (auto h = n.modifier("accessibilityHidden"); h && h->flag("value")) return;
+  if (auto l = n.modifier("accessibilityLabel")) {
+    out.push_back(l->string("value"));
+    return;
+  }
+  if (n.kind() == "Text") out.push_back(n.view.desc().text);
+  for (const auto& c : n.children) combinedText(*c, out);
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string s;
+  for (const auto& p : parts) {
+    if (p.empty()) continue;
+    if (!s.empty()) s += ", ";
+    s += p;
+  }
+  return s;
+}
+
+}  // namespace
+
+AccessibilityInfo ViewGraph::accessibility(const Node& node) const {
+  AccessibilityInfo info;
+  const ViewDesc& desc = node.view.desc();
+  for (const Node* p = &node; p; p = p->parent) {
+    if (auto h = p->modifier("accessibilityHidden"); h && h->flag("value")) info.hidden = true;
+    if (p != &node) {
+      auto e = p->modifier("accessibilityElement");
+      if (e && e->string("value") != "contain") info.hidden = true;  // folded into an ancestor
+    }
+  }
+  const std::string& k = desc.kind;
+  if (k == "Text" || k == "Link") {
+    info.isElement = true;
+    info.label = desc.text;
+    info.role = k == "Link" ? "link" : "staticText";
+  } else if (k == "Image") {
+    info.isElement = true;
+    info.label = desc.systemImage.empty() ? desc.text : desc.systemImage;
+    info.role = "image";
+  } else if (k == "Button" || k == "Toggle") {
+    info.isElement = true;
+    std::vector<std::string> parts;
+    combinedText(node, parts);
+    info.label = joined(parts);
+    info.role = k == "Button" ? "button" : "checkBox";
+    if (k == "Toggle" && desc.isOn) info.value = desc.isOn->get() ? "1" : "0";
+  } else if (k == "ProgressView") {
+    info.isElement = true;
+    info.role = "progressIndicator";
+  } else if (node.hosted && node.hosted->isAccessibilityElement()) {
+    info.isElement = true;
+    info.label = node.hosted->accessibilityLabel();
+    info.value = node.hosted->accessibilityValue();
+    info.help = node.hosted->accessibilityHelp();
+    info.role = node.hosted->accessibilityRole();
+  }
+  if (auto e = node.modifier("accessibilityElement")) {
+    const std::string mode = e->string("value");
+    if (mode == "contain") {
+      info.isElement = false;
+      info.role = "group";
+    } else {
+      info.isElement = true;
+      if (mode == "combine") {
+        std::vector<std::string> parts;
+        for (const auto& c : node.children) combinedText(*c, parts);
+        info.label = joined(parts);
+      } else if (k != "Text") {
+        info.label.clear();
+      }
+    }
+  }
+  for (const auto& m : desc.modifiers) {
+    if (m.name == "accessibilityLabel") info.label = m.string("value");
+    else if (m.name == "accessibilityValue") info.value = m.string("value");
+    else if (m.name == "help") info.help = m.string("value");
+    else if (m.name == "accessibilityRole") info.role = m.string("value");
+    else if (m.name == "accessibilityAddTraits") info.traits.insert(m.string("value"));
+  }
+  return info;
+}
+
+void ViewGraph::movePointer(std::optional<CGPoint> point) {
+  std::vector<std::pair<Node*, bool>> changed;
+  std::function<void(Node&)> visit = [&](Node& n) {
+    if (n.modifier("onHover")) {
+      const bool inside = point && CGRectContainsPoint(n.outerFrame, *point) && n.environment.isEnabled;
+      if (inside != n.hovered) changed.emplace_back(&n, inside);
+    }
+    for (auto& c : n.children) visit(*c);
+    for (auto& [i, c] : n.modifierChildren) visit(*c);
+  };
+  if (root_) visit(*root_);
+  for (auto& [n, inside] : changed) {
+    n->hovered = inside;
+    for (const Modifier* m : n->modifiers("onHover"))
+      if (m->hover) m->hover(inside);
+  }
+}
+
+// ---- ViewRef -------------------------------------------------------------
+
+std::shared_ptr<ViewGraph> ViewRef::lockedGraph() const {
+  auto graph = graph_.lock();
+  if (!graph) throw std::logic_error("view graph is gone");
+  return graph;
+}
+
+Node& ViewRef::node() const {
+  Node* n = lockedGraph()->node(identity_);
+  if (!n) throw std::logic_error("view is no longer in the tree: " + identity_);
+  return *n;
+}
+
+std::string ViewRef::text() const {
+  std::vector<std::string> parts;
+  combinedText(node(), parts);
+  return joined(parts);
+}
+
+AccessibilityInfo ViewRef::accessibility() const { return lockedGraph()->accessibility(node()); }
+
+bool ViewRef::tap() const {
+  for (Node* n = &node(); n; n = n->parent) {
+    const ViewDesc& d = n->view.desc();
+    const Modifier* tapHandler = n->modifier("onTapGesture");
+    if (d.kind != "Button" && d.kind != "Toggle" && d.kind != "Link" && !tapHandler) continue;
+    if (!n->environment.isEnabled) return false;
+    if (d.kind == "Button" && d.action) d.action();
+    else if (d.kind == "Toggle" && d.isOn) d.isOn->set(!d.isOn->get());
+    else if (d.kind == "Link" && n->environment.openURL) n->environment.openURL(d.url);
+    else if (tapHandler && tapHandler->action) tapHandler->action();
+    return true;
+  }
+  return false;
+}
+
+namespace {
+Node* enclosingButton(Node* n) {
+  for (; n; n = n->parent)
+    if (n->kind() == "Button") return n;
+  throw std::logic_error("no button at or above the view");
+}
+}  // namespace
+
+void ViewRef::press() const {
+  Node* button = enclosingButton(&node());
+  if (!button->environment.isEnabled) return;
+  button->pressed = true;
+  lockedGraph()->setNeedsRender();
+}
+
+void ViewRef::release() const {
+  Node* button = enclosingButton(&node());
+  if (!button->pressed) return;
+  button->pressed = false;
+  auto graph = lockedGraph();
+  graph->setNeedsRender();
+  if (button->environment.isEnabled && button->view.desc().action) button->view.desc().action();
+}
+
+void ViewRef::hover(bool inside) const {
+  const CGRect f = node().outerFrame;
+  lockedGraph()->movePointer(inside ? std::optional<CGPoint>(CGPoint{CGRectGetMidX(f), CGRectGetMidY(f)})
+                                    : std::nullopt);
+}
+
+bool ViewRef::dismissPopover() const {
+  for (Node* n = &node(); n; n = n->parent) {
+    for (const Modifier* m : n->modifiers("popover")) {
+      if (m->isPresented && m->isPresented->get()) {
+        m->isPresented->set(false);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::shared_ptr<NSView> ViewRef::hostedView() const {
+  std::function<std::shared_ptr<NSView>(const Node&)> find = [&](const Node& n) -> std::shared_ptr<NSView> {
+    if (n.hosted) return n.hosted;
+    for (const auto& c : n.children)
+      if (auto v = find(*c)) return v;
+    return nullptr;
+  };
+  return find(node());
+}
+
+// ---- hosting, tasks, notifications ---------------------------------------
+
+std::shared_ptr<NSHostingView> NSHostingView::make(View root, CGRect frame) {
+  std::shared_ptr<NSHostingView> view(new NSHostingView(frame));
+  view->graph_ = ViewGraph::make(std::move(root));
+  view->graph_->setHost(view);
+  view->graph_->setSize(frame.size);
+  return view;
+}
+
+std::shared_ptr<Task> Task::run(std::function<void(Task&)> body) {
+  std::shared_ptr<Task> task(new Task());
+  DispatchQueue::main()->async([task, body = std::move(body)] { body(*task); });
+  return task;
+}
+
+void Task::sleep(double seconds, std::function<void()> then) {
+  if (cancelled_) return;
+  auto self = shared_from_this();
+  DispatchQueue::main()->asyncAfter(DispatchTime::now() + seconds, [self, then = std::move(then)] {
+    if (!self->cancelled_) then();
+  });
+}
+
+Publisher<NSNotification> notificationPublisher(NSNotificationCenter& center, NSNotificationName name,
+                                                const void* object) {
+  return Publisher<NSNotification>([&center, name, object](std::function<void(const NSNotification&)> receive) {
+    auto token = center.addObserverForName(name, object, DispatchQueue::main(), std::move(receive));
+    return AnyCancellable([token]() mutable { token.reset(); });
+  });
+}
+
+}  // namespace platform::ui

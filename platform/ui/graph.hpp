@@ -1,0 +1,328 @@
+#pragma once
+
+// The retained view tree. A ViewGraph evaluates a root View into Nodes,
+// keyed by structural identity (the path of child positions, ForEach ids
+// and conditional branches, plus each view's kind), and keeps per node what
+// must outlive one evaluation: @State, the last values onChange compared,
+// subscriptions and the hosted AppKit view. Main thread only.
+//
+// A render (setNeedsRender queues one on the main queue; render() runs it
+// now) goes: evaluate the bodies, reuse nodes whose identity survived, lay
+// out, move hosted views into place, then run, in tree order, the onChange
+// actions (never for a first value, in attachment order), the onDisappear
+// actions of removed nodes, the onAppear actions of inserted ones. Actions
+// that change state queue the next render. So one deterministic turn of a
+// test is: drain the main queue (renders included), then advance the clock
+// for timers and display links.
+//
+// The environment's Reduce Motion and Reduce Transparency come from the
+// shared workspace, the one source the rest of the program reads too; a
+// change of them re-renders every graph.
+
+#include <any>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/appkit/view.hpp"
+#include "platform/combine/published.hpp"
+#include "platform/notifications/notification_center.hpp"
+#include "platform/ui/view.hpp"
+
+namespace platform::ui {
+
+class ViewGraph;
+
+struct StateSlot {
+  std::any value;
+  std::weak_ptr<ViewGraph> graph;
+};
+
+// A view's own state, kept by its node across renders; setting it queues a
+// render.
+template <class T>
+class State {
+ public:
+  explicit State(std::shared_ptr<StateSlot> slot) : slot_(std::move(slot)) {}
+  const T& get() const { return std::any_cast<const T&>(slot_->value); }
+  void set(T value) const;
+  Binding<T> binding() const {
+    auto slot = slot_;
+    return {[slot] { return std::any_cast<T>(slot->value); }, [self = *this](T v) { self.set(std::move(v)); }};
+  }
+
+ private:
+  std::shared_ptr<StateSlot> slot_;
+};
+
+// A recorded animation: which node's modifier asked for it and with what.
+struct AnimationRecord {
+  std::string identity;
+  std::optional<Animation> animation;
+};
+
+struct Node {
+  std::string identity;
+  View view;
+  Node* parent = nullptr;
+  std::vector<std::unique_ptr<Node>> children;
+  std::map<size_t, std::unique_ptr<Node>> modifierChildren;  // by modifier index
+  std::map<std::string, std::shared_ptr<StateSlot>> state;
+  std::map<size_t, std::any> changeValues;  // last value per onChange/animation modifier
+  std::vector<AnyCancellable> observations;
+  std::map<size_t, std::shared_ptr<AnyCancellable>> receipts;
+  std::map<size_t, std::shared_ptr<std::function<void(const std::any&)>>> receivers;
+  Environment environment;  // as the content sees it
+  // Hosted AppKit view.
+  std::shared_ptr<NSView> hosted;
+  std::any coordinator;
+  // Controls.
+  bool pressed = false;
+  bool hovered = false;
+  CGSize geometrySize{};
+  // Layout: the content's frame in the graph's coordinates (top-left
+  // origin, y down); modifiers that add room (padding, frame) make the
+  // outer frame larger.
+  CGRect frame{};
+  CGRect outerFrame{};
+  // The rect at each modifier level: [0] the content, [k] after the first
+  // k modifiers.
+  std::vector<CGRect> levelFrames;
+
+  const std::string& kind() const { return view.kind(); }
+  const Modifier* modifier(const std::string& name) const;
+  std::vector<const Modifier*> modifiers(const std::string& name) const;
+};
+
+// What a composite's body is evaluated with.
+class Context {
+ public:
+  Context(ViewGraph& graph, Node& node) : graph_(graph), node_(node) {}
+
+  template <class T>
+  State<T> state(const std::string& name, T initial);
+  const Environment& environment() const { return node_.environment; }
+  // Re-renders when the publisher emits after this evaluation (its current
+  // value, delivered at subscription, is not a change).
+  template <class T>
+  void observe(const Publisher<T>& publisher);
+
+ private:
+  void observeChanges(std::function<AnyCancellable(std::function<void()>)> subscribe);
+  ViewGraph& graph_;
+  Node& node_;
+};
+
+// The effective accessibility of a node, as assistive technology reads it.
+struct AccessibilityInfo {
+  bool isElement = false;
+  bool hidden = false;
+  std::string label, value, help, role;
+  std::set<std::string> traits;
+};
+
+class ViewRef;
+
+class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
+ public:
+  static std::shared_ptr<ViewGraph> make(View root);
+  ~ViewGraph();
+  ViewGraph(const ViewGraph&) = delete;
+  ViewGraph& operator=(const ViewGraph&) = delete;
+
+  void setRoot(View root);
+  // The size the root is laid out in.
+  void setSize(CGSize size);
+  CGSize size() const { return size_; }
+  // The AppKit view hosted views are placed in (the hosting view).
+  void setHost(const std::shared_ptr<NSView>& host);
+  // The base environment; the accessibility options are read from the
+  // workspace at each render.
+  void setEnvironment(std::function<void(Environment&)> write);
+
+  void setNeedsRender();
+  bool needsRender() const { return needsRender_; }
+  // Renders now, and again while actions keep changing state (bounded).
+  void render();
+  int renderCount() const { return renderCount_; }
+  // How often each composite body was evaluated, by type name.
+  int bodyCount(const std::string& typeName) const;
+
+  Node* root() const { return root_.get(); }
+  Node* node(const std::string& identity) const;
+  const std::vector<AnimationRecord>& animations() const { return animations_; }
+
+  // Queries, in tree order.
+  std::vector<ViewRef> findAll(const std::function<bool(const Node&)>& match) const;
+  std::optional<ViewRef> findText(const std::string& text) const;
+  std::optional<ViewRef> findLabel(const std::string& accessibilityLabel) const;
+  std::optional<ViewRef> findKind(const std::string& kind, size_t index = 0) const;
+  AccessibilityInfo accessibility(const Node& node) const;
+
+  // The pointer moved to a point (graph coordinates) or left (none): hover
+  // handlers of every view whose frame it entered or left are called,
+  // outermost first.
+  void movePointer(std::optional<CGPoint> point);
+
+ private:
+  friend class Context;
+  friend class ViewRef;
+  template <class T>
+  friend class State;
+  ViewGraph() = default;
+  struct Pass;
+  std::unique_ptr<Node> build(Pass& pass, const View& view, const std::string& identity,
+                              const Environment& inherited, std::unique_ptr<Node> old, Node* parent);
+  void buildChildren(Pass& pass, Node& node);
+  void buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old);
+  void collectRemoved(Pass& pass, std::unique_ptr<Node> node);
+  void renderOnce();
+  Environment baseEnvironment() const;
+  void layoutAndPlace();
+  void attachHosted(Node& node);
+
+  View rootView_;
+  std::unique_ptr<Node> root_;
+  CGSize size_{460, 591};
+  std::weak_ptr<NSView> host_;
+  std::function<void(Environment&)> environmentWriter_;
+  bool needsRender_ = false;
+  bool renderQueued_ = false;
+  bool rendering_ = false;
+  int renderCount_ = 0;
+  std::map<std::string, int> bodyCounts_;
+  std::vector<AnimationRecord> animations_;
+  NotificationToken optionsObserver_;
+};
+
+// A found view. It names the node by identity, so it stays valid across
+// renders as long as the view is in the tree (actions on a removed view
+// throw std::logic_error).
+class ViewRef {
+ public:
+  ViewRef(std::weak_ptr<ViewGraph> graph, std::string identity)
+      : graph_(std::move(graph)), identity_(std::move(identity)) {}
+  const std::string& identity() const { return identity_; }
+  Node& node() const;
+  const std::string& kind() const { return node().kind(); }
+  std::string text() const;
+  AccessibilityInfo accessibility() const;
+  const Modifier* modifier(const std::string& name) const { return node().modifier(name); }
+  CGRect frame() const { return node().frame; }
+  bool isEnabled() const { return node().environment.isEnabled; }
+
+  // Taps the nearest button, link, toggle or tap handler at or above the
+  // view; a disabled one ignores it (false).
+  bool tap() const;
+  // Holds and releases a button (its style sees isPressed).
+  void press() const;
+  void release() const;
+  // Moves the pointer into the view's frame or out of the graph.
+  void hover(bool inside) const;
+  // Closes the popover attached at or above the view, as a click outside
+  // does: writes false through its binding.
+  bool dismissPopover() const;
+  // The hosted AppKit view at or below.
+  std::shared_ptr<NSView> hostedView() const;
+
+ private:
+  std::shared_ptr<ViewGraph> lockedGraph() const;
+  std::weak_ptr<ViewGraph> graph_;
+  std::string identity_;
+};
+
+// An AppKit view whose content is a view graph: the window's content view
+// for the settings, onboarding and About windows. Hosted AppKit views are
+// its subviews, so they enter and leave its window with it.
+class NSHostingView : public NSView {
+ public:
+  static std::shared_ptr<NSHostingView> make(View root, CGRect frame);
+  bool isFlipped() const override { return true; }
+  const std::shared_ptr<ViewGraph>& graph() const { return graph_; }
+  void setRootView(View root) { graph_->setRoot(std::move(root)); }
+
+ private:
+  explicit NSHostingView(CGRect frame) : NSView(frame) {}
+  std::shared_ptr<ViewGraph> graph_;
+};
+
+// A unit of work on the main actor. Sleeping schedules the continuation on
+// the main queue after the given seconds of the continuous clock; a task
+// cancelled before its sleep ends never continues.
+class Task : public std::enable_shared_from_this<Task> {
+ public:
+  // Starts the body on the main queue in a later pass, as a new task does.
+  static std::shared_ptr<Task> run(std::function<void(Task&)> body);
+  void cancel() { cancelled_ = true; }
+  bool isCancelled() const { return cancelled_; }
+  void sleep(double seconds, std::function<void()> then);
+
+ private:
+  Task() = default;
+  bool cancelled_ = false;
+};
+
+// An object views observe: objectWillChange is announced before a change
+// is stored, so observers read the old value when called at once.
+struct Unit {};
+class ObservableObject {
+ public:
+  ObservableObject() : willChange_(std::make_shared<Published<int>>(0)) {}
+  virtual ~ObservableObject() = default;
+  Publisher<int> objectWillChange() const { return willChange_->publisher(); }
+
+ protected:
+  void sendObjectWillChange() { willChange_->set(willChange_->value() + 1); }
+  template <class T>
+  void publish(Published<T>& property, T value) {
+    sendObjectWillChange();
+    property.set(std::move(value));
+  }
+
+ private:
+  std::shared_ptr<Published<int>> willChange_;
+};
+
+// The notifications of a name (and poster, when given) as a publisher,
+// delivered on the main queue.
+Publisher<NSNotification> notificationPublisher(NSNotificationCenter& center, NSNotificationName name,
+                                                const void* object = nullptr);
+
+// ---- templates -----------------------------------------------------------
+
+template <class T>
+void State<T>::set(T value) const {
+  slot_->value = std::move(value);
+  if (auto graph = slot_->graph.lock()) graph->setNeedsRender();
+}
+
+template <class T>
+State<T> Context::state(const std::string& name, T initial) {
+  auto& slot = node_.state[name];
+  if (!slot) {
+    slot = std::make_shared<StateSlot>();
+    slot->value = std::move(initial);
+    slot->graph = graph_.weak_from_this();
+  }
+  return State<T>(slot);
+}
+
+template <class T>
+void Context::observe(const Publisher<T>& publisher) {
+  observeChanges([publisher](std::function<void()> changed) {
+    auto first = std::make_shared<bool>(true);
+    return publisher.sink([first, changed](const T&) {
+      if (*first) {
+        *first = false;
+        return;
+      }
+      changed();
+    });
+  });
+}
+
+}  // namespace platform::ui

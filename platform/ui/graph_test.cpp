@@ -1,0 +1,325 @@
+#include "platform/ui/graph.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/appkit/window.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace platform::ui {
+namespace {
+
+class ViewGraphTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetProcessState(); }
+  void TearDown() override { resetProcessState(); }
+  // One turn: the main queue, renders included.
+  void turn() { scope->runUntilIdle(); }
+
+  SimulatedSchedulerScope scope;
+  std::vector<std::string> log;
+};
+
+// A counter with its own state, to tell kept state from fresh state.
+View Counter(std::vector<std::string>& log, const std::string& name) {
+  return Composite("Counter", [&log, name](Context& c) {
+    auto count = c.state<int>("count", 0);
+    return Button("count " + std::to_string(count.get()), [count] { count.set(count.get() + 1); })
+        .onAppear([&log, name] { log.push_back("appear " + name); })
+        .onDisappear([&log, name] { log.push_back("disappear " + name); });
+  });
+}
+
+TEST_F(ViewGraphTest, StateIsKeptAcrossRendersAndFreshAfterRemovalWithAppearAndDisappearOnASwap) {
+  auto page = std::make_shared<int>(0);
+  auto graph = ViewGraph::make(Composite("Pages", [&, page](Context& c) {
+    auto showFirst = c.state<bool>("first", true);
+    (void)page;
+    return VStack(HorizontalAlignment::center, 8,
+                  {If(showFirst.get(), Counter(log, "one"), Counter(log, "two")),
+                   Button("swap", [showFirst] { showFirst.set(!showFirst.get()); })});
+  }));
+  turn();
+  EXPECT_EQ(log, (std::vector<std::string>{"appear one"}));
+
+  ASSERT_TRUE(graph->findText("count 0")->tap());
+  turn();
+  ASSERT_TRUE(graph->findText("count 1")) << "state kept across a render";
+
+  graph->findText("swap")->tap();
+  turn();
+  EXPECT_EQ(log, (std::vector<std::string>{"appear one", "disappear one", "appear two"}));
+  EXPECT_TRUE(graph->findText("count 0")) << "the other page has its own state";
+
+  graph->findText("swap")->tap();
+  turn();
+  EXPECT_TRUE(graph->findText("count 0")) << "a removed page comes back with fresh state";
+  EXPECT_EQ(log.back(), "appear one");
+}
+
+TEST_F(ViewGraphTest, OnChangeSkipsTheInitialValueAndRunsInAttachmentOrder) {
+  auto graph = ViewGraph::make(Composite("Watcher", [&](Context& c) {
+    auto value = c.state<int>("value", 1);
+    return Button("bump", [value] { value.set(value.get() + 1); })
+        .onChange<int>(value.get(), [&](const int& a, const int& b) {
+          log.push_back("first " + std::to_string(a) + "->" + std::to_string(b));
+        })
+        .onChange<int>(value.get() / 2, [&](const int& a, const int& b) {
+          log.push_back("half " + std::to_string(a) + "->" + std::to_string(b));
+        });
+  }));
+  turn();
+  EXPECT_TRUE(log.empty()) << "no action for the initial value";
+  graph->findText("bump")->tap();  // 2: half changes too
+  turn();
+  graph->findText("bump")->tap();  // 3: half stays 1
+  turn();
+  EXPECT_EQ(log, (std::vector<std::string>{"first 1->2", "half 0->1", "first 2->3"}));
+}
+
+TEST_F(ViewGraphTest, DisabledIsInheritedAndRefusesActions) {
+  int taps = 0;
+  bool on = false;
+  auto graph = ViewGraph::make(VStack(HorizontalAlignment::center, 0,
+                                      {Button("inner", [&] { ++taps; }),
+                                       Toggle("switch", {[&] { return on; }, [&](bool v) { on = v; }}),
+                                       Button("outside", [&] { ++taps; }).disabled(false)})
+                                   .disabled(true));
+  turn();
+  EXPECT_FALSE(graph->findText("inner")->tap());
+  EXPECT_FALSE(graph->findText("switch")->tap());
+  EXPECT_FALSE(graph->findText("outside")->isEnabled()) << "an inner disabled(false) cannot re-enable";
+  EXPECT_EQ(taps, 0);
+  EXPECT_FALSE(on);
+
+  graph->setRoot(Toggle("switch", {[&] { return on; }, [&](bool v) { on = v; }}));
+  turn();
+  EXPECT_TRUE(graph->findText("switch")->tap());
+  EXPECT_TRUE(on);
+  EXPECT_EQ(graph->findKind("Toggle")->accessibility().value, "1");
+}
+
+TEST_F(ViewGraphTest, NestedHoverHandlersBothFireOnEnterAndLeave) {
+  auto graph = ViewGraph::make(VStack(HorizontalAlignment::center, 0,
+                                      {Text("inner").frame(100, 20).onHover([&](bool in) {
+                                         log.push_back(in ? "inner in" : "inner out");
+                                       }),
+                                       Text("other").frame(100, 20)})
+                                   .onHover([&](bool in) { log.push_back(in ? "outer in" : "outer out"); }));
+  graph->setSize({200, 100});
+  turn();
+  graph->findText("inner")->hover(true);
+  graph->findText("other")->hover(true);
+  graph->findText("other")->hover(false);
+  EXPECT_EQ(log, (std::vector<std::string>{"outer in", "inner in", "inner out", "outer out"}));
+}
+
+TEST_F(ViewGraphTest, PopoverOpensFromItsBindingAndDismissalWritesItBack) {
+  auto graph = ViewGraph::make(Composite("Help", [](Context& c) {
+    auto shown = c.state<bool>("shown", false);
+    return Button("?", [shown] { shown.set(!shown.get()); }).popover(shown.binding(), Text("details").padding(16));
+  }));
+  turn();
+  EXPECT_FALSE(graph->findText("details"));
+  graph->findText("?")->tap();
+  turn();
+  auto details = graph->findText("details");
+  ASSERT_TRUE(details);
+  EXPECT_GT(details->frame().origin.y, graph->findText("?")->frame().origin.y) << "shown below its anchor";
+  EXPECT_TRUE(details->dismissPopover());
+  turn();
+  EXPECT_FALSE(graph->findText("details"));
+  EXPECT_FALSE(graph->findText("?")->dismissPopover()) << "nothing left to close";
+}
+
+TEST_F(ViewGraphTest, ACancelledSleepNeverContinuesAndAnUncancelledOneEndsOnTime) {
+  std::vector<double> woke;
+  auto sleeper = [&] {
+    return Task::run([&](Task& t) { t.sleep(0.11, [&] { woke.push_back(scope->now()); }); });
+  };
+  const double start = scope->now();
+  auto kept = sleeper();
+  auto cancelled = sleeper();
+  turn();
+  scope->advance(0.05);
+  cancelled->cancel();
+  scope->advance(0.059);
+  EXPECT_TRUE(woke.empty()) << "0.109 s: still asleep";
+  scope->advance(0.002);
+  ASSERT_EQ(woke.size(), 1u) << "only the task that was not cancelled continues";
+  EXPECT_NEAR(woke[0] - start, 0.11, 1e-9);
+}
+
+TEST_F(ViewGraphTest, AnEquatableViewSkipsItsBodyWhileItsValueIsEqual) {
+  auto graph = ViewGraph::make(Composite("Outer", [](Context& c) {
+    auto count = c.state<int>("count", 0);
+    return VStack(HorizontalAlignment::center, 0,
+                  {Button("bump", [count] { count.set(count.get() + 1); }),
+                   Equatable(count.get() / 2, Composite("Inner", [v = count.get() / 2](Context&) {
+                               return Text("half " + std::to_string(v));
+                             }))});
+  }));
+  turn();
+  EXPECT_EQ(graph->bodyCount("Inner"), 1);
+  graph->findText("bump")->tap();  // 1: half stays 0
+  turn();
+  EXPECT_EQ(graph->bodyCount("Outer"), 2);
+  EXPECT_EQ(graph->bodyCount("Inner"), 1);
+  graph->findText("bump")->tap();  // 2: half becomes 1
+  turn();
+  EXPECT_EQ(graph->bodyCount("Inner"), 2);
+  EXPECT_TRUE(graph->findText("half 1"));
+}
+
+struct Hosted : NSView {
+  using NSView::NSView;
+  std::vector<std::string>* log = nullptr;
+  void viewDidMoveToWindow() override { log->push_back(window() ? "in window" : "out of window"); }
+};
+
+struct HostedRepresentable : NSViewRepresentable {
+  std::vector<std::string>* log;
+  std::string title;
+  std::any makeCoordinator() const override { return std::string("coordinator"); }
+  std::shared_ptr<NSView> makeNSView(Context& c) const override {
+    log->push_back("make with " + std::any_cast<std::string>(c.coordinator));
+    auto v = std::make_shared<Hosted>(CGRectMake(0, 0, 50, 20));
+    v->log = log;
+    v->setAccessibilityElement(true);
+    return v;
+  }
+  void updateNSView(NSView& v, Context&) const override {
+    log->push_back("update " + title);
+    v.setAccessibilityLabel(title);
+  }
+  void dismantleNSView(NSView&, std::any&) const override { log->push_back("dismantle"); }
+};
+
+TEST_F(ViewGraphTest, AHostedViewIsMadeOnceUpdatedOnEveryParentRenderAndDismantledOnRemoval) {
+  auto window = NSWindow::make(CGRectMake(0, 0, 300, 200), 2);
+  auto root = [&](bool shown, std::string title) {
+    auto rep = std::make_shared<HostedRepresentable>();
+    rep->log = &log;
+    rep->title = title;
+    return VStack(HorizontalAlignment::center, 0, {If(shown, Representable("Hosted", rep)), Text(title)});
+  };
+  auto host = NSHostingView::make(root(true, "a"), CGRectMake(0, 0, 300, 200));
+  window->setContentView(host);
+  turn();
+  host->setRootView(root(true, "b"));
+  turn();
+  EXPECT_EQ(host->graph()->findLabel("b")->kind(), "Hosted") << "its accessibility is read through";
+  auto view = host->graph()->findKind("Hosted")->hostedView();
+  EXPECT_EQ(view->superview(), host);
+  EXPECT_GT(view->frame().size.width, 0);
+  host->setRootView(root(false, "c"));
+  turn();
+  EXPECT_EQ(log, (std::vector<std::string>{"make with coordinator", "update a", "in window", "update b",
+                                           "dismantle", "out of window"}));
+  EXPECT_EQ(view->superview(), nullptr);
+}
+
+TEST_F(ViewGraphTest, AccessibilityReadsTheEffectiveElements) {
+  auto graph = ViewGraph::make(VStack(
+      HorizontalAlignment::center, 0,
+      {HStack(VerticalAlignment::center, 0, {Text("150"), Text(" ms")}).accessibilityElement(AccessibilityChildren::combine),
+       HStack(VerticalAlignment::center, 0, {Text("hidden inside")})
+           .accessibilityElement(AccessibilityChildren::ignore)
+           .accessibilityLabel("Readout"),
+       Text("gone").accessibilityHidden(true),
+       Text("Tab").accessibilityAddTraits("isSelected").accessibilityAddTraits("isHeader").help("tip"),
+       ImageSystem("exclamationmark.circle.fill")}));
+  turn();
+  EXPECT_TRUE(graph->findLabel("150,  ms"));
+  EXPECT_FALSE(graph->findLabel("hidden inside")) << "children of an ignoring element are not elements";
+  EXPECT_TRUE(graph->findLabel("Readout"));
+  EXPECT_FALSE(graph->findLabel("gone"));
+  auto tab = graph->findLabel("Tab")->accessibility();
+  EXPECT_EQ(tab.traits, (std::set<std::string>{"isHeader", "isSelected"}));
+  EXPECT_EQ(tab.help, "tip");
+  EXPECT_EQ(graph->findKind("Image")->accessibility().label, "exclamationmark.circle.fill");
+}
+
+TEST_F(ViewGraphTest, AButtonStyleSeesThePressAndTheActionRunsOnRelease) {
+  int taps = 0;
+  auto graph = ViewGraph::make(Button("Go", [&] { ++taps; }).buttonStyle([](const ButtonStyleConfiguration& c) {
+    return c.label.opacity(c.isPressed ? 0.5 : 1.0);
+  }));
+  turn();
+  auto go = graph->findText("Go");
+  go->press();
+  turn();
+  EXPECT_EQ(graph->findKind("Button")->node().children.front()->modifier("opacity")->number("value"), 0.5);
+  EXPECT_EQ(taps, 0);
+  go->release();
+  turn();
+  EXPECT_EQ(taps, 1);
+  EXPECT_EQ(graph->findKind("Button")->node().children.front()->modifier("opacity")->number("value"), 1.0);
+}
+
+TEST_F(ViewGraphTest, ReduceMotionComesFromTheWorkspaceAndAnimationsAreRecordedNotPlayed) {
+  auto graph = ViewGraph::make(Composite("Animated", [](Context& c) {
+    auto value = c.state<int>("value", 0);
+    const bool reduce = c.environment().reduceMotion;
+    return Button("v" + std::to_string(value.get()), [value] { value.set(value.get() + 1); })
+        .animation(reduce ? std::nullopt : std::optional<Animation>(Animation::easeOut(0.16)), value.get());
+  }));
+  turn();
+  graph->findText("v0")->tap();
+  turn();
+  NSWorkspace::sharedWorkspace().setReduceMotion(true);
+  turn();
+  EXPECT_TRUE(graph->root()->environment.reduceMotion) << "a change of the option re-renders";
+  graph->findText("v1")->tap();
+  turn();
+  ASSERT_EQ(graph->animations().size(), 2u);
+  EXPECT_EQ(graph->animations()[0].animation, Animation::easeOut(0.16));
+  EXPECT_EQ(graph->animations()[1].animation, std::nullopt);
+}
+
+TEST_F(ViewGraphTest, LinksOpenThroughTheInjectedOpener) {
+  auto graph = ViewGraph::make(Link("Terms", "https://example.test/terms/"));
+  turn();
+  graph->findText("Terms")->tap();
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().openedURLs(), (std::vector<std::string>{"https://example.test/terms/"}));
+  std::string opened;
+  graph->setEnvironment([&](Environment& e) {
+    e.openURL = [&](const std::string& url) {
+      opened = url;
+      return true;
+    };
+  });
+  turn();
+  graph->findText("Terms")->tap();
+  EXPECT_EQ(opened, "https://example.test/terms/");
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().openedURLs().size(), 1u);
+}
+
+TEST_F(ViewGraphTest, StacksSpacersPaddingAndFramesLayOutAsProposed) {
+  auto graph = ViewGraph::make(VStack(HorizontalAlignment::leading, 8,
+                                      {HStack(VerticalAlignment::center, 0,
+                                              {ColorView(Color::black()).frame(20, 10), Spacer(8),
+                                               ColorView(Color::black()).frame(30, 10)}),
+                                       Text("padded").padding(Edge::all, 12).frame(std::nullopt, std::nullopt, std::nullopt,
+                                                                                  std::nullopt, Alignment::leading()),
+                                       ColorView(Color::black()).frame(0.0, std::numeric_limits<double>::infinity(), 0.0,
+                                                                       30.0, Alignment::center())})
+                                   .padding(Edge::all, 10));
+  graph->setSize({200, 300});
+  turn();
+  auto colors = graph->findAll([](const Node& n) { return n.kind() == "Color"; });
+  ASSERT_EQ(colors.size(), 3u);
+  EXPECT_EQ(colors[0].frame().origin.x, 10);
+  EXPECT_EQ(CGRectGetMaxX(colors[1].frame()), 190) << "the spacer pushes the last one to the trailing edge";
+  EXPECT_EQ(colors[2].frame().size.width, 180) << "an infinite maximum fills the proposal";
+  EXPECT_EQ(colors[2].frame().size.height, 30);
+  auto text = graph->findText("padded")->frame();
+  EXPECT_EQ(text.origin.x, 22);
+  EXPECT_EQ(text.origin.y, colors[0].frame().origin.y + 10 + 8 + 12);
+  EXPECT_EQ(CGRectGetMidY(graph->root()->outerFrame), 150) << "the content is centred in the window";
+  EXPECT_GT(text.size.width, 20);
+}
+
+}  // namespace
+}  // namespace platform::ui

@@ -1,0 +1,25 @@
+#pragma once
+
+// The layout pass: a parent proposes a size (a side may be unspecified),
+// the child answers the size it takes, the parent places it. Stacks offer
+// their room to the least flexible children first, as the platform does;
+// spacers take what is left; frames with an infinite maximum fill the
+// proposal. Text is measured with the pinned fonts (text.hpp).
+
+#include <optional>
+
+#include "platform/ui/graph.hpp"
+
+namespace platform::ui {
+
+struct Proposal {
+  std::optional<double> width, height;
+};
+
+// Lays the tree out in a root of the given size, top-left origin, y down:
+// fills every node's frame (content) and outerFrame (with its modifiers).
+void layoutTree(Node& root, CGSize size);
+// The size the node takes, modifiers included, for a proposal.
+CGSize sizeThatFits(const Node& node, Proposal proposal);
+
+}  // namespace platform::ui

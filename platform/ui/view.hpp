@@ -1,0 +1,389 @@
+#pragma once
+
+// Declarative views as the system's windows describe them: a View is a
+// cheap immutable value (a kind, its content, children and an ordered list
+// of modifiers with their parameters). Nothing here draws or keeps state:
+// a ViewGraph (graph.hpp) evaluates views into a retained tree that holds
+// @State, lifecycle and hosted AppKit views, lays it out and draws it.
+//
+// Modifiers are recorded in the order they are applied, innermost first,
+// exactly as written: `Text("a").padding(4).frame(20, 20)` lays out the
+// padded text inside a 20 × 20 frame. Queries read them back by name.
+
+#include <any>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/combine/published.hpp"
+#include "platform/graphics/geometry.hpp"
+
+namespace platform {
+class NSView;
+}
+
+namespace platform::ui {
+
+class Context;
+class View;
+
+// ---- values --------------------------------------------------------------
+
+struct Color {
+  double red = 0, green = 0, blue = 0, opacity = 1;
+  // The semantic name ("primary", "secondary", "label"...) for queries and
+  // for styles the environment resolves; empty for a literal colour.
+  std::string name;
+
+  static Color sRGB(double r, double g, double b, double a = 1) { return {r, g, b, a, {}}; }
+  static Color primary() { return {0, 0, 0, 0.85, "primary"}; }
+  static Color secondary() { return {0, 0, 0, 0.5, "secondary"}; }
+  static Color orange() { return {1.0, 0.584, 0.0, 1, "orange"}; }
+  static Color accent() { return {0.0, 0.478, 1.0, 1, "accent"}; }
+  static Color white() { return {1, 1, 1, 1, "white"}; }
+  static Color black() { return {0, 0, 0, 1, "black"}; }
+  static Color clear() { return {0, 0, 0, 0, "clear"}; }
+  static Color controlBackground() { return {1, 1, 1, 1, "controlBackground"}; }
+  static Color windowBackground() { return {0.925, 0.925, 0.925, 1, "windowBackground"}; }
+  Color withOpacity(double a) const {
+    Color c = *this;
+    c.opacity *= a;
+    return c;
+  }
+  bool operator==(const Color&) const = default;
+};
+
+enum class FontWeight { regular, medium, semibold, bold };
+enum class FontDesign { standard, monospaced, rounded };
+
+struct Font {
+  double size = 13;
+  FontWeight weight = FontWeight::regular;
+  FontDesign design = FontDesign::standard;
+  bool monospacedDigit = false;
+
+  static Font system(double size, FontWeight weight = FontWeight::regular,
+                     FontDesign design = FontDesign::standard) {
+    return {size, weight, design, false};
+  }
+  Font weighted(FontWeight w) const { return {size, w, design, monospacedDigit}; }
+  bool operator==(const Font&) const = default;
+};
+
+enum class HorizontalAlignment { leading, center, trailing };
+enum class VerticalAlignment { top, center, bottom, firstTextBaseline };
+struct Alignment {
+  HorizontalAlignment horizontal = HorizontalAlignment::center;
+  VerticalAlignment vertical = VerticalAlignment::center;
+  static Alignment center() { return {}; }
+  static Alignment leading() { return {HorizontalAlignment::leading, VerticalAlignment::center}; }
+  static Alignment topLeading() { return {HorizontalAlignment::leading, VerticalAlignment::top}; }
+};
+
+struct Edge {
+  static constexpr unsigned top = 1, leading = 2, bottom = 4, trailing = 8;
+  static constexpr unsigned horizontal = leading | trailing, vertical = top | bottom, all = 15;
+};
+
+// An animation as a transaction records it; views never interpolate.
+struct Animation {
+  std::string kind;  // "easeOut", "easeInOut", "linear", "spring"
+  double duration = 0;
+  double response = 0;
+  double dampingFraction = 0;
+  static Animation easeOut(double d) { return {"easeOut", d, 0, 0}; }
+  static Animation easeInOut(double d) { return {"easeInOut", d, 0, 0}; }
+  static Animation linear(double d) { return {"linear", d, 0, 0}; }
+  static Animation spring(double response, double damping) { return {"spring", 0, response, damping}; }
+  bool operator==(const Animation&) const = default;
+};
+
+// A two-way connection to a value someone else owns.
+template <class T>
+struct Binding {
+  std::function<T()> get;
+  std::function<void(T)> set;
+
+  T operator()() const { return get(); }
+  static Binding constant(T value) {
+    return {[value] { return value; }, [](T) {}};
+  }
+};
+
+// What views read from above: the accessibility options, the enabled state,
+// the font and foreground style, the URL opener, and values of the
+// program's own keys.
+struct Environment {
+  bool reduceMotion = false;
+  bool reduceTransparency = false;
+  bool isEnabled = true;
+  Font font;
+  Color foreground = Color::primary();
+  // Opens a link; answers whether it was handled. The graph's default opens
+  // it with the shared workspace.
+  std::function<bool(const std::string&)> openURL;
+  std::map<std::string, std::any> values;
+};
+
+// The parameters a modifier was applied with, as queries read them.
+using Param = std::variant<bool, double, std::string>;
+
+enum class AccessibilityChildren { ignore, combine, contain };
+
+// Type-erased onChange: compares the watched value with the previous one.
+struct ChangeWatch {
+  std::any value;
+  std::function<bool(const std::any&, const std::any&)> equal;
+  std::function<void(const std::any& oldValue, const std::any& newValue)> action;
+};
+
+// A button style: builds the button's body from its label and pressed state.
+struct ButtonStyleConfiguration;
+using ButtonStyle = std::function<View(const ButtonStyleConfiguration&)>;
+
+struct Modifier {
+  std::string name;
+  std::map<std::string, Param> params;
+  // Behaviours, by modifier: at most one is set.
+  std::function<void()> action;                // onAppear, onDisappear, onTapGesture
+  std::function<void(bool)> hover;             // onHover
+  std::shared_ptr<ChangeWatch> change;         // onChange, animation (watched value)
+  std::function<void(Environment&)> environment;  // environment writers
+  std::shared_ptr<View> content;               // background, overlay, popover
+  std::shared_ptr<Binding<bool>> isPresented;  // popover
+  std::shared_ptr<ButtonStyle> buttonStyle;    // buttonStyle
+  std::optional<Animation> animation;          // animation (none: explicitly no animation)
+  std::function<AnyCancellable(std::function<void(const std::any&)>)> subscribe;  // onReceive
+  std::function<void(const std::any&)> receive;                                   // onReceive
+
+  double number(const std::string& key, double fallback = 0) const;
+  bool flag(const std::string& key, bool fallback = false) const;
+  std::string string(const std::string& key) const;
+};
+
+// The hosting bridge to an AppKit view: made once per identity, updated on
+// every render of its parent, dismantled when it leaves the tree.
+class NSViewRepresentable {
+ public:
+  struct Context {
+    std::any& coordinator;
+    const Environment& environment;
+  };
+  virtual ~NSViewRepresentable() = default;
+  virtual std::any makeCoordinator() const { return {}; }
+  virtual std::shared_ptr<NSView> makeNSView(Context& context) const = 0;
+  virtual void updateNSView(NSView& view, Context& context) const = 0;
+  virtual void dismantleNSView(NSView& view, std::any& coordinator) const {
+    (void)view;
+    (void)coordinator;
+  }
+  // The size the view takes for a proposal (nullopt: unspecified).
+  virtual CGSize sizeThatFits(std::optional<double> width, std::optional<double> height,
+                              const NSView& view) const;
+};
+
+enum class ShapeKind { rectangle, roundedRectangle, circle, capsule };
+enum class Axis { vertical, horizontal };
+
+// The immutable description behind a View.
+struct ViewDesc {
+  std::string kind;      // "VStack", "Text", "Button"...; composites: their type name
+  bool composite = false;
+  std::string text;      // Text, Label title, Button title, Link title, Image name
+  std::string systemImage;
+  std::vector<View> children;
+  std::vector<std::string> childIDs;  // ForEach: explicit identities
+  std::vector<Modifier> modifiers;
+  HorizontalAlignment horizontal = HorizontalAlignment::center;
+  VerticalAlignment vertical = VerticalAlignment::center;
+  std::optional<double> spacing;
+  double minLength = 8;  // Spacer
+  Axis axis = Axis::vertical;  // ScrollView, Divider
+  ShapeKind shape = ShapeKind::rectangle;
+  double cornerRadius = 0;
+  Color color;
+  std::optional<double> progress;
+  std::string url;
+  std::function<void()> action;              // Button
+  std::shared_ptr<Binding<bool>> isOn;       // Toggle
+  std::function<View(Context&)> body;        // composites
+  std::function<View(CGSize)> geometry;      // GeometryReader
+  std::shared_ptr<const NSViewRepresentable> representable;
+  // EquatableView: the compared value; an equal value skips the body.
+  std::any equatable;
+  std::function<bool(const std::any&, const std::any&)> equal;
+  bool conditionTrue = false;  // Conditional: which branch is present
+};
+
+class View {
+ public:
+  View();  // an empty view
+  explicit View(std::shared_ptr<const ViewDesc> desc) : desc_(std::move(desc)) {}
+
+  const ViewDesc& desc() const { return *desc_; }
+  const std::string& kind() const { return desc_->kind; }
+
+  // A copy with one more modifier.
+  View modified(Modifier modifier) const;
+
+  // Layout
+  View padding(double length = 16) const { return padding(Edge::all, length); }
+  View padding(unsigned edges, double length) const;
+  View frame(std::optional<double> width, std::optional<double> height,
+             Alignment alignment = Alignment::center()) const;
+  // Flexible frame; infinity for maxWidth fills the proposal.
+  View frame(std::optional<double> minWidth, std::optional<double> maxWidth,
+             std::optional<double> minHeight, std::optional<double> maxHeight,
+             Alignment alignment) const;
+  View fixedSize() const;
+  View offset(double x, double y) const;
+  View background(View content) const;
+  View overlay(View content) const;
+
+  // Style
+  View font(Font font) const;
+  View monospacedDigit() const;
+  View foregroundStyle(Color color) const;
+  View fill(Color color) const;
+  View stroke(Color color, double lineWidth = 1) const;
+  View trim(double from, double to) const;
+  View opacity(double value) const;
+  View scaleEffect(double scale) const;
+  View blur(double radius, bool opaque = false) const;
+  View contentShape() const;
+  View labelsHidden() const;
+  View controlSize(const std::string& size) const;
+  View textSelection(bool enabled) const;
+  View contentTransition(const std::string& kind) const;
+  View buttonStyle(ButtonStyle style) const;
+  View disabled(bool flag) const;
+  View environment(std::string key, std::function<void(Environment&)> write) const;
+
+  // Accessibility
+  View accessibilityLabel(std::string label) const;
+  View accessibilityValue(std::string value) const;
+  View help(std::string text) const;
+  View accessibilityRole(std::string role) const;
+  View accessibilityAddTraits(std::string trait) const;  // "isSelected", "isHeader"
+  View accessibilityElement(AccessibilityChildren children) const;
+  View accessibilityHidden(bool hidden) const;
+
+  // Behaviour
+  View onAppear(std::function<void()> action) const;
+  View onDisappear(std::function<void()> action) const;
+  View onTapGesture(std::function<void()> action) const;
+  View onHover(std::function<void(bool)> action) const;
+  template <class T>
+  View onChange(const T& value, std::function<void(const T&, const T&)> action) const;
+  // Records `animation` (none: no animation) for changes of the value.
+  template <class T>
+  View animation(std::optional<Animation> animation, const T& value) const;
+  template <class T>
+  View onReceive(const Publisher<T>& publisher, std::function<void(const T&)> action) const;
+  View popover(Binding<bool> isPresented, View content) const;
+
+ private:
+  std::shared_ptr<const ViewDesc> desc_;
+};
+
+// ---- builders ------------------------------------------------------------
+
+View Text(std::string text);
+View Image(std::string name);
+View ImageSystem(std::string systemName);
+View Label(std::string title, std::string systemImage);
+View Spacer(double minLength = 8);
+View ColorView(Color color);
+View ProgressView(std::optional<double> value = std::nullopt);
+View Divider();
+View Shape(ShapeKind kind, double cornerRadius = 0);
+View VStack(HorizontalAlignment alignment, std::optional<double> spacing, std::vector<View> children);
+View HStack(VerticalAlignment alignment, std::optional<double> spacing, std::vector<View> children);
+View ZStack(std::vector<View> children, Alignment alignment = Alignment::center());
+View Group(std::vector<View> children);
+View ScrollView(View content, Axis axis = Axis::vertical);
+View GeometryReader(std::function<View(CGSize)> content);
+View ForEach(std::vector<std::string> ids, std::function<View(const std::string&)> content);
+// Conditional content: the branch that is present has its own identity, so
+// switching branches makes fresh state.
+View If(bool condition, View then, View otherwise = View());
+View Button(std::string title, std::function<void()> action);
+View Button(View label, std::function<void()> action);
+View Toggle(std::string title, Binding<bool> isOn);
+View Link(std::string title, std::string url);
+// A view of the program's own type: the body is evaluated with a Context
+// that gives it state, environment and observation. The type name is part
+// of its identity and what kind queries find.
+View Composite(std::string typeName, std::function<View(Context&)> body);
+// Skips the content's body while the value stays equal.
+template <class T>
+View Equatable(const T& value, View content);
+View Representable(std::string typeName, std::shared_ptr<const NSViewRepresentable> representable);
+
+struct ButtonStyleConfiguration {
+  View label;
+  bool isPressed = false;
+};
+
+// ---- templates -----------------------------------------------------------
+
+template <class T>
+View View::onChange(const T& value, std::function<void(const T&, const T&)> action) const {
+  Modifier m;
+  m.name = "onChange";
+  auto watch = std::make_shared<ChangeWatch>();
+  watch->value = value;
+  watch->equal = [](const std::any& a, const std::any& b) {
+    return std::any_cast<const T&>(a) == std::any_cast<const T&>(b);
+  };
+  watch->action = [action](const std::any& a, const std::any& b) {
+    action(std::any_cast<const T&>(a), std::any_cast<const T&>(b));
+  };
+  m.change = watch;
+  return modified(std::move(m));
+}
+
+template <class T>
+View View::animation(std::optional<Animation> animation, const T& value) const {
+  Modifier m;
+  m.name = "animation";
+  m.animation = animation;
+  m.params["kind"] = animation ? animation->kind : std::string("none");
+  m.params["duration"] = animation ? animation->duration : 0.0;
+  auto watch = std::make_shared<ChangeWatch>();
+  watch->value = value;
+  watch->equal = [](const std::any& a, const std::any& b) {
+    return std::any_cast<const T&>(a) == std::any_cast<const T&>(b);
+  };
+  m.change = watch;
+  return modified(std::move(m));
+}
+
+template <class T>
+View View::onReceive(const Publisher<T>& publisher, std::function<void(const T&)> action) const {
+  Modifier m;
+  m.name = "onReceive";
+  m.subscribe = [publisher](std::function<void(const std::any&)> deliver) {
+    return publisher.sink([deliver](const T& value) { deliver(std::any(value)); });
+  };
+  m.receive = [action](const std::any& value) { action(std::any_cast<const T&>(value)); };
+  return modified(std::move(m));
+}
+
+template <class T>
+View Equatable(const T& value, View content) {
+  auto desc = std::make_shared<ViewDesc>();
+  desc->kind = "EquatableView";
+  desc->children = {std::move(content)};
+  desc->equatable = value;
+  desc->equal = [](const std::any& a, const std::any& b) {
+    return std::any_cast<const T&>(a) == std::any_cast<const T&>(b);
+  };
+  return View(std::move(desc));
+}
+
+}  // namespace platform::ui
