@@ -107,9 +107,6 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   const std::string& title() const { return title_; }
   void setTitle(std::string title) { title_ = std::move(title); }
   NSRect frame() const { return frame_; }
-  // The screen that holds the largest part of the frame; none when the
-  // frame lies on no connected screen.
-  std::shared_ptr<NSScreen> screen() const;
   // The content view follows the new size; there is no display cycle, so
   // `display` is only accepted.
   void setFrame(NSRect frame, bool display);
