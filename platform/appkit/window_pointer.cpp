@@ -9,14 +9,13 @@
 namespace platform {
 
 std::shared_ptr<NSScreen> NSWindow::screen() const {
-  const auto screens = NSScreen::screens();
-  if (screens.empty()) return nullptr;
-  std::shared_ptr<NSScreen> best = screens.front();
+  std::shared_ptr<NSScreen> best;
   CGFloat bestArea = 0;
-  for (const auto& s : screens) {
-    const CGRect overlap = CGRectIntersection(s->frame(), frame_);
-    const CGFloat area = CGRectIsNull(overlap) ? 0 : overlap.size.width * overlap.size.height;
-    if (area > bestArea) best = s, bestArea = area;
+  for (const auto& candidate : NSScreen::screens()) {
+    const CGRect shared = CGRectIntersection(candidate->frame(), frame_);
+    if (CGRectIsNull(shared)) continue;
+    const CGFloat area = CGRectGetWidth(shared) * CGRectGetHeight(shared);
+    if (area > bestArea) best = candidate, bestArea = area;
   }
   return best;
 }
