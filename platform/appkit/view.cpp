@@ -29,11 +29,6 @@ void NSView::setWantsLayer(bool flag) {
   }
 }
 
-void NSView::setFrame(NSRect frame) {
-  frame_ = frame;
-  if (layer_) layer_->setBounds(bounds());
-}
-
 bool NSView::isDescendantOf(const NSView* view) const {
   for (auto node = superview(); node; node = node->superview()) {
     if (node.get() == view) return true;
