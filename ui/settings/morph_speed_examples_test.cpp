@@ -12,6 +12,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/ui/graph.hpp"
+#include "platform/ui/picture_test_support.hpp"
 #include "platform/windowserver/window_server.hpp"
 
 namespace vurle {
@@ -172,6 +173,21 @@ TEST_F(MorphSpeedExamplesTest, ABackingChangeRebuildsEachSlotOnceAndTheLabelFoll
   graph->setNeedsRender();
   scope->runUntilIdle();
   EXPECT_TRUE(graph->findLabel("181 millisecond cursor morph")) << "whole milliseconds, halves away from zero";
+}
+
+TEST_F(MorphSpeedExamplesTest, ThreeCanvasesPartwayThroughTheirMorphsMatchTheStoredPicture) {
+  auto fresh = MorphSpeedExamples::make({150, 60, 220}, true);
+  auto graph = ui::ViewGraph::make(ui::HStack(
+      ui::VerticalAlignment::center, 0,
+      {SpeedExampleCanvas(fresh, 0), SpeedExampleCanvas(fresh, 1), SpeedExampleCanvas(fresh, 2)}));
+  graph->setSize({480, 160});
+  scope->runUntilIdle();
+  fresh->reset();
+  fresh->step(0);
+  fresh->step(0.07);
+  EXPECT_FALSE(fresh->animation(1).isRunning(fresh->clock())) << "60 ms: done";
+  EXPECT_TRUE(fresh->animation(0).isRunning(fresh->clock()) && fresh->animation(2).isRunning(fresh->clock()));
+  expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "speed_examples");
 }
 
 TEST_F(MorphSpeedExamplesTest, TheCatalogFitsInsideTheCanvas) {
