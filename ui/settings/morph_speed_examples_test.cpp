@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/onboarding/window_test_support.hpp"
+
 #include <cmath>
 
 #include "cursor/art/native_cursor_library.hpp"
@@ -23,11 +25,7 @@ using namespace platform;
 class MorphSpeedExamplesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WindowServer::shared();
-    resetProcessState();
-    NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1000, 800), 2)});
-    window = NSWindow::make(CGRectMake(100, 100, 500, 200), 2);
-    window->setContentView(std::make_shared<NSView>(CGRectZero));
+    window = testing::freshProcessWithWindow();
     window->orderFront();
     examples = MorphSpeedExamples::make({150, 60, 220}, true);
     for (int slot = 0; slot < 3; ++slot) {
