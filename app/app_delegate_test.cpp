@@ -590,12 +590,20 @@ TEST_F(DelegateTest, TheEngineRunsByTheSessionsRuleThroughSwitchGameModeSleepAnd
 
   // The engine turns itself off on sleep; waking brings it back, as does
   // the application becoming active.
-  engine->sessionDidResign();
-  platform::NSWorkspace::sharedWorkspace().wake();
+  auto& workspace = platform::NSWorkspace::sharedWorkspace();
+  workspace.sleep();
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+  workspace.wake();
   scope->runUntilIdle();
   EXPECT_TRUE(engine->systemWide());
-  engine->sessionDidResign();
+  workspace.setSessionActive(false);
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
   delegate->applicationDidBecomeActive({});
+  EXPECT_TRUE(engine->systemWide());
+  workspace.setSessionActive(true);
+  scope->runUntilIdle();
   EXPECT_TRUE(engine->systemWide());
 
   // The shortcut flips the switch; pause turns it off whatever it was.
