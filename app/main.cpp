@@ -13,6 +13,7 @@
 #include "cursor/art/metal_cursor_renderer.hpp"
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/display_link.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
@@ -103,7 +104,11 @@ int main(int argc, char** argv) {
   auto watch = platform::NSTimer::scheduledTimer(0.1, true, [](platform::NSTimer&) {
     if (stopRequested) platform::NSApplication::shared()->terminate(nullptr);
   });
+  // There is no display here to pace the display links; a timer on the main
+  // run loop gives them frames at the screens' 120 Hz.
+  auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120.0);
   vurle::AppDelegate::main(seams());
+  refresh->invalidate();
   watch->invalidate();
 
   // The renderer compiles its pipeline on a background queue. Ending the

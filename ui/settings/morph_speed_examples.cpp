@@ -167,7 +167,7 @@ void MorphSpeedExamples::occlusionDidChange() {
 void MorphSpeedExamples::tick(CADisplayLink&) {
   auto v = view(0);
   auto window = v ? v->window() : nullptr;
-  if (window && window->isVisible() && !reduceMotion()) step(systemUptime());
+  if (window && window->isVisible() && !window->isMiniaturized() && !reduceMotion()) step(systemUptime());
   else stop();
 }
 
