@@ -124,9 +124,6 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // A window that cannot become key ignores makeKeyWindow.
   virtual bool canBecomeKeyWindow() const { return true; }
 
-  // The screen holding the largest part of the frame (the primary screen
-  // when none overlaps it); null without screens.
-  std::shared_ptr<NSScreen> screen() const;
   // Whether any of the window is visible: a visible window is, unless the
   // simulated desktop covers it (setOccluded, which posts the occlusion
   // notification on the default centre with the window as object).

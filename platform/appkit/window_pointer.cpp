@@ -1,4 +1,5 @@
-// The window's screen, occlusion and the pointer in its coordinates.
+// The window's occlusion and the pointer in its coordinates (its screen is
+// in window.cpp).
 
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/screen.hpp"
@@ -7,19 +8,6 @@
 #include "platform/notifications/notification_center.hpp"
 
 namespace platform {
-
-std::shared_ptr<NSScreen> NSWindow::screen() const {
-  const auto screens = NSScreen::screens();
-  if (screens.empty()) return nullptr;
-  std::shared_ptr<NSScreen> best = screens.front();
-  CGFloat bestArea = 0;
-  for (const auto& s : screens) {
-    const CGRect overlap = CGRectIntersection(s->frame(), frame_);
-    const CGFloat area = CGRectIsNull(overlap) ? 0 : overlap.size.width * overlap.size.height;
-    if (area > bestArea) best = s, bestArea = area;
-  }
-  return best;
-}
 
 void NSWindow::setOccluded(bool occluded) {
   if (occluded_ == occluded) return;
