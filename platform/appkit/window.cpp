@@ -174,19 +174,4 @@ void NSWindow::endSheet(const std::shared_ptr<NSWindow>& sheet, NSModalResponse 
   if (completion) completion(returnCode);
 }
 
-std::shared_ptr<NSScreen> NSWindow::screen() const {
-  std::shared_ptr<NSScreen> best;
-  CGFloat bestArea = 0;
-  for (const auto& candidate : NSScreen::screens()) {
-    const CGRect shared = CGRectIntersection(candidate->frame(), frame_);
-    if (CGRectIsNull(shared)) continue;
-    const CGFloat area = CGRectGetWidth(shared) * CGRectGetHeight(shared);
-    if (area > bestArea) {
-      best = candidate;
-      bestArea = area;
-    }
-  }
-  return best;
-}
-
 }  // namespace platform

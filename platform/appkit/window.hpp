@@ -86,9 +86,6 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   const std::string& title() const { return title_; }
   void setTitle(std::string title) { title_ = std::move(title); }
   NSRect frame() const { return frame_; }
-  // The screen that holds the largest part of the frame; none when the
-  // frame lies on no connected screen.
-  std::shared_ptr<NSScreen> screen() const;
   // The content view follows the new size; there is no display cycle, so
   // `display` is only accepted.
   void setFrame(NSRect frame, bool display);
@@ -124,6 +121,9 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // A window that cannot become key ignores makeKeyWindow.
   virtual bool canBecomeKeyWindow() const { return true; }
 
+  // The screen that holds the largest part of the frame; none when the
+  // frame lies on no connected screen.
+  std::shared_ptr<NSScreen> screen() const;
   // Whether any of the window is visible: a visible window is, unless the
   // simulated desktop covers it (setOccluded, which posts the occlusion
   // notification on the default centre with the window as object).

@@ -1,5 +1,4 @@
-// The window's occlusion and the pointer in its coordinates (its screen is
-// in window.cpp).
+// The window's screen, occlusion and the pointer in its coordinates.
 
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/screen.hpp"
@@ -8,6 +7,18 @@
 #include "platform/notifications/notification_center.hpp"
 
 namespace platform {
+
+std::shared_ptr<NSScreen> NSWindow::screen() const {
+  std::shared_ptr<NSScreen> best;
+  CGFloat bestArea = 0;
+  for (const auto& candidate : NSScreen::screens()) {
+    const CGRect shared = CGRectIntersection(candidate->frame(), frame_);
+    if (CGRectIsNull(shared)) continue;
+    const CGFloat area = CGRectGetWidth(shared) * CGRectGetHeight(shared);
+    if (area > bestArea) best = candidate, bestArea = area;
+  }
+  return best;
+}
 
 void NSWindow::setOccluded(bool occluded) {
   if (occluded_ == occluded) return;

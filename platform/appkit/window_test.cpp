@@ -104,25 +104,3 @@ TEST_F(NSWindowServerTest, PanelsStartWithPanelDefaultsAndAWindowThatCannotBeKey
 }  // namespace
 }  // namespace platform
 
-namespace platform {
-namespace {
-
-TEST(NSWindowScreenTest, TheScreenHoldingMostOfTheWindow) {
-  resetProcessState();
-  auto left = NSScreen::make(CGRectMake(0, 0, 1000, 800), 2);
-  auto right = NSScreen::make(CGRectMake(1000, 0, 1000, 800), 1);
-  NSScreen::setScreens({left, right});
-  struct Case {
-    CGRect frame;
-    std::shared_ptr<NSScreen> screen;
-  };
-  for (const auto& c : {Case{CGRectMake(100, 100, 400, 300), left}, Case{CGRectMake(900, 100, 400, 300), right},
-                        Case{CGRectMake(700, 100, 400, 300), left}, Case{CGRectMake(3000, 100, 400, 300), nullptr}}) {
-    auto window = NSWindow::make(c.frame, 2);
-    EXPECT_EQ(window->screen(), c.screen) << c.frame.origin.x;
-  }
-  resetProcessState();
-}
-
-}  // namespace
-}  // namespace platform
