@@ -1,29 +1,54 @@
 #pragma once
 
-#include <memory>
-#include <string>
+// The application's delegate, the delegate of its one main window and the
+// owner of the shell's long-lived components: the cursor engine, the
+// preferences, the update controller, the two speed-example players, the
+// onboarding flow, the main window, the automatic-pause monitor, the
+// animation session and the shortcut controller. It runs the launch
+// sequence that wires them together, brings the main window forward on
+// request, answers the menu and shortcut actions, keeps the window-focus
+// flag the Dock-icon policy reads, and tears everything down at
+// termination.
+//
+// Made once by the program's entry, it lives until the process ends. Main
+// thread only; every subscription delivers on the main run loop and holds
+// the delegate weakly.
 
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/animation_session.hpp"
 #include "app/app_preferences.hpp"
+#include "app/automatic_pause_monitor.hpp"
+#include "app/shell_seams.hpp"
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/combine/published.hpp"
 #include "platform/defaults/user_defaults.hpp"
 
 namespace vurle {
 
-// The application's delegate. It owns the long-lived components of the
-// shell; for now those are the preferences, made over the standard user
-// defaults at construction.
-class AppDelegate : public platform::NSApplicationDelegate {
+class CursorEngine;
+
+class AppDelegate : public platform::NSApplicationDelegate,
+                    public platform::NSWindowDelegate,
+                    public std::enable_shared_from_this<AppDelegate> {
  public:
   // The only identifier whose installations carry settings over from the
   // legacy domain; a build setting.
   static const std::string releaseBundleIdentifier;
   static constexpr const char* legacyDomainName = "mirt.vurle";
   static constexpr const char* migrationMarkerKey = "appIdentityMigration.v1";
+  static constexpr platform::CGFloat windowWidth = 460;
+  static constexpr platform::CGFloat windowHeight = 591;
 
   // The start-up sequence: migrate the settings, warm the shared morph
-  // renderer, run the application with a new delegate. Returns when the
-  // application's run loop ends.
-  static void main();
+  // renderer, run the application with a new delegate built over the
+  // seams. Returns when the application's run loop ends.
+  static void main(ShellSeams seams = {});
 
   // Copies the legacy domain's keys into the current domain once, under the
   // marker key, never overwriting a key the current domain holds. Only the
@@ -31,12 +56,109 @@ class AppDelegate : public platform::NSApplicationDelegate {
   static void migrateAppIdentity(platform::NSUserDefaults& defaults, const std::string& currentDomain,
                                  const std::string& legacyDomain);
 
-  AppDelegate();
+  // The open-application event of this launch. A login-item entry starts
+  // the program with VURLE_LAUNCHED_AS_LOGIN_ITEM=1; the mark is read and
+  // cleared, so processes started from here do not inherit it.
+  static platform::NSAppleEventDescriptor launchEventFromEnvironment();
+  // Whether the event being handled is an open-application event marked as
+  // a login item's launch; anything else is an ordinary launch.
+  static bool isLoginItemLaunch();
+  // A login item's launch with the agreement accepted opens no window,
+  // unless neither the menu-bar item nor the Dock icon would show; the Dock
+  // icon is hidden only for such a silent launch that asks for it.
+  struct LaunchDecision {
+    bool silent = false;
+    platform::NSApplicationActivationPolicy policy = platform::NSApplicationActivationPolicy::regular;
+    bool operator==(const LaunchDecision&) const = default;
+  };
+  static LaunchDecision decideLaunch(bool loginItem, bool accepted, bool showMenuBar, bool hideDock);
 
+  // Makes the engine, the preferences over the standard user defaults, the
+  // update controller, both example players and the launch-at-login item.
+  explicit AppDelegate(ShellSeams seams = {});
+  ~AppDelegate() override;
+
+  // Application delegate.
+  void applicationDidFinishLaunching(const platform::NSNotification& notification) override;
+  // Brings the main window forward; answers false so the system opens
+  // nothing of its own.
+  bool applicationShouldHandleReopen(platform::NSApplication& sender, bool hasVisibleWindows) override;
+  void applicationDidBecomeActive(const platform::NSNotification& notification) override;
+  void applicationDidResignActive(const platform::NSNotification& notification) override;
+  void applicationDidHide(const platform::NSNotification& notification) override;
+  void applicationWillTerminate(const platform::NSNotification& notification) override;
+
+  // Main window delegate.
+  void windowDidBecomeKey(const platform::NSNotification& notification) override;
+  void windowDidResignKey(const platform::NSNotification& notification) override;
+  void windowWillClose(const platform::NSNotification& notification) override;
+  void windowDidMiniaturize(const platform::NSNotification& notification) override;
+  void windowDidDeminiaturize(const platform::NSNotification& notification) override;
+
+  // Actions of the menus, the status menu and the shortcuts.
+  void showSettings();
+  void toggleAnimations();
+  void toggleLaunchAtLogin();
+  void checkForUpdates();
+  void showOnboarding();
+  void showAbout();
+  void showWindow();
+  void reportBug();
+  void pause();
+
+  void showMainWindow();
+  void performShortcut(ShortcutAction action);
+  // The Dock-icon policy; for now it keeps the policy the launch decided.
+  void updateActivationPolicy(bool hideDock, bool isPresentingUpdate);
+  void updateActivationPolicy();
+  // The same on the run loop's next pass.
+  void scheduleActivationPolicyUpdate();
+  // The menu-bar item; for now only remembered.
+  void setStatusItemVisible(bool visible);
+  // The main menu with its Window and Help menus.
+  void buildMainMenu();
+
+  const std::shared_ptr<CursorEngine>& engine() const { return engine_; }
   const std::shared_ptr<AppPreferences>& preferences() const { return preferences_; }
+  const std::shared_ptr<AgreementGate>& agreement() const { return seams_.agreement; }
+  const std::shared_ptr<SpeedExamples>& inlineExamples() const { return inlineExamples_; }
+  const std::shared_ptr<SpeedExamples>& welcomeExamples() const { return welcomeExamples_; }
+  // Made on first use.
+  const std::shared_ptr<OnboardingController>& onboarding();
+  const std::shared_ptr<platform::NSWindow>& window();
+  const std::shared_ptr<AutomaticPauseMonitor>& automaticPause();
+  const std::shared_ptr<AnimationSession>& animationSession() const { return animationSession_; }
+  const std::shared_ptr<platform::NSWindow>& aboutWindow() const { return aboutWindow_; }
+  bool hasAppFocus() const { return hasAppFocus_; }
+  bool launchedSilently() const { return launch_.silent; }
+  std::optional<bool> statusItemVisible() const { return statusItemVisible_; }
 
  private:
+  bool isMainWindow(const platform::NSNotification& notification) const;
+  // The session's pause: the engine off, its demo gone, its animation ended.
+  void pauseEngine();
+  void stopExamplesAndRecording();
+  // Starts the example player of the page that shows.
+  void startVisibleExamples();
+  AnimationSession::Operations sessionOperations();
+
+  ShellSeams seams_;
+  std::shared_ptr<CursorEngine> engine_;
   std::shared_ptr<AppPreferences> preferences_;
+  std::shared_ptr<UpdateController> updates_;
+  std::shared_ptr<SpeedExamples> inlineExamples_;
+  std::shared_ptr<SpeedExamples> welcomeExamples_;
+  std::shared_ptr<OnboardingController> onboarding_;
+  std::shared_ptr<platform::NSWindow> window_;
+  std::shared_ptr<platform::NSWindow> aboutWindow_;
+  std::optional<bool> statusItemVisible_;
+  std::shared_ptr<ShortcutController> shortcutController_;
+  std::shared_ptr<AnimationSession> animationSession_;
+  std::shared_ptr<AutomaticPauseMonitor> automaticPause_;
+  std::shared_ptr<LoginItemController> loginItem_;
+  std::vector<platform::AnyCancellable> presenceObservations_;
+  bool hasAppFocus_ = false;
+  LaunchDecision launch_;
 };
 
 }  // namespace vurle

@@ -7,7 +7,17 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cursor/engine/cursor_engine.hpp"
+#include "cursor/native/trace_test_support.hpp"
+#include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/apple_event.hpp"
+#include "platform/appkit/button.hpp"
+#include "platform/appkit/screen.hpp"
+#include "platform/appkit/visual_effect_view.hpp"
+#include "platform/appkit/workspace.hpp"
 #include "platform/bundle/bundle.hpp"
+#include "platform/notify/notify.hpp"
+#include "platform/windowserver/cursor_state.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/log.hpp"
@@ -129,6 +139,526 @@ TEST_F(EntryTest, MigratesRunsWithItsDelegateAndReturnsWhenTerminated) {
   EXPECT_EQ(saved->at("showMenuBar"), platform::PropertyListValue(false));
   EXPECT_NE(saved->at("pauseShortcut").data(), nullptr);
   EXPECT_NE(saved->at("settingsShortcut").data(), nullptr);
+}
+
+
+// ---- the delegate over fakes of the later windows and controllers ----
+
+using platform::NSApplication;
+using platform::NSApplicationActivationPolicy;
+using Policy = NSApplicationActivationPolicy;
+
+class FakeAgreement : public AgreementGate {
+ public:
+  bool accepted() const override { return accepted_.value(); }
+  platform::Publisher<bool> acceptedPublisher() const override { return accepted_.publisher(); }
+  void presentSheet(const std::shared_ptr<platform::NSWindow>& window) override { sheetsOn.push_back(window); }
+  void setAccepted(bool accepted) { accepted_.set(accepted); }
+  std::vector<std::shared_ptr<platform::NSWindow>> sheetsOn;
+
+ private:
+  platform::Published<bool> accepted_{false};
+};
+
+struct FakeExamples : SpeedExamples {
+  void start() override { playing = true, ++starts; }
+  void stop() override { playing = false; }
+  bool playing = false;
+  int starts = 0;
+};
+
+struct FakeOnboarding : OnboardingController {
+  int step() const override { return currentStep; }
+  void finish() override { ++finishes; }
+  void restart() override { ++restarts; }
+  void refreshAccessibility() override { ++accessibilityReads; }
+  int currentStep = 0, finishes = 0, restarts = 0, accessibilityReads = 0;
+  std::function<void()> reviewAgreement, enableAnimations;
+};
+
+struct FakeUpdates : UpdateController {
+  bool isPresentingUpdate() const override { return presenting.value(); }
+  platform::Publisher<bool> isPresentingUpdatePublisher() const override { return presenting.publisher(); }
+  void start() override { ++starts; }
+  void checkForUpdates(bool inButton) override { checks.push_back(inButton); }
+  platform::Published<bool> presenting{false};
+  int starts = 0;
+  std::vector<bool> checks;
+};
+
+struct FakeShortcuts : ShortcutController {
+  void tearDown() override { ++tearDowns; }
+  int tearDowns = 0;
+  std::function<void(ShortcutAction)> perform;
+};
+
+// The delegate over fakes of the later windows and controllers, on the
+// simulated desktop with the settings in a temporary folder.
+class DelegateTest : public TraceRecordingTest {
+ protected:
+  void SetUp() override {
+    TraceRecordingTest::SetUp();
+    if (const char* value = std::getenv("XDG_CONFIG_HOME")) savedConfig = value;
+    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    platform::AccessibilityServer::shared().setProcessTrusted(true);
+    platform::NSScreen::setScreens({platform::NSScreen::make(platform::CGRectMake(0, 0, 1440, 900), 2.0)});
+    seams.agreement = agreement;
+    seams.makeOnboarding = [this](auto, auto, std::function<void()> review, std::function<void()> enable) {
+      onboarding->reviewAgreement = std::move(review);
+      onboarding->enableAnimations = std::move(enable);
+      return onboarding;
+    };
+    seams.makeInlineExamples = [this] { return inlineExamples; };
+    seams.makeWelcomeExamples = [this] { return welcomeExamples; };
+    seams.updates = updates;
+    seams.makeShortcutController = [this](auto, std::function<void(ShortcutAction)> perform) {
+      shortcuts->perform = std::move(perform);
+      return shortcuts;
+    };
+    seams.makeAboutWindow = [this] {
+      ++aboutWindowsMade;
+      return std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 300, 200), platform::NSWindowStyleMaskTitled);
+    };
+    seams.presentBugReport = [this](const auto& window) { bugReportsOver.push_back(window); };
+    seams.cancelCursorTest = [this] { ++cursorTestsCancelled; };
+  }
+  void TearDown() override {
+    if (delegate) {
+      NSApplication::shared()->terminate(nullptr);
+      delegate.reset();
+    }
+    scope->advance(1);
+    EXPECT_EQ(platform::CursorState::shared().outstandingHides(), 0);
+    EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
+    savedConfig ? ::setenv("XDG_CONFIG_HOME", savedConfig->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    TraceRecordingTest::TearDown();
+    fs::remove_all(root);
+  }
+
+  // Launches with the event given (none: an ordinary launch), as the
+  // application does, and lets the first values arrive.
+  void launch(std::optional<platform::NSAppleEventDescriptor> event = std::nullopt) {
+    delegate = std::make_shared<AppDelegate>(seams);
+    NSApplication::shared()->setDelegate(delegate);
+    platform::NSAppleEventManager::sharedAppleEventManager().setCurrentAppleEvent(event);
+    delegate->applicationDidFinishLaunching(platform::NSNotification{"NSApplicationDidFinishLaunchingNotification", nullptr, {}});
+    platform::NSAppleEventManager::sharedAppleEventManager().setCurrentAppleEvent(std::nullopt);
+    scope->runUntilIdle();
+  }
+  static platform::NSAppleEventDescriptor loginItemEvent() {
+    platform::NSAppleEventDescriptor event(platform::kAEOpenApplication);
+    event.setParamEnumCode(platform::keyAEPropData, platform::keyAELaunchedAsLogInItem);
+    return event;
+  }
+  const std::shared_ptr<AppPreferences>& preferences() const { return delegate->preferences(); }
+  // Settings written before launch, as a previous run would have left them.
+  static void store(const char* key, bool value) {
+    platform::NSUserDefaults::standardUserDefaults()->setBool(value, key);
+  }
+  platform::NSNotification about(const std::shared_ptr<platform::NSWindow>& window) const {
+    return platform::NSNotification{"", window.get(), {}};
+  }
+
+  platform::SimulatedSchedulerScope scope;
+  const fs::path root = fs::temp_directory_path() / ("vurle-delegate-" + std::to_string(::getpid()));
+  std::optional<std::string> savedConfig;
+  platform::LogCapture quiet;
+  std::shared_ptr<FakeAgreement> agreement = std::make_shared<FakeAgreement>();
+  std::shared_ptr<FakeOnboarding> onboarding = std::make_shared<FakeOnboarding>();
+  std::shared_ptr<FakeExamples> inlineExamples = std::make_shared<FakeExamples>();
+  std::shared_ptr<FakeExamples> welcomeExamples = std::make_shared<FakeExamples>();
+  std::shared_ptr<FakeUpdates> updates = std::make_shared<FakeUpdates>();
+  std::shared_ptr<FakeShortcuts> shortcuts = std::make_shared<FakeShortcuts>();
+  int aboutWindowsMade = 0;
+  int cursorTestsCancelled = 0;
+  std::vector<std::shared_ptr<platform::NSWindow>> bugReportsOver;
+  ShellSeams seams;
+  std::shared_ptr<AppDelegate> delegate;
+};
+
+TEST(LaunchDecisionTest, ASilentLaunchIsALoginItemsWithTheAgreementAcceptedAndSomePresenceLeft) {
+  struct Case {
+    bool loginItem, accepted, showMenuBar, hideDock;
+    bool silent;
+    Policy policy;
+  };
+  const Case cases[] = {
+      {false, false, false, false, false, Policy::regular}, {false, false, false, true, false, Policy::regular},
+      {false, false, true, false, false, Policy::regular},  {false, false, true, true, false, Policy::regular},
+      {false, true, false, false, false, Policy::regular},  {false, true, false, true, false, Policy::regular},
+      {false, true, true, false, false, Policy::regular},   {false, true, true, true, false, Policy::regular},
+      {true, false, false, false, false, Policy::regular},  {true, false, false, true, false, Policy::regular},
+      {true, false, true, false, false, Policy::regular},   {true, false, true, true, false, Policy::regular},
+      {true, true, false, false, true, Policy::regular},    {true, true, false, true, false, Policy::regular},
+      {true, true, true, false, true, Policy::regular},     {true, true, true, true, true, Policy::accessory},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AppDelegate::decideLaunch(c.loginItem, c.accepted, c.showMenuBar, c.hideDock),
+              (AppDelegate::LaunchDecision{c.silent, c.policy}))
+        << c.loginItem << c.accepted << c.showMenuBar << c.hideDock;
+  }
+}
+
+TEST_F(DelegateTest, OnlyAnOpenApplicationEventMarkedAsALoginItemIsOne) {
+  platform::NSAppleEventDescriptor unmarked(platform::kAEOpenApplication);
+  platform::NSAppleEventDescriptor otherCode(platform::kAEOpenApplication);
+  otherCode.setParamEnumCode(platform::keyAEPropData, platform::fourCharCode("xxxx"));
+  platform::NSAppleEventDescriptor otherEvent(platform::fourCharCode("odoc"));
+  otherEvent.setParamEnumCode(platform::keyAEPropData, platform::keyAELaunchedAsLogInItem);
+  const std::pair<std::optional<platform::NSAppleEventDescriptor>, bool> cases[] = {
+      {std::nullopt, false}, {unmarked, false}, {otherCode, false}, {otherEvent, false}, {loginItemEvent(), true}};
+  auto& manager = platform::NSAppleEventManager::sharedAppleEventManager();
+  for (const auto& [event, expected] : cases) {
+    manager.setCurrentAppleEvent(event);
+    EXPECT_EQ(AppDelegate::isLoginItemLaunch(), expected);
+  }
+}
+
+TEST_F(DelegateTest, TheLoginItemMarkIsReadOnceAndCleared) {
+  const std::pair<const char*, bool> cases[] = {{nullptr, false}, {"0", false}, {"yes", false}, {"1", true}};
+  auto& manager = platform::NSAppleEventManager::sharedAppleEventManager();
+  for (const auto& [mark, expected] : cases) {
+    mark ? ::setenv("VURLE_LAUNCHED_AS_LOGIN_ITEM", mark, 1) : ::unsetenv("VURLE_LAUNCHED_AS_LOGIN_ITEM");
+    manager.setCurrentAppleEvent(AppDelegate::launchEventFromEnvironment());
+    EXPECT_EQ(AppDelegate::isLoginItemLaunch(), expected) << (mark ? mark : "unset");
+    EXPECT_EQ(std::getenv("VURLE_LAUNCHED_AS_LOGIN_ITEM"), nullptr);
+    EXPECT_EQ(manager.currentAppleEvent()->eventID(), platform::kAEOpenApplication);
+  }
+}
+
+TEST_F(DelegateTest, LoginItemLaunchesOpenTheWindowOnlyWhenNothingElseWouldShow) {
+  struct Case {
+    const char* name;
+    bool accepted, showMenuBar, hideDock;
+    Policy policy;
+    bool windowOpens;
+  };
+  const Case cases[] = {
+      {"menu-bar item only", true, true, true, Policy::accessory, false},
+      {"Dock icon only", true, false, false, Policy::regular, false},
+      {"neither would show", true, false, true, Policy::regular, true},
+      {"agreement not accepted", false, true, true, Policy::regular, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    store("showMenuBar", c.showMenuBar);
+    store("hideDock", c.hideDock);
+    agreement->setAccepted(c.accepted);
+    launch(loginItemEvent());
+    EXPECT_EQ(NSApplication::shared()->activationPolicy(), c.policy);
+    EXPECT_EQ(delegate->window()->isVisible(), c.windowOpens);
+    EXPECT_EQ(delegate->hasAppFocus(), c.windowOpens);
+    EXPECT_EQ(delegate->statusItemVisible(), c.showMenuBar);
+    NSApplication::shared()->terminate(nullptr);
+    delegate.reset();
+    platform::resetProcessState();
+    platform::AccessibilityServer::shared().setProcessTrusted(true);
+    agreement = std::make_shared<FakeAgreement>();
+    seams.agreement = agreement;
+  }
+}
+
+TEST_F(DelegateTest, TheMainWindowIsOneFixedSizeWindowOnAVisualEffectBackground) {
+  launch();
+  const auto& window = delegate->window();
+  EXPECT_EQ(window->styleMask(), 0x8007u);
+  EXPECT_EQ(window->backingType(), platform::NSBackingStoreBuffered);
+  EXPECT_EQ(window->title(), "vurle");
+  EXPECT_EQ(window->titleVisibility(), platform::NSWindowTitleVisibility::hidden);
+  EXPECT_TRUE(window->titlebarAppearsTransparent());
+  EXPECT_TRUE(window->isMovableByWindowBackground());
+  EXPECT_TRUE(window->acceptsMouseMovedEvents());
+  EXPECT_FALSE(window->isOpaque());
+  EXPECT_EQ(window->backgroundColor()->alphaComponent(), 0);
+  EXPECT_FALSE(window->isReleasedWhenClosed());
+  EXPECT_EQ(window->minSize(), platform::NSMakeSize(460, 591));
+  EXPECT_EQ(window->maxSize(), platform::NSMakeSize(460, 591));
+  EXPECT_EQ(window->collectionBehavior(), 0x20200u);
+  EXPECT_FALSE(window->standardWindowButton(platform::NSWindowButton::zoomButton)->isEnabled());
+  EXPECT_EQ(window->frame(), platform::NSMakeRect(490, 154.5, 460, 591));  // centred on the 1440 × 900 screen
+  EXPECT_EQ(window->delegate(), std::static_pointer_cast<platform::NSWindowDelegate>(delegate));
+
+  auto effect = std::dynamic_pointer_cast<platform::NSVisualEffectView>(window->contentView());
+  ASSERT_NE(effect, nullptr);
+  EXPECT_EQ(effect->material(), platform::NSVisualEffectMaterial::sidebar);
+  EXPECT_EQ(effect->blendingMode(), platform::NSVisualEffectBlendingMode::withinWindow);
+  EXPECT_EQ(effect->state(), platform::NSVisualEffectState::followsWindowActiveState);
+  ASSERT_EQ(effect->subviews().size(), 1u);
+  const auto& hosting = effect->subviews().front();
+  EXPECT_FALSE(hosting->translatesAutoresizingMaskIntoConstraints());
+  EXPECT_EQ(hosting->frame(), effect->bounds());
+  EXPECT_EQ(effect->constraints().size(), 4u);
+
+  // An ordinary launch shows it, key and in front, with the application active.
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->isKeyWindow());
+  EXPECT_TRUE(NSApplication::shared()->isActive());
+  EXPECT_EQ(NSApplication::shared()->windowsMenu()->title(), "Window");
+  EXPECT_EQ(NSApplication::shared()->helpMenu()->title(), "Help");
+}
+
+
+TEST_F(DelegateTest, EachWindowAndApplicationCallbackDoesItsPart) {
+  store("hideDock", true);
+  agreement->setAccepted(true);
+  launch();
+  auto window = delegate->window();
+  auto application = NSApplication::shared();
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    bool focus;
+    bool policyNow;       // the launch's policy applied at once
+    bool policyLater;     // applied on the next pass
+    bool examplesStopped;
+    bool cursorTestCancelled;
+  };
+  const Case cases[] = {
+      {"became active", [&] { delegate->applicationDidBecomeActive({}); }, true, true, true, false, false},
+      {"resigned active", [&] { delegate->applicationDidResignActive({}); }, false, false, true, false, false},
+      {"hidden", [&] { delegate->applicationDidHide({}); }, false, false, true, false, false},
+      {"window became key", [&] { delegate->windowDidBecomeKey(about(window)); }, true, true, true, false, false},
+      {"window resigned key", [&] { delegate->windowDidResignKey(about(window)); }, true, false, false, false, true},
+      {"window closing", [&] { delegate->windowWillClose(about(window)); }, true, false, true, true, true},
+      {"window miniaturised", [&] { delegate->windowDidMiniaturize(about(window)); }, true, false, true, true, true},
+      {"another window", [&] { delegate->windowWillClose(about(nullptr)); }, true, false, false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    delegate->showWindow();  // focus, playing examples and a recording in progress
+    preferences()->setRecordingAction(ShortcutAction::pause);
+    welcomeExamples->playing = true;
+    inlineExamples->playing = true;
+    scope->runUntilIdle();
+    application->setActivationPolicy(Policy::prohibited);
+    const int cancelled = cursorTestsCancelled;
+    const int reads = onboarding->accessibilityReads;
+
+    c.call();
+    EXPECT_EQ(delegate->hasAppFocus(), c.focus);
+    EXPECT_EQ(application->activationPolicy() == Policy::regular, c.policyNow);
+    scope->runUntilIdle();
+    EXPECT_EQ(application->activationPolicy() == Policy::regular, c.policyLater);
+    EXPECT_EQ(!welcomeExamples->playing && !inlineExamples->playing, c.examplesStopped);
+    EXPECT_EQ(cursorTestsCancelled > cancelled, c.cursorTestCancelled);
+    EXPECT_EQ(preferences()->recordingAction() == std::nullopt, c.cursorTestCancelled);
+    // Only activation lets the onboarding read the permission again.
+    EXPECT_EQ(onboarding->accessibilityReads > reads, std::string(c.name) == "became active");
+  }
+}
+
+TEST_F(DelegateTest, ShowingTheWindowRestoresItAndStartsTheExamplesOfThePageShown) {
+  launch();
+  auto window = delegate->window();
+  // Onboarding on its first page: the welcome examples.
+  EXPECT_EQ(welcomeExamples->starts, 1);
+  EXPECT_EQ(inlineExamples->starts, 0);
+
+  // Reopening brings back a miniaturised window of a hidden application and
+  // never lets the system open another.
+  window->miniaturize(nullptr);
+  EXPECT_FALSE(welcomeExamples->playing);
+  NSApplication::shared()->hide(nullptr);
+  NSApplication::shared()->setActivationPolicy(Policy::accessory);
+  EXPECT_FALSE(NSApplication::shared()->reopen());  // as a second launch or a Dock click asks
+  EXPECT_FALSE(window->isMiniaturized());
+  EXPECT_FALSE(NSApplication::shared()->isHidden());
+  EXPECT_TRUE(window->isKeyWindow());
+  EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::regular);
+  EXPECT_TRUE(welcomeExamples->playing);
+
+  // Settings on the preview tab with the agreement accepted: the inline
+  // examples; on another tab, or before the agreement, none.
+  struct Case {
+    bool showsOnboarding;
+    int step;
+    bool accepted;
+    SettingsTab tab;
+    bool welcome, inlinePlayer;
+  };
+  // Once accepted the agreement stays accepted, so those rows come last.
+  const Case cases[] = {
+      {true, 0, false, SettingsTab::general, true, false},  {false, 0, false, SettingsTab::preview, false, false},
+      {true, 1, true, SettingsTab::preview, false, false},  {false, 0, true, SettingsTab::preview, false, true},
+      {false, 0, true, SettingsTab::general, false, false},
+  };
+  for (const auto& c : cases) {
+    welcomeExamples->playing = inlineExamples->playing = false;
+    preferences()->setShowsOnboarding(c.showsOnboarding);
+    onboarding->currentStep = c.step;
+    if (c.accepted) agreement->setAccepted(true);
+    preferences()->setSelectedTab(c.tab);
+    window->close();
+    delegate->showWindow();
+    EXPECT_EQ(welcomeExamples->playing, c.welcome);
+    EXPECT_EQ(inlineExamples->playing, c.inlinePlayer);
+    // Deminiaturising restarts the same player.
+    window->miniaturize(nullptr);
+    window->deminiaturize(nullptr);
+    EXPECT_EQ(welcomeExamples->playing, c.welcome);
+    EXPECT_EQ(inlineExamples->playing, c.inlinePlayer);
+  }
+}
+
+TEST_F(DelegateTest, MenuAndShortcutActions) {
+  launch();
+  auto window = delegate->window();
+  window->close();
+
+  // Before the agreement the animation switch only opens the window.
+  shortcuts->perform(ShortcutAction::pause);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(preferences()->resumeAnimationsOnLaunch());
+
+  // The settings shortcut finishes the onboarding and shows the window.
+  window->close();
+  shortcuts->perform(ShortcutAction::settings);
+  EXPECT_EQ(onboarding->finishes, 1);
+  EXPECT_TRUE(window->isVisible());
+  delegate->showSettings();
+  EXPECT_EQ(onboarding->finishes, 2);
+
+  // The onboarding is not restarted under the agreement's sheet.
+  auto sheet = std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 300, 200), 0);
+  window->beginSheet(sheet);
+  delegate->showOnboarding();
+  EXPECT_EQ(onboarding->restarts, 0);
+  window->endSheet(sheet);
+  inlineExamples->playing = true;
+  preferences()->setRecordingAction(ShortcutAction::settings);
+  delegate->showOnboarding();
+  EXPECT_EQ(onboarding->restarts, 1);
+  EXPECT_FALSE(inlineExamples->playing);
+  EXPECT_EQ(preferences()->recordingAction(), std::nullopt);
+
+  // The onboarding's review callback shows the agreement on the main window.
+  onboarding->reviewAgreement();
+  ASSERT_EQ(agreement->sheetsOn.size(), 1u);
+  EXPECT_EQ(agreement->sheetsOn.front(), window);
+
+  // About: one window, reused, in front with the application regular.
+  NSApplication::shared()->setActivationPolicy(Policy::accessory);
+  delegate->showAbout();
+  delegate->showAbout();
+  EXPECT_EQ(aboutWindowsMade, 1);
+  EXPECT_TRUE(delegate->aboutWindow()->isKeyWindow());
+  EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::regular);
+
+  delegate->reportBug();
+  ASSERT_EQ(bugReportsOver.size(), 1u);
+  EXPECT_EQ(bugReportsOver.front(), window);
+  EXPECT_TRUE(window->isKeyWindow());
+  delegate->checkForUpdates();
+  EXPECT_EQ(updates->checks, std::vector<bool>{false});
+
+  // The updater starts once the agreement is accepted and the onboarding is gone.
+  agreement->setAccepted(true);
+  scope->runUntilIdle();
+  EXPECT_EQ(updates->starts, 0);
+  preferences()->setShowsOnboarding(false);
+  scope->runUntilIdle();
+  EXPECT_EQ(updates->starts, 1);
+}
+
+TEST_F(DelegateTest, TheEngineRunsByTheSessionsRuleThroughSwitchGameModeSleepAndActivation) {
+  store("resumeAnimationsOnLaunch", false);
+  store("pauseInGameMode", true);
+  launch();
+  const auto& engine = delegate->engine();
+  EXPECT_FALSE(engine->systemWide());
+
+  // Accepting alone starts nothing; the switch then starts the engine.
+  agreement->setAccepted(true);
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+  delegate->toggleAnimations();
+  scope->runUntilIdle();
+  EXPECT_TRUE(preferences()->resumeAnimationsOnLaunch());
+  EXPECT_TRUE(engine->systemWide());
+  EXPECT_TRUE(engine->enabled());
+
+  // Game Mode pauses it under its preference and lets it run again after.
+  platform::NotifyCenter::shared().setState("com.apple.system.console_mode_changed", 1);
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+  EXPECT_FALSE(engine->enabled());
+  EXPECT_EQ(engine->automaticPauseReason(), "Paused while Game Mode is on.");
+  platform::NotifyCenter::shared().setState("com.apple.system.console_mode_changed", 0);
+  scope->runUntilIdle();
+  EXPECT_TRUE(engine->systemWide());
+  EXPECT_EQ(engine->automaticPauseReason(), std::nullopt);
+
+  // The engine turns itself off on sleep; waking brings it back, as does
+  // the application becoming active.
+  auto& workspace = platform::NSWorkspace::sharedWorkspace();
+  workspace.sleep();
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+  workspace.wake();
+  scope->runUntilIdle();
+  EXPECT_TRUE(engine->systemWide());
+  workspace.setSessionActive(false);
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+  delegate->applicationDidBecomeActive({});
+  EXPECT_TRUE(engine->systemWide());
+  workspace.setSessionActive(true);
+  scope->runUntilIdle();
+  EXPECT_TRUE(engine->systemWide());
+
+  // The shortcut flips the switch; pause turns it off whatever it was.
+  shortcuts->perform(ShortcutAction::pause);
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+  EXPECT_FALSE(preferences()->resumeAnimationsOnLaunch());
+  onboarding->enableAnimations();  // the onboarding's request refreshes: nothing to start
+  EXPECT_FALSE(engine->systemWide());
+  delegate->toggleAnimations();
+  scope->runUntilIdle();
+  EXPECT_TRUE(engine->systemWide());
+  delegate->pause();
+  EXPECT_FALSE(engine->systemWide());
+  EXPECT_FALSE(engine->enabled());
+  EXPECT_FALSE(preferences()->resumeAnimationsOnLaunch());
+}
+
+TEST_F(DelegateTest, TerminationDropsTheSessionStopsEverythingAndLeavesTheCursorVisible) {
+  store("resumeAnimationsOnLaunch", true);
+  agreement->setAccepted(true);
+  launch();
+  auto engine = delegate->engine();
+  ASSERT_TRUE(engine->systemWide());
+  welcomeExamples->playing = inlineExamples->playing = true;
+
+  NSApplication::shared()->terminate(nullptr);
+  EXPECT_EQ(delegate->animationSession(), nullptr);
+  EXPECT_EQ(shortcuts->tearDowns, 1);
+  EXPECT_FALSE(engine->systemWide());
+  EXPECT_FALSE(engine->enabled());
+  EXPECT_FALSE(welcomeExamples->playing || inlineExamples->playing);
+  EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
+  // With the session gone nothing starts the engine again.
+  platform::NSWorkspace::sharedWorkspace().wake();
+  scope->runUntilIdle();
+  EXPECT_FALSE(engine->systemWide());
+}
+
+
+TEST_F(DelegateTest, TheProgramsEntryStartsTheEngineWhenAcceptedAndSwitchedOn) {
+  store("resumeAnimationsOnLaunch", true);
+  agreement->setAccepted(true);
+  bool running = false, windowShown = true;
+  auto quit = platform::NSTimer::scheduledTimer(1.0, false, [&](platform::NSTimer&) {
+    auto current = std::dynamic_pointer_cast<AppDelegate>(NSApplication::shared()->delegate());
+    running = current && current->engine()->systemWide();
+    windowShown = current && current->window()->isVisible();
+    NSApplication::shared()->terminate(nullptr);
+  });
+  // A login item's launch: silent, so the engine starts with no window.
+  platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(loginItemEvent());
+  AppDelegate::main(seams);
+  EXPECT_TRUE(running);
+  EXPECT_FALSE(windowShown);
 }
 
 }  // namespace

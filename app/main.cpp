@@ -11,12 +11,15 @@
 #include "app/scenario_run.hpp"
 #include "app/single_instance.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/display_link.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/log.hpp"
+#include "ui/onboarding/legal_agreement.hpp"
 
 namespace {
 
@@ -33,9 +36,28 @@ std::string startLine(const std::optional<std::filesystem::path>& folder) {
          process + "`";
 }
 
+// The shared agreement store, as the shell sees it.
+class SharedAgreement : public vurle::AgreementGate {
+ public:
+  bool accepted() const override { return store_->accepted(); }
+  platform::Publisher<bool> acceptedPublisher() const override { return store_->acceptedPublisher(); }
+  void presentSheet(const std::shared_ptr<platform::NSWindow>& window) override { store_->presentSheet(window); }
+
+ private:
+  std::shared_ptr<vurle::LegalAgreement> store_ = vurle::LegalAgreement::shared();
+};
+
+// What the delegate is given of the windows built above the shell.
+vurle::ShellSeams seams() {
+  vurle::ShellSeams seams;
+  seams.agreement = std::make_shared<SharedAgreement>();
+  return seams;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(vurle::AppDelegate::launchEventFromEnvironment());
   // A scripted run on the simulated desktop keeps its own settings folder,
   // so it is decided before anything touches the user's.
   const auto line = vurle::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -45,7 +67,8 @@ int main(int argc, char** argv) {
   }
   if (line.scenario) {
     vurle::ScenarioLaunch launch;
-    launch.makeDelegate = [] { return std::make_shared<vurle::AppDelegate>(); };
+    launch.acceptAgreement = [] { vurle::LegalAgreement::shared()->accept(true); };
+    launch.makeDelegate = [] { return std::make_shared<vurle::AppDelegate>(seams()); };
     const int status = vurle::runScenario(*line.scenario, launch, std::cout, std::cerr);
     platform::releaseDrawingCaches();
     return status;
@@ -81,7 +104,11 @@ int main(int argc, char** argv) {
   auto watch = platform::NSTimer::scheduledTimer(0.1, true, [](platform::NSTimer&) {
     if (stopRequested) platform::NSApplication::shared()->terminate(nullptr);
   });
-  vurle::AppDelegate::main();
+  // There is no display here to pace the display links; a timer on the main
+  // run loop gives them frames at the screens' 120 Hz.
+  auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120.0);
+  vurle::AppDelegate::main(seams());
+  refresh->invalidate();
   watch->invalidate();
 
   // The renderer compiles its pipeline on a background queue. Ending the

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -16,7 +17,11 @@ ProcessWide<std::shared_ptr<NSApplication>> sharedApplication([] { return std::m
 
 }  // namespace
 
-std::shared_ptr<NSApplication> NSApplication::shared() { return sharedApplication.get(); }
+std::shared_ptr<NSApplication> NSApplication::shared() {
+  auto application = sharedApplication.get();
+  if (!application->activationObserver_) application->observeActivation();
+  return application;
+}
 
 void NSApplication::run() {
   if (running_) throw std::logic_error("NSApplication::run: the application is already running");
@@ -56,7 +61,12 @@ void NSApplication::noteWindow(const std::weak_ptr<NSWindow>& window) {
 void NSApplication::finishLaunching() {
   if (launched_ || terminated_) return;
   launched_ = true;
+  // The launch's open-application event is the one being handled while the
+  // delegate finishes launching.
+  auto& events = NSAppleEventManager::sharedAppleEventManager();
+  events.setCurrentAppleEvent(events.launchEvent());
   if (auto current = delegate()) current->applicationDidFinishLaunching(notification("NSApplicationDidFinishLaunchingNotification"));
+  events.setCurrentAppleEvent(std::nullopt);
 }
 
 void NSApplication::terminate(const void*) {
@@ -95,7 +105,11 @@ bool NSApplication::reopen() {
   return current->applicationShouldHandleReopen(*this, visible);
 }
 
-void NSApplication::hide(const void*) { hidden_ = true; }
+void NSApplication::hide(const void*) {
+  if (hidden_) return;
+  hidden_ = true;
+  if (auto current = delegate()) current->applicationDidHide(notification("NSApplicationDidHideNotification"));
+}
 
 void NSApplication::unhide(const void*) { hidden_ = false; }
 
@@ -105,5 +119,30 @@ bool NSApplication::isActive() const {
 }
 
 void NSApplication::activateIgnoringOtherApps(bool) { NSWorkspace::sharedWorkspace().activateApplication(::getpid()); }
+
+bool NSApplication::setActivationPolicy(NSApplicationActivationPolicy policy) {
+  activationPolicy_ = policy;
+  return true;
+}
+
+void NSApplication::observeActivation() {
+  wasActive_ = isActive();
+  std::weak_ptr<NSApplication> weak = weak_from_this();
+  activationObserver_ = NSWorkspace::sharedWorkspace().notificationCenter().addObserverForName(
+      NSWorkspaceDidActivateApplicationNotification, nullptr, nullptr, [weak](const NSNotification&) {
+        auto application = weak.lock();
+        if (!application) return;
+        const bool active = application->isActive();
+        if (active == application->wasActive_) return;
+        application->wasActive_ = active;
+        auto current = application->delegate();
+        if (!current) return;
+        if (active) {
+          current->applicationDidBecomeActive(application->notification("NSApplicationDidBecomeActiveNotification"));
+        } else {
+          current->applicationDidResignActive(application->notification("NSApplicationDidResignActiveNotification"));
+        }
+      });
+}
 
 }  // namespace platform

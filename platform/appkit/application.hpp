@@ -3,7 +3,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/appkit/menu.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/appkit/workspace.hpp"
 #include "platform/notifications/notification_center.hpp"
 
 namespace platform {
@@ -24,6 +26,11 @@ using NSModalSession = std::shared_ptr<NSModalSessionRecord>;
 class NSApplicationDelegate {
  public:
   virtual ~NSApplicationDelegate() = default;
+  // This process became, or stopped being, the frontmost application; the
+  // application was hidden.
+  virtual void applicationDidBecomeActive(const NSNotification& notification) { (void)notification; }
+  virtual void applicationDidResignActive(const NSNotification& notification) { (void)notification; }
+  virtual void applicationDidHide(const NSNotification& notification) { (void)notification; }
   virtual void applicationDidFinishLaunching(const NSNotification& notification) { (void)notification; }
   virtual void applicationWillTerminate(const NSNotification& notification) { (void)notification; }
   // The application was launched again while running. YES lets the platform
@@ -37,7 +44,7 @@ class NSApplicationDelegate {
 
 // The application object: its delegate, its run, and which window is key
 // and which is main. Main thread only.
-class NSApplication {
+class NSApplication : public std::enable_shared_from_this<NSApplication> {
  public:
   // Made on first use; resetProcessState() drops it.
   static std::shared_ptr<NSApplication> shared();
@@ -77,6 +84,17 @@ class NSApplication {
   // Makes this process frontmost (the workspace posts the activation).
   void activateIgnoringOtherApps(bool flag);
 
+  // The Dock-icon policy; every change is accepted here (true).
+  NSApplicationActivationPolicy activationPolicy() const { return activationPolicy_; }
+  bool setActivationPolicy(NSApplicationActivationPolicy policy);
+  // The menu bar's menus, none until set.
+  std::shared_ptr<NSMenu> mainMenu() const { return mainMenu_; }
+  void setMainMenu(std::shared_ptr<NSMenu> menu) { mainMenu_ = std::move(menu); }
+  std::shared_ptr<NSMenu> windowsMenu() const { return windowsMenu_; }
+  void setWindowsMenu(std::shared_ptr<NSMenu> menu) { windowsMenu_ = std::move(menu); }
+  std::shared_ptr<NSMenu> helpMenu() const { return helpMenu_; }
+  void setHelpMenu(std::shared_ptr<NSMenu> menu) { helpMenu_ = std::move(menu); }
+
   // The application's windows that still exist, in the order they were
   // first ordered in (a window joins the list then, when the window server
   // first numbers it).
@@ -106,6 +124,14 @@ class NSApplication {
   // A window numbered by the window server joins the list once.
   void noteWindow(const std::weak_ptr<NSWindow>& window);
   std::weak_ptr<NSWindow> mainWindow_;
+  // The delegate hears of activation changes through the workspace.
+  void observeActivation();
+  NotificationToken activationObserver_;
+  bool wasActive_ = false;
+  NSApplicationActivationPolicy activationPolicy_ = NSApplicationActivationPolicy::regular;
+  std::shared_ptr<NSMenu> mainMenu_;
+  std::shared_ptr<NSMenu> windowsMenu_;
+  std::shared_ptr<NSMenu> helpMenu_;
   std::vector<NSModalSession> modalSessions_;
 };
 

@@ -23,6 +23,7 @@ namespace platform {
 
 class NSWindow;
 class CALayer;
+class NSLayoutConstraint;
 class NSCursor;
 class NSEvent;
 class NSTrackingArea;
@@ -53,7 +54,8 @@ class NSView : public std::enable_shared_from_this<NSView> {
 
   // In the superview's coordinates.
   NSRect frame() const { return frame_; }
-  void setFrame(NSRect frame) { frame_ = frame; }
+  // Subviews pinned to this view's edges follow at once.
+  void setFrame(NSRect frame);
   // The view's own coordinates: origin zero, the frame's size.
   NSRect bounds() const { return NSMakeRect(0, 0, frame_.size.width, frame_.size.height); }
   // Flipped views have y growing downwards from their top edge.
@@ -80,6 +82,15 @@ class NSView : public std::enable_shared_from_this<NSView> {
   std::shared_ptr<CALayer> layer() const { return layer_; }
   NSViewLayerContentsRedrawPolicy layerContentsRedrawPolicy() const { return redrawPolicy_; }
   void setLayerContentsRedrawPolicy(NSViewLayerContentsRedrawPolicy policy) { redrawPolicy_ = policy; }
+
+  // Auto Layout as far as the system uses it: a subview whose autoresizing
+  // mask is not turned into constraints can have its four edges pinned to
+  // this view's (layout_constraint.hpp); it is laid out when the last edge
+  // is pinned and on every frame change of this view.
+  bool translatesAutoresizingMaskIntoConstraints() const { return translatesAutoresizingMask_; }
+  void setTranslatesAutoresizingMaskIntoConstraints(bool flag) { translatesAutoresizingMask_ = flag; }
+  const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
+  void addConstraint(std::shared_ptr<NSLayoutConstraint> constraint);
 
   // Overridden by views that draw; the base draws nothing.
   virtual void drawRect(NSRect dirtyRect);
@@ -181,6 +192,9 @@ class NSView : public std::enable_shared_from_this<NSView> {
   std::weak_ptr<NSView> superview_;
   std::vector<std::shared_ptr<NSView>> subviews_;
   std::weak_ptr<NSWindow> window_;
+  void layoutPinnedSubviews();
+  bool translatesAutoresizingMask_ = true;
+  std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
   bool needsDisplay_ = false;
   bool wantsLayer_ = false;
   std::shared_ptr<CALayer> layer_;

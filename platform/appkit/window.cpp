@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/button.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/view.hpp"
 #include "platform/windowserver/spaces.hpp"
@@ -127,8 +128,12 @@ void NSWindow::makeKeyAndOrderFront(const void* sender) {
 void NSWindow::makeKeyWindow() {
   if (!canBecomeKeyWindow()) return;
   auto app = NSApplication::shared();
+  const auto previous = app->keyWindow();
   app->keyWindow_ = weak_from_this();
   if (canBecomeMainWindow()) app->mainWindow_ = weak_from_this();
+  if (previous.get() == this) return;
+  if (previous) previous->tellDelegate(&NSWindowDelegate::windowDidResignKey, "NSWindowDidResignKeyNotification");
+  tellDelegate(&NSWindowDelegate::windowDidBecomeKey, "NSWindowDidBecomeKeyNotification");
 }
 
 void NSWindow::orderFront(const void*) {
@@ -139,6 +144,7 @@ void NSWindow::orderFront(const void*) {
 void NSWindow::orderFrontRegardless() { orderFront(); }
 
 void NSWindow::close() {
+  tellDelegate(&NSWindowDelegate::windowWillClose, "NSWindowWillCloseNotification");
   orderOut();
   unpublish();
 }
@@ -147,8 +153,44 @@ void NSWindow::orderOut(const void*) {
   visible_ = false;
   if (windowNumber_ >= 1) publish(false);
   auto app = NSApplication::shared();
-  if (app->keyWindow().get() == this) app->keyWindow_.reset();
+  const bool wasKey = app->keyWindow().get() == this;
+  if (wasKey) app->keyWindow_.reset();
   if (app->mainWindow().get() == this) app->mainWindow_.reset();
+  if (wasKey) tellDelegate(&NSWindowDelegate::windowDidResignKey, "NSWindowDidResignKeyNotification");
+}
+
+void NSWindow::tellDelegate(void (NSWindowDelegate::*callback)(const NSNotification&), const char* name) {
+  if (auto current = delegate()) ((*current).*callback)(NSNotification{name, this, {}});
+}
+
+std::shared_ptr<NSButton> NSWindow::standardWindowButton(NSWindowButton kind) {
+  if ((styleMask_ & NSWindowStyleMaskTitled) == 0) return nullptr;
+  auto& button = standardButtons_[static_cast<int>(kind)];
+  if (!button) button = std::make_shared<NSButton>(NSMakeRect(0, 0, 14, 16));
+  return button;
+}
+
+void NSWindow::center() {
+  const auto screens = NSScreen::screens();
+  if (screens.empty()) return;
+  const CGRect screen = screens.front()->frame();
+  setFrame(NSMakeRect(CGRectGetMidX(screen) - frame_.size.width / 2, CGRectGetMidY(screen) - frame_.size.height / 2,
+                      frame_.size.width, frame_.size.height),
+           false);
+}
+
+void NSWindow::miniaturize(const void*) {
+  if ((styleMask_ & NSWindowStyleMaskMiniaturizable) == 0 || miniaturized_ || !visible_) return;
+  miniaturized_ = true;
+  orderOut();
+  tellDelegate(&NSWindowDelegate::windowDidMiniaturize, "NSWindowDidMiniaturizeNotification");
+}
+
+void NSWindow::deminiaturize(const void*) {
+  if (!miniaturized_) return;
+  miniaturized_ = false;
+  makeKeyAndOrderFront();
+  tellDelegate(&NSWindowDelegate::windowDidDeminiaturize, "NSWindowDidDeminiaturizeNotification");
 }
 
 void NSWindow::beginSheet(const std::shared_ptr<NSWindow>& sheet, std::function<void(NSModalResponse)> completionHandler) {

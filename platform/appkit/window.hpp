@@ -7,12 +7,15 @@
 #include <string>
 
 #include "platform/appkit/color.hpp"
+#include "platform/notifications/notification_center.hpp"
 #include "platform/graphics/geometry.hpp"
 
 namespace platform {
 
 class NSScreen;
 class NSView;
+class NSButton;
+class NSWindow;
 class NSScreen;
 
 using NSModalResponse = long;
@@ -26,6 +29,7 @@ inline constexpr NSWindowStyleMask NSWindowStyleMaskClosable = 1 << 1;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskMiniaturizable = 1 << 2;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskResizable = 1 << 3;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskNonactivatingPanel = 1 << 7;
+inline constexpr NSWindowStyleMask NSWindowStyleMaskFullSizeContentView = 1 << 15;
 
 using NSWindowLevel = long;
 inline constexpr NSWindowLevel NSNormalWindowLevel = 0;
@@ -55,6 +59,23 @@ inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorIgnoresCyc
 inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorFullScreenPrimary = 1 << 7;
 inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorFullScreenAuxiliary = 1 << 8;
 inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorCanJoinAllApplications = 1 << 18;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorFullScreenNone = 1 << 9;
+inline constexpr NSWindowCollectionBehavior NSWindowCollectionBehaviorAuxiliary = 1 << 17;
+
+enum class NSWindowTitleVisibility : long { visible = 0, hidden = 1 };
+enum class NSWindowButton : long { closeButton = 0, miniaturizeButton = 1, zoomButton = 2 };
+
+// What a window tells its delegate, on the main thread, after the change
+// (windowWillClose: before it).
+class NSWindowDelegate {
+ public:
+  virtual ~NSWindowDelegate() = default;
+  virtual void windowDidBecomeKey(const NSNotification& notification) { (void)notification; }
+  virtual void windowDidResignKey(const NSNotification& notification) { (void)notification; }
+  virtual void windowWillClose(const NSNotification& notification) { (void)notification; }
+  virtual void windowDidMiniaturize(const NSNotification& notification) { (void)notification; }
+  virtual void windowDidDeminiaturize(const NSNotification& notification) { (void)notification; }
+};
 
 // A window of the application: its content view and backing scale,
 // visibility, key and main status (kept by NSApplication) and
@@ -170,6 +191,37 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // Clamped to [0, 1]; NaN is ignored.
   void setAlphaValue(CGFloat alpha);
 
+  // Title-bar look and sizing limits; plain properties here (the frame is
+  // not clamped to the limits).
+  NSWindowTitleVisibility titleVisibility() const { return titleVisibility_; }
+  void setTitleVisibility(NSWindowTitleVisibility visibility) { titleVisibility_ = visibility; }
+  bool titlebarAppearsTransparent() const { return titlebarAppearsTransparent_; }
+  void setTitlebarAppearsTransparent(bool transparent) { titlebarAppearsTransparent_ = transparent; }
+  bool isMovableByWindowBackground() const { return movableByWindowBackground_; }
+  void setMovableByWindowBackground(bool movable) { movableByWindowBackground_ = movable; }
+  bool acceptsMouseMovedEvents() const { return acceptsMouseMovedEvents_; }
+  void setAcceptsMouseMovedEvents(bool accepts) { acceptsMouseMovedEvents_ = accepts; }
+  NSSize minSize() const { return minSize_; }
+  void setMinSize(NSSize size) { minSize_ = size; }
+  NSSize maxSize() const { return maxSize_; }
+  void setMaxSize(NSSize size) { maxSize_ = size; }
+  // The title bar's button of that kind (enabled until disabled); null for
+  // a window without a title bar.
+  std::shared_ptr<NSButton> standardWindowButton(NSWindowButton kind);
+  // Moves the window to the middle of the primary screen (keeping its
+  // size); without a screen it stays where it is.
+  void center();
+
+  // A miniaturizable window goes to the Dock (ordered out, no longer key)
+  // and comes back in front and key; others ignore both.
+  bool isMiniaturized() const { return miniaturized_; }
+  void miniaturize(const void* sender);
+  void deminiaturize(const void* sender);
+
+  // Held weakly; told of key, close and miniaturise changes.
+  std::shared_ptr<NSWindowDelegate> delegate() const { return delegate_.lock(); }
+  void setDelegate(const std::shared_ptr<NSWindowDelegate>& delegate) { delegate_ = delegate; }
+
   void makeKeyAndOrderFront(const void* sender = nullptr);
   void makeKeyWindow();
   void orderFront(const void* sender = nullptr);
@@ -220,6 +272,16 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   bool releasedWhenClosed_ = true;
   NSWindowCollectionBehavior collectionBehavior_ = NSWindowCollectionBehaviorDefault;
   CGFloat alphaValue_ = 1.0;
+  NSWindowTitleVisibility titleVisibility_ = NSWindowTitleVisibility::visible;
+  bool titlebarAppearsTransparent_ = false;
+  bool movableByWindowBackground_ = false;
+  bool acceptsMouseMovedEvents_ = false;
+  NSSize minSize_ = NSMakeSize(0, 0);
+  NSSize maxSize_ = NSMakeSize(3.40282347e+38, 3.40282347e+38);
+  std::shared_ptr<NSButton> standardButtons_[3];
+  bool miniaturized_ = false;
+  std::weak_ptr<NSWindowDelegate> delegate_;
+  void tellDelegate(void (NSWindowDelegate::*callback)(const NSNotification&), const char* name);
   NSWindowLevel level_ = NSNormalWindowLevel;
   long windowNumber_ = -1;
   bool onActiveSpace_ = true;

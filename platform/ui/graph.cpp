@@ -236,6 +236,7 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
       node->coordinator = rep.makeCoordinator();
       NSViewRepresentable::Context context{node->coordinator, env};
       node->hosted = rep.makeNSView(context);
+      if (node->hosted) node->hosted->setNeedsLayout(true);  // laid out once placed
     }
     NSViewRepresentable::Context context{node->coordinator, env};
     if (node->hosted) rep.updateNSView(*node->hosted, context);

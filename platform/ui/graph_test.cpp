@@ -278,6 +278,28 @@ TEST_F(ViewGraphTest, ReduceMotionComesFromTheWorkspaceAndAnimationsAreRecordedN
   EXPECT_EQ(graph->animations()[1].animation, std::nullopt);
 }
 
+TEST_F(ViewGraphTest, ForEachKeepsStateWithItsIdAndOnReceiveListensWhileTheViewIsThere) {
+  auto center = std::make_shared<NSNotificationCenter>();
+  auto row = [&](const std::string& id) {
+    return Composite("Row", [&, id](Context& c) {
+      auto taps = c.state<int>("taps", 0);
+      return Button(id + " " + std::to_string(taps.get()), [taps] { taps.set(taps.get() + 1); })
+          .onReceive<NSNotification>(notificationPublisher(*center, "ping"),
+                                     [&, id](const NSNotification&) { log.push_back("ping " + id); });
+    });
+  };
+  auto graph = ViewGraph::make(ForEach({"a", "b"}, row));
+  turn();
+  graph->findText("b 0")->tap();
+  turn();
+  graph->setRoot(ForEach({"b", "c"}, row));
+  turn();
+  EXPECT_TRUE(graph->findText("b 1")) << "the state moved with its id";
+  EXPECT_TRUE(graph->findText("c 0"));
+  center->postNotificationName("ping", nullptr);
+  EXPECT_EQ(log, (std::vector<std::string>{"ping b", "ping c"})) << "the removed row no longer listens";
+}
+
 TEST_F(ViewGraphTest, LinksOpenThroughTheInjectedOpener) {
   auto graph = ViewGraph::make(Link("Terms", "https://example.test/terms/"));
   turn();

@@ -112,15 +112,19 @@ StackSizes stackSizes(const Node& node, Proposal p, bool horizontal) {
   double remaining = std::max(0.0, *mainProposal - spacingTotal);
   for (size_t i = 0; i < n; ++i)
     if (isSpacer(out.children[i])) remaining = std::max(0.0, remaining - out.children[i]->view.desc().minLength);
-  size_t left = n;
+  // Spacers come last (they are the most flexible) and their minimum is
+  // already set aside, so the other children share the room among
+  // themselves first.
+  size_t left = 0, spacersLeft = 0;
+  for (size_t i = 0; i < n; ++i) (isSpacer(out.children[i]) ? spacersLeft : left) += 1;
   for (size_t i : order) {
     const bool spacer = isSpacer(out.children[i]);
     if (spacer) remaining += out.children[i]->view.desc().minLength;
-    const double offer = remaining / double(left);
+    const double offer = remaining / double(spacer ? spacersLeft : left);
     CGSize s = spacer ? spacerSize(out.children[i], offer) : sizeOf(*out.children[i], propose(offer));
     out.sizes[i] = s;
     remaining = std::max(0.0, remaining - along(s));
-    --left;
+    --(spacer ? spacersLeft : left);
   }
   return out;
 }
@@ -419,6 +423,21 @@ void layoutTree(Node& root, CGSize size) {
   };
   clear(root);
   placeNode(root, {{0, 0}, size});
+  // A popover stays inside the window.
+  std::function<void(Node&)> keepInside = [&](Node& n) {
+    for (auto& [i, c] : n.modifierChildren) {
+      if (n.view.desc().modifiers[i].name == "popover") {
+        const double overflow = CGRectGetMaxX(c->outerFrame) - size.width;
+        const double dx = -std::min(std::max(0.0, overflow), std::max(0.0, c->outerFrame.origin.x));
+        const double dy = -std::min(std::max(0.0, CGRectGetMaxY(c->outerFrame) - size.height),
+                                    std::max(0.0, c->outerFrame.origin.y));
+        if (dx != 0 || dy != 0) shift(*c, dx, dy);
+      }
+      keepInside(*c);
+    }
+    for (auto& c : n.children) keepInside(*c);
+  };
+  keepInside(root);
 }
 
 }  // namespace platform::ui

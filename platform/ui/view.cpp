@@ -278,8 +278,9 @@ View View::onHover(std::function<void(bool)> action) const {
   return modified(std::move(m));
 }
 
-View View::popover(Binding<bool> isPresented, View content) const {
+View View::popover(Binding<bool> isPresented, View content, std::map<std::string, Param> options) const {
   Modifier m = named("popover");
+  m.params = std::move(options);
   m.params["presented"] = isPresented.get();
   m.isPresented = std::make_shared<Binding<bool>>(std::move(isPresented));
   m.content = std::make_shared<View>(std::move(content));

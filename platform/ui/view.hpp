@@ -284,7 +284,9 @@ class View {
   View animation(std::optional<Animation> animation, const T& value) const;
   template <class T>
   View onReceive(const Publisher<T>& publisher, std::function<void(const T&)> action) const;
-  View popover(Binding<bool> isPresented, View content) const;
+  // Options are recorded with the modifier's parameters (arrow edges,
+  // detachability...).
+  View popover(Binding<bool> isPresented, View content, std::map<std::string, Param> options = {}) const;
 
  private:
   std::shared_ptr<const ViewDesc> desc_;

@@ -21,11 +21,6 @@ using namespace platform;
 
 namespace {
 
-std::weak_ptr<PointerTestStripView>& activeStripReference() {
-  static std::weak_ptr<PointerTestStripView> active;
-  return active;
-}
-
 // The label colour of the light appearance is black; these are its alphas.
 constexpr double kBackgroundAlpha = 0.045;
 constexpr double kHighlightAlpha = 0.065;
@@ -59,7 +54,9 @@ std::shared_ptr<PointerTestStripView> PointerTestStripView::make(std::optional<C
   return view;
 }
 
-std::shared_ptr<PointerTestStripView> PointerTestStripView::activeStrip() { return activeStripReference().lock(); }
+std::shared_ptr<PointerTestStripView> PointerTestStripView::activeStrip() {
+  return std::dynamic_pointer_cast<PointerTestStripView>(CursorTestStrip::activeStrip());
+}
 
 void PointerTestStripView::setUp() {
   highlight_ = CALayer::make();
@@ -371,7 +368,7 @@ void PointerTestStripView::viewWillMoveToWindow(const std::shared_ptr<NSWindow>&
 }
 
 void PointerTestStripView::viewDidMoveToWindow() {
-  if (window()) activeStripReference() = std::static_pointer_cast<PointerTestStripView>(shared_from_this());
+  if (window()) CursorTestStrip::setActiveStrip(std::static_pointer_cast<PointerTestStripView>(shared_from_this()));
   else cancelCursorTest();
 }
 

@@ -8,8 +8,8 @@
 // pointer from the previous region's cursor to the new one, setting a
 // cursor made from each morph frame, driven by the screen's display link.
 //
-// The strip last placed in a window is reachable through activeStrip(),
-// held weakly, so the application delegate, the pages and the engine can
+// The strip last placed in a window is reachable through activeStrip()
+// (the engine's CursorTestStrip seam), held weakly, so the application delegate, the pages and the engine can
 // cancel or re-synchronise it. Main thread only; the queued blocks and the
 // display link hold the view weakly.
 
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cursor/art/pointer_animation.hpp"
+#include "cursor/engine/cursor_test_strip.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/layer.hpp"
@@ -39,7 +40,7 @@ struct TestStripRegion {
 // index everywhere, and the speed examples read it as their catalog.
 std::vector<TestStripRegion> testStripRegions();
 
-class PointerTestStripView : public platform::NSView {
+class PointerTestStripView : public platform::NSView, public CursorTestStrip {
  public:
   static constexpr int kRegionCount = 6;
   struct CursorRequestEvent {
@@ -65,8 +66,9 @@ class PointerTestStripView : public platform::NSView {
   void clearOnHover() { onHover_ = nullptr; }
   // Ends any test in progress.
   void cancelCursorTest();
-  // Re-applies the cursor under the pointer after the artwork was rebuilt.
-  void resyncCursorTest();
+  // Re-applies the cursor under the pointer after the artwork was rebuilt
+  // (the engine calls it on the active strip).
+  void resyncCursorTest() override;
 
   CGRect regionRect(int index) const;
   std::optional<int> regionIndex(CGPoint point) const;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/onboarding/window_test_support.hpp"
+
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/cursor.hpp"
 #include "platform/appkit/screen.hpp"
@@ -25,11 +27,7 @@ using namespace platform;
 class PointerTestStripTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WindowServer::shared();
-    resetProcessState();
-    NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1000, 800), 2)});
-    window = NSWindow::make(CGRectMake(100, 100, 500, 200), 2);
-    window->setContentView(std::make_shared<NSView>(CGRectZero));
+    window = testing::freshProcessWithWindow();
     strip = PointerTestStripView::make();
     strip->setFrame(CGRectMake(40, 50, 420, 46));
     window->contentView()->addSubview(strip);
@@ -179,6 +177,7 @@ TEST_F(PointerTestStripTest, TheHighlightShowsAtOnceSlidesAndFadesAndLeavingRese
 
 TEST_F(PointerTestStripTest, LeavingTheWindowCancelsAndTheActiveStripFollowsTheLastPlacedView) {
   EXPECT_EQ(PointerTestStripView::activeStrip(), strip);
+  EXPECT_EQ(CursorTestStrip::activeStrip(), std::static_pointer_cast<CursorTestStrip>(strip)) << "the engine's seam";
   strip->configure(0.15, nullptr);
   strip->mouseEntered(moveTo(center(0), NSEventTypeMouseEntered));
   strip->mouseMoved(moveTo(center(4)));
