@@ -207,9 +207,10 @@ void PointerTestStripView::requestCursor(std::optional<int> index, const NSEvent
   DispatchQueue::main()->async([weak, captured, hadEvent] {
     auto strong = std::static_pointer_cast<PointerTestStripView>(weak.lock());
     if (!strong) return;
-    const std::optional<CursorRequestEvent> expected =
-        hadEvent ? std::optional<CursorRequestEvent>(captured) : std::nullopt;
-    if (strong->lastCursorRequestEvent_ == expected) strong->lastCursorRequestEvent_.reset();
+    // Compared without building an optional: GCC 12 warns falsely
+    // (-Wmaybe-uninitialized) about one at -O3.
+    const auto& last = strong->lastCursorRequestEvent_;
+    if (hadEvent ? last == captured : !last) strong->lastCursorRequestEvent_.reset();
   });
   if (previous && previous != index) {
     if (startLocalAnimation(previous, *index)) return;
