@@ -1,0 +1,218 @@
+// The engine's frame on both paths, on a simulated desktop: a 1440 × 900
+// screen, an editor in front with one window, and the pointer where the
+// test puts it.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cursor/art/native_cursor_library.hpp"
+#include "cursor/engine/cursor_engine.hpp"
+#include "cursor/engine/native_surface_policy.hpp"
+#include "cursor/native/trace_test_support.hpp"
+#include "cursor/overlay/continuous_cursor_presenter.hpp"
+#include "platform/accessibility/accessibility.hpp"
+#include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/cursor.hpp"
+#include "platform/appkit/display_link.hpp"
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/events/event.hpp"
+#include "platform/windowserver/current_cursor.hpp"
+#include "platform/windowserver/cursor_state.hpp"
+
+namespace vurle {
+namespace {
+
+using platform::CGRectMake;
+using platform::CursorState;
+
+constexpr int32_t kEditor = 4242;
+constexpr double kFrame = 1.0 / 120.0;
+
+class EngineStepTest : public TraceRecordingTest {
+ protected:
+  void SetUp() override {
+    TraceRecordingTest::SetUp();
+    screen = platform::NSScreen::make(CGRectMake(0, 0, 1440, 900), 2);
+    platform::NSScreen::setScreens({screen});
+    auto& workspace = platform::NSWorkspace::sharedWorkspace();
+    workspace.launchApplication(kEditor, "com.example.editor", "Editor");
+    workspace.activateApplication(kEditor);
+    editorWindow(CGRectMake(100, 100, 1000, 700));
+    moveTo({500, 400});
+  }
+  void TearDown() override {
+    if (engine) engine->stop();
+    engine.reset();
+    scope->advance(1);
+    EXPECT_EQ(CursorState::shared().outstandingHides(), 0);
+    EXPECT_TRUE(CursorState::shared().cursorIsVisible());
+    TraceRecordingTest::TearDown();
+  }
+
+  // The editor's standard window as the Accessibility hit test finds it.
+  static void editorWindow(CGRect frame) {
+    auto& server = platform::AccessibilityServer::shared();
+    auto window = server.makeElement(kEditor);
+    server.setAttribute(window, platform::kAXRoleAttribute, std::string("AXWindow"));
+    server.setAttribute(window, platform::kAXSubroleAttribute, std::string("AXStandardWindow"));
+    CGPoint position = platform::CGPointMake(frame.origin.x, 900 - platform::CGRectGetMaxY(frame));
+    CGSize size = frame.size;
+    server.setAttribute(window, platform::kAXPositionAttribute, platform::AXValueCreate(platform::kAXValueCGPointType, &position));
+    server.setAttribute(window, platform::kAXSizeAttribute, platform::AXValueCreate(platform::kAXValueCGSizeType, &size));
+    server.addElementRegion(kEditor, platform::CGRectMake(position.x, position.y, size.width, size.height), window);
+  }
+  // AppKit coordinates.
+  static void moveTo(CGPoint point) { CursorState::shared().setCursorLocation(platform::CGPointMake(point.x, 900 - point.y)); }
+  static CGPoint pointer() { return platform::NSEvent::mouseLocation(); }
+  static int32_t show(const std::shared_ptr<platform::NSCursor>& cursor) {
+    return platform::CurrentCursor::shared().setCursorFromAnotherApplication(
+        platform::CurrentCursor::imageSet(*cursor->image(), cursor->hotSpot()));
+  }
+
+  void start(bool native) {
+    defaults->setBool(native, kUseLegacyCursorPresenterKey);
+    engine = CursorEngine::make(nullptr, defaults);
+    hostWindow = platform::NSWindow::make(platform::NSMakeRect(2000, 2000, 460, 591), 2);
+    engine->install(hostWindow);
+    engine->start();
+    ASSERT_TRUE(engine->systemWide()) << engine->error();
+    if (!native) {
+      engine->continuousPresenter()->spaceAnimation.isTransitioning(screen);
+    }
+    scope->advance(0.6);  // the Space settles, the policy reads its first window list
+  }
+  // One display frame, with the pointer moved on by `dx` points first.
+  void frame(double dx = 1) {
+    moveTo({pointer().x + dx, pointer().y});
+    platform::CADisplayLink::fireAll(now());
+    scope->advance(kFrame);
+  }
+  ContinuousCursorPresenter& overlay() { return *engine->continuousPresenter(); }
+  static std::vector<std::string> details(const std::string& kind) {
+    std::vector<std::string> found;
+    for (const auto& event : events(kind)) found.push_back(event.detail.value_or("<none>"));
+    return found;
+  }
+  std::string stopReason() { return overlay().lastStopReason.value_or("none"); }
+  double now() const { return scope->now(); }
+
+  platform::SimulatedSchedulerScope scope;
+  std::shared_ptr<platform::NSUserDefaults> defaults = platform::NSUserDefaults::makeInMemory("engine-step-test");
+  std::shared_ptr<platform::NSScreen> screen;
+  std::shared_ptr<platform::NSWindow> hostWindow;
+  std::shared_ptr<CursorEngine> engine;
+};
+
+TEST_F(EngineStepTest, ACursorChangeIsMorphedInTheOverlayAndHandedBackWhenThePointerRests) {
+  start(false);
+  show(platform::NSCursor::arrowCursor());
+  for (int i = 0; i < 30 && !overlay().active; ++i) frame();
+  ASSERT_TRUE(overlay().active) << stopReason();
+  EXPECT_FALSE(CursorState::shared().cursorIsVisible());
+
+  // The editor sets the I-beam: the next frames morph to it.
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 4; ++i) frame();
+  EXPECT_EQ(details("continuous-overlay"), std::vector<std::string>{"transition"});
+  EXPECT_TRUE(overlay().animation.isRunning(now()) || overlay().identity.has_value());
+
+  // At rest the overlay gives the pointer back to the system cursor.
+  for (int i = 0; i < 60; ++i) frame(0);
+  EXPECT_FALSE(overlay().active);
+  // (Then, with nothing to resume for, the frames stop altogether.)
+  const auto blocked = details("overlay-blocked");
+  EXPECT_NE(std::find(blocked.begin(), blocked.end(), "idle-native"), blocked.end());
+  EXPECT_EQ(stopReason(), "input");
+  EXPECT_FALSE(engine->linkRuns());
+  scope->advance(0.1);
+  EXPECT_TRUE(CursorState::shared().cursorIsVisible());
+}
+
+TEST_F(EngineStepTest, GatesGiveTheirReasonInOrderOnBothSidesOfTheirDeadlines) {
+  start(false);
+  engine->setAnimateDuringCapture(false);
+  // The screenshot tool comes forward: 1.5 s of screenshot grace, 0.15 s of
+  // native grace.
+  auto capture = platform::NSWorkspace::sharedWorkspace().launchApplication(77, "com.apple.screencapture", "Screenshot");
+  const double t0 = now();
+  engine->applicationDidActivate(capture);
+  struct Case {
+    double at;  // seconds after t0
+    std::function<void()> arrange;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {0.1, [] {}, "policy:screenshot-grace"},  // both graces hold: the screenshot's wins
+      {1.49, [] {}, "policy:screenshot-grace"},
+      {1.5, [this] { engine->menuDidEndTracking(); }, "policy:native-grace"},
+      {1.59, [] {}, "policy:native-grace"},
+      {1.6, [] { platform::NSWorkspace::sharedWorkspace().setReduceMotion(true); }, "policy:reduce-motion"},
+  };
+  for (const auto& c : cases) {
+    scope->advance(t0 + c.at - now());
+    c.arrange();
+    moveTo({pointer().x + 2, pointer().y});  // reopens the input gate each time
+    engine->ensureDisplayLink();
+    engine->step();
+    EXPECT_EQ(stopReason(), c.reason) << c.at;
+  }
+  platform::NSWorkspace::sharedWorkspace().setReduceMotion(false);
+}
+
+TEST_F(EngineStepTest, TheEdgeBandHoldsTheBottomAndSidesButNotTheTop) {
+  start(false);
+  struct Case {
+    CGPoint at;
+    bool inBand;
+  };
+  // Out-of-band positions first: the Dock experiment is made on first use.
+  const Case cases[] = {{{720, 300}, false}, {{720, 899}, false}, {{300, 450}, false},
+                        {{720, 200}, true},  {{100, 450}, true}};
+  for (const auto& c : cases) {
+    moveTo(c.at);
+    engine->ensureDisplayLink();
+    engine->step();
+    scope->advance(kFrame);  // the policy's answer for this place arrives
+    // Input just happened here: the overlay cannot resume, so only the band
+    // keeps the frame going past the input check.
+    overlay().resume = ContinuousCursorResumeGate{now(), pointer(), 0.3, false};
+    engine->ensureDisplayLink();
+    engine->step();
+    EXPECT_EQ(engine->hasDockExperiment(), c.inBand) << c.at.x << "," << c.at.y;
+    EXPECT_EQ(stopReason(), "input");
+    EXPECT_FALSE(engine->linkRuns());
+  }
+}
+
+TEST_F(EngineStepTest, APointerOnNoScreenGivesThePointerBackAndSharedEdgesBelongToOneScreen) {
+  auto upper = platform::NSScreen::make(CGRectMake(0, 900, 1440, 900), 2);
+  platform::NSScreen::setScreens({screen, upper});
+  EXPECT_EQ(screenContaining({720, 900}), screen);  // the top edge of the lower screen
+  EXPECT_EQ(screenContaining({720, 900.5}), upper);
+  EXPECT_EQ(screenContaining({720, 0}), nullptr);  // the bottom edge belongs to no screen
+  EXPECT_EQ(screenContaining({720, 0.5}), screen);
+
+  start(false);
+  show(platform::NSCursor::arrowCursor());
+  for (int i = 0; i < 30 && !overlay().active; ++i) frame();
+  ASSERT_TRUE(overlay().active) << stopReason();
+  CursorState::shared().setCursorLocation({2000, 100});  // beyond every screen
+  engine->step();
+  EXPECT_FALSE(overlay().active);
+  EXPECT_EQ(stopReason(), "pointer-offscreen");
+  EXPECT_FALSE(engine->linkRuns());
+  EXPECT_TRUE(CursorState::shared().cursorIsVisible());
+  moveTo({500, 400});
+}
+
+}  // namespace
+}  // namespace vurle
