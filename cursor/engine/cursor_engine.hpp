@@ -282,8 +282,9 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   size_t movementMonitorCount() const { return movementMonitors_.size(); }
   double lastActivity() const { return lastActivity_; }
   size_t sampledArtCount() const { return sampledArt_.size(); }
-  // The resting frame is on screen and the presenter's deadline is handing
-  // the pointer back to the system cursor.
+  // The resting frame of the last change was shown: nothing more is
+  // submitted until the next change, and the presenter's deadline hands
+  // the pointer back to the system cursor (overlayVisible until then).
   bool restingHandBack() const { return restingHandBack_; }
 
  private:

@@ -50,7 +50,6 @@ void CursorEngine::adoptOwnHandBack() {
   if (presenter_->connection() != 0) return;  // the idle lease still runs
   // The system cursor shows the shape again: holds come back so that the
   // next change is held behind the resting frame and morphed from it.
-  restingHandBack_ = false;
   overlayVisible_ = false;
   presenter_->setHoldPolicy(!reduceMotion(), policy_->allowedRegions(), std::nullopt);
   if (lastPresentedFrame_) presenter_->updateHoldFrame(*lastPresentedFrame_, std::nullopt);
@@ -102,6 +101,9 @@ void CursorEngine::nativeStep(double stepStart) {
   // ---- the sample of this frame ----
   std::optional<NativeCursorSample> pending;
   if (systemWide()) pending = sampler()->takePending();
+  // The sampler announces the presenter's own frames by seed alone: that is
+  // the echo of what the engine shows, not a new cursor to give way to.
+  if (pending && !pending->cursor && !pending->isAnimated && presenter_->ownsSeed(pending->seed)) pending.reset();
   bool boundaryReleased = false;
   if (boundarySample_) {
     const auto& waiting = boundaryTolerance_.pending;
@@ -280,7 +282,8 @@ void CursorEngine::nativeStep(double stepStart) {
     retryDeferredFrame_ = false;
     record("held-frame-retry");
   }
-  if (samplingPass_ && !firstMorphFrame_ && !retry) return keepLink();
+  // A sampling pass only updates the state; the link's next frame shows it.
+  if (samplingPass_ && !firstMorphFrame_ && !retry) return;
   if (const uint64_t epoch = presenter_->recoveryEpoch(); epoch != nativeWatchdogGeneration_ && overlayVisible_) {
     nativeWatchdogGeneration_ = epoch;
     ownershipCooldownUntil_ = t + kOwnershipCooldown;
@@ -288,7 +291,7 @@ void CursorEngine::nativeStep(double stepStart) {
   }
   // The resting frame was acknowledged: nothing more to show until the
   // next change, and the deadline hands the pointer back meanwhile.
-  if (systemWide() && overlayVisible_ && restingHandBack_ && !chosen && !firstMorphFrame_ && !animation_.isRunning(t)) {
+  if (systemWide() && restingHandBack_ && !chosen && !firstMorphFrame_ && !animation_.isRunning(t)) {
     return keepLink();
   }
 

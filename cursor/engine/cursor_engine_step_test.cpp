@@ -214,5 +214,42 @@ TEST_F(EngineStepTest, APointerOnNoScreenGivesThePointerBackAndSharedEdgesBelong
   moveTo({500, 400});
 }
 
+TEST_F(EngineStepTest, TheNativePathMorphsHeldChangesAndHandsEachRestingFrameBack) {
+  start(true);
+  auto settle = [&] {
+    for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+  };
+  // The first shapes (the arrow at start, then the I-beam) are shown as
+  // they are, then handed back to the system.
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  EXPECT_EQ(details("settle"), std::vector<std::string>(2, "unheld-input"));
+  settle();
+  EXPECT_FALSE(engine->overlayVisible());
+  EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0);  // the editor's own cursor shows
+
+  // Each later change is held behind the resting frame and morphed, and
+  // its resting frame is handed back in turn.
+  for (const auto& next : {platform::NSCursor::pointingHandCursor(), platform::NSCursor::arrowCursor()}) {
+    const size_t before = events("transition").size();
+    show(next);
+    for (int i = 0; i < 30; ++i) frame(0);
+    EXPECT_EQ(events("transition").size(), before + 1);
+    EXPECT_FALSE(engine->animation().isRunning(now()));
+    EXPECT_TRUE(engine->restingHandBack());
+    settle();
+    EXPECT_FALSE(engine->overlayVisible());
+    EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0);
+    EXPECT_GE(engine->ownershipCooldownUntil(), 0);
+    EXPECT_LT(engine->ownershipCooldownUntil(), now());  // the hand-back was the engine's own: no cooldown
+  }
+  // Nothing is submitted again while the shape rests, and the frames stop.
+  const size_t submitted = events("submitted").size();
+  for (int i = 0; i < 60; ++i) frame(0);
+  EXPECT_EQ(events("submitted").size(), submitted);
+  EXPECT_TRUE(engine->sourceValid());
+  EXPECT_FALSE(engine->linkRuns());
+}
+
 }  // namespace
 }  // namespace vurle
