@@ -13,6 +13,7 @@
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
+#include "cursor/native/native_test_support.hpp"
 #include "cursor/native/trace_test_support.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/accessibility/accessibility.hpp"
@@ -249,6 +250,53 @@ TEST_F(EngineStepTest, TheNativePathMorphsHeldChangesAndHandsEachRestingFrameBac
   EXPECT_EQ(events("submitted").size(), submitted);
   EXPECT_TRUE(engine->sourceValid());
   EXPECT_FALSE(engine->linkRuns());
+}
+
+TEST_F(EngineStepTest, TheArtMapHoldsSixtyFourSeedsAndTheNextEmptiesIt) {
+  start(true);
+  for (int i = 0; i < 2; ++i) frame(0);
+  // The arrow at start is the first seed; 63 more changes make 64.
+  size_t seen = engine->sampledArtCount();
+  ASSERT_EQ(seen, 1u);
+  for (int change = 0; change < 63; ++change) {
+    show(change % 2 ? platform::NSCursor::arrowCursor() : platform::NSCursor::IBeamCursor());
+    frame(0);
+    frame(0);
+  }
+  EXPECT_EQ(engine->sampledArtCount(), 64u);
+  show(platform::NSCursor::pointingHandCursor());  // the 65th seed
+  frame(0);
+  frame(0);
+  EXPECT_EQ(engine->sampledArtCount(), 1u);
+}
+
+TEST_F(EngineStepTest, AnUnknownCursorChangingInPlaceIsStreamedNatively) {
+  start(true);
+  show(testing::solidCursor(16, 20));
+  for (int i = 0; i < 150 && (events("settle").size() < 2 || engine->overlayVisible()); ++i) frame(0);
+  ASSERT_FALSE(engine->overlayVisible());
+  // Four changes within 0.25 s, the pointer still: the first three morph,
+  // the fourth and any within 0.3 s after it show natively.
+  std::vector<size_t> transitions;
+  for (uint8_t grey : {60, 100, 140, 180, 220}) {
+    show(testing::solidCursor(16, grey));
+    for (int i = 0; i < 5; ++i) frame(0);
+    transitions.push_back(events("transition").size());
+  }
+  ASSERT_GE(transitions[0], 1u);
+  EXPECT_EQ(transitions[1], transitions[0] + 1);
+  EXPECT_EQ(transitions[2], transitions[1] + 1);
+  EXPECT_EQ(transitions[3], transitions[2]);  // streamed
+  EXPECT_EQ(transitions[4], transitions[3]);  // still within 0.3 s of the last change
+  EXPECT_FALSE(engine->overlayVisible());
+
+  // Once the stream has been quiet for 0.3 s, the engine takes a change up
+  // again (shown as it is: the stream gave the pointer back).
+  for (int i = 0; i < 60; ++i) frame(0);
+  const size_t settled = events("settle").size();
+  show(testing::solidCursor(16, 250));
+  for (int i = 0; i < 5; ++i) frame(0);
+  EXPECT_EQ(events("settle").size(), settled + 1);
 }
 
 }  // namespace
