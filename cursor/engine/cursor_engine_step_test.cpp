@@ -26,6 +26,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/events/event.hpp"
+#include "platform/windowserver/core_cursors.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 
@@ -297,6 +298,36 @@ TEST_F(EngineStepTest, AnUnknownCursorChangingInPlaceIsStreamedNatively) {
   show(testing::solidCursor(16, 250));
   for (int i = 0; i < 5; ++i) frame(0);
   EXPECT_EQ(events("settle").size(), settled + 1);
+}
+
+TEST_F(EngineStepTest, AnAnimatedCursorUnderTheEnginesFrameGetsTheScreenBack) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 150 && (events("settle").size() < 2 || engine->overlayVisible()); ++i) frame(0);
+  show(platform::NSCursor::pointingHandCursor());
+  for (int i = 0; i < 3; ++i) frame(0);
+  ASSERT_TRUE(engine->animation().isRunning(now()));
+  const auto& native = engine->presenter();
+
+  // The editor turns busy; the sampler announces the animated cursor, and
+  // before the engine's next frame the presenter's hold frame covers it,
+  // taking its seed as accepted input.
+  const auto busy = platform::CoreCursors::waitAnimation(8, 32);
+  ASSERT_TRUE(busy);
+  const int32_t animated = platform::CurrentCursor::shared().setCursorFromAnotherApplication(*busy);
+  engine->sampler()->poll();
+  native->setHolds(true, std::nullopt);
+  ASSERT_TRUE(native->captureNative(platform::NSCursor::IBeamCursor(), animated, {}, std::nullopt, nullptr));
+  ASSERT_TRUE(native->ownsSeed(CursorState::shared().cursorSeed()));
+  ASSERT_TRUE(native->isAcceptedInputSeed(animated));
+
+  // The engine gives the pointer back: the busy cursor shows again.
+  frame(0);
+  const auto inputs = events("input");
+  EXPECT_TRUE(std::any_of(inputs.begin(), inputs.end(), [&](const auto& e) { return e.seed == animated; }));
+  EXPECT_FALSE(engine->overlayVisible());
+  EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0);
+  EXPECT_GT(platform::CurrentCursor::shared().cursor().frameCount, 1);
 }
 
 }  // namespace
