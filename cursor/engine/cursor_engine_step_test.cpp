@@ -330,5 +330,45 @@ TEST_F(EngineStepTest, AnAnimatedCursorUnderTheEnginesFrameGetsTheScreenBack) {
   EXPECT_GT(platform::CurrentCursor::shared().cursor().frameCount, 1);
 }
 
+TEST_F(EngineStepTest, APendingPolicyOfEightyMillisecondsPausesTheMorphWhereItStands) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+  show(platform::NSCursor::pointingHandCursor());
+  for (int i = 0; i < 3; ++i) frame(0);
+  ASSERT_TRUE(engine->animation().isRunning(now()));
+  const double started = engine->animation().started;
+
+  // The window list changes: the policy has no answer until it is read again.
+  engine->policy()->invalidate();
+  platform::CADisplayLink::fireAll(now());
+  EXPECT_FALSE(engine->linkRuns());  // paused, the last frame held
+  EXPECT_TRUE(engine->overlayVisible());
+  scope->advance(0.08);
+  platform::CADisplayLink::fireAll(now());
+  // Resumed where it stopped: the morph's start moved on by the pause (and
+  // at most the frame that noticed it).
+  EXPECT_GE(engine->animation().started - started, 0.08 - 1e-9);
+  EXPECT_LE(engine->animation().started - started, 0.08 + kFrame + 1e-9);
+}
+
+TEST_F(EngineStepTest, APendingPolicyOfAHundredAndTwentyMillisecondsGivesThePointerBack) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+  show(platform::NSCursor::pointingHandCursor());
+  for (int i = 0; i < 3; ++i) frame(0);
+  ASSERT_TRUE(engine->animation().isRunning(now()));
+  engine->policy()->invalidate();
+  platform::CADisplayLink::fireAll(now());
+  EXPECT_FALSE(engine->linkRuns());
+  scope->advance(0.12);
+  platform::CADisplayLink::fireAll(now());
+  EXPECT_FALSE(engine->overlayVisible());
+  EXPECT_FALSE(engine->sourceValid());
+}
+
 }  // namespace
 }  // namespace vurle
