@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_delegate.hpp"
+#include "app/program.hpp"
 #include "app/scenario_run.hpp"
 #include "app/single_instance.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
@@ -19,7 +20,6 @@
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/log.hpp"
-#include "ui/onboarding/legal_agreement.hpp"
 
 namespace {
 
@@ -36,24 +36,6 @@ std::string startLine(const std::optional<std::filesystem::path>& folder) {
          process + "`";
 }
 
-// The shared agreement store, as the shell sees it.
-class SharedAgreement : public vurle::AgreementGate {
- public:
-  bool accepted() const override { return store_->accepted(); }
-  platform::Publisher<bool> acceptedPublisher() const override { return store_->acceptedPublisher(); }
-  void presentSheet(const std::shared_ptr<platform::NSWindow>& window) override { store_->presentSheet(window); }
-
- private:
-  std::shared_ptr<vurle::LegalAgreement> store_ = vurle::LegalAgreement::shared();
-};
-
-// What the delegate is given of the windows built above the shell.
-vurle::ShellSeams seams() {
-  vurle::ShellSeams seams;
-  seams.agreement = std::make_shared<SharedAgreement>();
-  return seams;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,10 +48,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (line.scenario) {
-    vurle::ScenarioLaunch launch;
-    launch.acceptAgreement = [] { vurle::LegalAgreement::shared()->accept(true); };
-    launch.makeDelegate = [] { return std::make_shared<vurle::AppDelegate>(seams()); };
-    const int status = vurle::runScenario(*line.scenario, launch, std::cout, std::cerr);
+    const int status = vurle::runScenario(*line.scenario, vurle::programScenarioLaunch(), std::cout, std::cerr);
     platform::releaseDrawingCaches();
     return status;
   }
@@ -107,7 +86,7 @@ int main(int argc, char** argv) {
   // There is no display here to pace the display links; a timer on the main
   // run loop gives them frames at the screens' 120 Hz.
   auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120.0);
-  vurle::AppDelegate::main(seams());
+  vurle::AppDelegate::main(vurle::programSeams());
   refresh->invalidate();
   watch->invalidate();
 

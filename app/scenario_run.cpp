@@ -40,6 +40,8 @@ constexpr double kTick = 1.0 / 120.0;
 // After the last step the run goes on this long, so the last morph ends and
 // the pointer is handed back before the end state is read.
 constexpr double kTail = 1.0;
+// The longest morph (220 ms) in ticks, with one tick to spare.
+constexpr int kMorphTicks = 28;
 // A contact sheet holds at most this many frames of one transition.
 constexpr size_t kSheetFrames = 48;
 
@@ -155,8 +157,11 @@ bool RunTally::note(int tick, const Tick& state) {
   if (!transitions_.empty()) {
     auto& transition = transitions_.back();
     if (newFrame) {
-      // Ticks between two frames of one transition showed nothing new.
-      if (transition.frames > 0) transition.dropped += sinceLastFrame_;
+      // Ticks between two frames of one morph showed nothing new; a frame
+      // after the longest morph is a later redraw, not a late one.
+      if (transition.frames > 0 && tick - transition.frameTicks.front() <= kMorphTicks) {
+        transition.dropped += sinceLastFrame_;
+      }
       ++transition.frames;
       transition.frameTicks.push_back(tick);
       sinceLastFrame_ = 0;
@@ -276,6 +281,10 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
     const Shown shown = shownNow();
     const bool newFrame = tally.note(tick, {desktop.cursorChanges() - changesAtStart, desktop.cursorName(), shown.ours,
                                             platform::CursorState::shared().cursorIsVisible(), shown.frame});
+    // The application's windows come and go (the overlay panel is rebuilt
+    // on some changes), so the recorder takes the current list each tick.
+    const auto windows = application->windows();
+    recorder.setOwnWindows(std::vector<std::weak_ptr<platform::NSWindow>>(windows.begin(), windows.end()));
     auto picture = recorder.capture(desktop.pointer());
     if (picture && !writeFault) {
       std::string error;

@@ -50,8 +50,8 @@ struct ScenarioLaunch {
 // Counts, tick by tick, what a person watching would count: the cursor
 // changes the desktop made, the frames this process showed for each (a new
 // image in the overlay panel, or a new registration of its own cursor),
-// frames dropped (ticks inside a transition's run of frames that showed
-// nothing new) and hand-backs (the pointer given back to the visible system
+// frames dropped (ticks within a morph's length from its first frame that
+// showed nothing new before a later frame did) and hand-backs (the pointer given back to the visible system
 // cursor).
 class RunTally {
  public:

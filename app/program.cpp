@@ -1,0 +1,36 @@
+#include "app/program.hpp"
+
+#include <memory>
+
+#include "ui/onboarding/legal_agreement.hpp"
+
+namespace vurle {
+namespace {
+
+// The shared agreement store, as the shell sees it.
+class SharedAgreement : public AgreementGate {
+ public:
+  bool accepted() const override { return store_->accepted(); }
+  platform::Publisher<bool> acceptedPublisher() const override { return store_->acceptedPublisher(); }
+  void presentSheet(const std::shared_ptr<platform::NSWindow>& window) override { store_->presentSheet(window); }
+
+ private:
+  std::shared_ptr<LegalAgreement> store_ = LegalAgreement::shared();
+};
+
+}  // namespace
+
+ShellSeams programSeams() {
+  ShellSeams seams;
+  seams.agreement = std::make_shared<SharedAgreement>();
+  return seams;
+}
+
+ScenarioLaunch programScenarioLaunch() {
+  ScenarioLaunch launch;
+  launch.acceptAgreement = [] { LegalAgreement::shared()->accept(true); };
+  launch.makeDelegate = [] { return std::make_shared<AppDelegate>(programSeams()); };
+  return launch;
+}
+
+}  // namespace vurle
