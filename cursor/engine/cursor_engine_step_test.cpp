@@ -370,5 +370,78 @@ TEST_F(EngineStepTest, APendingPolicyOfAHundredAndTwentyMillisecondsGivesThePoin
   EXPECT_FALSE(engine->sourceValid());
 }
 
+TEST_F(EngineStepTest, AChangeIsHeldAtABoundaryOnlyWhileNoButtonIsPressed) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+  struct Case {
+    bool button;
+    std::shared_ptr<platform::NSCursor> next;
+    bool heldAtBoundary;
+  };
+  const Case cases[] = {{false, platform::NSCursor::pointingHandCursor(), true},
+                        {true, platform::NSCursor::arrowCursor(), false}};
+  for (const auto& c : cases) {
+    if (c.button) {
+      platform::CGEventPost(platform::kCGSessionEventTap,
+                            platform::CGEventCreateMouseEvent(nullptr, platform::kCGEventLeftMouseDown, pointer(),
+                                                              platform::kCGMouseButtonLeft));
+      // Past the discrete-input window, so that only the button counts.
+      for (int i = 0; i < 30; ++i) frame(0);
+    }
+    const size_t before = events("transition").size() + events("settle").size();
+    show(c.next);
+    bool held = false;
+    for (int i = 0; i < 10; ++i) {
+      frame(0);
+      held = held || engine->boundaryTolerance().pending.has_value();
+    }
+    EXPECT_EQ(held, c.heldAtBoundary) << c.button;
+    EXPECT_EQ(events("transition").size() + events("settle").size(), before + 1) << c.button;  // taken either way
+    for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+  }
+  platform::CGEventPost(platform::kCGSessionEventTap,
+                        platform::CGEventCreateMouseEvent(nullptr, platform::kCGEventLeftMouseUp, pointer(),
+                                                          platform::kCGMouseButtonLeft));
+}
+
+TEST_F(EngineStepTest, AFrameTakenBackByThePresentersWatchdogKeepsTheEngineAwayForHalfASecond) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+  show(platform::NSCursor::pointingHandCursor());
+  for (int i = 0; i < 3; ++i) frame(0);
+  ASSERT_TRUE(engine->animation().isRunning(now()));
+  ASSERT_TRUE(engine->overlayVisible());
+
+  // The main thread stalls past the frame's lifetime: the watchdog gives
+  // the pointer back while the engine's frame is on screen.
+  const uint64_t epoch = engine->presenter()->recoveryEpoch();
+  scope->advance(0.3);
+  ASSERT_NE(engine->presenter()->recoveryEpoch(), epoch);
+  const double taken = now();
+  engine->step();
+  EXPECT_NEAR(engine->ownershipCooldownUntil(), taken + 0.5, 1e-9);
+  EXPECT_FALSE(engine->overlayVisible());
+
+  struct Case {
+    double at;  // seconds after the frame was taken back
+    std::shared_ptr<platform::NSCursor> next;
+    bool taken;
+  };
+  const Case cases[] = {{0.47, platform::NSCursor::arrowCursor(), false},
+                        {0.52, platform::NSCursor::IBeamCursor(), true}};
+  for (const auto& c : cases) {
+    scope->advance(taken + c.at - now());
+    const size_t before = events("transition").size() + events("settle").size();
+    show(c.next);
+    for (int i = 0; i < 3; ++i) frame(0);  // 25 ms: still inside the cooldown for the first case
+    EXPECT_EQ(events("transition").size() + events("settle").size(), before + (c.taken ? 1 : 0)) << c.at;
+    EXPECT_EQ(engine->overlayVisible(), c.taken) << c.at;
+  }
+}
+
 }  // namespace
 }  // namespace vurle
