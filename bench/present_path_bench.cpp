@@ -6,7 +6,8 @@
 //   pointer moving by a point each tick. Target: under 0.25 ms.
 // - PresentTick/uncached: a tick whose frame is rendered on the CPU, the
 //   frame cache emptied before each tick. Target: under 0.5 ms. The counters
-//   give the frame's pixel size.
+//   give the frame's pixel size; /resize morphs to the up-down resize
+//   arrow, among the largest canvases of the standard cursors.
 // - SeedToMorph/active and SeedToMorph/idle: how many ticks (1/120 s apart)
 //   pass from another application's cursor change to the first frame of
 //   the new cursor on the overlay's layer: for an overlay already drawing,
@@ -100,10 +101,12 @@ struct Desktop {
   std::shared_ptr<platform::NSScreen> screen;
 };
 
-// The overlay mid-morph from the arrow to the I-beam: time then stands still.
-bool startMorph(Desktop& desktop) {
+using CursorMaker = std::shared_ptr<platform::NSCursor> (*)();
+
+// The overlay mid-morph from the arrow to `target`: time then stands still.
+bool startMorph(Desktop& desktop, CursorMaker target) {
   if (!desktop.activate()) return false;
-  showCursor(platform::NSCursor::IBeamCursor());
+  showCursor(target());
   for (int i = 0; i < 3 && !desktop.presenter->animation.isRunning(desktop.scope->now()); ++i) {
     desktop.scope->advance(kTick);
     desktop.nudge();
@@ -113,10 +116,10 @@ bool startMorph(Desktop& desktop) {
   return desktop.presenter->active && desktop.presenter->animation.isRunning(desktop.scope->now());
 }
 
-void BM_PresentTick(benchmark::State& state, bool cached) {
+void BM_PresentTick(benchmark::State& state, bool cached, CursorMaker target) {
   {
     Desktop desktop;
-    if (!startMorph(desktop)) {
+    if (!startMorph(desktop, target)) {
       state.SkipWithError("the overlay did not start the morph");
       return;
     }
@@ -142,8 +145,10 @@ void BM_PresentTick(benchmark::State& state, bool cached) {
   }
   platform::resetProcessState();
 }
-BENCHMARK_CAPTURE(BM_PresentTick, cached, true)->Name("PresentTick/cached");
-BENCHMARK_CAPTURE(BM_PresentTick, uncached, false)->Name("PresentTick/uncached");
+BENCHMARK_CAPTURE(BM_PresentTick, cached, true, platform::NSCursor::IBeamCursor)->Name("PresentTick/cached");
+BENCHMARK_CAPTURE(BM_PresentTick, uncached, false, platform::NSCursor::IBeamCursor)->Name("PresentTick/uncached");
+BENCHMARK_CAPTURE(BM_PresentTick, uncached_resize, false, platform::NSCursor::resizeUpDownCursor)
+    ->Name("PresentTick/uncached/resize");
 
 // Ticks from the change to the first tick whose layer shows a frame of the
 // new cursor's transition (or, when idle, of the new cursor at all).
