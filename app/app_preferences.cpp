@@ -96,12 +96,7 @@ void AppPreferences::setBool(platform::Published<bool>& property, bool value, co
 
 std::optional<bool> AppPreferences::storedBool(const char* key) const {
   auto value = defaults_->objectForKey(key);
-  if (!value) return std::nullopt;
-  if (auto flag = value->boolean()) return *flag;
-  // A number converts only when it is exactly 0 or 1, as the platform's bridging does.
-  if (auto whole = value->integer(); whole && (*whole == 0 || *whole == 1)) return *whole == 1;
-  if (auto real = value->real(); real && (*real == 0.0 || *real == 1.0)) return *real == 1.0;
-  return std::nullopt;
+  return value ? value->bridgedBool() : std::nullopt;
 }
 
 std::optional<GlobalShortcut> AppPreferences::readShortcut(const char* key, const GlobalShortcut& fallback) const {

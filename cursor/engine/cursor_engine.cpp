@@ -128,15 +128,10 @@ void CursorEngine::observeDefaults() {
       }));
 }
 
-// Only Booleans and the numbers 0 and 1 read as Booleans, as the platform's
-// bridging does; anything else counts as absent.
+// Anything that does not bridge to a Boolean counts as absent.
 std::optional<bool> CursorEngine::storedBool(const char* key) const {
   auto value = defaults_->objectForKey(key);
-  if (!value) return std::nullopt;
-  if (auto flag = value->boolean()) return *flag;
-  if (auto whole = value->integer(); whole && (*whole == 0 || *whole == 1)) return *whole == 1;
-  if (auto real = value->real(); real && (*real == 0.0 || *real == 1.0)) return *real == 1.0;
-  return std::nullopt;
+  return value ? value->bridgedBool() : std::nullopt;
 }
 
 bool CursorEngine::readUsesContinuousCursor() const {

@@ -98,6 +98,16 @@ class EngineStepTest : public TraceRecordingTest {
     platform::CADisplayLink::fireAll(now());
     scope->advance(kFrame);
   }
+  // The native path settled on the I-beam, then morphing to the pointing
+  // hand.
+  void morphNatively() {
+    start(true);
+    show(platform::NSCursor::IBeamCursor());
+    for (int i = 0; i < 5; ++i) frame(0);
+    for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+    show(platform::NSCursor::pointingHandCursor());
+    for (int i = 0; i < 3; ++i) frame(0);
+  }
   ContinuousCursorPresenter& overlay() { return *engine->continuousPresenter(); }
   static std::vector<std::string> details(const std::string& kind) {
     std::vector<std::string> found;
@@ -331,12 +341,7 @@ TEST_F(EngineStepTest, AnAnimatedCursorUnderTheEnginesFrameGetsTheScreenBack) {
 }
 
 TEST_F(EngineStepTest, APendingPolicyOfEightyMillisecondsPausesTheMorphWhereItStands) {
-  start(true);
-  show(platform::NSCursor::IBeamCursor());
-  for (int i = 0; i < 5; ++i) frame(0);
-  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
-  show(platform::NSCursor::pointingHandCursor());
-  for (int i = 0; i < 3; ++i) frame(0);
+  morphNatively();
   ASSERT_TRUE(engine->animation().isRunning(now()));
   const double started = engine->animation().started;
 
@@ -354,12 +359,7 @@ TEST_F(EngineStepTest, APendingPolicyOfEightyMillisecondsPausesTheMorphWhereItSt
 }
 
 TEST_F(EngineStepTest, APendingPolicyOfAHundredAndTwentyMillisecondsGivesThePointerBack) {
-  start(true);
-  show(platform::NSCursor::IBeamCursor());
-  for (int i = 0; i < 5; ++i) frame(0);
-  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
-  show(platform::NSCursor::pointingHandCursor());
-  for (int i = 0; i < 3; ++i) frame(0);
+  morphNatively();
   ASSERT_TRUE(engine->animation().isRunning(now()));
   engine->policy()->invalidate();
   platform::CADisplayLink::fireAll(now());
@@ -407,12 +407,7 @@ TEST_F(EngineStepTest, AChangeIsHeldAtABoundaryOnlyWhileNoButtonIsPressed) {
 }
 
 TEST_F(EngineStepTest, AFrameTakenBackByThePresentersWatchdogKeepsTheEngineAwayForHalfASecond) {
-  start(true);
-  show(platform::NSCursor::IBeamCursor());
-  for (int i = 0; i < 5; ++i) frame(0);
-  for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
-  show(platform::NSCursor::pointingHandCursor());
-  for (int i = 0; i < 3; ++i) frame(0);
+  morphNatively();
   ASSERT_TRUE(engine->animation().isRunning(now()));
   ASSERT_TRUE(engine->overlayVisible());
 

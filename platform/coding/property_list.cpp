@@ -25,4 +25,11 @@ bool PropertyListValue::operator==(const PropertyListValue& other) const {
   return value_ == other.value_;
 }
 
+std::optional<bool> PropertyListValue::bridgedBool() const {
+  if (const bool* flag = boolean()) return *flag;
+  if (const std::int64_t* whole = integer(); whole && (*whole == 0 || *whole == 1)) return *whole == 1;
+  if (const double* number = real(); number && (*number == 0.0 || *number == 1.0)) return *number == 1.0;
+  return std::nullopt;
+}
+
 }  // namespace platform

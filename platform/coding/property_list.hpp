@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -44,6 +45,9 @@ class PropertyListValue {
   const Date* date() const { return std::get_if<Date>(&value_); }
   const PropertyListArray* array() const;
   const PropertyListDictionary* dictionary() const;
+  // The value as a Boolean the way the platform bridges it: a Boolean, or a
+  // number that is exactly 0 or 1; none for anything else.
+  std::optional<bool> bridgedBool() const;
 
   // Same type and equal contents, deeply.
   bool operator==(const PropertyListValue& other) const;
