@@ -9,7 +9,7 @@
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/engine/cursor_motion_listener.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
-#include "cursor/native/trace_test_support.hpp"
+#include "cursor/engine/engine_test_support.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/menu_tracking.hpp"
@@ -26,16 +26,8 @@ namespace {
 
 using platform::CGEventType;
 
-class EngineInputsTest : public TraceRecordingTest {
+class EngineInputsTest : public EngineTestBase {
  protected:
-  void TearDown() override {
-    if (engine) engine->stop();
-    engine.reset();
-    scope->advance(1);
-    EXPECT_EQ(platform::CursorState::shared().outstandingHides(), 0);
-    EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
-    TraceRecordingTest::TearDown();
-  }
 
   void install(bool native) {
     defaults->setBool(native, kUseLegacyCursorPresenterKey);
@@ -53,12 +45,9 @@ class EngineInputsTest : public TraceRecordingTest {
     platform::CGEventPost(platform::kCGSessionEventTap, event);
   }
   static int tapsCreated() { return platform::EventSystem::shared().tapsCreated(); }
-  double now() const { return scope->now(); }
 
-  platform::SimulatedSchedulerScope scope;
   std::shared_ptr<platform::NSUserDefaults> defaults = platform::NSUserDefaults::makeInMemory("inputs-test");
   std::shared_ptr<platform::NSWindow> window;
-  std::shared_ptr<CursorEngine> engine;
 };
 
 TEST_F(EngineInputsTest, InstallCreatesTheTapsAllOrNone) {

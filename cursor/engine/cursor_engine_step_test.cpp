@@ -14,7 +14,7 @@
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
 #include "cursor/native/native_test_support.hpp"
-#include "cursor/native/trace_test_support.hpp"
+#include "cursor/engine/engine_test_support.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "platform/accessibility/accessibility.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
@@ -39,7 +39,7 @@ using platform::CursorState;
 constexpr int32_t kEditor = 4242;
 constexpr double kFrame = 1.0 / 120.0;
 
-class EngineStepTest : public TraceRecordingTest {
+class EngineStepTest : public EngineTestBase {
  protected:
   void SetUp() override {
     TraceRecordingTest::SetUp();
@@ -50,14 +50,6 @@ class EngineStepTest : public TraceRecordingTest {
     workspace.activateApplication(kEditor);
     editorWindow(CGRectMake(100, 100, 1000, 700));
     moveTo({500, 400});
-  }
-  void TearDown() override {
-    if (engine) engine->stop();
-    engine.reset();
-    scope->advance(1);
-    EXPECT_EQ(CursorState::shared().outstandingHides(), 0);
-    EXPECT_TRUE(CursorState::shared().cursorIsVisible());
-    TraceRecordingTest::TearDown();
   }
 
   // The editor's standard window as the Accessibility hit test finds it.
@@ -115,13 +107,10 @@ class EngineStepTest : public TraceRecordingTest {
     return found;
   }
   std::string stopReason() { return overlay().lastStopReason.value_or("none"); }
-  double now() const { return scope->now(); }
 
-  platform::SimulatedSchedulerScope scope;
   std::shared_ptr<platform::NSUserDefaults> defaults = platform::NSUserDefaults::makeInMemory("engine-step-test");
   std::shared_ptr<platform::NSScreen> screen;
   std::shared_ptr<platform::NSWindow> hostWindow;
-  std::shared_ptr<CursorEngine> engine;
 };
 
 TEST_F(EngineStepTest, ACursorChangeIsMorphedInTheOverlayAndHandedBackWhenThePointerRests) {

@@ -11,7 +11,7 @@
 #include "cursor/art/cursor_scale.hpp"
 #include "cursor/art/native_cursor_library.hpp"
 #include "cursor/engine/cursor_test_strip.hpp"
-#include "cursor/native/trace_test_support.hpp"
+#include "cursor/engine/engine_test_support.hpp"
 #include "cursor/engine/experimental_dock_cursor.hpp"
 #include "cursor/engine/experimental_dock_regions.hpp"
 #include "cursor/engine/native_surface_policy.hpp"
@@ -36,17 +36,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr char kUnavailable[] = "system-wide cursor access is unavailable on this macOS version.";
 
-class EngineTest : public TraceRecordingTest {
+class EngineTest : public EngineTestBase {
  protected:
-  void TearDown() override {
-    if (engine) engine->stop();
-    engine.reset();
-    scope->advance(1);
-    // Whatever a test did, the pointer is back with the system.
-    EXPECT_EQ(platform::CursorState::shared().outstandingHides(), 0);
-    EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
-    TraceRecordingTest::TearDown();
-  }
 
   std::shared_ptr<CursorEngine> makeEngine(CursorEngine::VerificationVisibility visibility = nullptr) {
     engine = CursorEngine::make(visibility, defaults);
@@ -57,11 +48,8 @@ class EngineTest : public TraceRecordingTest {
     defaults->setBool(true, kUseLegacyCursorPresenterKey);
     return makeEngine();
   }
-  double now() const { return scope->now(); }
 
-  platform::SimulatedSchedulerScope scope;
   std::shared_ptr<platform::NSUserDefaults> defaults = platform::NSUserDefaults::makeInMemory("engine-test");
-  std::shared_ptr<CursorEngine> engine;
 };
 
 TEST_F(EngineTest, StoredSettingsLoadByTheirRules) {
