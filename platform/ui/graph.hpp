@@ -178,7 +178,8 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   std::unique_ptr<Node> build(Pass& pass, const View& view, const std::string& identity,
                               const Environment& inherited, std::unique_ptr<Node> old, Node* parent);
   void buildChildren(Pass& pass, Node& node);
-  void buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old);
+  void buildModifierChildren(Pass& pass, Node& node, const Environment& inherited,
+                             std::map<size_t, std::unique_ptr<Node>> old);
   void collectRemoved(Pass& pass, std::unique_ptr<Node> node);
   void renderOnce();
   Environment baseEnvironment() const;
