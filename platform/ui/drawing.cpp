@@ -348,12 +348,15 @@ struct Painter {
       return;
     }
     if (tip == base) return;
-    // The base reaches a little into the body so the two fill as one.
-    const double into = tip < base ? 1 : -1;
+    // The base reaches a little into the body so the two fill as one; the
+    // triangle turns the way the body's outline does (clockwise on screen),
+    // so under the winding rule their overlap stays filled.
+    const bool up = tip < base;
+    const double into = up ? 1 : -1, first = up ? -kHalfBase : kHalfBase;
     cairo_new_sub_path(cr);
-    cairo_move_to(cr, x - kHalfBase, base + into);
+    cairo_move_to(cr, x + first, base + into);
     cairo_line_to(cr, x, tip);
-    cairo_line_to(cr, x + kHalfBase, base + into);
+    cairo_line_to(cr, x - first, base + into);
     cairo_close_path(cr);
   }
 

@@ -15,6 +15,10 @@
 // test is: drain the main queue (renders included), then advance the clock
 // for timers and display links.
 //
+// A modifier's content (background, overlay, popover) stands beside the
+// view it modifies: it sees the environment of the view's parent plus what
+// the modifiers applied after it write, never the view's own inner ones.
+//
 // The environment's Reduce Motion and Reduce Transparency come from the
 // shared workspace, the one source the rest of the program reads too; a
 // change of them re-renders every graph.
