@@ -93,31 +93,50 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
   }
 }
 
+double layerNumber(const CALayer& layer, const char* key) {
+  auto v = layer.valueForKey(key);
+  const double* d = v ? std::get_if<double>(&*v) : nullptr;
+  return d ? *d : 0;
+}
+
+bool masksToBounds(const CALayer& layer) {
+  auto v = layer.valueForKey("masksToBounds");
+  const bool* b = v ? std::get_if<bool>(&*v) : nullptr;
+  return b && *b;
+}
+
 // A layer's background and its sublayers' (the view's own drawing comes on
 // top). Named colours are the light appearance's: the label colour is black.
-void paintLayer(cairo_t* cr, const CALayer& layer, CGRect rect, double radius) {
+// The background follows the layer's corner radius; a layer that masks to
+// its bounds clips its sublayers to that rounded shape as well.
+void paintLayer(cairo_t* cr, const CALayer& layer, CGRect rect) {
+  if (layer.isHidden()) return;
+  const double radius = layerNumber(layer, "cornerRadius");
   auto name = layer.valueForKey("backgroundColor");
   auto alpha = layer.valueForKey("backgroundColorAlpha");
   auto opacity = layer.valueForKey("opacity");
-  if (name && alpha && !layer.isHidden()) {
+  if (name && alpha) {
     const double a = std::get<double>(*alpha) * (opacity ? std::get<double>(*opacity) : 1.0);
     cairo_set_source_rgba(cr, 0, 0, 0, a);
     roundedRect(cr, rect, radius);
     cairo_fill(cr);
   }
+  if (layer.sublayers().empty()) return;
+  cairo_save(cr);
+  if (masksToBounds(layer)) {
+    roundedRect(cr, rect, radius);
+    cairo_clip(cr);
+  }
   for (const auto& sub : layer.sublayers()) {
     const CGRect f = sub->frame();
-    paintLayer(cr, *sub, CGRectOffset(f, rect.origin.x, rect.origin.y), 0);
+    paintLayer(cr, *sub, CGRectOffset(f, rect.origin.x, rect.origin.y));
   }
+  cairo_restore(cr);
 }
 
 void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
-  if (auto layer = view.layer()) {
-    auto radius = layer->valueForKey("cornerRadius");
-    cairo_save(cr);
-    paintLayer(cr, *layer, rect, radius ? std::get<double>(*radius) : 0);
-    cairo_restore(cr);
-  }
+  auto layer = view.layer();
+  if (layer) paintLayer(cr, *layer, rect);
   const int w = int(std::ceil(rect.size.width * scale)), h = int(std::ceil(rect.size.height * scale));
   if (w <= 0 || h <= 0) return;
   auto rep = NSBitmapImageRep::make(nullptr, w, h, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * w, 32);
@@ -137,6 +156,11 @@ void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
     }
   cairo_surface_mark_dirty(surface.get());
   cairo_save(cr);
+  // The view draws into its layer, which a masking layer clips too.
+  if (layer && masksToBounds(*layer)) {
+    roundedRect(cr, rect, layerNumber(*layer, "cornerRadius"));
+    cairo_clip(cr);
+  }
   cairo_translate(cr, rect.origin.x, rect.origin.y);
   cairo_scale(cr, 1.0 / scale, 1.0 / scale);
   cairo_set_source_surface(cr, surface.get(), 0, 0);
@@ -145,9 +169,13 @@ void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
 }
 
 struct Painter {
+  struct Popover {
+    const Node* content;
+    CGRect anchor;
+  };
   cairo_t* cr;
   double scale;
-  std::vector<const Node*> popovers;
+  std::vector<Popover> popovers;
 
   void node(const Node& n) {
     if (n.levelFrames.empty()) return;
@@ -180,7 +208,7 @@ struct Painter {
       node(*child->second);
     } else if (m.name == "popover" && child != n.modifierChildren.end()) {
       level(n, k - 1);
-      popovers.push_back(child->second.get());
+      popovers.push_back({child->second.get(), rect});
     } else {
       level(n, k - 1);
     }
@@ -302,15 +330,49 @@ struct Painter {
     }
   }
 
-  void popover(const Node& content) {
-    const CGRect r = CGRectInset(content.outerFrame, -1, -1);
+  // The popover's body with its arrow on the edge that faces the anchor,
+  // its tip on the anchor's edge at the anchor's middle (kept clear of the
+  // rounded corners); no arrow when the body covers the anchor.
+  void popoverShape(CGRect body, CGRect anchor) {
+    constexpr double kRadius = 10, kHalfBase = 9, kHeight = 8;
+    roundedRect(cr, body, kRadius);
+    const double lo = body.origin.x + kRadius + kHalfBase, hi = CGRectGetMaxX(body) - kRadius - kHalfBase;
+    if (lo > hi) return;
+    const double x = std::clamp(CGRectGetMidX(anchor), lo, hi);
+    double base, tip;
+    if (CGRectGetMinY(body) >= CGRectGetMaxY(anchor)) {
+      base = CGRectGetMinY(body), tip = std::max(CGRectGetMaxY(anchor), base - kHeight);
+    } else if (CGRectGetMaxY(body) <= CGRectGetMinY(anchor)) {
+      base = CGRectGetMaxY(body), tip = std::min(CGRectGetMinY(anchor), base + kHeight);
+    } else {
+      return;
+    }
+    if (tip == base) return;
+    // The base reaches a little into the body so the two fill as one; the
+    // triangle turns the way the body's outline does (clockwise on screen),
+    // so under the winding rule their overlap stays filled.
+    const bool up = tip < base;
+    const double into = up ? 1 : -1, first = up ? -kHalfBase : kHalfBase;
+    cairo_new_sub_path(cr);
+    cairo_move_to(cr, x + first, base + into);
+    cairo_line_to(cr, x, tip);
+    cairo_line_to(cr, x - first, base + into);
+    cairo_close_path(cr);
+  }
+
+  void popover(Popover p) {
+    const CGRect r = CGRectInset(p.content->outerFrame, -1, -1);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    cairo_save(cr);
+    cairo_translate(cr, 0, 1);
+    popoverShape(r, p.anchor);
+    cairo_restore(cr);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.2);
-    roundedRect(cr, CGRectOffset(r, 0, 1), 10);
     cairo_fill(cr);
+    popoverShape(r, p.anchor);
     cairo_set_source_rgba(cr, 0.98, 0.98, 0.98, 1);
-    roundedRect(cr, r, 10);
     cairo_fill(cr);
-    node(content);
+    node(*p.content);
   }
 };
 
@@ -333,7 +395,8 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   cairo_paint(cr);
   Painter painter{cr, scale, {}};
   painter.node(*graph.root());
-  for (const Node* p : painter.popovers) painter.popover(*p);
+  // A popover's content may hold popovers of its own: they come after it.
+  for (size_t i = 0; i < painter.popovers.size(); ++i) painter.popover(painter.popovers[i]);
   cairo_destroy(cr);
   return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }

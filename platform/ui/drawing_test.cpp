@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -54,6 +55,32 @@ TEST_F(DrawingTest, ASampleWindowMatchesItsStoredPicture) {
   EXPECT_TRUE(hasSymbolShape("exclamationmark.circle.fill"));
   EXPECT_FALSE(hasSymbolShape("gearshape"));
   expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "sample_window");
+}
+
+TEST_F(DrawingTest, APopoverPointsItsArrowAtTheEdgeOfItsAnchor) {
+  bool shown = true;
+  auto graph = ViewGraph::make(
+      VStack(HorizontalAlignment::leading, 0,
+             {Button("?", [] {}).popover({[&] { return shown; }, [&](bool v) { shown = v; }},
+                                         Text("Details of the failure").padding(16))})
+          .padding(20)
+          .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
+                 Alignment::topLeading()));
+  graph->setSize({240, 120});
+  graph->render();
+  const CGRect anchor = graph->findKind("Button")->frame();
+  const CGRect body = graph->findText("Details of the failure")->node().outerFrame;
+  ASSERT_GT(body.origin.y, CGRectGetMaxY(anchor)) << "below its anchor, with a gap for the arrow";
+  const auto window = pixelOf(*graph, 1, 1);
+  const auto fill = pixelOf(*graph, int(CGRectGetMidX(body)), int(body.origin.y) + 4);  // the top padding
+  ASSERT_TRUE(window && fill);
+  EXPECT_NE(*window, *fill);
+  // Halfway down the gap: the arrow under the anchor's middle, the window
+  // beside it.
+  const int x = int(CGRectGetMidX(anchor)), y = int(CGRectGetMaxY(anchor)) + 3;
+  EXPECT_EQ(pixelOf(*graph, x, y), fill) << "the arrow";
+  EXPECT_EQ(pixelOf(*graph, x - 9, y), window) << "left of the arrow";
+  EXPECT_EQ(pixelOf(*graph, x + 9, y), window) << "right of the arrow";
 }
 
 TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnly) {

@@ -241,7 +241,7 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
     NSViewRepresentable::Context context{node->coordinator, env};
     if (node->hosted) rep.updateNSView(*node->hosted, context);
   }
-  buildModifierChildren(pass, *node, std::move(node->modifierChildren));
+  buildModifierChildren(pass, *node, inherited, std::move(node->modifierChildren));
   return node;
 }
 
@@ -268,7 +268,8 @@ void ViewGraph::buildChildren(Pass& pass, Node& node) {
   for (auto& [id, c] : old) collectRemoved(pass, std::move(c));
 }
 
-void ViewGraph::buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old) {
+void ViewGraph::buildModifierChildren(Pass& pass, Node& node, const Environment& inherited,
+                                      std::map<size_t, std::unique_ptr<Node>> old) {
   const auto& mods = node.view.desc().modifiers;
   node.modifierChildren.clear();
   for (size_t i = 0; i < mods.size(); ++i) {
@@ -281,7 +282,13 @@ void ViewGraph::buildModifierChildren(Pass& pass, Node& node, std::map<size_t, s
       previous = std::move(it->second);
       old.erase(it);
     }
-    node.modifierChildren[i] = build(pass, *m.content, id, node.environment, std::move(previous), &node);
+    // The content sits beside the modified view, not inside it: it sees the
+    // parent's environment and what the modifiers applied after it write,
+    // never a style or font the view itself was given before.
+    Environment env = inherited;
+    for (size_t j = mods.size(); j-- > i + 1;)
+      if (mods[j].environment) mods[j].environment(env);
+    node.modifierChildren[i] = build(pass, *m.content, id, env, std::move(previous), &node);
   }
   for (auto& [i, c] : old)
     if (c) collectRemoved(pass, std::move(c));

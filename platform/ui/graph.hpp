@@ -15,6 +15,10 @@
 // test is: drain the main queue (renders included), then advance the clock
 // for timers and display links.
 //
+// A modifier's content (background, overlay, popover) stands beside the
+// view it modifies: it sees the environment of the view's parent plus what
+// the modifiers applied after it write, never the view's own inner ones.
+//
 // The environment's Reduce Motion and Reduce Transparency come from the
 // shared workspace, the one source the rest of the program reads too; a
 // change of them re-renders every graph.
@@ -178,7 +182,8 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   std::unique_ptr<Node> build(Pass& pass, const View& view, const std::string& identity,
                               const Environment& inherited, std::unique_ptr<Node> old, Node* parent);
   void buildChildren(Pass& pass, Node& node);
-  void buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old);
+  void buildModifierChildren(Pass& pass, Node& node, const Environment& inherited,
+                             std::map<size_t, std::unique_ptr<Node>> old);
   void collectRemoved(Pass& pass, std::unique_ptr<Node> node);
   void renderOnce();
   Environment baseEnvironment() const;

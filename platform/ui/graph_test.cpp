@@ -6,6 +6,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/ui/text.hpp"
 
 namespace platform::ui {
 namespace {
@@ -131,6 +132,55 @@ TEST_F(ViewGraphTest, PopoverOpensFromItsBindingAndDismissalWritesItBack) {
   turn();
   EXPECT_FALSE(graph->findText("details"));
   EXPECT_FALSE(graph->findText("?")->dismissPopover()) << "nothing left to close";
+}
+
+TEST_F(ViewGraphTest, ModifierContentSeesTheParentsEnvironmentAndTheModifiersAppliedAfterIt) {
+  auto style = [](const ButtonStyleConfiguration& c) { return c.label.opacity(0.5); };
+  auto graph = ViewGraph::make(Composite("Anchor", [style](Context& c) {
+    auto shown = c.state<bool>("shown", true);
+    return Button("anchor", [] {})
+        .buttonStyle(style)
+        .font(Font::system(20))
+        .popover(shown.binding(), Button("inside", [] {}))
+        .background(Text("behind"))
+        .foregroundStyle(Color::orange());
+  }));
+  graph->setEnvironment([](Environment& e) { e.font = Font::system(9); });
+  turn();
+  const Node& anchor = graph->findKind("Button", 0)->node();
+  EXPECT_EQ(anchor.environment.font.size, 20);
+  EXPECT_TRUE(anchor.environment.values.count("buttonStyle"));
+  for (const char* text : {"inside", "behind"}) {
+    const Node& content = graph->findText(text)->node();
+    EXPECT_EQ(content.environment.font.size, 9) << text << ": the parent's font, not the anchor's";
+    EXPECT_EQ(content.environment.foreground, Color::orange()) << text << ": a modifier applied after it reaches it";
+  }
+  const Node& inside = graph->findKind("Button", 1)->node();
+  EXPECT_FALSE(inside.environment.values.count("buttonStyle")) << "the anchor's style stays on the anchor";
+  EXPECT_EQ(inside.children.front()->kind(), "Text") << "a standard button: its label is no styled body";
+}
+
+TEST_F(ViewGraphTest, AStackWithRoomForItsChildrensNaturalWidthsGivesEachItsNaturalWidth) {
+  // Placed in exactly its measured width, the stack must not share that
+  // room out again: " ms" (less flexible) would get half of it and wrap.
+  const Font font = Font::system(11, FontWeight::regular, FontDesign::monospaced);
+  for (const char* number : {"60", "150", "220"}) {
+    auto graph = ViewGraph::make(
+        HStack(VerticalAlignment::center, 0, {Text(number), Text(" ms")}).font(font).fixedSize().padding(10));
+    graph->setSize({200, 100});
+    turn();
+    for (const char* text : {number, " ms"}) {
+      const CGRect f = graph->findText(text)->frame();
+      EXPECT_EQ(f.size, measureText(text, font, std::nullopt).size) << number << ": " << text;
+    }
+    EXPECT_EQ(graph->findText(number)->frame().origin.y, graph->findText(" ms")->frame().origin.y);
+  }
+  // With room to spare the spacer still takes what is left.
+  auto graph = ViewGraph::make(HStack(VerticalAlignment::center, 0, {Text("Snappy"), Spacer(), Text("Relaxed")}));
+  graph->setSize({300, 40});
+  turn();
+  EXPECT_EQ(graph->findText("Snappy")->frame().origin.x, 0);
+  EXPECT_EQ(CGRectGetMaxX(graph->findText("Relaxed")->frame()), 300);
 }
 
 TEST_F(ViewGraphTest, ACancelledSleepNeverContinuesAndAnUncancelledOneEndsOnTime) {

@@ -109,6 +109,31 @@ StackSizes stackSizes(const Node& node, Proposal p, bool horizontal) {
   std::vector<size_t> order(n);
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return flexibility[a] < flexibility[b]; });
+  // Room for every child's natural length: each gets it, and only what is
+  // left over is shared out. Sharing the whole room equally instead would
+  // wrap a child longer than its share though the stack was placed in
+  // exactly its measured size (a readout's " ms" beside its number).
+  std::vector<double> natural(n);
+  double naturalTotal = spacingTotal;
+  for (size_t i = 0; i < n; ++i) {
+    const Node* c = out.children[i];
+    natural[i] = isSpacer(c) ? c->view.desc().minLength : along(sizeOf(*c, propose(std::nullopt)));
+    naturalTotal += natural[i];
+  }
+  if (naturalTotal <= *mainProposal + 1e-9) {
+    double surplus = *mainProposal - naturalTotal;
+    size_t left = 0, spacersLeft = 0;
+    for (size_t i = 0; i < n; ++i) (isSpacer(out.children[i]) ? spacersLeft : left) += 1;
+    for (size_t i : order) {
+      const bool spacer = isSpacer(out.children[i]);
+      const double offer = natural[i] + surplus / double(spacer ? spacersLeft : left);
+      CGSize s = spacer ? spacerSize(out.children[i], offer) : sizeOf(*out.children[i], propose(offer));
+      out.sizes[i] = s;
+      surplus = std::max(0.0, surplus - std::max(0.0, along(s) - natural[i]));
+      --(spacer ? spacersLeft : left);
+    }
+    return out;
+  }
   double remaining = std::max(0.0, *mainProposal - spacingTotal);
   for (size_t i = 0; i < n; ++i)
     if (isSpacer(out.children[i])) remaining = std::max(0.0, remaining - out.children[i]->view.desc().minLength);

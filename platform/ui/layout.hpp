@@ -1,10 +1,11 @@
 #pragma once
 
 // The layout pass: a parent proposes a size (a side may be unspecified),
-// the child answers the size it takes, the parent places it. Stacks offer
-// their room to the least flexible children first, as the platform does;
-// spacers take what is left; frames with an infinite maximum fill the
-// proposal. Text is measured with the pinned fonts (text.hpp).
+// the child answers the size it takes, the parent places it. A stack with
+// room for every child's natural length gives each that length and shares
+// out only the rest; with less room it offers its room to the least
+// flexible children first, as the platform does; spacers take what is
+// left; frames with an infinite maximum fill the proposal. Text is measured with the pinned fonts (text.hpp).
 
 #include <optional>
 
