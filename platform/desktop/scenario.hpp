@@ -135,8 +135,9 @@ inline constexpr size_t kScenarioMaxQuotedCharacters = 80;
 
 // Outside text made fit for one line of a terminal: control characters
 // (C0, DEL, C1) and bytes that are not UTF-8 escaped ("\n", "\x1b",
-// "\u{9b}"), the result cut to at most `limit` characters, a cut marked
-// with "…" (counted in the limit).
+// "\u{9b}"), as are backslash and double quote, so that a quoted text
+// cannot seem to end early; the result cut to at most `limit` characters,
+// a cut marked with "…" (counted in the limit).
 std::string printableText(std::string_view text, size_t limit = kScenarioMaxQuotedCharacters);
 
 std::variant<Scenario, ScenarioError> parseScenario(std::string_view json);
