@@ -87,6 +87,28 @@ TEST_F(OverlayReleaseTest, AReleaseWhileActiveShowsTheCursorClearsTheLayerAndCle
   for (const auto& event : events("overlay-restored-readback")) EXPECT_EQ(event.value, 1.0);
 }
 
+TEST_F(OverlayReleaseTest, TheNextPresentationAfterAReleaseStartsFromAFreshBoundaryTolerance) {
+  acquireOverlay(text());
+  // The cursor changes under the slowly moving pointer: the new shape is
+  // held back at the boundary when the overlay is released.
+  showCursor(NSCursor::pointingHandCursor());
+  const CGPoint at = platform::NSEvent::mouseLocation();
+  movePointer({at.x + 1, at.y});
+  presentFrame();
+  ASSERT_TRUE(presenter->active);
+  ASSERT_TRUE(presenter->boundary.pending);
+  presenter->release("outside-window");
+  const auto& left = presenter->boundary;
+  EXPECT_FALSE(left.identity || left.previous || left.pending || left.pendingSince);
+  EXPECT_EQ(left.point, platform::CGPointMake(0, 0));
+  EXPECT_EQ(left.changedAt, 0);
+
+  // Acquired again on the arrow, the tolerance knows no shape before it.
+  acquireOverlay(artOf(PointerKind::arrow));
+  EXPECT_EQ(presenter->boundary.identity, std::optional<int64_t>(artOf(PointerKind::arrow)->identity()));
+  EXPECT_FALSE(presenter->boundary.previous);
+}
+
 TEST_F(OverlayReleaseTest, WithTheTraceOffNoReadBackIsScheduled) {
   acquireOverlay(text());
   CursorTrace::shared()->disable();
