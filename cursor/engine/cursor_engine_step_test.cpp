@@ -506,6 +506,39 @@ TEST_F(EngineStepTest, AChangeIsHeldAtABoundaryOnlyWhileNoButtonIsPressed) {
                                                           platform::kCGMouseButtonLeft));
 }
 
+TEST_F(EngineStepTest, AChangeWithinAClicksWindowIsNeverHeldAtABoundary) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  handBack();
+  struct Case {
+    double after;  // seconds after the click
+    std::shared_ptr<platform::NSCursor> next;
+    bool heldAtBoundary;
+  };
+  // The click's window is 0.15 s.
+  const Case cases[] = {{0.12, platform::NSCursor::pointingHandCursor(), false},
+                        {0.16, platform::NSCursor::arrowCursor(), true}};
+  for (const auto& c : cases) {
+    post(platform::kCGEventLeftMouseDown, pointer());
+    post(platform::kCGEventLeftMouseUp, pointer());
+    scope->runUntilIdle();
+    const double clicked = now();
+    while (now() + kFrame <= clicked + c.after) frame(0);
+    scope->advance(clicked + c.after - now());
+    const size_t before = events("transition").size() + events("settle").size();
+    show(c.next);
+    bool held = false;
+    for (int i = 0; i < 10; ++i) {
+      frame(0);
+      held = held || engine->boundaryTolerance().pending.has_value();
+    }
+    EXPECT_EQ(held, c.heldAtBoundary) << c.after;
+    EXPECT_EQ(events("transition").size() + events("settle").size(), before + 1) << c.after;
+    handBack();
+  }
+}
+
 TEST_F(EngineStepTest, AFrameTakenBackByThePresentersWatchdogKeepsTheEngineAwayForHalfASecond) {
   morphNatively();
   ASSERT_TRUE(engine->animation().isRunning(now()));
