@@ -98,6 +98,16 @@ std::shared_ptr<DispatchSourceSignal> DispatchSourceSignal::make(int signal, std
     throw std::system_error(refused, std::generic_category(), "cannot make a descriptor for signal " +
                                                                   std::to_string(signal));
   }
+  // An ignored signal is dropped before it could wait for the descriptor,
+  // so the source takes it back from whoever ignored it (a shell starting a
+  // background job ignores SIGINT); blocked, the default action never acts.
+  struct sigaction current {};
+  if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(signal, &standard, nullptr);
+  }
   sigset_t one;
   sigemptyset(&one);
   sigaddset(&one, signal);

@@ -54,11 +54,12 @@ class DispatchSourceRead : public std::enable_shared_from_this<DispatchSourceRea
   bool cancelled_ = false;
 };
 
-// A signal turned into a handler on a queue instead of its action. The
-// signal must be blocked in every thread, or a thread that has it unblocked
-// takes it with its default action: block it with blockSignals() first in
-// main, before any thread starts, since a thread starts with the mask of
-// the thread that made it.
+// A signal turned into a handler on a queue instead of its action, heard
+// even when it was ignored before (the source sets it back to its default,
+// which never acts while it is blocked). The signal must be blocked in
+// every thread, or a thread that has it unblocked takes it with its default
+// action: block it with blockSignals() first in main, before any thread
+// starts, since a thread starts with the mask of the thread that made it.
 class DispatchSourceSignal {
  public:
   // Blocks the signals in the calling thread and so in every thread it
