@@ -282,6 +282,10 @@ bool SimulatedScheduler::runNext(double limit, const DispatchQueue* only) {
     }
     if (entry == agenda_.end() || entry->first.first > limit) return false;
     now_ = std::max(now_, entry->first.first);
+    if (entry->second.queue->kind() == DispatchQueue::Kind::main && now_ != lastMainWake_) {
+      ++mainWakeUps_;
+      lastMainWake_ = now_;
+    }
     item = std::move(entry->second);
     dueOf_.erase(entry->first.second);
     if (item.timer) timerTickets_.erase(item.timer.get());
@@ -301,6 +305,11 @@ bool SimulatedScheduler::runNext(double limit, const DispatchQueue* only) {
     mainBusySeconds_ += spent.count();
   }
   return true;
+}
+
+std::uint64_t SimulatedScheduler::mainWakeUps() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mainWakeUps_;
 }
 
 double SimulatedScheduler::mainQueueBusySeconds() const {

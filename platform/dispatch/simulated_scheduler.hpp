@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,6 +66,9 @@ class SimulatedScheduler final : public detail::Scheduler,
   // costs the main thread, since under this scheduler every queue shares
   // one thread.
   double mainQueueBusySeconds() const;
+  // Distinct instants at which main-queue blocks or main run-loop timers
+  // ran so far: the times a real main run loop would have woken up.
+  std::uint64_t mainWakeUps() const;
 
   double uptime() const override { return now(); }
   double wallTime() const override;
@@ -112,6 +116,8 @@ class SimulatedScheduler final : public detail::Scheduler,
   mutable std::mutex mutex_;
   double now_;
   double mainBusySeconds_ = 0;
+  std::uint64_t mainWakeUps_ = 0;
+  double lastMainWake_ = -std::numeric_limits<double>::infinity();
   std::uint64_t nextTicket_ = 1;
   std::map<Key, Item> agenda_;
   std::unordered_map<std::uint64_t, double> dueOf_;
