@@ -173,7 +173,9 @@ TEST_F(DisplayLinkTest, TheRefreshTicksOnlyWhileSomeLinkWouldFireAndKeepsItsPhas
 
   // A callback that pauses and resumes its own link gets the next frame,
   // not the same one again.
-  target->during = [](CADisplayLink& self) {
+  // (Bounded, so a refresh that repeats a frame fails instead of looping.)
+  target->during = [seen = &target->frames](CADisplayLink& self) {
+    if (seen->size() > 20) return;
     self.setPaused(true);
     self.setPaused(false);
   };
