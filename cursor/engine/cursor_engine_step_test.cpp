@@ -181,7 +181,7 @@ TEST_F(EngineStepTest, IdleWakesTheMainLoopOnlyForTimersThatHaveWork) {
 
   // The pointer moves on (the motion tap wakes the resting link) and the
   // cursor changes: the morph gets every 120 Hz frame while it runs.
-  const auto moveOn = [this] {
+  const auto moveOn = [] {
     moveTo({pointer().x + 1, pointer().y});
     platform::CGEventPost(platform::kCGSessionEventTap,
                           platform::CGEventCreateMouseEvent(nullptr, platform::kCGEventMouseMoved,

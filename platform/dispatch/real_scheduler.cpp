@@ -299,7 +299,7 @@ class DescriptorWatcher {
         ready.emplace_back(entry->second.queue, entry->second.ready);
       }
       lock.unlock();
-      for (auto& [queue, block] : ready) queue->async([block] { (*block)(); });
+      for (auto& handOff : ready) handOff.first->async([block = handOff.second] { (*block)(); });
       ready.clear();
       lock.lock();
     }
