@@ -194,6 +194,90 @@ TEST_F(EngineStepTest, ACursorChangeIsMorphedInTheOverlayAndHandedBackWhenThePoi
   EXPECT_TRUE(CursorState::shared().cursorIsVisible());
 }
 
+// Idle costs the main run loop only the timers that have work: over 10 s of
+// virtual time, with the refresh a real run has, wake-ups counted as a real
+// main run loop would wake.
+TEST_F(EngineStepTest, IdleWakesTheMainLoopOnlyForTimersThatHaveWork) {
+  auto refresh = platform::CADisplayLink::scheduleRefresh(kFrame);
+  const auto wakeUpsOver = [this](double seconds) {
+    const auto before = scope->mainWakeUps();
+    scope->advance(seconds);
+    return static_cast<double>(scope->mainWakeUps() - before);
+  };
+  const auto linkFrames = [this] { return engine->displayLink() ? engine->displayLink()->frameCount() : 0L; };
+
+  // Installed but not started, as when the start is refused: the
+  // maintenance pass alone, five times a second.
+  defaults->setBool(false, kUseLegacyCursorPresenterKey);
+  engine = CursorEngine::make(nullptr, defaults);
+  hostWindow = platform::NSWindow::make(platform::NSMakeRect(2000, 2000, 460, 591), 2);
+  engine->install(hostWindow);
+  scope->advance(1);
+  const double notRunning = wakeUpsOver(10);
+  EXPECT_NEAR(notRunning, 50, 1);
+  EXPECT_FALSE(refresh->isTicking());
+
+  // Running on the overlay path, the pointer moved and then at rest: the
+  // link rests, the refresh with it, and the maintenance pass does not
+  // wake it again.
+  engine->start();
+  ASSERT_TRUE(engine->systemWide()) << engine->error();
+  show(platform::NSCursor::arrowCursor());
+  for (int i = 0; i < 20; ++i) {
+    moveTo({pointer().x + 2, pointer().y});
+    scope->advance(kFrame);
+  }
+  scope->advance(1);
+  ASSERT_FALSE(engine->linkRuns());
+  const long framesBefore = linkFrames();
+  const double resting = wakeUpsOver(10);
+  EXPECT_NEAR(resting, 50, 2);
+  EXPECT_EQ(linkFrames(), framesBefore);
+  EXPECT_FALSE(refresh->isTicking());
+
+  // The pointer moves on (the motion tap wakes the resting link) and the
+  // cursor changes: the morph gets every 120 Hz frame while it runs.
+  const auto moveOn = [] {
+    moveTo({pointer().x + 1, pointer().y});
+    platform::CGEventPost(platform::kCGSessionEventTap,
+                          platform::CGEventCreateMouseEvent(nullptr, platform::kCGEventMouseMoved,
+                                                            platform::CGPointMake(pointer().x, 900 - pointer().y),
+                                                            platform::kCGMouseButtonLeft));
+  };
+  moveOn();
+  scope->advance(kFrame);
+  show(platform::NSCursor::IBeamCursor());
+  int morphTicks = 0;
+  for (int i = 0; i < 60; ++i) {
+    const long before = linkFrames();
+    moveOn();
+    scope->advance(kFrame);
+    if (!overlay().animation.isRunning(now())) continue;
+    ++morphTicks;
+    EXPECT_EQ(linkFrames() - before, 1) << "tick " << i;
+  }
+  EXPECT_GE(morphTicks, 10);
+  EXPECT_EQ(details("continuous-overlay"), std::vector<std::string>{"transition"});
+
+  // Paused as the animation session pauses it: nothing wakes the loop.
+  engine->setEnabled(false);
+  engine->setDemoKind(std::nullopt);
+  engine->disable();
+  engine->release(true, std::nullopt, false);
+  scope->advance(1);
+  const double paused = wakeUpsOver(10);
+  EXPECT_EQ(paused, 0);
+  EXPECT_EQ(engine->maintenanceTimer(), nullptr);
+  // Started again, the maintenance comes back.
+  engine->start();
+  EXPECT_NE(engine->maintenanceTimer(), nullptr);
+  RecordProperty("mainWakeUpsPerSecond",
+                 "not running " + std::to_string(notRunning / 10) + ", running at rest " +
+                     std::to_string(resting / 10) + ", paused " + std::to_string(paused / 10) + "; morph frames " +
+                     std::to_string(morphTicks));
+  refresh->invalidate();
+}
+
 TEST_F(EngineStepTest, GatesGiveTheirReasonInOrderOnBothSidesOfTheirDeadlines) {
   start(false);
   engine->setAnimateDuringCapture(false);
