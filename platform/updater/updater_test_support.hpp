@@ -116,8 +116,9 @@ class UpdaterFixture : public ::testing::Test {
     ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
     writeInfo();
-    server.server().Get("/appcast.xml", [this](const httplib::Request&, httplib::Response& response) {
+    server.server().Get("/appcast.xml", [this](const httplib::Request& request, httplib::Response& response) {
       std::lock_guard<std::mutex> lock(mutex);
+      feedTargets.push_back(request.target);
       response.status = feedStatus;
       response.set_content(feed, "application/rss+xml");
     });
@@ -159,13 +160,20 @@ class UpdaterFixture : public ::testing::Test {
     feedStatus = status;
   }
   // An archive served at archiveURL, and a feed item offering it, signed
-  // by the fixture's key unless a signature is given.
-  FeedItem serveArchive(Data bytes, const std::string& version = "130") {
+  // by the fixture's key. With `flip`, the archive served differs from the
+  // signed one in one byte.
+  FeedItem serveArchive(Data bytes, bool flip = false, const std::string& version = "130") {
     FeedItem item{version, "1.3", "", archiveURL, base64EncodedString(keys.sign(bytes)),
                   std::to_string(bytes.size()), "vurle 1.3"};
+    if (flip) bytes.at(bytes.size() / 2) ^= 0x01;
     std::lock_guard<std::mutex> lock(mutex);
     archive = std::move(bytes);
     return item;
+  }
+  // The feed requests' targets, query included.
+  std::vector<std::string> feedRequests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return feedTargets;
   }
   std::size_t requestsFor(const std::string& path) const {
     std::size_t count = 0;
@@ -185,6 +193,7 @@ class UpdaterFixture : public ::testing::Test {
   std::mutex mutex;
   std::string feed = feedXML({});
   int feedStatus = 200;
+  std::vector<std::string> feedTargets;
   Data archive;
   LoopbackServer server;
 };
