@@ -118,6 +118,9 @@ SPUUpdater::SPUUpdater(std::shared_ptr<NSBundle> hostBundle, std::shared_ptr<SPU
   automaticallyChecks_.set(defaults->boolForKey(automaticallyChecksKey));
   automaticallyDownloads_.set(defaults->boolForKey(automaticallyDownloadsKey));
   allowsAutomaticUpdates_.set(allowsAutomaticUpdatesOf(*hostBundle_));
+  const auto value = defaults->objectForKey(lastCheckTimeKey);
+  if (value && value->real() && std::isfinite(*value->real())) lastCheck_ = *value->real();
+  if (value && value->integer()) lastCheck_ = static_cast<double>(*value->integer());
 }
 
 SPUUpdater::~SPUUpdater() {
@@ -195,11 +198,11 @@ void SPUUpdater::setSendsSystemProfile(bool on) {
   NSUserDefaults::standardUserDefaults()->setBool(on, sendsSystemProfileKey);
 }
 
-std::optional<double> SPUUpdater::lastUpdateCheckDate() const {
-  const auto value = NSUserDefaults::standardUserDefaults()->objectForKey(lastCheckTimeKey);
-  if (value && value->real() && std::isfinite(*value->real())) return *value->real();
-  if (value && value->integer()) return static_cast<double>(*value->integer());
-  return std::nullopt;
+void SPUUpdater::noteCheckTime(double time) {
+  lastCheck_ = time;
+  // A settings write syncs its file, which costs the main thread more than
+  // the rest of a check; the work queue keeps the writes in order.
+  workQueue_->async([time] { NSUserDefaults::standardUserDefaults()->setObject(time, lastCheckTimeKey); });
 }
 
 std::optional<std::string> SPUUpdater::skippedVersion() const {
@@ -216,14 +219,10 @@ void SPUUpdater::scheduleNextCheck() {
   timer_.reset();
   if (!started_ || !automaticallyChecks_.value()) return;
   const double now = wallClockTime();
-  auto last = lastUpdateCheckDate();
-  if (!last) {
-    // The first interval counts from now.
-    NSUserDefaults::standardUserDefaults()->setObject(now, lastCheckTimeKey);
-    last = now;
-  }
+  // The first interval counts from now.
+  if (!lastCheck_) noteCheckTime(now);
   // A last check "in the future" (the clock went back) waits one interval.
-  const double delay = std::clamp(*last + checkInterval_ - now, 0.0, checkInterval_);
+  const double delay = std::clamp(*lastCheck_ + checkInterval_ - now, 0.0, checkInterval_);
   timer_ = DispatchSourceTimer::make(DispatchQueue::main());
   timer_->schedule(DispatchTime::now() + delay);
   std::weak_ptr<SPUUpdater> weak = weak_from_this();
@@ -232,7 +231,7 @@ void SPUUpdater::scheduleNextCheck() {
     if (!self) return;
     if (self->session_) {
       // Still busy with the last one: try again an interval later.
-      NSUserDefaults::standardUserDefaults()->setObject(wallClockTime(), lastCheckTimeKey);
+      self->noteCheckTime(wallClockTime());
       self->scheduleNextCheck();
       return;
     }
@@ -287,7 +286,7 @@ void SPUUpdater::beginSession(bool userInitiated) {
   session->quiet = !userInitiated;
   session_ = session;
   canCheck_.set(false);
-  NSUserDefaults::standardUserDefaults()->setObject(wallClockTime(), lastCheckTimeKey);
+  noteCheckTime(wallClockTime());
   scheduleNextCheck();
 
   const std::uint64_t id = session->id;

@@ -140,7 +140,7 @@ class SPUUpdater : public std::enable_shared_from_this<SPUUpdater> {
   // Seconds between scheduled checks.
   double updateCheckInterval() const { return checkInterval_; }
   // When the last check began (seconds since 1970), if ever.
-  std::optional<double> lastUpdateCheckDate() const;
+  std::optional<double> lastUpdateCheckDate() const { return lastCheck_; }
   std::optional<std::string> skippedVersion() const;
 
   // Where archives are stored while they are verified:
@@ -175,6 +175,8 @@ class SPUUpdater : public std::enable_shared_from_this<SPUUpdater> {
   void fail(const SPUError& error);
   void finish(std::optional<SPUError> error);
   void scheduleNextCheck();
+  // Remembers when a check began, and persists it off the main thread.
+  void noteCheckTime(double time);
 
   const std::shared_ptr<NSBundle> hostBundle_;
   const std::shared_ptr<SPUUserDriver> userDriver_;
@@ -191,6 +193,7 @@ class SPUUpdater : public std::enable_shared_from_this<SPUUpdater> {
   std::shared_ptr<Session> session_;
   std::uint64_t nextSessionID_ = 1;
   std::shared_ptr<DispatchSourceTimer> timer_;
+  std::optional<double> lastCheck_;
 };
 
 }  // namespace platform

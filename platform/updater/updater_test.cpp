@@ -198,6 +198,8 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   scope->advance(3 * 7200);
   EXPECT_FALSE(updater->sessionInProgress());
   EXPECT_EQ(requestsFor("/appcast.xml"), 1u);
+  // The time persists, so the next run's schedule counts from it.
+  EXPECT_EQ(makeUpdater()->lastUpdateCheckDate(), armed + 7200);
 }
 
 }  // namespace
