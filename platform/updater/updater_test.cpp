@@ -173,8 +173,12 @@ TEST_F(SPUUpdaterTest, TheCheckIntervalComesFromTheInformationDictionaryWithAFlo
 // arming, not a moment before; none once automatic checks are off.
 TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn) {
   SimulatedSchedulerScope scope;
-  writeInfo({{"SUScheduledCheckInterval", 7200}});
-  serveFeed(feedXML({}));
+  // The answer waits at the gate, so the session is seen running.
+  server.server().Get("/held.xml", [this](const httplib::Request&, httplib::Response& response) {
+    server.waitAtGate();
+    response.set_content(feedXML({}), "application/rss+xml");
+  });
+  writeInfo({{"SUScheduledCheckInterval", 7200}, {"SUFeedURL", "https://vurle.app/held.xml"}});
   auto updater = makeUpdater();
   updater->setAutomaticallyChecksForUpdates(true);
   scope->advance(7200);
@@ -188,6 +192,7 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   scope->advance(0.001);
   EXPECT_TRUE(updater->sessionInProgress());
   EXPECT_FALSE(updater->canCheckForUpdates());
+  server.openGate();
   ASSERT_TRUE(testing::pumpSimulatedUntil(scope, [&] { return !updater->sessionInProgress(); }));
   EXPECT_EQ(updater->lastUpdateCheckDate(), armed + 7200);
   EXPECT_TRUE(updater->canCheckForUpdates());
@@ -197,7 +202,7 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   updater->setAutomaticallyChecksForUpdates(false);
   scope->advance(3 * 7200);
   EXPECT_FALSE(updater->sessionInProgress());
-  EXPECT_EQ(requestsFor("/appcast.xml"), 1u);
+  EXPECT_EQ(requestsFor("/held.xml"), 1u);
   // The time persists, so the next run's schedule counts from it.
   EXPECT_EQ(makeUpdater()->lastUpdateCheckDate(), armed + 7200);
 }
