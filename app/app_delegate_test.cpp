@@ -180,9 +180,12 @@ struct FakeOnboarding : OnboardingController {
 struct FakeUpdates : UpdateController {
   bool isPresentingUpdate() const override { return presenting.value(); }
   platform::Publisher<bool> isPresentingUpdatePublisher() const override { return presenting.publisher(); }
+  bool canCheckForUpdates() const override { return canCheck.value(); }
+  platform::Publisher<bool> canCheckForUpdatesPublisher() const override { return canCheck.publisher(); }
   void start() override { ++starts; }
   void checkForUpdates(bool inButton) override { checks.push_back(inButton); }
   platform::Published<bool> presenting{false};
+  platform::Published<bool> canCheck{false};
   int starts = 0;
   std::vector<bool> checks;
 };

@@ -9,7 +9,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <map>
 #include <unordered_map>
+
+#include "platform/foundation/process_wide.hpp"
 
 namespace platform {
 namespace {
@@ -91,7 +94,47 @@ URLError errorFor(CURLcode code, const char* detail, bool tooLarge) {
   return URLError{mapped, std::move(text)};
 }
 
+// Test routes from an https host to another base; made once and kept to the
+// end of the process, so no exit-time destructor races a late request.
+struct Routes {
+  Routes() {
+    addResetHook(this, [this] {
+      std::lock_guard<std::mutex> lock(mutex);
+      bases.clear();
+    });
+  }
+  std::mutex mutex;
+  std::map<std::string, std::string> bases;  // host -> base text without its trailing "/"
+};
+
+Routes& routes() {
+  static Routes* const shared = new Routes();
+  return *shared;
+}
+
+// The text the transfer really asks for.
+std::string routedText(const NSURL& url) {
+  const std::string& text = url.absoluteString();
+  auto& table = routes();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  for (const auto& [host, base] : table.bases) {
+    const std::string prefix = "https://" + host;
+    if (text.compare(0, prefix.size(), prefix) != 0) continue;
+    const char next = text.size() > prefix.size() ? text[prefix.size()] : '/';
+    if (next == '/' || next == '?' || next == '#') return base + text.substr(prefix.size());
+  }
+  return text;
+}
+
 }  // namespace
+
+void URLSession::routeHostForTesting(const std::string& host, const NSURL& base) {
+  std::string text = base.absoluteString();
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  auto& table = routes();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.bases[host] = std::move(text);
+}
 
 bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -318,7 +361,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     t.timeout = t.request.timeoutInterval > 0 ? t.request.timeoutInterval : kDefaultTimeout;
 
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
-    curl_easy_setopt(easy, CURLOPT_URL, t.request.url.absoluteString().c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, routedText(t.request.url).c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);

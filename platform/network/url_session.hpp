@@ -203,6 +203,13 @@ class URLSession {
   // A suspended task; resume() starts it.
   std::shared_ptr<URLSessionTask> dataTask(URLRequest request, URLSessionTask::CompletionHandler completionHandler);
 
+  // Test support: a request to "https://<host>" followed by a path (no
+  // user or port written) goes to `base`, such as a loopback server's
+  // "http://127.0.0.1:PORT/", with the same path, query and fragment. The
+  // task's request and its response keep the URL as given. The program
+  // never routes; resetProcessState() removes every route.
+  static void routeHostForTesting(const std::string& host, const NSURL& base);
+
   const URLSessionConfiguration& configuration() const { return configuration_; }
   const std::shared_ptr<DispatchQueue>& delegateQueue() const { return delegateQueue_; }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/dispatch/clock.hpp"
+#include "platform/foundation/process_wide.hpp"
 #include "platform/network/loopback_server.hpp"
 
 namespace platform {
@@ -351,6 +352,31 @@ TEST_F(URLSessionTest, WithNoTransferTheNetworkingThreadWaitsWithoutATimeLimit) 
     EXPECT_LE(*held[i], 1000);
   }
   server.openGate();
+}
+
+// A routed https host reaches the loopback base with its path and query;
+// a written port or user and a longer host name are not routed, and
+// resetting the process removes the route. The host is the loopback address,
+// so what is not routed is refused on port 443 of this machine.
+TEST_F(URLSessionTest, ATestRouteSendsANamedHttpsHostToTheLoopbackBase) {
+  server.server().Get("/feed.xml", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content("feed " + request.get_param_value("q"), "text/plain");
+  });
+  auto session = makeSession();
+  URLSession::routeHostForTesting("127.0.0.1", NSURL::URLWithString(server.baseURL()).value());
+  const auto routed = perform(*session, URLRequest(NSURL::URLWithString("https://127.0.0.1/feed.xml?q=1").value()));
+  ASSERT_TRUE(routed.response.has_value());
+  EXPECT_EQ(stringFromData(routed.data), "feed 1");
+  EXPECT_EQ(routed.response->url().absoluteString(), "https://127.0.0.1/feed.xml?q=1");
+
+  for (const char* text : {"https://127.0.0.1:443/feed.xml", "https://127.0.0.11/feed.xml", "https://user@127.0.0.1/feed.xml"}) {
+    const auto answer = perform(*session, URLRequest(NSURL::URLWithString(text).value()));
+    EXPECT_TRUE(answer.error.has_value()) << text;
+  }
+  resetProcessState();
+  const auto unrouted = perform(*session, URLRequest(NSURL::URLWithString("https://127.0.0.1/feed.xml").value()));
+  EXPECT_TRUE(unrouted.error.has_value());
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 }  // namespace
