@@ -481,7 +481,9 @@ TEST_F(ViewGraphTest, FixedAxesScaledToFitAndTheSafeAreaLayOutAsProposed) {
                                        Text(sentence).fixedSize(true, false).frame(120, 20),
                                        Image(image).resizable().scaledToFit().frame(std::nullopt, 36.0),
                                        Image(image).resizable().scaledToFit().frame(100, 100),
-                                       Image(image).frame(40, 40)})
+                                       Image(image).frame(40, 40),
+                                       ColorView(Color::black()).fixedSize(false, true).frame(120, 50),
+                                       ColorView(Color::black()).fixedSize(true, false).frame(120, 50)})
                                    .font(font));
   graph->setSize({400, 400});
   turn();
@@ -493,6 +495,10 @@ TEST_F(ViewGraphTest, FixedAxesScaledToFitAndTheSafeAreaLayOutAsProposed) {
   EXPECT_EQ(graph->findKind("Image", 0)->frame().size, (CGSize{72, 36}));
   EXPECT_EQ(graph->findKind("Image", 1)->frame().size, (CGSize{100, 50}));
   EXPECT_EQ(graph->findKind("Image", 2)->frame().size, (CGSize{128, 64})) << "not resizable: its own size";
+  // A colour fills what it is offered; a fixed axis offers nothing, and it
+  // takes its ideal 10 points there.
+  EXPECT_EQ(graph->findKind("Color", 0)->frame().size, (CGSize{120, 10}));
+  EXPECT_EQ(graph->findKind("Color", 1)->frame().size, (CGSize{10, 50}));
 
   // The root sits below a 28-point bar unless it ignores the safe area on
   // that edge; a titled window's content view takes its bar as safe area.
@@ -549,9 +555,13 @@ TEST_F(ViewGraphTest, AFrameIsCommittedWithItsGeometryBeforeItsAppearActionsRun)
   auto graph = ViewGraph::make(Composite("Sized", [&](Context& c) {
     auto shown = c.state<bool>("shown", false);
     return GeometryReader([&, shown = shown.get()](CGSize size) {
-             return Text(std::string(shown ? "on " : "off ") + std::to_string(int(size.width)))
-                 .onAppear([&] { log.push_back("inner appears"); })
-                 .onDisappear([&] { log.push_back("inner disappears"); });
+             return If(size.width > 0,
+                       Text(std::string(shown ? "on " : "off ") + std::to_string(int(size.width)))
+                           .onAppear([&] { log.push_back("inner appears"); })
+                           .onDisappear([&] { log.push_back("inner disappears"); }),
+                       Text("unsized")
+                           .onAppear([&] { log.push_back("unsized appears"); })
+                           .onDisappear([&] { log.push_back("unsized disappears"); }));
            })
         .frame(120, 40)
         .onAppear([&, shown] {
