@@ -44,7 +44,7 @@ std::array<uint8_t, 4> pixel(const CGImageRef& image, size_t x, size_t y) {
   return {at[0], at[1], at[2], at[3]};
 }
 
-TEST_F(BrandImagesTest, TheStatusMarkIsEighteenPointsWideDrawnFromItsVectorAtThePicturesScale) {
+TEST_F(BrandImagesTest, TheStatusMarkIsEighteenPointsOnItsLargerSideDrawnFromItsVectorAtThePicturesScale) {
   resource("vurle-mark", kMark);
   auto mark = statusMarkImage();
   EXPECT_EQ(mark->size(), NSMakeSize(18, 12)) << "a 36 × 24 mark at 18 × 12";
@@ -52,25 +52,34 @@ TEST_F(BrandImagesTest, TheStatusMarkIsEighteenPointsWideDrawnFromItsVectorAtThe
   EXPECT_EQ(mark->accessibilityDescription(), "vurle");
   EXPECT_EQ(statusMarkImage(), mark) << "made once";
 
-  // Drawn into a picture at 2 pixels a point: 36 × 24 pixels rendered from
-  // the vector, its edge exactly at column 18.
-  auto rep = NSBitmapImageRep::make(nullptr, 36, 24, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * 36, 32);
+  // Drawn into a picture at 3 pixels a point: 54 × 36 pixels rendered from
+  // the vector, its edge exactly at column 27.
+  auto rep = NSBitmapImageRep::make(nullptr, 54, 36, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * 54, 32);
   rep->setSize(NSMakeSize(18, 12));
   auto context = NSGraphicsContext::graphicsContextWithBitmapImageRep(rep);
   CGImageRef picture = mark->CGImageForProposedRect(nullptr, context, nullptr);
   ASSERT_TRUE(picture);
-  EXPECT_EQ(CGImageGetWidth(picture), 36u);
-  EXPECT_EQ(CGImageGetHeight(picture), 24u);
-  for (size_t y : {0u, 23u}) {
+  EXPECT_EQ(CGImageGetWidth(picture), 54u);
+  EXPECT_EQ(CGImageGetHeight(picture), 36u);
+  for (size_t y : {0u, 35u}) {
     EXPECT_EQ(pixel(picture, 0, y), (std::array<uint8_t, 4>{0, 0, 0, 255}));
-    EXPECT_EQ(pixel(picture, 17, y), (std::array<uint8_t, 4>{0, 0, 0, 255}));
-    EXPECT_EQ(pixel(picture, 18, y), (std::array<uint8_t, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(pixel(picture, 26, y), (std::array<uint8_t, 4>{0, 0, 0, 255}));
+    EXPECT_EQ(pixel(picture, 27, y), (std::array<uint8_t, 4>{0, 0, 0, 0}));
   }
 
   resource("vurle-logo", R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 128 64"/>)");
   auto logo = logoImage();
   EXPECT_EQ(logo->size(), NSMakeSize(128, 64)) << "no width or height: the viewBox";
   EXPECT_TRUE(logo->isTemplate());
+
+  // Whichever side is larger becomes 18 points, up or down.
+  for (const auto& [document, size] : std::vector<std::pair<NSSize, NSSize>>{{{24, 36}, {12, 18}}, {{9, 6}, {18, 12}}}) {
+    resetProcessState();
+    NSBundle::setMainBundlePath(root);
+    resource("vurle-mark", R"(<svg xmlns="http://www.w3.org/2000/svg" width=")" + std::to_string(int(document.width)) +
+                               R"(" height=")" + std::to_string(int(document.height)) + R"("/>)");
+    EXPECT_EQ(statusMarkImage()->size(), size) << document.width << " × " << document.height;
+  }
 }
 
 TEST_F(BrandImagesTest, ADocumentsSizeOrAnEmptyImageForEveryFileThatCannotServe) {

@@ -336,6 +336,8 @@ TEST_F(AppKitImage, ACustomRepresentationIsDrawnAfreshAtTheSizeAndScaleItIsDrawn
 
   {
     Target target(8, 4, 2);
+    auto blue = NSImage::makeWithCGImage(makeImage(1, 1, [](int, int) { return kBlue; }), NSZeroSize);
+    blue->drawInRect(NSMakeRect(0, 0, 4, 2), NSZeroRect, NSCompositingOperationCopy, 1, false, {});
     image->setSize(NSMakeSize(2, 1));  // drawn where it is asked to be, at the context's scale
     image->drawInRect(NSMakeRect(0, 0, 4, 2), NSZeroRect, NSCompositingOperationCopy, 1, false, {});
     EXPECT_EQ(given.back(), NSMakeRect(0, 0, 4, 2));
