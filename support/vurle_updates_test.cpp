@@ -254,6 +254,13 @@ TEST_F(VurleUpdatesTest, EachCheckIsOneGetWithoutAProfileAndEndsAsTheFeedSays) {
        "This update can’t be installed on this system."},
       {"a flipped byte", [&] { serveFeed(feedXML({serveArchive(bytes, true)})); }, Outcome::offered, "",
        "improperly signed"},
+      {"longer than it declares",
+       [&] {
+         auto item = serveArchive(bytes);
+         item.length = std::to_string(bytes.size() - 1);
+         serveFeed(feedXML({item}));
+       },
+       Outcome::offered, "", "could not be downloaded"},
       {"none newer",
        [&] {
          auto item = serveArchive(bytes, false, "120");
@@ -334,7 +341,7 @@ TEST_F(VurleUpdatesTest, EachCheckIsOneGetWithoutAProfileAndEndsAsTheFeedSays) {
     ASSERT_TRUE(platform::pumpMainRunLoopUntil([&] { return updates->canCheckForUpdates(); }));
     writeInfo();
   }
-  EXPECT_EQ(requestsFor("/downloads/vurle.zip"), 2u);
+  EXPECT_EQ(requestsFor("/downloads/vurle.zip"), 3u);
 }
 
 // ---------------------------------------------------------------------------

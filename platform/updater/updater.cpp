@@ -477,6 +477,9 @@ void SPUUpdater::download(const SUAppcastItem& item) {
           }
         });
       });
+  // The transfer stops once it passes what the feed declared (or 64 MiB),
+  // so an archive never grows past what its check would refuse.
+  session_->task->setMaximumBodyLength(static_cast<std::size_t>(limit));
   session_->task->resume();
 }
 
