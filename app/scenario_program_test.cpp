@@ -9,6 +9,7 @@
 #include "app/program.hpp"
 #include "app/scenario_run.hpp"
 #include "platform/desktop/screen_recorder.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace vurle {
@@ -40,7 +41,8 @@ TEST(ScenarioProgramTest, ATextFieldUnderTheMovingPointerMorphsThePointerAndHand
   std::ofstream(scenario) << R"({
     "name": "field",
     "screens": [{"frame": [0, 0, 1000, 700], "backingFactor": 2}],
-    "windows": [{"frame": [100, 100, 500, 400], "owner": {"pid": 701, "name": "Notes"},
+    "windows": [{"frame": [100, 100, 500, 400],
+                 "owner": {"pid": )" << platform::foreignPid(701) << R"(, "name": "Notes"},
                  "cursors": [{"rect": [150, 200, 400, 100], "cursor": "text"}]}],
     "pointer": [700, 600],
     "timeline": [{"wait": 0.3}, {"move": {"to": [300, 250], "duration": 0.4}}, {"wait": 0.6}]

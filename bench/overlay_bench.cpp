@@ -22,6 +22,7 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
@@ -69,8 +70,9 @@ void BM_PreparationTickWaiting(benchmark::State& state) {
   freshDesktop();
   {
     platform::SimulatedSchedulerScope scope;
-    platform::NSWorkspace::sharedWorkspace().launchApplication(4242, "com.example.editor", "Editor");
-    platform::NSWorkspace::sharedWorkspace().activateApplication(4242);
+    platform::NSWorkspace::sharedWorkspace().launchApplication(platform::foreignPid(4242), "com.example.editor",
+                                                               "Editor");
+    platform::NSWorkspace::sharedWorkspace().activateApplication(platform::foreignPid(4242));
     auto presenter = vurle::ContinuousCursorPresenter::make(nullptr);
     auto screen = platform::NSScreen::screens().front();
     presenter->spaceAnimation.noteSpaceChange();  // the display counts as switching

@@ -28,6 +28,7 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
@@ -35,7 +36,7 @@
 
 namespace {
 
-constexpr int32_t kEditor = 4242;
+const int32_t kEditor = platform::foreignPid(4242);
 constexpr double kTick = 1.0 / 120.0;
 
 int32_t showCursor(const std::shared_ptr<platform::NSCursor>& cursor) {

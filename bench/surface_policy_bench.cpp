@@ -15,6 +15,7 @@
 #include "cursor/engine/native_surface_policy.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_list.hpp"
 #include "platform/windowserver/window_server.hpp"
@@ -34,14 +35,14 @@ void desktopOf60Windows() {
   WindowServer::shared();
   resetProcessState();
   for (int app = 0; app < kApplications; ++app) {
-    NSWorkspace::sharedWorkspace().launchApplication(2000 + app, "com.example.app" + std::to_string(app),
+    NSWorkspace::sharedWorkspace().launchApplication(foreignPid(2000 + app), "com.example.app" + std::to_string(app),
                                                      "App " + std::to_string(app));
   }
   std::vector<WindowRecord> windows;
   for (int i = 0; i < kWindows; ++i) {
     WindowRecord window;
     window.number = static_cast<CGWindowID>(100 + i);
-    window.ownerPID = 2000 + i % kApplications;
+    window.ownerPID = foreignPid(2000 + i % kApplications);
     window.ownerName = i % 6 == 3 ? "Control Center" : "App " + std::to_string(i % kApplications);
     window.layer = i % 2 == 0 ? 101 : 8;
     window.bounds = CGRectMake(10.0 * i, 30, 120, 200);

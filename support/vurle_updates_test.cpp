@@ -9,6 +9,7 @@
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/updater/updater_test_support.hpp"
 
 namespace vurle {
@@ -20,7 +21,7 @@ using platform::SPUUserUpdateChoice;
 using platform::testing::FeedItem;
 using platform::testing::feedXML;
 
-constexpr pid_t kOtherApplication = 4242;
+const pid_t kOtherApplication = platform::foreignPid(4242);
 
 class VurleUpdatesTest : public platform::testing::UpdaterFixture {
  protected:

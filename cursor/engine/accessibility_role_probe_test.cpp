@@ -5,6 +5,7 @@
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_server.hpp"
@@ -73,26 +74,26 @@ TEST(AccessibilityRoleProbeAnswers, KeepsTheTargetForFiveSecondsUnlessAReadFails
 
 TEST_F(AccessibilityRoleProbeTest, TargetsFinderThenSystemSettingsThenARegularApplication) {
   EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), std::nullopt);  // only this process runs
-  workspace().launchApplication(30, "com.example.agent", "Agent", NSApplicationActivationPolicy::accessory);
+  workspace().launchApplication(foreignPid(30), "com.example.agent", "Agent", NSApplicationActivationPolicy::accessory);
   EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), std::nullopt);
-  workspace().launchApplication(40, "com.example.editor", "Editor");
-  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), 40);
-  workspace().launchApplication(50, "com.apple.systempreferences", "System Settings",
+  workspace().launchApplication(foreignPid(40), "com.example.editor", "Editor");
+  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), foreignPid(40));
+  workspace().launchApplication(foreignPid(50), "com.apple.systempreferences", "System Settings",
                                 NSApplicationActivationPolicy::accessory);
-  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), 50);
-  workspace().launchApplication(60, "com.apple.finder", "Finder");
-  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), 60);
-  workspace().terminateApplication(60);  // still listed, but gone
-  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), 50);
+  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), foreignPid(50));
+  workspace().launchApplication(foreignPid(60), "com.apple.finder", "Finder");
+  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), foreignPid(60));
+  workspace().terminateApplication(foreignPid(60));  // still listed, but gone
+  EXPECT_EQ(AccessibilityRoleProbe::targetApplication(), foreignPid(50));
 }
 
 TEST_F(AccessibilityRoleProbeTest, AQuittingTargetIsReplacedAtTheNextCheck) {
-  workspace().launchApplication(60, "com.apple.finder", "Finder");
-  workspace().launchApplication(40, "com.example.editor", "Editor");
+  workspace().launchApplication(foreignPid(60), "com.apple.finder", "Finder");
+  workspace().launchApplication(foreignPid(40), "com.example.editor", "Editor");
   auto probe = AccessibilityRoleProbe::shared();
   AccessibilityServer::shared().setProcessTrusted(false);
   EXPECT_TRUE(probe->check(AXIsProcessTrusted()));
-  workspace().terminateApplication(60);
+  workspace().terminateApplication(foreignPid(60));
   scope->runUntilIdle();
   EXPECT_FALSE(probe->check(false));  // the read fails: the trust answer stands
   AccessibilityServer::shared().setAPIEnabled(false);
@@ -101,11 +102,11 @@ TEST_F(AccessibilityRoleProbeTest, AQuittingTargetIsReplacedAtTheNextCheck) {
 }
 
 TEST_F(AccessibilityRoleProbeTest, ReadsTheRoleWithTheShortTimeout) {
-  workspace().launchApplication(60, "com.apple.finder", "Finder");
-  AccessibilityServer::shared().setResponseTime(60, 0.014);
-  EXPECT_EQ(AccessibilityRoleProbe::readRole(60), kAXErrorSuccess);
-  AccessibilityServer::shared().setResponseTime(60, 0.016);
-  EXPECT_EQ(AccessibilityRoleProbe::readRole(60), kAXErrorCannotComplete);
+  workspace().launchApplication(foreignPid(60), "com.apple.finder", "Finder");
+  AccessibilityServer::shared().setResponseTime(foreignPid(60), 0.014);
+  EXPECT_EQ(AccessibilityRoleProbe::readRole(foreignPid(60)), kAXErrorSuccess);
+  AccessibilityServer::shared().setResponseTime(foreignPid(60), 0.016);
+  EXPECT_EQ(AccessibilityRoleProbe::readRole(foreignPid(60)), kAXErrorCannotComplete);
 }
 
 TEST(AccessibilityRoleProbeMessage, NamesThePaneOfTheRunningSystemTwice) {

@@ -6,6 +6,7 @@
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/events/event_tap.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/cursor_state.hpp"
@@ -16,7 +17,7 @@ namespace {
 
 using namespace platform;
 
-constexpr pid_t kDock = 50;
+const pid_t kDock = foreignPid(50);
 constexpr CGWindowID kSwitcherWindow = 77;
 // The one default screen, 1512 × 982 points, in window-server coordinates.
 constexpr CGRect kScreen = CGRectMake(0, 0, 1512, 982);
@@ -80,17 +81,17 @@ TEST_F(AppSwitcherObserverTest, StartNeedsTheDockAndOneNotification) {
   observer->start();
   EXPECT_FALSE(observer->isObserving());
 
-  NSWorkspace::sharedWorkspace().launchApplication(kDock + 1, "com.apple.dock", "Dock");
+  NSWorkspace::sharedWorkspace().launchApplication(foreignPid(51), "com.apple.dock", "Dock");
   for (const auto& name :
        {kAXCreatedNotification, kAXSelectedChildrenChangedNotification, kAXUIElementDestroyedNotification}) {
-    AccessibilityServer::shared().setNotificationError(kDock + 1, name, kAXErrorNotificationUnsupported);
+    AccessibilityServer::shared().setNotificationError(foreignPid(51), name, kAXErrorNotificationUnsupported);
   }
   observer->start();
   EXPECT_FALSE(observer->isObserving());
-  AccessibilityServer::shared().setNotificationError(kDock + 1, kAXCreatedNotification, kAXErrorSuccess);
+  AccessibilityServer::shared().setNotificationError(foreignPid(51), kAXCreatedNotification, kAXErrorSuccess);
   observer->start();
   EXPECT_TRUE(observer->isObserving());
-  EXPECT_EQ(observer->dockPID(), kDock + 1);
+  EXPECT_EQ(observer->dockPID(), foreignPid(51));
   EXPECT_EQ(mainRunLoopSourceCount(), 1u);
   observer.reset();  // going away takes its source off the run loop
   EXPECT_EQ(mainRunLoopSourceCount(), 0u);
@@ -230,7 +231,7 @@ TEST(SwitcherWindowMatch, EveryCheckOfAnEntry) {
     change(window);
     return match(window).has_value();
   };
-  EXPECT_FALSE(broken([](WindowRecord& w) { w.ownerPID = kDock + 1; }));
+  EXPECT_FALSE(broken([](WindowRecord& w) { w.ownerPID = foreignPid(51); }));
   EXPECT_FALSE(broken([](WindowRecord& w) { w.layer = 0; }));
   EXPECT_FALSE(broken([](WindowRecord& w) { w.onScreen = false; }));
   EXPECT_FALSE(broken([](WindowRecord& w) { w.alpha = 0; }));

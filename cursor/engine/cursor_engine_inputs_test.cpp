@@ -19,6 +19,7 @@
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/events/event_tap.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 
 namespace vurle {
@@ -317,7 +318,8 @@ TEST_F(EngineInputsTest, ButtonPressTapRecordsTheHandoff) {
 }
 
 TEST_F(EngineInputsTest, NotificationsReachTheirHandlersUntilStop) {
-  platform::NSWorkspace::sharedWorkspace().launchApplication(80, "com.apple.screencaptureui", "Screenshot");
+  platform::NSWorkspace::sharedWorkspace().launchApplication(platform::foreignPid(80), "com.apple.screencaptureui",
+                                                             "Screenshot");
   install(false);
   auto& workspace = platform::NSWorkspace::sharedWorkspace();
   auto& center = platform::NSNotificationCenter::defaultCenter();
@@ -337,7 +339,7 @@ TEST_F(EngineInputsTest, NotificationsReachTheirHandlersUntilStop) {
        [&] { return engine->animation().duration == 0; }},
       {"menu ends", [&] { center.postNotificationName(platform::NSMenuDidEndTrackingNotification, nullptr); },
        [&] { return engine->nativeUntil() == now() + 0.1; }},
-      {"activation", [&] { workspace.activateApplication(80); },
+      {"activation", [&] { workspace.activateApplication(platform::foreignPid(80)); },
        [&] { return engine->screenshotUntil() == now() + 1.5; }},
       {"Space change", [&] { workspace.changeActiveSpace(); },
        [&] { return engine->nativeUntil() == now() + 0.35; }},

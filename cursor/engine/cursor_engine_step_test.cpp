@@ -25,6 +25,7 @@
 #include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/events/event.hpp"
 #include "platform/windowserver/core_cursors.hpp"
 #include "platform/windowserver/current_cursor.hpp"
@@ -37,7 +38,7 @@ namespace {
 using platform::CGRectMake;
 using platform::CursorState;
 
-constexpr int32_t kEditor = 4242;
+const int32_t kEditor = platform::foreignPid(4242);
 constexpr double kFrame = 1.0 / 120.0;
 
 class EngineStepTest : public EngineTestBase {
@@ -283,7 +284,8 @@ TEST_F(EngineStepTest, GatesGiveTheirReasonInOrderOnBothSidesOfTheirDeadlines) {
   engine->setAnimateDuringCapture(false);
   // The screenshot tool comes forward: 1.5 s of screenshot grace, 0.15 s of
   // native grace.
-  auto capture = platform::NSWorkspace::sharedWorkspace().launchApplication(77, "com.apple.screencapture", "Screenshot");
+  auto capture = platform::NSWorkspace::sharedWorkspace().launchApplication(platform::foreignPid(77),
+                                                                            "com.apple.screencapture", "Screenshot");
   const double t0 = now();
   engine->applicationDidActivate(capture);
   struct Case {

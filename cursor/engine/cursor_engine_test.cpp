@@ -24,6 +24,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/events/event.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_info.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 
@@ -120,8 +121,10 @@ TEST_F(EngineTest, SettersClampPublishAndStore) {
 
   // A screenshot grace in force ends when the capture setting changes.
   engine->setAnimateDuringCapture(false);
-  platform::NSWorkspace::sharedWorkspace().launchApplication(70, "com.apple.screencaptureui", "Screenshot");
-  engine->applicationDidActivate(platform::NSRunningApplication::runningApplicationWithProcessIdentifier(70));
+  platform::NSWorkspace::sharedWorkspace().launchApplication(platform::foreignPid(70), "com.apple.screencaptureui",
+                                                             "Screenshot");
+  engine->applicationDidActivate(
+      platform::NSRunningApplication::runningApplicationWithProcessIdentifier(platform::foreignPid(70)));
   EXPECT_GT(engine->screenshotUntil(), now());
   engine->setAnimateDuringCapture(true);
   EXPECT_EQ(engine->screenshotUntil(), 0);
@@ -274,9 +277,11 @@ TEST_F(EngineTest, StationaryDecisionAndPolicyRefresh) {
        }, "disabled"},
       {"screenshot grace", [&] {
          engine->setAnimateDuringCapture(false);
-         platform::NSWorkspace::sharedWorkspace().launchApplication(90, "com.apple.screencaptureui", "Screenshot");
-         platform::NSWorkspace::sharedWorkspace().activateApplication(90);
-         engine->applicationDidActivate(platform::NSRunningApplication::runningApplicationWithProcessIdentifier(90));
+         platform::NSWorkspace::sharedWorkspace().launchApplication(platform::foreignPid(90),
+                                                                    "com.apple.screencaptureui", "Screenshot");
+         platform::NSWorkspace::sharedWorkspace().activateApplication(platform::foreignPid(90));
+         engine->applicationDidActivate(
+             platform::NSRunningApplication::runningApplicationWithProcessIdentifier(platform::foreignPid(90)));
        }, "disabled"},
       {"just after the grace", [&] { scope->advance(1.5); }, std::nullopt},
   };
@@ -310,7 +315,7 @@ TEST_F(EngineTest, EngineKeepsThePolicyCurrent) {
   auto policy = engine->policy();
   EXPECT_TRUE(policy->animateDuringCapture());
   auto& workspace = platform::NSWorkspace::sharedWorkspace();
-  workspace.launchApplication(91, "com.example.editor", "Editor");
+  workspace.launchApplication(platform::foreignPid(91), "com.example.editor", "Editor");
   struct Case {
     const char* name;
     std::function<void()> event;
@@ -321,8 +326,12 @@ TEST_F(EngineTest, EngineKeepsThePolicyCurrent) {
        [&] { return !policy->animateDuringCapture(); }},
       {"menu opens", [&] { engine->menuDidBeginTracking(); }, [&] { return policy->menuTracking(); }},
       {"menu closes", [&] { engine->menuDidEndTracking(); }, [&] { return !policy->menuTracking(); }},
-      {"activation", [&] { engine->applicationDidActivate(platform::NSRunningApplication::runningApplicationWithProcessIdentifier(91)); },
-       [&] { return policy->foregroundPID() == 91; }},
+      {"activation",
+       [&] {
+         engine->applicationDidActivate(
+             platform::NSRunningApplication::runningApplicationWithProcessIdentifier(platform::foreignPid(91)));
+       },
+       [&] { return policy->foregroundPID() == platform::foreignPid(91); }},
       {"activation without application", [&] { engine->applicationDidActivate(nullptr); },
        [&] { return !policy->foregroundPID(); }},
       {"Space change", [&] { engine->activeSpaceDidChange(); }, [] { return true; }},
@@ -369,8 +378,9 @@ TEST_F(EngineTest, MaintenanceKeepsARunningEngineHonest) {
     if (c.active) {
       platform::NSWorkspace::sharedWorkspace().activateApplication(::getpid());
     } else {
-      platform::NSWorkspace::sharedWorkspace().launchApplication(95 + static_cast<int>(&c - cases), "com.example.other", "Other");
-      platform::NSWorkspace::sharedWorkspace().activateApplication(95 + static_cast<int>(&c - cases));
+      const pid_t other = platform::foreignPid(95 + static_cast<int>(&c - cases));
+      platform::NSWorkspace::sharedWorkspace().launchApplication(other, "com.example.other", "Other");
+      platform::NSWorkspace::sharedWorkspace().activateApplication(other);
     }
     if (c.visible) {
       window->orderFront();
@@ -428,9 +438,9 @@ TEST_F(EngineTest, ReleaseWithAStaleOwnerSeedDoesNothing) {
 TEST_F(EngineTest, GraceDeadlinesOfWorkspaceAndMenuEvents) {
   makeEngine();
   auto& workspace = platform::NSWorkspace::sharedWorkspace();
-  workspace.launchApplication(71, "com.apple.ScreenCaptureUI", "Screenshot");
-  workspace.launchApplication(72, "COM.APPLE.SCREENCAPTURE.helper", "Capture helper");
-  workspace.launchApplication(73, "com.example.editor", "Editor");
+  workspace.launchApplication(platform::foreignPid(71), "com.apple.ScreenCaptureUI", "Screenshot");
+  workspace.launchApplication(platform::foreignPid(72), "COM.APPLE.SCREENCAPTURE.helper", "Capture helper");
+  workspace.launchApplication(platform::foreignPid(73), "com.example.editor", "Editor");
   auto app = [](pid_t pid) { return platform::NSRunningApplication::runningApplicationWithProcessIdentifier(pid); };
   struct Case {
     const char* name;
@@ -440,12 +450,15 @@ TEST_F(EngineTest, GraceDeadlinesOfWorkspaceAndMenuEvents) {
   };
   const Case cases[] = {
       {"menu closed", [&] { engine->menuDidEndTracking(); }, true, 0.1, 0},
-      {"activation", [&] { engine->applicationDidActivate(app(73)); }, false, 0.15, 0},
+      {"activation", [&] { engine->applicationDidActivate(app(platform::foreignPid(73))); }, false, 0.15, 0},
       {"activation without an application", [&] { engine->applicationDidActivate(nullptr); }, false, 0.15, 0},
       {"Space change", [&] { engine->activeSpaceDidChange(); }, true, 0.35, 0},
-      {"screenshot interface, capture off", [&] { engine->applicationDidActivate(app(71)); }, false, 0.15, 1.5},
-      {"screenshot in any case, capture off", [&] { engine->applicationDidActivate(app(72)); }, false, 0.15, 1.5},
-      {"screenshot interface, capture on", [&] { engine->applicationDidActivate(app(71)); }, true, 0.15, 0},
+      {"screenshot interface, capture off", [&] { engine->applicationDidActivate(app(platform::foreignPid(71))); },
+       false, 0.15, 1.5},
+      {"screenshot in any case, capture off", [&] { engine->applicationDidActivate(app(platform::foreignPid(72))); },
+       false, 0.15, 1.5},
+      {"screenshot interface, capture on", [&] { engine->applicationDidActivate(app(platform::foreignPid(71))); },
+       true, 0.15, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

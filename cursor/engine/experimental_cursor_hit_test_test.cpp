@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dyld/symbol_registry.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/window_server_test_support.hpp"
 
 namespace vurle {
@@ -17,8 +18,8 @@ class HitTestTest : public ::testing::Test {
  protected:
   void SetUp() override {
     WindowTable::shared().setWindows({
-        {.number = 21, .ownerPID = 400, .layer = 101, .bounds = CGRectMake(100, 30, 200, 300)},
-        {.number = 22, .ownerPID = 500, .layer = 0, .bounds = CGRectMake(0, 0, 800, 600)},
+        {.number = 21, .ownerPID = foreignPid(400), .layer = 101, .bounds = CGRectMake(100, 30, 200, 300)},
+        {.number = 22, .ownerPID = foreignPid(500), .layer = 0, .bounds = CGRectMake(0, 0, 800, 600)},
     });
   }
   FreshWindowServer server;
@@ -37,8 +38,8 @@ TEST_F(HitTestTest, AnswersTheWindowUnderThePoint) {
   auto test = ExperimentalCursorHitTest::make();
   ASSERT_TRUE(test);
   using Hit = ExperimentalCursorSurface::Hit;
-  EXPECT_EQ(test->hit(CGPointMake(150, 40)), (Hit{21, 400, 101, CGRectMake(100, 30, 200, 300)}));
-  EXPECT_EQ(test->hit(CGPointMake(50, 40)), (Hit{22, 500, 0, CGRectMake(0, 0, 800, 600)}));
+  EXPECT_EQ(test->hit(CGPointMake(150, 40)), (Hit{21, foreignPid(400), 101, CGRectMake(100, 30, 200, 300)}));
+  EXPECT_EQ(test->hit(CGPointMake(50, 40)), (Hit{22, foreignPid(500), 0, CGRectMake(0, 0, 800, 600)}));
   EXPECT_EQ(test->hit(CGPointMake(900, 40)), std::nullopt);  // the bare desktop: window 0
 }
 
@@ -54,7 +55,10 @@ TEST_F(HitTestTest, EveryFailedStepIsNoAnswer) {
       {"level fails", [] { WindowQueries::shared().failNext("SLSGetWindowLevel", kCGErrorFailure); }},
       {"bounds fail", [] { WindowQueries::shared().failNext("SLSGetWindowBounds", kCGErrorFailure); }},
       {"owner's process reads 0",
-       [] { WindowQueries::shared().setProcessOfConnection(WindowQueries::shared().connectionForProcess(400), 0); }},
+       [] {
+         const auto owner = WindowQueries::shared().connectionForProcess(foreignPid(400));
+         WindowQueries::shared().setProcessOfConnection(owner, 0);
+       }},
       {"window without owner", [] {
          WindowTable::shared().updateWindow({.number = 21, .ownerPID = 0, .layer = 101,
                                              .bounds = CGRectMake(100, 30, 200, 300)});

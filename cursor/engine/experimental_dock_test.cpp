@@ -9,6 +9,7 @@
 #include "platform/dispatch/clock.hpp"
 #include "platform/dyld/symbol_registry.hpp"
 #include "platform/events/event.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/window_queries.hpp"
 
 namespace vurle {
@@ -17,7 +18,7 @@ namespace {
 using namespace platform;
 using Item = ExperimentalDockRegions::Item;
 
-constexpr pid_t kDock = 60;
+const pid_t kDock = foreignPid(60);
 // The default screen (1512 × 982) in window-server coordinates, the Dock
 // along its bottom: an application, a separator, another application.
 const CGRect kScreen = CGRectMake(0, 0, 1512, 982);
@@ -103,7 +104,7 @@ TEST_F(DockTest, ReadsTheVerifiedItems) {
        0},
       {"the Dock level, not the Dock",
        [&] {
-         WindowTable::shared().addWindow({.number = 91, .ownerPID = 77,
+         WindowTable::shared().addWindow({.number = 91, .ownerPID = foreignPid(77),
                                           .layer = CGWindowLevelForKey(kCGDockWindowLevelKey), .bounds = kScreen});
        },
        0},

@@ -13,6 +13,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/dyld/symbol_registry.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/window_queries.hpp"
 
 namespace vurle {
@@ -20,8 +21,8 @@ namespace {
 
 using namespace platform;
 
-constexpr int32_t kForeground = 700;
-constexpr int32_t kUtility = 710;
+const int32_t kForeground = foreignPid(700);
+const int32_t kUtility = foreignPid(710);
 constexpr CGFloat kTop = 982;  // the default screen is 1512 × 982 points
 // Global point with the window-server y given (y' = 982 - y).
 CGPoint at(CGFloat x, CGFloat serverY) { return CGPointMake(x, kTop - serverY); }
@@ -106,25 +107,28 @@ TEST_F(SurfacePolicyTest, WindowsThatKeepTheNativeCursor) {
     std::optional<std::string> expected;
     std::optional<std::string> detail = std::nullopt;
   } cases[] = {
-      {"screenshot 301 x 41 anywhere", window(5, 800, "screencaptureui", 1, CGRectMake(0, 40, 301, 41)), false, 0,
+      {"screenshot 301 x 41 anywhere", window(5, foreignPid(800), "screencaptureui", 1, CGRectMake(0, 40, 301, 41)),
+       false, 0,
        "native screenshot"},
-      {"screenshot 300 x 41", window(5, 800, "screencaptureui", 1, CGRectMake(0, 40, 300, 41)), false, 0,
+      {"screenshot 300 x 41", window(5, foreignPid(800), "screencaptureui", 1, CGRectMake(0, 40, 300, 41)), false, 0,
        std::nullopt},
-      {"screenshot 301 x 40", window(5, 800, "Screenshot", 1, CGRectMake(0, 40, 301, 40)), false, 0, std::nullopt},
-      {"screenshot while capture animates", window(5, 800, "ScreenCaptureUI", 1, elsewhere), true, 0,
+      {"screenshot 301 x 40", window(5, foreignPid(800), "Screenshot", 1, CGRectMake(0, 40, 301, 40)), false, 0,
        std::nullopt},
-      {"screenshot at layer 0", window(5, 800, "Screenshot", 0, elsewhere), false, 0, std::nullopt},
-      {"modal panel", window(5, 800, "Editor", 8, under), false, 0, "native dialog", "menu-or-dialog"},
-      {"pop-up menu", window(5, 800, "Editor", 101, under), false, 0, "native menu", "menu-or-dialog"},
-      {"menu elsewhere", window(5, 800, "Editor", 101, elsewhere), false, 0, std::nullopt},
-      {"level 999", window(5, 800, "Editor", 999, under), false, 0, "native menu", "menu-or-dialog"},
-      {"ordinary window", window(5, 800, "Editor", 0, under), false, 0, std::nullopt},
-      {"dragging level", window(5, 800, "Editor", dragging, under), false, 0, std::nullopt},
-      {"dragging level, system owner", window(5, 800, "SecurityAgent", dragging, under), false, 0, "native menu",
+      {"screenshot while capture animates", window(5, foreignPid(800), "ScreenCaptureUI", 1, elsewhere), true, 0,
+       std::nullopt},
+      {"screenshot at layer 0", window(5, foreignPid(800), "Screenshot", 0, elsewhere), false, 0, std::nullopt},
+      {"modal panel", window(5, foreignPid(800), "Editor", 8, under), false, 0, "native dialog", "menu-or-dialog"},
+      {"pop-up menu", window(5, foreignPid(800), "Editor", 101, under), false, 0, "native menu", "menu-or-dialog"},
+      {"menu elsewhere", window(5, foreignPid(800), "Editor", 101, elsewhere), false, 0, std::nullopt},
+      {"level 999", window(5, foreignPid(800), "Editor", 999, under), false, 0, "native menu", "menu-or-dialog"},
+      {"ordinary window", window(5, foreignPid(800), "Editor", 0, under), false, 0, std::nullopt},
+      {"dragging level", window(5, foreignPid(800), "Editor", dragging, under), false, 0, std::nullopt},
+      {"dragging level, system owner", window(5, foreignPid(800), "SecurityAgent", dragging, under), false, 0,
+       "native menu",
        "system-surface"},
-      {"system owner at layer 0", window(5, 800, "loginwindow", 0, under), false, 0, "native dialog",
+      {"system owner at layer 0", window(5, foreignPid(800), "loginwindow", 0, under), false, 0, "native dialog",
        "system-surface"},
-      {"level 1000, not the utility", window(5, 800, "Editor", 1000, under), false, 0, std::nullopt},
+      {"level 1000, not the utility", window(5, foreignPid(800), "Editor", 1000, under), false, 0, std::nullopt},
       {"level 1000 utility, nothing named", window(5, kUtility, "Notch", 1000, under), false, 0, "native menu",
        "verified-notch-utility"},
       {"level 1000 utility, itself named", window(5, kUtility, "Notch", 1000, under), false, 5, "native menu",
@@ -151,8 +155,8 @@ TEST_F(SurfacePolicyTest, WindowsThatKeepTheNativeCursor) {
 
   // A transparent menu is no menu; the handoff's own menu entry and the
   // hit test's menu surface are exempt from their menu.
-  WindowTable::shared().setWindows({window(5, 800, "Editor", 101, under)});
-  WindowTable::shared().updateWindow({.number = 5, .ownerPID = 800, .ownerName = "Editor", .layer = 101,
+  WindowTable::shared().setWindows({window(5, foreignPid(800), "Editor", 101, under)});
+  WindowTable::shared().updateWindow({.number = 5, .ownerPID = foreignPid(800), .ownerName = "Editor", .layer = 101,
                                       .alpha = 0, .bounds = under});
   settle();
   EXPECT_EQ(evaluate(kMiddle), std::nullopt);
@@ -201,7 +205,7 @@ TEST_F(SurfacePolicyTest, GatesBeforeTheWindowList) {
   EXPECT_EQ(evaluate(kMiddle), "native dialog");
   // An answer for an application that is no longer in front is dropped.
   policy->invalidate();
-  policy->setForegroundPID(kForeground + 1);
+  policy->setForegroundPID(foreignPid(701));
   scope->runUntilIdle();
   EXPECT_FALSE(policy->focusedDialog());
 }
@@ -240,7 +244,7 @@ TEST_F(SurfacePolicyTest, CacheAgeAndGenerations) {
 
   // A read that comes back after an invalidation is dropped and read again.
   WindowTable::shared().setListFailure(false);
-  WindowTable::shared().setWindows({window(5, 800, "Editor", 101, CGRectMake(600, 400, 200, 200))});
+  WindowTable::shared().setWindows({window(5, foreignPid(800), "Editor", 101, CGRectMake(600, 400, 200, 200))});
   scope->advance(1);
   policy->refresh();
   policy->invalidate();  // the read in flight belongs to the old generation
@@ -322,7 +326,8 @@ TEST_F(SurfacePolicyTest, OwnerCacheAndElevatedUtility) {
   // 128 owners fill the cache; the 129th empties it first.
   std::vector<CFDictionary> entries;
   NativeSurfacePolicy::OwnerIdentities owners;
-  for (int32_t pid = 1000; pid < 1129; ++pid) {
+  for (int32_t n = 1000; n < 1129; ++n) {
+    const int32_t pid = foreignPid(n);
     NSWorkspace::sharedWorkspace().launchApplication(pid, "com.example.app" + std::to_string(pid), "App");
     entries.push_back({{kCGWindowOwnerPID, CFValue(pid)}, {kCGWindowLayer, CFValue(101)},
                        {kCGWindowBounds, CFValue(CGRectCreateDictionaryRepresentation(CGRectMake(0, 0, 5, 5)))}});

@@ -7,6 +7,7 @@
 #include "cursor/native/native_test_support.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
 #include "platform/appkit/view.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/connections.hpp"
 
 namespace vurle {
@@ -57,9 +58,9 @@ TEST_F(ContinuousCursorPresenterTest, ConstructionConfiguresAClickThroughPanelAn
 
   // Activation notices move the foreground owner.
   auto& workspace = platform::NSWorkspace::sharedWorkspace();
-  workspace.launchApplication(5151, "com.example.viewer", "Viewer");
-  workspace.activateApplication(5151);
-  EXPECT_EQ(presenter->foregroundPID, 5151);
+  workspace.launchApplication(platform::foreignPid(5151), "com.example.viewer", "Viewer");
+  workspace.activateApplication(platform::foreignPid(5151));
+  EXPECT_EQ(presenter->foregroundPID, platform::foreignPid(5151));
 
   // Rebuilding gives a new panel configured the same way, with the layer in it.
   auto old = presenter->panel;

@@ -7,6 +7,7 @@
 #include "cursor/overlay/overlay_test_support.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/workspace.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 
 namespace vurle {
 namespace {
@@ -145,7 +146,7 @@ TEST_F(ContinuousCursorWindowLookupTest, InvalidationDropsALateReadAndFailuresKe
 // The Accessibility hit test, against a simulated application.
 class HitTestWindowTest : public testing::OverlayTest {
  public:  // the table's arrangements reach into the fixture
-  static constexpr pid_t kOwner = 4242;
+  static inline const pid_t kOwner = platform::foreignPid(4242);
 
   void SetUp() override {
     OverlayTest::SetUp();
@@ -218,7 +219,7 @@ TEST_F(HitTestWindowTest, EveryRefusalHasItsReasonAndTimeoutsThrow) {
       {"window-unavailable", [](T& t) { t.server().setHitTestError(kOwner, platform::kAXErrorFailure); }, false},
       {"hit-test-timeout", [](T& t) { t.server().setHitTestError(kOwner, platform::kAXErrorCannotComplete); }, true},
       {"hit-test-timeout", [](T& t) { t.server().setResponseTime(kOwner, 0.02); }, true},
-      {"hit-owner-mismatch", [](T& t) { t.hitElement = t.server().makeElement(kOwner + 1); }, false},
+      {"hit-owner-mismatch", [](T& t) { t.hitElement = t.server().makeElement(platform::foreignPid(4243)); }, false},
       {"nonstandard-window-or-sheet",
        [](T& t) {
          t.server().setAttribute(t.window, platform::kAXSheetsAttribute, std::vector<AXUIElementRef>{t.button});

@@ -7,6 +7,7 @@
 
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/connections.hpp"
 #include "platform/windowserver/spaces.hpp"
 
@@ -158,7 +159,7 @@ TEST_F(OverlayInputTest, AnApplicationSwitchDuringASpaceTransitionArmsNoEarlierT
   for (const Case c : {Case{0.1, 0.49, 0.53}, Case{0.61, 0.77, 0.85}}) {
     platform::Spaces::shared().setDisplayAnimating(1, true);
     const double switched = now();
-    presenter->applicationContextChanged(5151);
+    presenter->applicationContextChanged(platform::foreignPid(5151));
     EXPECT_FALSE(handoff->armed);
     ASSERT_TRUE(presenter->handoffPreparation);
     EXPECT_EQ(presenter->handoffPreparation->settlingDisplay, primary());
@@ -174,13 +175,14 @@ TEST_F(OverlayInputTest, AnApplicationSwitchDuringASpaceTransitionArmsNoEarlierT
 }
 
 TEST_F(OverlayInputTest, AnActivationEndsTheHandoffOnlyInsideAnOpenContextMenuEntryWindow) {
-  platform::NSWorkspace::sharedWorkspace().launchApplication(5151, "com.example.viewer", "Viewer");
+  platform::NSWorkspace::sharedWorkspace().launchApplication(platform::foreignPid(5151), "com.example.viewer",
+                                                             "Viewer");
   for (const bool entryWindow : {false, true}) {
     armHere();
     ASSERT_TRUE(handoff->armed);
     if (entryWindow) handoff->armContextMenuEntry();
-    platform::NSWorkspace::sharedWorkspace().activateApplication(5151);
-    EXPECT_EQ(presenter->foregroundPID, 5151);
+    platform::NSWorkspace::sharedWorkspace().activateApplication(platform::foreignPid(5151));
+    EXPECT_EQ(presenter->foregroundPID, platform::foreignPid(5151));
     EXPECT_EQ(handoff->armed, !entryWindow) << entryWindow;
     platform::NSWorkspace::sharedWorkspace().activateApplication(testing::kEditorPID);
     handoff->cancelStationaryHandoff("next");
@@ -274,8 +276,8 @@ TEST_F(OverlayInputTest, ApplicationChangesMoveTheOwnerAndAMissingOwnerReleases)
     EXPECT_FALSE(presenter->foregroundPID);
     EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>("activation-owner-unavailable"));
   }
-  presenter->applicationContextChanged(5151);
-  EXPECT_EQ(presenter->foregroundPID, 5151);
+  presenter->applicationContextChanged(platform::foreignPid(5151));
+  EXPECT_EQ(presenter->foregroundPID, platform::foreignPid(5151));
   EXPECT_EQ(details("application-handoff-preparation"), std::vector<std::string>{"new-observer"});
   EXPECT_TRUE(handoff->armed);  // the Space is settled: prepared without delay, armed at once
 }
@@ -393,14 +395,14 @@ TEST_F(OverlayInputTest, WindowLookupsGoOutOnlyForAnotherVisibleApplicationWithN
 TEST_F(OverlayInputTest, AnApplicationChangeUnderAHeldPointerGoesToTheExistingHandoff) {
   armHere();
   ASSERT_TRUE(handoff->armed);
-  presenter->applicationContextChanged(5151);
+  presenter->applicationContextChanged(platform::foreignPid(5151));
   EXPECT_EQ(details("application-handoff-preparation"), std::vector<std::string>{"existing-observer"});
   EXPECT_TRUE(handoff->armed);
   EXPECT_FALSE(presenter->handoffPreparation);
 
   // Inside a context-menu entry window the change ends the handoff.
   handoff->armContextMenuEntry();
-  presenter->applicationContextChanged(6161);
+  presenter->applicationContextChanged(platform::foreignPid(6161));
   EXPECT_FALSE(handoff->armed);
   EXPECT_EQ(details("stationary-handoff-cancel"), std::vector<std::string>{"application-context-changed"});
 }

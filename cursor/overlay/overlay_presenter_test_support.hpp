@@ -21,13 +21,14 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/events/event.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/accessibility/accessibility.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 
 namespace vurle::testing {
 
-inline constexpr int32_t kEditorPID = 4242;
+inline const int32_t kEditorPID = platform::foreignPid(4242);
 
 class OverlayPresenterTest : public OverlayTest {
  protected:

@@ -7,13 +7,14 @@
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/window_server.hpp"
 
 namespace platform {
 namespace {
 
-constexpr pid_t kDock = 50;
+const pid_t kDock = foreignPid(50);
 
 class AccessibilityTest : public ::testing::Test {
  protected:
@@ -63,7 +64,7 @@ TEST_F(AccessibilityTest, AttributeReadsAndTheirErrors) {
   EXPECT_FALSE(AXIsProcessTrusted());
   EXPECT_EQ(read(application, kAXRoleAttribute, &value), kAXErrorSuccess);
 
-  EXPECT_EQ(read(AXUIElementCreateApplication(51), kAXRoleAttribute, &value), kAXErrorCannotComplete);
+  EXPECT_EQ(read(AXUIElementCreateApplication(foreignPid(51)), kAXRoleAttribute, &value), kAXErrorCannotComplete);
   NSWorkspace::sharedWorkspace().terminateApplication(kDock);
   EXPECT_EQ(read(application, kAXRoleAttribute, &value), kAXErrorCannotComplete);
 }
@@ -86,14 +87,14 @@ TEST_F(AccessibilityTest, MessagingTimeoutDecidesWhetherASlowApplicationAnswers)
 TEST_F(AccessibilityTest, ElementAtPositionFindsTheFirstRegionUnderThePoint) {
   auto application = AXUIElementCreateApplication(kDock);
   auto button = server().makeElement(kDock);
-  auto foreign = server().makeElement(kDock + 1);
+  auto foreign = server().makeElement(foreignPid(51));
   server().addElementRegion(kDock, CGRectMake(0, 0, 100, 100), button);
   server().addElementRegion(kDock, CGRectMake(50, 50, 100, 100), foreign);
   AXUIElementRef hit;
   ASSERT_EQ(AXUIElementCopyElementAtPosition(application, 60, 60, &hit), kAXErrorSuccess);
   EXPECT_TRUE(CFEqual(hit, button));
   ASSERT_EQ(AXUIElementCopyElementAtPosition(application, 120, 120, &hit), kAXErrorSuccess);
-  EXPECT_EQ(hit->pid(), kDock + 1);
+  EXPECT_EQ(hit->pid(), foreignPid(51));
   EXPECT_EQ(AXUIElementCopyElementAtPosition(application, 500, 500, &hit), kAXErrorNoValue);
   EXPECT_EQ(AXUIElementCopyElementAtPosition(application, NAN, 5, &hit), kAXErrorIllegalArgument);
   EXPECT_EQ(AXUIElementCopyElementAtPosition(AXUIElementCreateSystemWide(), 5, 5, &hit), kAXErrorIllegalArgument);
@@ -105,7 +106,8 @@ TEST_F(AccessibilityTest, ElementAtPositionFindsTheFirstRegionUnderThePoint) {
   server().setResponseTime(kDock, 0);
   server().setHitTestError(kDock, kAXErrorFailure);
   EXPECT_EQ(AXUIElementCopyElementAtPosition(application, 5, 5, &hit), kAXErrorFailure);
-  EXPECT_EQ(AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(51), 5, 5, &hit), kAXErrorCannotComplete);
+  EXPECT_EQ(AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(foreignPid(51)), 5, 5, &hit),
+            kAXErrorCannotComplete);
 }
 
 struct Heard {
@@ -126,7 +128,8 @@ TEST_F(AccessibilityTest, ObserversHearTheirApplicationOnTheMainRunLoop) {
   EXPECT_EQ(AXObserverAddNotification(observer, application, kAXCreatedNotification, &heard), kAXErrorSuccess);
   EXPECT_EQ(AXObserverAddNotification(observer, application, kAXCreatedNotification, &heard),
             kAXErrorNotificationAlreadyRegistered);
-  EXPECT_EQ(AXObserverAddNotification(observer, AXUIElementCreateApplication(51), kAXCreatedNotification, &heard),
+  EXPECT_EQ(AXObserverAddNotification(observer, AXUIElementCreateApplication(foreignPid(51)), kAXCreatedNotification,
+                                      &heard),
             kAXErrorIllegalArgument);
   server().setNotificationError(kDock, kAXSelectedChildrenChangedNotification, kAXErrorNotificationUnsupported);
   EXPECT_EQ(AXObserverAddNotification(observer, application, kAXSelectedChildrenChangedNotification, &heard),

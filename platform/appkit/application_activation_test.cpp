@@ -8,6 +8,7 @@
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -33,12 +34,12 @@ TEST_F(ApplicationActivationTest, TheDelegateHearsOfEachActivationChangeAndOfHid
   auto delegate = std::make_shared<ActivationDelegate>();
   app->setDelegate(delegate);
   auto& workspace = NSWorkspace::sharedWorkspace();
-  workspace.launchApplication(4242, "com.example.other", "Other");
+  workspace.launchApplication(foreignPid(4242), "com.example.other", "Other");
 
   app->activateIgnoringOtherApps(true);
   app->activateIgnoringOtherApps(true);  // already frontmost: no second call
-  workspace.activateApplication(4242);
-  workspace.activateApplication(4242);
+  workspace.activateApplication(foreignPid(4242));
+  workspace.activateApplication(foreignPid(4242));
   workspace.activateApplication(::getpid());
   app->hide(nullptr);
   app->hide(nullptr);

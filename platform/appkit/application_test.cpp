@@ -13,6 +13,7 @@
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/events/event.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -122,8 +123,8 @@ TEST_F(ApplicationTest, HiddenAndActiveFollowTheUserAndTheWorkspace) {
   EXPECT_FALSE(app->isActive());  // nothing is frontmost at launch
   app->activateIgnoringOtherApps(true);
   EXPECT_TRUE(app->isActive());
-  workspace.launchApplication(4242, "com.example.editor", "Editor");
-  workspace.activateApplication(4242);
+  workspace.launchApplication(foreignPid(4242), "com.example.editor", "Editor");
+  workspace.activateApplication(foreignPid(4242));
   EXPECT_FALSE(app->isActive());
   app->hide(nullptr);
   EXPECT_TRUE(app->isHidden());
@@ -174,7 +175,8 @@ TEST_F(ApplicationTest, ModalSessionsNestAndScreenChangesAreAnnounced) {
 
   // The window at a point is the frontmost shown one, of any owner; the
   // default screen is 982 pt high, so AppKit's y 150 is the server's 832.
-  WindowTable::shared().addWindow({.number = 7, .ownerPID = 42, .layer = 101, .bounds = CGRectMake(0, 800, 50, 50)});
+  WindowTable::shared().addWindow(
+      {.number = 7, .ownerPID = foreignPid(42), .layer = 101, .bounds = CGRectMake(0, 800, 50, 50)});
   EXPECT_EQ(NSWindow::windowNumberAtPoint(NSMakePoint(10, 150), 0), 7);
   EXPECT_EQ(NSWindow::windowNumberAtPoint(NSMakePoint(10, 150), 7), 0);
   EXPECT_EQ(NSWindow::windowNumberAtPoint(NSMakePoint(10, 900), 0), 0);

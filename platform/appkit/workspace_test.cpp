@@ -7,6 +7,7 @@
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/window_server.hpp"
@@ -43,43 +44,44 @@ class WorkspaceTest : public ::testing::Test {
 TEST_F(WorkspaceTest, LaunchActivateAndLookUp) {
   ASSERT_EQ(workspace().runningApplications().size(), 1u);
   EXPECT_EQ(NSRunningApplication::currentApplication()->processIdentifier(), ::getpid());
-  workspace().launchApplication(50, "com.apple.dock", "Dock", NSApplicationActivationPolicy::accessory);
-  auto finder = workspace().launchApplication(60, "com.apple.finder", "Finder");
-  EXPECT_THROW(workspace().launchApplication(60, "x", "Again"), std::invalid_argument);
+  workspace().launchApplication(foreignPid(50), "com.apple.dock", "Dock", NSApplicationActivationPolicy::accessory);
+  auto finder = workspace().launchApplication(foreignPid(60), "com.apple.finder", "Finder");
+  EXPECT_THROW(workspace().launchApplication(foreignPid(60), "x", "Again"), std::invalid_argument);
   EXPECT_THROW(workspace().launchApplication(0, "x", "Zero"), std::invalid_argument);
   EXPECT_EQ(workspace().runningApplications().size(), 3u);
 
   auto docks = NSRunningApplication::runningApplicationsWithBundleIdentifier("com.apple.dock");
   ASSERT_EQ(docks.size(), 1u);
   EXPECT_EQ(docks[0]->activationPolicy(), NSApplicationActivationPolicy::accessory);
-  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(60), finder);
-  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(61), nullptr);
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(foreignPid(60)), finder);
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(foreignPid(61)), nullptr);
 
-  workspace().activateApplication(50);
-  workspace().activateApplication(60);
+  workspace().activateApplication(foreignPid(50));
+  workspace().activateApplication(foreignPid(60));
   EXPECT_EQ(workspace().frontmostApplication(), finder);
   EXPECT_TRUE(finder->isActive());
   EXPECT_FALSE(docks[0]->isActive());
-  EXPECT_THROW(workspace().activateApplication(61), std::invalid_argument);
+  EXPECT_THROW(workspace().activateApplication(foreignPid(61)), std::invalid_argument);
   EXPECT_EQ(heard, (std::vector<std::string>{
-                       NSWorkspaceDidLaunchApplicationNotification + ":50",
-                       NSWorkspaceDidLaunchApplicationNotification + ":60",
-                       NSWorkspaceDidActivateApplicationNotification + ":50",
-                       NSWorkspaceDidActivateApplicationNotification + ":60",
+                       NSWorkspaceDidLaunchApplicationNotification + ":" + std::to_string(foreignPid(50)),
+                       NSWorkspaceDidLaunchApplicationNotification + ":" + std::to_string(foreignPid(60)),
+                       NSWorkspaceDidActivateApplicationNotification + ":" + std::to_string(foreignPid(50)),
+                       NSWorkspaceDidActivateApplicationNotification + ":" + std::to_string(foreignPid(60)),
                    }));
 }
 
 TEST_F(WorkspaceTest, TerminationIsNoticedOnTheMainRunLoop) {
-  auto finder = workspace().launchApplication(60, "com.apple.finder", "Finder");
-  workspace().activateApplication(60);
+  auto finder = workspace().launchApplication(foreignPid(60), "com.apple.finder", "Finder");
+  workspace().activateApplication(foreignPid(60));
   heard.clear();
-  workspace().terminateApplication(60);
+  workspace().terminateApplication(foreignPid(60));
   EXPECT_TRUE(finder->isTerminated());
-  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(60), finder);
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(foreignPid(60)), finder);
   scope->runUntilIdle();
-  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(60), nullptr);
+  EXPECT_EQ(NSRunningApplication::runningApplicationWithProcessIdentifier(foreignPid(60)), nullptr);
   EXPECT_EQ(workspace().frontmostApplication(), nullptr);
-  EXPECT_EQ(heard, std::vector<std::string>{NSWorkspaceDidTerminateApplicationNotification + ":60"});
+  EXPECT_EQ(heard, std::vector<std::string>{NSWorkspaceDidTerminateApplicationNotification + ":" +
+                                            std::to_string(foreignPid(60))});
 }
 
 TEST_F(WorkspaceTest, OpenedURLsAreRecorded) {

@@ -6,6 +6,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/events/event_tap.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/current_cursor.hpp"
@@ -19,9 +20,9 @@ namespace {
 Scenario twoWindows() {
   Scenario scenario;
   scenario.screens = {{CGRectMake(0, 0, 1440, 900), 2.0, 32.0}, {CGRectMake(1440, 0, 800, 600), 1.0, 0.0}};
-  ScenarioWindow front{"Front", CGRectMake(100, 100, 300, 200), 0, 601, "Browser", "", {}};
+  ScenarioWindow front{"Front", CGRectMake(100, 100, 300, 200), 0, foreignPid(601), "Browser", "", {}};
   front.cursorRegions = {{CGRectMake(120, 150, 100, 20), "pointingHand"}};
-  ScenarioWindow back{"Back", CGRectMake(50, 50, 600, 400), 0, 602, "Editor", "", {}};
+  ScenarioWindow back{"Back", CGRectMake(50, 50, 600, 400), 0, foreignPid(602), "Editor", "", {}};
   back.cursorRegions = {{CGRectMake(60, 120, 500, 300), "text"}};
   scenario.windows = {front, back};
   scenario.pointerStart = {20, 20};
@@ -54,7 +55,7 @@ TEST_F(SimulatedDesktopTest, TheDesktopIsBuiltFromTheScenario) {
   EXPECT_EQ(windows[0].number, desktop.windowNumbers()[0]);
   EXPECT_EQ(windows[1].bounds, CGRectMake(50, 50, 600, 400));
   ASSERT_TRUE(NSWorkspace::sharedWorkspace().frontmostApplication());
-  EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), 601);
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), foreignPid(601));
   EXPECT_EQ(CursorState::shared().cursorLocation().x, 20);
   EXPECT_EQ(desktop.cursorName(), "arrow");
 }
@@ -105,7 +106,7 @@ TEST_F(SimulatedDesktopTest, InputReachesTheEventSystemAndAClickActivatesTheWind
   desktop.switchSpace(1, 5);
   scope_->runUntilIdle();
 
-  EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), 602);
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), foreignPid(602));
   std::vector<CGEventType> types;
   for (const auto& event : EventSystem::shared().deliveredEvents()) types.push_back(event->type);
   const std::vector<CGEventType> expected{kCGEventMouseMoved, kCGEventLeftMouseDown, kCGEventLeftMouseDragged,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/windowserver/window_server_test_support.hpp"
 
 namespace platform {
@@ -14,10 +15,11 @@ class WindowQueriesTest : public ::testing::Test {
     // Front to back: a menu of process 100, a hidden window over it, a
     // document of this process, the desktop under everything.
     WindowTable::shared().setWindows({
-        {.number = 11, .ownerPID = 100, .layer = 0, .bounds = CGRectMake(0, 0, 500, 500), .onScreen = false},
-        {.number = 10, .ownerPID = 100, .layer = 101, .bounds = CGRectMake(10, 20, 100, 50)},
+        {.number = 11, .ownerPID = foreignPid(100), .layer = 0, .bounds = CGRectMake(0, 0, 500, 500),
+         .onScreen = false},
+        {.number = 10, .ownerPID = foreignPid(100), .layer = 101, .bounds = CGRectMake(10, 20, 100, 50)},
         {.number = 12, .ownerPID = ::getpid(), .layer = 0, .bounds = CGRectMake(0, 0, 300, 300)},
-        {.number = 13, .ownerPID = 300, .layer = CGWindowLevelForKey(kCGDesktopWindowLevelKey),
+        {.number = 13, .ownerPID = foreignPid(300), .layer = CGWindowLevelForKey(kCGDesktopWindowLevelKey),
          .bounds = CGRectMake(0, 0, 1000, 1000)},
     });
   }
@@ -50,8 +52,8 @@ TEST_F(WindowQueriesTest, FindsTheFrontmostShownWindowAndItsOwner) {
   EXPECT_EQ(menu.inWindow, CGPointMake(10, 10));
   int32_t pid = 0;
   EXPECT_EQ(pidFn(menu.owner, &pid), kCGErrorSuccess);
-  EXPECT_EQ(pid, 100);
-  EXPECT_EQ(menu.owner, WindowQueries::shared().connectionForProcess(100));
+  EXPECT_EQ(pid, foreignPid(100));
+  EXPECT_EQ(menu.owner, WindowQueries::shared().connectionForProcess(foreignPid(100)));
 
   auto own = find(CGPointMake(200, 200));
   EXPECT_EQ(own.window, 12u);
@@ -113,7 +115,7 @@ TEST_F(WindowQueriesTest, EveryQueryRefusesBadConnectionsAndScriptedFailures) {
 
   WindowQueries::shared().setDockRect(std::nullopt);
   EXPECT_NE(dockFn(main, &rect, &reason), kCGErrorSuccess);
-  const auto gone = WindowQueries::shared().connectionForProcess(100);
+  const auto gone = WindowQueries::shared().connectionForProcess(foreignPid(100));
   WindowQueries::shared().setProcessOfConnection(gone, 0);
   EXPECT_EQ(pidFn(gone, &pid), kCGErrorSuccess);
   EXPECT_EQ(pid, 0);
