@@ -29,21 +29,17 @@
 #include <vector>
 
 #include "platform/events/event.hpp"
+#include "platform/foundation/four_char_code.hpp"
 
 namespace platform {
 
 using OSStatus = int32_t;
-using OSType = uint32_t;
+using OSType = FourCharCode;
 using ItemCount = std::size_t;
 using ByteCount = std::size_t;
 using OptionBits = uint32_t;
 using EventParamName = OSType;
 using EventParamType = OSType;
-
-constexpr OSType fourCharCode(const char (&code)[5]) {
-  return (OSType{static_cast<unsigned char>(code[0])} << 24) | (OSType{static_cast<unsigned char>(code[1])} << 16) |
-         (OSType{static_cast<unsigned char>(code[2])} << 8) | OSType{static_cast<unsigned char>(code[3])};
-}
 
 inline constexpr OSStatus noErr = 0;
 inline constexpr OSStatus paramErr = -50;
