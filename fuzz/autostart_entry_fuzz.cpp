@@ -3,7 +3,7 @@
 // Properties: any Exec value, however quoted, reads as no program or a
 // non-empty one; a path the entry writer accepts is exactly the program its
 // written Exec line reads back as, and it refuses exactly the paths that
-// are not UTF-8 or hold a control character or "=".
+// are not absolute UTF-8 or hold a control character or "=".
 #include "fuzz/fuzz_support.hpp"
 #include "platform/foundation/unicode_text.hpp"
 #include "platform/servicemanagement/app_service.hpp"
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto program = SMAppService::programOfExec(value);
   require(!program || !program->empty(), "an Exec value read as an empty program");
 
-  const bool writable = !path.empty() && platform::isValidUTF8(path) && !platform::containsControlCharacters(path) &&
+  const bool writable = !path.empty() && path[0] == '/' && platform::isValidUTF8(path) && !platform::containsControlCharacters(path) &&
                         path.find('=') == std::string::npos;
   const auto entry = SMAppService::entryText(path, "vurle");
   require(entry.has_value() == writable, "the writer's refusal differs from its rule");

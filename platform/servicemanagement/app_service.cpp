@@ -231,7 +231,7 @@ bool SMAppService::registerAndReturnError(NSError* error) {
   if (!text) {
     return fail(error, EINVAL,
                 "The executable " + quoted(*executable) +
-                    " can’t be started by a login item: its path is not UTF-8 text, or holds a control character or “=”.");
+                    " can’t be started by a login item: its path is not absolute UTF-8 text, or holds a control character or “=”.");
   }
   std::error_code made;
   fs::create_directories(path->parent_path(), made);
@@ -272,8 +272,9 @@ bool SMAppService::unregisterAndReturnError(NSError* error) {
 
 std::optional<std::string> SMAppService::entryText(const fs::path& executable, const std::string& name) {
   const std::string program = executable.string();
-  // env takes any argument with "=" before the program for an assignment.
-  if (program.empty() || !isValidUTF8(program) || containsControlCharacters(program) ||
+  // env takes any argument with "=" before the program for an assignment,
+  // and one starting with "-" for an option.
+  if (program.empty() || program[0] != '/' || !isValidUTF8(program) || containsControlCharacters(program) ||
       program.find('=') != std::string::npos) {
     return std::nullopt;
   }

@@ -58,8 +58,8 @@ class SMAppService {
   bool unregisterAndReturnError(NSError* error);
 
   // The entry registering writes for this executable and name; absent when
-  // the path cannot be written in an Exec line (not UTF-8, a control
-  // character, or an "=", which env would take for an assignment).
+  // the path cannot be written in an Exec line (not absolute, not UTF-8, a
+  // control character, or an "=", which env would take for an assignment).
   static std::optional<std::string> entryText(const std::filesystem::path& executable, const std::string& name);
   // The program an Exec value starts, past "env" and its assignments, as
   // the Desktop Entry rules unquote it; absent when it cannot be read.

@@ -123,7 +123,8 @@ TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
   }
   // Paths no Exec line can carry.
   for (const std::string& path : {std::string("/opt/new\nline"), std::string("/opt/a=b/vurle"),
-                                 std::string("/opt/\xFF/vurle"), std::string("/opt/\x1b/vurle"), std::string()}) {
+                                 std::string("/opt/\xFF/vurle"), std::string("/opt/\x1b/vurle"), std::string(),
+                                  std::string("-opt/vurle"), std::string("vurle")}) {
     EXPECT_FALSE(SMAppService::entryText(path, "vurle")) << path;
   }
 }
@@ -276,8 +277,8 @@ TEST_F(AppServiceTest, FailuresNameTheFileAndTheReason) {
   NSBundle::setMainBundlePath(bundleFolder);
   EXPECT_FALSE(SMAppService::mainAppService()->registerAndReturnError(&error));
   EXPECT_EQ(error.description, "The executable “" + (bundleFolder / "a=b").string() +
-                                   "” can’t be started by a login item: its path is not UTF-8 text, or holds a "
-                                   "control character or “=”.");
+                                   "” can’t be started by a login item: its path is not absolute UTF-8 text, or "
+                                   "holds a control character or “=”.");
   EXPECT_FALSE(fs::exists(entry()));
 
   // Without an identifier there is nothing to name the entry.
