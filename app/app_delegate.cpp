@@ -1,5 +1,7 @@
 #include "app/app_delegate.hpp"
 
+#include "app/login_item.hpp"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -64,11 +66,6 @@ class IdleShortcuts : public ShortcutController {
   void tearDown() override {}
 };
 
-class IdleLoginItem : public LoginItemController {
- public:
-  void toggle() override {}
-};
-
 ShellSeams withStandIns(ShellSeams seams) {
   if (!seams.agreement) seams.agreement = std::make_shared<UnconnectedAgreement>();
   if (!seams.makeOnboarding) {
@@ -83,7 +80,11 @@ ShellSeams withStandIns(ShellSeams seams) {
   if (!seams.makeInlineExamples) seams.makeInlineExamples = [] { return std::make_shared<IdleExamples>(); };
   if (!seams.makeWelcomeExamples) seams.makeWelcomeExamples = [] { return std::make_shared<IdleExamples>(); };
   if (!seams.updates) seams.updates = std::make_shared<IdleUpdates>();
-  if (!seams.loginItem) seams.loginItem = std::make_shared<IdleLoginItem>();
+  if (!seams.loginItem) {
+    seams.loginItem = LoginItem::make({[] { return LoginItem::notRegistered; },
+                                       [] { return std::optional<platform::NSError>(); },
+                                       [] { return std::optional<platform::NSError>(); }, [] {}});
+  }
   if (!seams.makeShortcutController) {
     seams.makeShortcutController = [](auto&&...) { return std::make_shared<IdleShortcuts>(); };
   }
@@ -356,7 +357,15 @@ void AppDelegate::reportBug() {
 
 void AppDelegate::checkForUpdates() { updates_->checkForUpdates(false); }
 
-void AppDelegate::toggleLaunchAtLogin() { loginItem_->toggle(); }
+void AppDelegate::toggleLaunchAtLogin() {
+  loginItem_->refreshStatus();
+  loginItem_->setEnabled(!loginItem_->enabled());
+  if (loginItem_->requiresApproval() || !loginItem_->message().empty()) {
+    preferences_->setSelectedTab(SettingsTab::general);
+    onboarding()->finish();
+    showMainWindow();
+  }
+}
 
 void AppDelegate::toggleAnimations() {
   if (!seams_.agreement->accepted()) {

@@ -98,6 +98,8 @@ class AppDelegate : public platform::NSApplicationDelegate,
   // Actions of the menus, the status menu and the shortcuts.
   void showSettings();
   void toggleAnimations();
+  // Flips launch at login; when the item then waits for approval or the
+  // change failed, the settings page shows why on its General tab.
   void toggleLaunchAtLogin();
   void checkForUpdates();
   void showOnboarding();
@@ -127,6 +129,7 @@ class AppDelegate : public platform::NSApplicationDelegate,
   const std::shared_ptr<OnboardingController>& onboarding();
   const std::shared_ptr<platform::NSWindow>& window();
   const std::shared_ptr<AutomaticPauseMonitor>& automaticPause();
+  const std::shared_ptr<LoginItem>& loginItem() const { return loginItem_; }
   const std::shared_ptr<AnimationSession>& animationSession() const { return animationSession_; }
   const std::shared_ptr<platform::NSWindow>& aboutWindow() const { return aboutWindow_; }
   bool hasAppFocus() const { return hasAppFocus_; }
@@ -155,7 +158,7 @@ class AppDelegate : public platform::NSApplicationDelegate,
   std::shared_ptr<ShortcutController> shortcutController_;
   std::shared_ptr<AnimationSession> animationSession_;
   std::shared_ptr<AutomaticPauseMonitor> automaticPause_;
-  std::shared_ptr<LoginItemController> loginItem_;
+  std::shared_ptr<LoginItem> loginItem_;
   std::vector<platform::AnyCancellable> presenceObservations_;
   bool hasAppFocus_ = false;
   LaunchDecision launch_;

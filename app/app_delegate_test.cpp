@@ -1,5 +1,7 @@
 #include "app/app_delegate.hpp"
 
+#include "app/login_item.hpp"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -695,6 +697,49 @@ TEST_F(DelegateTest, TheProgramsEntryStartsTheEngineWhenAcceptedAndSwitchedOn) {
   AppDelegate::main(seams);
   EXPECT_TRUE(running);
   EXPECT_FALSE(windowShown);
+}
+
+// The menus' way to launch at login: only a change that waits for
+// approval or failed brings the settings page forward, on General.
+TEST_F(DelegateTest, ToggleLaunchAtLoginShowsGeneralOnlyWhenApprovalIsNeededOrItFailed) {
+  struct Case {
+    const char* what;
+    int status;  // before the toggle
+    int after;   // what the change leaves
+    bool fails;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"on", LoginItem::notRegistered, LoginItem::enabledStatus, false, false},
+      {"on, waiting for approval", LoginItem::notRegistered, LoginItem::requiresApprovalStatus, false, true},
+      {"on, failing", LoginItem::notRegistered, LoginItem::notRegistered, true, true},
+      {"off", LoginItem::enabledStatus, LoginItem::notRegistered, false, false},
+      {"off from waiting", LoginItem::requiresApprovalStatus, LoginItem::notRegistered, false, false},
+      {"off, failing", LoginItem::enabledStatus, LoginItem::enabledStatus, true, true},
+  };
+  for (const auto& c : cases) {
+    int status = c.status;
+    const int after = c.after;
+    const bool fails = c.fails;
+    auto change = [&status, after, fails]() -> std::optional<platform::NSError> {
+      if (fails) return platform::NSError{"test", 1, "No."};
+      status = after;
+      return std::nullopt;
+    };
+    seams.loginItem = LoginItem::make({[&status] { return status; }, change, change, [] {}});
+    launch();
+    delegate->window()->orderOut();
+    preferences()->setSelectedTab(SettingsTab::shortcuts);
+    onboarding->finishes = 0;
+    delegate->toggleLaunchAtLogin();
+    EXPECT_EQ(delegate->window()->isVisible(), c.shown) << c.what;
+    EXPECT_EQ(preferences()->selectedTab(), c.shown ? SettingsTab::general : SettingsTab::shortcuts) << c.what;
+    EXPECT_EQ(onboarding->finishes, c.shown ? 1 : 0) << c.what;
+    EXPECT_EQ(seams.loginItem->message(), c.fails ? "Couldn’t change launch at login. No." : "") << c.what;
+    NSApplication::shared()->terminate(nullptr);
+    delegate.reset();
+    scope->runUntilIdle();
+  }
 }
 
 }  // namespace

@@ -11,6 +11,10 @@
 #include "platform/combine/published.hpp"
 #include "platform/defaults/user_defaults.hpp"
 
+namespace platform {
+class NSEvent;
+}
+
 namespace vurle {
 
 // What a global shortcut triggers; the raw value is also the hot-key
@@ -39,6 +43,16 @@ struct GlobalShortcut {
   // A key below 128 with a display text, only the four modifiers, at least
   // one of command, option or control, and never command-Q.
   bool isValid() const;
+
+  // The shortcut a key-down makes: its key code, the four modifiers of its
+  // flags and its key's display text; none when that text holds a control
+  // character or the shortcut is not valid.
+  static std::optional<GlobalShortcut> fromEvent(const platform::NSEvent& event);
+  // The display text of the event's key: a name for the keys that type
+  // none worth showing (Space, Return, Tab, arrows, navigation and F1 to
+  // F12); otherwise what the key types without modifiers (else ignoring
+  // them, else nothing), in upper case.
+  static std::string keyDisplayName(const platform::NSEvent& event);
 };
 
 // The JSON form of an optional shortcut: {"keyCode", "modifiers", "key"}, or

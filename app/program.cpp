@@ -2,8 +2,11 @@
 
 #include <memory>
 
+#include "app/global_shortcut_controller.hpp"
+#include "app/login_item.hpp"
 #include "support/vurle_updates.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
+#include "ui/onboarding/onboarding_flow.hpp"
 
 namespace vurle {
 namespace {
@@ -25,6 +28,15 @@ ShellSeams programSeams() {
   ShellSeams seams;
   seams.agreement = std::make_shared<SharedAgreement>();
   seams.updates = VurleUpdates::shared();
+  // The flow takes the agreement store itself: it accepts from the consent.
+  seams.makeOnboarding = [](auto preferences, auto, auto reviewAgreement, auto enableAnimations) {
+    return OnboardingFlow::make(std::move(preferences), LegalAgreement::shared(), std::move(reviewAgreement),
+                                std::move(enableAnimations));
+  };
+  seams.makeShortcutController = [](auto preferences, auto perform) {
+    return GlobalShortcutController::make(std::move(preferences), std::move(perform));
+  };
+  seams.loginItem = LoginItem::shared();
   return seams;
 }
 

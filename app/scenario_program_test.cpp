@@ -78,6 +78,37 @@ TEST(ScenarioProgramTest, ATextFieldUnderTheMovingPointerMorphsThePointerAndHand
   platform::resetProcessState();
 }
 
+// The pause shortcut, pressed over another application's window, reaches
+// the program and not that application: the next cursor change is not
+// morphed. The same run without the key morphs them all.
+TEST(ScenarioProgramTest, ThePauseShortcutPausesTheAnimationsFromAnyApplication) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-program-shortcut-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root);
+  for (const bool pressed : {false, true}) {
+    const fs::path scenario = root / "shortcut.json";
+    std::ofstream(scenario) << R"({
+      "name": "shortcut",
+      "screens": [{"frame": [0, 0, 1000, 700], "backingFactor": 2}],
+      "windows": [{"frame": [100, 100, 700, 400], "owner": {"pid": 701, "name": "Notes"},
+                   "cursors": [{"rect": [150, 200, 200, 100], "cursor": "text"},
+                               {"rect": [450, 200, 200, 100], "cursor": "pointingHand"}]}],
+      "pointer": [700, 600],
+      "timeline": [{"wait": 0.3}, {"move": {"to": [250, 250], "duration": 0.4}}, {"wait": 0.6},)"
+                            << (pressed ? R"({"key": {"code": 47, "modifiers": ["control", "option"]}},)" : "")
+                            << R"({"wait": 1.0}, {"move": {"to": [550, 250], "duration": 0.4}}, {"wait": 0.6}]
+    })";
+    std::ostringstream out, err;
+    const fs::path run = root / (pressed ? "pressed" : "plain");
+    ASSERT_EQ(runScenario({scenario.string(), run.string()}, programScenarioLaunch(), out, err), 0) << err.str();
+    // Text, then the window's arrow on the way, then the hand.
+    const std::string expected = pressed ? "cursor changes: 3, transitions played: 1" : "cursor changes: 3, transitions played: 3";
+    EXPECT_NE(out.str().find(expected), std::string::npos) << out.str();
+    platform::resetProcessState();
+  }
+  fs::remove_all(root);
+}
+
 // Cairo and fontconfig keep their font caches for the life of the process.
 class FontCacheRelease : public ::testing::Environment {
  public:

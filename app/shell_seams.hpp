@@ -3,7 +3,7 @@
 // The windows and controllers the application delegate drives that are
 // built elsewhere or later: the onboarding flow, the content view, the
 // speed examples, the update controller, the shortcut controller, launch at
-// login, the About window, the bug-report window and the pointer test
+// login (the shell's own LoginItem, shared), the About window, the bug-report window and the pointer test
 // strip. Each is a narrow interface or factory here. The delegate fills
 // what it is not given with the do-nothing stand-ins below, so its own
 // steps all run; the program hands in the real ones as they come.
@@ -20,6 +20,7 @@
 namespace vurle {
 
 class CursorEngine;
+class LoginItem;
 
 // The onboarding state the delegate drives.
 class OnboardingController {
@@ -66,13 +67,6 @@ class ShortcutController {
   virtual void tearDown() = 0;
 };
 
-// Launch at login.
-class LoginItemController {
- public:
-  virtual ~LoginItemController() = default;
-  virtual void toggle() = 0;
-};
-
 struct ShellSeams {
   // Required for a real run (the shared agreement store); a stand-in that
   // is never accepted otherwise.
@@ -91,7 +85,8 @@ struct ShellSeams {
   std::function<std::shared_ptr<SpeedExamples>()> makeInlineExamples;
   std::function<std::shared_ptr<SpeedExamples>()> makeWelcomeExamples;
   std::shared_ptr<UpdateController> updates;
-  std::shared_ptr<LoginItemController> loginItem;
+  // Launch at login; by default one over a service that registers nothing.
+  std::shared_ptr<LoginItem> loginItem;
   std::function<std::shared_ptr<ShortcutController>(std::shared_ptr<AppPreferences> preferences,
                                                     std::function<void(ShortcutAction)> perform)>
       makeShortcutController;

@@ -11,7 +11,7 @@
 #include "platform/dispatch/dispatch_queue.hpp"
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
-#include "support/unicode_text.hpp"
+#include "platform/foundation/unicode_text.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 
 namespace vurle {
@@ -20,6 +20,11 @@ namespace {
 using platform::Data;
 using platform::HTTPURLResponse;
 using platform::JSON;
+using platform::isControlCharacter;
+using platform::isWhiteSpace;
+using platform::trimmingWhiteSpace;
+using platform::unicodeScalars;
+using platform::utf16Length;
 
 constexpr const char* kSummaryMessage = "Add a summary between 4 and 120 characters.";
 constexpr const char* kDetailsMessage = "Describe what happened in 20–6,000 characters.";

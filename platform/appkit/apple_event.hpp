@@ -4,17 +4,12 @@
 #include <map>
 #include <optional>
 
+#include "platform/foundation/four_char_code.hpp"
+
 namespace platform {
 
-using FourCharCode = std::uint32_t;
 using AEEventID = FourCharCode;
 using AEKeyword = FourCharCode;
-
-constexpr FourCharCode fourCharCode(const char (&code)[5]) {
-  return (FourCharCode(static_cast<unsigned char>(code[0])) << 24) |
-         (FourCharCode(static_cast<unsigned char>(code[1])) << 16) |
-         (FourCharCode(static_cast<unsigned char>(code[2])) << 8) | FourCharCode(static_cast<unsigned char>(code[3]));
-}
 
 inline constexpr AEEventID kAEOpenApplication = fourCharCode("oapp");
 inline constexpr AEKeyword keyAEPropData = fourCharCode("prdt");

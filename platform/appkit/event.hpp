@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/events/event.hpp"
 #include "platform/graphics/geometry.hpp"
@@ -15,12 +17,15 @@ using NSEventMask = uint64_t;
 constexpr NSEventMask NSEventMaskFromType(NSEventType type) { return CGEventMaskBit(type); }
 
 using NSEventModifierFlags = uint64_t;
+inline constexpr NSEventModifierFlags NSEventModifierFlagCapsLock = 1 << 16;
 inline constexpr NSEventModifierFlags NSEventModifierFlagShift = 1 << 17;
 inline constexpr NSEventModifierFlags NSEventModifierFlagControl = 1 << 18;
 inline constexpr NSEventModifierFlags NSEventModifierFlagOption = 1 << 19;
 inline constexpr NSEventModifierFlags NSEventModifierFlagCommand = 1 << 20;
 
 // The types of the events a window hands its views (AppKit's raw values).
+inline constexpr NSEventType NSEventTypeKeyDown = 10;
+inline constexpr NSEventType NSEventTypeKeyUp = 11;
 inline constexpr NSEventType NSEventTypeMouseMoved = 5;
 inline constexpr NSEventType NSEventTypeMouseEntered = 8;
 inline constexpr NSEventType NSEventTypeMouseExited = 9;
@@ -45,9 +50,24 @@ class NSEvent {
   // Graphics events.
   long eventNumber() const { return eventNumber_; }
 
+  // A key event made by the program, as a shortcut's display does: none
+  // for a type other than key-down or key-up. Its location is the
+  // pointer's; its time 0.
+  static std::shared_ptr<NSEvent> keyEventWithType(NSEventType type, NSEventModifierFlags flags,
+                                                   const std::string& characters,
+                                                   const std::string& charactersIgnoringModifiers,
+                                                   uint16_t keyCode);
+
   NSEventType type() const { return type_; }
   NSEventModifierFlags modifierFlags() const { return modifierFlags_; }
   uint16_t keyCode() const { return keyCode_; }
+  // Key events only (none for others): the text the key typed with every
+  // modifier applied; the text as if only shift (and caps lock) applied;
+  // the text the key types in the session's layout with the given
+  // modifiers instead of its own, none when the layout has no such key.
+  const std::optional<std::string>& characters() const { return characters_; }
+  const std::optional<std::string>& charactersIgnoringModifiers() const { return charactersIgnoringModifiers_; }
+  std::optional<std::string> charactersByApplyingModifiers(NSEventModifierFlags modifiers) const;
   // Seconds of system uptime.
   double timestamp() const { return timestamp_; }
   NSPoint locationInWindow() const { return location_; }
@@ -79,6 +99,8 @@ class NSEvent {
   NSEventType type_ = 0;
   NSEventModifierFlags modifierFlags_ = 0;
   uint16_t keyCode_ = 0;
+  std::optional<std::string> characters_;
+  std::optional<std::string> charactersIgnoringModifiers_;
   double timestamp_ = 0;
   NSPoint location_;
   CGEventRef event_;

@@ -96,7 +96,35 @@ std::shared_ptr<NSEvent> NSEvent::eventWithCGEvent(const CGEventRef& cgEvent) {
   event->timestamp_ = static_cast<double>(cgEvent->timestamp) / 1e9;
   event->location_ = mouseLocation();
   event->event_ = cgEvent;
+  if (event->type_ == kCGEventKeyDown || event->type_ == kCGEventKeyUp) {
+    event->characters_ = CGEventKeyboardGetUnicodeString(cgEvent);
+    event->charactersIgnoringModifiers_ = keyboardLayoutCharacters(
+        event->keyCode_, cgEvent->flags & (kCGEventFlagMaskShift | kCGEventFlagMaskAlphaShift));
+  }
   return event;
+}
+
+std::shared_ptr<NSEvent> NSEvent::keyEventWithType(NSEventType type, NSEventModifierFlags flags,
+                                                   const std::string& characters,
+                                                   const std::string& charactersIgnoringModifiers,
+                                                   uint16_t keyCode) {
+  if (type != NSEventTypeKeyDown && type != NSEventTypeKeyUp) return nullptr;
+  std::shared_ptr<NSEvent> event(new NSEvent());
+  event->type_ = type;
+  event->modifierFlags_ = flags;
+  event->keyCode_ = keyCode;
+  event->characters_ = characters;
+  event->charactersIgnoringModifiers_ = charactersIgnoringModifiers;
+  event->location_ = mouseLocation();
+  return event;
+}
+
+std::optional<std::string> NSEvent::charactersByApplyingModifiers(NSEventModifierFlags modifiers) const {
+  if (type_ != NSEventTypeKeyDown && type_ != NSEventTypeKeyUp) return std::nullopt;
+  // AppKit's modifier flags share the Core Graphics flags' bits.
+  auto text = keyboardLayoutCharacters(keyCode_, modifiers);
+  if (text.empty()) return std::nullopt;
+  return text;
 }
 
 NSEventMonitorToken NSEvent::addGlobalMonitorForEventsMatchingMask(NSEventMask mask, GlobalHandler handler) {

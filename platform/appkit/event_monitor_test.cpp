@@ -93,5 +93,44 @@ TEST_F(EventMonitorTest, EventsFromCoreGraphicsEvents) {
   EXPECT_EQ(NSEvent::addGlobalMonitorForEventsMatchingMask(~NSEventMask{0}, nullptr), nullptr);
 }
 
+// Key events carry both character forms: what the key typed, and what it
+// types with shift alone; other events carry none.
+TEST_F(EventMonitorTest, KeyEventsCarryTheirCharacters) {
+  struct Case {
+    uint16_t key;
+    CGEventFlags flags;
+    const char* typed;  // as the desktop's layout typed it
+    const char* ignoringModifiers;
+    const char* withNoModifiers;  // none: the layout has no such key
+  };
+  const Case cases[] = {
+      {0, NSEventModifierFlagControl | NSEventModifierFlagShift, "\x01", "A", "a"},
+      {47, NSEventModifierFlagControl | NSEventModifierFlagOption, ".", ".", "."},
+      {18, NSEventModifierFlagShift | NSEventModifierFlagCommand, "!", "!", "1"},
+      {0, NSEventModifierFlagCapsLock, "A", "A", "a"},
+      {56, NSEventModifierFlagShift, "", "", nullptr},
+  };
+  for (const auto& c : cases) {
+    auto cgEvent = CGEventCreateKeyboardEvent(nullptr, c.key, true);
+    CGEventSetFlags(cgEvent, c.flags);
+    CGEventKeyboardSetUnicodeString(cgEvent, keyboardLayoutCharacters(c.key, c.flags));
+    auto event = NSEvent::eventWithCGEvent(cgEvent);
+    EXPECT_EQ(event->characters(), c.typed) << c.key;
+    EXPECT_EQ(event->charactersIgnoringModifiers(), c.ignoringModifiers) << c.key;
+    EXPECT_EQ(event->charactersByApplyingModifiers(0), c.withNoModifiers ? std::optional<std::string>(c.withNoModifiers)
+                                                                         : std::nullopt)
+        << c.key;
+  }
+  auto made = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "A", "A", 0);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->characters(), "A");
+  EXPECT_EQ(made->charactersByApplyingModifiers(0), "a");  // the layout's, not the text given
+  EXPECT_EQ(NSEvent::keyEventWithType(NSEventTypeMouseMoved, 0, "a", "a", 0), nullptr);
+  auto mouse = NSEvent::eventWithCGEvent(CGEventCreateMouseEvent(nullptr, kCGEventMouseMoved, {}, 0));
+  EXPECT_FALSE(mouse->characters());
+  EXPECT_FALSE(mouse->charactersIgnoringModifiers());
+  EXPECT_FALSE(mouse->charactersByApplyingModifiers(0));
+}
+
 }  // namespace
 }  // namespace platform

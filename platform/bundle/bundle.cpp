@@ -7,28 +7,27 @@
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
+
+std::shared_ptr<NSBundle> makeMainBundle();
+
 namespace {
 
 std::mutex overrideMutex;
 std::optional<std::filesystem::path> mainBundleOverride;
 
-std::filesystem::path executableFolder() {
+std::optional<std::filesystem::path> runningExecutable() {
   std::error_code error;
   auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::filesystem::current_path();
-  return executable.parent_path();
+  if (error) return std::nullopt;
+  return executable;
 }
 
-ProcessWide<std::shared_ptr<NSBundle>> sharedMainBundle([] {
-  std::optional<std::filesystem::path> chosen;
-  {
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    chosen = mainBundleOverride;
-  }
-  auto bundle = NSBundle::bundleWithPath(chosen.value_or(executableFolder()));
-  // A main bundle always exists, even over a folder that has gone.
-  return bundle ? bundle : NSBundle::bundleWithPath(std::filesystem::current_path());
-});
+std::filesystem::path executableFolder() {
+  auto executable = runningExecutable();
+  return executable ? executable->parent_path() : std::filesystem::current_path();
+}
+
+ProcessWide<std::shared_ptr<NSBundle>> sharedMainBundle([] { return makeMainBundle(); });
 
 const int overrideReset = [] {
   addResetHook(&mainBundleOverride, [] {
@@ -39,6 +38,19 @@ const int overrideReset = [] {
 }();
 
 }  // namespace
+
+std::shared_ptr<NSBundle> makeMainBundle() {
+  std::optional<std::filesystem::path> chosen;
+  {
+    std::lock_guard<std::mutex> lock(overrideMutex);
+    chosen = mainBundleOverride;
+  }
+  auto bundle = NSBundle::bundleWithPath(chosen.value_or(executableFolder()));
+  // A main bundle always exists, even over a folder that has gone.
+  if (!bundle) bundle = NSBundle::bundleWithPath(std::filesystem::current_path());
+  if (bundle && !chosen) bundle->runningExecutable_ = runningExecutable();
+  return bundle;
+}
 
 std::shared_ptr<NSBundle> NSBundle::mainBundle() { return sharedMainBundle.get(); }
 
@@ -73,6 +85,18 @@ std::optional<std::string> NSBundle::bundleIdentifier() const {
   auto value = objectForInfoDictionaryKey("CFBundleIdentifier");
   if (value && value->string()) return *value->string();
   return std::nullopt;
+}
+
+std::optional<std::filesystem::path> NSBundle::executablePath() const {
+  if (runningExecutable_) return runningExecutable_;
+  auto value = objectForInfoDictionaryKey("CFBundleExecutable");
+  if (!value || !value->string()) return std::nullopt;
+  const std::string& name = *value->string();
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
+  return path_ / name;
 }
 
 const PropertyListValue* NSBundle::objectForInfoDictionaryKey(const std::string& key) const {

@@ -25,6 +25,11 @@ class NSBundle {
   static std::shared_ptr<NSBundle> bundleWithPath(const std::filesystem::path& path);
 
   const std::filesystem::path& bundlePath() const { return path_; }
+  // The program the bundle starts: for the main bundle over its
+  // executable's folder, the running executable; otherwise the file that
+  // CFBundleExecutable names in the bundle's folder, when it is a plain
+  // file name. Absent without one.
+  std::optional<std::filesystem::path> executablePath() const;
   // CFBundleIdentifier when it is a string; absent otherwise.
   std::optional<std::string> bundleIdentifier() const;
   // Empty when "Info.json" is missing; a malformed one is reported on the
@@ -38,9 +43,11 @@ class NSBundle {
 
  private:
   explicit NSBundle(std::filesystem::path path);
+  friend std::shared_ptr<NSBundle> makeMainBundle();
 
   std::filesystem::path path_;
   PropertyListDictionary info_;
+  std::optional<std::filesystem::path> runningExecutable_;
 };
 
 }  // namespace platform

@@ -81,5 +81,31 @@ TEST_F(BundleTest, MainBundleCanBePointedElsewhereUntilReset) {
   EXPECT_EQ(NSBundle::mainBundle()->bundlePath(), executableFolder);
 }
 
+// The running program's own bundle starts the running executable, whatever
+// its dictionary says; any other bundle starts the file it names.
+TEST_F(BundleTest, TheExecutableIsTheRunningOneOrTheOneTheDictionaryNames) {
+  std::error_code error;
+  EXPECT_EQ(NSBundle::mainBundle()->executablePath(), fs::read_symlink("/proc/self/exe", error));
+  struct Case {
+    const char* info;
+    std::optional<std::string> executable;
+  };
+  const Case cases[] = {
+      {R"({"CFBundleExecutable": "my \"odd\" app"})", "my \"odd\" app"},
+      {R"({"CFBundleExecutable": "vurle"})", "vurle"},
+      {R"({"CFBundleExecutable": "../vurle"})", std::nullopt},
+      {R"({"CFBundleExecutable": ".."})", std::nullopt},
+      {R"({"CFBundleExecutable": ""})", std::nullopt},
+      {R"({"CFBundleExecutable": 3})", std::nullopt},
+      {R"({})", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    write("Info.json", c.info);
+    NSBundle::setMainBundlePath(root);
+    const auto expected = c.executable ? std::optional<fs::path>(root / *c.executable) : std::nullopt;
+    EXPECT_EQ(NSBundle::mainBundle()->executablePath(), expected) << c.info;
+  }
+}
+
 }  // namespace
 }  // namespace platform

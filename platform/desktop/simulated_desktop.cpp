@@ -153,12 +153,14 @@ void SimulatedDesktop::releaseButton(CGMouseButton button) {
 void SimulatedDesktop::pressKey(CGKeyCode key, CGEventFlags flags) {
   auto event = CGEventCreateKeyboardEvent(nullptr, key, true);
   CGEventSetFlags(event, flags);
+  CGEventKeyboardSetUnicodeString(event, keyboardLayoutCharacters(key, flags));
   CGEventPost(kCGHIDEventTap, event);
 }
 
 void SimulatedDesktop::releaseKey(CGKeyCode key, CGEventFlags flags) {
   auto event = CGEventCreateKeyboardEvent(nullptr, key, false);
   CGEventSetFlags(event, flags);
+  CGEventKeyboardSetUnicodeString(event, keyboardLayoutCharacters(key, flags));
   CGEventPost(kCGHIDEventTap, event);
 }
 

@@ -48,6 +48,8 @@ class SimulatedDesktop {
   void movePointer(CGPoint location);
   void pressButton(CGMouseButton button);
   void releaseButton(CGMouseButton button);
+  // A key typed with these modifiers on the session's US layout: the event
+  // carries the text the layout gives it.
   void pressKey(CGKeyCode key, CGEventFlags flags);
   void releaseKey(CGKeyCode key, CGEventFlags flags);
   // The application under the pointer sets this cursor now (a catalogue

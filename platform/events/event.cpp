@@ -36,6 +36,7 @@ CGEventRef CGEventCreateMouseEvent(CGEventSourceRef /*source*/, CGEventType type
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef /*source*/, CGKeyCode key, bool keyDown) {
   auto event = makeEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, CursorState::shared().cursorLocation(), 0);
   event->keycode = key;
+  event->unicodeString = keyboardLayoutCharacters(key, EventSystem::shared().flags());
   return event;
 }
 
@@ -72,6 +73,14 @@ void CGEventSetIntegerValueField(const CGEventRef& event, CGEventField field, in
     case kCGMouseEventButtonNumber: event->buttonNumber = value; break;
     case kCGKeyboardEventKeycode: event->keycode = value; break;
   }
+}
+
+std::string CGEventKeyboardGetUnicodeString(const CGEventRef& event) {
+  return event ? event->unicodeString : std::string();
+}
+
+void CGEventKeyboardSetUnicodeString(const CGEventRef& event, const std::string& text) {
+  if (event) event->unicodeString = text;
 }
 
 void CGEventPost(CGEventTapLocation /*location*/, const CGEventRef& event) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/graphics/geometry.hpp"
 
@@ -74,6 +75,8 @@ class CGEvent {
   uint64_t timestamp = 0;  // nanoseconds of uptime
   int64_t buttonNumber = 0;
   int64_t keycode = 0;
+  // The text a key event types, in UTF-8 (the platform keeps UTF-16).
+  std::string unicodeString;
 };
 using CGEventRef = std::shared_ptr<CGEvent>;
 
@@ -93,6 +96,21 @@ CGEventFlags CGEventGetFlags(const CGEventRef& event);
 void CGEventSetFlags(const CGEventRef& event, CGEventFlags flags);
 int64_t CGEventGetIntegerValueField(const CGEventRef& event, CGEventField field);
 void CGEventSetIntegerValueField(const CGEventRef& event, CGEventField field, int64_t value);
+
+// The text a key event types (empty for other events). A new keyboard
+// event types what the session's layout gives its key with the current
+// modifiers; changing its flags later does not change its text.
+std::string CGEventKeyboardGetUnicodeString(const CGEventRef& event);
+void CGEventKeyboardSetUnicodeString(const CGEventRef& event, const std::string& text);
+
+// The session's keyboard layout, a US (ANSI) one, as key translation gives
+// it: the UTF-8 text the key types with these modifiers. Shift gives the
+// shifted row and caps lock capital letters; control folds letters and
+// "[", "\", "]" to their control characters; option is not modelled and
+// types as without it. Keys that type nothing (modifier keys, codes of no
+// key) give the empty string. Function, arrow and navigation keys type the
+// platform's private-use function-key characters (U+F700 up...).
+std::string keyboardLayoutCharacters(CGKeyCode key, CGEventFlags flags);
 
 // Where an event enters the stream; every location runs the same taps here.
 enum CGEventTapLocation : uint32_t {

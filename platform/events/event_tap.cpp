@@ -56,6 +56,7 @@ void EventSystem::reset() {
     }
     chain_.clear();
     deliveryObserver_.reset();
+    hotKeyRoute_.reset();
     tapsCreated_ = 0;
     listenOnlyPermitted_ = true;
     activePermitted_ = true;
@@ -141,6 +142,14 @@ void EventSystem::deliver(CGEventRef event) {
     if (!result) return;  // an active tap dropped it
     event = result;
   }
+  if (event->type == kCGEventKeyDown) {
+    std::shared_ptr<const std::function<bool(const CGEventRef&)>> route;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      route = hotKeyRoute_;
+    }
+    if (route && (*route)(event)) return;  // a hot key took it
+  }
   std::shared_ptr<const std::function<void(const CGEventRef&)>> observer;
   {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -149,6 +158,11 @@ void EventSystem::deliver(CGEventRef event) {
     observer = deliveryObserver_;
   }
   if (observer) (*observer)(event);
+}
+
+void EventSystem::setHotKeyRoute(std::function<bool(const CGEventRef&)> route) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  hotKeyRoute_ = route ? std::make_shared<const std::function<bool(const CGEventRef&)>>(std::move(route)) : nullptr;
 }
 
 void EventSystem::setDeliveryObserver(std::function<void(const CGEventRef&)> observer) {

@@ -83,7 +83,8 @@ CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, const
 // events run, on the main run loop, through every valid, enabled tap whose
 // mask holds their type and whose source is on the main run loop, in chain
 // order (a head-inserted tap before the taps already there, a tail-appended
-// one after), then reach their target (deliveredEvents).
+// one after), then reach their target (deliveredEvents), unless a hot key
+// takes a key-down first (setHotKeyRoute).
 class EventSystem {
  public:
   // What CGEventSourceSecondsSinceLastEventType answers for a type that
@@ -117,6 +118,11 @@ class EventSystem {
   // where its target application receives it (AppKit's event monitors
   // listen here). One observer; reset() removes it.
   void setDeliveryObserver(std::function<void(const CGEventRef&)> observer);
+  // Called on the main run loop with each key-down that got past the taps,
+  // before any application sees it; answering true means a hot key took it
+  // and no application receives it (the hot-key system listens here). One
+  // route; reset() removes it.
+  void setHotKeyRoute(std::function<bool(const CGEventRef&)> route);
 
   CGEventFlags flags() const;
   bool buttonDown(CGMouseButton button) const;
@@ -152,6 +158,7 @@ class EventSystem {
   bool sourceCreationFails_ = false;
   std::vector<CGEventRef> delivered_;
   std::shared_ptr<const std::function<void(const CGEventRef&)>> deliveryObserver_;
+  std::shared_ptr<const std::function<bool(const CGEventRef&)>> hotKeyRoute_;
   CGEventFlags flags_ = 0;
   uint32_t buttons_ = 0;
   std::map<CGEventType, double> lastEventAt_;

@@ -25,13 +25,9 @@
 #include <optional>
 #include <string>
 
-namespace platform {
+#include "platform/foundation/error.hpp"
 
-struct NSError {
-  std::string domain;
-  int64_t code = 0;
-  std::string description;
-};
+namespace platform {
 
 enum class MTLMathMode { safe = 0, relaxed = 1, fast = 2 };
 enum class MTLMathFloatingPointFunctions { fast = 0, precise = 1 };

@@ -1,8 +1,9 @@
 #pragma once
 
-// The few Unicode facts the bug report's texts are checked with, kept here as
-// small tables so that trimming, the e-mail pattern and the control-character
-// check follow the same sets as the platform's text APIs:
+// The few Unicode facts the system's texts are checked with (a bug report's
+// fields, a shortcut's key text), kept here as small tables so that trimming,
+// the e-mail pattern and the control-character check follow the same sets as
+// the platform's text APIs:
 // - White_Space: the property of that name in the Unicode Character
 //   Database's PropList.txt (Unicode 15.0). It is what the platform's
 //   "whitespace and newline" set and a regular expression's \s match.
@@ -10,12 +11,15 @@
 //   (Unicode 15.0), the platform's "control characters" set. Cf holds
 //   invisible format characters such as the zero-width joiner, so those count
 //   as control characters too.
+// - Upper case: the full, locale-independent mapping of ICU's root locale,
+//   as the platform's uppercasedString gives it: "ß" becomes "SS" and "i"
+//   becomes "I" whatever the process's locale.
 // Every function takes well-formed UTF-8 (see platform::isValidUTF8).
 
 #include <cstddef>
 #include <string>
 
-namespace vurle {
+namespace platform {
 
 bool isWhiteSpace(char32_t scalar);
 bool isControlCharacter(char32_t scalar);
@@ -27,5 +31,9 @@ std::string trimmingWhiteSpace(const std::string& text);
 // The number of UTF-16 code units the text takes: two for a scalar beyond
 // U+FFFF, one for any other.
 std::size_t utf16Length(const std::string& text);
+// Whether any of its scalars is a control character.
+bool containsControlCharacters(const std::string& text);
+// The text in upper case; the text unchanged if ICU refuses it.
+std::string uppercasedString(const std::string& text);
 
-}  // namespace vurle
+}  // namespace platform

@@ -1,9 +1,11 @@
-#include "support/unicode_text.hpp"
+#include "platform/foundation/unicode_text.hpp"
+
+#include <unicode/ucasemap.h>
 
 #include <algorithm>
 #include <iterator>
 
-namespace vurle {
+namespace platform {
 namespace {
 
 struct Range {
@@ -75,4 +77,31 @@ std::size_t utf16Length(const std::string& text) {
   return units;
 }
 
-}  // namespace vurle
+bool containsControlCharacters(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    if (isControlCharacter(nextScalar(text, i))) return true;
+  }
+  return false;
+}
+
+std::string uppercasedString(const std::string& text) {
+  if (text.empty()) return text;
+  UErrorCode status = U_ZERO_ERROR;
+  // "" is the root locale; a null locale would follow the process's own.
+  UCaseMap* map = ucasemap_open("", 0, &status);
+  if (U_FAILURE(status)) return text;
+  std::string upper(text.size() * 3 + 4, '\0');
+  int32_t length = ucasemap_utf8ToUpper(map, upper.data(), static_cast<int32_t>(upper.size()), text.data(),
+                                        static_cast<int32_t>(text.size()), &status);
+  if (status == U_BUFFER_OVERFLOW_ERROR) {
+    status = U_ZERO_ERROR;
+    upper.assign(static_cast<std::size_t>(length), '\0');
+    length = ucasemap_utf8ToUpper(map, upper.data(), length, text.data(), static_cast<int32_t>(text.size()), &status);
+  }
+  ucasemap_close(map);
+  if (U_FAILURE(status)) return text;
+  upper.resize(static_cast<std::size_t>(length));
+  return upper;
+}
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+// What re-reading launch at login costs: every menu opening and settings
+// page showing refreshes the status, which reads the autostart entry (a
+// stat, the file, its lines, a stat of the program) on the main thread.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "app/login_item.hpp"
+#include "platform/bundle/bundle.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A bundle and a configuration folder of the benchmark's own; the entry
+// registered or not.
+class LoginItemFixture {
+ public:
+  explicit LoginItemFixture(bool registered) {
+    if (const char* value = std::getenv("XDG_CONFIG_HOME")) saved_ = value;
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    fs::create_directories(root_ / "bundle");
+    std::ofstream(root_ / "bundle" / "Info.json")
+        << R"({"CFBundleIdentifier": "bench.login.item", "CFBundleName": "vurle", "CFBundleExecutable": "vurle"})";
+    std::ofstream(root_ / "bundle" / "vurle") << "#!/bin/sh\n";
+    fs::permissions(root_ / "bundle" / "vurle", fs::perms::owner_all);
+    platform::NSBundle::setMainBundlePath(root_ / "bundle");
+    item_ = vurle::LoginItem::shared();
+    if (registered) item_->setEnabled(true);
+  }
+  ~LoginItemFixture() {
+    item_.reset();
+    platform::resetProcessState();
+    saved_ ? ::setenv("XDG_CONFIG_HOME", saved_->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    fs::remove_all(root_);
+  }
+  vurle::LoginItem& item() { return *item_; }
+
+ private:
+  const fs::path root_ = fs::temp_directory_path() / ("vurle-bench-login-" + std::to_string(::getpid()));
+  std::optional<std::string> saved_;
+  std::shared_ptr<vurle::LoginItem> item_;
+};
+
+void BM_LoginItemRefreshStatus(benchmark::State& state) {
+  const bool registered = state.range(0) != 0;
+  LoginItemFixture fixture(registered);
+  if (fixture.item().enabled() != registered) {
+    state.SkipWithError("the entry is not as set up");
+    return;
+  }
+  for (auto _ : state) {
+    fixture.item().refreshStatus();
+    benchmark::DoNotOptimize(fixture.item().enabled());
+  }
+  state.SetLabel(registered ? "entry present" : "no entry");
+}
+BENCHMARK(BM_LoginItemRefreshStatus)->Arg(0)->Arg(1);
+
+}  // namespace

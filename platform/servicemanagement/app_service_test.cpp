@@ -1,0 +1,316 @@
+#include "platform/servicemanagement/app_service.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/appkit/workspace.hpp"
+#include "platform/foundation/process_wide.hpp"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kIdentifier = "test.vurle.login";
+
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void makeExecutable(const fs::path& path) {
+  writeFile(path, "#!/bin/sh\n");
+  fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+}
+
+// What the desktop's own validator says of an entry: its exit status and
+// its words.
+std::pair<int, std::string> validate(const fs::path& entry) {
+  std::string quotedPath = "'";
+  for (char c : entry.string()) quotedPath += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quotedPath += "'";
+  FILE* pipe = ::popen((std::string(VURLE_DESKTOP_FILE_VALIDATE) + " " + quotedPath + " 2>&1").c_str(), "r");
+  if (!pipe) return {-1, "popen failed"};
+  std::string output;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+// Keeps an environment variable as it was.
+struct SavedVariable {
+  explicit SavedVariable(const char* name) : name(name) {
+    if (const char* value = std::getenv(name)) saved = value;
+  }
+  ~SavedVariable() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
+  const char* name;
+  std::optional<std::string> saved;
+};
+
+// A bundle whose executable's path holds spaces, quotes and the other
+// characters an Exec line must escape, with the entries in a temporary
+// configuration folder.
+class AppServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetProcessState();
+    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    writeFile(bundleFolder / "Info.json", std::string(R"({"CFBundleIdentifier": ")") + kIdentifier +
+                                              R"(", "CFBundleName": "vurle", "CFBundleExecutable": )" +
+                                              R"("it's \"odd\" $HOME `x` 100% \\ app"})");
+    executable = bundleFolder / "it's \"odd\" $HOME `x` 100% \\ app";
+    makeExecutable(executable);
+    NSBundle::setMainBundlePath(bundleFolder);
+  }
+  void TearDown() override {
+    resetProcessState();
+    fs::remove_all(root);
+  }
+
+  fs::path entry() const { return root / "config" / "autostart" / (std::string(kIdentifier) + ".desktop"); }
+  static std::optional<std::string> execProgram(const fs::path& file) {
+    std::string text = readFile(file);
+    const auto at = text.find("\nExec=");
+    if (at == std::string::npos) return std::nullopt;
+    const auto end = text.find('\n', at + 1);
+    return SMAppService::programOfExec(text.substr(at + 6, end - at - 6));
+  }
+
+  SavedVariable config{"XDG_CONFIG_HOME"}, home{"HOME"};
+  const fs::path root = fs::temp_directory_path() / ("vurle login " + std::to_string(::getpid()) + " \"q\"");
+  const fs::path bundleFolder = root / "the app's bundle";
+  fs::path executable;
+};
+
+// Every entry written passes the desktop's validator and starts exactly the
+// executable it was written for, with the login-item mark.
+TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
+  const fs::path paths[] = {
+      "/usr/bin/vurle",
+      "/opt/my apps/vurle",
+      "/opt/\"quoted\"/it's/vurle",
+      "/opt/$HOME/`cmd`/vurle",
+      "/opt/back\\slash/vurle",
+      "/opt/100%/%f/vurle",
+      "/opt/tab and ; & | < > * ? # ( ) ~/vurle",
+      "/opt/ünïcødé/vurle",
+  };
+  int n = 0;
+  for (const auto& path : paths) {
+    auto text = SMAppService::entryText(path, "vurle");
+    ASSERT_TRUE(text) << path;
+    const auto file = root / ("entry-" + std::to_string(n++) + ".desktop");
+    writeFile(file, *text);
+    const auto [status, words] = validate(file);
+    EXPECT_EQ(status, 0) << path << "\n" << *text << words;
+    EXPECT_EQ(words, "") << path;
+    EXPECT_EQ(execProgram(file), path.string()) << *text;
+    EXPECT_NE(text->find("\nExec=env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 \""), std::string::npos) << *text;
+  }
+  // Paths no Exec line can carry.
+  for (const std::string& path : {std::string("/opt/new\nline"), std::string("/opt/a=b/vurle"),
+                                 std::string("/opt/\xFF/vurle"), std::string("/opt/\x1b/vurle"), std::string(),
+                                  std::string("-opt/vurle"), std::string("vurle")}) {
+    EXPECT_FALSE(SMAppService::entryText(path, "vurle")) << path;
+  }
+}
+
+TEST_F(AppServiceTest, ExecValuesAreUnquotedByTheDesktopEntryRules) {
+  struct Case {
+    const char* value;
+    std::optional<std::string> program;
+  };
+  const Case cases[] = {
+      {"/usr/bin/vurle", "/usr/bin/vurle"},
+      {"vurle --flag", "vurle"},
+      {"env A=1 B=2 /usr/bin/vurle %U", "/usr/bin/vurle"},
+      {"/usr/bin/env -i A=1 \"/a b/c\"", "/a b/c"},
+      {R"("/a\\"b\\$c\\`d\\\\e")", "/a\"b$c`d\\e"},
+      {"\"/a%%b\" %f", "/a%b"},
+      {"/a\\sb", "/a"},  // \s is a space, which ends an unquoted argument
+      {"\"/a\\sb\"", "/a b"},
+      {"\"/unterminated", std::nullopt},
+      {"env A=1", std::nullopt},
+      {"", std::nullopt},
+      {"\"\"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SMAppService::programOfExec(c.value), c.program) << c.value;
+}
+
+// The status as the entry tells it, from no entry to a switched-off one.
+TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
+  auto service = SMAppService::mainAppService();
+  ASSERT_EQ(service->entryPath(), entry());
+  const std::string exec = "Exec=env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 " +
+                           std::string("\"") + "/bin/sh" + "\"\n";
+  const std::string header = "[Desktop Entry]\nType=Application\nName=vurle\n";
+  struct Case {
+    const char* what;
+    std::optional<std::string> text;  // none: no entry
+    SMAppServiceStatus status;
+  };
+  const Case cases[] = {
+      {"none", std::nullopt, SMAppServiceStatus::notRegistered},
+      {"present", header + exec, SMAppServiceStatus::enabled},
+      {"with comments, spaces and other groups",
+       "# autostart\n\n" + header + "Exec = /bin/sh\n[Desktop Action x]\nExec=/nowhere\n", SMAppServiceStatus::enabled},
+      {"hidden", header + exec + "Hidden=true\n", SMAppServiceStatus::notRegistered},
+      {"switched off", header + exec + "X-GNOME-Autostart-enabled=false\n", SMAppServiceStatus::requiresApproval},
+      {"switched on", header + exec + "X-GNOME-Autostart-enabled=true\n", SMAppServiceStatus::enabled},
+      {"program missing", header + "Exec=/nowhere/vurle\n", SMAppServiceStatus::notFound},
+      {"program not executable", header + "Exec=" + (root / "plain").string() + "\n", SMAppServiceStatus::notFound},
+      {"switched off and missing", header + "Exec=/nowhere\nX-GNOME-Autostart-enabled=false\n",
+       SMAppServiceStatus::notFound},
+      {"no Exec", header, SMAppServiceStatus::notFound},
+      {"program on the search path", header + "Exec=sh -c true\n", SMAppServiceStatus::enabled},
+      {"no group", "Exec=/bin/sh\n", SMAppServiceStatus::notFound},
+      {"another group only", "[Other]\nExec=/bin/sh\n", SMAppServiceStatus::notFound},
+      {"not UTF-8", header + exec + "Comment=\xFF\n", SMAppServiceStatus::notFound},
+      {"a line that is no key", header + exec + "garbage\n", SMAppServiceStatus::notFound},
+      {"over 64 KiB", header + exec + "Comment=" + std::string(70000, 'x') + "\n", SMAppServiceStatus::notFound},
+  };
+  writeFile(root / "plain", "data");
+  for (const auto& c : cases) {
+    fs::remove(entry());
+    if (c.text) writeFile(entry(), *c.text);
+    EXPECT_EQ(service->status(), c.status) << c.what;
+  }
+  fs::remove(entry());
+  fs::create_directories(entry());
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // a folder is no entry
+}
+
+TEST_F(AppServiceTest, RegisteringWritesTheEntryAndUnregisteringRemovesIt) {
+  auto service = SMAppService::mainAppService();
+  NSError error;
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_EQ(readFile(entry()), SMAppService::entryText(executable, "vurle"));
+  EXPECT_EQ(validate(entry()).first, 0) << validate(entry()).second;
+  EXPECT_EQ(execProgram(entry()), executable.string());
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+  // Only the entry is left behind: no temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(entry().parent_path()), fs::directory_iterator()), 1);
+
+  // Registering again rewrites it, switched on.
+  std::string text = readFile(entry());
+  text.replace(text.find("enabled=true"), 12, "enabled=false");
+  writeFile(entry(), text);
+  EXPECT_EQ(service->status(), SMAppServiceStatus::requiresApproval);
+  ASSERT_TRUE(service->registerAndReturnError(&error));
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+
+  fs::remove(executable);
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // the program has gone
+  ASSERT_TRUE(service->unregisterAndReturnError(&error));
+  EXPECT_FALSE(fs::exists(entry()));
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
+  EXPECT_TRUE(service->unregisterAndReturnError(&error));  // nothing to remove
+}
+
+// An entry that cannot be read is kept beside the new one, never lost.
+TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
+  auto service = SMAppService::mainAppService();
+  NSError error;
+  writeFile(entry(), "not an entry \xFF");
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  fs::path aside = entry();
+  aside += ".unreadable";
+  EXPECT_EQ(readFile(aside), "not an entry \xFF");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+
+  // A second one goes beside the first; a folder in the entry's place too.
+  fs::remove(entry());
+  fs::create_directories(entry() / "inside");
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  fs::path second = entry();
+  second += ".unreadable-2";
+  EXPECT_TRUE(fs::is_directory(second / "inside"));
+  EXPECT_EQ(readFile(aside), "not an entry \xFF");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+
+  // A readable entry is simply replaced.
+  writeFile(entry(), "[Desktop Entry]\nExec=/nowhere\n");
+  ASSERT_TRUE(service->registerAndReturnError(&error));
+  fs::path third = entry();
+  third += ".unreadable-3";
+  EXPECT_FALSE(fs::exists(third));
+}
+
+// A failure names the file or folder and the system's reason, and leaves
+// what was there.
+TEST_F(AppServiceTest, FailuresNameTheFileAndTheReason) {
+  auto service = SMAppService::mainAppService();
+  NSError error;
+  writeFile(root / "config" / "autostart", "a file where the folder belongs");
+  EXPECT_FALSE(service->registerAndReturnError(&error));
+  EXPECT_EQ(error.domain, SMAppService::errorDomain);
+  EXPECT_EQ(error.description, "The folder “" + (root / "config" / "autostart").string() +
+                                   "” couldn’t be made: Not a directory.");
+  EXPECT_EQ(readFile(root / "config" / "autostart"), "a file where the folder belongs");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);
+  fs::remove(root / "config" / "autostart");
+
+  // A folder in the entry's place that cannot be removed.
+  fs::create_directories(entry() / "inside");
+  EXPECT_FALSE(service->unregisterAndReturnError(&error));
+  EXPECT_EQ(error.description, "The login item “" + entry().string() + "” couldn’t be removed: Directory not empty.");
+  EXPECT_TRUE(fs::exists(entry() / "inside"));
+  fs::remove_all(entry());
+
+  // An executable whose path no Exec line can carry.
+  writeFile(bundleFolder / "Info.json", std::string(R"({"CFBundleIdentifier": ")") + kIdentifier +
+                                            R"(", "CFBundleExecutable": "a=b"})");
+  NSBundle::setMainBundlePath(bundleFolder);
+  EXPECT_FALSE(SMAppService::mainAppService()->registerAndReturnError(&error));
+  EXPECT_EQ(error.description, "The executable “" + (bundleFolder / "a=b").string() +
+                                   "” can’t be started by a login item: its path is not absolute UTF-8 text, or "
+                                   "holds a control character or “=”.");
+  EXPECT_FALSE(fs::exists(entry()));
+
+  // Without an identifier there is nothing to name the entry.
+  writeFile(bundleFolder / "Info.json", "{}");
+  NSBundle::setMainBundlePath(bundleFolder);
+  EXPECT_FALSE(SMAppService::mainAppService()->registerAndReturnError(&error));
+  EXPECT_EQ(error.description, "The application has no bundle identifier to name its login item.");
+  EXPECT_EQ(SMAppService::mainAppService()->status(), SMAppServiceStatus::notFound);
+}
+
+TEST_F(AppServiceTest, EntriesLiveWhereTheSettingsDo) {
+  EXPECT_EQ(SMAppService::autostartDirectory(), root / "config" / "autostart");
+  ::setenv("HOME", (root / "home").c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+  EXPECT_EQ(SMAppService::autostartDirectory(), root / "home" / ".config" / "autostart");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(SMAppService::autostartDirectory(), root / "home" / ".config" / "autostart");
+  ::unsetenv("HOME");
+  EXPECT_EQ(SMAppService::autostartDirectory(), std::nullopt);
+  NSError error;
+  EXPECT_FALSE(SMAppService::mainAppService()->registerAndReturnError(&error));
+  EXPECT_EQ(error.description, "There is no folder for login items: neither XDG_CONFIG_HOME nor HOME is set.");
+  SMAppService::openSystemSettingsLoginItems();
+  EXPECT_TRUE(NSWorkspace::sharedWorkspace().openedURLs().empty());
+
+  ::setenv("XDG_CONFIG_HOME", (root / "other config").c_str(), 1);
+  SMAppService::openSystemSettingsLoginItems();
+  EXPECT_TRUE(fs::is_directory(root / "other config" / "autostart"));
+  ASSERT_EQ(NSWorkspace::sharedWorkspace().openedURLs().size(), 1u);
+  EXPECT_EQ(NSWorkspace::sharedWorkspace().openedURLs()[0],
+            NSURL::fileURLWithPath((root / "other config" / "autostart").string()).absoluteString());
+}
+
+}  // namespace
+}  // namespace platform
