@@ -111,6 +111,19 @@ class EngineStepTest : public EngineTestBase {
     ASSERT_FALSE(engine->overlayVisible());
     ASSERT_EQ(platform::CurrentCursor::shared().owner(), 0);
   }
+  // Shows `next` and watches ten frames: whether the change was held at a
+  // segment boundary; it is taken (morphed or shown) exactly once either way.
+  bool showWatchingBoundary(const std::shared_ptr<platform::NSCursor>& next) {
+    const size_t before = events("transition").size() + events("settle").size();
+    show(next);
+    bool held = false;
+    for (int i = 0; i < 10; ++i) {
+      frame(0);
+      held = held || engine->boundaryTolerance().pending.has_value();
+    }
+    EXPECT_EQ(events("transition").size() + events("settle").size(), before + 1);
+    return held;
+  }
   // The window list cannot be read: the policy answers "native policy
   // pending" until `policyAnswers`.
   void holdPolicyPending() {
@@ -576,15 +589,7 @@ TEST_F(EngineStepTest, AChangeIsHeldAtABoundaryOnlyWhileNoButtonIsPressed) {
       // Past the discrete-input window, so that only the button counts.
       for (int i = 0; i < 30; ++i) frame(0);
     }
-    const size_t before = events("transition").size() + events("settle").size();
-    show(c.next);
-    bool held = false;
-    for (int i = 0; i < 10; ++i) {
-      frame(0);
-      held = held || engine->boundaryTolerance().pending.has_value();
-    }
-    EXPECT_EQ(held, c.heldAtBoundary) << c.button;
-    EXPECT_EQ(events("transition").size() + events("settle").size(), before + 1) << c.button;  // taken either way
+    EXPECT_EQ(showWatchingBoundary(c.next), c.heldAtBoundary) << c.button;
     for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
   }
   platform::CGEventPost(platform::kCGSessionEventTap,
@@ -612,15 +617,7 @@ TEST_F(EngineStepTest, AChangeWithinAClicksWindowIsNeverHeldAtABoundary) {
     const double clicked = now();
     while (now() + kFrame <= clicked + c.after) frame(0);
     scope->advance(clicked + c.after - now());
-    const size_t before = events("transition").size() + events("settle").size();
-    show(c.next);
-    bool held = false;
-    for (int i = 0; i < 10; ++i) {
-      frame(0);
-      held = held || engine->boundaryTolerance().pending.has_value();
-    }
-    EXPECT_EQ(held, c.heldAtBoundary) << c.after;
-    EXPECT_EQ(events("transition").size() + events("settle").size(), before + 1) << c.after;
+    EXPECT_EQ(showWatchingBoundary(c.next), c.heldAtBoundary) << c.after;
     handBack();
   }
 }
