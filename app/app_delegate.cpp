@@ -51,11 +51,14 @@ class IdleUpdates : public UpdateController {
  public:
   bool isPresentingUpdate() const override { return false; }
   platform::Publisher<bool> isPresentingUpdatePublisher() const override { return presenting_.publisher(); }
+  bool canCheckForUpdates() const override { return false; }
+  platform::Publisher<bool> canCheckForUpdatesPublisher() const override { return canCheck_.publisher(); }
   void start() override {}
   void checkForUpdates(bool) override {}
 
  private:
   platform::Published<bool> presenting_{false};
+  platform::Published<bool> canCheck_{false};
 };
 
 class IdleShortcuts : public ShortcutController {

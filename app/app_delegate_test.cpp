@@ -14,6 +14,7 @@
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/button.hpp"
+#include "platform/appkit/display_link.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/visual_effect_view.hpp"
 #include "platform/appkit/workspace.hpp"
@@ -181,9 +182,12 @@ struct FakeOnboarding : OnboardingController {
 struct FakeUpdates : UpdateController {
   bool isPresentingUpdate() const override { return presenting.value(); }
   platform::Publisher<bool> isPresentingUpdatePublisher() const override { return presenting.publisher(); }
+  bool canCheckForUpdates() const override { return canCheck.value(); }
+  platform::Publisher<bool> canCheckForUpdatesPublisher() const override { return canCheck.publisher(); }
   void start() override { ++starts; }
   void checkForUpdates(bool inButton) override { checks.push_back(inButton); }
   platform::Published<bool> presenting{false};
+  platform::Published<bool> canCheck{false};
   int starts = 0;
   std::vector<bool> checks;
 };
@@ -622,6 +626,38 @@ TEST_F(DelegateTest, TheEngineRunsByTheSessionsRuleThroughSwitchGameModeSleepAnd
   EXPECT_FALSE(engine->systemWide());
   EXPECT_FALSE(engine->enabled());
   EXPECT_FALSE(preferences()->resumeAnimationsOnLaunch());
+}
+
+// Paused by the session, the whole application wakes its main run loop at
+// most once a second (the Game Mode poll, when pausing in Game Mode), over
+// 10 s of virtual time with the display refresh a real run has.
+TEST_F(DelegateTest, PausedBySessionTheMainLoopWakesAtMostOnceASecond) {
+  auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120.0);
+  const auto wakeUpsOver = [this](double seconds) {
+    const auto before = scope->mainWakeUps();
+    scope->advance(seconds);
+    return scope->mainWakeUps() - before;
+  };
+  for (const bool gameMode : {true, false}) {
+    SCOPED_TRACE(gameMode ? "pausing in Game Mode" : "not pausing in Game Mode");
+    store("resumeAnimationsOnLaunch", true);
+    store("pauseInGameMode", gameMode);
+    agreement->setAccepted(true);
+    launch();
+    ASSERT_TRUE(delegate->engine()->systemWide()) << delegate->engine()->error();
+    delegate->pause();
+    scope->advance(1);
+    const auto wakeUps = wakeUpsOver(10);
+    EXPECT_LE(wakeUps, gameMode ? 10u : 0u);
+    EXPECT_FALSE(refresh->isTicking());
+    RecordProperty(gameMode ? "pausedWakeUpsInGameModeOver10s" : "pausedWakeUpsOver10s", std::to_string(wakeUps));
+    NSApplication::shared()->terminate(nullptr);
+    delegate.reset();
+    platform::resetProcessState();
+    platform::AccessibilityServer::shared().setProcessTrusted(true);
+    refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120.0);
+  }
+  refresh->invalidate();
 }
 
 TEST_F(DelegateTest, TerminationDropsTheSessionStopsEverythingAndLeavesTheCursorVisible) {

@@ -1,7 +1,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <atomic>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -15,19 +15,55 @@
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/display_link.hpp"
-#include "platform/dispatch/clock.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
+#include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/dispatch_source_event.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/log.hpp"
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+// Set by the main run loop's first pass, once the delegate has finished
+// launching: from then on a stop goes through the application, so the
+// delegate hears of it.
+std::atomic<bool> launched{false};
+std::atomic<int> stopsAsked{0};
 
-void requestStop(int) { stopRequested = 1; }
+// SIGINT and SIGTERM reach a queue of their own instead of acting, so
+// they are heard at any point: during the start, before the main run loop
+// turns, nothing is left to save and the process ends at once (its locks
+// go with it); afterwards the first asks the application to terminate on
+// the main run loop and a second, while it still winds down, ends it.
+std::vector<std::shared_ptr<platform::DispatchSourceSignal>> watchStopSignals() {
+  std::vector<std::shared_ptr<platform::DispatchSourceSignal>> sources;
+  try {
+    const auto queue = platform::DispatchQueue::make("mirt.vurle.signals", platform::QoS::userInteractive);
+    for (const int signal : {SIGINT, SIGTERM}) {
+      auto source = platform::DispatchSourceSignal::make(signal, queue);
+      source->setEventHandler([signal] {
+        if (!launched.load() || stopsAsked.fetch_add(1) > 0) platform::DispatchSourceSignal::endProcessBy(signal);
+        platform::RunLoop::main().perform([] { platform::NSApplication::shared()->terminate(nullptr); });
+      });
+      source->resume();
+      sources.push_back(std::move(source));
+    }
+  } catch (const std::system_error& error) {
+    // Unheard, the signals must at least act: they end the process.
+    sources.clear();
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    platform::NSLog(std::string("vurle: cannot watch for Control-C and kill (") + error.what() +
+                    "); they end it without saving");
+  }
+  return sources;
+}
 
-// Said once at start, so whoever started vurle from a terminal knows it runs.
+// Said once it has started, so whoever started vurle from a terminal knows
+// it runs.
 std::string startLine(const std::optional<std::filesystem::path>& folder) {
   const std::string process = std::to_string(::getpid());
   const std::string settings = folder ? "with its settings in " + folder->string()
@@ -53,6 +89,11 @@ int main(int argc, char** argv) {
     return status;
   }
 
+  // Blocked before any thread starts, so that every thread inherits it and
+  // the signals wait for their sources instead of acting.
+  platform::DispatchSourceSignal::blockSignals({SIGINT, SIGTERM});
+  const auto stopSignals = watchStopSignals();
+
   // One vurle per settings folder, decided before the migration or anything
   // else writes there: a second launch reopens the first and leaves.
   const auto folder = platform::NSUserDefaults::defaultsDirectory();
@@ -71,24 +112,17 @@ int main(int argc, char** argv) {
                       "); starting anyway");
     }
   }
-  std::cout << startLine(folder) << std::endl;
 
-  // A signal handler may only set a flag; the main run loop turns it into
-  // the application's own termination, so the delegate still hears of it.
-  struct sigaction action {};
-  action.sa_handler = requestStop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  auto watch = platform::NSTimer::scheduledTimer(0.1, true, [](platform::NSTimer&) {
-    if (stopRequested) platform::NSApplication::shared()->terminate(nullptr);
-  });
   // There is no display here to pace the display links; a timer on the main
-  // run loop gives them frames at the screens' 120 Hz.
+  // run loop gives them frames at the screens' 120 Hz while any runs.
   auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120.0);
+  // Said once the start is over, when a stop is a clean one.
+  platform::RunLoop::main().perform([line = startLine(folder)] {
+    launched = true;
+    std::cout << line << std::endl;
+  });
   vurle::AppDelegate::main(vurle::programSeams());
   refresh->invalidate();
-  watch->invalidate();
 
   // The renderer compiles its pipeline on a background queue. Ending the
   // process while the driver is still compiling would tear the driver down

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "support/vurle_updates.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 
 namespace vurle {
@@ -23,6 +24,7 @@ class SharedAgreement : public AgreementGate {
 ShellSeams programSeams() {
   ShellSeams seams;
   seams.agreement = std::make_shared<SharedAgreement>();
+  seams.updates = VurleUpdates::shared();
   return seams;
 }
 

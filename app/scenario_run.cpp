@@ -272,7 +272,7 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
       announced = player.currentStep();
       const auto& step = scenario.timeline[*announced];
       out << "[" << std::setw(3) << (*announced + 1) << "/" << steps << "] " << fixed(tick * kTick, 2) << " s"
-          << (step.label.empty() ? "" : "  " + step.label) << std::endl;
+          << (step.label.empty() ? "" : "  " + platform::printableText(step.label)) << std::endl;
     }
     const double busyBefore = scope->mainQueueBusySeconds();
     scope->advance(kTick);
@@ -334,8 +334,10 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
     }
   }
 
-  out << "\n" << scenario.name << ": " << fixed(scenario.totalDuration(), 2) << " s of scenario in " << ticks + 1
-      << " ticks of " << fixed(kTick * 1000.0, 2) << " ms; frames drawn on " << path << "\n";
+  // The file's own texts reach the terminal escaped, each on its line.
+  out << "\n"
+      << platform::printableText(scenario.name) << ": " << fixed(scenario.totalDuration(), 2) << " s of scenario in "
+      << ticks + 1 << " ticks of " << fixed(kTick * 1000.0, 2) << " ms; frames drawn on " << path << "\n";
   out << "cursor changes: " << tally.transitions().size() << ", transitions played: " << tally.played()
       << ", frames dropped: " << tally.framesDropped() << ", hand-backs to the native cursor: " << tally.handBacks()
       << "\n";

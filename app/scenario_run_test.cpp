@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/foundation/process_wide.hpp"
+
 namespace vurle {
 namespace {
 
@@ -80,6 +82,18 @@ TEST(ScenarioRunTest, ARefusedRunSaysWhyInOneLineAndWritesNothing) {
   const fs::path good = root / "good.json";
   std::ofstream(good) << R"({"screens": [{"frame": [0, 0, 800, 600]}], "timeline": []})";
   std::ofstream(root / "a-file") << "x";
+  const std::string screens = R"({"screens": [{"frame": [0, 0, 800, 600]}], "timeline": )";
+  const fs::path huge = root / "huge.json";
+  std::ofstream(huge) << screens << R"([{"wait": 1e400}]})";
+  const fs::path split = root / "split.json";
+  std::ofstream(split) << screens << R"([{"setCursor": "text\nok\u001b[2J"}]})";
+  const fs::path long_ = root / "long.json";
+  {
+    std::ofstream file(long_);
+    file << screens << "[";
+    for (int i = 0; i < 10000; ++i) file << (i ? ", " : "") << R"({"wait": 600})";
+    file << "]}";
+  }
 
   struct Case {
     fs::path scenario;
@@ -88,6 +102,9 @@ TEST(ScenarioRunTest, ARefusedRunSaysWhyInOneLineAndWritesNothing) {
   } cases[] = {
       {bad, root / "out1", "timeline[0].wait: must not be negative"},
       {root / "missing.json", root / "out2", "cannot read the scenario file"},
+      {huge, root / "out3", "not valid JSON"},
+      {split, root / "out4", R"(timeline[0].setCursor: unknown cursor "text\nok\x1b[2J")"},
+      {long_, root / "out5", "timeline[6].wait: the timeline passes 3600 seconds of scenario time here"},
       {good, root / "a-file" / "out", "cannot write the output folder"},
       {good, root / "a-file", "it is not a folder"},
   };
@@ -99,9 +116,26 @@ TEST(ScenarioRunTest, ARefusedRunSaysWhyInOneLineAndWritesNothing) {
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_TRUE(out.str().empty());
   }
-  EXPECT_FALSE(fs::exists(root / "out1"));
-  EXPECT_FALSE(fs::exists(root / "out2"));
+  for (const char* out : {"out1", "out2", "out3", "out4", "out5"}) EXPECT_FALSE(fs::exists(root / out)) << out;
   fs::remove_all(root);
+}
+
+TEST(ScenarioRunTest, TheFilesOwnTextsArePrintedEscaped) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-run-texts-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root);
+  const fs::path scenario = root / "texts.json";
+  std::ofstream(scenario) << R"({"name": "two\nlines", "screens": [{"frame": [0, 0, 400, 300]}],
+    "timeline": [{"wait": 0.05, "label": "clear\u001b[2J\u0007"}]})";
+  std::ostringstream out, err;
+  EXPECT_EQ(runScenario({scenario.string(), (root / "run").string()}, {}, out, err), 0) << err.str();
+  const std::string said = out.str();
+  EXPECT_NE(said.find("  clear\\x1b[2J\\x07\n"), std::string::npos) << said;
+  EXPECT_NE(said.find("\ntwo\\nlines: 0.05 s of scenario"), std::string::npos) << said;
+  EXPECT_EQ(said.find('\x1b'), std::string::npos);
+  EXPECT_EQ(said.find('\x07'), std::string::npos);
+  fs::remove_all(root);
+  platform::resetProcessState();
 }
 
 }  // namespace

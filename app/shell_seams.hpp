@@ -50,6 +50,10 @@ class UpdateController {
   virtual ~UpdateController() = default;
   virtual bool isPresentingUpdate() const = 0;
   virtual platform::Publisher<bool> isPresentingUpdatePublisher() const = 0;
+  // Whether a check the user asks for may run now; the menus offer one
+  // only then.
+  virtual bool canCheckForUpdates() const = 0;
+  virtual platform::Publisher<bool> canCheckForUpdatesPublisher() const = 0;
   // Starts the updater once the agreement is accepted and onboarding is over.
   virtual void start() = 0;
   virtual void checkForUpdates(bool inButton) = 0;

@@ -10,7 +10,8 @@
 #include <system_error>
 
 #include "platform/appkit/application.hpp"
-#include "platform/dispatch/run_loop.hpp"
+#include "platform/dispatch/dispatch_source_event.hpp"
+#include "platform/foundation/log.hpp"
 
 namespace vurle {
 namespace {
@@ -21,8 +22,10 @@ constexpr char request = '\n';
   throw std::system_error(error, std::generic_category(), what + " " + path.string());
 }
 
-// The holder's pipe, made when missing. Opened without blocking for reading
-// only, it reads as empty while no one writes.
+// The holder's pipe, made when missing. Opened without blocking for
+// reading and writing: the holder is then a writer itself, so the pipe
+// reads as empty (never as ended) between the later launches' writes and
+// a watch on it wakes only for a request.
 int openPipe(const std::filesystem::path& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) == 0 && !S_ISFIFO(info.st_mode)) {
@@ -30,7 +33,7 @@ int openPipe(const std::filesystem::path& path) {
     if (::unlink(path.c_str()) != 0) fail(errno, "cannot replace", path);
   }
   if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) fail(errno, "cannot make the pipe", path);
-  const int pipe = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int pipe = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (pipe < 0) fail(errno, "cannot open the pipe", path);
   return pipe;
 }
@@ -43,11 +46,19 @@ std::shared_ptr<SingleInstance> SingleInstance::acquire(const std::filesystem::p
   if (error) fail(error.value(), "cannot make the settings folder", folder);
   auto lock = platform::FileLock::tryAcquire(folder / lockFileName);
   if (!lock) return nullptr;
-  // The process id tells a later launch whom it found.
+  // The process id tells a later launch whom it found; it is a courtesy,
+  // so a disk too full to take it keeps the lock and says so. An earlier
+  // holder's id is cleared first, so no one is named wrongly.
   const std::string note = std::to_string(::getpid()) + "\n";
-  if (::ftruncate(lock->descriptor(), 0) != 0 ||
-      ::pwrite(lock->descriptor(), note.data(), note.size(), 0) != static_cast<ssize_t>(note.size())) {
-    fail(errno, "cannot write", lock->path());
+  bool cleared = ::ftruncate(lock->descriptor(), 0) == 0;
+  const ssize_t written = cleared ? ::pwrite(lock->descriptor(), note.data(), note.size(), 0) : -1;
+  if (written != static_cast<ssize_t>(note.size())) {
+    const int reason = written < 0 ? errno : ENOSPC;
+    // Part of an id would name another process.
+    if (written > 0) cleared = ::ftruncate(lock->descriptor(), 0) == 0;
+    platform::NSLog("vurle: cannot write its process id into " + lock->path().string() + " (" +
+                    std::generic_category().message(reason) +
+                    "); it runs alone on these settings all the same, but a later launch cannot name it");
   }
   const int pipe = openPipe(folder / reopenPipeName);
   return std::shared_ptr<SingleInstance>(new SingleInstance(std::move(*lock), pipe));
@@ -89,18 +100,21 @@ std::string SingleInstance::describe(const Holder& holder, const std::filesystem
 }
 
 SingleInstance::~SingleInstance() {
-  if (timer_) timer_->invalidate();
+  // Cancelled first: the pipe is watched no more once cancel returns.
+  if (source_) source_->cancel();
   if (pipe_ >= 0) ::close(pipe_);
 }
 
 void SingleInstance::listen() {
-  if (timer_) return;
-  std::weak_ptr<SingleInstance> weak = weak_from_this();
-  timer_ = platform::NSTimer::make(pollInterval, true, [weak](platform::NSTimer&) {
+  if (source_) return;
+  // The main queue runs in every mode, so a reopen also shows while a menu
+  // is open.
+  auto source = platform::DispatchSourceRead::make(pipe_, platform::DispatchQueue::main());
+  source->setEventHandler([weak = weak_from_this()] {
     if (auto instance = weak.lock()) instance->serve();
   });
-  // In every mode, so a reopen also shows while a menu is open.
-  platform::RunLoop::main().add(timer_, platform::RunLoopMode::common);
+  source->resume();
+  source_ = std::move(source);
 }
 
 void SingleInstance::serve() {

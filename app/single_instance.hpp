@@ -3,13 +3,15 @@
 // One running vurle per settings folder. The platform runs an application
 // once per user and turns a second launch into a reopen of the first; here
 // the first process holds an advisory lock on "<folder>/.vurle-instance.lock"
-// for its whole life (its process id written in it) and listens on the FIFO
-// "<folder>/.vurle-reopen". A later launch finds the lock held, writes one
-// request into the FIFO and ends without writing anything else. The holder
-// reads the FIFO from a timer on the main run loop, in every mode, and turns
-// each request into the application's reopen event, which the delegate
-// answers by showing its window. The lock goes with the process, however it
-// ends, so a crash never leaves the folder claimed. Main thread only.
+// for its whole life (its process id written in it, where it can be) and
+// listens on the FIFO "<folder>/.vurle-reopen". A later launch finds the
+// lock held, writes one request into the FIFO and ends without writing
+// anything else. The holder's main queue reads the FIFO as soon as a
+// request makes it readable (a read source: nothing polls on a clock) and
+// turns each request into the application's reopen event, which the
+// delegate answers by showing its window. The lock goes with the process,
+// however it ends, so a crash never leaves the folder claimed. Main thread
+// only.
 
 #include <sys/types.h>
 
@@ -21,7 +23,7 @@
 #include "platform/defaults/file_lock.hpp"
 
 namespace platform {
-class NSTimer;
+class DispatchSourceRead;
 }
 
 namespace vurle {
@@ -30,8 +32,6 @@ class SingleInstance : public std::enable_shared_from_this<SingleInstance> {
  public:
   static constexpr const char* lockFileName = ".vurle-instance.lock";
   static constexpr const char* reopenPipeName = ".vurle-reopen";
-  // How often the holder looks for requests: a reopen shows within this.
-  static constexpr double pollInterval = 0.25;
 
   // What a later launch learnt of the holder.
   struct Holder {
@@ -44,7 +44,10 @@ class SingleInstance : public std::enable_shared_from_this<SingleInstance> {
   // Takes the folder's lock, making the folder when needed, and opens the
   // pipe, so requests wait in it from now on. Null when another process
   // holds the lock. Throws std::system_error naming the file when the
-  // folder, the lock file or the pipe cannot be made or opened.
+  // folder, the lock file or the pipe cannot be made or opened. A process
+  // id that cannot be written (a full disk) keeps the lock all the same:
+  // it is said once on the console, and later launches then name no
+  // process.
   static std::shared_ptr<SingleInstance> acquire(const std::filesystem::path& folder);
   // For a launch that found the lock held: reads the holder's process id
   // and asks it to reopen. Writes only into the pipe.
@@ -57,6 +60,7 @@ class SingleInstance : public std::enable_shared_from_this<SingleInstance> {
   SingleInstance& operator=(const SingleInstance&) = delete;
 
   // Serves requests, queued ones first, for as long as this object lives.
+  // Throws std::system_error when the pipe cannot be watched.
   void listen();
 
  private:
@@ -66,7 +70,7 @@ class SingleInstance : public std::enable_shared_from_this<SingleInstance> {
 
   platform::FileLock lock_;
   int pipe_ = -1;
-  std::shared_ptr<platform::NSTimer> timer_;
+  std::shared_ptr<platform::DispatchSourceRead> source_;
 };
 
 }  // namespace vurle

@@ -1,28 +1,88 @@
 #!/usr/bin/env bash
-# Starts the program on a fresh settings folder, waits until it has written
-# its settings (bounded), stops it with SIGTERM and expects a clean exit.
+# Signals stop the program at any point. Started on a fresh settings folder
+# and waited for (bounded) until it says it runs, SIGTERM stops it cleanly
+# with its settings written. Held up in its start (another process holds
+# the settings' lock, so its first save waits), SIGTERM or SIGINT ends it
+# at once, by the signal, and the single-instance lock goes with it: the
+# next launch runs. Every wait is bounded and nothing is left running.
 set -euo pipefail
 program="$1"
 config="$(mktemp -d)"
-trap 'rm -rf "$config"' EXIT
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  rm -rf "$config"
+}
+trap cleanup EXIT
 # The OpenCL compiler behind the renderer swaps the alternate signal stack of
 # the worker thread it compiles on; AddressSanitizer then fails to unmap it
 # when that thread ends at exit. Sanitizer builds leave that stack to the
 # compiler; other builds are unaffected.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}use_sigaltstack=0"
-XDG_CONFIG_HOME="$config" "$program" &
-pid=$!
-settings="$config/vurle/mirt.vurle.app.json"
-for _ in $(seq 1 300); do
-  [ -s "$settings" ] && break
-  kill -0 "$pid" 2>/dev/null || { echo "vurle exited before writing its settings"; exit 1; }
-  sleep 0.1
-done
-[ -s "$settings" ] || { echo "no settings written in time"; kill -9 "$pid"; exit 1; }
-kill -TERM "$pid"
-status=0
-wait "$pid" || status=$?
-[ "$status" -eq 0 ] || { echo "vurle exited with status $status"; exit 1; }
+export XDG_CONFIG_HOME="$config"
+folder="$config/vurle"
+settings="$folder/mirt.vurle.app.json"
+
+# Starts vurle in the background, its output in $1.
+start() {
+  "$program" >"$1" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+
+# Waits until $2 holds for the vurle whose output is $1, or fails.
+await() {
+  for _ in $(seq 1 300); do
+    eval "$2" && return 0
+    kill -0 "$pid" 2>/dev/null || { echo "vurle ended while waiting for: $2"; cat "$1"; exit 1; }
+    sleep 0.1
+  done
+  echo "timed out waiting for: $2"; cat "$1"; exit 1
+}
+
+# Sends $2 to $1 and expects it to end within ten seconds with status $3.
+expect_end() {
+  kill "-$2" "$1"
+  timeout 10 tail --pid="$1" -f /dev/null || { echo "vurle did not end on SIG$2"; exit 1; }
+  status=0
+  wait "$1" || status=$?
+  [ "$status" -eq "$3" ] || { echo "vurle ended with status $status on SIG$2, not $3"; exit 1; }
+}
+
+started() { grep -q "^vurle is running as process $pid " "$1"; }
+
+start "$config/running.out"
+await "$config/running.out" 'started "$config/running.out" && [ -s "$settings" ]'
+expect_end "$pid" TERM 0
 grep -q '"appIdentityMigration.v1"' "$settings" || { echo "no migration marker in $settings"; exit 1; }
 grep -q '"pauseShortcut"' "$settings" || { echo "no pause shortcut in $settings"; exit 1; }
-echo "vurle started, saved its settings and stopped on SIGTERM"
+
+# A start held up before its main run loop turns: the first save of the
+# settings waits for their lock. Ended by the signal, it leaves the lock of
+# the settings folder free.
+rm -f "$settings"
+lock="$folder/.mirt.vurle.app.json.lock"
+for signal in TERM INT; do
+  # The lock is flock's alone (-o); its command only says it holds it.
+  rm -f "$config/holding"
+  flock -o "$lock" -c "echo \$\$ >'$config/holding'; exec sleep 60" &
+  holder=$!
+  pids+=("$holder")
+  for _ in $(seq 1 100); do [ -s "$config/holding" ] && break; sleep 0.1; done
+  [ -s "$config/holding" ] || { echo "could not hold the settings' lock"; exit 1; }
+  pids+=("$(cat "$config/holding")")
+  start "$config/held.out"
+  # It has taken the instance lock (its id is in it) and is now in its start.
+  await "$config/held.out" "grep -qx \"$pid\" \"$folder/.vurle-instance.lock\""
+  sleep 0.3
+  ! started "$config/held.out" || { echo "vurle started although its settings were locked"; exit 1; }
+  [ "$signal" = TERM ] && code=143 || code=130
+  expect_end "$pid" "$signal" "$code"
+  ! started "$config/held.out" || { echo "vurle said it runs after SIG$signal ended its start"; exit 1; }
+  kill "$holder" "$(cat "$config/holding")"
+  wait "$holder" 2>/dev/null || true
+done
+start "$config/next.out"
+await "$config/next.out" 'started "$config/next.out"'
+expect_end "$pid" TERM 0
+echo "vurle stopped cleanly on SIGTERM once running, and at once on SIGTERM and SIGINT while its start was held up"

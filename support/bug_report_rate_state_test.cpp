@@ -39,6 +39,7 @@ TEST(BugReportRateStateTest, TheWaitEndsWhenTheOldestCountedTimeLeavesItsWindow)
       {"five, oldest 59.5 s old", false, times({59.5, 40, 30, 20, 10}), {}, 0, 1},
       {"five, oldest exactly 60 s old", false, times({60, 40, 30, 20, 10}), {}, 0, 0},
       {"five, one not finite", false, times({kNaN, 40, 30, 20, 10}), {}, 0, 0},
+      {"six, the oldest exactly 60 s old", false, times({60, 50, 40, 30, 20, 10}), {}, 0, 10},
       {"beta, 19 attempts", true, repeated(19, 1), {}, 0, 0},
       {"beta, 20 attempts", true, repeated(20, 1), {}, 0, 59},
       {"two sent", false, {}, times({3, 2}), 0, 0},

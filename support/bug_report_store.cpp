@@ -105,11 +105,30 @@ std::optional<double> decimalSeconds(const std::string& text) {
   return std::strtod(text.c_str(), nullptr);
 }
 
+bool isBidirectionalFormatting(char32_t scalar) {
+  return scalar == 0x061C || scalar == 0x200E || scalar == 0x200F || (scalar >= 0x202A && scalar <= 0x202E) ||
+         (scalar >= 0x2066 && scalar <= 0x2069);
+}
+
+bool isCc(char32_t scalar) { return scalar < 0x20 || (scalar >= 0x7F && scalar <= 0x9F); }
+
 platform::ProcessWide<std::shared_ptr<BugReportStore>> sharedStore([] { return BugReportStore::make(); });
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+bool showsServiceSentence(const std::string& sentence) {
+  if (!platform::isValidUTF8(sentence) || trimmingWhiteSpace(sentence).empty()) return false;
+  // Bounded before the scalars are made: a sentence within the limit takes
+  // at most three bytes a unit.
+  if (sentence.size() > 3 * kMaximumServiceSentenceLength || utf16Length(sentence) > kMaximumServiceSentenceLength) {
+    return false;
+  }
+  const std::u32string scalars = unicodeScalars(sentence);
+  return std::none_of(scalars.begin(), scalars.end(),
+                      [](char32_t scalar) { return isCc(scalar) || isBidirectionalFormatting(scalar); });
+}
 
 BugReportMetadata BugReportMetadata::current() {
   const auto bundle = platform::NSBundle::mainBundle();
@@ -303,19 +322,20 @@ void BugReportStore::send(const std::string& requestID, platform::URLRequest req
         auto self = weak.lock();
         if (!self) return;
         if (error) {
-          self->handleSendFailure(*task);
+          self->handleSendFailure(*task, *error);
         } else {
           self->handleResponse(*task, data, response);
         }
       });
   task->request = dataTask;
   sendingTask_ = task;
+  dataTask->setMaximumBodyLength(kMaximumReportAnswerBytes);
   dataTask->resume();
 }
 
 void BugReportStore::handleResponse(const Task& task, const Data& data, const std::optional<HTTPURLResponse>& response) {
   if (task.cancelled || !response) {
-    handleSendFailure(task);
+    handleSendFailure(task, platform::URLError{platform::URLError::badServerResponse, "not an HTTP response"});
     return;
   }
   const auto result = Result::decode(data);
@@ -345,16 +365,18 @@ void BugReportStore::handleResponse(const Task& task, const Data& data, const st
       email_.set(std::string());
       pending_.reset();
     } else {
-      // A blank sentence from the service would leave the user with none.
-      const bool hasSentence = result && result->error && !trimmingWhiteSpace(*result->error).empty();
+      // A blank, long or tampered sentence from the service gives way to ours.
+      const bool hasSentence = result && result->error && showsServiceSentence(*result->error);
       error_.set(hasSentence ? *result->error : std::string(kNotSavedMessage));
     }
   }
   finishSending(task.requestID);
 }
 
-void BugReportStore::handleSendFailure(const Task& task) {
-  if (!task.cancelled) error_.set(kNotSentMessage);
+void BugReportStore::handleSendFailure(const Task& task, const platform::URLError& error) {
+  // An answer too long to be one arrived, but says nothing we can read.
+  const bool unreadable = error.code == platform::URLError::dataLengthExceedsMaximum;
+  if (!task.cancelled) error_.set(unreadable ? kNotSavedMessage : kNotSentMessage);
   finishSending(task.requestID);
 }
 
@@ -428,6 +450,7 @@ void BugReportStore::fetchReleases(const platform::NSURL& baseURL) {
                                                             std::optional<platform::URLError> error) {
     if (auto self = weak.lock()) self->finishReleaseCheck(data, response, error);
   });
+  versionTask_->setMaximumBodyLength(kMaximumReleaseListBytes);
   versionTask_->resume();
 }
 

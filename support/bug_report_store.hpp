@@ -15,7 +15,11 @@
 // The session is ephemeral with no cookies, credentials or cache, and
 // refuses every redirect, so a 3xx answer reaches the answer handling as it
 // is. The request timeouts (15 s for a report, 10 s for the release list)
-// are idle timeouts.
+// are idle timeouts. Each answer is capped at what a real one can be
+// (kMaximumReportAnswerBytes, kMaximumReleaseListBytes): a longer body stops
+// its transfer and is refused before anything decodes it. The service's own
+// sentence is shown only when it is short and plain
+// (showsServiceSentence); otherwise ours is.
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +37,21 @@
 #include "support/bug_report_release.hpp"
 
 namespace vurle {
+
+// The largest answer to a report that is read. A real one holds an id, two
+// flags and a sentence of at most kMaximumServiceSentenceLength characters,
+// well under 4 KiB even with every character escaped; the rest is room for
+// a short error page in front of a status we act on.
+inline constexpr std::size_t kMaximumReportAnswerBytes = 16384;
+// The longest sentence of the service's that is shown, in UTF-16 code units.
+inline constexpr std::size_t kMaximumServiceSentenceLength = 300;
+
+// Whether the service's sentence may be shown as it is: well-formed UTF-8,
+// not blank, at most kMaximumServiceSentenceLength long, with no control
+// character (general category Cc) and no bidirectional formatting character
+// (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069), which could hide or
+// reorder what the user reads.
+bool showsServiceSentence(const std::string& sentence);
 
 // Facts about this build, read once when the store is made.
 struct BugReportMetadata {
@@ -156,7 +175,7 @@ class BugReportStore : public std::enable_shared_from_this<BugReportStore> {
   void send(const std::string& requestID, platform::URLRequest request, const std::string& reportID);
   void handleResponse(const Task& task, const platform::Data& data,
                       const std::optional<platform::HTTPURLResponse>& response);
-  void handleSendFailure(const Task& task);
+  void handleSendFailure(const Task& task, const platform::URLError& error);
   void finishSending(const std::optional<std::string>& requestID);
   void fetchReleases(const platform::NSURL& baseURL);
   void finishReleaseCheck(const platform::Data& data, const std::optional<platform::HTTPURLResponse>& response,

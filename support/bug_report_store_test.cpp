@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -253,6 +254,7 @@ TEST_F(BugReportStoreTest, EachAnswerEndsInTheSentStateOrItsSentence) {
       {"202 accepted is not a success", {202, R"({"accepted":true,"id":"$ID"})"}, false, kNotSaved, 0},
       {"not accepted", {200, R"({"accepted":false,"id":"$ID","error":"Too short."})"}, false, "Too short.", 0},
       {"a blank sentence", {200, R"({"accepted":false,"error":" \n"})"}, false, kNotSaved, 0},
+      {"a sentence turned around", {200, R"({"accepted":false,"error":"Sent \u202egnorw"})"}, false, kNotSaved, 0},
       {"accepted of the wrong type", {200, R"({"accepted":"yes","id":"$ID","error":"x"})"}, false, kNotSaved, 0},
       {"500 without JSON", {500, "<html>oops</html>"}, false, kNotSaved, 0},
       {"409", {409, R"({"error":"Already filed."})"}, false, "Already filed.", 0},
@@ -281,6 +283,96 @@ TEST_F(BugReportStoreTest, EachAnswerEndsInTheSentStateOrItsSentence) {
     EXPECT_EQ(rate->sent, c.sent ? std::vector<double>{now} : std::vector<double>{}) << c.name;
     EXPECT_EQ(rate->blockedUntil, c.blockedFor > 0 ? now + c.blockedFor : 0.0) << c.name;
   }
+}
+
+TEST(BugReportSentenceTest, TheServicesSentenceIsShownOnlyWhenShortAndPlain) {
+  const std::string emoji = "😀";  // two UTF-16 units
+  auto times = [](const std::string& text, int count) {
+    std::string result;
+    for (int i = 0; i < count; ++i) result += text;
+    return result;
+  };
+  struct Case {
+    const char* name;
+    std::string sentence;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"plain", "Too short.", true},
+      {"300 characters", std::string(300, 'a'), true},
+      {"301 characters", std::string(301, 'a'), false},
+      {"150 emoji are 300 units", times(emoji, 150), true},
+      {"150 emoji and a letter", times(emoji, 150) + "a", false},
+      {"300 three-byte characters", times("€", 300), true},
+      {"blank", " \n ", false},
+      {"bell", "Ding\a", false},
+      {"line feed", "Two\nlines", false},
+      {"tab", "A\ttab", false},
+      {"delete", "A\x7F", false},
+      {"next line, a C1 control", "A\u0085B", false},
+      {"control sequence introducer", "A\u009B2J", false},
+      {"Arabic letter mark", "A\u061CB", false},
+      {"left-to-right mark", "A\u200EB", false},
+      {"right-to-left mark", "A\u200FB", false},
+      {"left-to-right embedding", "A\u202AB", false},
+      {"right-to-left override", "A\u202EB", false},
+      {"left-to-right isolate", "A\u2066B", false},
+      {"pop directional isolate", "A\u2069B", false},
+      {"zero-width joiner is no bidirectional mark", "👩\u200D💻 Busy.", true},
+      {"no-break space", "Try\u00A0later.", true},
+      {"just past the marks", "A\u2029\u202F\u206AB", true},
+      {"not UTF-8", "Bad \xFF byte", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(showsServiceSentence(c.sentence), c.shown) << c.name;
+}
+
+TEST_F(BugReportStoreTest, AnAnswerLongerThanARealOneStopsAndIsNeverRead) {
+  // An acceptance padded to a given size: the limit decides, not the content.
+  auto acceptance = [](std::size_t size) {
+    const std::string head = R"({"accepted":true,"id":"$ID","note":")";
+    const std::size_t sent = head.size() - 3 + 36 + 2;
+    return head + std::string(size - sent, ' ') + "\"}";
+  };
+  for (const std::size_t size : {kMaximumReportAnswerBytes, kMaximumReportAnswerBytes + 1}) {
+    defaults = platform::NSUserDefaults::makeInMemory("mirt.vurle.test");
+    auto store = makeStore();
+    answer({201, acceptance(size)});
+    fill(*store);
+    submitAndWait(*store);
+    const bool fits = size == kMaximumReportAnswerBytes;
+    EXPECT_EQ(store->didSend(), fits) << size;
+    EXPECT_EQ(store->error(), fits ? std::nullopt : std::optional<std::string>(kNotSaved)) << size;
+    EXPECT_EQ(store->summary(), fits ? "" : "Pointer froze");
+  }
+
+  // A list at the limit reads; an endless one stops early and is no list.
+  const std::string list = R"([{"version":"1.5","build":43,"minimumSystemVersion":"14.0"}])";
+  answer({200, list + std::string(kMaximumReleaseListBytes - list.size(), ' ')});
+  auto atLimit = makeStore();
+  atLimit->checkForNewerRelease();
+  EXPECT_TRUE(platform::pumpMainRunLoopUntil([&] { return atLimit->versionState().kind != Kind::checking; }));
+  EXPECT_EQ(atLimit->versionState(), BugReportVersionState::newer({"1.5", 43, "14.0"}, true));
+
+  constexpr std::size_t kOffered = std::size_t{32} << 20;
+  auto sent = std::make_shared<std::atomic<std::size_t>>(0);
+  server.server().Get("/endless/releases.json", [sent, list](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("application/json", [sent, list](size_t offset, httplib::DataSink& sink) {
+      if (offset >= kOffered) {
+        sink.done();
+        return true;
+      }
+      const std::string chunk = offset == 0 ? list : std::string(64 << 10, ' ');
+      if (!sink.write(chunk.data(), chunk.size())) return false;
+      *sent += chunk.size();
+      return true;
+    });
+  });
+  auto endless = makeStore({"1.4", "42", "14.6.1", "stable"}, server.baseURL() + "endless/");
+  endless->checkForNewerRelease();
+  EXPECT_TRUE(platform::pumpMainRunLoopUntil([&] { return endless->versionState().kind != Kind::checking; }, 10.0));
+  EXPECT_EQ(endless->versionState().kind, Kind::unavailable);
+  server.stop();  // waits for the handler, whose writes fail once the client hangs up
+  EXPECT_LT(sent->load(), kOffered / 2) << "the list was downloaded past its limit";
 }
 
 TEST_F(BugReportStoreTest, UnchangedTextsResendUnderTheirIdUntilTheServiceAsksForANewReport) {
@@ -414,6 +506,26 @@ TEST_F(BugReportStoreTest, TheRateLimitHoldsReportsBackAndSurvivesARestart) {
   EXPECT_EQ(defaults->dataForKey(BugReportStore::rateKey), platform::dataFromString("{garbled"));
   now -= 3600;
   EXPECT_EQ(store->remainingWait(), 3600) << "the in-memory record, when the stored one does not decode";
+}
+
+TEST_F(BugReportStoreTest, A429NeverLowersALaterBlock) {
+  auto store = makeStore();
+  answer({429, "", {{"Retry-After", "5"}}, /*hold=*/true});
+  fill(*store);
+  store->submit();
+  ASSERT_TRUE(server.waitForRequests(1));
+  // While the answer is on its way, another window's 429 blocks for longer.
+  auto record = storedRate();
+  ASSERT_TRUE(record.has_value());
+  record->blockedUntil = now + 3000;
+  defaults->setObject(*record->encoded(), BugReportStore::rateKey);
+  server.openGate();
+  ASSERT_TRUE(platform::pumpMainRunLoopUntil([&] { return !store->isSending(); }));
+
+  EXPECT_EQ(store->error(), "Try again in 5 seconds.");
+  EXPECT_EQ(storedRate().value_or(BugReportRateState{}).blockedUntil, now + 3000);
+  EXPECT_EQ(store->rate().blockedUntil, now + 3000);
+  EXPECT_EQ(store->remainingWait(), 3000);
 }
 
 TEST_F(BugReportStoreTest, TheReleaseCheckTurnsEachAnswerIntoAState) {

@@ -278,7 +278,7 @@ void CursorEngine::start() {
   rebuildForResolution(false);
   release(true, std::nullopt, false);
   error_.set(std::string());
-  enabled_.set(true);
+  publishEnabled(true);
   systemWide_.set(true);
   sourceValid_ = false;
   lastSeed_.reset();
@@ -288,12 +288,12 @@ void CursorEngine::start() {
 }
 
 void CursorEngine::stop() {
-  enabled_.set(false);
+  publishEnabled(false);
   demoKind_.reset();
   disable();
   release(true, std::nullopt, false);
-  if (maintenance_) maintenance_->invalidate();
-  maintenance_.reset();
+  maintenanceInstalled_ = false;
+  armMaintenance();
   if (sampler_) sampler_->setEnabled(false);
   for (const auto& token : monitors_) platform::NSEvent::removeMonitor(token);
   monitors_.clear();
@@ -396,6 +396,13 @@ void CursorEngine::rebuildForResolution(bool force) {
   ensureDisplayLink();
 }
 
+void CursorEngine::setEnabled(bool enabled) { publishEnabled(enabled); }
+
+void CursorEngine::publishEnabled(bool enabled) {
+  enabled_.set(enabled);
+  armMaintenance();
+}
+
 void CursorEngine::maintenance() {
   const double started = now();
   if (enabled()) maintenancePass();
@@ -495,7 +502,7 @@ void CursorEngine::activeSpaceDidChange() {
 void CursorEngine::applicationsDidChange() { policy_->forgetOwners(); }
 
 void CursorEngine::sessionDidResign() {
-  enabled_.set(false);
+  publishEnabled(false);
   demoKind_.reset();
   disable();
   release(true, std::nullopt, false);

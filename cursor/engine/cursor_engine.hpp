@@ -110,9 +110,10 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   platform::Publisher<bool> systemWidePublisher() const { return systemWide_.publisher(); }
 
   // May animate at all; the shell's pause and the settings' switch clear it.
+  // While it is off the maintenance timer rests (its pass would do nothing).
   bool enabled() const { return enabled_.value(); }
   platform::Publisher<bool> enabledPublisher() const { return enabled_.publisher(); }
-  void setEnabled(bool enabled) { enabled_.set(enabled); }
+  void setEnabled(bool enabled);
 
   // The last start or permission failure as a sentence; empty when none.
   const std::string& error() const { return error_.value(); }
@@ -151,7 +152,11 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   // Rebuilds the cursor art after a screen or pointer-size change; without
   // force only when the render scale changed.
   void rebuildForResolution(bool force);
-  // The 0.2 s pass that keeps a running engine honest.
+  // The 0.2 s pass that keeps a running engine honest. Its timer, made by
+  // install and dropped by stop, runs exactly while `enabled` holds: also
+  // before the first start and while a start is refused, and it rests
+  // while the shell has paused the engine, the user session is away and
+  // after stop.
   void maintenance();
 
   // ---- inputs ----
@@ -294,6 +299,10 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   std::unique_ptr<CursorSpaceAnimation> dockSpace_;
   void observeDefaults();
   void maintenancePass();
+  void publishEnabled(bool enabled);
+  // Makes or drops the maintenance timer to match install, stop and
+  // `enabled`.
+  void armMaintenance();
   std::optional<bool> storedBool(const char* key) const;
   bool readUsesContinuousCursor() const;
   // Re-reads the presenter choice; a running engine hands over from the
@@ -366,6 +375,7 @@ class CursorEngine : public std::enable_shared_from_this<CursorEngine> {
   std::shared_ptr<platform::CADisplayLink> displayLink_;
   std::weak_ptr<platform::NSScreen> linkedScreen_;
   std::shared_ptr<platform::NSTimer> maintenance_;
+  bool maintenanceInstalled_ = false;  // between install and stop
   std::vector<std::shared_ptr<platform::NSEventMonitor>> monitors_;
   std::vector<std::shared_ptr<platform::NSEventMonitor>> movementMonitors_;
   bool usesMotionFallback_ = false;

@@ -122,11 +122,9 @@ void CursorEngine::install(const std::shared_ptr<platform::NSWindow>& window) {
       }));
 
   if (maintenance_) maintenance_->invalidate();
-  maintenance_ = platform::NSTimer::make(kMaintenanceInterval, true, [weak](platform::NSTimer&) {
-    if (auto engine = weak.lock()) engine->maintenance();
-  });
-  maintenance_->setTolerance(kMaintenanceTolerance);
-  platform::RunLoop::main().add(maintenance_, platform::RunLoopMode::common);
+  maintenance_.reset();
+  maintenanceInstalled_ = true;
+  armMaintenance();
 
   auto& local = platform::NSNotificationCenter::defaultCenter();
   auto& workspace = platform::NSWorkspace::sharedWorkspace().notificationCenter();
@@ -165,6 +163,21 @@ void CursorEngine::install(const std::shared_ptr<platform::NSWindow>& window) {
           [](CursorEngine& engine, const platform::NSNotification&) { engine.sessionDidResign(); });
   observe(workspace, workspaceObservers_, platform::NSWorkspaceWillSleepNotification,
           [](CursorEngine& engine, const platform::NSNotification&) { engine.sessionDidResign(); });
+}
+
+void CursorEngine::armMaintenance() {
+  const bool wantedNow = maintenanceInstalled_ && enabled();
+  if (wantedNow == (maintenance_ != nullptr)) return;
+  if (!wantedNow) {
+    maintenance_->invalidate();
+    maintenance_.reset();
+    return;
+  }
+  maintenance_ = platform::NSTimer::make(kMaintenanceInterval, true, [weak = weak_from_this()](platform::NSTimer&) {
+    if (auto engine = weak.lock()) engine->maintenance();
+  });
+  maintenance_->setTolerance(kMaintenanceTolerance);
+  platform::RunLoop::main().add(maintenance_, platform::RunLoopMode::common);
 }
 
 void CursorEngine::ensureDisplayLink() {

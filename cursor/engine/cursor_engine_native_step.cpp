@@ -127,6 +127,17 @@ void CursorEngine::nativeStep(double stepStart) {
   if (chosen) boundarySample_.reset();
   deferredSample_.reset();
 
+  // The step that ends a pending wait gives the holds the wait capped back
+  // as the policy allows them, once more when its own sample has made the
+  // source valid. Left capped, they would lapse a tenth of a second after
+  // the wait began: every later change would be shown unheld, and a morph
+  // begun on this step would be handed back at the old cap. A yield later
+  // in the step takes them away again; a grace never gets this far.
+  bool waitEnded = false;
+  const auto restoreHolds = [&] {
+    presenter_->setHoldPolicy(sourceValid_ && !reduceMotion(), policy_->allowedRegions(), std::nullopt);
+  };
+
   bool toFrame = false;
   if (!systemWide()) {
     // The preview in the application's own window: no grace, visibility or
@@ -188,12 +199,14 @@ void CursorEngine::nativeStep(double stepStart) {
       }
       policyPausedAt_.reset();
     }
-    if (!chosen && !policyPendingSince_) {
-      if (sourceValid_) presenter_->setHoldPolicy(!reduceMotion(), policy_->allowedRegions(), std::nullopt);
-      toFrame = true;
-    } else {
+    if (policyPendingSince_) {
+      waitEnded = true;
+      restoreHolds();
       policyPendingSince_.reset();
       toFrame = !chosen;
+    } else if (!chosen) {
+      if (sourceValid_) presenter_->setHoldPolicy(!reduceMotion(), policy_->allowedRegions(), std::nullopt);
+      toFrame = true;
     }
   }
 
@@ -270,6 +283,7 @@ void CursorEngine::nativeStep(double stepStart) {
         if (!begun) return resetTransition();
         sourceValid_ = true;
         restingHandBack_ = false;
+        if (waitEnded) restoreHolds();
       }
     }
   }

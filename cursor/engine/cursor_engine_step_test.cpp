@@ -29,6 +29,7 @@
 #include "platform/windowserver/core_cursors.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
+#include "platform/windowserver/window_list.hpp"
 
 namespace vurle {
 namespace {
@@ -90,15 +91,70 @@ class EngineStepTest : public EngineTestBase {
     platform::CADisplayLink::fireAll(now());
     scope->advance(kFrame);
   }
+  // One display frame after the user moved the pointer on by `dx` points
+  // (a mouse-moved event, which the engine hears).
+  void movingFrame(double dx = 1) {
+    post(platform::kCGEventMouseMoved, {pointer().x + dx, pointer().y});
+    scope->advance(kFrame);
+    platform::CADisplayLink::fireAll(now());
+  }
+  static void post(platform::CGEventType type, CGPoint at) {
+    platform::CGEventPost(platform::kCGSessionEventTap,
+                          platform::CGEventCreateMouseEvent(nullptr, type, platform::CGPointMake(at.x, 900 - at.y),
+                                                            platform::kCGMouseButtonLeft));
+  }
+  // Frames until the engine's last frame has been handed back to the system
+  // cursor (its idle lease over, the engine told) and the link rests.
+  void handBack() {
+    for (int i = 0; i < 150 && (engine->overlayVisible() || engine->linkRuns()); ++i) frame(0);
+    ASSERT_FALSE(engine->overlayVisible());
+    ASSERT_EQ(platform::CurrentCursor::shared().owner(), 0);
+  }
+  // The window list cannot be read: the policy answers "native policy
+  // pending" until `policyAnswers`.
+  void holdPolicyPending() {
+    platform::WindowTable::shared().setListFailure(true);
+    engine->policy()->invalidate();
+  }
+  // The list reads again; the pointer's next move asks the policy afresh.
+  void policyAnswers() {
+    platform::WindowTable::shared().setListFailure(false);
+    post(platform::kCGEventMouseMoved, {pointer().x + 1, pointer().y});
+    scope->runUntilIdle();
+  }
   // The native path settled on the I-beam, then morphing to the pointing
   // hand.
   void morphNatively() {
     start(true);
     show(platform::NSCursor::IBeamCursor());
     for (int i = 0; i < 5; ++i) frame(0);
-    for (int i = 0; i < 150 && engine->overlayVisible(); ++i) frame(0);
+    handBack();
     show(platform::NSCursor::pointingHandCursor());
     for (int i = 0; i < 3; ++i) frame(0);
+  }
+  // From the engine's next frame the policy has no answer for 0.08 s: the
+  // running morph pauses with its frame held, resumes where it stood and
+  // runs to its end without the presenter taking its frame back.
+  void pendingForEightyMilliseconds() {
+    ASSERT_TRUE(engine->animation().isRunning(now()));
+    const double started = engine->animation().started;
+    const uint64_t epoch = engine->presenter()->recoveryEpoch();
+    holdPolicyPending();
+    const double pausedAt = now();
+    platform::CADisplayLink::fireAll(now());
+    EXPECT_FALSE(engine->linkRuns());  // paused, the last frame held
+    EXPECT_TRUE(engine->overlayVisible());
+    scope->advance(pausedAt + 0.08 - now());
+    policyAnswers();
+    platform::CADisplayLink::fireAll(now());
+    EXPECT_NEAR(engine->animation().started - started, 0.08, 1e-9);
+    for (int i = 0; i < 60 && engine->animation().isRunning(now()); ++i) {
+      EXPECT_TRUE(engine->overlayVisible()) << i;
+      frame(0);
+    }
+    EXPECT_FALSE(engine->animation().isRunning(now()));
+    EXPECT_EQ(engine->presenter()->recoveryEpoch(), epoch);
+    EXPECT_LT(engine->ownershipCooldownUntil(), now());
   }
   ContinuousCursorPresenter& overlay() { return *engine->continuousPresenter(); }
   static std::vector<std::string> details(const std::string& kind) {
@@ -136,6 +192,90 @@ TEST_F(EngineStepTest, ACursorChangeIsMorphedInTheOverlayAndHandedBackWhenThePoi
   EXPECT_FALSE(engine->linkRuns());
   scope->advance(0.1);
   EXPECT_TRUE(CursorState::shared().cursorIsVisible());
+}
+
+// Idle costs the main run loop only the timers that have work: over 10 s of
+// virtual time, with the refresh a real run has, wake-ups counted as a real
+// main run loop would wake.
+TEST_F(EngineStepTest, IdleWakesTheMainLoopOnlyForTimersThatHaveWork) {
+  auto refresh = platform::CADisplayLink::scheduleRefresh(kFrame);
+  const auto wakeUpsOver = [this](double seconds) {
+    const auto before = scope->mainWakeUps();
+    scope->advance(seconds);
+    return static_cast<double>(scope->mainWakeUps() - before);
+  };
+  const auto linkFrames = [this] { return engine->displayLink() ? engine->displayLink()->frameCount() : 0L; };
+
+  // Installed but not started, as when the start is refused: the
+  // maintenance pass alone, five times a second.
+  defaults->setBool(false, kUseLegacyCursorPresenterKey);
+  engine = CursorEngine::make(nullptr, defaults);
+  hostWindow = platform::NSWindow::make(platform::NSMakeRect(2000, 2000, 460, 591), 2);
+  engine->install(hostWindow);
+  scope->advance(1);
+  const double notRunning = wakeUpsOver(10);
+  EXPECT_NEAR(notRunning, 50, 1);
+  EXPECT_FALSE(refresh->isTicking());
+
+  // Running on the overlay path, the pointer moved and then at rest: the
+  // link rests, the refresh with it, and the maintenance pass does not
+  // wake it again.
+  engine->start();
+  ASSERT_TRUE(engine->systemWide()) << engine->error();
+  show(platform::NSCursor::arrowCursor());
+  for (int i = 0; i < 20; ++i) {
+    moveTo({pointer().x + 2, pointer().y});
+    scope->advance(kFrame);
+  }
+  scope->advance(1);
+  ASSERT_FALSE(engine->linkRuns());
+  const long framesBefore = linkFrames();
+  const double resting = wakeUpsOver(10);
+  EXPECT_NEAR(resting, 50, 2);
+  EXPECT_EQ(linkFrames(), framesBefore);
+  EXPECT_FALSE(refresh->isTicking());
+
+  // The pointer moves on (the motion tap wakes the resting link) and the
+  // cursor changes: the morph gets every 120 Hz frame while it runs.
+  const auto moveOn = [] {
+    moveTo({pointer().x + 1, pointer().y});
+    platform::CGEventPost(platform::kCGSessionEventTap,
+                          platform::CGEventCreateMouseEvent(nullptr, platform::kCGEventMouseMoved,
+                                                            platform::CGPointMake(pointer().x, 900 - pointer().y),
+                                                            platform::kCGMouseButtonLeft));
+  };
+  moveOn();
+  scope->advance(kFrame);
+  show(platform::NSCursor::IBeamCursor());
+  int morphTicks = 0;
+  for (int i = 0; i < 60; ++i) {
+    const long before = linkFrames();
+    moveOn();
+    scope->advance(kFrame);
+    if (!overlay().animation.isRunning(now())) continue;
+    ++morphTicks;
+    EXPECT_EQ(linkFrames() - before, 1) << "tick " << i;
+  }
+  EXPECT_GE(morphTicks, 10);
+  EXPECT_EQ(details("continuous-overlay"), std::vector<std::string>{"transition"});
+
+  // Paused as the animation session pauses it: nothing wakes the loop.
+  engine->setEnabled(false);
+  engine->setDemoKind(std::nullopt);
+  engine->disable();
+  engine->release(true, std::nullopt, false);
+  scope->advance(1);
+  const double paused = wakeUpsOver(10);
+  EXPECT_EQ(paused, 0);
+  EXPECT_EQ(engine->maintenanceTimer(), nullptr);
+  // Started again, the maintenance comes back.
+  engine->start();
+  EXPECT_NE(engine->maintenanceTimer(), nullptr);
+  RecordProperty("mainWakeUpsPerSecond",
+                 "not running " + std::to_string(notRunning / 10) + ", running at rest " +
+                     std::to_string(resting / 10) + ", paused " + std::to_string(paused / 10) + "; morph frames " +
+                     std::to_string(morphTicks));
+  refresh->invalidate();
 }
 
 TEST_F(EngineStepTest, GatesGiveTheirReasonInOrderOnBothSidesOfTheirDeadlines) {
@@ -291,12 +431,14 @@ TEST_F(EngineStepTest, AnUnknownCursorChangingInPlaceIsStreamedNatively) {
   EXPECT_FALSE(engine->overlayVisible());
 
   // Once the stream has been quiet for 0.3 s, the engine takes a change up
-  // again (shown as it is: the stream gave the pointer back).
+  // again and morphs it.
   for (int i = 0; i < 60; ++i) frame(0);
   const size_t settled = events("settle").size();
+  const size_t morphed = events("transition").size();
   show(testing::solidCursor(16, 250));
   for (int i = 0; i < 5; ++i) frame(0);
-  EXPECT_EQ(events("settle").size(), settled + 1);
+  EXPECT_EQ(events("transition").size(), morphed + 1);
+  EXPECT_EQ(events("settle").size(), settled);
 }
 
 TEST_F(EngineStepTest, AnAnimatedCursorUnderTheEnginesFrameGetsTheScreenBack) {
@@ -331,32 +473,85 @@ TEST_F(EngineStepTest, AnAnimatedCursorUnderTheEnginesFrameGetsTheScreenBack) {
 
 TEST_F(EngineStepTest, APendingPolicyOfEightyMillisecondsPausesTheMorphWhereItStands) {
   morphNatively();
-  ASSERT_TRUE(engine->animation().isRunning(now()));
-  const double started = engine->animation().started;
+  pendingForEightyMilliseconds();
+}
 
-  // The window list changes: the policy has no answer until it is read again.
-  engine->policy()->invalidate();
+TEST_F(EngineStepTest, AMorphBegunAsAPendingWaitEndsPausesAndResumesOnTheNextWait) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  handBack();
+  // A click may open a menu: the policy is asked afresh and cannot answer
+  // for a moment, while the editor under the click shows the pointing hand.
+  // The presenter holds it behind the resting frame meanwhile.
+  holdPolicyPending();
+  post(platform::kCGEventLeftMouseDown, pointer());
+  post(platform::kCGEventLeftMouseUp, pointer());
+  scope->runUntilIdle();
+  show(platform::NSCursor::pointingHandCursor());
+  scope->advance(0.03);
+  EXPECT_EQ(events("hold").back().detail, std::optional<std::string>("accepted"));
+  EXPECT_FALSE(engine->animation().isRunning(now()));
+  // The policy answers: the step that ends the wait begins the morph (the
+  // click leaves no boundary hold), and its first frame goes out.
+  const size_t transitions = events("transition").size();
+  policyAnswers();
   platform::CADisplayLink::fireAll(now());
-  EXPECT_FALSE(engine->linkRuns());  // paused, the last frame held
+  ASSERT_EQ(events("transition").size(), transitions + 1);
   EXPECT_TRUE(engine->overlayVisible());
-  scope->advance(0.08);
-  platform::CADisplayLink::fireAll(now());
-  // Resumed where it stopped: the morph's start moved on by the pause (and
-  // at most the frame that noticed it).
-  EXPECT_GE(engine->animation().started - started, 0.08 - 1e-9);
-  EXPECT_LE(engine->animation().started - started, 0.08 + kFrame + 1e-9);
+  pendingForEightyMilliseconds();
+  EXPECT_EQ(events("settle").size(), 2u);  // only the first two shapes were shown as they are
 }
 
 TEST_F(EngineStepTest, APendingPolicyOfAHundredAndTwentyMillisecondsGivesThePointerBack) {
   morphNatively();
   ASSERT_TRUE(engine->animation().isRunning(now()));
-  engine->policy()->invalidate();
+  holdPolicyPending();
+  const double pausedAt = now();
   platform::CADisplayLink::fireAll(now());
   EXPECT_FALSE(engine->linkRuns());
-  scope->advance(0.12);
-  platform::CADisplayLink::fireAll(now());
+  EXPECT_TRUE(engine->overlayVisible());
+  // Still no answer 0.12 s on; the pointer's move wakes the engine.
+  scope->advance(pausedAt + 0.12 - now());
+  movingFrame();
   EXPECT_FALSE(engine->overlayVisible());
   EXPECT_FALSE(engine->sourceValid());
+  platform::WindowTable::shared().setListFailure(false);
+  // The system shows the pointing hand the engine morphed to, and once the
+  // presenter's idle lease is over, the editor's own cursor.
+  scope->advance(0.3);
+  EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0);
+}
+
+TEST_F(EngineStepTest, ChangesLongAfterTheRestingHandBackAreMorphedUnderAMovingPointer) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  handBack();
+  show(platform::NSCursor::pointingHandCursor());
+  for (int i = 0; i < 30; ++i) frame(0);
+  handBack();
+  // With the link resting the policy's reading went stale: the hand-back's
+  // own sample met "native policy pending" and waited for the next answer.
+  const auto yields = details("policy-yield");
+  EXPECT_NE(std::find(yields.begin(), yields.end(), NativeSurfacePolicy::kPending), yields.end());
+  struct Case {
+    double after;  // seconds after the hand-back
+    std::shared_ptr<platform::NSCursor> next;
+  };
+  const Case cases[] = {{0.3, platform::NSCursor::arrowCursor()},
+                        {1, platform::NSCursor::IBeamCursor()},
+                        {2, platform::NSCursor::pointingHandCursor()}};
+  for (const auto& c : cases) {
+    scope->advance(c.after);
+    const size_t transitions = events("transition").size();
+    const size_t settles = events("settle").size();
+    show(c.next);
+    for (int i = 0; i < 30; ++i) movingFrame();
+    EXPECT_EQ(events("transition").size(), transitions + 1) << c.after;
+    EXPECT_EQ(events("settle").size(), settles) << c.after;
+    handBack();
+  }
 }
 
 TEST_F(EngineStepTest, AChangeIsHeldAtABoundaryOnlyWhileNoButtonIsPressed) {
@@ -393,6 +588,39 @@ TEST_F(EngineStepTest, AChangeIsHeldAtABoundaryOnlyWhileNoButtonIsPressed) {
   platform::CGEventPost(platform::kCGSessionEventTap,
                         platform::CGEventCreateMouseEvent(nullptr, platform::kCGEventLeftMouseUp, pointer(),
                                                           platform::kCGMouseButtonLeft));
+}
+
+TEST_F(EngineStepTest, AChangeWithinAClicksWindowIsNeverHeldAtABoundary) {
+  start(true);
+  show(platform::NSCursor::IBeamCursor());
+  for (int i = 0; i < 5; ++i) frame(0);
+  handBack();
+  struct Case {
+    double after;  // seconds after the click
+    std::shared_ptr<platform::NSCursor> next;
+    bool heldAtBoundary;
+  };
+  // The click's window is 0.15 s.
+  const Case cases[] = {{0.12, platform::NSCursor::pointingHandCursor(), false},
+                        {0.16, platform::NSCursor::arrowCursor(), true}};
+  for (const auto& c : cases) {
+    post(platform::kCGEventLeftMouseDown, pointer());
+    post(platform::kCGEventLeftMouseUp, pointer());
+    scope->runUntilIdle();
+    const double clicked = now();
+    while (now() + kFrame <= clicked + c.after) frame(0);
+    scope->advance(clicked + c.after - now());
+    const size_t before = events("transition").size() + events("settle").size();
+    show(c.next);
+    bool held = false;
+    for (int i = 0; i < 10; ++i) {
+      frame(0);
+      held = held || engine->boundaryTolerance().pending.has_value();
+    }
+    EXPECT_EQ(held, c.heldAtBoundary) << c.after;
+    EXPECT_EQ(events("transition").size() + events("settle").size(), before + 1) << c.after;
+    handBack();
+  }
 }
 
 TEST_F(EngineStepTest, AFrameTakenBackByThePresentersWatchdogKeepsTheEngineAwayForHalfASecond) {

@@ -7,6 +7,8 @@
 
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
+#include "platform/windowserver/connections.hpp"
+#include "platform/windowserver/spaces.hpp"
 
 namespace vurle {
 namespace {
@@ -84,6 +86,106 @@ TEST_F(OverlayInputTest, AKeyPressClosesTheGateForItsQuietPeriodAndEndsTheHandof
   EXPECT_FALSE(presenter->resume.moved);
   presenter->pointerMoved({pointer().x + 1, pointer().y});
   EXPECT_TRUE(presenter->resume.moved);
+}
+
+TEST_F(OverlayInputTest, AResetReopensAGateAKeyPressClosedWithoutAnyMotion) {
+  presenter->handleDiscreteInput(platform::kCGEventKeyDown, now());
+  ASSERT_FALSE(presenter->canResume(now() + 1));
+  presenter->reset();
+  EXPECT_TRUE(presenter->resume.isOpen(now()));
+  EXPECT_TRUE(presenter->canResume(now()));
+}
+
+TEST_F(OverlayInputTest, NoHandoffArmsOnALeftDragWhileTheLeaseKeepsItsBackgroundProperty) {
+  acquireOverlay(artOf(PointerKind::text));
+  // The cursor is back at once, but the window server will not clear the
+  // background property: the lease keeps it, and retries on its checks.
+  platform::Connections::shared().failNext("CGSSetConnectionProperty", platform::kCGErrorFailure, -1);
+  press(platform::kCGEventLeftMouseDown, platform::kCGMouseButtonLeft);
+  struct Case {
+    const char* when;
+    std::function<void()> before;
+    bool armed;
+  };
+  const Case cases[] = {
+      {"the drag that releases the overlay", [] {}, false},
+      {"0.2 s on, the property still kept", [this] { scope->advance(0.2); }, false},
+      {"once it is cleared", [this] {
+         platform::Connections::shared().clearFailures();
+         scope->advance(0.11);
+       }, true},
+  };
+  for (const auto& c : cases) {
+    c.before();
+    presenter->handleDiscreteInput(platform::kCGEventLeftMouseDragged, now());
+    EXPECT_FALSE(presenter->active) << c.when;
+    EXPECT_TRUE(CursorState::shared().cursorIsVisible()) << c.when;
+    EXPECT_EQ(presenter->lease->backgroundEnabled(), !c.armed) << c.when;
+    EXPECT_EQ(handoff->armed, c.armed) << c.when;
+  }
+  EXPECT_EQ(details("stationary-handoff-armed"), std::vector<std::string>{"left-gesture"});
+  press(platform::kCGEventLeftMouseUp, platform::kCGMouseButtonLeft);
+}
+
+TEST_F(OverlayInputTest, ARightPressOverTheOverlaysArrowArmsNoHandoff) {
+  struct Case {
+    PointerKind kind;
+    bool armed;
+  };
+  for (const Case c : {Case{PointerKind::arrow, false}, Case{PointerKind::text, true}}) {
+    acquireOverlay(artOf(c.kind));
+    press(platform::kCGEventRightMouseDown, platform::kCGMouseButtonRight);
+    presenter->handleDiscreteInput(platform::kCGEventRightMouseDown, now());
+    EXPECT_FALSE(presenter->active);
+    EXPECT_EQ(handoff->armed, c.armed) << static_cast<int>(c.kind);
+    press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+    handoff->cancelStationaryHandoff("next");
+    const CGPoint at = pointer();
+    movePointer({at.x + 2, at.y});
+    presenter->pointerMoved(pointer());
+  }
+  EXPECT_EQ(details("stationary-handoff-armed"), std::vector<std::string>{"right-click"});
+}
+
+TEST_F(OverlayInputTest, AnApplicationSwitchDuringASpaceTransitionArmsNoEarlierThanHalfASecondOnceTheDisplaySettles) {
+  struct Case {
+    double stillAt;    // when the display stops animating, seconds after the switch
+    double notYetAt;   // still unarmed
+    double armedBy;
+  };
+  // Settled early, the handoff waits out the half second; still animating
+  // then, it waits for the display (0.2 s after its last animating read).
+  for (const Case c : {Case{0.1, 0.49, 0.53}, Case{0.61, 0.77, 0.85}}) {
+    platform::Spaces::shared().setDisplayAnimating(1, true);
+    const double switched = now();
+    presenter->applicationContextChanged(5151);
+    EXPECT_FALSE(handoff->armed);
+    ASSERT_TRUE(presenter->handoffPreparation);
+    EXPECT_EQ(presenter->handoffPreparation->settlingDisplay, primary());
+    scope->advance(switched + c.stillAt - now());
+    platform::Spaces::shared().setDisplayAnimating(1, false);
+    scope->advance(switched + c.notYetAt - now());
+    EXPECT_FALSE(handoff->armed) << c.stillAt;
+    scope->advance(switched + c.armedBy - now());
+    EXPECT_TRUE(handoff->armed) << c.stillAt;
+    EXPECT_FALSE(presenter->handoffPreparation) << c.stillAt;
+    handoff->cancelStationaryHandoff("next");
+  }
+}
+
+TEST_F(OverlayInputTest, AnActivationEndsTheHandoffOnlyInsideAnOpenContextMenuEntryWindow) {
+  platform::NSWorkspace::sharedWorkspace().launchApplication(5151, "com.example.viewer", "Viewer");
+  for (const bool entryWindow : {false, true}) {
+    armHere();
+    ASSERT_TRUE(handoff->armed);
+    if (entryWindow) handoff->armContextMenuEntry();
+    platform::NSWorkspace::sharedWorkspace().activateApplication(5151);
+    EXPECT_EQ(presenter->foregroundPID, 5151);
+    EXPECT_EQ(handoff->armed, !entryWindow) << entryWindow;
+    platform::NSWorkspace::sharedWorkspace().activateApplication(testing::kEditorPID);
+    handoff->cancelStationaryHandoff("next");
+  }
+  EXPECT_EQ(details("stationary-handoff-cancel"), (std::vector<std::string>{"next", "context-menu-owner-changed"}));
 }
 
 TEST_F(OverlayInputTest, ScrollingWhileActiveOnlyRefreshesTheMotionPoint) {

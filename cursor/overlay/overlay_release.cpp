@@ -181,6 +181,7 @@ void ContinuousCursorPresenter::release(const std::string& reason) {
       window.reset();
       resizeExitDeadline.reset();
       usingExperimentalWindow = false;
+      boundary.reset();
       if (wasActive) record("overlay-release", {.detail = reason});
     }
   } else {

@@ -1,11 +1,13 @@
 // Release, the native-restore bridge and placement of the overlay presenter.
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "cursor/native/native_test_support.hpp"
 #include "cursor/overlay/continuous_cursor_presenter.hpp"
 #include "cursor/overlay/overlay_presenter_test_support.hpp"
+#include "platform/windowserver/connections.hpp"
 
 namespace vurle {
 namespace {
@@ -87,6 +89,28 @@ TEST_F(OverlayReleaseTest, AReleaseWhileActiveShowsTheCursorClearsTheLayerAndCle
   for (const auto& event : events("overlay-restored-readback")) EXPECT_EQ(event.value, 1.0);
 }
 
+TEST_F(OverlayReleaseTest, TheNextPresentationAfterAReleaseStartsFromAFreshBoundaryTolerance) {
+  acquireOverlay(text());
+  // The cursor changes under the slowly moving pointer: the new shape is
+  // held back at the boundary when the overlay is released.
+  showCursor(NSCursor::pointingHandCursor());
+  const CGPoint at = platform::NSEvent::mouseLocation();
+  movePointer({at.x + 1, at.y});
+  presentFrame();
+  ASSERT_TRUE(presenter->active);
+  ASSERT_TRUE(presenter->boundary.pending);
+  presenter->release("outside-window");
+  const auto& left = presenter->boundary;
+  EXPECT_FALSE(left.identity || left.previous || left.pending || left.pendingSince);
+  EXPECT_EQ(left.point, platform::CGPointMake(0, 0));
+  EXPECT_EQ(left.changedAt, 0);
+
+  // Acquired again on the arrow, the tolerance knows no shape before it.
+  acquireOverlay(artOf(PointerKind::arrow));
+  EXPECT_EQ(presenter->boundary.identity, std::optional<int64_t>(artOf(PointerKind::arrow)->identity()));
+  EXPECT_FALSE(presenter->boundary.previous);
+}
+
 TEST_F(OverlayReleaseTest, WithTheTraceOffNoReadBackIsScheduled) {
   acquireOverlay(text());
   CursorTrace::shared()->disable();
@@ -159,6 +183,125 @@ TEST_F(OverlayReleaseTest, ABridgeEndsWhenThePointerMovesBeyondADevicePixel) {
   EXPECT_NE(presenter->lastStopReason, std::optional<std::string>("idle-restore-moved"));
   presenter->pointerMoved({at.x + 1, at.y});
   EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>("idle-restore-moved"));
+}
+
+TEST_F(OverlayReleaseTest, ABridgeEndsAtOnceOnACursorChangeOrDiscreteInputAndTheImageClears) {
+  struct Case {
+    const char* name;
+    std::function<void()> end;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"a cursor change, then a move within a device pixel",
+       [this] {
+         showCursor(NSCursor::arrowCursor());
+         const CGPoint at = platform::NSEvent::mouseLocation();
+         presenter->pointerMoved({at.x + 0.5, at.y});
+       },
+       "idle-restore-moved"},
+      {"a key press", [this] { presenter->handleDiscreteInput(platform::kCGEventKeyDown, now()); }, "input"},
+      // Press and release both queued before the main thread got to the
+      // press: no button reads as held any more.
+      {"a quick click", [this] { presenter->handleDiscreteInput(platform::kCGEventLeftMouseDown, now()); }, "input"},
+  };
+  for (const auto& c : cases) {
+    showCursor(NSCursor::IBeamCursor());
+    acquireOverlay(text());
+    CursorState::shared().setShowLag(0.9);
+    presenter->release("native-visibility");
+    ASSERT_TRUE(presenter->idleRestoreUntil) << c.name;
+    ASSERT_FALSE(presenter->layer->isHidden()) << c.name;
+    c.end();
+    EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>(c.reason)) << c.name;
+    EXPECT_FALSE(presenter->idleRestoreUntil) << c.name;
+    EXPECT_FALSE(presenter->releaseTimer) << c.name;
+    EXPECT_TRUE(presenter->layer->isHidden()) << c.name;
+    EXPECT_EQ(presenter->layer->contents(), nullptr) << c.name;
+    EXPECT_FALSE(CursorState::shared().cursorIsVisible()) << c.name;  // not for want of the native cursor
+    CursorState::shared().setShowLag(0);
+    scope->advance(1);
+    // The pointer moves on, so that the overlay may come back.
+    const CGPoint at = platform::NSEvent::mouseLocation();
+    movePointer({at.x + 2, at.y});
+    presenter->pointerMoved(platform::NSEvent::mouseLocation());
+  }
+}
+
+TEST_F(OverlayReleaseTest, ABridgeWithoutAPreClearEndsAtTheFirstRecheckAfterTheBackgroundPropertyLapses) {
+  acquireOverlay(text());
+  CursorState::shared().setShowLag(0.6);  // the native cursor reads invisible throughout
+  presenter->release("native-visibility");
+  ASSERT_TRUE(presenter->idleRestoreUntil);
+  ASSERT_FALSE(presenter->idleRestoreRevealAt);
+  ASSERT_TRUE(presenter->lease->backgroundEnabled());
+  while (presenter->lease->backgroundEnabled() && now() < *presenter->idleRestoreUntil) {
+    EXPECT_TRUE(presenter->releaseTimer);
+    EXPECT_FALSE(presenter->layer->isHidden());
+    scope->advance(0.001);
+  }
+  ASSERT_FALSE(presenter->lease->backgroundEnabled());
+  const double lapsed = now();
+  // The bridge lasts 0.75 s at most, but not past the next re-check.
+  EXPECT_LT(lapsed - *presenter->idleRestoreUntil, -0.3);
+  while (presenter->releaseTimer && now() < lapsed + 0.1) scope->advance(0.001);
+  EXPECT_LE(now() - lapsed, 1.0 / 30 + 0.001);
+  EXPECT_FALSE(presenter->releaseTimer);
+  EXPECT_EQ(presenter->lastStopReason, std::optional<std::string>("idle-native"));
+  EXPECT_TRUE(presenter->layer->isHidden());
+  EXPECT_FALSE(CursorState::shared().cursorIsVisible());
+}
+
+TEST_F(OverlayReleaseTest, AnIdleHandBackUnderACursorStillHiddenRollsItsPreClearBack) {
+  acquireOverlay(text());
+  // The window server refuses to show the cursor again for a while.
+  platform::Connections::shared().failNext("CGSShowCursor", platform::kCGErrorFailure, -1);
+  presenter->release("idle-native");
+  EXPECT_EQ(events("overlay-idle-preclear").size(), 1u);
+  EXPECT_EQ(events("overlay-idle-preclear-rollback").size(), 1u);
+  EXPECT_TRUE(presenter->lease->hidden());
+  EXPECT_FALSE(presenter->layer->isHidden());  // the image stands in for the hidden cursor
+  EXPECT_NE(presenter->layer->contents(), nullptr);
+  EXPECT_TRUE(presenter->releaseTimer);
+  EXPECT_FALSE(presenter->handoffPreparation);
+  // Shown again, the release finishes on its own.
+  platform::Connections::shared().clearFailures();
+  scope->advance(0.2);
+  EXPECT_FALSE(presenter->releaseTimer);
+  EXPECT_TRUE(CursorState::shared().cursorIsVisible());
+  EXPECT_TRUE(presenter->layer->isHidden());
+}
+
+TEST_F(OverlayReleaseTest, AnIdleHandBackWhoseHandoffCannotArmDropsItsPreparationAQuarterSecondLater) {
+  acquireOverlay(text());
+  handoff->policy = [] { return StationaryPolicyAnswer{"native menu bar", {}, 0.14}; };
+  presenter->release("idle-native");
+  ASSERT_FALSE(presenter->releaseTimer);
+  ASSERT_TRUE(presenter->handoffPreparation);
+  const double prepared = now();
+  scope->advance(0.24);
+  EXPECT_TRUE(presenter->handoffPreparation);
+  scope->advance(0.02);
+  EXPECT_FALSE(presenter->handoffPreparation);
+  EXPECT_FALSE(presenter->handoffPreparationTimer);
+  EXPECT_FALSE(handoff->armed);
+  EXPECT_NEAR(now() - prepared, 0.26, 1e-9);
+}
+
+TEST_F(OverlayReleaseTest, WithTheTraceOnPlacementsAreRecordedAtMostEveryFiftyMilliseconds) {
+  presenter->panel->setFrame(primary()->frame(), false);
+  const auto frame = testing::solidFrame(CGRectMake(0, 0, 16, 20), 4, 0);
+  struct Case {
+    double after;  // seconds after the first placement
+    size_t recorded;
+  };
+  presenter->place({100, 100}, frame, 2);
+  const double first = now();
+  double x = 100;
+  for (const Case c : {Case{0.04, 1}, Case{0.06, 2}, Case{0.1, 2}, Case{0.111, 3}}) {
+    scope->advance(first + c.after - now());
+    presenter->place({x += 5, 100}, frame, 2);
+    EXPECT_EQ(events("overlay-position").size(), c.recorded) << c.after;
+  }
 }
 
 TEST_F(OverlayReleaseTest, PlacementPutsTheHotspotOnThePointerAtTheRightSize) {

@@ -28,6 +28,13 @@ double now() { return platform::systemUptime(); }
 
 bool samePoint(CGPoint a, CGPoint b) { return a.x == b.x && a.y == b.y; }
 
+// The standard arrow, told by identity: the art matched from the cursor on
+// screen is another object than the library's kind art, with its identity.
+bool isArrow(const ArtRef& art) {
+  const auto arrow = NativeCursorLibrary::shared()->art(PointerKind::arrow);
+  return art && arrow && art->identity() == arrow->identity();
+}
+
 std::optional<double> earlier(std::optional<double> a, std::optional<double> b) {
   if (!a) return b;
   if (!b) return a;
@@ -131,7 +138,7 @@ void StationaryCursorHandoff::armAtRest(CGPoint at, CGFloat scale, bool rightCli
   ArtRef art;
   std::shared_ptr<platform::NSCursor> cursor;
   if ((rightClick || leftGesture) && sampleArt && sampleSeed == *current) {
-    if (rightClick && sampleArt == library.art(PointerKind::arrow)) return;
+    if (rightClick && isArrow(sampleArt)) return;
     art = sampleArt;
   } else {
     if (!nativeVisible()) return;
@@ -241,7 +248,7 @@ void StationaryCursorHandoff::armWithSample(const NativeCursorSample& sample) {
     cancel("transparent");
     return;
   }
-  if (armed && menuEntryUntil && now() < *menuEntryUntil && art != library.art(PointerKind::arrow)) {
+  if (armed && menuEntryUntil && now() < *menuEntryUntil && !isArrow(art)) {
     cancelStationaryHandoff("context-menu-nonarrow");
     return;
   }
@@ -552,7 +559,7 @@ bool StationaryCursorHandoff::contextMenuEntry(CGPoint) {
   if (!native->submissionsInFlight()) {
     const auto current = access.currentSeed();
     if (!current || current != seed) return false;
-    if (animation.to && animation.to == NativeCursorLibrary::shared()->art(PointerKind::arrow)) {
+    if (isArrow(animation.to)) {
       record("context-menu-entry-native-arrow");
       return false;
     }

@@ -140,6 +140,17 @@ TEST_F(StationaryCursorHandoffTest, TheContextMenuEntryWindowIsClampedAndHoldsOn
   }
   handoff->cancelStationaryHandoff("reset");
 
+  // Over the arrow a context menu brings no new shape: no window opens.
+  armHere();
+  ASSERT_TRUE(handoff->armed);
+  press(platform::kCGEventRightMouseDown, platform::kCGMouseButtonRight);
+  presenter->handleDiscreteInput(platform::kCGEventRightMouseDown, now());
+  EXPECT_FALSE(handoff->menuEntryUntil);
+  EXPECT_EQ(events("context-menu-entry-native-arrow").size(), 1u);
+  press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+  handoff->cancelStationaryHandoff("reset");
+
+  showCursor(NSCursor::IBeamCursor());
   armHere();
   ASSERT_TRUE(handoff->armed);
   handoff->duration = 0.14;
@@ -159,8 +170,46 @@ TEST_F(StationaryCursorHandoffTest, TheContextMenuEntryWindowIsClampedAndHoldsOn
   scope->advance(0.002);
   EXPECT_FALSE(handoff->holdsPointer(pointer()));
   EXPECT_FALSE(handoff->armed);
-  EXPECT_EQ(details("stationary-handoff-cancel"), std::vector<std::string>{"context-menu-entry-expired"});
+  EXPECT_EQ(details("stationary-handoff-cancel").back(), "context-menu-entry-expired");
   press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+}
+
+TEST_F(StationaryCursorHandoffTest, InsideTheContextMenuEntryWindowOnlyTheArrowIsMorphed) {
+  struct Case {
+    CursorRef next;
+    bool morphs;
+  };
+  for (const Case& c : {Case{NSCursor::pointingHandCursor(), false}, Case{NSCursor::arrowCursor(), true}}) {
+    showCursor(NSCursor::IBeamCursor());
+    armHere();
+    ASSERT_TRUE(handoff->armed);
+    press(platform::kCGEventRightMouseDown, platform::kCGMouseButtonRight);
+    presenter->handleDiscreteInput(platform::kCGEventRightMouseDown, now());
+    ASSERT_TRUE(handoff->menuEntryUntil);
+    const size_t morphs = events("stationary-handoff-morph").size();
+    showCursor(c.next);  // the menu opens under the pointer
+    settleSampler();
+    EXPECT_EQ(events("stationary-handoff-morph").size() - morphs, c.morphs ? 1u : 0u) << c.morphs;
+    EXPECT_EQ(handoff->armed, c.morphs);
+    runFrames(0.25);
+    press(platform::kCGEventRightMouseUp, platform::kCGMouseButtonRight);
+    handoff->cancelStationaryHandoff("next");
+  }
+  EXPECT_EQ(details("stationary-handoff-cancel").front(), "context-menu-nonarrow");
+}
+
+TEST_F(StationaryCursorHandoffTest, ACancelGivesTheNativeCursorBackAtOnce) {
+  armHere();
+  showCursor(NSCursor::IBeamCursor());
+  settleSampler();
+  runFrames(0.05);
+  ASSERT_TRUE(handoff->displayLink);  // mid-morph: the handoff's frame is the system cursor
+  ASSERT_EQ(platform::CurrentCursor::shared().registeredName(), std::optional<std::string>(kFrameCursorName));
+  presenter->cancelStationaryHandoff("overlay-acquisition");
+  EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0);
+  EXPECT_FALSE(handoff->nativeBusy());
+  EXPECT_FALSE(handoff->displayLink);
+  EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
 }
 
 TEST_F(StationaryCursorHandoffTest, AnUndecidedPolicyIsAskedAgainBeforeOrAtTheInterceptionTime) {

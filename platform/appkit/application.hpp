@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/appkit/menu.hpp"
@@ -40,6 +42,22 @@ class NSApplicationDelegate {
     (void)hasVisibleWindows;
     return true;
   }
+};
+
+// The application's tile in the Dock; only its badge is modelled. Main
+// thread only.
+class NSDockTile {
+ public:
+  // The short text drawn over the icon; none shows no badge.
+  const std::optional<std::string>& badgeLabel() const { return badgeLabel_; }
+  // An empty text removes the badge, as none does.
+  void setBadgeLabel(std::optional<std::string> label) {
+    if (label && label->empty()) label.reset();
+    badgeLabel_ = std::move(label);
+  }
+
+ private:
+  std::optional<std::string> badgeLabel_;
 };
 
 // The application object: its delegate, its run, and which window is key
@@ -87,6 +105,8 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   // The Dock-icon policy; every change is accepted here (true).
   NSApplicationActivationPolicy activationPolicy() const { return activationPolicy_; }
   bool setActivationPolicy(NSApplicationActivationPolicy policy);
+  NSDockTile& dockTile() { return dockTile_; }
+
   // The menu bar's menus, none until set.
   std::shared_ptr<NSMenu> mainMenu() const { return mainMenu_; }
   void setMainMenu(std::shared_ptr<NSMenu> menu) { mainMenu_ = std::move(menu); }
@@ -129,6 +149,7 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   NotificationToken activationObserver_;
   bool wasActive_ = false;
   NSApplicationActivationPolicy activationPolicy_ = NSApplicationActivationPolicy::regular;
+  NSDockTile dockTile_;
   std::shared_ptr<NSMenu> mainMenu_;
   std::shared_ptr<NSMenu> windowsMenu_;
   std::shared_ptr<NSMenu> helpMenu_;

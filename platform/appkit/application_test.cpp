@@ -130,8 +130,21 @@ TEST_F(ApplicationTest, HiddenAndActiveFollowTheUserAndTheWorkspace) {
   app->unhide(nullptr);
   EXPECT_FALSE(app->isHidden());
   app->hide(nullptr);
+  app->dockTile().setBadgeLabel("1");
   resetProcessState();
   EXPECT_FALSE(NSApplication::shared()->isHidden());
+  EXPECT_FALSE(NSApplication::shared()->dockTile().badgeLabel().has_value());
+}
+
+TEST_F(ApplicationTest, AnEmptyBadgeLabelShowsNoBadge) {
+  auto& tile = NSApplication::shared()->dockTile();
+  tile.setBadgeLabel("1");
+  EXPECT_EQ(tile.badgeLabel(), "1");
+  tile.setBadgeLabel("");
+  EXPECT_FALSE(tile.badgeLabel().has_value());
+  tile.setBadgeLabel("2");
+  tile.setBadgeLabel(std::nullopt);
+  EXPECT_FALSE(tile.badgeLabel().has_value());
 }
 
 TEST_F(ApplicationTest, PressedMouseButtonsIsOneBitPerHeldButton) {

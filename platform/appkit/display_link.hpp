@@ -19,16 +19,23 @@
 //   scheduleRefresh(). A callback may invalidate or pause its own link or
 //   any other, and may make new links; links made during a pass first fire
 //   in the next one.
+// - The refresh wakes the main run loop only while some link would fire
+//   (valid, added, not paused, its screen connected): links that rest cost
+//   nothing, as a display with no link wants no frame.
 // Main thread only, as on the platform.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "platform/appkit/screen.hpp"
 #include "platform/dispatch/run_loop.hpp"
+#include "platform/notifications/notification_center.hpp"
 
 namespace platform {
+
+class DisplayRefresh;
 
 class CADisplayLink : public std::enable_shared_from_this<CADisplayLink> {
  public:
@@ -50,7 +57,7 @@ class CADisplayLink : public std::enable_shared_from_this<CADisplayLink> {
   void invalidate();
   bool isValid() const { return valid_; }
   bool isPaused() const { return paused_; }
-  void setPaused(bool paused) { paused_ = paused; }
+  void setPaused(bool paused);
   // Whether a run loop holds the link (added and still valid).
   bool isScheduled() const;
 
@@ -71,14 +78,19 @@ class CADisplayLink : public std::enable_shared_from_this<CADisplayLink> {
   static size_t fireAll(double timestamp);
   // Links a run loop holds now (valid and added), whatever their state.
   static size_t scheduledCount();
-  // A repeating timer on the main run loop, in the common modes, that
-  // fires every link at the current uptime each `interval` seconds: the
-  // refresh of a real run. Invalidate it to stop.
-  static std::shared_ptr<NSTimer> scheduleRefresh(double interval);
+  // The refresh of a real run (see DisplayRefresh); it replaces, and
+  // stops, any refresh made before. A non-positive or non-finite interval
+  // throws std::invalid_argument.
+  static std::shared_ptr<DisplayRefresh> scheduleRefresh(double interval);
 
  private:
+  friend class DisplayRefresh;
   CADisplayLink(const std::shared_ptr<NSScreen>& screen, Fire fire);
   bool firesIn(const RunLoop& loop, RunLoopMode mode) const;
+  // Valid, added, not paused and on a connected screen, in whatever mode.
+  bool wouldFire() const;
+  // A link changed in a way that may start or stop the refresh.
+  static void linksChanged();
   void fire(double timestamp);
 
   std::weak_ptr<NSScreen> screen_;
@@ -90,6 +102,41 @@ class CADisplayLink : public std::enable_shared_from_this<CADisplayLink> {
   bool paused_ = false;
   double timestamp_ = 0;
   long frames_ = 0;
+};
+
+// What stands in for the screens' vertical blank in a real run: every
+// `interval` seconds, on the grid of its start, a repeating timer on the
+// main run loop in the common modes fires every live link at the current
+// uptime. The timer exists only while some link would fire: pausing,
+// resuming, adding or invalidating a link and a change of the screens
+// start or stop it, and a timer started again keeps the grid's phase and
+// never repeats a frame time already given. Main thread only.
+class DisplayRefresh : public std::enable_shared_from_this<DisplayRefresh> {
+ public:
+  DisplayRefresh(const DisplayRefresh&) = delete;
+  DisplayRefresh& operator=(const DisplayRefresh&) = delete;
+  ~DisplayRefresh();
+
+  // Stops for good; links no longer get frames from it.
+  void invalidate();
+  bool isValid() const { return valid_; }
+  // Whether its timer is on the main run loop now.
+  bool isTicking() const { return timer_ != nullptr; }
+  double interval() const { return interval_; }
+
+ private:
+  friend class CADisplayLink;
+  DisplayRefresh(double interval, double firstFrame);
+  // Starts or stops the timer to match the links.
+  void reconsider();
+  void frame(NSTimer& timer);
+
+  const double interval_;
+  const double firstFrame_;  // frame k is due at firstFrame_ + k × interval_
+  std::int64_t nextIndex_ = 0;  // the first frame not yet given
+  bool valid_ = true;
+  std::shared_ptr<NSTimer> timer_;
+  NotificationToken screenObserver_;
 };
 
 // `[screen displayLinkWithTarget:target selector:selector]`: the selector

@@ -148,5 +148,69 @@ TEST_F(DisplayLinkTest, TheRefreshTimerDrivesLinksOnTheVirtualClockAndBadInputIs
   EXPECT_THROW(CADisplayLink::scheduleRefresh(0), std::invalid_argument);
 }
 
+// The refresh wakes the run loop only while a link would fire; stopped and
+// started again it keeps its grid and never gives one frame time twice.
+TEST_F(DisplayLinkTest, TheRefreshTicksOnlyWhileSomeLinkWouldFireAndKeepsItsPhase) {
+  auto screen = NSScreen::screens().front();
+  auto refresh = CADisplayLink::scheduleRefresh(0.01);  // frames at 1000.01 + k × 0.01
+  EXPECT_FALSE(refresh->isTicking());
+  scope->advance(1.0);
+  EXPECT_EQ(scope->pendingCount(), 0u) << "no link: nothing to wake for";
+
+  auto target = std::make_shared<Target>();
+  auto link = displayLinkWithTarget(screen, target, &Target::tick);
+  EXPECT_FALSE(refresh->isTicking()) << "not added";
+  link->setPaused(true);
+  link->addToRunLoop(RunLoop::main(), RunLoopMode::common);
+  EXPECT_FALSE(refresh->isTicking()) << "paused";
+  link->setPaused(false);
+  EXPECT_TRUE(refresh->isTicking());
+  // Resumed on a frame's own time (1001.00), it gets that frame.
+  scope->advance(0.025);  // to 1001.025
+  ASSERT_EQ(target->frames.size(), 3u);
+  EXPECT_NEAR(target->frames[0], 1001.00, 1e-9);
+  EXPECT_NEAR(target->frames[2], 1001.02, 1e-9);
+
+  // A callback that pauses and resumes its own link gets the next frame,
+  // not the same one again.
+  // (Bounded, so a refresh that repeats a frame fails instead of looping.)
+  target->during = [seen = &target->frames](CADisplayLink& self) {
+    if (seen->size() > 20) return;
+    self.setPaused(true);
+    self.setPaused(false);
+  };
+  scope->advance(0.02);  // to 1001.045
+  ASSERT_EQ(target->frames.size(), 5u);
+  EXPECT_NEAR(target->frames[3], 1001.03, 1e-9);
+  EXPECT_NEAR(target->frames[4], 1001.04, 1e-9);
+  target->during = nullptr;
+
+  // Resting, it costs nothing; resumed between frames, the next comes on
+  // the grid.
+  link->setPaused(true);
+  EXPECT_FALSE(refresh->isTicking());
+  scope->advance(0.5);  // to 1001.545
+  EXPECT_EQ(scope->pendingCount(), 0u);
+  link->setPaused(false);
+  scope->advance(0.01);
+  ASSERT_EQ(target->frames.size(), 6u);
+  EXPECT_NEAR(target->frames[5], 1001.55, 1e-9);
+
+  // Its screen gone, it stops; back, the frames come back.
+  auto other = NSScreen::make(CGRectMake(0, 0, 800, 600), 1.0);
+  NSScreen::setScreens({other});
+  EXPECT_FALSE(refresh->isTicking());
+  NSScreen::setScreens({screen, other});
+  EXPECT_TRUE(refresh->isTicking());
+  link->invalidate();
+  EXPECT_FALSE(refresh->isTicking());
+
+  // A later refresh replaces this one.
+  auto next = CADisplayLink::scheduleRefresh(0.02);
+  EXPECT_FALSE(refresh->isValid());
+  EXPECT_TRUE(next->isValid());
+  next->invalidate();
+}
+
 }  // namespace
 }  // namespace platform

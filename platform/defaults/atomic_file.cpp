@@ -3,11 +3,31 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
+#include "platform/foundation/process_wide.hpp"
+
 namespace platform {
 namespace {
+
+std::atomic<unsigned>& pendingWriteFaults() {
+  static std::atomic<unsigned>* made = [] {
+    auto* created = new std::atomic<unsigned>(0);
+    addResetHook(created, [created] { created->store(0); });
+    return created;
+  }();
+  return *made;
+}
+
+bool consumeWriteFault() {
+  auto& pending = pendingWriteFaults();
+  unsigned left = pending.load();
+  while (left > 0 && !pending.compare_exchange_weak(left, left - 1)) {
+  }
+  return left > 0;
+}
 
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& path) {
   throw std::system_error(errno, std::generic_category(), what + " " + path.string());
@@ -32,7 +52,13 @@ AtomicFileWriter::~AtomicFileWriter() {
   if (!committed_) ::unlink(temporary_.c_str());
 }
 
+void failNextAtomicFileWrites(unsigned count) { pendingWriteFaults().fetch_add(count); }
+
 void AtomicFileWriter::write(const Data& bytes) {
+  if (consumeWriteFault()) {
+    errno = ENOSPC;
+    fail("cannot write", temporary_);
+  }
   size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t result = ::write(descriptor_, bytes.data() + written, bytes.size() - written);

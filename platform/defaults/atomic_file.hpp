@@ -33,4 +33,9 @@ class AtomicFileWriter {
   bool committed_ = false;
 };
 
+// Test seam: the next `count` writes fail with ENOSPC before a byte is
+// written, as on a full disk (adds to any pending count). Thread-safe;
+// resetProcessState() clears it.
+void failNextAtomicFileWrites(unsigned count = 1);
+
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -17,6 +19,7 @@
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
+#include "platform/dispatch/clock.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -64,6 +67,20 @@ std::filesystem::path resolveLinks(std::filesystem::path path) {
   return path;
 }
 
+// Where a domain's file is read, written, locked and set aside: the file its
+// link leads to while that is a regular file or does not exist yet, else the
+// link itself, so that nothing outside the settings folder (a device, a FIFO,
+// a folder) is ever renamed or gets a lock file beside it.
+std::filesystem::path placeOf(const std::filesystem::path& link) {
+  const auto target = resolveLinks(link);
+  if (target == link) return link;
+  struct stat info {};
+  if (::stat(target.c_str(), &info) == 0 ? S_ISREG(info.st_mode) : (errno == ENOENT || errno == ENOTDIR)) {
+    return target;
+  }
+  return link;
+}
+
 // Beside the file, hidden, so that whoever saves the file holds it.
 std::filesystem::path lockFileFor(const std::filesystem::path& file) {
   return file.parent_path() / ("." + file.filename().string() + ".lock");
@@ -75,6 +92,23 @@ std::string joined(const std::vector<std::string>& parts) {
   return text;
 }
 
+std::atomic<bool>& filesMeasureEmpty() {
+  static std::atomic<bool>* made = [] {
+    auto* created = new std::atomic<bool>(false);
+    addResetHook(created, [created] { created->store(false); });
+    return created;
+  }();
+  return *made;
+}
+
+const char* kindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+  if (S_ISDIR(mode)) return "it is a folder, not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  return "it is not a regular file";
+}
+
 struct DomainFile {
   // The keys that read; absent when there is no file or nothing of it reads.
   std::optional<PropertyListDictionary> values;
@@ -82,32 +116,74 @@ struct DomainFile {
   std::string unusable;
   // Each key whose value could not be read, with the reason.
   std::vector<std::string> unreadableKeys;
+  // What was opened is not a regular file.
+  bool notRegular = false;
   bool clean() const { return unusable.empty() && unreadableKeys.empty(); }
 };
 
 // A missing file, or a link into a missing folder, is a domain that does
-// not exist; any other failure makes the file unusable.
+// not exist; any other failure makes the file unusable. Only a regular file
+// of at most the cap is read: the open does not block, so a FIFO or a device
+// in the file's place is refused instead of holding the caller for good.
 DomainFile readDomainFile(const std::filesystem::path& file) {
   DomainFile result;
   int descriptor;
   do {
-    descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
     if (errno != ENOENT && errno != ENOTDIR) result.unusable = std::string("it cannot be read: ") + std::strerror(errno);
     return result;
   }
+  struct Closer {
+    int descriptor;
+    ~Closer() { ::close(descriptor); }
+  } closer{descriptor};
+  const auto failed = [&result] { result.unusable = std::string("it cannot be read: ") + std::strerror(errno); };
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0) {
+    failed();
+    return result;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    result.unusable = kindOf(info.st_mode);
+    result.notRegular = true;
+    return result;
+  }
+  constexpr long long cap = NSUserDefaults::maximumFileSize;
+  const std::string capText = std::to_string(cap / (1024 * 1024)) + " MiB";
+  const long long size = filesMeasureEmpty().load() ? 0 : static_cast<long long>(info.st_size);
+  if (size > cap) {
+    result.unusable = "it is " + std::to_string(size) + " bytes, larger than " + capText;
+    return result;
+  }
+  // Reading a regular file does not block anyway; the flag goes so that
+  // nothing rests on that.
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags < 0 || ((flags & O_NONBLOCK) && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+    failed();
+    return result;
+  }
+  // The size measured is only a hint: the file may grow while it is read,
+  // so the reading itself stops one byte past the cap.
   Data bytes;
+  bytes.reserve(static_cast<std::size_t>(size));
   std::uint8_t buffer[16384];
   for (;;) {
-    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    const auto wanted = std::min<long long>(sizeof buffer, cap + 1 - static_cast<long long>(bytes.size()));
+    const ssize_t count = ::read(descriptor, buffer, static_cast<std::size_t>(wanted));
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) result.unusable = std::string("it cannot be read: ") + std::strerror(errno);
-    if (count <= 0) break;
+    if (count < 0) {
+      failed();
+      return result;
+    }
+    if (count == 0) break;
     bytes.insert(bytes.end(), buffer, buffer + count);
+    if (static_cast<long long>(bytes.size()) > cap) {
+      result.unusable = "it grew past " + capText + " while it was read";
+      return result;
+    }
   }
-  ::close(descriptor);
-  if (!result.unusable.empty()) return result;
   JSON json;
   try {
     json = JSONDecode(bytes);
@@ -134,9 +210,11 @@ DomainFile readDomainFile(const std::filesystem::path& file) {
   return result;
 }
 
+Data domainFileBytes(const PropertyListDictionary& values) { return JSONEncode(taggedJSON(values)); }
+
 void writeDomainFile(const std::filesystem::path& file, const PropertyListDictionary& values) {
   AtomicFileWriter writer(file);
-  writer.write(JSONEncode(taggedJSON(values)));
+  writer.write(domainFileBytes(values));
   writer.commit();
 }
 
@@ -144,12 +222,56 @@ void writeDomainFile(const std::filesystem::path& file, const PropertyListDictio
 std::filesystem::path setAside(const std::filesystem::path& file, std::error_code& error) {
   auto aside = file;
   aside += ".unreadable";
-  for (int n = 2; std::filesystem::exists(aside, error); ++n) {
+  for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(aside, error)); ++n) {
     aside = file;
     aside += ".unreadable-" + std::to_string(n);
   }
   std::filesystem::rename(file, aside, error);
   return aside;
+}
+
+// A save killed before its rename leaves its temporary file behind:
+// ".<file>.XXXXXX", the six characters mkstemp chose.
+bool isTemporaryOf(const std::string& name, const std::string& file) {
+  const std::string prefix = "." + file + ".";
+  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  if (name == "." + file + ".lock") return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Those a killed save left, old enough that no writer can still be filling
+// them. The domain's lock, which every save holds while its temporary file
+// exists, is taken first; when someone holds it, the next open cleans up.
+void removeStaleTemporaries(const std::filesystem::path& file) {
+  const auto stale = [&file] {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    const double now = wallClockTime();
+    for (std::filesystem::directory_iterator entry(file.parent_path(), error), end; !error && entry != end;
+         entry.increment(error)) {
+      const auto path = entry->path();
+      struct stat info {};
+      if (!isTemporaryOf(path.filename().string(), file.filename().string()) || ::lstat(path.c_str(), &info) != 0 ||
+          !S_ISREG(info.st_mode)) {
+        continue;
+      }
+      const double modified = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec * 1e-9;
+      if (now - modified > NSUserDefaults::staleTemporaryAge) found.push_back(path);
+    }
+    return found;
+  };
+  if (stale().empty()) return;
+  std::unique_ptr<FileLock> lock;
+  try {
+    lock = FileLock::tryAcquire(lockFileFor(file));
+  } catch (const std::system_error&) {
+  }
+  if (!lock) return;
+  for (const auto& path : stale()) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+  }
 }
 
 std::string executableName() {
@@ -202,63 +324,62 @@ NSUserDefaults::FileStamp NSUserDefaults::stampOf(const std::filesystem::path& p
                    static_cast<long long>(info.st_ctim.tv_sec) * nano + info.st_ctim.tv_nsec};
 }
 
+struct NSUserDefaults::Reading {
+  // Where the domain's file is read, written and set aside.
+  std::filesystem::path file;
+  // What is wrong with it, naming it; empty when it read cleanly or is missing.
+  std::string problem;
+  // Some keys read (none may have); the others could not.
+  bool partly = false;
+  // The keys that read, as read.
+  PropertyListDictionary kept;
+};
+
+void NSUserDefaults::setFilesMeasureEmpty(bool on) { filesMeasureEmpty().store(on); }
+
 NSUserDefaults::Domain& NSUserDefaults::load(const std::string& name) const {
   Domain& domain = domains_[name];
   if (!folder_ || !domain.writable) return domain;
+  const auto link = *folder_ / (name + ".json");
+  if (!domain.read) removeStaleTemporaries(placeOf(link));
   // One stat tells whether another process has replaced the file since.
-  if (domain.read && stampOf(*folder_ / (name + ".json")) == domain.stamp) return domain;
+  if (domain.read && stampOf(link) == domain.stamp) return domain;
   read(name, domain, false);
   return domain;
 }
 
-void NSUserDefaults::read(const std::string& name, Domain& domain, bool locked) const {
+NSUserDefaults::Reading NSUserDefaults::read(const std::string& name, Domain& domain, bool locked) const {
   const auto link = *folder_ / (name + ".json");
-  const auto file = resolveLinks(link);
-  DomainFile contents = readDomainFile(file);
+  Reading reading;
+  reading.file = placeOf(link);
+  DomainFile contents = readDomainFile(reading.file);
+  // Whatever a link leads to that is not a regular file stays where it is:
+  // the link is what gets set aside.
+  if (contents.notRegular) reading.file = link;
   std::optional<FileLock> lock;
   if (!contents.clean() && !locked) {
     // Setting the file aside must not race with another process saving:
     // look again under the lock. Without one, it is set aside all the same.
     try {
-      lock.emplace(FileLock::acquire(lockFileFor(file)));
-      contents = readDomainFile(file);
+      lock.emplace(FileLock::acquire(lockFileFor(reading.file)));
+      contents = readDomainFile(reading.file);
+      if (contents.notRegular) reading.file = link;
     } catch (const std::system_error&) {
     }
   }
   domain.read = true;
   domain.values = contents.values;
   if (!contents.clean()) {
-    std::error_code error;
-    const auto aside = setAside(file, error);
-    const std::string problem = contents.unusable.empty()
-                                    ? "some settings in " + file.string() + " could not be read (" +
-                                          joined(contents.unreadableKeys) + ")"
-                                    : "the settings file " + file.string() + " is unusable (" + contents.unusable + ")";
-    const std::size_t kept = contents.values ? contents.values->size() : 0;
-    if (error) {
-      domain.writable = false;
-      NSLog("NSUserDefaults: " + problem + " and it could not be moved aside (" + error.message() +
-            "); it is left as it is" + (kept ? ", the " + std::to_string(kept) + " settings that read are used" : "") +
-            " and changes are not saved");
-    } else if (contents.unusable.empty()) {
-      NSLog("NSUserDefaults: " + problem + "; the file was moved to " + aside.string() +
-            " as it was and those settings use their defaults" +
-            (kept ? "; the other " + std::to_string(kept) + " are kept" : ""));
-      // The keys that read go back in place; a save in progress writes them itself.
-      if (kept && !locked) {
-        try {
-          writeDomainFile(file, *contents.values);
-        } catch (const std::exception& failure) {
-          for (const auto& [key, value] : *contents.values) domain.unsaved.insert_or_assign(key, value);
-          NSLog(std::string("NSUserDefaults: could not save the kept settings to ") + file.string() + ": " +
-                failure.what() + "; they are kept until the application quits");
-        }
-      }
-    } else {
-      NSLog("NSUserDefaults: " + problem + "; it was moved to " + aside.string() + " and the defaults are used");
-    }
+    reading.partly = contents.unusable.empty();
+    reading.problem = reading.partly ? "some settings in " + reading.file.string() + " could not be read (" +
+                                           joined(contents.unreadableKeys) + ")"
+                                     : "the settings file " + reading.file.string() + " is unusable (" +
+                                           contents.unusable + ")";
+    if (contents.values) reading.kept = *contents.values;
+    // A save in progress sets the file aside itself, once its own file is written.
+    if (!locked) replaceUnreadable(reading, domain, false);
   }
-  domain.stamp = stampOf(file);
+  domain.stamp = stampOf(reading.file);
   for (const auto& [key, value] : domain.unsaved) {
     if (!domain.values) domain.values.emplace();
     if (value) {
@@ -267,18 +388,73 @@ void NSUserDefaults::read(const std::string& name, Domain& domain, bool locked) 
       domain.values->erase(key);
     }
   }
+  return reading;
+}
+
+bool NSUserDefaults::replaceUnreadable(const Reading& reading, Domain& domain, bool saving) const {
+  const std::size_t kept = reading.kept.size();
+  // What goes in the file's place: a save's settings, or the keys that read.
+  // Written in full before the file moves, so that a full disk leaves the
+  // user's file where it is rather than no file at all.
+  std::optional<AtomicFileWriter> writer;
+  if (saving || (reading.partly && kept)) {
+    try {
+      writer.emplace(reading.file);
+      writer->write(domainFileBytes(saving ? domain.values.value_or(PropertyListDictionary{}) : reading.kept));
+    } catch (const std::exception& failure) {
+      NSLog("NSUserDefaults: " + reading.problem + "; " +
+            (saving ? std::string("the settings") : "the " + std::to_string(kept) + " settings that read") +
+            " could not be written to a new file (" + failure.what() + "), so the file was kept unchanged" +
+            (saving ? " and the change is kept until the application quits" : " and they are used as read"));
+      return false;
+    }
+  }
+  std::error_code error;
+  const auto aside = setAside(reading.file, error);
+  if (error) {
+    domain.writable = false;
+    NSLog("NSUserDefaults: " + reading.problem + " and it could not be moved aside (" + error.message() +
+          "); it is left as it is" + (kept ? ", the " + std::to_string(kept) + " settings that read are used" : "") +
+          " and changes are not saved");
+    return false;
+  }
+  if (writer) {
+    try {
+      writer->commit();
+    } catch (const std::exception& failure) {
+      // The file goes back where the user keeps it.
+      std::error_code back;
+      std::filesystem::rename(aside, reading.file, back);
+      NSLog("NSUserDefaults: " + reading.problem + "; the new file could not take its place (" + failure.what() +
+            (back ? "), so the file was kept as " + aside.string() : "), so the file was kept unchanged") +
+            (saving ? " and the change is kept until the application quits" : ""));
+      return false;
+    }
+  }
+  if (reading.partly) {
+    NSLog("NSUserDefaults: " + reading.problem + "; the file was moved to " + aside.string() +
+          " as it was and those settings use their defaults" +
+          (kept ? "; the other " + std::to_string(kept) + " are kept" : ""));
+  } else {
+    NSLog("NSUserDefaults: " + reading.problem + "; it was moved to " + aside.string() + " and the defaults are used");
+  }
+  return true;
 }
 
 void NSUserDefaults::save(const std::string& name, Domain& domain) {
   if (!folder_ || !domain.writable) return;
-  const auto file = resolveLinks(*folder_ / (name + ".json"));
+  auto file = placeOf(*folder_ / (name + ".json"));
   try {
     std::filesystem::create_directories(*folder_);
     const auto lock = FileLock::acquire(lockFileFor(file));
     // What other processes saved meanwhile, with this store's changes on top.
-    read(name, domain, true);
-    if (!domain.writable) return;
-    writeDomainFile(file, domain.values.value_or(PropertyListDictionary{}));
+    const Reading reading = read(name, domain, true);
+    file = reading.file;
+    if (!reading.problem.empty()) {
+      if (!replaceUnreadable(reading, domain, true)) return;
+    } else {
+      writeDomainFile(file, domain.values.value_or(PropertyListDictionary{}));
+    }
     domain.unsaved.clear();
     domain.stamp = stampOf(file);
   } catch (const std::exception& error) {

@@ -19,8 +19,9 @@ inline const NSNotificationName NSUserDefaultsDidChangeNotification = "NSUserDef
 // The user's settings: named persistent domains of property-list values.
 // A store reads and writes the keys of its own domain and can reach any
 // other domain whole. With a folder, each domain is the file
-// "<folder>/<domain>.json"; when that is a symbolic link, the file it leads
-// to is read and written and the link stays.
+// "<folder>/<domain>.json"; when that is a symbolic link to a regular file
+// (or to nothing yet), the file it leads to is read and written and the link
+// stays.
 //
 // Several processes may share a domain. A store reads a file on first use
 // and again whenever one stat shows that it changed, so reads come from
@@ -29,16 +30,24 @@ inline const NSNotificationName NSUserDefaultsDidChangeNotification = "NSUserDef
 // store set or removed since it last read are applied (a whole-domain write
 // sets each of its keys and removes the others), and the result replaces the
 // file atomically, so a crash mid-write keeps the old settings and no
-// process drops another's keys.
+// process drops another's keys. The temporary files a killed save leaves
+// (".<file>.XXXXXX") are removed, under the lock, when a store first opens
+// the domain and they are older than staleTemporaryAge.
 //
-// Nothing of the user's is overwritten. A file that cannot be read or parsed
-// as a whole is moved aside to "<file>.unreadable" (numbered when that
-// exists) and the domain starts empty. A file holding some values that
-// cannot be read is moved aside as it is too, the keys that read are kept
-// (and written back), and the console names each key that did not read and
-// why. When the file cannot be moved aside, it is left as it is and changes
-// are kept in memory for this run. A write that fails is reported too and
-// the change is kept, in memory and for the next save.
+// Nothing of the user's is overwritten. Only a regular file of at most
+// maximumFileSize is read, and opening it never blocks. A file that cannot be
+// read or parsed as a whole (a FIFO, a device or a folder in its place, or
+// one too large) is moved aside to "<file>.unreadable" (numbered when that
+// exists) and the domain starts empty; a link to anything but a regular file
+// is itself moved aside, and what it leads to is left alone. A file holding
+// some values that cannot be read keeps the keys that read: they are written
+// to a new file first, and only once that is on disk is the file moved aside
+// as it is and the new one put in its place; when the new file cannot be
+// written (a full disk), the file is kept unchanged, and the next save tries
+// again. The console names each key that did not read and why. When the file
+// cannot be moved aside, it is left as it is and changes are kept in memory
+// for this run. A write that fails is reported too and the change is kept,
+// in memory and for the next save.
 class NSUserDefaults {
  public:
   // The application's store: the main bundle's identifier (else the
@@ -55,6 +64,16 @@ class NSUserDefaults {
   static std::shared_ptr<NSUserDefaults> make(std::string domain, std::filesystem::path folder);
   // The same, keeping every domain in memory only.
   static std::shared_ptr<NSUserDefaults> makeInMemory(std::string domain);
+
+  // Far above any real settings file; a larger one is unreadable.
+  static constexpr long long maximumFileSize = 16LL * 1024 * 1024;
+  // Seconds after its last write when a leftover temporary file is removed.
+  static constexpr double staleTemporaryAge = 5.0;
+
+  // Test seam: while on, every opened settings file measures as empty, as
+  // one that grows after it is measured does, so only the cap on reading
+  // holds it. resetProcessState() turns it off.
+  static void setFilesMeasureEmpty(bool on);
 
   const std::string& domainName() const { return domain_; }
 
@@ -101,6 +120,9 @@ class NSUserDefaults {
     bool writable = true;
   };
 
+  // What a read found of the domain's file (in the .cpp).
+  struct Reading;
+
   NSUserDefaults(std::string domain, std::optional<std::filesystem::path> folder);
 
   // Follows links; a file that cannot be stat'ed counts as missing.
@@ -108,10 +130,15 @@ class NSUserDefaults {
   // Notes a change for the next save (a folder's writable domains only).
   void record(Domain& domain, const std::string& key, std::optional<PropertyListValue> value);
   Domain& load(const std::string& name) const;  // under mutex_
-  // Reads the domain's file into `domain`, setting an unusable file aside;
-  // `locked` when the caller holds the domain's lock file.
-  void read(const std::string& name, Domain& domain, bool locked) const;  // under mutex_
-  void save(const std::string& name, Domain& domain);                      // under mutex_
+  // Reads the domain's file into `domain`. Without `locked` (the caller
+  // holds the domain's lock file) an unusable file is also set aside; with
+  // it, that is left to the caller's save.
+  Reading read(const std::string& name, Domain& domain, bool locked) const;  // under mutex_
+  // Sets the file read aside. The keys that read, or with `saving` the
+  // domain's values, are written first, and nothing moves unless that write
+  // succeeds. False (and reported) when the file is still in its place.
+  bool replaceUnreadable(const Reading& reading, Domain& domain, bool saving) const;  // under mutex_
+  void save(const std::string& name, Domain& domain);                                  // under mutex_
   void changed();
 
   const std::string domain_;

@@ -5,16 +5,26 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "platform/bundle/bundle.hpp"
+#include "platform/defaults/atomic_file.hpp"
+#include "platform/defaults/file_lock.hpp"
+#include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -99,12 +109,13 @@ class UserDefaultsTest : public ::testing::Test {
     fs::remove_all(folder);
   }
   std::shared_ptr<NSUserDefaults> store() const { return NSUserDefaults::make("mirt.vurle.app", folder); }
-  std::vector<std::string> folderEntries() const {
+  static std::vector<std::string> entriesOf(const fs::path& place) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(place)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
+  std::vector<std::string> folderEntries() const { return entriesOf(folder); }
 
   const fs::path folder = fs::temp_directory_path() /
                           ("vurle-defaults-" + std::to_string(::getpid()) + "-" +
@@ -329,6 +340,269 @@ TEST_F(UserDefaultsTest, ASettingsFileThatIsALinkIsReadAndWrittenThroughIt) {
   fresh->setObject(3, "count");
   EXPECT_TRUE(fs::is_symlink(folder / "config" / "mirt.vurle.app.json"));
   EXPECT_EQ(NSUserDefaults::make("mirt.vurle.app", folder / "config")->objectForKey("count"), PropertyListValue(3));
+}
+
+TEST_F(UserDefaultsTest, OnlyRegularFilesAreReadAndWhatALinkLeadsToIsLeftAlone) {
+  // What stands in the settings file's place; the targets live outside the
+  // settings folder, as /dev/zero or a FIFO elsewhere would.
+  const fs::path outside = folder / "outside";
+  const fs::path config = folder / "config";
+  const fs::path link = config / "mirt.vurle.app.json";
+  struct Case {
+    const char* name;
+    // Makes the thing at `target`; false when this machine cannot.
+    std::function<bool(const fs::path& target)> make;
+    bool throughLink;
+    const char* kind;
+  } cases[] = {
+      {"a FIFO in place", [](const fs::path& target) { return ::mkfifo(target.c_str(), 0600) == 0; }, false, "a FIFO"},
+      {"a link to a FIFO", [](const fs::path& target) { return ::mkfifo(target.c_str(), 0600) == 0; }, true, "a FIFO"},
+      // The device of /dev/zero, made here so that no system file is at stake.
+      {"a link to a zero device",
+       [](const fs::path& target) { return ::mknod(target.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0; }, true,
+       "a device"},
+      {"a link to a folder", [](const fs::path& target) { return fs::create_directory(target); }, true, "a folder"},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.name);
+    fs::remove_all(outside);
+    fs::remove_all(config);
+    fs::create_directories(outside);
+    fs::create_directories(config);
+    const fs::path target = entry.throughLink ? outside / "zero" : link;
+    if (!entry.make(target)) {
+      std::cout << "[ SKIPPED  ] " << entry.name << ": cannot be made here (" << std::strerror(errno) << ")\n";
+      continue;
+    }
+    // What looks like a stale temporary file beside the target is not ours
+    // to remove, nor is the target's folder ours to put a lock file in.
+    const fs::path temporary = outside / ".zero.Ab3dE9";
+    std::ofstream(temporary) << "theirs";
+    const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, temporary.c_str(), old, 0), 0);
+    if (entry.throughLink) fs::create_symlink(target, link);
+    const auto untouched = entriesOf(outside);
+    struct stat before {};
+    ASSERT_EQ(::lstat(target.c_str(), &before), 0);
+
+    // A blocking open would wait for a writer for good: the bound frees it
+    // by opening the FIFO for writing, and the test fails.
+    LogCapture log;
+    auto reading = std::async(std::launch::async, [&] {
+      return NSUserDefaults::make("mirt.vurle.app", config)->persistentDomainForName("mirt.vurle.app");
+    });
+    const bool finished = reading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!finished) {
+      const int writer = ::open(target.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_TRUE(finished) << "reading the settings blocked";
+    EXPECT_FALSE(reading.get().has_value());
+
+    ASSERT_EQ(log.lines().size(), 1u);
+    const std::string line = log.lines()[0];
+    EXPECT_NE(line.find(link.string() + " is unusable (it is " + entry.kind + ", not a regular file)"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find((config / "mirt.vurle.app.json.unreadable").string()), std::string::npos) << line;
+    // The link (or the FIFO in place) is set aside; a target elsewhere keeps
+    // its name, its kind and its node, and gets no lock file beside it.
+    const fs::path aside = config / "mirt.vurle.app.json.unreadable";
+    EXPECT_EQ(fs::is_symlink(aside), entry.throughLink);
+    struct stat after {};
+    ASSERT_EQ(::lstat(entry.throughLink ? target.c_str() : aside.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+    EXPECT_EQ(entriesOf(outside), untouched);
+    // The next save makes a regular file where the link was.
+    auto defaults = NSUserDefaults::make("mirt.vurle.app", config);
+    defaults->setBool(true, "hideDock");
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
+    EXPECT_TRUE(NSUserDefaults::make("mirt.vurle.app", config)->boolForKey("hideDock"));
+    EXPECT_EQ(entriesOf(outside), untouched);
+  }
+}
+
+TEST_F(UserDefaultsTest, AFileLargerThanTheCapIsUnreadableHoweverItIsMeasured) {
+  const long long cap = NSUserDefaults::maximumFileSize;
+  const std::string json = R"({"dict": {"hideDock": {"bool": true}}})";
+  const fs::path file = folder / "mirt.vurle.app.json";
+  const struct {
+    long long size;
+    // The file measures as empty, as one that grows after it is measured.
+    bool measuresEmpty;
+    const char* refusal;  // none: it reads
+  } cases[] = {
+      {cap, false, nullptr},
+      {cap + 1, false, "it is 16777217 bytes, larger than 16 MiB"},
+      {cap, true, nullptr},
+      {cap + 1, true, "it grew past 16 MiB while it was read"},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(std::to_string(entry.size) + (entry.measuresEmpty ? " measured as empty" : ""));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    // Valid JSON to the last byte: only its size can refuse it.
+    std::ofstream(file, std::ios::binary) << json << std::string(static_cast<size_t>(entry.size) - json.size(), ' ');
+    ASSERT_EQ(static_cast<long long>(fs::file_size(file)), entry.size);
+    NSUserDefaults::setFilesMeasureEmpty(entry.measuresEmpty);
+    LogCapture log;
+    auto defaults = store();
+    EXPECT_EQ(defaults->boolForKey("hideDock"), entry.refusal == nullptr);
+    NSUserDefaults::setFilesMeasureEmpty(false);
+    if (!entry.refusal) {
+      EXPECT_TRUE(log.lines().empty());
+      continue;
+    }
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find(file.string() + " is unusable (" + entry.refusal + ")"), std::string::npos)
+        << log.lines()[0];
+    EXPECT_EQ(static_cast<long long>(fs::file_size(folder / "mirt.vurle.app.json.unreadable")), entry.size);
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
+TEST_F(UserDefaultsTest, OnAFullDiskAFileWithAnUnreadableKeyIsKeptUntilItsKeysAreWritten) {
+  const fs::path file = folder / "mirt.vurle.app.json";
+  const std::string original =
+      R"({"dict": {"animationDuration": {"real": 0.25}, "hideDock": {"bool": "yes"}, "showMenuBar": {"bool": true}}})";
+  std::ofstream(file, std::ios::binary) << original;
+  const auto expectKeptUnchanged = [&](const LogCapture& log) {
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("\"hideDock\""), std::string::npos) << log.lines()[0];
+    EXPECT_NE(log.lines()[0].find("the file was kept unchanged"), std::string::npos) << log.lines()[0];
+    EXPECT_EQ(readFile(file), original);
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{".mirt.vurle.app.json.lock", "mirt.vurle.app.json"}));
+  };
+  // The first write goes wrong at the start, when the keys that read are
+  // written back; the second at the save's own look under the lock.
+  failNextAtomicFileWrites(2);
+  auto defaults = store();
+  {
+    LogCapture log;
+    EXPECT_EQ(defaults->objectForKey("animationDuration"), PropertyListValue(0.25));
+    expectKeptUnchanged(log);
+  }
+  {
+    LogCapture log;
+    defaults->setObject(1, "count");
+    expectKeptUnchanged(log);
+    EXPECT_EQ(defaults->objectForKey("count"), PropertyListValue(1));
+  }
+  // With room again, the next save keeps the original aside as it was and
+  // puts the keys that read, with every change, in its place.
+  {
+    LogCapture log;
+    defaults->setObject(2, "other");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("moved to " + file.string() + ".unreadable"), std::string::npos) << log.lines()[0];
+  }
+  EXPECT_EQ(readFile(folder / "mirt.vurle.app.json.unreadable"), original);
+  EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"),
+            (PropertyListDictionary{{"animationDuration", 0.25}, {"count", 1}, {"other", 2}, {"showMenuBar", true}}));
+  EXPECT_EQ(folderEntries(), (std::vector<std::string>{".mirt.vurle.app.json.lock", "mirt.vurle.app.json",
+                                                       "mirt.vurle.app.json.unreadable"}));
+}
+
+TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTheLock) {
+  SimulatedSchedulerScope scope;
+  const double now = wallClockTime();
+  const double stale = NSUserDefaults::staleTemporaryAge;
+  const struct {
+    const char* name;
+    double age;
+    bool removed;
+  } cases[] = {
+      {".mirt.vurle.app.json.Ab3dE9", stale + 0.1, true},
+      {".mirt.vurle.app.json.lock12", stale + 0.1, true},  // mkstemp may choose any six letters
+      {".mirt.vurle.app.json.Xy7Qz0", stale - 0.1, false},
+      {".mirt.vurle.app.json.lock", 3600, false},
+      {".mirt.vurle.app.json.abcde", 3600, false},
+      {".mirt.vurle.app.json.abcdefg", 3600, false},
+      {".mirt.vurle.app.json.ab-dE9", 3600, false},
+      {"mirt.vurle.app.json.Ab3dE9", 3600, false},
+      {".mirt.vurle.json.Ab3dE9", 3600, false},  // another domain's, until that one opens
+  };
+  const auto age = [&](const fs::path& path, double seconds) {
+    const double when = now - seconds;
+    const timespec time{static_cast<time_t>(std::floor(when)), static_cast<long>((when - std::floor(when)) * 1e9)};
+    const timespec times[2] = {time, time};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+  };
+  const auto plant = [&] {
+    for (const auto& entry : cases) {
+      const fs::path path = folder / entry.name;
+      if (!fs::exists(path)) std::ofstream(path) << "partial";
+      age(path, entry.age);
+    }
+    fs::create_directories(folder / ".mirt.vurle.app.json.Qw1234");  // not a file
+    age(folder / ".mirt.vurle.app.json.Qw1234", 3600);
+  };
+  plant();
+  std::vector<std::string> all = folderEntries();
+  // A save in progress holds the lock: nothing of its goes.
+  {
+    const auto saving = FileLock::acquire(folder / ".mirt.vurle.app.json.lock");
+    EXPECT_FALSE(store()->objectForKey("any").has_value());
+    EXPECT_EQ(folderEntries(), all);
+  }
+  auto defaults = store();
+  EXPECT_FALSE(defaults->objectForKey("any").has_value());
+  std::vector<std::string> left;
+  for (const auto& entry : cases) {
+    EXPECT_EQ(fs::exists(folder / entry.name), !entry.removed) << entry.name;
+    if (!entry.removed) left.push_back(entry.name);
+  }
+  EXPECT_TRUE(fs::is_directory(folder / ".mirt.vurle.app.json.Qw1234"));
+  // Only the first open of a domain looks.
+  plant();
+  defaults->setObject(1, "saved");
+  EXPECT_TRUE(fs::exists(folder / ".mirt.vurle.app.json.Ab3dE9"));
+  // Opening the other domain cleans its own.
+  EXPECT_FALSE(defaults->persistentDomainForName("mirt.vurle").has_value());
+  EXPECT_FALSE(fs::exists(folder / ".mirt.vurle.json.Ab3dE9"));
+  EXPECT_TRUE(fs::exists(folder / ".mirt.vurle.app.json.Ab3dE9"));
+}
+
+TEST_F(UserDefaultsTest, ThreadsWritingAtOnceLoseNoKey) {
+  // Two stores over one domain, each written from several threads, while
+  // every thread also reads back what it wrote.
+  const auto first = store();
+  const auto second = store();
+  constexpr int threads = 8, keys = 20;
+  std::vector<std::thread> writers;
+  std::atomic<int> misread{0};
+  for (int t = 0; t < threads; ++t) {
+    writers.emplace_back([&, t] {
+      const auto& defaults = t % 2 ? second : first;
+      for (int n = 0; n < keys; ++n) {
+        const std::string key = "t" + std::to_string(t) + "-" + std::to_string(n);
+        if (n % 5 == 4) {
+          defaults->setPersistentDomain({{key, n}}, "thread" + std::to_string(t));
+        } else {
+          defaults->setObject(n, key);
+        }
+        if (defaults->objectForKey(key) != PropertyListValue(n) &&
+            defaults->persistentDomainForName("thread" + std::to_string(t)) != PropertyListDictionary{{key, n}}) {
+          ++misread;
+        }
+      }
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  EXPECT_EQ(misread.load(), 0);
+  const auto reader = store();
+  const auto values = reader->persistentDomainForName("mirt.vurle.app").value_or(PropertyListDictionary{});
+  EXPECT_EQ(values.size(), static_cast<size_t>(threads * keys * 4 / 5));
+  for (int t = 0; t < threads; ++t) {
+    for (int n = 0; n < keys; ++n) {
+      const std::string key = "t" + std::to_string(t) + "-" + std::to_string(n);
+      if (n % 5 == 4) continue;
+      EXPECT_EQ(reader->objectForKey(key), PropertyListValue(n)) << key;
+    }
+    EXPECT_EQ(reader->persistentDomainForName("thread" + std::to_string(t)),
+              (PropertyListDictionary{{"t" + std::to_string(t) + "-" + std::to_string(keys - 1), keys - 1}}));
+  }
 }
 
 TEST_F(UserDefaultsTest, StoresSharingADomainMergeTheirChangesKeyByKey) {

@@ -1,12 +1,15 @@
 #include "platform/desktop/scenario.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "platform/desktop/cursor_catalogue.hpp"
 
@@ -22,6 +25,49 @@ constexpr int kMaxDepth = 16;
 struct Fault {
   ScenarioError error;
 };
+struct TooDeep {};
+
+// The library's own sentence about a file it cannot read quotes the file
+// (its "last read" part), so it is cut like any text of the file, a little
+// longer for the library's words around it.
+constexpr size_t kMaxLibraryMessage = 2 * kScenarioMaxQuotedCharacters + 80;
+
+// The length of the UTF-8 sequence starting at `at` and its scalar, or 0
+// when the bytes there are not one (overlong, surrogate, past U+10FFFF,
+// cut short).
+std::pair<size_t, char32_t> utf8Scalar(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return {1, lead};
+  size_t length = 0;
+  char32_t scalar = 0;
+  char32_t lowest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, scalar = lead & 0x1F, lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, scalar = lead & 0x0F, lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, scalar = lead & 0x07, lowest = 0x10000;
+  } else {
+    return {0, 0};
+  }
+  if (at + length > text.size()) return {0, 0};
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return {0, 0};
+    scalar = (scalar << 6) | (byte(at + i) & 0x3F);
+  }
+  if (scalar < lowest || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) return {0, 0};
+  return {length, scalar};
+}
+
+std::string hexEscape(const char* prefix, unsigned value, const char* suffix) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%s%02x%s", prefix, value, suffix);
+  return text;
+}
+
+// File text inside double quotes, for a message.
+std::string quotedText(std::string_view text) { return "\"" + printableText(text) + "\""; }
 
 [[noreturn]] void fail(std::string field, std::string message) {
   throw Fault{ScenarioError{std::move(field), std::move(message)}};
@@ -53,7 +99,7 @@ void expectObject(const json& value, const std::string& path, std::initializer_l
   if (!value.is_object()) fail(path, std::string("expected an object, found ") + typeName(value));
   std::set<std::string> known(allowed.begin(), allowed.end());
   for (auto it = value.begin(); it != value.end(); ++it) {
-    if (!known.count(it.key())) fail(member(path, it.key()), "unknown key");
+    if (!known.count(it.key())) fail(member(path, printableText(it.key())), "unknown key");
   }
 }
 
@@ -119,7 +165,7 @@ CGRect rect(const json& value, const std::string& path) {
 
 std::string cursorName(const json& value, const std::string& path) {
   std::string name = text(value, path);
-  if (!isKnownCursorName(name)) fail(path, "unknown cursor \"" + name + "\"");
+  if (!isKnownCursorName(name)) fail(path, "unknown cursor " + quotedText(name));
   return name;
 }
 
@@ -186,7 +232,7 @@ CGEventFlags modifierFlags(const json& value, const std::string& path) {
     else if (name == "option") flags |= kCGEventFlagMaskAlternate;
     else if (name == "command") flags |= kCGEventFlagMaskCommand;
     else if (name == "capsLock") flags |= kCGEventFlagMaskAlphaShift;
-    else fail(element(path, i), "unknown modifier \"" + name + "\"");
+    else fail(element(path, i), "unknown modifier " + quotedText(name));
   }
   return flags;
 }
@@ -291,7 +337,21 @@ Scenario readScenario(const json& root) {
                               ? point(root["pointer"], "pointer")
                               : CGPoint{first.origin.x + first.size.width / 2, first.origin.y + first.size.height / 2};
   const json& timeline = array(requiredMember(root, "", "timeline"), "timeline", kScenarioMaxSteps);
-  for (size_t i = 0; i < timeline.size(); ++i) scenario.timeline.push_back(readStep(timeline[i], element("timeline", i)));
+  double total = 0.0;
+  for (size_t i = 0; i < timeline.size(); ++i) {
+    const std::string path = element("timeline", i);
+    scenario.timeline.push_back(readStep(timeline[i], path));
+    const ScenarioStep& step = scenario.timeline.back();
+    total += step.duration();
+    if (total > kScenarioMaxTotalSeconds) {
+      const std::string field = step.kind == ScenarioStep::Kind::move   ? member(path, "move.duration")
+                                : step.kind == ScenarioStep::Kind::wait ? member(path, "wait")
+                                                                        : path;
+      std::ostringstream message;
+      message << "the timeline passes " << kScenarioMaxTotalSeconds << " seconds of scenario time here";
+      fail(field, message.str());
+    }
+  }
   return scenario;
 }
 
@@ -327,6 +387,43 @@ double Scenario::totalDuration() const {
   return total;
 }
 
+std::string printableText(std::string_view text, size_t limit) {
+  std::string result;
+  size_t characters = 0;
+  // The result's length before the first piece that leaves no room for "…".
+  size_t cut = std::string::npos;
+  for (size_t at = 0; at < text.size();) {
+    const auto [length, scalar] = utf8Scalar(text, at);
+    std::string piece;  // an ASCII escape, or one character as it stands
+    if (length == 0) {
+      piece = hexEscape("\\x", static_cast<unsigned char>(text[at]), "");
+    } else if (scalar == '\n') {
+      piece = "\\n";
+    } else if (scalar == '\r') {
+      piece = "\\r";
+    } else if (scalar == '\t') {
+      piece = "\\t";
+    } else if (scalar == '\\' || scalar == '"') {
+      piece = std::string("\\") + static_cast<char>(scalar);
+    } else if (scalar < 0x20 || scalar == 0x7F) {
+      piece = hexEscape("\\x", scalar, "");
+    } else if (scalar >= 0x80 && scalar <= 0x9F) {
+      piece = hexEscape("\\u{", scalar, "}");
+    }
+    const size_t pieceCharacters = piece.empty() ? 1 : piece.size();
+    if (piece.empty()) piece.assign(text.substr(at, length));
+    at += length == 0 ? 1 : length;
+    if (cut == std::string::npos && characters + pieceCharacters + 1 > limit) cut = result.size();
+    characters += pieceCharacters;
+    if (characters > limit) {
+      result.resize(cut);
+      return limit == 0 ? result : result + "…";
+    }
+    result += piece;
+  }
+  return result;
+}
+
 std::string ScenarioError::describe() const { return field.empty() ? message : field + ": " + message; }
 
 std::variant<Scenario, ScenarioError> parseScenario(std::string_view text) {
@@ -338,18 +435,22 @@ std::variant<Scenario, ScenarioError> parseScenario(std::string_view text) {
     // The callback sees each value's depth before it is kept, so a deeply
     // nested file stops here instead of building a deep tree.
     root = json::parse(text, [](int depth, json::parse_event_t, json&) {
-      if (depth > kMaxDepth) throw std::out_of_range("nested too deeply");
+      if (depth > kMaxDepth) throw TooDeep{};
       return true;
     });
-  } catch (const json::parse_error& error) {
-    return ScenarioError{"", std::string("not valid JSON (") + error.what() + ")"};
-  } catch (const std::out_of_range&) {
+  } catch (const TooDeep&) {
     return ScenarioError{"", "not valid JSON (nested more than " + std::to_string(kMaxDepth) + " levels)"};
+  } catch (const json::exception& error) {
+    // Every fault of the library, a number too large for a double included
+    // (its out_of_range is not the standard one).
+    return ScenarioError{"", "not valid JSON (" + printableText(error.what(), kMaxLibraryMessage) + ")"};
   }
   try {
     return readScenario(root);
   } catch (const Fault& fault) {
     return fault.error;
+  } catch (const json::exception& error) {
+    return ScenarioError{"", "cannot read the scenario (" + printableText(error.what(), kMaxLibraryMessage) + ")"};
   }
 }
 

@@ -8,7 +8,10 @@
 // (a misspelt "duraton" would otherwise pass silently), and the first fault
 // is reported with the path of the field that holds it
 // ("timeline[3].move.duration"). Sizes and counts are bounded before
-// anything is built from them.
+// anything is built from them, and so is the scenario time the timeline adds
+// up to. A refusal is one line: text taken from the file (an unknown key,
+// a cursor name) is shown with its control characters escaped and cut to
+// kScenarioMaxQuotedCharacters.
 //
 // Coordinates are points in one system throughout, the window server's:
 // origin at the top-left corner of the first screen, y growing downwards.
@@ -125,6 +128,17 @@ inline constexpr size_t kScenarioMaxRegions = 256;
 inline constexpr size_t kScenarioMaxSteps = 10000;
 inline constexpr double kScenarioMaxStepSeconds = 600.0;
 inline constexpr double kScenarioMaxCoordinate = 100000.0;
+// One hour of scenario time: 432,000 ticks at 120 a second, whose per-tick
+// timings still fit a few megabytes.
+inline constexpr double kScenarioMaxTotalSeconds = 3600.0;
+inline constexpr size_t kScenarioMaxQuotedCharacters = 80;
+
+// Outside text made fit for one line of a terminal: control characters
+// (C0, DEL, C1) and bytes that are not UTF-8 escaped ("\n", "\x1b",
+// "\u{9b}"), as are backslash and double quote, so that a quoted text
+// cannot seem to end early; the result cut to at most `limit` characters,
+// a cut marked with "…" (counted in the limit).
+std::string printableText(std::string_view text, size_t limit = kScenarioMaxQuotedCharacters);
 
 std::variant<Scenario, ScenarioError> parseScenario(std::string_view json);
 // Reads the file first; a missing or unreadable file is an error on no field.

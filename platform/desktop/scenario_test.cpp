@@ -95,11 +95,90 @@ TEST(ScenarioTest, EveryFaultNamesItsField) {
       {R"({"screens": [{"frame": [0, 0, 0, 600]}], "timeline": []})", "screens[0].frame[2]", "must be a number"},
       {"{" + screens + R"(, "timeline": [{"key": {"code": 3, "modifiers": ["hyper"]}}]})",
        "timeline[0].key.modifiers[0]", "unknown modifier"},
+      // Numbers beyond a double are the library's own range fault.
+      {"{" + screens + R"(, "timeline": [{"wait": 1e400}]})", "", "not valid JSON"},
+      {"{" + screens + R"(, "pointer": [-1e400, 0], "timeline": []})", "", "not valid JSON"},
+      {"{" + screens + R"(, "timeline": [{"wait": 1e308}]})", "timeline[0].wait", "from 0 to 600"},
   };
   for (const auto& c : cases) {
     const ScenarioError error = errorOf(c.json);
     EXPECT_EQ(error.field, c.field) << c.json;
     EXPECT_NE(error.message.find(c.message), std::string::npos) << error.describe();
+  }
+}
+
+TEST(ScenarioTest, FileTextInARefusalStaysOnOneEscapedAndShortLine) {
+  const std::string screens = R"({"screens": [{"frame": [0, 0, 800, 600]}], )";
+  struct Case {
+    std::string json;
+    std::string describe;
+  } cases[] = {
+      {screens + R"("timeline": [{"setCursor": "text\nrm -rf"}]})",
+       R"(timeline[0].setCursor: unknown cursor "text\nrm -rf")"},
+      {screens + R"("timeline": [], "col\u001b[31mour\u0000": 1})", R"(col\x1b[31mour\x00: unknown key)"},
+      {screens + R"("timeline": [{"key": {"code": 1, "modifiers": ["\u009b2J\"\\"]}}]})",
+       R"(timeline[0].key.modifiers[0]: unknown modifier "\u{9b}2J\"\\")"},
+      {screens + R"("timeline": [{"setCursor": ")" + std::string(200, 'x') + R"("}]})",
+       "timeline[0].setCursor: unknown cursor \"" + std::string(79, 'x') + "…\""},
+      {screens + R"("timeline": [{"setCursor": "\u2028\u00e9"}]})",
+       "timeline[0].setCursor: unknown cursor \"\u2028\u00e9\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(errorOf(c.json).describe(), c.describe) << c.json;
+
+  // The library's sentence about a file it cannot read quotes the file too.
+  const std::string broken = "{\"a\": \"" + std::string(5000, 'y') + "\x01\n\x1b\"}";
+  const std::string said = errorOf(broken).describe();
+  EXPECT_NE(said.find("not valid JSON"), std::string::npos) << said;
+  EXPECT_LE(said.size(), 300u) << said;
+  for (char c : said) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << said;
+}
+
+TEST(ScenarioTest, PrintableTextEscapesControlsAndBrokenBytesAndCutsAtItsLimit) {
+  struct Case {
+    std::string text;
+    size_t limit;
+    std::string printed;
+  } cases[] = {
+      {"plain", 80, "plain"},
+      {"a\tb\rc\nd", 80, "a\\tb\\rc\\nd"},
+      {std::string("nul\0del\x7f", 8), 80, "nul\\x00del\\x7f"},
+      {"\xc2\x85 and \xc2\xa0", 80, "\\u{85} and \u00a0"},  // C1 next line escaped, no-break space kept
+      {"\xff\xc0\x80\xed\xa0\x80", 80, "\\xff\\xc0\\x80\\xed\\xa0\\x80"},  // not UTF-8
+      {"\xe2\x82", 80, "\\xe2\\x82"},                                    // cut short
+      {"\xf0\x9f\x98\x80", 80, "\xf0\x9f\x98\x80"},                      // one character
+      {"abcde", 5, "abcde"},
+      {"abcdef", 5, "abcd…"},
+      {"abc\n", 5, "abc\\n"},
+      {"abcd\n", 5, "abcd…"},
+      {"\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80", 3, "\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80"},
+      {"\xf0\x9f\x98\x80\xf0\x9f\x98\x80\xf0\x9f\x98\x80", 2, "\xf0\x9f\x98\x80…"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(printableText(c.text, c.limit), c.printed) << c.text;
+}
+
+TEST(ScenarioTest, TheTimelineAddsUpToAnHourAtMost) {
+  const std::string head = R"({"screens": [{"frame": [0, 0, 800, 600]}], "timeline": [)";
+  std::string hour;
+  for (int i = 0; i < 6; ++i) hour += R"({"wait": 600}, )";
+  struct Case {
+    std::string steps;
+    std::string field;  // empty: accepted
+  } cases[] = {
+      {hour + R"({"setCursor": "text"})", ""},
+      {hour + R"({"wait": 0.001})", "timeline[6].wait"},
+      {hour + R"({"click": {}})", "timeline[6]"},
+      {hour + R"({"move": {"to": [1, 1], "duration": 0.5}})", "timeline[6].move.duration"},
+  };
+  for (const auto& c : cases) {
+    auto result = parseScenario(head + c.steps + "]}");
+    if (c.field.empty()) {
+      ASSERT_TRUE(std::holds_alternative<Scenario>(result)) << std::get<ScenarioError>(result).describe();
+      EXPECT_EQ(std::get<Scenario>(result).totalDuration(), kScenarioMaxTotalSeconds);
+    } else {
+      ASSERT_TRUE(std::holds_alternative<ScenarioError>(result)) << c.steps;
+      EXPECT_EQ(std::get<ScenarioError>(result).field, c.field);
+      EXPECT_NE(std::get<ScenarioError>(result).message.find("passes 3600 seconds"), std::string::npos);
+    }
   }
 }
 

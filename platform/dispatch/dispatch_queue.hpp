@@ -61,11 +61,20 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
  private:
   friend class DispatchSourceTimer;
+  friend class DispatchSourceRead;
   // Queues the block to run once the uptime `due` has passed. Returns a
   // ticket (0 for none) with which a firing not yet handed to the queue can
   // be withdrawn.
   virtual std::uint64_t submit(double due, Block block) = 0;
   virtual void withdraw(std::uint64_t ticket) = 0;
+  // Watches a descriptor for the read sources: once it reads as readable
+  // (or at its end, or in error) `ready` is queued here and the watch rests
+  // until rearmed. Once unwatch() returns the descriptor is polled no more
+  // and may be closed. watch() throws std::system_error when the system
+  // refuses what the watching needs.
+  virtual std::uint64_t watch(int descriptor, Block ready) = 0;
+  virtual void rearm(std::uint64_t ticket) = 0;
+  virtual void unwatch(std::uint64_t ticket) = 0;
   virtual void runSync(const Block& block) = 0;
 
   const std::string label_;

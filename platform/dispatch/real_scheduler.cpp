@@ -1,6 +1,7 @@
 // Production scheduling: serial and global queues run on a pool of worker
-// threads, deadlines wait on one timer thread, and the main queue and the
-// main run loop are served by whichever thread runs the loop.
+// threads, deadlines wait on one timer thread, descriptors of the read
+// sources on one watcher thread, and the main queue and the main run loop
+// are served by whichever thread runs the loop.
 //
 // The scheduler is made on first use and never destroyed, because objects
 // destroyed late in process exit may still cancel timers or queue blocks.
@@ -9,6 +10,8 @@
 // blocks that are running are waited for, and a thread waiting in sync() for
 // a block that will not run is released with an exception that unwinds it.
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -24,6 +27,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -186,6 +190,132 @@ class TimerAgenda {
   bool stopping_ = false;
 };
 
+// Polls the descriptors of the read sources on one thread, made with the
+// first watch, and hands each readiness to the watch's queue; the thread
+// sleeps in poll() without a timeout, so a quiet descriptor costs no
+// wake-up. A watch rests from its readiness until the source's handler has
+// run and rearms it, so a descriptor the handler has not emptied yet is not
+// reported twice. One descriptor of its own (an eventfd) wakes the thread
+// when the set of watches changes.
+class DescriptorWatcher {
+ public:
+  std::uint64_t watch(int descriptor, std::shared_ptr<DispatchQueue> queue, Block ready) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return 0;
+    if (wake_ < 0) {
+      const int made = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+      if (made < 0) throw std::system_error(errno, std::generic_category(), "dispatch: cannot make the watcher's eventfd");
+      wake_ = made;
+    }
+    if (!thread_.joinable()) thread_ = std::thread([this] { loop(); });
+    const std::uint64_t ticket = nextTicket_++;
+    entries_.emplace(ticket, Entry{descriptor, std::move(queue), std::make_shared<const Block>(std::move(ready))});
+    wakeLocked();
+    return ticket;
+  }
+
+  void rearm(std::uint64_t ticket) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto entry = entries_.find(ticket);
+    if (entry == entries_.end() || entry->second.armed || entry->second.closed) return;
+    entry->second.armed = true;
+    wakeLocked();
+  }
+
+  void unwatch(std::uint64_t ticket) {
+    Entry released;
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto entry = entries_.find(ticket);
+    if (entry == entries_.end()) return;
+    released = std::move(entry->second);
+    entries_.erase(entry);
+    // A poll under way may still hold the descriptor: wait for it to end,
+    // so the caller may close it.
+    if (!polling_ || thread_.get_id() == std::this_thread::get_id()) return;
+    const std::uint64_t pass = passes_;
+    wakeLocked();
+    settled_.wait(lock, [&] { return passes_ != pass || stopping_; });
+  }
+
+  void shutdown() {
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      if (thread_.joinable()) threads.push_back(std::move(thread_));
+      wakeLocked();
+    }
+    settled_.notify_all();
+    joinAll(threads);
+  }
+
+ private:
+  struct Entry {
+    int descriptor = -1;
+    std::shared_ptr<DispatchQueue> queue;
+    std::shared_ptr<const Block> ready;
+    bool armed = true;
+    bool closed = false;  // polled as not open: nothing can come any more
+  };
+
+  void wakeLocked() {
+    if (wake_ < 0) return;
+    const std::uint64_t one = 1;
+    // A full counter already wakes the thread; nothing else can fail here.
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+  }
+
+  void loop() {
+    std::vector<pollfd> polled;
+    std::vector<std::uint64_t> tickets;
+    std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::shared_ptr<const Block>>> ready;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      polled.assign(1, pollfd{wake_, POLLIN, 0});
+      tickets.assign(1, 0);
+      for (const auto& [ticket, entry] : entries_) {
+        if (!entry.armed) continue;
+        polled.push_back(pollfd{entry.descriptor, POLLIN, 0});
+        tickets.push_back(ticket);
+      }
+      polling_ = true;
+      lock.unlock();
+      const int count = ::poll(polled.data(), polled.size(), -1);
+      lock.lock();
+      polling_ = false;
+      ++passes_;
+      settled_.notify_all();
+      if (count <= 0) continue;  // EINTR: poll again
+      if (polled[0].revents != 0) {
+        std::uint64_t drained;
+        [[maybe_unused]] const ssize_t read = ::read(wake_, &drained, sizeof drained);
+      }
+      for (std::size_t i = 1; i < polled.size(); ++i) {
+        if (polled[i].revents == 0) continue;
+        auto entry = entries_.find(tickets[i]);
+        if (entry == entries_.end() || !entry->second.armed) continue;
+        entry->second.armed = false;
+        entry->second.closed = (polled[i].revents & POLLNVAL) != 0;
+        ready.emplace_back(entry->second.queue, entry->second.ready);
+      }
+      lock.unlock();
+      for (auto& handOff : ready) handOff.first->async([block = handOff.second] { (*block)(); });
+      ready.clear();
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable settled_;
+  std::map<std::uint64_t, Entry> entries_;
+  std::uint64_t nextTicket_ = 1;
+  std::uint64_t passes_ = 0;
+  int wake_ = -1;
+  bool polling_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
 class RealScheduler;
 
 // One sync() caller waiting for its turn; guarded by the scheduler's
@@ -210,6 +340,9 @@ class RealQueue final : public DispatchQueue {
 
   std::uint64_t submit(double due, Block block) override;
   void withdraw(std::uint64_t ticket) override;
+  std::uint64_t watch(int descriptor, Block ready) override;
+  void rearm(std::uint64_t ticket) override;
+  void unwatch(std::uint64_t ticket) override;
   void runSync(const Block& block) override;
   void drain();
   void endTurn();
@@ -344,12 +477,14 @@ class RealScheduler final : public Scheduler {
     }
     turn_.notify_all();
     loop_->shutdown();
+    descriptors.shutdown();
     timers.shutdown();
     pool.shutdown();
   }
 
   WorkerPool pool;
   TimerAgenda timers;
+  DescriptorWatcher descriptors;
 
  private:
   std::shared_ptr<RealRunLoop> loop_;
@@ -397,6 +532,14 @@ std::uint64_t RealQueue::submit(double due, Block block) {
 void RealQueue::withdraw(std::uint64_t ticket) {
   if (ticket != 0) scheduler_.timers.remove(ticket);
 }
+
+std::uint64_t RealQueue::watch(int descriptor, Block ready) {
+  return scheduler_.descriptors.watch(descriptor, self(), std::move(ready));
+}
+
+void RealQueue::rearm(std::uint64_t ticket) { scheduler_.descriptors.rearm(ticket); }
+
+void RealQueue::unwatch(std::uint64_t ticket) { scheduler_.descriptors.unwatch(ticket); }
 
 void RealQueue::drain() {
   for (;;) {

@@ -76,17 +76,34 @@ std::shared_ptr<NSTimer> NSTimer::scheduledTimer(double interval, bool repeats, 
   return timer;
 }
 
+namespace {
+
+double shortestInterval(double interval) { return std::max(interval, 0.0001); }
+
+}  // namespace
+
 std::shared_ptr<NSTimer> NSTimer::make(double interval, bool repeats, TimerBlock block) {
   if (!std::isfinite(interval)) throw std::invalid_argument("NSTimer: interval is not finite");
   if (!block) throw std::invalid_argument("NSTimer: empty block");
-  return std::shared_ptr<NSTimer>(new NSTimer(interval, repeats, std::move(block)));
+  return std::shared_ptr<NSTimer>(
+      new NSTimer(systemUptime() + shortestInterval(interval), interval, 0, repeats, std::move(block)));
 }
 
-NSTimer::NSTimer(double interval, bool repeats, TimerBlock block)
-    : interval_(std::max(interval, 0.0001)),
+std::shared_ptr<NSTimer> NSTimer::makeOnGrid(double base, double interval, std::int64_t firstIndex,
+                                             TimerBlock block) {
+  if (!std::isfinite(interval)) throw std::invalid_argument("NSTimer: interval is not finite");
+  if (!std::isfinite(base)) throw std::invalid_argument("NSTimer: grid base is not finite");
+  if (firstIndex < 0) throw std::invalid_argument("NSTimer: negative grid index");
+  if (!block) throw std::invalid_argument("NSTimer: empty block");
+  return std::shared_ptr<NSTimer>(new NSTimer(base, interval, firstIndex, true, std::move(block)));
+}
+
+NSTimer::NSTimer(double base, double interval, std::int64_t firstIndex, bool repeats, TimerBlock block)
+    : interval_(shortestInterval(interval)),
       repeats_(repeats),
       block_(std::make_shared<const TimerBlock>(std::move(block))),
-      firstFireDate_(systemUptime() + interval_) {}
+      firstFireDate_(base),
+      index_(firstIndex) {}
 
 void NSTimer::invalidate() {
   std::shared_ptr<const TimerBlock> released;

@@ -79,6 +79,13 @@ class NSTimer : public std::enable_shared_from_this<NSTimer> {
   static std::shared_ptr<NSTimer> scheduledTimer(double interval, bool repeats, TimerBlock block);
   // The same timer, not yet added to a run loop (RunLoop::add).
   static std::shared_ptr<NSTimer> make(double interval, bool repeats, TimerBlock block);
+  // A repeating timer, not yet added, whose k-th firing is due at
+  // base + k × interval, starting at k = firstIndex: a timer stopped and
+  // made again on the same base keeps the phase of the first one. The
+  // interval is taken as make() takes it; a base that is not finite or a
+  // negative index throws std::invalid_argument.
+  static std::shared_ptr<NSTimer> makeOnGrid(double base, double interval, std::int64_t firstIndex,
+                                             TimerBlock block);
 
   NSTimer(const NSTimer&) = delete;
   NSTimer& operator=(const NSTimer&) = delete;
@@ -96,7 +103,7 @@ class NSTimer : public std::enable_shared_from_this<NSTimer> {
 
  private:
   friend class RunLoop;
-  NSTimer(double interval, bool repeats, TimerBlock block);
+  NSTimer(double base, double interval, std::int64_t firstIndex, bool repeats, TimerBlock block);
   void fire();
 
   const double interval_;

@@ -1,5 +1,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -7,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -24,6 +27,20 @@ class SimulatedScheduler::Queue final : public DispatchQueue {
 
   void withdraw(std::uint64_t ticket) override {
     if (auto scheduler = scheduler_.lock()) scheduler->remove(ticket);
+  }
+
+  std::uint64_t watch(int descriptor, Block ready) override {
+    auto scheduler = scheduler_.lock();
+    if (!scheduler) return 0;
+    return scheduler->watch(descriptor, shared_from_this(), std::move(ready));
+  }
+
+  void rearm(std::uint64_t ticket) override {
+    if (auto scheduler = scheduler_.lock()) scheduler->rearm(ticket);
+  }
+
+  void unwatch(std::uint64_t ticket) override {
+    if (auto scheduler = scheduler_.lock()) scheduler->unwatch(ticket);
   }
 
   void runSync(const Block& block) override {
@@ -212,7 +229,46 @@ void SimulatedScheduler::remove(std::uint64_t ticket) {
   dueOf_.erase(due);
 }
 
+std::uint64_t SimulatedScheduler::watch(int descriptor, std::shared_ptr<DispatchQueue> queue, Block ready) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::uint64_t ticket = nextTicket_++;
+  watches_.emplace(ticket, Watch{descriptor, std::move(queue), std::move(ready)});
+  return ticket;
+}
+
+void SimulatedScheduler::rearm(std::uint64_t ticket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = watches_.find(ticket);
+  if (found != watches_.end() && !found->second.closed) found->second.armed = true;
+}
+
+void SimulatedScheduler::unwatch(std::uint64_t ticket) {
+  Watch released{};
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = watches_.find(ticket);
+  if (found == watches_.end()) return;
+  released = std::move(found->second);
+  watches_.erase(found);
+}
+
+void SimulatedScheduler::collectReadyDescriptors() {
+  std::vector<std::pair<std::shared_ptr<DispatchQueue>, Block>> ready;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [ticket, watch] : watches_) {
+      if (!watch.armed) continue;
+      pollfd polled{watch.descriptor, POLLIN, 0};
+      if (::poll(&polled, 1, 0) <= 0 || polled.revents == 0) continue;
+      watch.armed = false;
+      watch.closed = (polled.revents & POLLNVAL) != 0;
+      ready.emplace_back(watch.queue, watch.ready);
+    }
+  }
+  for (auto& [queue, block] : ready) insert(now(), std::move(queue), std::move(block), nullptr);
+}
+
 bool SimulatedScheduler::runNext(double limit, const DispatchQueue* only) {
+  collectReadyDescriptors();
   Item item;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -226,6 +282,10 @@ bool SimulatedScheduler::runNext(double limit, const DispatchQueue* only) {
     }
     if (entry == agenda_.end() || entry->first.first > limit) return false;
     now_ = std::max(now_, entry->first.first);
+    if (entry->second.queue->kind() == DispatchQueue::Kind::main && now_ != lastMainWake_) {
+      ++mainWakeUps_;
+      lastMainWake_ = now_;
+    }
     item = std::move(entry->second);
     dueOf_.erase(entry->first.second);
     if (item.timer) timerTickets_.erase(item.timer.get());
@@ -247,6 +307,11 @@ bool SimulatedScheduler::runNext(double limit, const DispatchQueue* only) {
   return true;
 }
 
+std::uint64_t SimulatedScheduler::mainWakeUps() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mainWakeUps_;
+}
+
 double SimulatedScheduler::mainQueueBusySeconds() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return mainBusySeconds_;
@@ -255,9 +320,11 @@ double SimulatedScheduler::mainQueueBusySeconds() const {
 void SimulatedScheduler::discardPending() {
   for (;;) {
     std::map<Key, Item> dropped;
+    std::map<std::uint64_t, Watch> unwatched;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (agenda_.empty()) return;
+    if (agenda_.empty() && watches_.empty()) return;
     dropped.swap(agenda_);
+    unwatched.swap(watches_);
     dueOf_.clear();
     timerTickets_.clear();
   }

@@ -10,7 +10,10 @@
 //   scope->advance(0.25);                   // timers due within 0.25 s fire
 //
 // Work runs in order of due time, ties in the order it was queued. A block
-// on a queue other than the main queue counts as off the main thread.
+// on a queue other than the main queue counts as off the main thread. The
+// descriptors of read sources are real: each time the scheduler looks for
+// the next work it polls them without waiting, and one found readable has
+// its handler queued at the current time.
 // Objects made while the scope is installed must be destroyed before the
 // scope ends; ones that outlive it do not crash, but drop what they are
 // given (sync() throws std::logic_error). RunLoop::main() is the scope's own
@@ -19,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -54,13 +58,17 @@ class SimulatedScheduler final : public detail::Scheduler,
   // also the main run loop's timers of the current mode).
   void drain(const DispatchQueue& queue);
   void drainMain();
-  // Blocks and timer firings waiting to run, due or not.
+  // Blocks and timer firings waiting to run, due or not (descriptor
+  // watches not counted).
   std::size_t pendingCount() const;
   // Processor time (real seconds, not virtual ones) spent running the main
   // queue's blocks and the main run loop's timers so far: what a tick
   // costs the main thread, since under this scheduler every queue shares
   // one thread.
   double mainQueueBusySeconds() const;
+  // Distinct instants at which main-queue blocks or main run-loop timers
+  // ran so far: the times a real main run loop would have woken up.
+  std::uint64_t mainWakeUps() const;
 
   double uptime() const override { return now(); }
   double wallTime() const override;
@@ -80,12 +88,25 @@ class SimulatedScheduler final : public detail::Scheduler,
     std::shared_ptr<NSTimer> timer;  // a run-loop timer's firing instead of a block
   };
   using Key = std::pair<double, std::uint64_t>;
+  struct Watch {
+    int descriptor;
+    std::shared_ptr<DispatchQueue> queue;
+    Block ready;
+    bool armed = true;
+    bool closed = false;
+  };
 
   explicit SimulatedScheduler(Options options);
   void setUp();
   std::uint64_t insert(double due, std::shared_ptr<DispatchQueue> queue, Block block,
                        std::shared_ptr<NSTimer> timer);
   void remove(std::uint64_t ticket);
+  std::uint64_t watch(int descriptor, std::shared_ptr<DispatchQueue> queue, Block ready);
+  void rearm(std::uint64_t ticket);
+  void unwatch(std::uint64_t ticket);
+  // Queues the handlers of the armed watches whose descriptors read as
+  // readable now.
+  void collectReadyDescriptors();
   // Runs the first item due by `limit` (of `only`, when given); false if none.
   bool runNext(double limit, const DispatchQueue* only);
   void discardPending();
@@ -95,10 +116,13 @@ class SimulatedScheduler final : public detail::Scheduler,
   mutable std::mutex mutex_;
   double now_;
   double mainBusySeconds_ = 0;
+  std::uint64_t mainWakeUps_ = 0;
+  double lastMainWake_ = -std::numeric_limits<double>::infinity();
   std::uint64_t nextTicket_ = 1;
   std::map<Key, Item> agenda_;
   std::unordered_map<std::uint64_t, double> dueOf_;
   std::unordered_map<const NSTimer*, std::uint64_t> timerTickets_;
+  std::map<std::uint64_t, Watch> watches_;
   std::shared_ptr<DispatchQueue> main_;
   std::shared_ptr<DispatchQueue> globals_[5];
   std::shared_ptr<Loop> loop_;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 namespace platform {
 namespace {
@@ -119,6 +120,50 @@ std::optional<std::string> NSURL::host() const {
   }
   if (host.empty()) return std::nullopt;
   return percentDecode(host);
+}
+
+namespace {
+
+// The user information of an authority: the text before its last "@".
+std::optional<std::string> userInfo(const std::optional<std::string>& authority) {
+  if (!authority) return std::nullopt;
+  const size_t at = authority->rfind('@');
+  if (at == std::string::npos) return std::nullopt;
+  return authority->substr(0, at);
+}
+
+}  // namespace
+
+std::optional<std::string> NSURL::user() const {
+  const auto info = userInfo(authority_);
+  if (!info) return std::nullopt;
+  return percentDecode(info->substr(0, info->find(':')));
+}
+
+std::optional<std::string> NSURL::password() const {
+  const auto info = userInfo(authority_);
+  if (!info) return std::nullopt;
+  const size_t colon = info->find(':');
+  if (colon == std::string::npos) return std::nullopt;
+  return percentDecode(info->substr(colon + 1));
+}
+
+std::optional<int> NSURL::port() const {
+  if (!authority_) return std::nullopt;
+  std::string rest = *authority_;
+  const size_t at = rest.rfind('@');
+  if (at != std::string::npos) rest.erase(0, at + 1);
+  // After an IP literal's "]", else after the host's first ":".
+  const size_t close = !rest.empty() && rest[0] == '[' ? rest.find(']') : 0;
+  if (close == std::string::npos) return std::nullopt;
+  const size_t colon = rest.find(':', close);
+  if (colon == std::string::npos || colon + 1 == rest.size()) return std::nullopt;
+  long long value = 0;
+  for (size_t i = colon + 1; i < rest.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(rest[i]))) return std::nullopt;
+    value = std::min<long long>(value * 10 + (rest[i] - '0'), std::numeric_limits<int>::max());
+  }
+  return static_cast<int>(value);
 }
 
 std::string NSURL::path() const { return percentDecode(path_); }

@@ -26,6 +26,14 @@ class NSURL {
   // Percent-decoded, without user, password, port or IPv6 brackets; absent
   // without an authority or with an empty one.
   std::optional<std::string> host() const;
+  // The user information before "@": the user before any ":" and the
+  // password after it, percent-decoded; each absent when not written
+  // ("https://@x" has an empty user, "https://u@x" no password).
+  std::optional<std::string> user() const;
+  std::optional<std::string> password() const;
+  // The port's value; absent without one and for an empty port ("x:"), as
+  // the platform reads them. Digits beyond an int read as INT_MAX.
+  std::optional<int> port() const;
   // Percent-decoded, trailing "/" kept.
   std::string path() const;
   // Absent without "?" (or "#"); present and possibly empty otherwise.

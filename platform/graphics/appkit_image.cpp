@@ -158,9 +158,42 @@ std::shared_ptr<NSImage> NSImage::makeWithCGImage(const CGImageRef& image, NSSiz
   return result;
 }
 
+std::shared_ptr<NSImage> NSImage::imageWithSize(NSSize size, bool flipped, NSCustomImageRep::DrawingHandler handler) {
+  if (!validSize(size) || !handler) return nullptr;
+  auto result = std::make_shared<NSImage>(Key{}, size);
+  result->reps_.push_back(std::make_shared<NSCustomImageRep>(size, flipped, std::move(handler)));
+  return result;
+}
+
 NSSize NSImage::size() const {
   std::lock_guard lock(mutex_);
   return size_;
+}
+
+bool NSImage::isTemplate() const {
+  std::lock_guard lock(mutex_);
+  return template_;
+}
+
+void NSImage::setTemplate(bool isTemplate) {
+  std::lock_guard lock(mutex_);
+  template_ = isTemplate;
+}
+
+std::string NSImage::accessibilityDescription() const {
+  std::lock_guard lock(mutex_);
+  return accessibilityDescription_;
+}
+
+void NSImage::setAccessibilityDescription(std::string description) {
+  std::lock_guard lock(mutex_);
+  accessibilityDescription_ = std::move(description);
+}
+
+std::shared_ptr<NSCustomImageRep> NSImage::customRep() const {
+  for (const auto& rep : representations())
+    if (auto custom = std::dynamic_pointer_cast<NSCustomImageRep>(rep)) return custom;
+  return nullptr;
 }
 
 void NSImage::setSize(NSSize size) {
@@ -203,8 +236,9 @@ void NSImage::drawInRect(NSRect dst, NSRect from, NSCompositingOperation op, CGF
     default: return;
   }
   dst = CGRectStandardize(dst);
-  const auto rep = choose(dst.size.width * context->pixelsPerPoint());
-  if (!rep) return;
+  const auto custom = customRep();
+  const auto rep = custom ? nullptr : choose(dst.size.width * context->pixelsPerPoint());
+  if (!rep && !custom) return;
 
   // Where the whole image lands so that `from` covers `dst`; clipped to `dst`.
   CGRect whole = dst;
@@ -216,6 +250,10 @@ void NSImage::drawInRect(NSRect dst, NSRect from, NSCompositingOperation op, CGF
     const CGFloat sy = dst.size.height / from.size.height;
     whole = CGRectMake(dst.origin.x - from.origin.x * sx, dst.origin.y - from.origin.y * sy,
                        size.width * sx, size.height * sy);
+  }
+  if (custom) {
+    drawCustom(*custom, dst, whole, blend, fraction, respectFlipped, hints);
+    return;
   }
 
   const CGContextRef cg = context->CGContext();
@@ -235,11 +273,57 @@ void NSImage::drawInRect(NSRect dst, NSRect from, NSCompositingOperation op, CGF
   CGContextRestoreGState(cg);
 }
 
+void NSImage::drawCustom(const NSCustomImageRep& rep, NSRect dst, NSRect whole, CGBlendMode blend, CGFloat fraction,
+                         bool respectFlipped, const NSImageHints& hints) const {
+  const auto context = NSGraphicsContext::currentContext();
+  const CGContextRef cg = context->CGContext();
+  CGContextSaveGState(cg);
+  if (respectFlipped && context->isFlipped()) {
+    CGContextTranslateCTM(cg, 0, CGRectGetMinY(dst) + CGRectGetMaxY(dst));
+    CGContextScaleCTM(cg, 1, -1);
+  }
+  CGContextClipToRect(cg, dst);
+  // The handler draws source-over; a copy replaces what was there first.
+  if (blend != kCGBlendModeNormal) CGContextClearRect(cg, dst);
+  if (blend != kCGBlendModeClear) {
+    CGContextSetAlpha(cg, detail::contextAlpha(cg) * fraction);
+    if (hints.interpolation)
+      CGContextSetInterpolationQuality(cg, static_cast<CGInterpolationQuality>(*hints.interpolation));
+    if (rep.isFlipped()) {
+      CGContextTranslateCTM(cg, 0, CGRectGetMinY(whole) + CGRectGetMaxY(whole));
+      CGContextScaleCTM(cg, 1, -1);
+    }
+    rep.draw(whole);
+  }
+  CGContextRestoreGState(cg);
+}
+
 CGImageRef NSImage::CGImageForProposedRect(NSRect* proposed,
                                            const std::shared_ptr<NSGraphicsContext>& context,
-                                           const NSImageHints* /*hints*/) const {
+                                           const NSImageHints* hints) const {
+  const CGFloat scale = context ? context->pixelsPerPoint() : 1.0;
+  if (customRep()) {
+    const NSSize points = proposed ? CGRectStandardize(*proposed).size : size();
+    if (!validSize(points) || points.width * scale > detail::kMaxPixelSide ||
+        points.height * scale > detail::kMaxPixelSide)
+      return nullptr;
+    const int w = static_cast<int>(std::ceil(points.width * scale));
+    const int h = static_cast<int>(std::ceil(points.height * scale));
+    if (w < 1 || h < 1) return nullptr;
+    auto picture = NSBitmapImageRep::make(nullptr, w, h, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * w, 32);
+    if (!picture) return nullptr;
+    picture->setSize(points);
+    auto drawing = NSGraphicsContext::graphicsContextWithBitmapImageRep(picture);
+    if (!drawing) return nullptr;
+    NSGraphicsContext::saveGraphicsState();
+    NSGraphicsContext::setCurrentContext(drawing);
+    drawInRect(CGRectMake(0, 0, points.width, points.height), NSZeroRect, NSCompositingOperationSourceOver, 1, false,
+               hints ? *hints : NSImageHints{});
+    NSGraphicsContext::restoreGraphicsState();
+    return picture->CGImage();
+  }
   const CGFloat points = proposed ? CGRectGetWidth(*proposed) : size().width;
-  const auto rep = choose(points * (context ? context->pixelsPerPoint() : 1.0));
+  const auto rep = choose(points * scale);
   return rep ? rep->CGImage() : nullptr;
 }
 

@@ -4,7 +4,8 @@
 // graphics contexts on them and multi-representation images.
 //
 // Representation choice (NSImage::CGImageForProposedRect and NSImage::drawInRect
-// use this one rule): among the image's bitmap representations, take the one
+// use this one rule): an image with a custom (vector) representation draws
+// that one, at every size. Otherwise, among its bitmap representations, take the one
 // with the smallest pixelsWide that is at least the wanted pixel width; when
 // none is that wide, the widest one. Equal widths: the earlier representation.
 // The wanted pixel width is
@@ -14,6 +15,7 @@
 //   * drawInRect: the destination rect's width × the current context's
 //     pixelsPerPoint().
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -104,6 +106,25 @@ class NSBitmapImageRep : public NSImageRep {
   std::vector<uint8_t> store_;
 };
 
+// A representation drawn afresh each time the image is drawn, by a handler
+// that draws the whole image into the rectangle it is given, in the current
+// context's user space (y up; with `flipped`, y down inside the rectangle).
+// A handler that rasterises takes the context's pixelsPerPoint() as its
+// scale. It answers whether it drew. It has no pixels of its own
+// (pixelsWide and pixelsHigh are 0).
+class NSCustomImageRep : public NSImageRep {
+ public:
+  using DrawingHandler = std::function<bool(NSRect dstRect)>;
+  NSCustomImageRep(NSSize size, bool flipped, DrawingHandler handler)
+      : NSImageRep(size, 0, 0), flipped_(flipped), handler_(std::move(handler)) {}
+  bool isFlipped() const { return flipped_; }
+  bool draw(NSRect dstRect) const { return handler_ && handler_(dstRect); }
+
+ private:
+  bool flipped_;
+  DrawingHandler handler_;
+};
+
 // Draws into a bitmap rep. User space is the rep's size() in points at
 // creation, origin at the bottom-left, y up. A view that draws with y down
 // flips the transform itself and marks the context flipped for the length
@@ -154,9 +175,20 @@ class NSImage {
   // One bitmap rep copied from the image; a zero size means the pixel size.
   // nullptr for a null image or when the rep cannot be made.
   static std::shared_ptr<NSImage> makeWithCGImage(const CGImageRef& image, NSSize size);
+  // One custom representation with the handler (see NSCustomImageRep);
+  // nullptr for a negative or non-finite size or no handler.
+  static std::shared_ptr<NSImage> imageWithSize(NSSize size, bool flipped, NSCustomImageRep::DrawingHandler handler);
 
+  // Changing the size changes where a custom representation draws, not its
+  // own size: a vector drawn at a new size is drawn sharp.
   NSSize size() const;
   void setSize(NSSize size);
+  // A template image is a shape: whoever shows it uses only its alpha,
+  // filled with a colour of their own.
+  bool isTemplate() const;
+  void setTemplate(bool isTemplate);
+  std::string accessibilityDescription() const;
+  void setAccessibilityDescription(std::string description);
   std::vector<std::shared_ptr<NSImageRep>> representations() const;
   void addRepresentation(std::shared_ptr<NSImageRep> rep);  // null is ignored
 
@@ -173,7 +205,10 @@ class NSImage {
 
   // The chosen representation's CGImage (a new copy of its pixels), as is:
   // no resampling to the proposed size, and *proposed is left unchanged.
-  // nullptr when the image has no bitmap representation.
+  // A custom representation is drawn into a new picture of the proposed
+  // size (the image's when nullptr) in pixels of the context (× 1 with no
+  // context), rounded up. nullptr when the image has no representation
+  // that can be drawn, or the picture cannot be made.
   CGImageRef CGImageForProposedRect(NSRect* proposed,
                                     const std::shared_ptr<NSGraphicsContext>& context,
                                     const NSImageHints* hints) const;
@@ -182,9 +217,14 @@ class NSImage {
 
  private:
   std::shared_ptr<NSBitmapImageRep> choose(CGFloat pixelWidth) const;
+  std::shared_ptr<NSCustomImageRep> customRep() const;
+  void drawCustom(const NSCustomImageRep& rep, NSRect dst, NSRect whole, CGBlendMode blend, CGFloat fraction,
+                  bool respectFlipped, const NSImageHints& hints) const;
 
   mutable std::mutex mutex_;
   NSSize size_;
+  bool template_ = false;
+  std::string accessibilityDescription_;
   std::vector<std::shared_ptr<NSImageRep>> reps_;
 };
 

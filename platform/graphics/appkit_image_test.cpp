@@ -308,3 +308,53 @@ TEST_F(AppKitImage, LargestCanvasDrawsAndImageFactoriesCheckTheirInput) {
   GraphicsFaults::failNext(GraphicsFault::BitmapRep);
   EXPECT_EQ(NSImage::makeWithCGImage(makeImage(3, 5, tag), NSZeroSize), nullptr);
 }
+
+TEST_F(AppKitImage, ACustomRepresentationIsDrawnAfreshAtTheSizeAndScaleItIsDrawnAt) {
+  // The handler fills the left half of what it is given, red; flipped, the
+  // top half (y down inside its rect).
+  std::vector<NSRect> given;
+  auto handler = [&given](NSRect dst) {
+    given.push_back(dst);
+    auto cg = NSGraphicsContext::currentContext()->CGContext();
+    CGContextSetRGBFillColor(cg, 1, 0, 0, 1);
+    CGContextFillRect(cg, NSMakeRect(dst.origin.x, dst.origin.y, dst.size.width / 2, dst.size.height / 2));
+    return true;
+  };
+  auto image = NSImage::imageWithSize(NSMakeSize(4, 2), false, handler);
+  ASSERT_TRUE(image);
+  EXPECT_FALSE(NSImage::imageWithSize(NSMakeSize(-1, 2), false, handler));
+  EXPECT_FALSE(NSImage::imageWithSize(NSMakeSize(4, 2), false, nullptr));
+
+  // A bitmap representation of the wrong size beside it is never chosen.
+  image->addRepresentation(solidRep(64, NSMakeSize(4, 2), kBlue));
+  CGImageRef big = image->CGImageForProposedRect(nullptr, Target(8, 4, 2).context, nullptr);
+  ASSERT_TRUE(big);
+  EXPECT_EQ(CGImageGetWidth(big), 8u) << "the image's 4 points at 2 pixels each";
+  EXPECT_EQ(CGImageGetHeight(big), 4u);
+  NSRect proposed = NSMakeRect(0, 0, 10, 5);
+  EXPECT_EQ(CGImageGetWidth(image->CGImageForProposedRect(&proposed, nullptr, nullptr)), 10u);
+
+  {
+    Target target(8, 4, 2);
+    auto blue = NSImage::makeWithCGImage(makeImage(1, 1, [](int, int) { return kBlue; }), NSZeroSize);
+    blue->drawInRect(NSMakeRect(0, 0, 4, 2), NSZeroRect, NSCompositingOperationCopy, 1, false, {});
+    image->setSize(NSMakeSize(2, 1));  // drawn where it is asked to be, at the context's scale
+    image->drawInRect(NSMakeRect(0, 0, 4, 2), NSZeroRect, NSCompositingOperationCopy, 1, false, {});
+    EXPECT_EQ(given.back(), NSMakeRect(0, 0, 4, 2));
+    EXPECT_EQ(target.at(0, 3), kRed) << "bottom left, y up";
+    EXPECT_EQ(target.at(3, 2), kRed);
+    EXPECT_EQ(target.at(4, 3), kClear) << "copy: the rest of the rect is cleared";
+    EXPECT_EQ(target.at(0, 0), kClear);
+  }
+  {
+    Target target(4, 2);
+    auto flipped = NSImage::imageWithSize(NSMakeSize(4, 2), true, handler);
+    flipped->drawInRect(NSMakeRect(0, 0, 4, 2), NSZeroRect, NSCompositingOperationSourceOver, 1, false, {});
+    EXPECT_EQ(target.at(0, 0), kRed) << "a flipped handler's y runs down";
+    EXPECT_EQ(target.at(0, 1), kClear);
+  }
+  image->setTemplate(true);
+  image->setAccessibilityDescription("vurle");
+  EXPECT_TRUE(image->isTemplate());
+  EXPECT_EQ(image->accessibilityDescription(), "vurle");
+}

@@ -6,9 +6,13 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <map>
 #include <unordered_map>
+
+#include "platform/foundation/process_wide.hpp"
 
 namespace platform {
 namespace {
@@ -17,11 +21,11 @@ namespace {
 // waits on real sockets, which no virtual clock can move.
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::size_t kMaximumBodyBytes = 64u << 20;
 constexpr int kMaximumRedirects = 16;
 constexpr double kDefaultTimeout = 60.0;
-// The longest the thread sleeps between looks at its deadlines; cancels and
-// new tasks wake it at once.
+// The longest the thread sleeps between looks at a running transfer's
+// deadlines; cancels and new tasks wake it at once. With no transfer it
+// sleeps until one of those comes.
 constexpr int kLongestPollMilliseconds = 1000;
 
 void initialiseCurlOnce() {
@@ -90,7 +94,47 @@ URLError errorFor(CURLcode code, const char* detail, bool tooLarge) {
   return URLError{mapped, std::move(text)};
 }
 
+// Test routes from an https host to another base; made once and kept to the
+// end of the process, so no exit-time destructor races a late request.
+struct Routes {
+  Routes() {
+    addResetHook(this, [this] {
+      std::lock_guard<std::mutex> lock(mutex);
+      bases.clear();
+    });
+  }
+  std::mutex mutex;
+  std::map<std::string, std::string> bases;  // host -> base text without its trailing "/"
+};
+
+Routes& routes() {
+  static Routes* const shared = new Routes();
+  return *shared;
+}
+
+// The text the transfer really asks for.
+std::string routedText(const NSURL& url) {
+  const std::string& text = url.absoluteString();
+  auto& table = routes();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  for (const auto& [host, base] : table.bases) {
+    const std::string prefix = "https://" + host;
+    if (text.compare(0, prefix.size(), prefix) != 0) continue;
+    const char next = text.size() > prefix.size() ? text[prefix.size()] : '/';
+    if (next == '/' || next == '?' || next == '#') return base + text.substr(prefix.size());
+  }
+  return text;
+}
+
 }  // namespace
+
+void URLSession::routeHostForTesting(const std::string& host, const NSURL& base) {
+  std::string text = base.absoluteString();
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  auto& table = routes();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.bases[host] = std::move(text);
+}
 
 bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
@@ -161,6 +205,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     curl_slist* headers = nullptr;
     Data body;
     HTTPHeaderFields responseHeaders;
+    std::size_t maximumBody = kURLSessionMaximumBodyLength;
     bool tooLarge = false;
     int redirects = 0;
     double timeout = kDefaultTimeout;
@@ -187,13 +232,20 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     starting.push_back(std::move(task));
     // The thread keeps the engine alive until it has left its loop.
     if (!thread.joinable()) thread = std::thread([self = shared_from_this()] { self->loop(); });
-    curl_multi_wakeup(multi);
+    wakeLocked();
   }
 
   void cancel(std::uint64_t id) {
     std::lock_guard<std::mutex> lock(mutex);
     cancels.push_back(id);
+    wakeLocked();
+  }
+
+  // The thread sleeps in one of two places: in curl's poll while transfers
+  // run, on `idle` while none does. Called with `mutex` held.
+  void wakeLocked() {
     curl_multi_wakeup(multi);
+    idle.notify_one();
   }
 
   void stop() {
@@ -202,7 +254,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
       std::lock_guard<std::mutex> lock(mutex);
       stopping = true;
       running = std::move(thread);
-      curl_multi_wakeup(multi);
+      wakeLocked();
     }
     if (!running.joinable()) return;
     // A handler that dropped the last owner of the session on this thread
@@ -247,7 +299,19 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
         if (message->msg == CURLMSG_DONE) finished(message->easy_handle, message->data.result);
       }
       expireIdle();
-      curl_multi_poll(multi, nullptr, 0, pollMilliseconds(), nullptr);
+      if (transfers.empty()) {
+        // Nothing has a deadline: no timed wake-up until there is work.
+        std::unique_lock<std::mutex> lock(mutex);
+        if (waitObserver) waitObserver(std::nullopt);
+        idle.wait(lock, [this] { return stopping || !starting.empty() || !cancels.empty(); });
+        continue;
+      }
+      const int wait = pollMilliseconds();
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (waitObserver) waitObserver(wait);
+      }
+      curl_multi_poll(multi, nullptr, 0, wait, nullptr);
     }
     while (!transfers.empty()) release(transfers.begin()->first);
   }
@@ -270,6 +334,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
 
   void begin(std::shared_ptr<URLSessionTask> task) {
     auto transfer = std::make_unique<Transfer>(task->request_);
+    transfer->maximumBody = std::min(task->maximumBodyLength_.load(), kURLSessionMaximumBodyLength);
     transfer->handler = std::move(task->handler_);
     transfer->task = std::move(task);
     // A task cancelled before its transfer began answers at once.
@@ -296,7 +361,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     t.timeout = t.request.timeoutInterval > 0 ? t.request.timeoutInterval : kDefaultTimeout;
 
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
-    curl_easy_setopt(easy, CURLOPT_URL, t.request.url.absoluteString().c_str());
+    curl_easy_setopt(easy, CURLOPT_URL, routedText(t.request.url).c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
@@ -344,7 +409,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     auto& t = *static_cast<Transfer*>(user);
     const size_t length = size * count;
     t.lastActivity = SteadyClock::now();
-    if (t.body.size() + length > kMaximumBodyBytes) {
+    if (t.body.size() + length > t.maximumBody) {
       t.tooLarge = true;
       return 0;
     }
@@ -465,6 +530,8 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
   CURLM* multi = nullptr;
 
   std::mutex mutex;
+  std::condition_variable idle;
+  URLSession::WaitObserver waitObserver;
   std::thread thread;
   bool stopping = false;
   std::vector<std::shared_ptr<URLSessionTask>> starting;
@@ -508,6 +575,10 @@ void URLSessionTask::cancel() {
 
 URLSessionTask::State URLSessionTask::state() const { return state_; }
 
+void URLSessionTask::setMaximumBodyLength(std::size_t bytes) {
+  if (state_ == State::suspended) maximumBodyLength_ = bytes;
+}
+
 std::shared_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration,
                                              std::shared_ptr<URLSessionTaskDelegate> delegate,
                                              std::shared_ptr<DispatchQueue> delegateQueue) {
@@ -524,6 +595,11 @@ URLSession::URLSession(URLSessionConfiguration configuration, std::shared_ptr<UR
                                                        std::move(delegateQueue))) {}
 
 URLSession::~URLSession() { engine_->stop(); }
+
+void URLSession::setNetworkWaitObserver(WaitObserver observer) {
+  std::lock_guard<std::mutex> lock(engine_->mutex);
+  engine_->waitObserver = std::move(observer);
+}
 
 std::shared_ptr<URLSessionTask> URLSession::dataTask(URLRequest request,
                                                      URLSessionTask::CompletionHandler completionHandler) {

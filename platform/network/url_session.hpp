@@ -24,9 +24,14 @@
 // Not modelled: other schemes than http and https (URLError::unsupportedURL),
 // uploads from streams, background sessions, authentication challenges.
 // A body above 64 MiB fails with URLError::dataLengthExceedsMaximum, so a
-// hostile server cannot exhaust memory.
+// hostile server cannot exhaust memory; a task may set a lower limit of its
+// own for answers that are known to be small.
+//
+// The networking thread sleeps without a time limit while no transfer runs;
+// a new task, a cancel or the session's end wakes it.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -41,6 +46,9 @@
 #include "platform/foundation/url.hpp"
 
 namespace platform {
+
+// The longest body any task takes.
+inline constexpr std::size_t kURLSessionMaximumBodyLength = std::size_t{64} << 20;
 
 // Header names compared without regard to ASCII case.
 struct CaseInsensitiveLess {
@@ -158,6 +166,12 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   void cancel();
   State state() const;
   const URLRequest& originalRequest() const { return request_; }
+  // The most body bytes this task takes (never more than
+  // kURLSessionMaximumBodyLength): a longer answer stops its transfer as
+  // soon as it passes the limit and fails with
+  // URLError::dataLengthExceedsMaximum, its bytes never handed over. Takes
+  // effect only before resume().
+  void setMaximumBodyLength(std::size_t bytes);
 
  private:
   friend class URLSession;
@@ -168,6 +182,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   const URLRequest request_;
   CompletionHandler handler_;  // taken by the engine when the task starts or is cancelled
   std::atomic<State> state_{State::suspended};
+  std::atomic<std::size_t> maximumBodyLength_{kURLSessionMaximumBodyLength};
   std::uint64_t id_ = 0;
 };
 
@@ -188,8 +203,21 @@ class URLSession {
   // A suspended task; resume() starts it.
   std::shared_ptr<URLSessionTask> dataTask(URLRequest request, URLSessionTask::CompletionHandler completionHandler);
 
+  // Test support: a request to "https://<host>" followed by a path (no
+  // user or port written) goes to `base`, such as a loopback server's
+  // "http://127.0.0.1:PORT/", with the same path, query and fragment. The
+  // task's request and its response keep the URL as given. The program
+  // never routes; resetProcessState() removes every route.
+  static void routeHostForTesting(const std::string& host, const NSURL& base);
+
   const URLSessionConfiguration& configuration() const { return configuration_; }
   const std::shared_ptr<DispatchQueue>& delegateQueue() const { return delegateQueue_; }
+
+  // Test seam: called on the networking thread just before each of its
+  // waits, with the wait's limit in milliseconds, or none for a wait without
+  // one. Set it before the first task; it must not call into the session.
+  using WaitObserver = std::function<void(std::optional<int> milliseconds)>;
+  void setNetworkWaitObserver(WaitObserver observer);
 
  private:
   URLSession(URLSessionConfiguration configuration, std::shared_ptr<URLSessionTaskDelegate> delegate,

@@ -4,11 +4,15 @@
 
 #include <cstdlib>
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/dispatch/clock.hpp"
+#include "platform/foundation/process_wide.hpp"
 #include "platform/network/loopback_server.hpp"
 
 namespace platform {
@@ -232,6 +236,147 @@ TEST_F(URLSessionTest, CancellingEndsTheTransferAndFailuresAreErrors) {
   server.stop();
   const Answer refused = perform(*session, URLRequest(NSURL::URLWithString(closedBase + "x").value()));
   EXPECT_EQ(refused.error.value_or(URLError{}).code, URLError::cannotConnectToHost);
+}
+
+TEST_F(URLSessionTest, ATasksBodyLimitStopsItsTransferOnceTheBodyPassesIt) {
+  server.server().Get("/thousand", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(std::string(1000, 'y'), "text/plain");
+  });
+  // 32 MiB in 64 KiB chunks, more than the sockets between us can hold, so
+  // a transfer stopped early leaves most of it unsent.
+  constexpr std::size_t kOffered = std::size_t{32} << 20;
+  auto sent = std::make_shared<std::atomic<std::size_t>>(0);
+  server.server().Get("/endless", [sent](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [sent](size_t offset, httplib::DataSink& sink) {
+      if (offset >= kOffered) {
+        sink.done();
+        return true;
+      }
+      const std::string chunk(64 << 10, '[');
+      if (!sink.write(chunk.data(), chunk.size())) return false;
+      *sent += chunk.size();
+      return true;
+    });
+  });
+  auto session = makeSession();
+  auto limited = [&](const char* path, std::size_t limit) {
+    auto answer = std::make_shared<Answer>();
+    auto task = session->dataTask(request(path), [answer](Data data, std::optional<HTTPURLResponse> response,
+                                                          std::optional<URLError> error) {
+      *answer = {true, isMainThread(), std::move(data), std::move(response), std::move(error)};
+    });
+    task->setMaximumBodyLength(limit);
+    task->resume();
+    EXPECT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }, 10.0)) << path;
+    return *answer;
+  };
+
+  const Answer exact = limited("thousand", 1000);
+  ASSERT_TRUE(exact.response.has_value());
+  EXPECT_EQ(exact.data.size(), 1000u);
+  const Answer past = limited("thousand", 999);
+  EXPECT_FALSE(past.response.has_value());
+  EXPECT_TRUE(past.data.empty());
+  EXPECT_EQ(past.error.value_or(URLError{}).code, URLError::dataLengthExceedsMaximum);
+
+  const Answer endless = limited("endless", 262144);
+  EXPECT_EQ(endless.error.value_or(URLError{}).code, URLError::dataLengthExceedsMaximum);
+  EXPECT_TRUE(endless.data.empty());
+  // Stopping the server waits for the handler, whose writes fail once we hang up.
+  server.stop();
+  EXPECT_LT(sent->load(), kOffered / 2) << "the transfer ran on past the limit";
+}
+
+// The networking thread's waits as the seam reports them: a limit in
+// milliseconds, or none.
+struct NetworkWaits {
+  std::mutex mutex;
+  std::vector<std::optional<int>> limits;
+
+  std::size_t count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return limits.size();
+  }
+  // Whether the last wait has no time limit.
+  bool restingUntimed() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return !limits.empty() && !limits.back().has_value();
+  }
+  std::vector<std::optional<int>> since(std::size_t index) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return {limits.begin() + static_cast<std::ptrdiff_t>(std::min(index, limits.size())), limits.end()};
+  }
+};
+
+TEST_F(URLSessionTest, WithNoTransferTheNetworkingThreadWaitsWithoutATimeLimit) {
+  server.server().Get("/quick", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("quick", "text/plain");
+  });
+  server.server().Get("/held", [this](const httplib::Request&, httplib::Response& response) {
+    server.waitAtGate();
+    response.set_content("late", "text/plain");
+  });
+  auto session = makeSession();
+  auto waits = std::make_shared<NetworkWaits>();
+  session->setNetworkWaitObserver([waits](std::optional<int> limit) {
+    std::lock_guard<std::mutex> lock(waits->mutex);
+    waits->limits.push_back(limit);
+  });
+
+  // After an answer the thread rests with no limit, and a new request
+  // still wakes it.
+  EXPECT_EQ(stringFromData(perform(*session, request("quick")).data), "quick");
+  EXPECT_TRUE(pumpMainRunLoopUntil([&] { return waits->restingUntimed(); }));
+  const std::size_t rested = waits->count();
+  EXPECT_EQ(stringFromData(perform(*session, request("quick")).data), "quick");
+  EXPECT_TRUE(pumpMainRunLoopUntil([&] { return waits->restingUntimed() && waits->count() > rested; }));
+
+  // While a transfer runs its deadline bounds each wait; a cancel wakes
+  // the thread, which rests untimed again once the transfer is gone.
+  const std::size_t beforeHeld = waits->count();
+  auto answer = std::make_shared<Answer>();
+  auto task = session->dataTask(request("held"), [answer](Data, std::optional<HTTPURLResponse> response,
+                                                          std::optional<URLError> error) {
+    *answer = {true, isMainThread(), {}, std::move(response), std::move(error)};
+  });
+  task->resume();
+  ASSERT_TRUE(server.waitForRequests(3));
+  task->cancel();
+  ASSERT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }));
+  EXPECT_EQ(answer->error.value_or(URLError{}).code, URLError::cancelled);
+  EXPECT_TRUE(pumpMainRunLoopUntil([&] { return waits->restingUntimed(); }));
+  const auto held = waits->since(beforeHeld);
+  ASSERT_GE(held.size(), 2u);
+  for (std::size_t i = 0; i + 1 < held.size(); ++i) {
+    ASSERT_TRUE(held[i].has_value()) << "an untimed wait while the transfer ran, wait " << i;
+    EXPECT_LE(*held[i], 1000);
+  }
+  server.openGate();
+}
+
+// A routed https host reaches the loopback base with its path and query;
+// a written port or user and a longer host name are not routed, and
+// resetting the process removes the route. The host is the loopback address,
+// so what is not routed is refused on port 443 of this machine.
+TEST_F(URLSessionTest, ATestRouteSendsANamedHttpsHostToTheLoopbackBase) {
+  server.server().Get("/feed.xml", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content("feed " + request.get_param_value("q"), "text/plain");
+  });
+  auto session = makeSession();
+  URLSession::routeHostForTesting("127.0.0.1", NSURL::URLWithString(server.baseURL()).value());
+  const auto routed = perform(*session, URLRequest(NSURL::URLWithString("https://127.0.0.1/feed.xml?q=1").value()));
+  ASSERT_TRUE(routed.response.has_value());
+  EXPECT_EQ(stringFromData(routed.data), "feed 1");
+  EXPECT_EQ(routed.response->url().absoluteString(), "https://127.0.0.1/feed.xml?q=1");
+
+  for (const char* text : {"https://127.0.0.1:443/feed.xml", "https://127.0.0.11/feed.xml", "https://user@127.0.0.1/feed.xml"}) {
+    const auto answer = perform(*session, URLRequest(NSURL::URLWithString(text).value()));
+    EXPECT_TRUE(answer.error.has_value()) << text;
+  }
+  resetProcessState();
+  const auto unrouted = perform(*session, URLRequest(NSURL::URLWithString("https://127.0.0.1/feed.xml").value()));
+  EXPECT_TRUE(unrouted.error.has_value());
+  EXPECT_EQ(server.requests().size(), 1u);
 }
 
 }  // namespace

@@ -80,6 +80,47 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
     cairo_stroke(cr);
     cairo_arc(cr, cx, cy - u * 0.65, std::max(0.8, side * 0.06), 0, 2 * M_PI);
     cairo_fill(cr);
+  } else if (name.starts_with("play")) {
+    // A triangle pointing right, its centre of mass a little left of the middle.
+    cairo_move_to(cr, cx - u * 0.6, cy - u * 0.8);
+    cairo_line_to(cr, cx + u * 0.8, cy);
+    cairo_line_to(cr, cx - u * 0.6, cy + u * 0.8);
+    cairo_close_path(cr);
+    filled ? cairo_fill(cr) : cairo_stroke(cr);
+  } else if (name.starts_with("pause")) {
+    const double bar = u * 0.38, gap = u * 0.22;
+    if (filled && !circled) {
+      cairo_rectangle(cr, cx - gap - bar, cy - u * 0.8, bar, u * 1.6);
+      cairo_rectangle(cr, cx + gap, cy - u * 0.8, bar, u * 1.6);
+      cairo_fill(cr);
+    } else {
+      cairo_move_to(cr, cx - gap - bar / 2, cy - u * 0.7);
+      cairo_line_to(cr, cx - gap - bar / 2, cy + u * 0.7);
+      cairo_move_to(cr, cx + gap + bar / 2, cy - u * 0.7);
+      cairo_line_to(cr, cx + gap + bar / 2, cy + u * 0.7);
+      cairo_stroke(cr);
+    }
+  } else if (name.starts_with("doc")) {
+    // A page with a folded corner and, for doc.text, three lines of text.
+    const double w = r * 1.4, h = r * 1.8, x = cx - w / 2, y = cy - h / 2, fold = w * 0.32;
+    cairo_set_line_width(cr, std::max(1.0, side * 0.07));
+    cairo_move_to(cr, x, y);
+    cairo_line_to(cr, x + w - fold, y);
+    cairo_line_to(cr, x + w, y + fold);
+    cairo_line_to(cr, x + w, y + h);
+    cairo_line_to(cr, x, y + h);
+    cairo_close_path(cr);
+    cairo_move_to(cr, x + w - fold, y);
+    cairo_line_to(cr, x + w - fold, y + fold);
+    cairo_line_to(cr, x + w, y + fold);
+    if (name == "doc.text") {
+      for (int i = 0; i < 3; ++i) {
+        const double ly = y + h * (0.45 + 0.17 * i);
+        cairo_move_to(cr, x + w * 0.22, ly);
+        cairo_line_to(cr, x + w * (i == 2 ? 0.58 : 0.78), ly);
+      }
+    }
+    cairo_stroke(cr);
   } else if (name.starts_with("circle")) {
     // The circle alone.
   } else {
@@ -93,50 +134,114 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
   }
 }
 
+double layerNumber(const CALayer& layer, const char* key) {
+  auto v = layer.valueForKey(key);
+  const double* d = v ? std::get_if<double>(&*v) : nullptr;
+  return d ? *d : 0;
+}
+
+bool masksToBounds(const CALayer& layer) {
+  auto v = layer.valueForKey("masksToBounds");
+  const bool* b = v ? std::get_if<bool>(&*v) : nullptr;
+  return b && *b;
+}
+
 // A layer's background and its sublayers' (the view's own drawing comes on
 // top). Named colours are the light appearance's: the label colour is black.
-void paintLayer(cairo_t* cr, const CALayer& layer, CGRect rect, double radius) {
+// The background follows the layer's corner radius; a layer that masks to
+// its bounds clips its sublayers to that rounded shape as well.
+void paintLayer(cairo_t* cr, const CALayer& layer, CGRect rect) {
+  if (layer.isHidden()) return;
+  const double radius = layerNumber(layer, "cornerRadius");
   auto name = layer.valueForKey("backgroundColor");
   auto alpha = layer.valueForKey("backgroundColorAlpha");
   auto opacity = layer.valueForKey("opacity");
-  if (name && alpha && !layer.isHidden()) {
+  if (name && alpha) {
     const double a = std::get<double>(*alpha) * (opacity ? std::get<double>(*opacity) : 1.0);
     cairo_set_source_rgba(cr, 0, 0, 0, a);
     roundedRect(cr, rect, radius);
     cairo_fill(cr);
   }
+  if (layer.sublayers().empty()) return;
+  cairo_save(cr);
+  if (masksToBounds(layer)) {
+    roundedRect(cr, rect, radius);
+    cairo_clip(cr);
+  }
   for (const auto& sub : layer.sublayers()) {
     const CGRect f = sub->frame();
-    paintLayer(cr, *sub, CGRectOffset(f, rect.origin.x, rect.origin.y), 0);
+    paintLayer(cr, *sub, CGRectOffset(f, rect.origin.x, rect.origin.y));
   }
+  cairo_restore(cr);
 }
 
-void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
-  if (auto layer = view.layer()) {
-    auto radius = layer->valueForKey("cornerRadius");
-    cairo_save(cr);
-    paintLayer(cr, *layer, rect, radius ? std::get<double>(*radius) : 0);
-    cairo_restore(cr);
-  }
+// A bitmap rep of rect × scale pixels whose size is the rect's, for AppKit
+// drawing at the picture's scale; null when it cannot be made.
+std::shared_ptr<NSBitmapImageRep> repFor(CGRect rect, double scale) {
   const int w = int(std::ceil(rect.size.width * scale)), h = int(std::ceil(rect.size.height * scale));
-  if (w <= 0 || h <= 0) return;
+  if (w <= 0 || h <= 0) return nullptr;
   auto rep = NSBitmapImageRep::make(nullptr, w, h, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * w, 32);
-  if (!rep) return;
-  rep->setSize(rect.size);
-  view.cacheDisplayInRect(view.bounds(), rep);
+  if (rep) rep->setSize(rect.size);
+  return rep;
+}
+
+SurfacePtr surfaceOf(const NSBitmapImageRep& rep) {
+  const int w = rep.pixelsWide(), h = rep.pixelsHigh();
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
   cairo_surface_flush(surface.get());
   unsigned char* dst = cairo_image_surface_get_data(surface.get());
   const int stride = cairo_image_surface_get_stride(surface.get());
-  const uint8_t* src = rep->bitmapData();
+  const uint8_t* src = rep.bitmapData();
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      const uint8_t* s = src + y * rep->bytesPerRow() + 4 * x;
+      const uint8_t* s = src + y * rep.bytesPerRow() + 4 * x;
       auto* d = reinterpret_cast<uint32_t*>(dst + y * stride + 4 * x);
       *d = (uint32_t(s[3]) << 24) | (uint32_t(s[0]) << 16) | (uint32_t(s[1]) << 8) | s[2];
     }
   cairo_surface_mark_dirty(surface.get());
+  return surface;
+}
+
+// An NSImage drawn into the rect at the picture's scale (a vector image
+// from its vector); a template image through its alpha in `tint`.
+void paintImage(cairo_t* cr, const NSImage& image, CGRect rect, double scale, std::optional<NSImageInterpolation> quality,
+                const Color& tint) {
+  auto rep = repFor(rect, scale);
+  if (!rep) return;
+  auto context = NSGraphicsContext::graphicsContextWithBitmapImageRep(rep);
+  if (!context) return;
+  NSGraphicsContext::saveGraphicsState();
+  NSGraphicsContext::setCurrentContext(context);
+  image.drawInRect(CGRectMake(0, 0, rect.size.width, rect.size.height), NSZeroRect, NSCompositingOperationSourceOver, 1,
+                   false, NSImageHints{quality});
+  NSGraphicsContext::restoreGraphicsState();
+  SurfacePtr surface = surfaceOf(*rep);
   cairo_save(cr);
+  cairo_translate(cr, rect.origin.x, rect.origin.y);
+  cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+  if (image.isTemplate()) {
+    setColor(cr, tint);
+    cairo_mask_surface(cr, surface.get(), 0, 0);
+  } else {
+    cairo_set_source_surface(cr, surface.get(), 0, 0);
+    cairo_paint(cr);
+  }
+  cairo_restore(cr);
+}
+
+void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
+  auto layer = view.layer();
+  if (layer) paintLayer(cr, *layer, rect);
+  auto rep = repFor(rect, scale);
+  if (!rep) return;
+  view.cacheDisplayInRect(view.bounds(), rep);
+  SurfacePtr surface = surfaceOf(*rep);
+  cairo_save(cr);
+  // The view draws into its layer, which a masking layer clips too.
+  if (layer && masksToBounds(*layer)) {
+    roundedRect(cr, rect, layerNumber(*layer, "cornerRadius"));
+    cairo_clip(cr);
+  }
   cairo_translate(cr, rect.origin.x, rect.origin.y);
   cairo_scale(cr, 1.0 / scale, 1.0 / scale);
   cairo_set_source_surface(cr, surface.get(), 0, 0);
@@ -145,9 +250,13 @@ void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
 }
 
 struct Painter {
+  struct Popover {
+    const Node* content;
+    CGRect anchor;
+  };
   cairo_t* cr;
   double scale;
-  std::vector<const Node*> popovers;
+  std::vector<Popover> popovers;
 
   void node(const Node& n) {
     if (n.levelFrames.empty()) return;
@@ -180,7 +289,7 @@ struct Painter {
       node(*child->second);
     } else if (m.name == "popover" && child != n.modifierChildren.end()) {
       level(n, k - 1);
-      popovers.push_back(child->second.get());
+      popovers.push_back({child->second.get(), rect});
     } else {
       level(n, k - 1);
     }
@@ -190,15 +299,30 @@ struct Painter {
     for (const auto& c : n.children) node(*c);
   }
 
-  void shape(const Node& n) {
+  // The outline of the shape in the rect (inset by the shape's own inset
+  // and `extra`), cut to its trim.
+  void outline(const Node& n, double extra) {
     const ViewDesc& d = n.view.desc();
-    const CGRect r = n.frame;
-    double from = 0, to = 1;
-    if (auto t = n.modifier("trim")) from = t->number("from"), to = t->number("to", 1);
+    double amount = extra;
+    if (auto i = n.modifier("inset")) amount += i->number("amount");
+    CGRect r = n.frame;
+    r = CGRectInset(r, std::min(amount, r.size.width / 2), std::min(amount, r.size.height / 2));
     cairo_new_path(cr);
-    if (d.shape == ShapeKind::circle) {
+    if (d.path) {
+      for (const auto& e : d.path(r).elements) {
+        switch (e.op) {
+          case Path::Op::move: cairo_move_to(cr, e.point.x, e.point.y); break;
+          case Path::Op::line: cairo_line_to(cr, e.point.x, e.point.y); break;
+          case Path::Op::curve:
+            cairo_curve_to(cr, e.control1.x, e.control1.y, e.control2.x, e.control2.y, e.point.x, e.point.y);
+            break;
+          case Path::Op::close: cairo_close_path(cr); break;
+        }
+      }
+    } else if (d.shape == ShapeKind::circle) {
+      // From the top, clockwise on screen.
       const double radius = std::min(r.size.width, r.size.height) / 2;
-      cairo_arc(cr, CGRectGetMidX(r), CGRectGetMidY(r), radius, -M_PI / 2 + 2 * M_PI * from, -M_PI / 2 + 2 * M_PI * to);
+      cairo_arc(cr, CGRectGetMidX(r), CGRectGetMidY(r), radius, -M_PI / 2, 3 * M_PI / 2);
     } else if (d.shape == ShapeKind::capsule) {
       roundedRect(cr, r, std::min(r.size.width, r.size.height) / 2);
     } else if (d.shape == ShapeKind::roundedRectangle) {
@@ -206,17 +330,90 @@ struct Painter {
     } else {
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
     }
+    if (auto t = n.modifier("trim")) trimPath(std::clamp(t->number("from"), 0.0, 1.0), std::clamp(t->number("to", 1), 0.0, 1.0));
+  }
+
+  // Replaces the current path by the part from `from` to `to` of its
+  // length, measured along its flattened segments (a closed subpath
+  // includes its closing segment).
+  void trimPath(double from, double to) {
+    if (from <= 0 && to >= 1) return;
+    cairo_path_t* flat = cairo_copy_path_flat(cr);
+    struct Segment {
+      CGPoint a, b;
+      bool starts;  // the first of a subpath
+    };
+    std::vector<Segment> segments;
+    CGPoint start{}, at{};
+    bool fresh = true;
+    for (int i = 0; i < flat->num_data; i += flat->data[i].header.length) {
+      const cairo_path_data_t* d = &flat->data[i];
+      if (d->header.type == CAIRO_PATH_MOVE_TO) {
+        start = at = {d[1].point.x, d[1].point.y};
+        fresh = true;
+      } else if (d->header.type == CAIRO_PATH_LINE_TO || d->header.type == CAIRO_PATH_CLOSE_PATH) {
+        const CGPoint to2 = d->header.type == CAIRO_PATH_LINE_TO ? CGPoint{d[1].point.x, d[1].point.y} : start;
+        segments.push_back({at, to2, fresh});
+        fresh = false;
+        at = to2;
+      }
+    }
+    cairo_path_destroy(flat);
+    double total = 0;
+    for (const auto& seg : segments) total += std::hypot(seg.b.x - seg.a.x, seg.b.y - seg.a.y);
+    cairo_new_path(cr);
+    // Nothing to draw: round caps would otherwise leave a dot.
+    if (total <= 0 || to <= from) return;
+    const double lo = from * total, hi = to * total;
+    double walked = 0;
+    bool drawing = false;
+    for (const auto& seg : segments) {
+      const double length = std::hypot(seg.b.x - seg.a.x, seg.b.y - seg.a.y);
+      const double s0 = walked, s1 = walked + length;
+      walked = s1;
+      if (seg.starts) drawing = false;
+      if (length <= 0 || s1 < lo || s0 > hi) continue;
+      auto point = [&](double sAt) {
+        const double f = std::clamp((sAt - s0) / length, 0.0, 1.0);
+        return CGPoint{seg.a.x + (seg.b.x - seg.a.x) * f, seg.a.y + (seg.b.y - seg.a.y) * f};
+      };
+      const CGPoint p0 = point(std::max(lo, s0)), p1 = point(std::min(hi, s1));
+      if (!drawing) cairo_move_to(cr, p0.x, p0.y);
+      cairo_line_to(cr, p1.x, p1.y);
+      drawing = true;
+    }
+  }
+
+  void strokeWith(const Modifier& m) {
+    setColor(cr, colorParam(m));
+    cairo_set_line_width(cr, m.number("lineWidth", 1));
+    const std::string cap = m.string("lineCap"), join = m.string("lineJoin");
+    cairo_set_line_cap(cr, cap == "round" ? CAIRO_LINE_CAP_ROUND : cap == "square" ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_BUTT);
+    cairo_set_line_join(cr, join == "round" ? CAIRO_LINE_JOIN_ROUND : join == "bevel" ? CAIRO_LINE_JOIN_BEVEL : CAIRO_LINE_JOIN_MITER);
+    cairo_set_miter_limit(cr, m.number("miterLimit", 10));
+    cairo_stroke(cr);
+  }
+
+  void shape(const Node& n) {
     const Modifier* fill = n.modifier("fill");
     const Modifier* stroke = n.modifier("stroke");
-    if (fill || !stroke) {
+    const Modifier* border = n.modifier("strokeBorder");
+    cairo_save(cr);
+    if (fill || (!stroke && !border)) {
+      outline(n, 0);
       setColor(cr, fill ? colorParam(*fill) : n.environment.foreground);
-      stroke ? cairo_fill_preserve(cr) : cairo_fill(cr);
+      cairo_fill(cr);
     }
     if (stroke) {
-      setColor(cr, colorParam(*stroke));
-      cairo_set_line_width(cr, stroke->number("lineWidth", 1));
-      cairo_stroke(cr);
+      outline(n, 0);
+      strokeWith(*stroke);
     }
+    if (border) {
+      // Inset by half the line, so the whole line lies inside the frame.
+      outline(n, border->number("lineWidth", 1) / 2);
+      strokeWith(*border);
+    }
+    cairo_restore(cr);
   }
 
   void content(const Node& n) {
@@ -226,13 +423,24 @@ struct Painter {
     const bool control = k == "Button" || k == "Toggle" || k == "Link";
     if (control && !n.environment.isEnabled) cairo_push_group(cr);
     if (k == "Text") {
-      drawText(cr, d.text, n.environment.font, r, n.environment.foreground);
+      drawText(cr, d.text, n.environment.font, r, n.environment.foreground,
+               TextStyle{n.environment.lineSpacing, n.environment.underline});
     } else if (k == "Color") {
       setColor(cr, d.color);
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
       cairo_fill(cr);
-    } else if (k == "Rectangle" || k == "RoundedRectangle" || k == "Circle" || k == "Capsule") {
+    } else if (k == "Rectangle" || k == "RoundedRectangle" || k == "Circle" || k == "Capsule" || d.path) {
       shape(n);
+    } else if (k == "Image" && d.image) {
+      std::optional<NSImageInterpolation> quality;
+      if (auto q = n.modifier("interpolation")) {
+        const std::string name = q->string("quality");
+        quality = name == "none" ? NSImageInterpolationNone
+                  : name == "low" ? NSImageInterpolationLow
+                  : name == "medium" ? NSImageInterpolationMedium
+                                     : NSImageInterpolationHigh;
+      }
+      paintImage(cr, *d.image, r, scale, quality, n.environment.foreground);
     } else if (k == "Image") {
       drawSymbol(cr, d.systemImage.empty() ? d.text : d.systemImage, r, n.environment.foreground);
     } else if (k == "Label") {
@@ -262,13 +470,37 @@ struct Painter {
           cairo_stroke(cr);
         }
       }
+    } else if (k == "Toggle" && n.environment.toggleStyle == ToggleStyle::checkbox) {
+      const bool on = d.isOn && d.isOn->get();
+      constexpr double kBox = 14;
+      const CGRect box{{r.origin.x + 0.5, CGRectGetMidY(r) - kBox / 2 + 0.5}, {kBox - 1, kBox - 1}};
+      roundedRect(cr, box, 3);
+      if (on) {
+        setColor(cr, n.environment.controlTint());
+        cairo_fill(cr);
+        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+        cairo_set_line_width(cr, 1.8);
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+        cairo_move_to(cr, box.origin.x + 3, CGRectGetMidY(box));
+        cairo_line_to(cr, box.origin.x + 5.6, CGRectGetMaxY(box) - 3.2);
+        cairo_line_to(cr, CGRectGetMaxX(box) - 2.8, box.origin.y + 3);
+        cairo_stroke(cr);
+      } else {
+        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
+        cairo_set_line_width(cr, 1);
+        cairo_stroke(cr);
+      }
+      if (!n.environment.values.count("labelsHidden")) children(n);
     } else if (k == "Toggle") {
       const bool on = d.isOn && d.isOn->get();
       const bool small = n.environment.values.count("controlSize") &&
                          std::any_cast<std::string>(n.environment.values.at("controlSize")) != "regular";
       const CGSize sw = small ? CGSize{28, 16} : CGSize{38, 22};
       const CGRect track{{CGRectGetMaxX(r) - sw.width, CGRectGetMidY(r) - sw.height / 2}, sw};
-      on ? setColor(cr, Color::accent()) : cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
+      on ? setColor(cr, n.environment.controlTint()) : cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
       roundedRect(cr, track, sw.height / 2);
       cairo_fill(cr);
       const double knob = sw.height - 2;
@@ -277,13 +509,25 @@ struct Painter {
       cairo_arc(cr, kx + knob / 2, CGRectGetMidY(track), knob / 2, 0, 2 * M_PI);
       cairo_fill(cr);
       if (!n.environment.values.count("labelsHidden")) children(n);
-    } else if (k == "Button" && !(n.children.size() == 1 && n.children.front()->identity.ends_with("/style"))) {
-      cairo_set_source_rgba(cr, 1, 1, 1, n.pressed ? 0.6 : 1);
-      roundedRect(cr, r, 5);
-      cairo_fill_preserve(cr);
-      cairo_set_source_rgba(cr, 0, 0, 0, 0.18);
-      cairo_set_line_width(cr, 0.5);
-      cairo_stroke(cr);
+    } else if (k == "Button" && !(n.children.size() == 1 && n.children.front()->identity.ends_with("/style")) &&
+               n.environment.buttonStyle != ButtonStyleKind::plain) {
+      if (n.environment.buttonStyle == ButtonStyleKind::borderedProminent) {
+        setColor(cr, n.environment.controlTint());
+        roundedRect(cr, r, 5);
+        cairo_fill(cr);
+        if (n.pressed) {
+          cairo_set_source_rgba(cr, 0, 0, 0, 0.15);
+          roundedRect(cr, r, 5);
+          cairo_fill(cr);
+        }
+      } else {
+        cairo_set_source_rgba(cr, 1, 1, 1, n.pressed ? 0.6 : 1);
+        roundedRect(cr, r, 5);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgba(cr, 0, 0, 0, 0.18);
+        cairo_set_line_width(cr, 0.5);
+        cairo_stroke(cr);
+      }
       children(n);
     } else if (k == "ScrollView") {
       cairo_save(cr);
@@ -302,15 +546,49 @@ struct Painter {
     }
   }
 
-  void popover(const Node& content) {
-    const CGRect r = CGRectInset(content.outerFrame, -1, -1);
+  // The popover's body with its arrow on the edge that faces the anchor,
+  // its tip on the anchor's edge at the anchor's middle (kept clear of the
+  // rounded corners); no arrow when the body covers the anchor.
+  void popoverShape(CGRect body, CGRect anchor) {
+    constexpr double kRadius = 10, kHalfBase = 9, kHeight = 8;
+    roundedRect(cr, body, kRadius);
+    const double lo = body.origin.x + kRadius + kHalfBase, hi = CGRectGetMaxX(body) - kRadius - kHalfBase;
+    if (lo > hi) return;
+    const double x = std::clamp(CGRectGetMidX(anchor), lo, hi);
+    double base, tip;
+    if (CGRectGetMinY(body) >= CGRectGetMaxY(anchor)) {
+      base = CGRectGetMinY(body), tip = std::max(CGRectGetMaxY(anchor), base - kHeight);
+    } else if (CGRectGetMaxY(body) <= CGRectGetMinY(anchor)) {
+      base = CGRectGetMaxY(body), tip = std::min(CGRectGetMinY(anchor), base + kHeight);
+    } else {
+      return;
+    }
+    if (tip == base) return;
+    // The base reaches a little into the body so the two fill as one; the
+    // triangle turns the way the body's outline does (clockwise on screen),
+    // so under the winding rule their overlap stays filled.
+    const bool up = tip < base;
+    const double into = up ? 1 : -1, first = up ? -kHalfBase : kHalfBase;
+    cairo_new_sub_path(cr);
+    cairo_move_to(cr, x + first, base + into);
+    cairo_line_to(cr, x, tip);
+    cairo_line_to(cr, x - first, base + into);
+    cairo_close_path(cr);
+  }
+
+  void popover(Popover p) {
+    const CGRect r = CGRectInset(p.content->outerFrame, -1, -1);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    cairo_save(cr);
+    cairo_translate(cr, 0, 1);
+    popoverShape(r, p.anchor);
+    cairo_restore(cr);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.2);
-    roundedRect(cr, CGRectOffset(r, 0, 1), 10);
     cairo_fill(cr);
+    popoverShape(r, p.anchor);
     cairo_set_source_rgba(cr, 0.98, 0.98, 0.98, 1);
-    roundedRect(cr, r, 10);
     cairo_fill(cr);
-    node(content);
+    node(*p.content);
   }
 };
 
@@ -318,7 +596,8 @@ struct Painter {
 
 bool hasSymbolShape(const std::string& name) {
   return name.starts_with("exclamationmark") || name.starts_with("checkmark") || name.starts_with("xmark") ||
-         name.starts_with("info") || name.starts_with("circle");
+         name.starts_with("info") || name.starts_with("circle") || name == "play.fill" || name == "pause.fill" ||
+         name == "pause.circle" || name == "doc.text";
 }
 
 bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
@@ -333,7 +612,8 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   cairo_paint(cr);
   Painter painter{cr, scale, {}};
   painter.node(*graph.root());
-  for (const Node* p : painter.popovers) painter.popover(*p);
+  // A popover's content may hold popovers of its own: they come after it.
+  for (size_t i = 0; i < painter.popovers.size(); ++i) painter.popover(painter.popovers[i]);
   cairo_destroy(cr);
   return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }

@@ -2,8 +2,9 @@
 
 // Draws a laid-out view graph with cairo: shapes, colours, text (pango),
 // symbol images from a small set of our own vector shapes (a labelled box
-// for any other name), the standard controls, and hosted AppKit views
-// through their own drawRect. It shows a window's real structure legibly;
+// for any other name), the standard controls, popovers with their arrow at
+// the anchor's edge, and hosted AppKit views through their layers (corner
+// radius, masking to bounds, sublayers) and their own drawRect. It shows a window's real structure legibly;
 // it does not try to match the platform pixel for pixel (blurs are not
 // drawn, animations are never interpolated).
 

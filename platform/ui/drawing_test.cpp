@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/graphics/appkit_image.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/ui/picture_test_support.hpp"
 #include "platform/ui/text.hpp"
@@ -56,6 +58,32 @@ TEST_F(DrawingTest, ASampleWindowMatchesItsStoredPicture) {
   expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "sample_window");
 }
 
+TEST_F(DrawingTest, APopoverPointsItsArrowAtTheEdgeOfItsAnchor) {
+  bool shown = true;
+  auto graph = ViewGraph::make(
+      VStack(HorizontalAlignment::leading, 0,
+             {Button("?", [] {}).popover({[&] { return shown; }, [&](bool v) { shown = v; }},
+                                         Text("Details of the failure").padding(16))})
+          .padding(20)
+          .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
+                 Alignment::topLeading()));
+  graph->setSize({240, 120});
+  graph->render();
+  const CGRect anchor = graph->findKind("Button")->frame();
+  const CGRect body = graph->findText("Details of the failure")->node().outerFrame;
+  ASSERT_GT(body.origin.y, CGRectGetMaxY(anchor)) << "below its anchor, with a gap for the arrow";
+  const auto window = pixelOf(*graph, 1, 1);
+  const auto fill = pixelOf(*graph, int(CGRectGetMidX(body)), int(body.origin.y) + 4);  // the top padding
+  ASSERT_TRUE(window && fill);
+  EXPECT_NE(*window, *fill);
+  // Halfway down the gap: the arrow under the anchor's middle, the window
+  // beside it.
+  const int x = int(CGRectGetMidX(anchor)), y = int(CGRectGetMaxY(anchor)) + 3;
+  EXPECT_EQ(pixelOf(*graph, x, y), fill) << "the arrow";
+  EXPECT_EQ(pixelOf(*graph, x - 9, y), window) << "left of the arrow";
+  EXPECT_EQ(pixelOf(*graph, x + 9, y), window) << "right of the arrow";
+}
+
 TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnly) {
   auto dir = std::filesystem::temp_directory_path() / ("vurle-ui-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
@@ -75,6 +103,119 @@ TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnly) {
   EXPECT_FALSE(comparePNG((dir / "a.png").string(), (dir / "missing.png").string(), 4).loaded);
   EXPECT_FALSE(writePNG(*ViewGraph::make(Text("x")), (dir / "no-such-folder" / "x.png").string()));
   std::filesystem::remove_all(dir);
+}
+
+// A horizontal line through the middle of the rect it is given.
+Path midline(CGRect r) {
+  Path p;
+  p.move({CGRectGetMinX(r), CGRectGetMidY(r)});
+  p.addLine({CGRectGetMaxX(r), CGRectGetMidY(r)});
+  return p;
+}
+
+// An image drawn by a handler: a red square in its lower left quarter (y up).
+std::shared_ptr<NSImage> quarterImage(std::vector<double>* scales = nullptr) {
+  return NSImage::imageWithSize({20, 20}, false, [scales](NSRect dst) {
+    auto context = NSGraphicsContext::currentContext();
+    if (scales) scales->push_back(context->pixelsPerPoint());
+    CGContextSetRGBFillColor(context->CGContext(), 1, 0, 0, 1);
+    CGContextFillRect(context->CGContext(),
+                      CGRectMake(dst.origin.x, dst.origin.y, dst.size.width / 2, dst.size.height / 2));
+    return true;
+  });
+}
+
+TEST_F(DrawingTest, AControlsWindowMatchesItsStoredPicture) {
+  bool on = true, off = false;
+  auto mark = quarterImage();
+  mark->setTemplate(true);
+  const Color yellow = Color::sRGB(1, 0.8, 0);
+  auto graph = ViewGraph::make(
+      VStack(HorizontalAlignment::leading, 10,
+             {HStack(VerticalAlignment::center, 8,
+                     {ImageSystem("play.fill"), ImageSystem("pause.fill"), ImageSystem("pause.circle"),
+                      ImageSystem("doc.text").font(Font::system(26)).foregroundStyle(Color::secondary()),
+                      Image(mark).resizable().frame(24, 24).foregroundStyle(Color::orange()), Image(quarterImage())}),
+              HStack(VerticalAlignment::center, 4,
+                     {Toggle("I agree to the", {[&] { return on; }, [&](bool v) { on = v; }}).toggleStyle(ToggleStyle::checkbox),
+                      Button("License Agreement", [] {})
+                          .buttonStyle(ButtonStyleKind::plain)
+                          .underline()
+                          .foregroundStyle(Color::link())}),
+              Toggle("Unticked", {[&] { return off; }, [&](bool v) { off = v; }}).toggleStyle(ToggleStyle::checkbox),
+              HStack(VerticalAlignment::center, 8,
+                     {Button("Agree & Continue", [] {}).buttonStyle(ButtonStyleKind::borderedProminent),
+                      Button("Disagree & Quit", [] {}).buttonStyle(ButtonStyleKind::bordered)})
+                  .font(Font::system(12)),
+              ZStack({Shape(ShapeKind::roundedRectangle, 9).fill(yellow.withOpacity(0.1)),
+                      Shape(ShapeKind::roundedRectangle, 9).strokeBorder(yellow.withOpacity(0.5), 1),
+                      PathShape("Midline", midline)
+                          .trim(0, 0.6)
+                          .stroke(Color::systemGreen(), StrokeStyle{4, LineCap::round, LineJoin::round, 10})
+                          .inset(12)})
+                  .frame(180, 40),
+              Text("Uses private macOS APIs. macOS updates may affect cursor animations.")
+                  .font(Font::system(11))
+                  .lineSpacing(2)})
+          .tint(yellow)
+          .padding(16));
+  graph->setSize({260, 300});
+  for (const char* symbol : {"play.fill", "pause.fill", "pause.circle", "doc.text"}) EXPECT_TRUE(hasSymbolShape(symbol)) << symbol;
+  expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "controls_window");
+}
+
+TEST_F(DrawingTest, StrokesTrimsAndInsetsDrawWhereTheyShould) {
+  const Color green = Color::systemGreen();
+  auto shapes = [&](double trimTo, double inset) {
+    return ZStack({Shape(ShapeKind::rectangle).strokeBorder(Color::black(), 4).frame(40, 40).offset(-40, 0),
+                   Shape(ShapeKind::rectangle).stroke(Color::black(), 4).frame(40, 40).offset(40, 0),
+                   PathShape("Midline", midline)
+                       .trim(0, trimTo)
+                       .stroke(green, StrokeStyle{6, LineCap::round, LineJoin::round, 10})
+                       .inset(inset)
+                       .frame(40, 40)});
+  };
+  auto graph = ViewGraph::make(shapes(1, 0));
+  graph->setSize({200, 100});
+  graph->render();
+  const auto background = pixelOf(*graph, 1, 1);
+  // Frames: the border box at x 40 ... 80, the stroked one at 120 ... 160,
+  // the line at 80 ... 120, all at y 30 ... 70.
+  EXPECT_NE(pixelOf(*graph, 41, 50), background) << "a border lies inside the frame";
+  EXPECT_EQ(pixelOf(*graph, 38, 50), background) << "and not outside it";
+  EXPECT_NE(pixelOf(*graph, 118, 50), background) << "a stroke straddles the outline";
+  EXPECT_NE(pixelOf(*graph, 81, 50), background) << "the whole line from its start";
+  EXPECT_NE(pixelOf(*graph, 118, 50), background);
+
+  graph->setRoot(shapes(0, 0));
+  graph->render();
+  EXPECT_EQ(pixelOf(*graph, 81, 50), background) << "trimmed to nothing: not even a round cap's dot";
+
+  graph->setRoot(shapes(0.5, 10));
+  graph->render();
+  EXPECT_EQ(pixelOf(*graph, 83, 50), background) << "inset: the line starts 10 points in";
+  EXPECT_NE(pixelOf(*graph, 92, 50), background);
+  EXPECT_NE(pixelOf(*graph, 99, 50), background) << "half of the inset line, to its middle";
+  EXPECT_EQ(pixelOf(*graph, 106, 50), background);
+}
+
+TEST_F(DrawingTest, AnImageIsDrawnFromItsVectorAtThePicturesScaleAndATemplateInTheForeground) {
+  std::vector<double> scales;
+  auto image = quarterImage(&scales);
+  auto graph = ViewGraph::make(Image(image).resizable().frame(40, 40).foregroundStyle(Color::black()));
+  graph->setSize({40, 40});
+  const auto path = std::filesystem::temp_directory_path() / ("vurle-image-" + std::to_string(::getpid()) + ".png");
+  ASSERT_TRUE(writePNG(*graph, path.string(), 2));
+  std::filesystem::remove(path);
+  EXPECT_EQ(scales, (std::vector<double>{2})) << "drawn once, at the picture's scale";
+  // The lower left quarter, y up in the image, is the lower left on screen.
+  EXPECT_EQ(pixelOf(*graph, 5, 35), (std::array<int, 4>{255, 0, 0, 255})) << "its own colours";
+  EXPECT_NE(pixelOf(*graph, 35, 5), pixelOf(*graph, 5, 35));
+
+  image->setTemplate(true);
+  graph->setNeedsRender();
+  EXPECT_EQ(pixelOf(*graph, 5, 35), (std::array<int, 4>{0, 0, 0, 255})) << "a template takes the foreground";
+  EXPECT_EQ(pixelOf(*graph, 35, 5), pixelOf(*graph, 0, 0)) << "and only where the image has alpha";
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "platform/ui/graph.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/dispatch_queue.hpp"
+#include "platform/graphics/appkit_image.hpp"
+#include "platform/ui/hit_test.hpp"
 #include "platform/ui/layout.hpp"
 
 namespace platform::ui {
@@ -28,14 +32,41 @@ void Context::observeChanges(std::function<AnyCancellable(std::function<void()>)
   }));
 }
 
-// What one render collects to run once the tree is built.
+// What one render collects to run once the tree is built. A node made and
+// removed again within the frame (a geometry reader's content at its first,
+// unsized evaluation) neither appears nor disappears.
 struct ViewGraph::Pass {
   std::vector<std::function<void()>> dismantles;
   std::vector<std::function<void()>> changes;
   std::vector<std::function<void()>> disappears;
-  std::vector<std::function<void()>> appears;
+  std::vector<std::pair<const Node*, std::function<void()>>> appears;
+  std::set<const Node*> made;
+  std::set<const Node*> unmade;
   std::vector<std::unique_ptr<Node>> removed;  // kept until their actions ran
 };
+
+namespace {
+// The animations of the withAnimation calls running now, innermost last.
+std::vector<std::optional<Animation>>& transactions() {
+  thread_local std::vector<std::optional<Animation>> stack;
+  return stack;
+}
+}  // namespace
+
+void withAnimation(std::optional<Animation> animation, const std::function<void()>& body) {
+  transactions().push_back(animation);
+  struct Pop {
+    ~Pop() { transactions().pop_back(); }
+  } pop;
+  body();
+}
+
+void stateDidChange(const StateSlot& slot) {
+  auto graph = slot.graph.lock();
+  if (!graph) return;
+  if (!transactions().empty()) graph->animations_.push_back({slot.owner, transactions().back(), true});
+  graph->setNeedsRender();
+}
 
 std::shared_ptr<ViewGraph> ViewGraph::make(View root) {
   std::shared_ptr<ViewGraph> graph(new ViewGraph());
@@ -78,6 +109,12 @@ void ViewGraph::setSize(CGSize size) {
 }
 
 void ViewGraph::setHost(const std::shared_ptr<NSView>& host) { host_ = host; }
+
+void ViewGraph::setSafeAreaInsets(EdgeInsets insets) {
+  if (insets == safeArea_) return;
+  safeArea_ = insets;
+  setNeedsRender();
+}
 
 void ViewGraph::setEnvironment(std::function<void(Environment&)> write) {
   environmentWriter_ = std::move(write);
@@ -134,15 +171,33 @@ Environment ViewGraph::baseEnvironment() const {
 }
 
 void ViewGraph::renderOnce() {
-  // A hosting view's frame is the size (its window may have resized it).
-  if (auto host = host_.lock()) size_ = host->frame().size;
+  // A hosting view's frame is the size (its window may have resized it);
+  // as its window's content view, the title bar covers the safe area.
+  if (auto host = host_.lock()) {
+    size_ = host->frame().size;
+    if (auto window = host->window(); window && window->contentView() == host) {
+      const CGRect bounds{{0, 0}, window->frame().size};
+      const CGRect layout = window->contentLayoutRect();
+      safeArea_ = {std::max(0.0, CGRectGetMaxY(bounds) - CGRectGetMaxY(layout)), std::max(0.0, CGRectGetMinX(layout)),
+                   std::max(0.0, CGRectGetMinY(layout)), std::max(0.0, CGRectGetMaxX(bounds) - CGRectGetMaxX(layout))};
+    }
+  }
   Pass pass;
-  root_ = build(pass, rootView_, "root", baseEnvironment(), std::move(root_), nullptr);
-  layoutAndPlace();
+  const Environment base = baseEnvironment();
+  // A geometry reader's content is made again with the size it was given;
+  // a reader whose content keeps resizing it settles in the next frame.
+  bool resized = true;
+  for (int settle = 0; resized && settle < 4; ++settle) {
+    root_ = build(pass, rootView_, "root", base, std::move(root_), nullptr);
+    resized = layoutAndPlace();
+  }
+  if (resized) setNeedsRender();
+  if (frameObserver_) frameObserver_(*this);
   for (auto& f : pass.dismantles) f();
   for (auto& f : pass.changes) f();
   for (auto& f : pass.disappears) f();
-  for (auto& f : pass.appears) f();
+  for (auto& [node, f] : pass.appears)
+    if (!pass.unmade.count(node)) f();
 }
 
 std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::string& identity,
@@ -167,11 +222,15 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
   Environment env = inherited;
   for (size_t i = desc.modifiers.size(); i-- > 0;)
     if (desc.modifiers[i].environment) desc.modifiers[i].environment(env);
+  // A prominent button's label is set in white on its tinted bezel.
+  if (desc.kind == "Button" && env.buttonStyle == ButtonStyleKind::borderedProminent && !env.values.count("buttonStyle"))
+    env.foreground = Color::white();
   node->environment = env;
 
   if (fresh) {
+    pass.made.insert(node.get());
     for (const auto& m : desc.modifiers)
-      if (m.name == "onAppear" && m.action) pass.appears.push_back(m.action);
+      if (m.name == "onAppear" && m.action) pass.appears.emplace_back(node.get(), m.action);
   }
 
   for (size_t i = 0; i < desc.modifiers.size(); ++i) {
@@ -184,7 +243,7 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
             action(before, after);
           });
         } else if (m.name == "animation") {
-          animations_.push_back({identity, m.animation});
+          animations_.push_back({identity, m.animation, false});
         }
       }
       node->changeValues[i] = m.change->value;
@@ -241,7 +300,7 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
     NSViewRepresentable::Context context{node->coordinator, env};
     if (node->hosted) rep.updateNSView(*node->hosted, context);
   }
-  buildModifierChildren(pass, *node, std::move(node->modifierChildren));
+  buildModifierChildren(pass, *node, inherited, std::move(node->modifierChildren));
   return node;
 }
 
@@ -268,7 +327,8 @@ void ViewGraph::buildChildren(Pass& pass, Node& node) {
   for (auto& [id, c] : old) collectRemoved(pass, std::move(c));
 }
 
-void ViewGraph::buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old) {
+void ViewGraph::buildModifierChildren(Pass& pass, Node& node, const Environment& inherited,
+                                      std::map<size_t, std::unique_ptr<Node>> old) {
   const auto& mods = node.view.desc().modifiers;
   node.modifierChildren.clear();
   for (size_t i = 0; i < mods.size(); ++i) {
@@ -281,7 +341,13 @@ void ViewGraph::buildModifierChildren(Pass& pass, Node& node, std::map<size_t, s
       previous = std::move(it->second);
       old.erase(it);
     }
-    node.modifierChildren[i] = build(pass, *m.content, id, node.environment, std::move(previous), &node);
+    // The content sits beside the modified view, not inside it: it sees the
+    // parent's environment and what the modifiers applied after it write,
+    // never a style or font the view itself was given before.
+    Environment env = inherited;
+    for (size_t j = mods.size(); j-- > i + 1;)
+      if (mods[j].environment) mods[j].environment(env);
+    node.modifierChildren[i] = build(pass, *m.content, id, env, std::move(previous), &node);
   }
   for (auto& [i, c] : old)
     if (c) collectRemoved(pass, std::move(c));
@@ -289,8 +355,10 @@ void ViewGraph::buildModifierChildren(Pass& pass, Node& node, std::map<size_t, s
 
 void ViewGraph::collectRemoved(Pass& pass, std::unique_ptr<Node> node) {
   if (!node) return;
+  const bool madeThisFrame = pass.made.count(node.get()) > 0;
+  if (madeThisFrame) pass.unmade.insert(node.get());
   for (const auto& m : node->view.desc().modifiers)
-    if (m.name == "onDisappear" && m.action) pass.disappears.push_back(m.action);
+    if (m.name == "onDisappear" && m.action && !madeThisFrame) pass.disappears.push_back(m.action);
   if (node->hosted) {
     auto rep = node->view.desc().representable;
     Node* raw = node.get();
@@ -306,9 +374,10 @@ void ViewGraph::collectRemoved(Pass& pass, std::unique_ptr<Node> node) {
   pass.removed.push_back(std::move(node));
 }
 
-void ViewGraph::layoutAndPlace() {
-  if (!root_) return;
-  layoutTree(*root_, size_);
+bool ViewGraph::layoutAndPlace() {
+  if (!root_) return false;
+  layoutTree(*root_, size_, safeArea_);
+  bool resized = false;
   auto host = host_.lock();
   std::vector<Node*> stack{root_.get()};
   while (!stack.empty()) {
@@ -316,7 +385,7 @@ void ViewGraph::layoutAndPlace() {
     stack.pop_back();
     if (n->view.kind() == "GeometryReader" && n->frame.size != n->geometrySize) {
       n->geometrySize = n->frame.size;
-      setNeedsRender();
+      resized = true;
     }
     if (n->hosted) {
       if (host && n->hosted->superview() != host) host->addSubview(n->hosted);
@@ -329,6 +398,7 @@ void ViewGraph::layoutAndPlace() {
     for (auto& c : n->children) stack.push_back(c.get());
     for (auto& [i, c] : n->modifierChildren) stack.push_back(c.get());
   }
+  return resized;
 }
 
 Node* ViewGraph::node(const std::string& identity) const {
@@ -413,7 +483,8 @@ AccessibilityInfo ViewGraph::accessibility(const Node& node) const {
     info.role = k == "Link" ? "link" : "staticText";
   } else if (k == "Image") {
     info.isElement = true;
-    info.label = desc.systemImage.empty() ? desc.text : desc.systemImage;
+    info.label = desc.image ? desc.image->accessibilityDescription()
+                            : desc.systemImage.empty() ? desc.text : desc.systemImage;
     info.role = "image";
   } else if (k == "Button" || k == "Toggle") {
     info.isElement = true;
@@ -452,6 +523,7 @@ AccessibilityInfo ViewGraph::accessibility(const Node& node) const {
     if (m.name == "accessibilityLabel") info.label = m.string("value");
     else if (m.name == "accessibilityValue") info.value = m.string("value");
     else if (m.name == "help") info.help = m.string("value");
+    else if (m.name == "accessibilityHint") info.hint = m.string("value");
     else if (m.name == "accessibilityRole") info.role = m.string("value");
     else if (m.name == "accessibilityAddTraits") info.traits.insert(m.string("value"));
   }
@@ -459,10 +531,19 @@ AccessibilityInfo ViewGraph::accessibility(const Node& node) const {
 }
 
 void ViewGraph::movePointer(std::optional<CGPoint> point) {
+  // The hit view and the views it belongs to, up to the popover it sits in
+  // (a popover is a window of its own: its anchor is not under the pointer).
+  std::set<const Node*> under;
+  if (root_ && point) {
+    for (const Node* n = hitTestTree(*root_, *point); n; n = n->parent) {
+      under.insert(n);
+      if (isPopoverContent(*n)) break;
+    }
+  }
   std::vector<std::pair<Node*, bool>> changed;
   std::function<void(Node&)> visit = [&](Node& n) {
     if (n.modifier("onHover")) {
-      const bool inside = point && CGRectContainsPoint(n.outerFrame, *point) && n.environment.isEnabled;
+      const bool inside = under.count(&n) && n.environment.isEnabled;
       if (inside != n.hovered) changed.emplace_back(&n, inside);
     }
     for (auto& c : n.children) visit(*c);
@@ -474,6 +555,17 @@ void ViewGraph::movePointer(std::optional<CGPoint> point) {
     for (const Modifier* m : n->modifiers("onHover"))
       if (m->hover) m->hover(inside);
   }
+}
+
+std::optional<ViewRef> ViewGraph::hitTest(CGPoint point) const {
+  const Node* hit = root_ ? hitTestTree(*root_, point) : nullptr;
+  if (!hit) return std::nullopt;
+  return ViewRef(std::const_pointer_cast<ViewGraph>(shared_from_this()), hit->identity);
+}
+
+bool ViewGraph::tap(CGPoint point) {
+  auto hit = hitTest(point);
+  return hit && hit->tap();
 }
 
 // ---- ViewRef -------------------------------------------------------------

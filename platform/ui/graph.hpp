@@ -8,12 +8,27 @@
 //
 // A render (setNeedsRender queues one on the main queue; render() runs it
 // now) goes: evaluate the bodies, reuse nodes whose identity survived, lay
-// out, move hosted views into place, then run, in tree order, the onChange
-// actions (never for a first value, in attachment order), the onDisappear
-// actions of removed nodes, the onAppear actions of inserted ones. Actions
-// that change state queue the next render. So one deterministic turn of a
-// test is: drain the main queue (renders included), then advance the clock
-// for timers and display links.
+// out (evaluating again while a geometry reader's size changed, so a frame
+// is committed with its final geometry), move hosted views into place, tell
+// the frame observer, then run, in tree order, the onChange actions (never
+// for a first value, in attachment order), the onDisappear actions of
+// removed nodes, the onAppear actions of inserted ones. Actions that change
+// state make the next frame. So one deterministic turn of a test is: drain
+// the main queue (renders included), then advance the clock for timers and
+// display links.
+//
+// Clicks and hovers find their view by hit testing (hitTest): open
+// popovers first, then the tree front to back. What takes a hit: the
+// drawing leaves (text, images, colours, shapes by their outline,
+// dividers, controls, hosted views; a plain-style button only through its
+// label); containers only through their children; a content shape
+// replaces the region of the view it is applied to; allowsHitTesting(false)
+// takes the view and its content out. A view is hovered while the view
+// hit, or one of its own content, lies under the pointer.
+//
+// A modifier's content (background, overlay, popover) stands beside the
+// view it modifies: it sees the environment of the view's parent plus what
+// the modifiers applied after it write, never the view's own inner ones.
 //
 // The environment's Reduce Motion and Reduce Transparency come from the
 // shared workspace, the one source the rest of the program reads too; a
@@ -40,7 +55,12 @@ class ViewGraph;
 struct StateSlot {
   std::any value;
   std::weak_ptr<ViewGraph> graph;
+  std::string owner;  // the identity of the view whose state it is
 };
+
+// Records a state change on its graph: queues a render, and inside
+// withAnimation records the transaction.
+void stateDidChange(const StateSlot& slot);
 
 // A view's own state, kept by its node across renders; setting it queues a
 // render.
@@ -59,11 +79,18 @@ class State {
   std::shared_ptr<StateSlot> slot_;
 };
 
-// A recorded animation: which node's modifier asked for it and with what.
+// A recorded animation: which node's modifier asked for it and with what,
+// or, for a transaction, which view's state changed inside withAnimation.
 struct AnimationRecord {
   std::string identity;
   std::optional<Animation> animation;
+  bool transaction = false;
 };
+
+// Runs the body as one transaction: every view state it sets is recorded
+// on its graph with the animation (none: explicitly not animated). Views
+// never interpolate; the record is what tests read. Main thread only.
+void withAnimation(std::optional<Animation> animation, const std::function<void()>& body);
 
 struct Node {
   std::string identity;
@@ -121,7 +148,7 @@ class Context {
 struct AccessibilityInfo {
   bool isElement = false;
   bool hidden = false;
-  std::string label, value, help, role;
+  std::string label, value, help, hint, role;
   std::set<std::string> traits;
 };
 
@@ -143,6 +170,15 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   // The base environment; the accessibility options are read from the
   // workspace at each render.
   void setEnvironment(std::function<void(Environment&)> write);
+  // The part of the size that bars cover; the root is laid out inside the
+  // rest unless it ignores the safe area. A hosting view that is its
+  // window's content view takes it from the window's content layout rect.
+  void setSafeAreaInsets(EdgeInsets insets);
+  EdgeInsets safeAreaInsets() const { return safeArea_; }
+  // Called once per committed frame, after layout and before the frame's
+  // actions run: what the screen shows first, before an appearing view's
+  // state changes.
+  void setFrameObserver(std::function<void(ViewGraph&)> observer) { frameObserver_ = std::move(observer); }
 
   void setNeedsRender();
   bool needsRender() const { return needsRender_; }
@@ -164,13 +200,19 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   AccessibilityInfo accessibility(const Node& node) const;
 
   // The pointer moved to a point (graph coordinates) or left (none): hover
-  // handlers of every view whose frame it entered or left are called,
+  // handlers of every view it entered or left (by hit testing) are called,
   // outermost first.
   void movePointer(std::optional<CGPoint> point);
+  // The deepest view that takes a click at the point.
+  std::optional<ViewRef> hitTest(CGPoint point) const;
+  // A click at the point: taps what the hit view's tap reaches; false when
+  // nothing there takes it.
+  bool tap(CGPoint point);
 
  private:
   friend class Context;
   friend class ViewRef;
+  friend void stateDidChange(const StateSlot& slot);
   template <class T>
   friend class State;
   ViewGraph() = default;
@@ -178,16 +220,20 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   std::unique_ptr<Node> build(Pass& pass, const View& view, const std::string& identity,
                               const Environment& inherited, std::unique_ptr<Node> old, Node* parent);
   void buildChildren(Pass& pass, Node& node);
-  void buildModifierChildren(Pass& pass, Node& node, std::map<size_t, std::unique_ptr<Node>> old);
+  void buildModifierChildren(Pass& pass, Node& node, const Environment& inherited,
+                             std::map<size_t, std::unique_ptr<Node>> old);
   void collectRemoved(Pass& pass, std::unique_ptr<Node> node);
   void renderOnce();
   Environment baseEnvironment() const;
-  void layoutAndPlace();
+  // Whether a geometry reader's size changed (its content must be made again).
+  bool layoutAndPlace();
   void attachHosted(Node& node);
 
   View rootView_;
   std::unique_ptr<Node> root_;
   CGSize size_{460, 591};
+  EdgeInsets safeArea_;
+  std::function<void(ViewGraph&)> frameObserver_;
   std::weak_ptr<NSView> host_;
   std::function<void(Environment&)> environmentWriter_;
   bool needsRender_ = false;
@@ -297,7 +343,7 @@ Publisher<NSNotification> notificationPublisher(NSNotificationCenter& center, NS
 template <class T>
 void State<T>::set(T value) const {
   slot_->value = std::move(value);
-  if (auto graph = slot_->graph.lock()) graph->setNeedsRender();
+  stateDidChange(*slot_);
 }
 
 template <class T>
@@ -307,6 +353,7 @@ State<T> Context::state(const std::string& name, T initial) {
     slot = std::make_shared<StateSlot>();
     slot->value = std::move(initial);
     slot->graph = graph_.weak_from_this();
+    slot->owner = node_.identity;
   }
   return State<T>(slot);
 }

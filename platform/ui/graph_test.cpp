@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "platform/appkit/window.hpp"
+#include "platform/graphics/appkit_image.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/ui/text.hpp"
 
 namespace platform::ui {
 namespace {
@@ -131,6 +136,55 @@ TEST_F(ViewGraphTest, PopoverOpensFromItsBindingAndDismissalWritesItBack) {
   turn();
   EXPECT_FALSE(graph->findText("details"));
   EXPECT_FALSE(graph->findText("?")->dismissPopover()) << "nothing left to close";
+}
+
+TEST_F(ViewGraphTest, ModifierContentSeesTheParentsEnvironmentAndTheModifiersAppliedAfterIt) {
+  auto style = [](const ButtonStyleConfiguration& c) { return c.label.opacity(0.5); };
+  auto graph = ViewGraph::make(Composite("Anchor", [style](Context& c) {
+    auto shown = c.state<bool>("shown", true);
+    return Button("anchor", [] {})
+        .buttonStyle(style)
+        .font(Font::system(20))
+        .popover(shown.binding(), Button("inside", [] {}))
+        .background(Text("behind"))
+        .foregroundStyle(Color::orange());
+  }));
+  graph->setEnvironment([](Environment& e) { e.font = Font::system(9); });
+  turn();
+  const Node& anchor = graph->findKind("Button", 0)->node();
+  EXPECT_EQ(anchor.environment.font.size, 20);
+  EXPECT_TRUE(anchor.environment.values.count("buttonStyle"));
+  for (const char* text : {"inside", "behind"}) {
+    const Node& content = graph->findText(text)->node();
+    EXPECT_EQ(content.environment.font.size, 9) << text << ": the parent's font, not the anchor's";
+    EXPECT_EQ(content.environment.foreground, Color::orange()) << text << ": a modifier applied after it reaches it";
+  }
+  const Node& inside = graph->findKind("Button", 1)->node();
+  EXPECT_FALSE(inside.environment.values.count("buttonStyle")) << "the anchor's style stays on the anchor";
+  EXPECT_EQ(inside.children.front()->kind(), "Text") << "a standard button: its label is no styled body";
+}
+
+TEST_F(ViewGraphTest, AStackWithRoomForItsChildrensNaturalWidthsGivesEachItsNaturalWidth) {
+  // Placed in exactly its measured width, the stack must not share that
+  // room out again: " ms" (less flexible) would get half of it and wrap.
+  const Font font = Font::system(11, FontWeight::regular, FontDesign::monospaced);
+  for (const char* number : {"60", "150", "220"}) {
+    auto graph = ViewGraph::make(
+        HStack(VerticalAlignment::center, 0, {Text(number), Text(" ms")}).font(font).fixedSize().padding(10));
+    graph->setSize({200, 100});
+    turn();
+    for (const char* text : {number, " ms"}) {
+      const CGRect f = graph->findText(text)->frame();
+      EXPECT_EQ(f.size, measureText(text, font, std::nullopt).size) << number << ": " << text;
+    }
+    EXPECT_EQ(graph->findText(number)->frame().origin.y, graph->findText(" ms")->frame().origin.y);
+  }
+  // With room to spare the spacer still takes what is left.
+  auto graph = ViewGraph::make(HStack(VerticalAlignment::center, 0, {Text("Snappy"), Spacer(), Text("Relaxed")}));
+  graph->setSize({300, 40});
+  turn();
+  EXPECT_EQ(graph->findText("Snappy")->frame().origin.x, 0);
+  EXPECT_EQ(CGRectGetMaxX(graph->findText("Relaxed")->frame()), 300);
 }
 
 TEST_F(ViewGraphTest, ACancelledSleepNeverContinuesAndAnUncancelledOneEndsOnTime) {
@@ -341,6 +395,250 @@ TEST_F(ViewGraphTest, StacksSpacersPaddingAndFramesLayOutAsProposed) {
   EXPECT_EQ(text.origin.y, colors[0].frame().origin.y + 10 + 8 + 12);
   EXPECT_EQ(CGRectGetMidY(graph->root()->outerFrame), 150) << "the content is centred in the window";
   EXPECT_GT(text.size.width, 20);
+}
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+View Filling(View content, Alignment alignment = Alignment::topLeading()) {
+  return content.frame(0.0, kInf, 0.0, kInf, alignment);
+}
+
+TEST_F(ViewGraphTest, ClicksAndHoversFollowContentShapesHitTestingAndTheButtonsLook) {
+  int capsuleTaps = 0, underTaps = 0, plainTaps = 0, borderedTaps = 0;
+  bool hovered = false, passThroughHovered = false;
+  auto press = [](const ButtonStyleConfiguration& c) { return c.label; };
+  auto graph = ViewGraph::make(Filling(VStack(
+      HorizontalAlignment::leading, 0,
+      {Button(Text("Tab").frame(100, 27).contentShape(ShapeKind::capsule), [&] { ++capsuleTaps; }).buttonStyle(press),
+       ZStack({Button("Under", [&] { ++underTaps; }).frame(100, 30),
+               ColorView(Color::clear()).frame(100, 30).allowsHitTesting(false).onHover([&](bool in) {
+                 passThroughHovered = in;
+               })}),
+       ZStack({Button("Blocked", [&] { ++underTaps; }).frame(100, 30), ColorView(Color::clear()).frame(100, 30)}),
+       Button("Plain", [&] { ++plainTaps; }).buttonStyle(ButtonStyleKind::plain),
+       Button("Bordered", [&] { ++borderedTaps; }).buttonStyle(ButtonStyleKind::bordered),
+       ColorView(Color::black()).frame(40, 40).contentShape(ShapeKind::circle).onHover([&](bool in) { hovered = in; })})));
+  graph->setSize({200, 300});
+  turn();
+
+  const CGRect tab = graph->findText("Tab")->node().outerFrame;
+  EXPECT_TRUE(graph->tap({CGRectGetMidX(tab), CGRectGetMidY(tab)}));
+  EXPECT_TRUE(graph->tap({tab.origin.x + 14, tab.origin.y + 2})) << "inside the capsule, off the text";
+  EXPECT_FALSE(graph->tap({tab.origin.x + 1, tab.origin.y + 1})) << "in the frame's corner, outside the capsule";
+  EXPECT_EQ(capsuleTaps, 2);
+
+  const CGRect under = graph->findText("Under")->frame();
+  EXPECT_TRUE(graph->tap({CGRectGetMidX(under), CGRectGetMidY(under)})) << "through a view that takes no hits";
+  const CGRect blocked = graph->findText("Blocked")->frame();
+  EXPECT_FALSE(graph->tap({CGRectGetMidX(blocked), CGRectGetMidY(blocked)})) << "a colour on top takes the click";
+  EXPECT_EQ(underTaps, 1);
+
+  // A plain button is its label; a bordered one adds its bezel, which
+  // takes clicks too.
+  const Node& plain = graph->findKind("Button", 3)->node();
+  const Node& bordered = graph->findKind("Button", 4)->node();
+  EXPECT_EQ(plain.frame.size, graph->findText("Plain")->frame().size);
+  EXPECT_EQ(bordered.frame.size.width, graph->findText("Bordered")->frame().size.width + 16);
+  EXPECT_TRUE(graph->tap({bordered.frame.origin.x + 3, CGRectGetMidY(bordered.frame)}));
+  EXPECT_TRUE(graph->tap({CGRectGetMidX(plain.frame), CGRectGetMidY(plain.frame)}));
+  EXPECT_EQ(plainTaps, 1);
+  EXPECT_EQ(borderedTaps, 1);
+
+  const CGRect disc = graph->findKind("Color", 2)->frame();
+  graph->movePointer(CGPoint{disc.origin.x + 2, disc.origin.y + 2});
+  EXPECT_FALSE(hovered) << "the circle's corner";
+  graph->movePointer(CGPoint{CGRectGetMidX(disc), CGRectGetMidY(disc)});
+  EXPECT_TRUE(hovered);
+  graph->movePointer(CGPoint{CGRectGetMidX(under), CGRectGetMidY(under)});
+  EXPECT_FALSE(hovered);
+  EXPECT_FALSE(passThroughHovered) << "a view that takes no hits is never hovered";
+  EXPECT_EQ(graph->hitTest({CGRectGetMidX(under), CGRectGetMidY(under)})->text(), "Under");
+}
+
+TEST_F(ViewGraphTest, APopoverTakesClicksOverTheViewsBeneathIt) {
+  int beneath = 0, inside = 0;
+  bool shown = true;
+  auto graph = ViewGraph::make(Filling(VStack(
+      HorizontalAlignment::leading, 0,
+      {Button("?", [] {}).popover({[&] { return shown; }, [&](bool v) { shown = v; }},
+                                  Button("Inside", [&] { ++inside; }).padding(16)),
+       Button(ColorView(Color::black()).frame(200, 80), [&] { ++beneath; }).buttonStyle(ButtonStyleKind::plain)})));
+  graph->setSize({200, 200});
+  turn();
+  const CGRect button = graph->findText("Inside")->frame();
+  ASSERT_GT(button.origin.y, graph->findKind("Color")->frame().origin.y) << "the popover lies over the colour";
+  EXPECT_TRUE(graph->tap({CGRectGetMidX(button), CGRectGetMidY(button)}));
+  EXPECT_EQ(inside, 1);
+  EXPECT_EQ(beneath, 0);
+}
+
+TEST_F(ViewGraphTest, FixedAxesScaledToFitAndTheSafeAreaLayOutAsProposed) {
+  const std::string sentence = "Open vurle again to show settings, even if both icons are hidden.";
+  const Font font = Font::system(12);
+  auto image = NSImage::make({128, 64});
+  auto graph = ViewGraph::make(VStack(HorizontalAlignment::leading, 0,
+                                      {Text(sentence).fixedSize(false, true).frame(120, 20),
+                                       Text(sentence).fixedSize(true, false).frame(120, 20),
+                                       Image(image).resizable().scaledToFit().frame(std::nullopt, 36.0),
+                                       Image(image).resizable().scaledToFit().frame(100, 100),
+                                       Image(image).frame(40, 40),
+                                       ColorView(Color::black()).fixedSize(false, true).frame(120, 50),
+                                       ColorView(Color::black()).fixedSize(true, false).frame(120, 50)})
+                                   .font(font));
+  graph->setSize({400, 400});
+  turn();
+  const auto wrapped = measureText(sentence, font, 120.0);
+  auto texts = graph->findAll([](const Node& n) { return n.kind() == "Text"; });
+  EXPECT_EQ(texts[0].frame().size, wrapped.size) << "the vertical axis keeps every wrapped line";
+  EXPECT_EQ(texts[1].frame().size.width, measureText(sentence, font, std::nullopt).size.width) << "one line";
+  EXPECT_EQ(texts[1].frame().size.height, measureText(sentence, font, std::nullopt).size.height);
+  EXPECT_EQ(graph->findKind("Image", 0)->frame().size, (CGSize{72, 36}));
+  EXPECT_EQ(graph->findKind("Image", 1)->frame().size, (CGSize{100, 50}));
+  EXPECT_EQ(graph->findKind("Image", 2)->frame().size, (CGSize{128, 64})) << "not resizable: its own size";
+  // A colour fills what it is offered; a fixed axis offers nothing, and it
+  // takes its ideal 10 points there.
+  EXPECT_EQ(graph->findKind("Color", 0)->frame().size, (CGSize{120, 10}));
+  EXPECT_EQ(graph->findKind("Color", 1)->frame().size, (CGSize{10, 50}));
+
+  // The root sits below a 28-point bar unless it ignores the safe area on
+  // that edge; a titled window's content view takes its bar as safe area.
+  auto page = [](unsigned ignored) {
+    View v = Filling(ColorView(Color::black()));
+    return ignored ? v.ignoresSafeArea(ignored) : v;
+  };
+  for (const auto& [ignored, top] : std::vector<std::pair<unsigned, double>>{
+           {0u, 28.0}, {Edge::all, 0.0}, {Edge::top, 0.0}, {Edge::bottom, 28.0}}) {
+    auto window = std::make_shared<NSWindow>(CGRectMake(0, 0, 300, 200), NSWindowStyleMaskTitled);
+    auto host = NSHostingView::make(page(ignored), CGRectMake(0, 0, 300, 200));
+    window->setContentView(host);
+    turn();
+    EXPECT_EQ(host->graph()->safeAreaInsets().top, 28);
+    const CGRect f = host->graph()->findKind("Color")->node().outerFrame;
+    EXPECT_EQ(f.origin.y, top) << "ignored edges " << ignored;
+    EXPECT_EQ(CGRectGetMaxY(f), 200) << "ignored edges " << ignored;
+  }
+}
+
+TEST_F(ViewGraphTest, StateSetInsideWithAnimationIsRecordedAsOneTransaction) {
+  auto graph = ViewGraph::make(Composite("Mark", [](Context& c) {
+    auto revealed = c.state<bool>("revealed", false);
+    auto count = c.state<int>("count", 0);
+    return VStack(HorizontalAlignment::center, 0,
+                  {Button("animated", [=] { withAnimation(Animation::easeOut(0.3), [=] { revealed.set(!revealed.get()); }); }),
+                   Button("none", [=] { withAnimation(std::nullopt, [=] { count.set(count.get() + 1); }); }),
+                   Button("nested", [=] {
+                     withAnimation(Animation::linear(1), [=] {
+                       withAnimation(Animation::easeInOut(0.2), [=] { count.set(count.get() + 1); });
+                       revealed.set(!revealed.get());
+                     });
+                   }),
+                   Button("plain", [=] { count.set(count.get() + 1); })});
+  }));
+  turn();
+  for (const char* button : {"animated", "none", "nested", "plain"}) {
+    graph->findText(button)->tap();
+    turn();
+  }
+  const std::string mark = graph->findKind("Mark")->identity();
+  ASSERT_EQ(graph->animations().size(), 4u) << "a change outside withAnimation is no transaction";
+  const std::vector<std::optional<Animation>> expected{Animation::easeOut(0.3), std::nullopt, Animation::easeInOut(0.2),
+                                                        Animation::linear(1)};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(graph->animations()[i].identity, mark) << i;
+    EXPECT_EQ(graph->animations()[i].animation, expected[i]) << i;
+    EXPECT_TRUE(graph->animations()[i].transaction) << i;
+  }
+}
+
+TEST_F(ViewGraphTest, AFrameIsCommittedWithItsGeometryBeforeItsAppearActionsRun) {
+  std::vector<std::string> frames;
+  auto graph = ViewGraph::make(Composite("Sized", [&](Context& c) {
+    auto shown = c.state<bool>("shown", false);
+    return GeometryReader([&, shown = shown.get()](CGSize size) {
+             return If(size.width > 0,
+                       Text(std::string(shown ? "on " : "off ") + std::to_string(int(size.width)))
+                           .onAppear([&] { log.push_back("inner appears"); })
+                           .onDisappear([&] { log.push_back("inner disappears"); }),
+                       Text("unsized")
+                           .onAppear([&] { log.push_back("unsized appears"); })
+                           .onDisappear([&] { log.push_back("unsized disappears"); }));
+           })
+        .frame(120, 40)
+        .onAppear([&, shown] {
+          log.push_back("appears");
+          shown.set(true);
+        });
+  }));
+  graph->setFrameObserver([&](ViewGraph& g) {
+    auto text = g.findKind("Text");
+    frames.push_back(text ? text->text() : "none");
+  });
+  turn();
+  EXPECT_EQ(frames, (std::vector<std::string>{"off 120", "on 120"})) << "no frame at the reader's unsized first evaluation";
+  EXPECT_EQ(log, (std::vector<std::string>{"appears", "inner appears"}))
+      << "content made and replaced while the frame settled neither appears nor disappears";
+}
+
+TEST_F(ViewGraphTest, ControlsTakeTheirLookTintAndTextStyleFromTheEnvironment) {
+  bool agreed = false;
+  auto custom = [](const ButtonStyleConfiguration& c) { return c.label.opacity(0.5); };
+  auto image = NSImage::make({20, 10});
+  image->setAccessibilityDescription("vurle");
+  const std::string sentence = "You can select and copy the agreement text. Links open in your default app.";
+  auto graph = ViewGraph::make(Filling(VStack(
+      HorizontalAlignment::leading, 4,
+      {Toggle("I agree to the", {[&] { return agreed; }, [&](bool v) { agreed = v; }})
+           .toggleStyle(ToggleStyle::checkbox)
+           .fixedSize()
+           .accessibilityLabel("I agree to the License Agreement"),
+       Button("License Agreement", [] {})
+           .buttonStyle(ButtonStyleKind::plain)
+           .underline()
+           .foregroundStyle(Color::link())
+           .accessibilityHint("Read the full license without accepting it"),
+       VStack(HorizontalAlignment::leading, 4,
+              {Button("Agree & Continue", [] {}).buttonStyle(ButtonStyleKind::borderedProminent),
+               Button("Styled", [] {}).buttonStyle(custom), Button("Disagree & Quit", [] {})})
+           .buttonStyle(ButtonStyleKind::bordered),
+       Text(sentence).lineSpacing(3).frame(200, 60, Alignment::topLeading()),
+       Text(sentence).frame(200, 60, Alignment::topLeading()), Image(image)})
+      .tint(Color::sRGB(1, 0.8, 0))));
+  graph->setSize({260, 400});
+  turn();
+
+  const Node& box = graph->findKind("Toggle")->node();
+  const CGRect label = graph->findText("I agree to the")->frame();
+  EXPECT_EQ(label.origin.x - box.frame.origin.x, 20) << "the box and its gap come first";
+  EXPECT_EQ(box.frame.size.width, 20 + label.size.width);
+  EXPECT_TRUE(graph->tap({box.frame.origin.x + 7, CGRectGetMidY(box.frame)}));
+  EXPECT_TRUE(agreed);
+  EXPECT_EQ(graph->findLabel("I agree to the License Agreement")->accessibility().role, "checkBox");
+
+  const Node& link = graph->findText("License Agreement")->node();
+  EXPECT_TRUE(link.environment.underline);
+  EXPECT_EQ(link.environment.foreground, Color::link());
+  EXPECT_EQ(graph->findLabel("License Agreement")->accessibility().hint, "Read the full license without accepting it");
+
+  const Node& prominent = graph->findText("Agree & Continue")->node();
+  EXPECT_EQ(prominent.environment.foreground, Color::white()) << "white on the tinted bezel";
+  EXPECT_EQ(prominent.environment.controlTint(), Color::sRGB(1, 0.8, 0));
+  EXPECT_EQ(graph->findKind("Button", 3)->node().children.front()->kind(), "Text") << "bordered: a bezel, no styled body";
+  EXPECT_TRUE(graph->findKind("Button", 2)->node().children.front()->identity.ends_with("/style"))
+      << "the nearer custom style wins over the container's";
+  EXPECT_EQ(graph->findText("Disagree & Quit")->node().environment.buttonStyle, ButtonStyleKind::bordered);
+
+  const double spaced = graph->findText(sentence)->frame().size.height;
+  const double plain = graph->findAll([&](const Node& n) { return n.kind() == "Text" && n.view.desc().text == sentence; })[1]
+                           .frame()
+                           .size.height;
+  const int lines = int(std::lround(plain / measureText("x", Font::system(13), std::nullopt).size.height));
+  ASSERT_GE(lines, 2);
+  EXPECT_NEAR(spaced - plain, 3.0 * (lines - 1), 1.0) << "3 points between lines, none after the last";
+  EXPECT_EQ(graph->findKind("Image")->accessibility().label, "vurle");
+
+  auto untinted = ViewGraph::make(Toggle("x", Binding<bool>::constant(true)).accentColor(Color::orange()));
+  untinted->render();
+  EXPECT_EQ(untinted->findKind("Toggle")->node().environment.controlTint(), Color::orange()) << "no tint: the accent";
 }
 
 }  // namespace

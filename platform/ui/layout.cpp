@@ -6,6 +6,7 @@
 #include <functional>
 #include <numeric>
 
+#include "platform/graphics/appkit_image.hpp"
 #include "platform/ui/text.hpp"
 
 namespace platform::ui {
@@ -54,6 +55,35 @@ CGSize switchSize(const Node& n) {
 }
 
 CGSize sizeAt(const Node& node, size_t level, Proposal p);
+
+// The safe area of the tree being laid out, and the whole of it.
+struct SafeArea {
+  CGRect bounds{};
+  CGRect safe{};
+};
+SafeArea& currentSafeArea() {
+  static SafeArea area;
+  return area;
+}
+
+TextStyle textStyle(const Environment& e) { return {e.lineSpacing, e.underline}; }
+
+constexpr double kCheckboxSide = 14, kCheckboxGap = 6;
+
+bool isCheckbox(const Node& n) { return n.environment.toggleStyle == ToggleStyle::checkbox; }
+
+// The largest size of `ideal`'s aspect ratio inside the proposal; a side
+// that is not proposed follows the other one.
+CGSize fitted(CGSize ideal, Proposal p) {
+  if (ideal.width <= 0 || ideal.height <= 0) return ideal;
+  const bool w = finite(p.width), h = finite(p.height);
+  double scale = 1;
+  if (w && h) scale = std::min(*p.width / ideal.width, *p.height / ideal.height);
+  else if (w) scale = *p.width / ideal.width;
+  else if (h) scale = *p.height / ideal.height;
+  else return ideal;
+  return {ideal.width * scale, ideal.height * scale};
+}
 
 CGSize sizeOf(const Node& node, Proposal p) { return sizeAt(node, node.view.desc().modifiers.size(), p); }
 
@@ -109,6 +139,31 @@ StackSizes stackSizes(const Node& node, Proposal p, bool horizontal) {
   std::vector<size_t> order(n);
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return flexibility[a] < flexibility[b]; });
+  // Room for every child's natural length: each gets it, and only what is
+  // left over is shared out. Sharing the whole room equally instead would
+  // wrap a child longer than its share though the stack was placed in
+  // exactly its measured size (a readout's " ms" beside its number).
+  std::vector<double> natural(n);
+  double naturalTotal = spacingTotal;
+  for (size_t i = 0; i < n; ++i) {
+    const Node* c = out.children[i];
+    natural[i] = isSpacer(c) ? c->view.desc().minLength : along(sizeOf(*c, propose(std::nullopt)));
+    naturalTotal += natural[i];
+  }
+  if (naturalTotal <= *mainProposal + 1e-9) {
+    double surplus = *mainProposal - naturalTotal;
+    size_t left = 0, spacersLeft = 0;
+    for (size_t i = 0; i < n; ++i) (isSpacer(out.children[i]) ? spacersLeft : left) += 1;
+    for (size_t i : order) {
+      const bool spacer = isSpacer(out.children[i]);
+      const double offer = natural[i] + surplus / double(spacer ? spacersLeft : left);
+      CGSize s = spacer ? spacerSize(out.children[i], offer) : sizeOf(*out.children[i], propose(offer));
+      out.sizes[i] = s;
+      surplus = std::max(0.0, surplus - std::max(0.0, along(s) - natural[i]));
+      --(spacer ? spacersLeft : left);
+    }
+    return out;
+  }
   double remaining = std::max(0.0, *mainProposal - spacingTotal);
   for (size_t i = 0; i < n; ++i)
     if (isSpacer(out.children[i])) remaining = std::max(0.0, remaining - out.children[i]->view.desc().minLength);
@@ -143,8 +198,13 @@ CGSize contentSize(const Node& n, Proposal p) {
   const ViewDesc& d = n.view.desc();
   const std::string& k = d.kind;
   if (k == "Text") {
-    auto m = measureText(d.text, n.environment.font, p.width);
+    auto m = measureText(d.text, n.environment.font, p.width, textStyle(n.environment));
     return m.size;
+  }
+  if (k == "Image" && d.image) {
+    const CGSize own = d.image->size();
+    if (!n.modifier("resizable")) return own;
+    return {finite(p.width) ? *p.width : own.width, finite(p.height) ? *p.height : own.height};
   }
   if (k == "Image") {
     const double side = std::ceil(n.environment.font.size * 1.2);
@@ -157,7 +217,7 @@ CGSize contentSize(const Node& n, Proposal p) {
   }
   if (k == "Spacer") return {p.width.value_or(0), p.height.value_or(0)};
   if (k == "Color" || k == "Rectangle" || k == "RoundedRectangle" || k == "Circle" || k == "Capsule" ||
-      k == "GeometryReader") {
+      k == "GeometryReader" || d.path) {
     return {p.width.value_or(10), p.height.value_or(10)};
   }
   if (k == "Divider") return {p.width.value_or(0), 1};
@@ -173,6 +233,11 @@ CGSize contentSize(const Node& n, Proposal p) {
     CGSize inner = n.children.empty() ? CGSize{} : sizeOf(*n.children.front(), {p.width, std::nullopt});
     return {p.width.value_or(inner.width), p.height.value_or(inner.height)};
   }
+  if (k == "Toggle" && isCheckbox(n)) {
+    if (toggleHidesLabel(n) || n.children.empty()) return {kCheckboxSide, kCheckboxSide};
+    CGSize label = sizeOf(*n.children.front(), {std::nullopt, std::nullopt});
+    return {kCheckboxSide + kCheckboxGap + label.width, std::max(kCheckboxSide, label.height)};
+  }
   if (k == "Toggle") {
     const CGSize sw = switchSize(n);
     if (toggleHidesLabel(n) || n.children.empty()) return sw;
@@ -186,6 +251,7 @@ CGSize contentSize(const Node& n, Proposal p) {
   }
   if (k == "Button") {
     CGSize label = n.children.empty() ? CGSize{} : sizeOf(*n.children.front(), {std::nullopt, std::nullopt});
+    if (n.environment.buttonStyle == ButtonStyleKind::plain) return label;
     return {label.width + 16, std::max(20.0, label.height + 6)};
   }
   if (d.representable && n.hosted) return d.representable->sizeThatFits(p.width, p.height, *n.hosted);
@@ -198,6 +264,17 @@ CGSize contentSize(const Node& n, Proposal p) {
     size.height = std::max(size.height, s.height);
   }
   return size;
+}
+
+Proposal fixedProposal(const Modifier& m, Proposal p) {
+  return {m.flag("horizontal", true) ? std::nullopt : p.width, m.flag("vertical", true) ? std::nullopt : p.height};
+}
+
+// What scaledToFit at `level` proposes to the content below it.
+Proposal fittedProposal(const Node& node, size_t level, Proposal p) {
+  const CGSize ideal = sizeAt(node, level - 1, {std::nullopt, std::nullopt});
+  const CGSize s = fitted(ideal, p);
+  return {s.width, s.height};
 }
 
 CGSize sizeAt(const Node& node, size_t level, Proposal p) {
@@ -236,7 +313,8 @@ CGSize sizeAt(const Node& node, size_t level, Proposal p) {
     };
     return {side(s.width, p.width, minW, maxW), side(s.height, p.height, minH, maxH)};
   }
-  if (m.name == "fixedSize") return sizeAt(node, level - 1, {std::nullopt, std::nullopt});
+  if (m.name == "fixedSize") return sizeAt(node, level - 1, fixedProposal(m, p));
+  if (m.name == "scaledToFit") return sizeAt(node, level - 1, fittedProposal(node, level, p));
   return sizeAt(node, level - 1, p);
 }
 
@@ -250,7 +328,9 @@ void shift(Node& n, double dx, double dy) {
 
 // The first text baseline below the node's top, in graph coordinates.
 std::optional<double> firstBaseline(const Node& n) {
-  if (n.kind() == "Text") return n.frame.origin.y + measureText(n.view.desc().text, n.environment.font, n.frame.size.width).baseline;
+  if (n.kind() == "Text")
+    return n.frame.origin.y +
+           measureText(n.view.desc().text, n.environment.font, n.frame.size.width, textStyle(n.environment)).baseline;
   for (const auto& c : n.children)
     if (auto b = firstBaseline(*c)) return b;
   return std::nullopt;
@@ -331,6 +411,11 @@ void placeContent(Node& n, CGRect rect) {
       Node& label = *n.children.front();
       if (toggleHidesLabel(n)) {
         placeAt(label, label.view.desc().modifiers.size(), {rect.origin, {0, 0}});
+      } else if (isCheckbox(n)) {
+        // The box, then its label.
+        CGSize s = sizeOf(label, {std::nullopt, std::nullopt});
+        placeAt(label, label.view.desc().modifiers.size(),
+                {{rect.origin.x + kCheckboxSide + kCheckboxGap, rect.origin.y + (rect.size.height - s.height) / 2}, s});
       } else {
         CGSize s = sizeOf(label, {std::nullopt, std::nullopt});
         placeAt(label, label.view.desc().modifiers.size(),
@@ -386,8 +471,25 @@ void placeAt(Node& node, size_t level, CGRect rect) {
     CGSize s = sizeAt(node, level - 1, inner);
     placeAt(node, level - 1, aligned(s, rect, alignmentOf(m)));
   } else if (m.name == "fixedSize") {
-    CGSize s = sizeAt(node, level - 1, {std::nullopt, std::nullopt});
+    CGSize s = sizeAt(node, level - 1, fixedProposal(m, {rect.size.width, rect.size.height}));
     placeAt(node, level - 1, aligned(s, rect, Alignment::center()));
+  } else if (m.name == "scaledToFit") {
+    Proposal fit = fittedProposal(node, level, {rect.size.width, rect.size.height});
+    CGSize s = sizeAt(node, level - 1, fit);
+    placeAt(node, level - 1, aligned(s, rect, Alignment::center()));
+  } else if (m.name == "ignoresSafeArea") {
+    const unsigned edges = unsigned(m.number("edges", Edge::all));
+    const SafeArea& area = currentSafeArea();
+    constexpr double kOnEdge = 0.5;
+    double minX = CGRectGetMinX(rect), minY = CGRectGetMinY(rect), maxX = CGRectGetMaxX(rect), maxY = CGRectGetMaxY(rect);
+    if ((edges & Edge::top) && std::abs(minY - CGRectGetMinY(area.safe)) < kOnEdge) minY = CGRectGetMinY(area.bounds);
+    if ((edges & Edge::leading) && std::abs(minX - CGRectGetMinX(area.safe)) < kOnEdge) minX = CGRectGetMinX(area.bounds);
+    if ((edges & Edge::bottom) && std::abs(maxY - CGRectGetMaxY(area.safe)) < kOnEdge) maxY = CGRectGetMaxY(area.bounds);
+    if ((edges & Edge::trailing) && std::abs(maxX - CGRectGetMaxX(area.safe)) < kOnEdge) maxX = CGRectGetMaxX(area.bounds);
+    const CGRect wide{{minX, minY}, {maxX - minX, maxY - minY}};
+    node.levelFrames[level] = wide;
+    if (level == mods.size()) node.outerFrame = wide;
+    placeAt(node, level - 1, wide);
   } else if (m.name == "offset") {
     placeAt(node, level - 1, CGRectOffset(rect, m.number("x"), m.number("y")));
   } else {
@@ -415,14 +517,19 @@ void placeNode(Node& node, CGRect rect) {
 
 CGSize sizeThatFits(const Node& node, Proposal proposal) { return sizeOf(node, proposal); }
 
-void layoutTree(Node& root, CGSize size) {
+void layoutTree(Node& root, CGSize size, EdgeInsets safeArea) {
   std::function<void(Node&)> clear = [&](Node& n) {
     n.levelFrames.clear();
     for (auto& c : n.children) clear(*c);
     for (auto& [i, c] : n.modifierChildren) clear(*c);
   };
   clear(root);
-  placeNode(root, {{0, 0}, size});
+  const CGRect bounds{{0, 0}, size};
+  const CGRect safe{{safeArea.leading, safeArea.top},
+                    {std::max(0.0, size.width - safeArea.leading - safeArea.trailing),
+                     std::max(0.0, size.height - safeArea.top - safeArea.bottom)}};
+  currentSafeArea() = {bounds, safe};
+  placeNode(root, safe);
   // A popover stays inside the window.
   std::function<void(Node&)> keepInside = [&](Node& n) {
     for (auto& [i, c] : n.modifierChildren) {

@@ -5,9 +5,12 @@
 // VURLE_UPDATE_PICTURES=1 to write them, then look at them before
 // committing. Without a stored picture the test fails.
 
+#include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <string>
 
@@ -32,6 +35,26 @@ inline void expectMatchesStoredPicture(ViewGraph& graph, const std::string& fold
   // Antialiasing may move a little; anything beyond a few edge pixels is a change.
   EXPECT_LT(result.differingFraction, 0.005) << "differs from " << stored << "; see " << actual.string();
   if (result.sameSize && result.differingFraction < 0.005) std::filesystem::remove(actual);
+}
+
+// One pixel of the graph's picture at scale 1, as {red, green, blue, alpha}
+// in 0 ... 255 (premultiplied), for a check of one exact spot that a
+// picture tolerance would let through.
+inline std::optional<std::array<int, 4>> pixelOf(ViewGraph& graph, int x, int y) {
+  const auto path = std::filesystem::temp_directory_path() / ("vurle-pixel-" + std::to_string(::getpid()) + ".png");
+  if (!writePNG(graph, path.string(), 1)) return std::nullopt;
+  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+  std::filesystem::remove(path);
+  std::optional<std::array<int, 4>> pixel;
+  if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS && x >= 0 && y >= 0 &&
+      x < cairo_image_surface_get_width(surface) && y < cairo_image_surface_get_height(surface)) {
+    cairo_surface_flush(surface);
+    const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    const uint32_t v = reinterpret_cast<const uint32_t*>(row)[x];
+    pixel = std::array<int, 4>{int(v >> 16 & 255), int(v >> 8 & 255), int(v & 255), int(v >> 24)};
+  }
+  cairo_surface_destroy(surface);
+  return pixel;
 }
 
 }  // namespace platform::ui

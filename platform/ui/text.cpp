@@ -94,12 +94,20 @@ PangoFontDescription* description(const Font& font) {
   return d;
 }
 
-LayoutPtr makeLayout(const std::string& text, const Font& font, std::optional<double> width) {
+LayoutPtr makeLayout(const std::string& text, const Font& font, std::optional<double> width, const TextStyle& style) {
   LayoutPtr layout(pango_layout_new(fonts().context));
   PangoFontDescription* d = description(font);
   pango_layout_set_font_description(layout.get(), d);
   pango_font_description_free(d);
   pango_layout_set_text(layout.get(), text.c_str(), int(text.size()));
+  if (std::isfinite(style.lineSpacing) && style.lineSpacing > 0)
+    pango_layout_set_spacing(layout.get(), int(std::lround(style.lineSpacing * PANGO_SCALE)));
+  if (style.underline) {
+    PangoAttrList* attributes = pango_attr_list_new();
+    pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    pango_layout_set_attributes(layout.get(), attributes);
+    pango_attr_list_unref(attributes);
+  }
   if (width && std::isfinite(*width) && *width >= 0) {
     pango_layout_set_width(layout.get(), int(std::ceil(*width * PANGO_SCALE)));
     pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
@@ -109,13 +117,14 @@ LayoutPtr makeLayout(const std::string& text, const Font& font, std::optional<do
 
 }  // namespace
 
-TextMetrics measureText(const std::string& text, const Font& font, std::optional<double> width) {
+TextMetrics measureText(const std::string& text, const Font& font, std::optional<double> width,
+                        const TextStyle& style) {
   VURLE_FONT_CACHES_SCOPE;
-  LayoutPtr layout = makeLayout(text, font, std::nullopt);
+  LayoutPtr layout = makeLayout(text, font, std::nullopt, style);
   PangoRectangle logical;
   pango_layout_get_extents(layout.get(), nullptr, &logical);
   if (width && std::isfinite(*width) && double(logical.width) / PANGO_SCALE > *width) {
-    layout = makeLayout(text, font, width);
+    layout = makeLayout(text, font, width, style);
     pango_layout_get_extents(layout.get(), nullptr, &logical);
   }
   TextMetrics m;
@@ -124,9 +133,10 @@ TextMetrics measureText(const std::string& text, const Font& font, std::optional
   return m;
 }
 
-void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color) {
+void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color,
+              const TextStyle& style) {
   VURLE_FONT_CACHES_SCOPE;
-  LayoutPtr layout = makeLayout(text, font, frame.size.width + 0.5);
+  LayoutPtr layout = makeLayout(text, font, frame.size.width + 0.5, style);
   cairo_save(cr);
   cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.opacity);
   cairo_move_to(cr, frame.origin.x, frame.origin.y);

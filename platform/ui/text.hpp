@@ -23,11 +23,20 @@ struct TextMetrics {
   double baseline = 0;  // from the top of the first line
 };
 
+// What a text's environment adds to its font: room between lines (not
+// after the last) and a solid underline.
+struct TextStyle {
+  double lineSpacing = 0;
+  bool underline = false;
+};
+
 // Wraps at the width when one is given and the text is wider.
-TextMetrics measureText(const std::string& text, const Font& font, std::optional<double> width);
+TextMetrics measureText(const std::string& text, const Font& font, std::optional<double> width,
+                        const TextStyle& style = {});
 // Draws the text with its top-left corner at the origin of `frame`,
 // wrapped to the frame's width.
-void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color);
+void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color,
+              const TextStyle& style = {});
 // The family every font resolves to, e.g. "DejaVu Sans", for checks that
 // the pinned fonts were found.
 std::string resolvedFamily(const Font& font);

@@ -99,7 +99,12 @@ View View::frame(std::optional<double> minWidth, std::optional<double> maxWidth,
   return modified(std::move(m));
 }
 
-View View::fixedSize() const { return modified(named("fixedSize")); }
+View View::fixedSize(bool horizontal, bool vertical) const {
+  Modifier m = named("fixedSize");
+  m.params["horizontal"] = horizontal;
+  m.params["vertical"] = vertical;
+  return modified(std::move(m));
+}
 
 View View::offset(double x, double y) const {
   Modifier m = named("offset");
@@ -158,6 +163,32 @@ View View::stroke(Color color, double lineWidth) const {
   return modified(std::move(m));
 }
 
+namespace {
+const char* capName(LineCap c) { return c == LineCap::round ? "round" : c == LineCap::square ? "square" : "butt"; }
+const char* joinName(LineJoin j) { return j == LineJoin::round ? "round" : j == LineJoin::bevel ? "bevel" : "miter"; }
+}  // namespace
+
+View View::stroke(Color color, StrokeStyle style) const {
+  Modifier m = colored("stroke", color);
+  m.params["lineWidth"] = style.lineWidth;
+  m.params["lineCap"] = std::string(capName(style.lineCap));
+  m.params["lineJoin"] = std::string(joinName(style.lineJoin));
+  m.params["miterLimit"] = style.miterLimit;
+  return modified(std::move(m));
+}
+
+View View::strokeBorder(Color color, double lineWidth) const {
+  Modifier m = colored("strokeBorder", color);
+  m.params["lineWidth"] = lineWidth;
+  return modified(std::move(m));
+}
+
+View View::inset(double amount) const {
+  Modifier m = named("inset");
+  m.params["amount"] = amount;
+  return modified(std::move(m));
+}
+
 View View::trim(double from, double to) const {
   Modifier m = named("trim");
   m.params["from"] = from;
@@ -184,7 +215,78 @@ View View::blur(double radius, bool opaque) const {
   return modified(std::move(m));
 }
 
-View View::contentShape() const { return modified(named("contentShape")); }
+View View::contentShape(ShapeKind kind, double cornerRadius) const {
+  static const char* names[] = {"rectangle", "roundedRectangle", "circle", "capsule", "path"};
+  Modifier m = named("contentShape");
+  m.params["shape"] = std::string(names[int(kind)]);
+  m.params["cornerRadius"] = cornerRadius;
+  return modified(std::move(m));
+}
+
+View View::allowsHitTesting(bool enabled) const {
+  Modifier m = named("allowsHitTesting");
+  m.params["enabled"] = enabled;
+  return modified(std::move(m));
+}
+
+View View::ignoresSafeArea(unsigned edges) const {
+  Modifier m = named("ignoresSafeArea");
+  m.params["edges"] = double(edges);
+  return modified(std::move(m));
+}
+
+View View::tint(Color color) const {
+  Modifier m = colored("tint", color);
+  m.environment = [color](Environment& e) { e.tint = color; };
+  return modified(std::move(m));
+}
+
+View View::accentColor(Color color) const {
+  Modifier m = colored("accentColor", color);
+  m.environment = [color](Environment& e) { e.accentColor = color; };
+  return modified(std::move(m));
+}
+
+View View::lineSpacing(double spacing) const {
+  Modifier m = environmentWriter("lineSpacing", [spacing](Environment& e) { e.lineSpacing = spacing; });
+  m.params["value"] = spacing;
+  return modified(std::move(m));
+}
+
+View View::underline(bool active) const {
+  Modifier m = environmentWriter("underline", [active](Environment& e) { e.underline = active; });
+  m.params["active"] = active;
+  m.params["pattern"] = std::string("solid");
+  return modified(std::move(m));
+}
+
+View View::buttonStyle(ButtonStyleKind kind) const {
+  static const char* names[] = {"automatic", "plain", "bordered", "borderedProminent"};
+  // The nearer style wins, built-in or the program's own.
+  Modifier m = environmentWriter("buttonStyle", [kind](Environment& e) {
+    e.values.erase("buttonStyle");
+    e.buttonStyle = kind;
+  });
+  m.params["kind"] = std::string(names[int(kind)]);
+  return modified(std::move(m));
+}
+
+View View::toggleStyle(ToggleStyle style) const {
+  Modifier m = environmentWriter("toggleStyle", [style](Environment& e) { e.toggleStyle = style; });
+  m.params["style"] = std::string(style == ToggleStyle::checkbox ? "checkbox" : "switch");
+  return modified(std::move(m));
+}
+
+View View::resizable() const { return modified(named("resizable")); }
+
+View View::interpolation(ImageInterpolation quality) const {
+  static const char* names[] = {"none", "low", "medium", "high"};
+  Modifier m = named("interpolation");
+  m.params["quality"] = std::string(names[int(quality)]);
+  return modified(std::move(m));
+}
+
+View View::scaledToFit() const { return modified(named("scaledToFit")); }
 
 View View::labelsHidden() const {
   Modifier m = environmentWriter("labelsHidden", [](Environment& e) { e.values["labelsHidden"] = true; });
@@ -212,7 +314,10 @@ View View::contentTransition(const std::string& kind) const {
 View View::buttonStyle(ButtonStyle style) const {
   // Inherited, so a style set on a container reaches every button inside.
   auto shared = std::make_shared<ButtonStyle>(std::move(style));
-  Modifier m = environmentWriter("buttonStyle", [shared](Environment& e) { e.values["buttonStyle"] = shared; });
+  Modifier m = environmentWriter("buttonStyle", [shared](Environment& e) {
+    e.values["buttonStyle"] = shared;
+    e.buttonStyle = ButtonStyleKind::automatic;
+  });
   m.buttonStyle = shared;
   return modified(std::move(m));
 }
@@ -240,6 +345,9 @@ Modifier textParam(std::string name, std::string value) {
 View View::accessibilityLabel(std::string label) const { return modified(textParam("accessibilityLabel", std::move(label))); }
 View View::accessibilityValue(std::string value) const { return modified(textParam("accessibilityValue", std::move(value))); }
 View View::help(std::string text) const { return modified(textParam("help", std::move(text))); }
+View View::accessibilityHint(std::string hint) const {
+  return modified(textParam("accessibilityHint", std::move(hint)));
+}
 View View::accessibilityRole(std::string role) const { return modified(textParam("accessibilityRole", std::move(role))); }
 View View::accessibilityAddTraits(std::string trait) const {
   return modified(textParam("accessibilityAddTraits", std::move(trait)));
@@ -307,6 +415,12 @@ View ImageSystem(std::string systemName) {
   return View(std::move(d));
 }
 
+View Image(std::shared_ptr<NSImage> image) {
+  auto d = make("Image");
+  d->image = std::move(image);
+  return View(std::move(d));
+}
+
 View Label(std::string title, std::string systemImage) {
   auto d = make("Label");
   d->text = std::move(title);
@@ -335,10 +449,17 @@ View ProgressView(std::optional<double> value) {
 View Divider() { return View(make("Divider")); }
 
 View Shape(ShapeKind kind, double cornerRadius) {
-  static const char* names[] = {"Rectangle", "RoundedRectangle", "Circle", "Capsule"};
+  static const char* names[] = {"Rectangle", "RoundedRectangle", "Circle", "Capsule", "Path"};
   auto d = make(names[int(kind)]);
   d->shape = kind;
   d->cornerRadius = cornerRadius;
+  return View(std::move(d));
+}
+
+View PathShape(std::string typeName, std::function<Path(CGRect)> path) {
+  auto d = make(std::move(typeName));
+  d->shape = ShapeKind::path;
+  d->path = std::move(path);
   return View(std::move(d));
 }
 

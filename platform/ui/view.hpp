@@ -24,6 +24,7 @@
 
 namespace platform {
 class NSView;
+class NSImage;
 }
 
 namespace platform::ui {
@@ -43,6 +44,10 @@ struct Color {
   static Color primary() { return {0, 0, 0, 0.85, "primary"}; }
   static Color secondary() { return {0, 0, 0, 0.5, "secondary"}; }
   static Color orange() { return {1.0, 0.584, 0.0, 1, "orange"}; }
+  static Color systemGreen() { return {0.204, 0.780, 0.349, 1, "green"}; }
+  static Color systemRed() { return {1.0, 0.231, 0.188, 1, "red"}; }
+  // The system link colour.
+  static Color link() { return {0.0, 0.408, 0.855, 1, "link"}; }
   static Color accent() { return {0.0, 0.478, 1.0, 1, "accent"}; }
   static Color white() { return {1, 1, 1, 1, "white"}; }
   static Color black() { return {0, 0, 0, 1, "black"}; }
@@ -89,6 +94,48 @@ struct Edge {
   static constexpr unsigned horizontal = leading | trailing, vertical = top | bottom, all = 15;
 };
 
+struct EdgeInsets {
+  double top = 0, leading = 0, bottom = 0, trailing = 0;
+  bool operator==(const EdgeInsets&) const = default;
+};
+
+// The built-in button looks. `automatic` is the bordered push button;
+// `plain` draws the label alone, and only the label takes clicks;
+// `borderedProminent` fills the bezel with the tint (else the accent
+// colour) and sets the label in white.
+enum class ButtonStyleKind { automatic, plain, bordered, borderedProminent };
+// A toggle is drawn as a switch unless it asks for a check box (the box,
+// then its label).
+enum class ToggleStyle { switchStyle, checkbox };
+enum class ImageInterpolation { none, low, medium, high };
+
+enum class LineCap { butt, round, square };
+enum class LineJoin { miter, round, bevel };
+struct StrokeStyle {
+  double lineWidth = 1;
+  LineCap lineCap = LineCap::butt;
+  LineJoin lineJoin = LineJoin::miter;
+  double miterLimit = 10;
+};
+
+// A shape's outline in the rectangle it is given (x right, y down), for
+// shapes of the program's own (PathShape).
+struct Path {
+  enum class Op { move, line, curve, close };
+  struct Element {
+    Op op;
+    CGPoint point{};
+    CGPoint control1{}, control2{};
+  };
+  std::vector<Element> elements;
+  void move(CGPoint to) { elements.push_back({Op::move, to, {}, {}}); }
+  void addLine(CGPoint to) { elements.push_back({Op::line, to, {}, {}}); }
+  void addCurve(CGPoint to, CGPoint control1, CGPoint control2) {
+    elements.push_back({Op::curve, to, control1, control2});
+  }
+  void closeSubpath() { elements.push_back({Op::close, {}, {}, {}}); }
+};
+
 // An animation as a transaction records it; views never interpolate.
 struct Animation {
   std::string kind;  // "easeOut", "easeInOut", "linear", "spring"
@@ -123,6 +170,15 @@ struct Environment {
   bool isEnabled = true;
   Font font;
   Color foreground = Color::primary();
+  // Controls take the tint when one is set, else the accent colour.
+  std::optional<Color> tint;
+  Color accentColor = Color::accent();
+  Color controlTint() const { return tint.value_or(accentColor); }
+  // Text: extra room between lines, and a solid underline.
+  double lineSpacing = 0;
+  bool underline = false;
+  ButtonStyleKind buttonStyle = ButtonStyleKind::automatic;
+  ToggleStyle toggleStyle = ToggleStyle::switchStyle;
   // Opens a link; answers whether it was handled. The graph's default opens
   // it with the shared workspace.
   std::function<bool(const std::string&)> openURL;
@@ -186,7 +242,7 @@ class NSViewRepresentable {
                               const NSView& view) const;
 };
 
-enum class ShapeKind { rectangle, roundedRectangle, circle, capsule };
+enum class ShapeKind { rectangle, roundedRectangle, circle, capsule, path };
 enum class Axis { vertical, horizontal };
 
 // The immutable description behind a View.
@@ -212,6 +268,8 @@ struct ViewDesc {
   std::shared_ptr<Binding<bool>> isOn;       // Toggle
   std::function<View(Context&)> body;        // composites
   std::function<View(CGSize)> geometry;      // GeometryReader
+  std::function<Path(CGRect)> path;          // PathShape
+  std::shared_ptr<NSImage> image;            // Image of an NSImage
   std::shared_ptr<const NSViewRepresentable> representable;
   // EquatableView: the compared value; an equal value skips the body.
   std::any equatable;
@@ -239,7 +297,10 @@ class View {
   View frame(std::optional<double> minWidth, std::optional<double> maxWidth,
              std::optional<double> minHeight, std::optional<double> maxHeight,
              Alignment alignment) const;
-  View fixedSize() const;
+  View fixedSize() const { return fixedSize(true, true); }
+  // Per axis: a fixed axis is laid out at its ideal length whatever is
+  // proposed (text keeps every line), the other follows the proposal.
+  View fixedSize(bool horizontal, bool vertical) const;
   View offset(double x, double y) const;
   View background(View content) const;
   View overlay(View content) const;
@@ -250,11 +311,39 @@ class View {
   View foregroundStyle(Color color) const;
   View fill(Color color) const;
   View stroke(Color color, double lineWidth = 1) const;
+  View stroke(Color color, StrokeStyle style) const;
+  // A stroke that stays inside the shape's frame.
+  View strokeBorder(Color color, double lineWidth = 1) const;
+  // Shapes: the outline from `from` to `to` of its length (0 ... 1).
   View trim(double from, double to) const;
+  // Shapes: the outline is made in the frame inset by `amount` on every
+  // side; the layout is unchanged.
+  View inset(double amount) const;
   View opacity(double value) const;
   View scaleEffect(double scale) const;
   View blur(double radius, bool opaque = false) const;
-  View contentShape() const;
+  // The shape that takes clicks and hovers, in the view's frame: outside
+  // it the view and its content take none, inside it all of it does.
+  View contentShape(ShapeKind kind = ShapeKind::rectangle, double cornerRadius = 0) const;
+  // False: neither the view nor its content takes clicks or hovers; what
+  // lies beneath does.
+  View allowsHitTesting(bool enabled) const;
+  // The view's frame reaches past the safe area to the graph's edges on
+  // the given edges where it lies on the safe area's edge.
+  View ignoresSafeArea(unsigned edges = Edge::all) const;
+  View tint(Color color) const;
+  View accentColor(Color color) const;
+  View lineSpacing(double spacing) const;
+  View underline(bool active = true) const;
+  View buttonStyle(ButtonStyleKind kind) const;
+  View toggleStyle(ToggleStyle style) const;
+  // Images of an NSImage: fill the proposal instead of keeping the
+  // image's size; the resampling quality.
+  View resizable() const;
+  View interpolation(ImageInterpolation quality) const;
+  // The largest size of the content's own aspect ratio that fits the
+  // proposal.
+  View scaledToFit() const;
   View labelsHidden() const;
   View controlSize(const std::string& size) const;
   View textSelection(bool enabled) const;
@@ -267,6 +356,7 @@ class View {
   View accessibilityLabel(std::string label) const;
   View accessibilityValue(std::string value) const;
   View help(std::string text) const;
+  View accessibilityHint(std::string hint) const;
   View accessibilityRole(std::string role) const;
   View accessibilityAddTraits(std::string trait) const;  // "isSelected", "isHeader"
   View accessibilityElement(AccessibilityChildren children) const;
@@ -297,12 +387,19 @@ class View {
 View Text(std::string text);
 View Image(std::string name);
 View ImageSystem(std::string systemName);
+// An image of its own size in points, unless resizable; a template image
+// is drawn in the foreground style through its alpha; announced by its
+// accessibility description.
+View Image(std::shared_ptr<NSImage> image);
 View Label(std::string title, std::string systemImage);
 View Spacer(double minLength = 8);
 View ColorView(Color color);
 View ProgressView(std::optional<double> value = std::nullopt);
 View Divider();
 View Shape(ShapeKind kind, double cornerRadius = 0);
+// A shape of the program's own: the outline made for the rectangle it is
+// given. The type name is its kind.
+View PathShape(std::string typeName, std::function<Path(CGRect)> path);
 View VStack(HorizontalAlignment alignment, std::optional<double> spacing, std::vector<View> children);
 View HStack(VerticalAlignment alignment, std::optional<double> spacing, std::vector<View> children);
 View ZStack(std::vector<View> children, Alignment alignment = Alignment::center());

@@ -156,22 +156,26 @@ void PointerTestStripView::resetCursorRects() {
   for (int i = 0; i < kRegionCount; ++i) addCursorRect(regionRect(i), testStripRegions()[size_t(i)].cursor);
 }
 
+CGRect PointerTestStripView::glyphRect(int i) const {
+  const auto cursor = testStripRegions()[size_t(i)].cursor;
+  if (!cursor || !cursor->image()) return CGRectZero;
+  const CGSize size = cursor->image()->size();
+  if (!(size.width > 0 && size.height > 0)) return CGRectZero;
+  const CGRect r = regionRect(i);
+  const double s = std::min({27 / size.width, 29 / size.height, 1.25});
+  return CGRectMake(roundHalfAway(CGRectGetMidX(r) - size.width * s / 2),
+                    roundHalfAway(CGRectGetMidY(r) - size.height * s / 2), size.width * s, size.height * s);
+}
+
 void PointerTestStripView::drawRect(CGRect) {
   auto context = NSGraphicsContext::currentContext();
   for (int i = 0; i < kRegionCount; ++i) {
     const CGRect r = regionRect(i);
-    const auto cursor = testStripRegions()[size_t(i)].cursor;
-    if (cursor && cursor->image()) {
-      const CGSize size = cursor->image()->size();
-      if (size.width > 0 && size.height > 0) {
-        const double s = std::min({27 / size.width, 29 / size.height, 1.25});
-        const CGRect dst = CGRectMake(roundHalfAway(CGRectGetMidX(r) - size.width * s / 2),
-                                      roundHalfAway(CGRectGetMidY(r) - size.height * s / 2), size.width * s,
-                                      size.height * s);
-        cursor->image()->drawInRect(dst, NSZeroRect, NSCompositingOperationSourceOver,
-                                    hoveredIndex_ == i ? 0.12 : 1.0, true,
-                                    NSImageHints{NSImageInterpolationHigh});
-      }
+    const CGRect glyph = glyphRect(i);
+    if (!CGRectIsEmpty(glyph)) {
+      testStripRegions()[size_t(i)].cursor->image()->drawInRect(glyph, NSZeroRect, NSCompositingOperationSourceOver,
+                                                                hoveredIndex_ == i ? 0.12 : 1.0, true,
+                                                                NSImageHints{NSImageInterpolationHigh});
     }
     if (i >= 1 && context) {
       const CGContextRef cg = context->CGContext();

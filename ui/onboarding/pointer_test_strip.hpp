@@ -71,6 +71,9 @@ class PointerTestStripView : public platform::NSView, public CursorTestStrip {
   void resyncCursorTest() override;
 
   CGRect regionRect(int index) const;
+  // Where the region's cursor image is drawn: centred in the region, scaled
+  // to fit 27 × 29 points but never above 1.25; zero when it has no image.
+  CGRect glyphRect(int index) const;
   std::optional<int> regionIndex(CGPoint point) const;
   // The region under the real pointer, when the strip is where it can be
   // used (active application, key visible window without a sheet, shown).

@@ -11,6 +11,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/graphics/appkit_image.hpp"
 #include "platform/ui/graph.hpp"
 #include "platform/ui/picture_test_support.hpp"
 #include "platform/windowserver/cursor_state.hpp"
@@ -71,6 +72,38 @@ TEST_F(PointerTestStripTest, RegionsSplitTheWidthAndTheRightEdgeLiesOutside) {
   EXPECT_EQ(strip->regionIndex({0, 10}), std::nullopt) << "a strip of width 0 has no region";
   EXPECT_EQ(testStripRegions()[4].cursor, NSCursor::IBeamCursor());
   EXPECT_EQ(testStripRegions()[1].name, "Add");
+}
+
+TEST_F(PointerTestStripTest, TheGlyphScaleFitsTwentySevenByTwentyNineAndCapsAtOneAndAQuarter) {
+  // Arrow 17 × 23 and I-beam 9 × 18 would grow past 1.25 to fit; the 24 and
+  // 26 point cursors fit at 1.125 and about 1.04.
+  const CGSize expected[] = {{21.25, 28.75}, {27, 27}, {27, 27}, {27, 27}, {11.25, 22.5}, {27, 27}};
+  for (int i = 0; i < PointerTestStripView::kRegionCount; ++i) {
+    EXPECT_NEAR(strip->glyphRect(i).size.width, expected[i].width, 1e-9) << testStripRegions()[size_t(i)].name;
+    EXPECT_NEAR(strip->glyphRect(i).size.height, expected[i].height, 1e-9) << testStripRegions()[size_t(i)].name;
+  }
+  EXPECT_EQ(strip->glyphRect(0).origin, CGPointMake(24, 9)) << "centred, halves rounded away from zero";
+  EXPECT_EQ(strip->glyphRect(4).origin, CGPointMake(309, 12));
+
+  // The drawing uses that rect: the I-beam's ink lies inside it and fills
+  // most of its height.
+  auto rep = NSBitmapImageRep::make(nullptr, 420, 46, 8, 4, true, false, NSDeviceRGBColorSpace, 4 * 420, 32);
+  ASSERT_TRUE(rep);
+  rep->setSize({420, 46});
+  strip->cacheDisplayInRect(strip->bounds(), rep);
+  int top = 46, bottom = -1, left = 420, right = -1;
+  for (int y = 0; y < 46; ++y)
+    for (int x = 282; x < 350; ++x)  // region 4, clear of its separator
+      if (rep->bitmapData()[y * rep->bytesPerRow() + 4 * x + 3] > 0) {
+        top = std::min(top, y), bottom = std::max(bottom, y);
+        left = std::min(left, x), right = std::max(right, x);
+      }
+  const CGRect glyph = strip->glyphRect(4);
+  EXPECT_GE(top, CGRectGetMinY(glyph));
+  EXPECT_LT(bottom, CGRectGetMaxY(glyph));
+  EXPECT_GE(left, CGRectGetMinX(glyph));
+  EXPECT_LT(right, CGRectGetMaxX(glyph));
+  EXPECT_GT(bottom - top + 1, 0.8 * glyph.size.height);
 }
 
 TEST_F(PointerTestStripTest, PlainModeInstallsCursorRectsAndModeSwitchesRefreshThemOnce) {
@@ -173,6 +206,41 @@ TEST_F(PointerTestStripTest, TheHighlightShowsAtOnceSlidesAndFadesAndLeavingRese
   strip->mouseMoved(moveTo(center(1)));
   EXPECT_TRUE(strip->highlight()->changes().back().actionsDisabled) << "no slide under Reduce Motion";
   EXPECT_EQ(strip->accessibilityValue(), "Add");
+}
+
+TEST_F(PointerTestStripTest, TheHighlightOfAnEndRegionStaysInsideTheRoundedEnds) {
+  // Laid out 16 points inside a 452 × 78 host: the strip spans x 16 ... 436
+  // and y 16 ... 62 of the picture.
+  struct Case {
+    int region;
+    const char* picture;
+    int edgeX;  // a column inside the strip at the hovered end
+  } cases[] = {{0, "pointer_test_strip_first_hovered", 16}, {5, "pointer_test_strip_last_hovered", 435}};
+  for (const auto& c : cases) {
+    auto host = ui::NSHostingView::make(PointerTestStrip(std::nullopt, nullptr).padding(16), CGRectMake(0, 0, 452, 78));
+    host->graph()->render();
+    auto hosted =
+        std::dynamic_pointer_cast<PointerTestStripView>(host->graph()->findKind("PointerTestStrip")->hostedView());
+    ASSERT_TRUE(hosted);
+    ASSERT_EQ(hosted->frame(), CGRectMake(16, 16, 420, 46));
+    hosted->mouseEntered(NSEvent(NSEventTypeMouseEntered, {16 + 35.0 + 70 * c.region, 78 - 39.0}, 0, 1));
+    ASSERT_EQ(hosted->hoveredIndex(), c.region);
+    auto& graph = *host->graph();
+    const auto window = ui::pixelOf(graph, 0, 0);
+    ASSERT_TRUE(window);
+    // The strip's corner pixels at the hovered end lie outside its radius
+    // of 10: the window shows there, not the highlight's square corner.
+    EXPECT_EQ(ui::pixelOf(graph, c.edgeX, 16), window) << c.region << " top corner";
+    EXPECT_EQ(ui::pixelOf(graph, c.edgeX, 61), window) << c.region << " bottom corner";
+    // Inside the rounding the highlight shows over the strip's background.
+    const int inward = c.region == 0 ? 4 : -4;
+    const auto highlighted = ui::pixelOf(graph, c.edgeX + inward, 39);
+    const auto plain = ui::pixelOf(graph, 16 + 140 + 4, 39);  // region 2, not hovered
+    ASSERT_TRUE(highlighted && plain);
+    EXPECT_LT((*highlighted)[0], (*plain)[0]) << c.region << " highlight";
+    EXPECT_LT((*plain)[0], (*window)[0]) << "the strip's own background";
+    expectMatchesStoredPicture(graph, VURLE_PICTURES_DIR, c.picture);
+  }
 }
 
 TEST_F(PointerTestStripTest, LeavingTheWindowCancelsAndTheActiveStripFollowsTheLastPlacedView) {

@@ -10,6 +10,7 @@
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/ui/picture_test_support.hpp"
+#include "platform/ui/text.hpp"
 #include "platform/windowserver/window_server.hpp"
 #include "ui/settings/transition_duration_control.hpp"
 
@@ -83,6 +84,25 @@ TEST_F(DurationControlsTest, TheSliderWritesWholeTicksThroughTheEngineAndTheText
   scope->runUntilIdle();
   EXPECT_EQ(readout(), "150");
   EXPECT_TRUE(graph->findText("Snappy") && graph->findText("Relaxed"));
+}
+
+TEST_F(DurationControlsTest, TheReadoutKeepsEveryValueOnOneLineAtItsNaturalWidth) {
+  show(TransitionDurationControl(engine).padding(16), {360, 110});
+  for (int milliseconds = 60; milliseconds <= 220; milliseconds += 10) {
+    engine->setStoredMilliseconds(milliseconds);
+    scope->runUntilIdle();
+    const Node& stack = *graph->findKind("DurationReadout")->node().children[0];
+    ASSERT_EQ(stack.children.size(), 2u);
+    const Node& number = *stack.children[0];
+    const Node& unit = *stack.children[1];
+    ASSERT_EQ(number.view.desc().text, std::to_string(milliseconds));
+    for (const Node* text : {&number, &unit}) {
+      const auto natural = measureText(text->view.desc().text, text->environment.font, std::nullopt).size;
+      EXPECT_EQ(text->frame.size, natural) << milliseconds << " \"" << text->view.desc().text << "\"";
+    }
+    EXPECT_EQ(number.frame.origin.y, unit.frame.origin.y) << milliseconds;
+    EXPECT_EQ(CGRectGetMaxX(number.frame), unit.frame.origin.x) << milliseconds;
+  }
 }
 
 TEST_F(DurationControlsTest, TheTintProminenceIsSetFromMacOS26Only) {
@@ -168,6 +188,10 @@ TEST_F(DurationControlsTest, TheErrorHelpOpensAndClosesItsPopoverAndNamesThePane
     EXPECT_TRUE(graph->findText("Accessibility access is needed."));
     EXPECT_EQ(graph->findKind("Button", 1).has_value(), c.button != nullptr);
     if (c.button) {
+      // A standard button with its bezel: the warning button's press style
+      // stays on the warning button.
+      EXPECT_FALSE(graph->findKind("Button", 1)->node().environment.values.count("buttonStyle")) << c.major;
+      EXPECT_FALSE(graph->findKind("SettingsPressStyle", 1)) << c.major;
       EXPECT_TRUE(graph->findText(c.button)->tap());
       scope->runUntilIdle();
     }

@@ -4,7 +4,9 @@
 // FOLDER (made when missing), at SCALE pixels per point (2 by default), on
 // a simulated clock so the pictures are the same on every run:
 //   pointer_test_strip.png, speed_examples.png,
-//   transition_duration_control.png, animation_error_help.png
+//   transition_duration_control.png, animation_error_help.png,
+//   success_mark_first.png, success_mark_last.png (the mark at 56 points
+//   as it appears and once revealed)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
+#include "ui/settings/success_mark.hpp"
 #include "ui/settings/transition_duration_control.hpp"
 
 using namespace platform;
@@ -106,6 +109,20 @@ int main(int argc, char** argv) {
     graph->findLabel("Animation error details")->tap();
     graph->render();
     ok &= write(*graph, folder, "animation_error_help.png", scale);
+  }
+  {
+    auto graph = ViewGraph::make(SuccessMark().frame(56, 56).padding(12));
+    graph->setSize({80, 80});
+    bool first = true;
+    graph->setFrameObserver([&](ViewGraph& g) {
+      if (!first) return;
+      first = false;
+      ok &= write(g, folder, "success_mark_first.png", scale);
+    });
+    graph->render();
+    graph->setFrameObserver(nullptr);
+    scope->runUntilIdle();
+    ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
   }
   engine->stop();
   return ok ? 0 : 1;

@@ -1,0 +1,528 @@
+#include "platform/updater/updater.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+#include "platform/defaults/user_defaults.hpp"
+#include "platform/dispatch/clock.hpp"
+#include "platform/foundation/process_info.hpp"
+#include "platform/foundation/process_wide.hpp"
+#include "platform/updater/signature.hpp"
+
+namespace platform {
+namespace {
+
+constexpr const char* kCannotInstall = "This update can’t be installed on this system.";
+
+std::mutex faultMutex;
+int failingStarts = 0;
+
+const int faultReset = [] {
+  addResetHook(&failingStarts, [] {
+    std::lock_guard<std::mutex> lock(faultMutex);
+    failingStarts = 0;
+  });
+  return 0;
+}();
+
+std::optional<std::string> infoString(const NSBundle& bundle, const std::string& key) {
+  const auto* value = bundle.objectForInfoDictionaryKey(key);
+  if (!value || !value->string()) return std::nullopt;
+  return *value->string();
+}
+
+double checkIntervalOf(const NSBundle& bundle) {
+  const auto* value = bundle.objectForInfoDictionaryKey("SUScheduledCheckInterval");
+  double seconds = SPUUpdater::defaultCheckInterval;
+  if (value && value->integer()) seconds = static_cast<double>(*value->integer());
+  if (value && value->real() && std::isfinite(*value->real())) seconds = *value->real();
+  return std::max(seconds, SPUUpdater::minimumCheckInterval);
+}
+
+bool allowsAutomaticUpdatesOf(const NSBundle& bundle) {
+  const auto* value = bundle.objectForInfoDictionaryKey("SUAllowsAutomaticUpdates");
+  return !(value && value->boolean() && !*value->boolean());
+}
+
+std::shared_ptr<URLSession> makeFeedSession(std::shared_ptr<DispatchQueue> queue) {
+  auto configuration = URLSessionConfiguration::ephemeral();
+  configuration.httpCookieStorage = nullptr;
+  configuration.httpShouldSetCookies = false;
+  return URLSession::make(std::move(configuration), nullptr, std::move(queue));
+}
+
+SPUError error(SPUError::Code code, std::string text) {
+  SPUError made;
+  made.code = code;
+  made.localizedDescription = std::move(text);
+  return made;
+}
+
+std::string percentEncodedQueryValue(const std::string& text) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += {'%', digits[c >> 4], digits[c & 15]};
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+const std::vector<std::string> SPUUpdater::systemProfileKeys = {"appVersion", "osVersion"};
+
+// One check, from its start to its end; replaced when the next begins.
+struct SPUUpdater::Session {
+  std::uint64_t id = 0;
+  bool userInitiated = false;
+  // Nothing of it has shown: its failures end it without an alert.
+  bool quiet = true;
+  std::shared_ptr<URLSessionTask> task;
+  std::optional<SUAppcastItem> item;
+  std::optional<std::filesystem::path> archive;
+};
+
+struct SPUUpdater::FeedResult {
+  std::optional<SPUError> failure;
+  SUAppcastChoice choice;
+};
+
+struct SPUUpdater::ArchiveResult {
+  std::optional<SPUError> failure;
+  std::optional<std::filesystem::path> archive;
+};
+
+std::shared_ptr<SPUUpdater> SPUUpdater::make(std::shared_ptr<NSBundle> hostBundle, std::shared_ptr<NSBundle>,
+                                             std::shared_ptr<SPUUserDriver> userDriver,
+                                             std::weak_ptr<SPUUpdaterDelegate> delegate) {
+  return std::shared_ptr<SPUUpdater>(new SPUUpdater(std::move(hostBundle), std::move(userDriver), std::move(delegate)));
+}
+
+SPUUpdater::SPUUpdater(std::shared_ptr<NSBundle> hostBundle, std::shared_ptr<SPUUserDriver> userDriver,
+                       std::weak_ptr<SPUUpdaterDelegate> delegate)
+    : hostBundle_(std::move(hostBundle)),
+      userDriver_(std::move(userDriver)),
+      delegate_(std::move(delegate)),
+      workQueue_(DispatchQueue::make("platform.updater", QoS::utility)),
+      urlSession_(makeFeedSession(workQueue_)),
+      checkInterval_(checkIntervalOf(*hostBundle_)) {
+  const auto defaults = NSUserDefaults::standardUserDefaults();
+  automaticallyChecks_.set(defaults->boolForKey(automaticallyChecksKey));
+  automaticallyDownloads_.set(defaults->boolForKey(automaticallyDownloadsKey));
+  allowsAutomaticUpdates_.set(allowsAutomaticUpdatesOf(*hostBundle_));
+  const auto value = defaults->objectForKey(lastCheckTimeKey);
+  if (value && value->real() && std::isfinite(*value->real())) lastCheck_ = *value->real();
+  if (value && value->integer()) lastCheck_ = static_cast<double>(*value->integer());
+}
+
+SPUUpdater::~SPUUpdater() {
+  if (timer_) timer_->cancel();
+  if (session_ && session_->task) session_->task->cancel();
+}
+
+void SPUUpdater::failNextStartsForTesting(int count) {
+  std::lock_guard<std::mutex> lock(faultMutex);
+  failingStarts = count;
+}
+
+std::optional<std::filesystem::path> SPUUpdater::downloadsDirectory() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache && *cache == '/') return std::filesystem::path(cache) / "vurle" / "updates";
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return std::filesystem::path(home) / ".cache" / "vurle" / "updates";
+  return std::nullopt;
+}
+
+std::optional<std::string> SPUUpdater::feedURLString() {
+  if (auto told = delegate()) {
+    if (auto text = told->feedURLStringForUpdater(*this)) return text;
+  }
+  return infoString(*hostBundle_, "SUFeedURL");
+}
+
+bool SPUUpdater::startUpdater(SPUError* failure) {
+  if (started_) return true;
+  const auto refuse = [&](std::string text) {
+    if (failure) *failure = error(SPUError::Code::invalidConfiguration, std::move(text));
+    return false;
+  };
+  {
+    std::lock_guard<std::mutex> lock(faultMutex);
+    if (failingStarts > 0) {
+      --failingStarts;
+      return refuse("The updater was refused by a test fault.");
+    }
+  }
+  const auto text = feedURLString();
+  const auto url = text ? NSURL::URLWithString(*text) : std::nullopt;
+  if (!url || url->scheme() != "https" || !url->host()) return refuse("The update feed URL is not an https URL.");
+  const auto key = infoString(*hostBundle_, "SUPublicEDKey");
+  const auto decoded = key ? dataFromBase64(*key) : std::nullopt;
+  if (!decoded || decoded->size() != SUEd25519PublicKeyBytes) {
+    return refuse("The updater has no valid public signing key.");
+  }
+  publicKey_ = *decoded;
+  started_ = true;
+  canCheck_.set(true);
+  scheduleNextCheck();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void SPUUpdater::setAutomaticallyChecksForUpdates(bool on) {
+  NSUserDefaults::standardUserDefaults()->setBool(on, automaticallyChecksKey);
+  if (on != automaticallyChecks_.value()) automaticallyChecks_.set(on);
+  scheduleNextCheck();
+}
+
+void SPUUpdater::setAutomaticallyDownloadsUpdates(bool on) {
+  NSUserDefaults::standardUserDefaults()->setBool(on, automaticallyDownloadsKey);
+  if (on != automaticallyDownloads_.value()) automaticallyDownloads_.set(on);
+}
+
+bool SPUUpdater::sendsSystemProfile() const {
+  return NSUserDefaults::standardUserDefaults()->boolForKey(sendsSystemProfileKey);
+}
+
+void SPUUpdater::setSendsSystemProfile(bool on) {
+  NSUserDefaults::standardUserDefaults()->setBool(on, sendsSystemProfileKey);
+}
+
+void SPUUpdater::noteCheckTime(double time) {
+  lastCheck_ = time;
+  // A settings write syncs its file, which costs the main thread more than
+  // the rest of a check; the work queue keeps the writes in order.
+  workQueue_->async([time] { NSUserDefaults::standardUserDefaults()->setObject(time, lastCheckTimeKey); });
+}
+
+std::optional<std::string> SPUUpdater::skippedVersion() const {
+  const auto value = NSUserDefaults::standardUserDefaults()->objectForKey(skippedVersionKey);
+  if (value && value->string()) return *value->string();
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Scheduling
+
+void SPUUpdater::scheduleNextCheck() {
+  if (timer_) timer_->cancel();
+  timer_.reset();
+  if (!started_ || !automaticallyChecks_.value()) return;
+  const double now = wallClockTime();
+  // The first interval counts from now.
+  if (!lastCheck_) noteCheckTime(now);
+  // A last check "in the future" (the clock went back) waits one interval.
+  const double delay = std::clamp(*lastCheck_ + checkInterval_ - now, 0.0, checkInterval_);
+  timer_ = DispatchSourceTimer::make(DispatchQueue::main());
+  timer_->schedule(DispatchTime::now() + delay);
+  std::weak_ptr<SPUUpdater> weak = weak_from_this();
+  timer_->setEventHandler([weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (self->session_) {
+      // Still busy with the last one: try again an interval later.
+      self->noteCheckTime(wallClockTime());
+      self->scheduleNextCheck();
+      return;
+    }
+    self->beginSession(false);
+  });
+  timer_->resume();
+}
+
+// ---------------------------------------------------------------------------
+// The session
+
+void SPUUpdater::checkForUpdates() {
+  if (!canCheckForUpdates()) return;
+  beginSession(true);
+}
+
+std::optional<NSURL> SPUUpdater::feedRequestURL(std::string* failure) {
+  const auto text = feedURLString();
+  const auto url = text ? NSURL::URLWithString(*text) : std::nullopt;
+  if (!url || url->scheme() != "https" || !url->host()) {
+    *failure = "The update feed URL is not an https URL.";
+    return std::nullopt;
+  }
+  if (!sendsSystemProfile()) return url;
+  auto keys = systemProfileKeys;
+  if (auto told = delegate()) {
+    if (auto allowed = told->allowedSystemProfileKeysForUpdater(*this)) {
+      std::erase_if(keys, [&](const std::string& key) {
+        return std::find(allowed->begin(), allowed->end(), key) == allowed->end();
+      });
+    }
+  }
+  if (keys.empty()) return url;
+  std::string query;
+  for (const auto& key : keys) {
+    const std::string value = key == "appVersion"
+                                  ? infoString(*hostBundle_, "CFBundleVersion").value_or("")
+                                  : SUVersionText(ProcessInfo::operatingSystemVersion());
+    query += (query.empty() ? "" : "&") + key + "=" + percentEncodedQueryValue(value);
+  }
+  std::string withQuery = url->absoluteString();
+  const auto hash = withQuery.find('#');
+  withQuery.insert(hash == std::string::npos ? withQuery.size() : hash, (url->query() ? "&" : "?") + query);
+  return NSURL::URLWithString(withQuery);
+}
+
+void SPUUpdater::beginSession(bool userInitiated) {
+  if (session_) return;
+  auto session = std::make_shared<Session>();
+  session->id = nextSessionID_++;
+  session->userInitiated = userInitiated;
+  session->quiet = !userInitiated;
+  session_ = session;
+  canCheck_.set(false);
+  noteCheckTime(wallClockTime());
+  scheduleNextCheck();
+
+  const std::uint64_t id = session->id;
+  std::weak_ptr<SPUUpdater> weak = weak_from_this();
+  if (userInitiated) {
+    userDriver_->showUserInitiatedUpdateCheckWithCancellation([weak, id] {
+      if (auto self = weak.lock()) self->cancelSession(id);
+    });
+  }
+  std::string failure;
+  const auto url = feedRequestURL(&failure);
+  if (!url) {
+    fail(error(SPUError::Code::feedUnavailable, failure));
+    return;
+  }
+
+  const std::string running = infoString(*hostBundle_, "CFBundleVersion").value_or("");
+  const auto system = ProcessInfo::operatingSystemVersion();
+  const auto skipped = userInitiated ? std::nullopt : skippedVersion();
+  URLRequest request(*url);
+  request.timeoutInterval = requestTimeout;
+  request.cachePolicy = URLRequest::CachePolicy::reloadIgnoringLocalCacheData;
+  request.setValue("application/rss+xml, application/xml;q=0.9", "Accept");
+  // The answer is read here, on the work queue, and only the outcome goes
+  // to the main run loop.
+  session->task = urlSession_->dataTask(
+      std::move(request), [weak, id, running, system, skipped](Data data, std::optional<HTTPURLResponse> response,
+                                                               std::optional<URLError> failed) {
+        FeedResult result;
+        if (failed) {
+          result.failure = error(SPUError::Code::feedUnavailable,
+                                 "The update feed could not be fetched: " + failed->localizedDescription);
+        } else if (response->statusCode() != 200) {
+          result.failure = error(SPUError::Code::feedUnavailable, "The update feed answered with the status " +
+                                                                      std::to_string(response->statusCode()) + ".");
+        } else if (!SUIsDottedDecimal(running)) {
+          result.failure = error(SPUError::Code::invalidRunningBuild,
+                                 "The running build “" + running + "” is not a dotted-decimal version.");
+        } else {
+          auto reading = SUAppcastRead(data);
+          if (!reading.appcast) {
+            result.failure = error(SPUError::Code::feedInvalid, reading.error);
+          } else {
+            result.choice = SUAppcastChoose(*reading.appcast, running, system, skipped);
+          }
+        }
+        DispatchQueue::main()->async([weak, id, result = std::move(result)]() mutable {
+          if (auto self = weak.lock()) self->feedArrived(id, std::move(result));
+        });
+      });
+  session->task->resume();
+}
+
+void SPUUpdater::cancelSession(std::uint64_t id) {
+  if (!session_ || session_->id != id) return;
+  if (session_->task) session_->task->cancel();
+  finish(std::nullopt);
+}
+
+void SPUUpdater::feedArrived(std::uint64_t id, FeedResult result) {
+  if (!session_ || session_->id != id) return;
+  if (result.failure) {
+    fail(*result.failure);
+    return;
+  }
+  const auto told = delegate();
+  if (!result.choice.update) {
+    SPUError none = error(SPUError::Code::noUpdate, "You’re running the newest version available.");
+    none.reason = SPUError::NoUpdateReason::onLatestVersion;
+    if (result.choice.needsNewerSystem) {
+      none.reason = SPUError::NoUpdateReason::systemIsTooOld;
+      none.item = result.choice.needsNewerSystem;
+      none.localizedDescription = "The newest version needs a newer version of the system.";
+    }
+    if (told) told->updaterDidNotFindUpdate(*this, none);
+    if (!session_->userInitiated) {
+      finish(none);
+      return;
+    }
+    std::weak_ptr<SPUUpdater> weak = weak_from_this();
+    userDriver_->showUpdateNotFoundWithError(none, [weak, id, none] {
+      auto self = weak.lock();
+      if (self && self->session_ && self->session_->id == id) self->finish(none);
+    });
+    return;
+  }
+  session_->item = result.choice.update;
+  if (told) told->updaterDidFindValidUpdate(*this, *result.choice.update);
+  if (!session_ || session_->id != id) return;
+  offer(*result.choice.update);
+}
+
+void SPUUpdater::offer(const SUAppcastItem& item) {
+  if (!session_->userInitiated && automaticallyDownloads_.value() && allowsAutomaticUpdates_.value()) {
+    download(item);
+    return;
+  }
+  session_->quiet = false;
+  SPUUserUpdateState state;
+  state.userInitiated = session_->userInitiated;
+  std::weak_ptr<SPUUpdater> weak = weak_from_this();
+  const std::uint64_t id = session_->id;
+  userDriver_->showUpdateFoundWithAppcastItem(item, state, [weak, id](SPUUserUpdateChoice choice) {
+    if (auto self = weak.lock()) self->answered(id, choice);
+  });
+}
+
+void SPUUpdater::answered(std::uint64_t id, SPUUserUpdateChoice choice) {
+  if (!session_ || session_->id != id || !session_->item) return;
+  switch (choice) {
+    case SPUUserUpdateChoice::install:
+      userDriver_->showDownloadInitiated();
+      download(*session_->item);
+      return;
+    case SPUUserUpdateChoice::skip:
+      NSUserDefaults::standardUserDefaults()->setObject(session_->item->versionString, skippedVersionKey);
+      finish(std::nullopt);
+      return;
+    case SPUUserUpdateChoice::dismiss:
+      finish(std::nullopt);
+      return;
+  }
+}
+
+void SPUUpdater::download(const SUAppcastItem& item) {
+  const std::uint64_t limit = std::min(item.contentLength.value_or(maximumArchiveBytes), maximumArchiveBytes);
+  if (item.contentLength && *item.contentLength > maximumArchiveBytes) {
+    fail(error(SPUError::Code::downloadFailed, "The update is larger than 64 MiB."));
+    return;
+  }
+  const auto url = NSURL::URLWithString(item.fileURL);
+  if (!url || url->scheme() != "https") {
+    fail(error(SPUError::Code::downloadFailed, "The update’s download is not an https URL."));
+    return;
+  }
+  URLRequest request(*url);
+  request.timeoutInterval = requestTimeout;
+  const std::uint64_t id = session_->id;
+  std::weak_ptr<SPUUpdater> weak = weak_from_this();
+  const auto folder = downloadsDirectory();
+  const auto declared = item.contentLength;
+  session_->task = urlSession_->dataTask(
+      std::move(request), [weak, id, limit, declared, folder, key = publicKey_, signature = item.edSignature,
+                           name = item.versionString](Data data, std::optional<HTTPURLResponse> response,
+                                                      std::optional<URLError> failed) {
+        ArchiveResult result;
+        if (failed) {
+          result.failure = error(SPUError::Code::downloadFailed,
+                                 "The update could not be downloaded: " + failed->localizedDescription);
+        } else if (response->statusCode() != 200) {
+          result.failure = error(SPUError::Code::downloadFailed, "The update’s download answered with the status " +
+                                                                     std::to_string(response->statusCode()) + ".");
+        } else if (data.size() > limit || (declared && data.size() != *declared)) {
+          result.failure =
+              error(SPUError::Code::downloadFailed, "The update’s download is not the length the feed declares.");
+        } else {
+          if (folder) {
+            std::error_code ignored;
+            std::filesystem::create_directories(*folder, ignored);
+            const auto path = *folder / (name + ".archive");
+            std::ofstream file(path, std::ios::binary | std::ios::trunc);
+            file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+            file.close();
+            if (!file) {
+              std::filesystem::remove(path, ignored);
+              result.failure = error(SPUError::Code::downloadFailed, "The update could not be saved.");
+            } else {
+              result.archive = path;
+            }
+          }
+          if (!result.failure && !SUVerifyEd25519Signature(data, signature, key)) {
+            if (result.archive) {
+              std::error_code ignored;
+              std::filesystem::remove(*result.archive, ignored);
+              result.archive.reset();
+            }
+            result.failure =
+                error(SPUError::Code::signatureInvalid, "The update is improperly signed and could not be validated.");
+          }
+        }
+        DispatchQueue::main()->async([weak, id, result = std::move(result)]() mutable {
+          auto self = weak.lock();
+          if (self) {
+            self->archiveArrived(id, std::move(result));
+          } else if (result.archive) {
+            std::error_code ignored;
+            std::filesystem::remove(*result.archive, ignored);
+          }
+        });
+      });
+  // The transfer stops once it passes what the feed declared (or 64 MiB),
+  // so an archive never grows past what its check would refuse.
+  session_->task->setMaximumBodyLength(static_cast<std::size_t>(limit));
+  session_->task->resume();
+}
+
+void SPUUpdater::archiveArrived(std::uint64_t id, ArchiveResult result) {
+  if (!session_ || session_->id != id) {
+    // A session that ended meanwhile keeps nothing.
+    if (result.archive) {
+      std::error_code ignored;
+      std::filesystem::remove(*result.archive, ignored);
+    }
+    return;
+  }
+  session_->archive = result.archive;
+  // Verified or not, nothing installs here.
+  fail(result.failure ? *result.failure : error(SPUError::Code::installationUnsupported, kCannotInstall));
+}
+
+void SPUUpdater::fail(const SPUError& failure) {
+  const std::uint64_t id = session_->id;
+  if (auto told = delegate()) told->updaterDidAbortWithError(*this, failure);
+  if (!session_ || session_->id != id) return;
+  if (session_->quiet) {
+    finish(failure);
+    return;
+  }
+  std::weak_ptr<SPUUpdater> weak = weak_from_this();
+  userDriver_->showUpdaterError(failure, [weak, id, failure] {
+    auto self = weak.lock();
+    if (self && self->session_ && self->session_->id == id) self->finish(failure);
+  });
+}
+
+void SPUUpdater::finish(std::optional<SPUError> failure) {
+  auto session = std::move(session_);
+  if (!session) return;
+  if (session->archive) {
+    std::error_code ignored;
+    std::filesystem::remove(*session->archive, ignored);
+  }
+  const auto check = session->userInitiated ? SPUUpdateCheck::updates : SPUUpdateCheck::updatesInBackground;
+  if (auto told = delegate()) told->updaterDidFinishUpdateCycle(*this, check, failure);
+  userDriver_->dismissUpdateInstallation();
+  canCheck_.set(true);
+}
+
+}  // namespace platform
