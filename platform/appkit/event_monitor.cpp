@@ -2,6 +2,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/appkit/application.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/events/event_tap.hpp"
@@ -64,6 +65,7 @@ void deliver(const CGEventRef& cgEvent) {
       (*monitor.global)(event);
     }
   }
+  if (event) NSApplication::shared()->sendEvent(event);
 }
 
 NSEventMonitorToken add(Monitor monitor) {
@@ -75,7 +77,7 @@ NSEventMonitorToken add(Monitor monitor) {
     registry.list.push_back(std::move(monitor));
   }
   // Installed again with each monitor: resetting the event system drops it.
-  EventSystem::shared().setDeliveryObserver(deliver);
+  NSEvent::routeDeliveredEvents();
   return token;
 }
 
@@ -146,6 +148,8 @@ size_t NSEvent::monitorCount() {
   std::lock_guard<std::mutex> guard(registry.mutex);
   return registry.list.size();
 }
+
+void NSEvent::routeDeliveredEvents() { EventSystem::shared().setDeliveryObserver(deliver); }
 
 NSEventMonitor::~NSEventMonitor() { remove(this); }
 

@@ -161,6 +161,10 @@ class NSView : public std::enable_shared_from_this<NSView> {
   virtual void mouseExited(const NSEvent& event);
   virtual void mouseMoved(const NSEvent& event);
   virtual void cursorUpdate(const NSEvent& event);
+  // A left-button press on the view (the deepest one under it), and its
+  // release, which goes to the view that took the press.
+  virtual void mouseDown(const NSEvent& event);
+  virtual void mouseUp(const NSEvent& event);
   virtual bool mouseDownCanMoveWindow() const { return true; }
   virtual bool acceptsFirstMouse(const NSEvent* event) const {
     (void)event;

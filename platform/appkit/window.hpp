@@ -15,6 +15,8 @@ namespace platform {
 class NSScreen;
 class NSView;
 class NSButton;
+class NSEvent;
+class NSTrackingArea;
 class NSWindow;
 class NSScreen;
 
@@ -253,6 +255,18 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // A window that is not this window's sheet is ignored.
   void endSheet(const std::shared_ptr<NSWindow>& sheet, NSModalResponse returnCode = NSModalResponseStop);
 
+  // A pointer event in the window's coordinates, as the application hands
+  // it on. A left-button press goes to the deepest view under it (the
+  // content view's hitTest), the release to the view that took the press.
+  // A move or drag updates the tracking areas of the window's views: each
+  // area that is active (always, in the active application, or in the key
+  // window, as its options say) and holds the point in its rect (the view's
+  // visible rect when it asks for that) tells its owner the pointer
+  // entered (with a cursor update when asked), moved, or exited, exits
+  // first. A MouseExited event means the pointer left the window: every
+  // area it was in is exited.
+  void sendEvent(const NSEvent& event);
+
   // Escape; a plain window does nothing with it.
   virtual void cancelOperation(const void* sender = nullptr) { (void)sender; }
 
@@ -299,6 +313,10 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   std::shared_ptr<NSWindow> attachedSheet_;
   std::weak_ptr<NSWindow> sheetParent_;
   std::function<void(NSModalResponse)> sheetCompletion_;
+  void updateTracking(const NSEvent& event, bool inWindow);
+  std::weak_ptr<NSView> mouseDownView_;
+  // The tracking areas the pointer is in.
+  std::vector<std::weak_ptr<NSTrackingArea>> trackedInside_;
 };
 
 // A utility window; it can be key but never main. Panels hide when the
