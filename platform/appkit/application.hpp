@@ -134,8 +134,9 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   // application's window is in front there); a press also makes that
   // window key and the application active, as a click does. A move goes to
   // the window under the pointer, and the window the pointer left hears
-  // that it left. A window under an attached sheet takes no press. Other
-  // event types are not dispatched here.
+  // that it left. A window under an attached sheet takes no press. A key
+  // down or up goes to the key window while the application is active
+  // (NSWindow's key routing). Other event types are not dispatched here.
   void sendEvent(const std::shared_ptr<NSEvent>& event);
 
   // The window of the innermost modal session; none outside one. The

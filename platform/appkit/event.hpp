@@ -54,8 +54,9 @@ class NSEvent {
   long eventNumber() const { return eventNumber_; }
 
   // A key event made by the program, as a shortcut's display does: none
-  // for a type other than key-down or key-up. Its location is the
-  // pointer's; its time 0.
+  // for a type other than key-down or key-up, or for characters that are
+  // not well-formed UTF-8 (the platform's strings hold only text). Its
+  // location is the pointer's; its time 0; it belongs to no window.
   static std::shared_ptr<NSEvent> keyEventWithType(NSEventType type, NSEventModifierFlags flags,
                                                    const std::string& characters,
                                                    const std::string& charactersIgnoringModifiers,

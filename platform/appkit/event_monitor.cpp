@@ -5,6 +5,7 @@
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
+#include "platform/coding/json_coding.hpp"
 #include "platform/events/event_tap.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -111,6 +112,7 @@ std::shared_ptr<NSEvent> NSEvent::keyEventWithType(NSEventType type, NSEventModi
                                                    const std::string& charactersIgnoringModifiers,
                                                    uint16_t keyCode) {
   if (type != NSEventTypeKeyDown && type != NSEventTypeKeyUp) return nullptr;
+  if (!isValidUTF8(characters) || !isValidUTF8(charactersIgnoringModifiers)) return nullptr;
   std::shared_ptr<NSEvent> event(new NSEvent());
   event->type_ = type;
   event->modifierFlags_ = flags;

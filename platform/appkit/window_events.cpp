@@ -46,6 +46,8 @@ void NSWindow::sendEvent(const NSEvent& event) {
     updateTracking(event, true);
   } else if (type == NSEventTypeMouseExited) {
     updateTracking(event, false);
+  } else if (type == NSEventTypeKeyDown || type == NSEventTypeKeyUp) {
+    sendKeyEvent(event);
   }
 }
 
@@ -97,6 +99,11 @@ void NSWindow::updateTracking(const NSEvent& event, bool inWindow) {
 }
 
 void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
+  if (event && (event->type() == NSEventTypeKeyDown || event->type() == NSEventTypeKeyUp)) {
+    // Keys go to the key window, and only while this application is active.
+    if (auto key = keyWindow(); key && isActive()) key->sendEvent(*event);
+    return;
+  }
   if (!event || !(isPress(event->type()) || isMove(event->type()))) return;
   const NSPoint location = event->locationInWindow();  // global: events from the taps carry no window
   const auto own = windows();
