@@ -56,6 +56,8 @@ TEST_F(ShortcutsPageTest, TheHintAndTheRowsFollowTheSwitchAndTheRecording) {
     EXPECT_EQ(graph().findText("Open settings").has_value(), c.enabled);
     if (c.enabled) {
       EXPECT_LT(top("Toggle animations"), top("Open settings"));
+      EXPECT_EQ(graph().findLabel("Shortcut for Open settings")->accessibility().help,
+                "Click to record. Escape cancels; Delete removes the shortcut.");
       EXPECT_LT(recorder(ShortcutAction::pause)->frame().origin.y, recorder(ShortcutAction::settings)->frame().origin.y);
       EXPECT_LT(top("Open settings"), hint->frame().origin.y) << "the hint sits under the card";
     }
