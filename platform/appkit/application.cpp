@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/appkit/apple_event.hpp"
+#include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -19,7 +20,11 @@ ProcessWide<std::shared_ptr<NSApplication>> sharedApplication([] { return std::m
 
 std::shared_ptr<NSApplication> NSApplication::shared() {
   auto application = sharedApplication.get();
-  if (!application->activationObserver_) application->observeActivation();
+  if (!application->activationObserver_) {
+    application->observeActivation();
+    // Input that gets past the taps reaches the application's windows.
+    NSEvent::routeDeliveredEvents();
+  }
   return application;
 }
 
@@ -135,13 +140,16 @@ void NSApplication::observeActivation() {
         const bool active = application->isActive();
         if (active == application->wasActive_) return;
         application->wasActive_ = active;
-        auto current = application->delegate();
-        if (!current) return;
-        if (active) {
-          current->applicationDidBecomeActive(application->notification("NSApplicationDidBecomeActiveNotification"));
-        } else {
-          current->applicationDidResignActive(application->notification("NSApplicationDidResignActiveNotification"));
+        const auto note = application->notification(active ? NSApplicationDidBecomeActiveNotification
+                                                           : NSApplicationDidResignActiveNotification);
+        if (auto current = application->delegate()) {
+          if (active) {
+            current->applicationDidBecomeActive(note);
+          } else {
+            current->applicationDidResignActive(note);
+          }
         }
+        NSNotificationCenter::defaultCenter().postNotificationName(note.name, application.get());
       });
 }
 

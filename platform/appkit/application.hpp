@@ -13,11 +13,17 @@
 namespace platform {
 
 class NSApplication;
+class NSEvent;
 
 // Posted on the default center when screens are connected, removed or
 // change their frame or scale.
 inline const NSNotificationName NSApplicationDidChangeScreenParametersNotification =
     "NSApplicationDidChangeScreenParametersNotification";
+// Posted on the default center, with the application as object, when this
+// process becomes or stops being the frontmost application (after the
+// delegate hears of it).
+inline const NSNotificationName NSApplicationDidBecomeActiveNotification = "NSApplicationDidBecomeActiveNotification";
+inline const NSNotificationName NSApplicationDidResignActiveNotification = "NSApplicationDidResignActiveNotification";
 
 // A running modal session; end it with NSApplication::endModalSession.
 struct NSModalSessionRecord {
@@ -122,6 +128,17 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
+  // Pointer events that reached this process after the event taps: a
+  // left-button press or release goes to the frontmost of its visible
+  // windows under the pointer that takes mouse events (none when another
+  // application's window is in front there); a press also makes that
+  // window key and the application active, as a click does. A move goes to
+  // the window under the pointer, and the window the pointer left hears
+  // that it left. A window under an attached sheet takes no press. A key
+  // down or up goes to the key window while the application is active
+  // (NSWindow's key routing). Other event types are not dispatched here.
+  void sendEvent(const std::shared_ptr<NSEvent>& event);
+
   // The window of the innermost modal session; none outside one. The
   // platform runs a modal window in a loop of its own; here the simulated
   // desktop and tests open and end sessions.
@@ -132,7 +149,7 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
 
  private:
   friend class NSWindow;
-  NSNotification notification(const char* name) const { return NSNotification{name, this, {}}; }
+  NSNotification notification(const NSNotificationName& name) const { return NSNotification{name, this, {}}; }
 
   std::weak_ptr<NSApplicationDelegate> delegate_;
   bool running_ = false;
@@ -154,6 +171,8 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSMenu> windowsMenu_;
   std::shared_ptr<NSMenu> helpMenu_;
   std::vector<NSModalSession> modalSessions_;
+  // The window the last pointer move was in.
+  std::weak_ptr<NSWindow> pointerWindow_;
 };
 
 }  // namespace platform

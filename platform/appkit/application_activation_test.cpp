@@ -33,6 +33,15 @@ TEST_F(ApplicationActivationTest, TheDelegateHearsOfEachActivationChangeAndOfHid
   auto app = NSApplication::shared();
   auto delegate = std::make_shared<ActivationDelegate>();
   app->setDelegate(delegate);
+  // Views hear of the same changes on the default centre, after the delegate.
+  std::vector<std::string> posted;
+  std::vector<NotificationToken> observers;
+  for (const NSNotificationName& name : {NSApplicationDidBecomeActiveNotification, NSApplicationDidResignActiveNotification}) {
+    observers.push_back(NSNotificationCenter::defaultCenter().addObserverForName(
+        name, app.get(), nullptr, [&, name](const NSNotification&) {
+          posted.push_back(name + " after " + (delegate->calls.empty() ? "" : delegate->calls.back()));
+        }));
+  }
   auto& workspace = NSWorkspace::sharedWorkspace();
   workspace.launchApplication(foreignPid(4242), "com.example.other", "Other");
 
@@ -45,6 +54,9 @@ TEST_F(ApplicationActivationTest, TheDelegateHearsOfEachActivationChangeAndOfHid
   app->hide(nullptr);
   EXPECT_TRUE(app->isHidden());
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"active", "resign", "active", "hide"}));
+  EXPECT_EQ(posted, (std::vector<std::string>{"NSApplicationDidBecomeActiveNotification after active",
+                                              "NSApplicationDidResignActiveNotification after resign",
+                                              "NSApplicationDidBecomeActiveNotification after active"}));
 }
 
 // The launch event is current exactly while the delegate finishes launching.

@@ -25,4 +25,10 @@ void NSColor::setFill() const {
   }
 }
 
+void NSColor::setStroke() const {
+  if (const auto context = NSGraphicsContext::currentContext()) {
+    CGContextSetRGBStrokeColor(context->CGContext(), red_, green_, blue_, alpha_);
+  }
+}
+
 }  // namespace platform

@@ -15,6 +15,16 @@ class NSColor {
   static NSColor systemBlueColor();
   // Fully transparent: every component 0.
   static NSColor clearColor() { return NSColor(0, 0, 0, 0); }
+  // The light appearance's semantic colours, as the declarative views
+  // draw them too.
+  static NSColor labelColor() { return NSColor(0, 0, 0, 0.85); }
+  static NSColor secondaryLabelColor() { return NSColor(0, 0, 0, 0.5); }
+  static NSColor textColor() { return NSColor(0, 0, 0, 1); }
+  static NSColor textBackgroundColor() { return NSColor(1, 1, 1, 1); }
+  static NSColor linkColor() { return NSColor(0, 0.408, 0.855, 1); }
+  static NSColor controlColor() { return NSColor(1, 1, 1, 1); }
+  static NSColor separatorColor() { return NSColor(0, 0, 0, 0.1); }
+  static NSColor windowBackgroundColor() { return NSColor(0.925, 0.925, 0.925, 1); }
 
   CGFloat redComponent() const { return red_; }
   CGFloat greenComponent() const { return green_; }
@@ -24,6 +34,7 @@ class NSColor {
   // Makes the colour the fill colour of the current graphics context; does
   // nothing when there is none.
   void setFill() const;
+  void setStroke() const;
 
   bool operator==(const NSColor&) const = default;
 

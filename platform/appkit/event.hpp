@@ -26,7 +26,10 @@ inline constexpr NSEventModifierFlags NSEventModifierFlagCommand = 1 << 20;
 // The types of the events a window hands its views (AppKit's raw values).
 inline constexpr NSEventType NSEventTypeKeyDown = 10;
 inline constexpr NSEventType NSEventTypeKeyUp = 11;
+inline constexpr NSEventType NSEventTypeLeftMouseDown = 1;
+inline constexpr NSEventType NSEventTypeLeftMouseUp = 2;
 inline constexpr NSEventType NSEventTypeMouseMoved = 5;
+inline constexpr NSEventType NSEventTypeLeftMouseDragged = 6;
 inline constexpr NSEventType NSEventTypeMouseEntered = 8;
 inline constexpr NSEventType NSEventTypeMouseExited = 9;
 inline constexpr NSEventType NSEventTypeCursorUpdate = 17;
@@ -51,8 +54,9 @@ class NSEvent {
   long eventNumber() const { return eventNumber_; }
 
   // A key event made by the program, as a shortcut's display does: none
-  // for a type other than key-down or key-up. Its location is the
-  // pointer's; its time 0.
+  // for a type other than key-down or key-up, or for characters that are
+  // not well-formed UTF-8 (the platform's strings hold only text). Its
+  // location is the pointer's; its time 0; it belongs to no window.
   static std::shared_ptr<NSEvent> keyEventWithType(NSEventType type, NSEventModifierFlags flags,
                                                    const std::string& characters,
                                                    const std::string& charactersIgnoringModifiers,
@@ -86,6 +90,10 @@ class NSEvent {
   static void removeMonitor(const NSEventMonitorToken& monitor);
   // Monitors in place now, for tests.
   static size_t monitorCount();
+  // Routes the events that get past the event taps: to the monitors, then
+  // to this process's windows (NSApplication::sendEvent). Installed by the
+  // first monitor and by the application object; idempotent.
+  static void routeDeliveredEvents();
 
   // The pointer in AppKit's global coordinates (origin at the bottom left of
   // the first screen, y up): the window server's location flipped about the

@@ -2,8 +2,10 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/appkit/application.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
+#include "platform/coding/json_coding.hpp"
 #include "platform/events/event_tap.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -64,6 +66,7 @@ void deliver(const CGEventRef& cgEvent) {
       (*monitor.global)(event);
     }
   }
+  if (event) NSApplication::shared()->sendEvent(event);
 }
 
 NSEventMonitorToken add(Monitor monitor) {
@@ -75,7 +78,7 @@ NSEventMonitorToken add(Monitor monitor) {
     registry.list.push_back(std::move(monitor));
   }
   // Installed again with each monitor: resetting the event system drops it.
-  EventSystem::shared().setDeliveryObserver(deliver);
+  NSEvent::routeDeliveredEvents();
   return token;
 }
 
@@ -109,6 +112,7 @@ std::shared_ptr<NSEvent> NSEvent::keyEventWithType(NSEventType type, NSEventModi
                                                    const std::string& charactersIgnoringModifiers,
                                                    uint16_t keyCode) {
   if (type != NSEventTypeKeyDown && type != NSEventTypeKeyUp) return nullptr;
+  if (!isValidUTF8(characters) || !isValidUTF8(charactersIgnoringModifiers)) return nullptr;
   std::shared_ptr<NSEvent> event(new NSEvent());
   event->type_ = type;
   event->modifierFlags_ = flags;
@@ -146,6 +150,8 @@ size_t NSEvent::monitorCount() {
   std::lock_guard<std::mutex> guard(registry.mutex);
   return registry.list.size();
 }
+
+void NSEvent::routeDeliveredEvents() { EventSystem::shared().setDeliveryObserver(deliver); }
 
 NSEventMonitor::~NSEventMonitor() { remove(this); }
 

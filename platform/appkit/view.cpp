@@ -66,6 +66,10 @@ void NSView::removeFromSuperview() {
 void NSView::moveToWindow(const std::shared_ptr<NSWindow>& window) {
   const bool changed = window_.lock() != window;
   if (changed) viewWillMoveToWindow(window);
+  // A first responder that leaves its window hands the role to the window.
+  if (auto old = window_.lock(); changed && old && old->firstResponder_.lock().get() == this) {
+    old->firstResponder_.reset();
+  }
   window_ = window;
   if (changed) viewDidMoveToWindow();
   if (changed && window) updateTrackingAreas();
@@ -134,9 +138,37 @@ void NSView::cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImage
     CGContextTranslateCTM(cg, -rect.origin.x, -rect.origin.y);
   }
   CGContextClipToRect(cg, rect);
-  drawRect(rect);
+  displayInCurrentContext(rect);
   CGContextRestoreGState(cg);
   NSGraphicsContext::restoreGraphicsState();
+}
+
+void NSView::displayInCurrentContext(NSRect rect) {
+  drawRect(rect);
+  if (drawsOwnSubviews()) return;
+  const auto context = NSGraphicsContext::currentContext();
+  if (!context) return;
+  const CGContextRef cg = context->CGContext();
+  // A copy: drawing must not rearrange the list, but a view may try.
+  const auto children = subviews_;
+  for (const auto& child : children) {
+    if (child->isHidden()) continue;
+    const NSRect f = child->frame_;
+    if (!finiteRect(f) || CGRectIsEmpty(f)) continue;
+    CGContextSaveGState(cg);
+    if (child->isFlipped() == isFlipped()) {
+      CGContextTranslateCTM(cg, f.origin.x, f.origin.y);
+    } else {
+      CGContextTranslateCTM(cg, f.origin.x, f.origin.y + f.size.height);
+      CGContextScaleCTM(cg, 1, -1);
+    }
+    CGContextClipToRect(cg, child->bounds());
+    const bool flipped = context->isFlipped();
+    context->setFlipped(child->isFlipped());
+    child->displayInCurrentContext(child->bounds());
+    context->setFlipped(flipped);
+    CGContextRestoreGState(cg);
+  }
 }
 
 }  // namespace platform

@@ -9,8 +9,16 @@
 // Drawing: there is no display cycle. cacheDisplayInRect runs drawRect into a
 // bitmap rep (made by bitmapImageRepForCachingDisplayInRect at the window's
 // backing scale, 1 outside a window) with the rep's graphics context current
-// and its CTM mapping the view's coordinates, flipped ones included. Only the
-// view's own drawing is cached: subviews are not composited.
+// and its CTM mapping the view's coordinates, flipped ones included; then
+// each subview that is not hidden draws itself and its own subviews over
+// it, back to front, clipped to its frame, unless the view draws its
+// subviews itself (drawsOwnSubviews).
+//
+// Keys: a view is a responder. Its window hands key-downs to the first
+// responder (window.hpp); a view that does not handle a key passes it to
+// its superview and the content view to its window, as the base keyDown
+// and keyUp do. performKeyEquivalent offers a key equivalent to the view,
+// whose base asks each subview in turn until one takes it.
 
 #include <memory>
 #include <string>
@@ -43,6 +51,8 @@ class NSCoder {
  public:
   virtual ~NSCoder() = default;
 };
+
+inline constexpr CGFloat NSViewNoIntrinsicMetric = -1;
 
 class NSView : public std::enable_shared_from_this<NSView> {
  public:
@@ -161,7 +171,32 @@ class NSView : public std::enable_shared_from_this<NSView> {
   virtual void mouseExited(const NSEvent& event);
   virtual void mouseMoved(const NSEvent& event);
   virtual void cursorUpdate(const NSEvent& event);
+  // A left-button press on the view (the deepest one under it), and its
+  // release, which goes to the view that took the press.
+  virtual void mouseDown(const NSEvent& event);
+  virtual void mouseUp(const NSEvent& event);
   virtual bool mouseDownCanMoveWindow() const { return true; }
+
+  // Whether the view takes the keyboard focus (the base: no); asked by the
+  // window before it makes the view first responder and by the key-view
+  // loop. becomeFirstResponder and resignFirstResponder are told of the
+  // change and may refuse it (the base accepts both).
+  virtual bool acceptsFirstResponder() const { return false; }
+  virtual bool becomeFirstResponder() { return true; }
+  virtual bool resignFirstResponder() { return true; }
+  virtual void keyDown(const NSEvent& event);
+  virtual void keyUp(const NSEvent& event);
+  // True when the view (or, in the base, one of its subviews, front to
+  // back in the subview order) performed the key equivalent.
+  virtual bool performKeyEquivalent(const NSEvent& event);
+
+  // The size the view's content asks for; NSViewNoIntrinsicMetric (-1) on
+  // an axis it has no wish for (the base: both). Constraints use it for an
+  // edge no constraint gives.
+  virtual NSSize intrinsicContentSize() const { return NSMakeSize(-1, -1); }
+  // Views that draw their subviews in their own drawRect (a hosting view
+  // draws its graph with them in it) are not composited over again.
+  virtual bool drawsOwnSubviews() const { return false; }
   virtual bool acceptsFirstMouse(const NSEvent* event) const {
     (void)event;
     return false;
@@ -188,6 +223,9 @@ class NSView : public std::enable_shared_from_this<NSView> {
   // Leaves the superview's list without any window change.
   void detachFromSuperview();
   bool isDescendantOf(const NSView* view) const;
+  // drawRect, then the subviews, with the current context's CTM in this
+  // view's coordinates.
+  void displayInCurrentContext(NSRect rect);
 
   NSRect frame_;
   std::weak_ptr<NSView> superview_;

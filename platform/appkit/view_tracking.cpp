@@ -18,6 +18,8 @@ void NSView::mouseEntered(const NSEvent& event) { (void)event; }
 void NSView::mouseExited(const NSEvent& event) { (void)event; }
 void NSView::mouseMoved(const NSEvent& event) { (void)event; }
 void NSView::cursorUpdate(const NSEvent& event) { (void)event; }
+void NSView::mouseDown(const NSEvent& event) { (void)event; }
+void NSView::mouseUp(const NSEvent& event) { (void)event; }
 
 std::string NSView::stringForToolTip(NSPoint point) const {
   (void)point;

@@ -139,6 +139,10 @@ void NSWindow::makeKeyWindow() {
 void NSWindow::orderFront(const void*) {
   visible_ = true;
   publish(true);
+  if (!orderedInOnce_) {
+    orderedInOnce_ = true;
+    if (auto initial = initialFirstResponder()) makeFirstResponder(initial);
+  }
 }
 
 void NSWindow::orderFrontRegardless() { orderFront(); }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/appkit/color.hpp"
 #include "platform/notifications/notification_center.hpp"
@@ -15,6 +16,10 @@ namespace platform {
 class NSScreen;
 class NSView;
 class NSButton;
+class NSButtonCell;
+class NSWindowController;
+class NSEvent;
+class NSTrackingArea;
 class NSWindow;
 class NSScreen;
 
@@ -253,8 +258,62 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // A window that is not this window's sheet is ignored.
   void endSheet(const std::shared_ptr<NSWindow>& sheet, NSModalResponse returnCode = NSModalResponseStop);
 
+  // A pointer event in the window's coordinates, as the application hands
+  // it on. A left-button press goes to the deepest view under it (the
+  // content view's hitTest), the release to the view that took the press.
+  // A move or drag updates the tracking areas of the window's views: each
+  // area that is active (always, in the active application, or in the key
+  // window, as its options say) and holds the point in its rect (the view's
+  // visible rect when it asks for that) tells its owner the pointer
+  // entered (with a cursor update when asked), moved, or exited, exits
+  // first. A MouseExited event means the pointer left the window: every
+  // area it was in is exited. A key-down or key-up goes the way "keys"
+  // below describes.
+  void sendEvent(const NSEvent& event);
+
   // Escape; a plain window does nothing with it.
   virtual void cancelOperation(const void* sender = nullptr) { (void)sender; }
+
+  // ---- keys ----
+  //
+  // The first responder takes the window's key events: one of its views,
+  // or the window itself (firstResponder() answers null then). A key-down
+  // the application hands the key window (sendEvent) goes:
+  //   1. with Command or Control held, as a key equivalent to the content
+  //      view's tree (performKeyEquivalent); taken there, it ends;
+  //   2. to the first responder's keyDown, which a view that does not
+  //      handle it passes up its superviews to this window's keyDown;
+  //   3. keyDown, last in the chain: a key equivalent without Command or
+  //      Control is offered to the tree (step 1 offered the others); the
+  //      default button's cell takes Return (its enabled button clicks);
+  //      Escape is cancelOperation; Tab and Shift-Tab (no other modifier)
+  //      move the focus to the next or previous view of the key-view loop.
+  // A key-up goes to the first responder's keyUp and up the same chain.
+  //
+  // The key-view loop is the content view's tree in order (a view, then
+  // its subviews, depth first), of the views that accept first responder
+  // and are not hidden; it wraps at either end, and with none in it the
+  // window becomes first responder.
+  std::shared_ptr<NSView> firstResponder() const { return firstResponder_.lock(); }
+  // Null makes the window first responder. The current responder is asked
+  // to resign first (a refusal keeps it and answers false); then the view
+  // must accept and become first responder, else the window takes the role
+  // (false). A view of another window, or of none, is refused (false).
+  bool makeFirstResponder(const std::shared_ptr<NSView>& responder);
+  // The view made first responder when the window is first ordered in.
+  std::shared_ptr<NSView> initialFirstResponder() const { return initialFirstResponder_.lock(); }
+  void setInitialFirstResponder(const std::shared_ptr<NSView>& view) { initialFirstResponder_ = view; }
+  // The cell of the button Return clicks; none by default.
+  std::shared_ptr<NSButtonCell> defaultButtonCell() const { return defaultButtonCell_; }
+  void setDefaultButtonCell(std::shared_ptr<NSButtonCell> cell) { defaultButtonCell_ = std::move(cell); }
+  virtual void keyDown(const NSEvent& event);
+  void selectNextKeyView(const void* sender = nullptr);
+  void selectPreviousKeyView(const void* sender = nullptr);
+  // The views of the key-view loop, in order.
+  std::vector<std::shared_ptr<NSView>> keyViewLoop() const;
+
+  // The controller that owns the window (window_controller.hpp), held weakly.
+  std::shared_ptr<NSWindowController> windowController() const { return windowController_.lock(); }
 
  private:
   // Puts the window's record in the window server's table, in front when
@@ -299,6 +358,19 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   std::shared_ptr<NSWindow> attachedSheet_;
   std::weak_ptr<NSWindow> sheetParent_;
   std::function<void(NSModalResponse)> sheetCompletion_;
+  void updateTracking(const NSEvent& event, bool inWindow);
+  void sendKeyEvent(const NSEvent& event);
+  void selectKeyView(bool forward);
+  friend class NSView;
+  friend class NSWindowController;
+  std::weak_ptr<NSView> firstResponder_;
+  std::weak_ptr<NSView> initialFirstResponder_;
+  std::shared_ptr<NSButtonCell> defaultButtonCell_;
+  std::weak_ptr<NSWindowController> windowController_;
+  bool orderedInOnce_ = false;
+  std::weak_ptr<NSView> mouseDownView_;
+  // The tracking areas the pointer is in.
+  std::vector<std::weak_ptr<NSTrackingArea>> trackedInside_;
 };
 
 // A utility window; it can be key but never main. Panels hide when the

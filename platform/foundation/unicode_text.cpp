@@ -1,6 +1,7 @@
 #include "platform/foundation/unicode_text.hpp"
 
 #include <unicode/ucasemap.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <iterator>
@@ -75,6 +76,35 @@ std::size_t utf16Length(const std::string& text) {
   std::size_t units = 0;
   for (std::size_t i = 0; i < text.size();) units += nextScalar(text, i) > 0xFFFF ? 2 : 1;
   return units;
+}
+
+constexpr std::size_t kMaxConvertedLength = 0x7FFFFFFF / 3;
+
+std::u16string utf16String(const std::string& text) {
+  // ICU counts in 32 bits; nothing the system handles comes near.
+  if (text.empty() || text.size() > kMaxConvertedLength) return {};
+  // Never more UTF-16 units than UTF-8 bytes.
+  std::u16string out(text.size(), u'\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+                       static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) return {};
+  out.resize(static_cast<size_t>(length));
+  return out;
+}
+
+std::string utf8String(const std::u16string& text) {
+  if (text.empty() || text.size() > kMaxConvertedLength) return {};
+  // Three bytes at most for each unit (a pair of four bytes is two units).
+  std::string out(text.size() * 3, '\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
+                     static_cast<int32_t>(text.size()), 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) return {};
+  out.resize(static_cast<size_t>(length));
+  return out;
 }
 
 bool containsControlCharacters(const std::string& text) {

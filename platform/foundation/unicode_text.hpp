@@ -31,6 +31,12 @@ std::string trimmingWhiteSpace(const std::string& text);
 // The number of UTF-16 code units the text takes: two for a scalar beyond
 // U+FFFF, one for any other.
 std::size_t utf16Length(const std::string& text);
+// Between UTF-8 and UTF-16, which the platform's text ranges count in.
+// Ill-formed input (UTF-8 that is not well formed, a lone surrogate)
+// becomes U+FFFD for each bad sequence; text of more than 715 827 882
+// units gives the empty string.
+std::u16string utf16String(const std::string& text);
+std::string utf8String(const std::u16string& text);
 // Whether any of its scalars is a control character.
 bool containsControlCharacters(const std::string& text);
 // The text in upper case; the text unchanged if ICU refuses it.

@@ -697,3 +697,32 @@ void CGContextFillEllipseInRect(const CGContextRef& c, CGRect rect) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void CGContextDrawWithCairo(const CGContextRef& c, CGRect rect,
+                            const std::function<void(cairo_t* cr, double pixelsPerPoint)>& paint) {
+  if (!c || !paint || !finiteRect(rect) || CGRectIsEmpty(rect)) return;
+  const CGRect r = CGRectStandardize(rect);
+  const Box box = intersect(deviceBox(c->gs.ctm, r), c->reachable());
+  if (box.empty() || !box.finite()) return;
+  // The CTM only translates and scales: its diagonal is the scale each way.
+  const double sx = std::fabs(c->gs.ctm.xx), sy = std::fabs(c->gs.ctm.yy);
+  if (!(sx > 0) || !(sy > 0)) return;
+  const Box whole = deviceBox(c->gs.ctm, r);
+  c->render(box, false, [&](cairo_t* cr, cairo_operator_t op, double alpha) {
+    cairo_save(cr);
+    addBox(cr, box);
+    cairo_clip(cr);
+    cairo_push_group(cr);
+    cairo_translate(cr, whole.x1, whole.y1);
+    cairo_scale(cr, sx, sy);
+    paint(cr, sx);
+    cairo_pop_group_to_source(cr);
+    cairo_set_operator(cr, op);
+    cairo_paint_with_alpha(cr, alpha);
+    cairo_restore(cr);
+  });
+}
+
+}  // namespace platform

@@ -34,8 +34,11 @@
 // A context is used from one thread at a time, as on the platform. Every
 // function does nothing (or answers nullptr) for a null context.
 
+#include <cairo.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/graphics/geometry.hpp"
@@ -137,5 +140,14 @@ void CGContextDrawPath(const CGContextRef& c, CGPathDrawingMode mode);
 // These leave the current path alone.
 void CGContextFillRect(const CGContextRef& c, CGRect rect);
 void CGContextFillEllipseInRect(const CGContextRef& c, CGRect rect);
+
+// For drawing code that speaks cairo (pinned-font text, view graphs): runs
+// `paint` on a cairo context whose user space is the rect's, one unit a
+// point, origin at the rect's top-left corner as the picture shows it and
+// y down whatever the flip, clipped to the rect and the context's clip,
+// with the pixels per point it is drawn at. The context's alpha and blend
+// mode apply to the result; it casts no shadow.
+void CGContextDrawWithCairo(const CGContextRef& c, CGRect rect,
+                            const std::function<void(cairo_t* cr, double pixelsPerPoint)>& paint);
 
 }  // namespace platform

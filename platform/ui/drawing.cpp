@@ -600,6 +600,22 @@ bool hasSymbolShape(const std::string& name) {
          name == "pause.circle" || name == "doc.text";
 }
 
+bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale) {
+  if (graph.needsRender() || !graph.root()) graph.render();
+  if (!graph.root()) return false;
+  const CGSize size = graph.size();
+  cairo_save(cr);
+  cairo_rectangle(cr, 0, 0, size.width, size.height);
+  setColor(cr, graph.root()->environment.reduceTransparency ? Color::white() : Color::windowBackground());
+  cairo_fill(cr);
+  Painter painter{cr, scale, {}};
+  painter.node(*graph.root());
+  // A popover's content may hold popovers of its own: they come after it.
+  for (size_t i = 0; i < painter.popovers.size(); ++i) painter.popover(painter.popovers[i]);
+  cairo_restore(cr);
+  return true;
+}
+
 bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   if (graph.needsRender() || !graph.root()) graph.render();
   if (!graph.root()) return false;
@@ -608,12 +624,7 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
   cairo_t* cr = cairo_create(surface.get());
   cairo_scale(cr, scale, scale);
-  setColor(cr, graph.root()->environment.reduceTransparency ? Color::white() : Color::windowBackground());
-  cairo_paint(cr);
-  Painter painter{cr, scale, {}};
-  painter.node(*graph.root());
-  // A popover's content may hold popovers of its own: they come after it.
-  for (size_t i = 0; i < painter.popovers.size(); ++i) painter.popover(painter.popovers[i]);
+  drawGraph(graph, cr, scale);
   cairo_destroy(cr);
   return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }

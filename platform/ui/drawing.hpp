@@ -11,9 +11,18 @@
 #include <optional>
 #include <string>
 
+#include <cairo.h>
+
 #include "platform/ui/graph.hpp"
 
 namespace platform::ui {
+
+// Draws the graph (rendered and laid out first when it needs it) into the
+// context at its current transform, a unit a point, on the window
+// background (popovers may reach outside the graph's size); `scale` is the
+// pixels per point of the picture, which hosted views and images are drawn
+// at. False when there is nothing to draw.
+bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale);
 
 // The graph (rendered and laid out first when it needs it) as a PNG of its
 // size × scale pixels on the window background. False when the file cannot

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/tracking_area.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/dispatch_queue.hpp"
@@ -664,7 +667,53 @@ std::shared_ptr<NSHostingView> NSHostingView::make(View root, CGRect frame) {
   view->graph_ = ViewGraph::make(std::move(root));
   view->graph_->setHost(view);
   view->graph_->setSize(frame.size);
+  view->addTrackingArea(std::make_shared<NSTrackingArea>(
+      CGRectZero, NSTrackingMouseEnteredAndExited | NSTrackingMouseMoved | NSTrackingActiveInActiveApp | NSTrackingInVisibleRect,
+      view));
   return view;
+}
+
+ViewGraph& NSHostingView::current() {
+  if (graph_->needsRender() || !graph_->root()) graph_->render();
+  return *graph_;
+}
+
+std::shared_ptr<NSView> NSHostingView::hitTest(NSPoint point) {
+  const CGRect f = frame();
+  if (!CGRectContainsPoint(f, point)) return nullptr;
+  const auto parent = superview();
+  const bool parentFlipped = parent && parent->isFlipped();
+  const CGPoint local{point.x - f.origin.x, parentFlipped ? point.y - f.origin.y : CGRectGetMaxY(f) - point.y};
+  auto& graph = current();
+  const Node* hit = graph.root() ? hitTestTree(*graph.root(), local) : nullptr;
+  for (const Node* n = hit; n; n = n->parent) {
+    if (!n->hosted) continue;
+    if (auto inside = n->hosted->hitTest(local)) return inside;
+    break;
+  }
+  return shared_from_this();
+}
+
+void NSHostingView::mouseEntered(const NSEvent& event) {
+  current().movePointer(convertPointFromWindow(event.locationInWindow()));
+}
+
+void NSHostingView::mouseMoved(const NSEvent& event) {
+  current().movePointer(convertPointFromWindow(event.locationInWindow()));
+}
+
+void NSHostingView::mouseExited(const NSEvent&) { current().movePointer(std::nullopt); }
+
+void NSHostingView::mouseDown(const NSEvent& event) {
+  auto hit = current().hitTest(convertPointFromWindow(event.locationInWindow()));
+  pressed_ = hit ? std::optional<std::string>(hit->identity()) : std::nullopt;
+}
+
+void NSHostingView::mouseUp(const NSEvent& event) {
+  const auto pressed = std::exchange(pressed_, std::nullopt);
+  auto hit = current().hitTest(convertPointFromWindow(event.locationInWindow()));
+  // A click: released on the view it was pressed on.
+  if (pressed && hit && hit->identity() == *pressed) hit->tap();
 }
 
 std::shared_ptr<Task> Task::run(std::function<void(Task&)> body) {

@@ -284,6 +284,13 @@ class ViewRef {
 // An AppKit view whose content is a view graph: the window's content view
 // for the settings, onboarding and About windows. Hosted AppKit views are
 // its subviews, so they enter and leave its window with it.
+//
+// The window's pointer events reach the graph: the view tracks the pointer
+// (in its visible rect, while the application is active) and moves the
+// graph's pointer with it, so hover handlers run; a press and release on
+// the same view of the graph taps it. A point where the graph's hit is a
+// hosted AppKit view hit-tests into that view, so it takes its own events;
+// anywhere else in its frame the hosting view takes them.
 class NSHostingView : public NSView {
  public:
   static std::shared_ptr<NSHostingView> make(View root, CGRect frame);
@@ -291,9 +298,19 @@ class NSHostingView : public NSView {
   const std::shared_ptr<ViewGraph>& graph() const { return graph_; }
   void setRootView(View root) { graph_->setRoot(std::move(root)); }
 
+  std::shared_ptr<NSView> hitTest(NSPoint point) override;
+  void mouseEntered(const NSEvent& event) override;
+  void mouseMoved(const NSEvent& event) override;
+  void mouseExited(const NSEvent& event) override;
+  void mouseDown(const NSEvent& event) override;
+  void mouseUp(const NSEvent& event) override;
+
  private:
   explicit NSHostingView(CGRect frame) : NSView(frame) {}
+  // The graph laid out as it stands now, for a hit test.
+  ViewGraph& current();
   std::shared_ptr<ViewGraph> graph_;
+  std::optional<std::string> pressed_;  // the identity of the view pressed
 };
 
 // A unit of work on the main actor. Sleeping schedules the continuation on

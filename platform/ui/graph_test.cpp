@@ -1,10 +1,12 @@
 #include "platform/ui/graph.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
 
+#include "platform/appkit/event.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/appkit/workspace.hpp"
@@ -272,6 +274,57 @@ TEST_F(ViewGraphTest, AHostedViewIsMadeOnceUpdatedOnEveryParentRenderAndDismantl
   EXPECT_EQ(log, (std::vector<std::string>{"make with coordinator", "update a", "in window", "update b",
                                            "dismantle", "out of window"}));
   EXPECT_EQ(view->superview(), nullptr);
+}
+
+struct Clicked : NSView {
+  using NSView::NSView;
+  std::vector<std::string>* log = nullptr;
+  void mouseDown(const NSEvent&) override { log->push_back("hosted down"); }
+  void mouseUp(const NSEvent&) override { log->push_back("hosted up"); }
+};
+
+struct ClickedRepresentable : NSViewRepresentable {
+  std::vector<std::string>* log;
+  std::shared_ptr<NSView> makeNSView(Context&) const override {
+    auto v = std::make_shared<Clicked>(CGRectZero);
+    v->log = log;
+    return v;
+  }
+  void updateNSView(NSView&, Context&) const override {}
+};
+
+TEST_F(ViewGraphTest, TheWindowsPointerHoversAndClicksTheGraphAndHostedViewsTakeTheirOwnClicks) {
+  NSWorkspace::sharedWorkspace().activateApplication(::getpid());
+  auto window = NSWindow::make(CGRectMake(0, 0, 300, 200), 2);
+  auto rep = std::make_shared<ClickedRepresentable>();
+  rep->log = &log;
+  auto host = NSHostingView::make(
+      VStack(HorizontalAlignment::center, 0,
+             {Button(Text("Top").frame(300.0, 100.0), [&] { log.push_back("tap top"); }).onHover([&](bool in) {
+                log.push_back(in ? "hover top" : "leave top");
+              }),
+              ZStack({Button(Text("Under").frame(300.0, 100.0), [&] { log.push_back("tap under"); }),
+                      Representable("Clicked", rep).frame(100.0, 50.0)})}),
+      CGRectMake(0, 0, 300, 200));
+  window->setContentView(host);
+  window->orderFront();
+  turn();
+  // Window coordinates have y up: the graph's (x, y) is (x, 200 - y).
+  const auto send = [&](NSEventType type, double x, double y) { window->sendEvent(NSEvent(type, {x, 200 - y}, 0, 0)); };
+  send(NSEventTypeMouseMoved, 150, 50);
+  send(NSEventTypeMouseMoved, 150, 60);
+  send(NSEventTypeLeftMouseDown, 150, 50);
+  send(NSEventTypeLeftMouseUp, 150, 50);
+  send(NSEventTypeLeftMouseDown, 150, 50);  // pressed on one button, released on another
+  send(NSEventTypeLeftMouseUp, 20, 180);
+  send(NSEventTypeMouseMoved, 150, 150);
+  send(NSEventTypeLeftMouseDown, 150, 150);  // the hosted view in the middle of the lower button
+  send(NSEventTypeLeftMouseUp, 150, 150);
+  send(NSEventTypeLeftMouseDown, 20, 180);
+  send(NSEventTypeLeftMouseUp, 20, 180);
+  send(NSEventTypeMouseExited, 400, 400);
+  EXPECT_EQ(log, (std::vector<std::string>{"hover top", "tap top", "leave top", "hosted down", "hosted up",
+                                           "tap under"}));
 }
 
 TEST_F(ViewGraphTest, AccessibilityReadsTheEffectiveElements) {

@@ -1,160 +1,27 @@
 #include "platform/ui/text.hpp"
 
-#include <fontconfig/fontconfig.h>
-#include <pango/pangocairo.h>
-#include <pango/pangofc-fontmap.h>
-
-#include <cmath>
-#include <memory>
-#include <string>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#define VURLE_FONT_CACHES_SCOPE __lsan::ScopedDisabler fontCaches
-#else
-#define VURLE_FONT_CACHES_SCOPE
-#endif
-
-#ifndef VURLE_FONT_DIR
-#define VURLE_FONT_DIR "/usr/share/fonts/truetype/dejavu"
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-// Pango matches fonts on a thread of its own and can drop a match that
-// another lookup made at the same time; those caches are the libraries',
-// not ours. Weak, so a program whose compute driver lists its own
-// suppressions (platform/metal, which lists these too) keeps that list.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\nleak:libpangoft2\n";
-}
-#endif
-
 namespace platform::ui {
 
-namespace {
-
-// fontconfig and pango fill caches of their own that live as long as the
-// process; the leak checker is told to ignore what text calls allocate
-// (VURLE_FONT_CACHES_SCOPE), nothing else.
-
-// One font map and context for the process, made on first use and kept:
-// fontconfig and pango keep caches of their own for the life of the
-// process anyway.
-struct Fonts {
-  PangoFontMap* map = nullptr;
-  PangoContext* context = nullptr;
-
-  Fonts() {
-    VURLE_FONT_CACHES_SCOPE;
-    // Loaded here, so the font map's own start-up finds it done.
-    FcInit();
-    // Only the project's folder, and the user's ordinary font cache so the
-    // folder is not scanned again by every process.
-    FcConfig* config = FcConfigCreate();
-    const std::string conf = std::string("<?xml version=\"1.0\"?><fontconfig><dir>") + VURLE_FONT_DIR +
-                             "</dir><cachedir prefix=\"xdg\">fontconfig</cachedir></fontconfig>";
-    FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(conf.c_str()), FcTrue);
-    FcConfigBuildFonts(config);
-    map = pango_cairo_font_map_new_for_font_type(CAIRO_FONT_TYPE_FT);
-    pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(map), config);
-    FcConfigDestroy(config);  // the font map holds its own reference
-    pango_cairo_font_map_set_resolution(PANGO_CAIRO_FONT_MAP(map), 72.0);
-    context = pango_font_map_create_context(map);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_subpixel_order(options, CAIRO_SUBPIXEL_ORDER_DEFAULT);
-    pango_cairo_context_set_font_options(context, options);
-    cairo_font_options_destroy(options);
-    pango_context_set_round_glyph_positions(context, FALSE);
-  }
-};
-
-Fonts& fonts() {
-  static Fonts* shared = new Fonts();
-  return *shared;
+platform::TextFont textFont(const Font& font) {
+  platform::TextWeight weight = platform::TextWeight::regular;
+  if (font.weight == FontWeight::medium) weight = platform::TextWeight::medium;
+  if (font.weight == FontWeight::semibold) weight = platform::TextWeight::semibold;
+  if (font.weight == FontWeight::bold) weight = platform::TextWeight::bold;
+  return {font.size, weight, font.design == FontDesign::monospaced};
 }
 
-struct LayoutDeleter {
-  void operator()(PangoLayout* l) const { g_object_unref(l); }
-};
-using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
-
-PangoFontDescription* description(const Font& font) {
-  PangoFontDescription* d = pango_font_description_new();
-  pango_font_description_set_family(d, font.design == FontDesign::monospaced ? "DejaVu Sans Mono" : "DejaVu Sans");
-  PangoWeight weight = PANGO_WEIGHT_NORMAL;
-  if (font.weight == FontWeight::medium) weight = PANGO_WEIGHT_MEDIUM;
-  // DejaVu has no semibold face: semibold and bold both take the bold one.
-  if (font.weight == FontWeight::semibold || font.weight == FontWeight::bold) weight = PANGO_WEIGHT_BOLD;
-  pango_font_description_set_weight(d, weight);
-  const double size = std::isfinite(font.size) && font.size > 0 ? font.size : 13;
-  pango_font_description_set_absolute_size(d, size * PANGO_SCALE);
-  return d;
-}
-
-LayoutPtr makeLayout(const std::string& text, const Font& font, std::optional<double> width, const TextStyle& style) {
-  LayoutPtr layout(pango_layout_new(fonts().context));
-  PangoFontDescription* d = description(font);
-  pango_layout_set_font_description(layout.get(), d);
-  pango_font_description_free(d);
-  pango_layout_set_text(layout.get(), text.c_str(), int(text.size()));
-  if (std::isfinite(style.lineSpacing) && style.lineSpacing > 0)
-    pango_layout_set_spacing(layout.get(), int(std::lround(style.lineSpacing * PANGO_SCALE)));
-  if (style.underline) {
-    PangoAttrList* attributes = pango_attr_list_new();
-    pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
-    pango_layout_set_attributes(layout.get(), attributes);
-    pango_attr_list_unref(attributes);
-  }
-  if (width && std::isfinite(*width) && *width >= 0) {
-    pango_layout_set_width(layout.get(), int(std::ceil(*width * PANGO_SCALE)));
-    pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
-  }
-  return layout;
-}
-
-}  // namespace
+platform::TextColor textColor(const Color& color) { return {color.red, color.green, color.blue, color.opacity}; }
 
 TextMetrics measureText(const std::string& text, const Font& font, std::optional<double> width,
                         const TextStyle& style) {
-  VURLE_FONT_CACHES_SCOPE;
-  LayoutPtr layout = makeLayout(text, font, std::nullopt, style);
-  PangoRectangle logical;
-  pango_layout_get_extents(layout.get(), nullptr, &logical);
-  if (width && std::isfinite(*width) && double(logical.width) / PANGO_SCALE > *width) {
-    layout = makeLayout(text, font, width, style);
-    pango_layout_get_extents(layout.get(), nullptr, &logical);
-  }
-  TextMetrics m;
-  m.size = {std::ceil(double(logical.width) / PANGO_SCALE), std::ceil(double(logical.height) / PANGO_SCALE)};
-  m.baseline = double(pango_layout_get_baseline(layout.get())) / PANGO_SCALE;
-  return m;
+  return platform::measureText({text, textFont(font), {}, style, {}}, width);
 }
 
 void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color,
               const TextStyle& style) {
-  VURLE_FONT_CACHES_SCOPE;
-  LayoutPtr layout = makeLayout(text, font, frame.size.width + 0.5, style);
-  cairo_save(cr);
-  cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.opacity);
-  cairo_move_to(cr, frame.origin.x, frame.origin.y);
-  pango_cairo_show_layout(cr, layout.get());
-  cairo_restore(cr);
+  platform::drawText(cr, {text, textFont(font), textColor(color), style, {}}, frame);
 }
 
-std::string resolvedFamily(const Font& font) {
-  VURLE_FONT_CACHES_SCOPE;
-  PangoFontDescription* d = description(font);
-  PangoFont* loaded = pango_font_map_load_font(fonts().map, fonts().context, d);
-  pango_font_description_free(d);
-  if (!loaded) return {};
-  PangoFontDescription* actual = pango_font_describe(loaded);
-  std::string family = pango_font_description_get_family(actual) ? pango_font_description_get_family(actual) : "";
-  pango_font_description_free(actual);
-  g_object_unref(loaded);
-  return family;
-}
+std::string resolvedFamily(const Font& font) { return platform::resolvedFamily(textFont(font)); }
 
 }  // namespace platform::ui

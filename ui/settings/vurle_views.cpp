@@ -6,7 +6,8 @@
 //   pointer_test_strip.png, speed_examples.png,
 //   transition_duration_control.png, animation_error_help.png,
 //   success_mark_first.png, success_mark_last.png (the mark at 56 points
-//   as it appears and once revealed)
+//   as it appears and once revealed), shortcuts_recording.png (the
+//   Shortcuts tab recording the pause shortcut after a refused key)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
+#include "ui/settings/shortcut_recorder.hpp"
+#include "ui/settings/shortcuts_page.hpp"
 #include "ui/settings/success_mark.hpp"
 #include "ui/settings/transition_duration_control.hpp"
 
@@ -123,6 +126,20 @@ int main(int argc, char** argv) {
     graph->setFrameObserver(nullptr);
     scope->runUntilIdle();
     ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
+  }
+  {
+    auto preferences = AppPreferences::make(NSUserDefaults::makeInMemory("vurle-views-shortcuts"));
+    auto host = NSHostingView::make(ShortcutsPage(preferences).padding(16), CGRectMake(0, 0, 460, 300));
+    host->graph()->render();
+    auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(
+        host->graph()->findKind("ShortcutRecorder")->hostedView());
+    auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0);
+    if (recorder && letter) {
+      recorder->performClick();
+      recorder->handleRecordingKey(*letter);
+    }
+    scope->runUntilIdle();
+    ok &= recorder && recorder->isRecording() && write(*host->graph(), folder, "shortcuts_recording.png", scale);
   }
   engine->stop();
   return ok ? 0 : 1;

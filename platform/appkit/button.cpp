@@ -1,0 +1,103 @@
+#include "platform/appkit/button.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "platform/graphics/appkit_image.hpp"
+#include "platform/graphics/context.hpp"
+
+namespace platform {
+namespace {
+
+constexpr NSEventModifierFlags kEquivalentModifiers =
+    NSEventModifierFlagCommand | NSEventModifierFlagOption | NSEventModifierFlagControl;
+
+void roundedRect(cairo_t* cr, CGRect r, double radius) {
+  radius = std::max(0.0, std::min(radius, std::min(r.size.width, r.size.height) / 2));
+  const double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
+  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
+  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
+  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr);
+}
+
+}  // namespace
+
+std::shared_ptr<NSButton> NSButton::buttonWithTitle(std::string title, std::function<void()> action) {
+  auto button = std::make_shared<NSButton>();
+  button->setTitle(std::move(title));
+  button->setAction(std::move(action));
+  const NSSize size = button->intrinsicContentSize();
+  button->setFrame(NSMakeRect(0, 0, size.width, size.height));
+  return button;
+}
+
+std::shared_ptr<NSButtonCell> NSButton::cell() {
+  if (!cell_) cell_ = std::make_shared<NSButtonCell>(std::static_pointer_cast<NSButton>(shared_from_this()));
+  return cell_;
+}
+
+void NSButton::performClick(const void*) {
+  if (!enabled_ || !action_) return;
+  // The action may drop the last owner of this button while it runs.
+  const auto keep = shared_from_this();
+  const auto action = action_;
+  action();
+}
+
+bool NSButton::performKeyEquivalent(const NSEvent& event) {
+  if (enabled_ && !keyEquivalent_.empty() && event.type() == NSEventTypeKeyDown &&
+      event.charactersIgnoringModifiers() == keyEquivalent_ &&
+      (event.modifierFlags() & kEquivalentModifiers) == (keyEquivalentModifiers_ & kEquivalentModifiers)) {
+    performClick(this);
+    return true;
+  }
+  return NSView::performKeyEquivalent(event);
+}
+
+void NSButton::mouseDown(const NSEvent&) { highlighted_ = enabled_; }
+
+void NSButton::mouseUp(const NSEvent& event) {
+  const bool wasPressed = std::exchange(highlighted_, false);
+  if (wasPressed && CGRectContainsPoint(bounds(), convertPointFromWindow(event.locationInWindow()))) performClick(this);
+}
+
+NSSize NSButton::intrinsicContentSize() const {
+  const TextMetrics m = measureText({title_, font_.textFont(), {}, {}, {}}, std::nullopt);
+  return NSMakeSize(std::ceil(m.size.width) + 24, std::max(21.0, std::ceil(m.size.height) + 6));
+}
+
+void NSButton::drawRect(NSRect) {
+  const auto context = NSGraphicsContext::currentContext();
+  if (!context) return;
+  const NSRect box = bounds();
+  const TextBlock label{title_, font_.textFont(), {0, 0, 0, 0.85}, {}, {}};
+  const bool enabled = enabled_, highlighted = highlighted_, bezel = bezelStyle_ == NSBezelStyle::rounded;
+  CGContextDrawWithCairo(context->CGContext(), box, [&](cairo_t* cr, double) {
+    cairo_push_group(cr);
+    if (bezel) {
+      const CGRect r = CGRectInset(CGRectMake(0, 0, box.size.width, box.size.height), 0.5, 0.5);
+      roundedRect(cr, r, 5);
+      if (highlighted) {
+        cairo_set_source_rgba(cr, 0.82, 0.82, 0.82, 1);
+      } else {
+        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+      }
+      cairo_fill_preserve(cr);
+      cairo_set_source_rgba(cr, 0, 0, 0, 0.22);
+      cairo_set_line_width(cr, 0.75);
+      cairo_stroke(cr);
+    }
+    const TextMetrics m = measureText(label, std::nullopt);
+    drawText(cr, label,
+             CGRectMake(std::round((box.size.width - m.size.width) / 2), std::round((box.size.height - m.size.height) / 2),
+                        m.size.width + 1, m.size.height));
+    cairo_pop_group_to_source(cr);
+    cairo_paint_with_alpha(cr, enabled ? 1.0 : 0.45);
+  });
+}
+
+}  // namespace platform
