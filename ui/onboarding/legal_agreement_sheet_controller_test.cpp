@@ -18,6 +18,7 @@
 #include "platform/foundation/data_detector.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/foundation/unicode_text.hpp"
+#include "platform/ui/picture_test_support.hpp"
 #include "platform/windowserver/window_server.hpp"
 
 namespace vurle {
@@ -312,6 +313,20 @@ TEST_F(LegalAgreementSheetTest, DoneReturnAndEscapeEachRunOnDoneOnce) {
     c.act(*controller, *panel);
     EXPECT_EQ(done, 1) << c.name;
     panel->close();
+  }
+}
+
+TEST_F(LegalAgreementSheetTest, TheSheetWithAndWithoutADocumentMatchesItsPictures) {
+  const Document sample{"2026-03",
+                        "Last updated 1 March 2026. Revision 2026-03.\n\nvurle End-User License Agreement\n\n"
+                        "1. Licence\n\nYou may install and use vurle on any computer you own or control. "
+                        "Questions go to legal@vurle.app (mailto:legal@vurle.app); the full terms live at "
+                        "https://vurle.app/terms.\n\nTo the extent the law permits, vurle is provided as is, "
+                        "without warranties of any kind, and we are not liable for any loss that arises from its use."};
+  for (const bool withDocument : {true, false}) {
+    auto controller = LegalAgreementSheetController::make(withDocument ? std::optional<Document>(sample) : std::nullopt);
+    ui::expectWindowMatchesStoredPicture(*controller->window(), VURLE_PICTURES_DIR,
+                                         withDocument ? "legal_agreement_sheet" : "legal_agreement_sheet_unavailable");
   }
 }
 
