@@ -54,6 +54,17 @@ class NSCoder {
 
 inline constexpr CGFloat NSViewNoIntrinsicMetric = -1;
 
+// How a view follows its superview's size changes; raw values as on the
+// platform.
+using NSAutoresizingMaskOptions = unsigned long;
+inline constexpr NSAutoresizingMaskOptions NSViewNotSizable = 0;
+inline constexpr NSAutoresizingMaskOptions NSViewMinXMargin = 1;
+inline constexpr NSAutoresizingMaskOptions NSViewWidthSizable = 2;
+inline constexpr NSAutoresizingMaskOptions NSViewMaxXMargin = 4;
+inline constexpr NSAutoresizingMaskOptions NSViewMinYMargin = 8;
+inline constexpr NSAutoresizingMaskOptions NSViewHeightSizable = 16;
+inline constexpr NSAutoresizingMaskOptions NSViewMaxYMargin = 32;
+
 class NSView : public std::enable_shared_from_this<NSView> {
  public:
   explicit NSView(NSRect frame);
@@ -102,6 +113,14 @@ class NSView : public std::enable_shared_from_this<NSView> {
   void setTranslatesAutoresizingMaskIntoConstraints(bool flag) { translatesAutoresizingMask_ = flag; }
   const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const { return constraints_; }
   void addConstraint(std::shared_ptr<NSLayoutConstraint> constraint);
+  // A view that translates its mask follows a size change of its
+  // superview as the mask says (the change shared equally by the flexible
+  // margins and size); none by default.
+  NSAutoresizingMaskOptions autoresizingMask() const { return autoresizingMask_; }
+  void setAutoresizingMask(NSAutoresizingMaskOptions mask) { autoresizingMask_ = mask; }
+  // Run by setFrame when the size changed; the base applies the subviews'
+  // masks.
+  virtual void resizeSubviewsWithOldSize(NSSize oldSize);
 
   // Overridden by views that draw; the base draws nothing.
   virtual void drawRect(NSRect dirtyRect);
@@ -194,6 +213,12 @@ class NSView : public std::enable_shared_from_this<NSView> {
   // an axis it has no wish for (the base: both). Constraints use it for an
   // edge no constraint gives.
   virtual NSSize intrinsicContentSize() const { return NSMakeSize(-1, -1); }
+  // The intrinsic size when the view is given the width: text that wraps
+  // grows taller. The base ignores the width.
+  virtual NSSize fittingSizeForWidth(CGFloat width) const {
+    (void)width;
+    return intrinsicContentSize();
+  }
   // Views that draw their subviews in their own drawRect (a hosting view
   // draws its graph with them in it) are not composited over again.
   virtual bool drawsOwnSubviews() const { return false; }
@@ -233,6 +258,7 @@ class NSView : public std::enable_shared_from_this<NSView> {
   std::weak_ptr<NSWindow> window_;
   void layoutPinnedSubviews();
   bool translatesAutoresizingMask_ = true;
+  NSAutoresizingMaskOptions autoresizingMask_ = NSViewNotSizable;
   std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
   bool needsDisplay_ = false;
   bool wantsLayer_ = false;

@@ -90,7 +90,7 @@ TEST_F(WindowDelegateTest, PinnedEdgesFollowTheSuperviewAndUnsupportedConstraint
   using A = NSLayoutAttribute;
   NSLayoutConstraint::activateConstraints({NSLayoutConstraint::make(hosted, A::leading, effect, A::leading, 10),
                                            NSLayoutConstraint::make(hosted, A::trailing, effect, A::trailing, -10),
-                                           NSLayoutConstraint::make(hosted, A::top, effect, A::top, -5)});
+                                           NSLayoutConstraint::make(hosted, A::top, effect, A::top, 5)});
   EXPECT_EQ(hosted->frame(), NSMakeRect(0, 0, 1, 1));  // three edges do not place it
   NSLayoutConstraint::activateConstraints({NSLayoutConstraint::make(hosted, A::bottom, effect, A::bottom, 0)});
   EXPECT_EQ(hosted->frame(), NSMakeRect(10, 0, 180, 95));
@@ -98,7 +98,6 @@ TEST_F(WindowDelegateTest, PinnedEdgesFollowTheSuperviewAndUnsupportedConstraint
   EXPECT_EQ(hosted->frame(), NSMakeRect(10, 0, 440, 586));
   EXPECT_EQ(effect->constraints().size(), 4u);
 
-  EXPECT_THROW(NSLayoutConstraint::make(hosted, A::top, effect, A::bottom), std::invalid_argument);
   auto stranger = std::make_shared<NSView>(NSMakeRect(0, 0, 1, 1));
   EXPECT_THROW(NSLayoutConstraint::activateConstraints({NSLayoutConstraint::make(stranger, A::top, effect, A::top)}),
                std::logic_error);

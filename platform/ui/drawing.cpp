@@ -9,7 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/appkit/color.hpp"
 #include "platform/appkit/layer.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/ui/text.hpp"
 
@@ -625,6 +627,29 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   cairo_t* cr = cairo_create(surface.get());
   cairo_scale(cr, scale, scale);
   drawGraph(graph, cr, scale);
+  cairo_destroy(cr);
+  return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+bool writeWindowPNG(NSWindow& window, const std::string& path, double scale) {
+  const auto content = window.contentView();
+  if (!content || !(scale > 0)) return false;
+  const CGRect bounds = content->bounds();
+  auto rep = repFor(bounds, scale);
+  if (!rep) return false;
+  content->cacheDisplayInRect(bounds, rep);
+  SurfacePtr drawn = surfaceOf(*rep);
+  if (!drawn) return false;
+  const int w = std::max(1, int(std::ceil(bounds.size.width * scale)));
+  const int h = std::max(1, int(std::ceil(bounds.size.height * scale)));
+  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  cairo_t* cr = cairo_create(surface.get());
+  const NSColor background = window.backgroundColor().value_or(NSColor::windowBackgroundColor());
+  cairo_set_source_rgba(cr, background.redComponent(), background.greenComponent(), background.blueComponent(),
+                        background.alphaComponent());
+  cairo_paint(cr);
+  cairo_set_source_surface(cr, drawn.get(), 0, 0);
+  cairo_paint(cr);
   cairo_destroy(cr);
   return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }

@@ -15,6 +15,10 @@
 
 #include "platform/ui/graph.hpp"
 
+namespace platform {
+class NSWindow;
+}
+
 namespace platform::ui {
 
 // Draws the graph (rendered and laid out first when it needs it) into the
@@ -28,6 +32,11 @@ bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale);
 // size × scale pixels on the window background. False when the file cannot
 // be written.
 bool writePNG(ViewGraph& graph, const std::string& path, double scale = 2);
+
+// The window's content view, drawn with its subviews over the window's
+// background, as a PNG of its size × scale pixels. False when there is no
+// content view or the file cannot be written.
+bool writeWindowPNG(NSWindow& window, const std::string& path, double scale = 2);
 
 // Whether the symbol has a shape of our own (others draw as a labelled box).
 bool hasSymbolShape(const std::string& systemName);

@@ -12,29 +12,41 @@
 #include <cstdlib>
 #include <optional>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/ui/drawing.hpp"
 
 namespace platform::ui {
 
-inline void expectMatchesStoredPicture(ViewGraph& graph, const std::string& folder, const std::string& name) {
+// `write` writes the picture to the path it is given.
+inline void expectMatchesStoredPicture(const std::function<bool(const std::string&)>& write, const std::string& folder,
+                                       const std::string& name) {
   const std::string stored = folder + "/" + name + ".png";
   const char* update = std::getenv("VURLE_UPDATE_PICTURES");
   if (update && std::string(update) == "1") {
     std::filesystem::create_directories(folder);
-    ASSERT_TRUE(writePNG(graph, stored, 1)) << stored;
+    ASSERT_TRUE(write(stored)) << stored;
     return;
   }
   const auto actual = std::filesystem::temp_directory_path() /
                       ("vurle-" + name + "-" + std::to_string(::getpid()) + ".png");
-  ASSERT_TRUE(writePNG(graph, actual.string(), 1));
+  ASSERT_TRUE(write(actual.string()));
   const auto result = comparePNG(stored, actual.string(), 24);
   ASSERT_TRUE(result.loaded) << "no stored picture " << stored << " (VURLE_UPDATE_PICTURES=1 writes it)";
   EXPECT_TRUE(result.sameSize) << stored;
   // Antialiasing may move a little; anything beyond a few edge pixels is a change.
   EXPECT_LT(result.differingFraction, 0.005) << "differs from " << stored << "; see " << actual.string();
   if (result.sameSize && result.differingFraction < 0.005) std::filesystem::remove(actual);
+}
+
+inline void expectMatchesStoredPicture(ViewGraph& graph, const std::string& folder, const std::string& name) {
+  expectMatchesStoredPicture([&](const std::string& path) { return writePNG(graph, path, 1); }, folder, name);
+}
+
+// A window's picture at scale 1 (writeWindowPNG).
+inline void expectWindowMatchesStoredPicture(NSWindow& window, const std::string& folder, const std::string& name) {
+  expectMatchesStoredPicture([&](const std::string& path) { return writeWindowPNG(window, path, 1); }, folder, name);
 }
 
 // One pixel of the graph's picture at scale 1, as {red, green, blue, alpha}

@@ -7,7 +7,10 @@
 //   transition_duration_control.png, animation_error_help.png,
 //   success_mark_first.png, success_mark_last.png (the mark at 56 points
 //   as it appears and once revealed), shortcuts_recording.png (the
-//   Shortcuts tab recording the pause shortcut after a refused key)
+//   Shortcuts tab recording the pause shortcut after a refused key),
+//   legal_agreement_card.png, legal_agreement_card_ticked.png (the card
+//   before and after its box is ticked), legal_agreement_sheet.png (the
+//   shipped agreement), legal_agreement_sheet_unavailable.png (no document)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -16,9 +19,13 @@
 #include <string>
 
 #include "platform/appkit/screen.hpp"
+#include "platform/coding/data.hpp"
+#include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
+#include "ui/onboarding/legal_agreement_sheet_controller.hpp"
+#include "ui/onboarding/legal_agreement_view.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/shortcut_recorder.hpp"
@@ -40,6 +47,29 @@ bool write(ViewGraph& graph, const std::filesystem::path& folder, const char* na
   }
   std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
   return false;
+}
+
+bool writeWindow(NSWindow& window, const std::filesystem::path& folder, const char* name, double scale) {
+  const auto path = folder / name;
+  if (writeWindowPNG(window, path.string(), scale)) {
+    std::printf("%s\n", path.c_str());
+    return true;
+  }
+  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
+  return false;
+}
+
+// The agreement this build ships; none when it cannot be read.
+std::optional<LegalAgreement::Document> shippedAgreement() {
+  const auto data = dataWithContentsOfURL(NSURL::fileURLWithPath(VURLE_EULA_PATH));
+  if (!data) return std::nullopt;
+  try {
+    const JSON json = JSONDecode(*data);
+    LegalAgreement::Document document{decodeString(json, "version"), decodeString(json, "text")};
+    if (document.isValid()) return document;
+  } catch (const DecodingError&) {
+  }
+  return std::nullopt;
 }
 
 std::shared_ptr<ViewGraph> graphOf(View view, CGSize size) {
@@ -140,6 +170,25 @@ int main(int argc, char** argv) {
     }
     scope->runUntilIdle();
     ok &= recorder && recorder->isRecording() && write(*host->graph(), folder, "shortcuts_recording.png", scale);
+  }
+  {
+    // The user's own settings are never read: the card's store keeps its
+    // record in memory.
+    const auto document = shippedAgreement();
+    if (!document) {
+      std::fprintf(stderr, "vurle_views: cannot read the agreement %s\n", VURLE_EULA_PATH);
+      ok = false;
+    }
+    auto store = LegalAgreement::make(NSUserDefaults::makeInMemory("vurle-views-agreement"), document,
+                                      [] { return Date::withTimeIntervalSince1970(1'750'000'000); });
+    auto graph = graphOf(LegalAgreementView(store), {460, 591});
+    ok &= write(*graph, folder, "legal_agreement_card.png", scale);
+    if (auto box = graph->findLabel("I agree to the License Agreement")) box->tap();
+    scope->runUntilIdle();
+    ok &= write(*graph, folder, "legal_agreement_card_ticked.png", scale);
+    ok &= writeWindow(*LegalAgreementSheetController::make(document)->window(), folder, "legal_agreement_sheet.png", scale);
+    ok &= writeWindow(*LegalAgreementSheetController::make(std::nullopt)->window(), folder,
+                      "legal_agreement_sheet_unavailable.png", scale);
   }
   engine->stop();
   return ok ? 0 : 1;
