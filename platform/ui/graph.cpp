@@ -716,6 +716,21 @@ void NSHostingView::mouseUp(const NSEvent& event) {
   if (pressed && hit && hit->identity() == *pressed) hit->tap();
 }
 
+bool NSHostingView::performKeyEquivalent(const NSEvent& event) {
+  constexpr uint16_t kReturn = 36;
+  constexpr NSEventModifierFlags kChords = NSEventModifierFlagCommand | NSEventModifierFlagOption | NSEventModifierFlagControl;
+  if (event.type() != NSEventTypeKeyDown || event.keyCode() != kReturn || (event.modifierFlags() & kChords))
+    return NSView::performKeyEquivalent(event);
+  auto& graph = current();
+  const auto found = graph.findAll([](const Node& n) {
+    const Modifier* m = n.modifier("keyboardShortcut");
+    return n.kind() == "Button" && m && m->string("key") == "defaultAction";
+  });
+  if (found.empty() || !found.front().isEnabled()) return NSView::performKeyEquivalent(event);
+  if (const auto& action = found.front().node().view.desc().action) action();
+  return true;
+}
+
 std::shared_ptr<Task> Task::run(std::function<void(Task&)> body) {
   std::shared_ptr<Task> task(new Task());
   DispatchQueue::main()->async([task, body = std::move(body)] { body(*task); });

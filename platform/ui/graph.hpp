@@ -291,6 +291,10 @@ class ViewRef {
 // the same view of the graph taps it. A point where the graph's hit is a
 // hosted AppKit view hit-tests into that view, so it takes its own events;
 // anywhere else in its frame the hosting view takes them.
+//
+// Keys: Return without Command, Option or Control, offered as a key
+// equivalent, presses the first button in tree order that has the default
+// action as its shortcut; a disabled one leaves the key to the window.
 class NSHostingView : public NSView {
  public:
   static std::shared_ptr<NSHostingView> make(View root, CGRect frame);
@@ -304,6 +308,7 @@ class NSHostingView : public NSView {
   void mouseExited(const NSEvent& event) override;
   void mouseDown(const NSEvent& event) override;
   void mouseUp(const NSEvent& event) override;
+  bool performKeyEquivalent(const NSEvent& event) override;
 
  private:
   explicit NSHostingView(CGRect frame) : NSView(frame) {}

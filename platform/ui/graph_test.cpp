@@ -327,6 +327,45 @@ TEST_F(ViewGraphTest, TheWindowsPointerHoversAndClicksTheGraphAndHostedViewsTake
                                            "tap under"}));
 }
 
+// Return reaches the graph as a key equivalent of its window: only the
+// enabled button that has the default action takes it, and only without a
+// chord.
+TEST_F(ViewGraphTest, ReturnPressesTheEnabledDefaultActionButtonOnly) {
+  struct Case {
+    const char* what;
+    uint16_t key;
+    NSEventModifierFlags flags;
+    bool enabled;
+    std::vector<std::string> log;
+  };
+  constexpr uint16_t kReturn = 36, kSpace = 49;
+  const Case cases[] = {
+      {"Return", kReturn, 0, true, {"default"}},
+      {"Return with shift", kReturn, NSEventModifierFlagShift, true, {"default"}},
+      {"Command-Return is another shortcut", kReturn, NSEventModifierFlagCommand, true, {}},
+      {"Option-Return", kReturn, NSEventModifierFlagOption, true, {}},
+      {"another key", kSpace, 0, true, {}},
+      {"a disabled default button", kReturn, 0, false, {}},
+  };
+  for (const auto& c : cases) {
+    log.clear();
+    auto window = NSWindow::make(CGRectMake(0, 0, 300, 200), 2);
+    auto host = NSHostingView::make(
+        VStack(HorizontalAlignment::center, 0,
+               {Button("Other", [&] { log.push_back("other"); }),
+                Button("Go", [&] { log.push_back("default"); })
+                    .keyboardShortcut(KeyboardShortcut::defaultAction)
+                    .disabled(!c.enabled)}),
+        CGRectMake(0, 0, 300, 200));
+    window->setContentView(host);
+    window->makeKeyAndOrderFront();
+    turn();
+    window->sendEvent(*NSEvent::keyEventWithType(NSEventTypeKeyDown, c.flags, "\r", "\r", c.key));
+    EXPECT_EQ(log, c.log) << c.what;
+    window->close();
+  }
+}
+
 TEST_F(ViewGraphTest, AccessibilityReadsTheEffectiveElements) {
   auto graph = ViewGraph::make(VStack(
       HorizontalAlignment::center, 0,

@@ -108,6 +108,8 @@ enum class ButtonStyleKind { automatic, plain, bordered, borderedProminent };
 // then its label).
 enum class ToggleStyle { switchStyle, checkbox };
 enum class ImageInterpolation { none, low, medium, high };
+// The keys that press a button: the default action is Return.
+enum class KeyboardShortcut { defaultAction };
 
 enum class LineCap { butt, round, square };
 enum class LineJoin { miter, round, bevel };
@@ -350,6 +352,9 @@ class View {
   View contentTransition(const std::string& kind) const;
   View buttonStyle(ButtonStyle style) const;
   View disabled(bool flag) const;
+  // On a button: the key presses it in the graph's window while it is
+  // enabled (see NSHostingView).
+  View keyboardShortcut(KeyboardShortcut shortcut) const;
   View environment(std::string key, std::function<void(Environment&)> write) const;
 
   // Accessibility
