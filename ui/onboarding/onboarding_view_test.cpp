@@ -187,10 +187,14 @@ TEST_F(OnboardingViewTest, AppearingHandlersAndLeavingDriveTheExamplesTheLoginIt
   turn();
   EXPECT_FALSE(examples->isPlaying()) << "stopped away from step 0";
   examples->setAnimationsEnabled(false);
-  flow->setStep(0);
+  ASSERT_TRUE(graph().findText("Back")->tap());
   turn();
+  EXPECT_EQ(flow->step(), 0) << "Back";
   EXPECT_TRUE(examples->animationsEnabled()) << "step 0 enables them after the switch";
   EXPECT_TRUE(examples->isPlaying());
+  EXPECT_FALSE(graph().findText("Back")) << "none on step 0";
+  ASSERT_TRUE(graph().findText("License Agreement")->tap());
+  EXPECT_EQ(reviews, 1) << "the consent's button shows the agreement through the flow";
   platform::NSWorkspace::sharedWorkspace().setReduceMotion(true);
   turn();
   EXPECT_FALSE(examples->isPlaying()) << "reset to rest";
