@@ -327,6 +327,9 @@ TEST_F(ViewGraphTest, TheWindowsPointerHoversAndClicksTheGraphAndHostedViewsTake
                                            "tap under"}));
 }
 
+// Return reaches the graph as a key equivalent of its window: only the
+// enabled button that has the default action takes it, and only without a
+// chord.
 TEST_F(ViewGraphTest, AccessibilityReadsTheEffectiveElements) {
   auto graph = ViewGraph::make(VStack(
       HorizontalAlignment::center, 0,

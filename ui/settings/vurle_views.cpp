@@ -10,7 +10,11 @@
 //   Shortcuts tab recording the pause shortcut after a refused key),
 //   legal_agreement_card.png, legal_agreement_card_ticked.png (the card
 //   before and after its box is ticked), legal_agreement_sheet.png (the
-//   shipped agreement), legal_agreement_sheet_unavailable.png (no document)
+//   shipped agreement), legal_agreement_sheet_unavailable.png (no document),
+//   onboarding_welcome_unaccepted.png, onboarding_welcome_accepted.png,
+//   onboarding_accessibility_not_granted.png,
+//   onboarding_accessibility_granted.png (the onboarding's first two steps
+//   in the 460 × 591 main window)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -18,14 +22,21 @@
 #include <filesystem>
 #include <string>
 
+#include "app/app_preferences.hpp"
+#include "app/login_item.hpp"
+#include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
+#include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/legal_agreement_sheet_controller.hpp"
 #include "ui/onboarding/legal_agreement_view.hpp"
+#include "ui/onboarding/onboarding_flow.hpp"
+#include "ui/onboarding/onboarding_view.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/shortcut_recorder.hpp"
@@ -189,6 +200,47 @@ int main(int argc, char** argv) {
     ok &= writeWindow(*LegalAgreementSheetController::make(document)->window(), folder, "legal_agreement_sheet.png", scale);
     ok &= writeWindow(*LegalAgreementSheetController::make(std::nullopt)->window(), folder,
                       "legal_agreement_sheet_unavailable.png", scale);
+  }
+  {
+    struct Shot {
+      const char* name;
+      int step;
+      bool accepted, granted;
+    };
+    const Shot shots[] = {
+        {"onboarding_welcome_unaccepted.png", 0, false, false},
+        {"onboarding_welcome_accepted.png", 0, true, false},
+        {"onboarding_accessibility_not_granted.png", 1, true, false},
+        {"onboarding_accessibility_granted.png", 1, true, true},
+    };
+    // A login item of its own: the pictures never touch the desktop's autostart.
+    auto loginItem = LoginItem::make({[] { return LoginItem::notRegistered; },
+                                      [] { return std::optional<NSError>(); },
+                                      [] { return std::optional<NSError>(); }, [] {}});
+    for (const auto& shot : shots) {
+      AccessibilityServer::shared().setProcessTrusted(shot.granted);
+      AccessibilityServer::shared().setAPIEnabled(shot.granted);
+      auto defaults = NSUserDefaults::makeInMemory("vurle-views-onboarding");
+      auto preferences = AppPreferences::make(defaults);
+      auto agreement = LegalAgreement::make(defaults, LegalAgreement::Document{"1", "The agreement."},
+                                            [] { return Date{}; });
+      if (shot.accepted) agreement->accept(true);
+      auto flow = OnboardingFlow::make(preferences, agreement, nullptr, nullptr);
+      flow->setStep(shot.step);
+      auto examples = MorphSpeedExamples::make({150, 60, 220}, true);
+      auto window = NSWindow::make(CGRectMake(200, 100, 460, 591), 2);
+      auto host = NSHostingView::make(
+          OnboardingView{flow, preferences, engine, examples, loginItem, Color::sRGB(1.0, 0.8, 0.0)}.body(),
+          CGRectMake(0, 0, 460, 591));
+      window->setContentView(host);
+      window->makeKeyAndOrderFront();
+      scope->runUntilIdle();
+      // The examples at rest, so every run draws the same frame.
+      examples->reset();
+      ok &= write(*host->graph(), folder, shot.name, scale);
+      window->close();
+      examples->stop();
+    }
   }
   engine->stop();
   return ok ? 0 : 1;
