@@ -591,6 +591,8 @@ bool ViewGraph::performKeyboardShortcut(KeyboardShortcut shortcut) {
       }
     }
     for (auto& c : n.children) visit(*c);
+    // Overlays, backgrounds and insets hold buttons too.
+    for (auto& [i, c] : n.modifierChildren) visit(*c);
   };
   if (root_) visit(*root_);
   if (!pressed) return false;

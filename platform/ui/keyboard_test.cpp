@@ -78,6 +78,13 @@ TEST_F(KeyboardTest, ReturnAndEscapePressOnlyAnEnabledButtonOfTheirShortcutAndOn
   }
 }
 
+TEST_F(KeyboardTest, AButtonInAnOverlayAnswersItsShortcut) {
+  host(Text("Page").overlay(
+      Button("Next", [this] { log.push_back("next"); }).keyboardShortcut(KeyboardShortcut::defaultAction)));
+  key(kReturn);
+  EXPECT_EQ(log, std::vector<std::string>{"next"});
+}
+
 TEST_F(KeyboardTest, TheFirstEnabledButtonOfAShortcutTakesTheKeyOnceAndAButtonLaterEnabledAnswersAtOnce) {
   auto enabled = std::make_shared<Published<bool>>(false);
   host(Composite("Form", [this, enabled](Context& c) {
