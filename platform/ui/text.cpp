@@ -5,8 +5,10 @@
 #include <pango/pangofc-fontmap.h>
 
 #include <cmath>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -117,8 +119,54 @@ LayoutPtr makeLayout(const std::string& text, const Font& font, std::optional<do
 
 }  // namespace
 
+namespace {
+
+// A layout pass measures the same text at the same widths many times over
+// (every stack asks its children once per proposal, and stacks nest), and
+// shaping is what a pass costs; answers are kept, at most this many.
+constexpr size_t kMeasuredLimit = 4096;
+
+struct MeasureKey {
+  std::string text;
+  double size;
+  int weight, design;
+  bool monospacedDigit;
+  std::optional<double> width;  // finite widths only
+  double lineSpacing;
+  bool underline;
+  bool operator<(const MeasureKey& o) const {
+    return std::tie(text, size, weight, design, monospacedDigit, width, lineSpacing, underline) <
+           std::tie(o.text, o.size, o.weight, o.design, o.monospacedDigit, o.width, o.lineSpacing, o.underline);
+  }
+};
+
+std::map<MeasureKey, TextMetrics>& measured() {
+  static std::map<MeasureKey, TextMetrics> cache;
+  return cache;
+}
+
+TextMetrics measureUncached(const std::string& text, const Font& font, std::optional<double> width,
+                            const TextStyle& style);
+
+}  // namespace
+
 TextMetrics measureText(const std::string& text, const Font& font, std::optional<double> width,
                         const TextStyle& style) {
+  const std::optional<double> w = width && std::isfinite(*width) ? width : std::nullopt;
+  MeasureKey key{text, font.size, int(font.weight), int(font.design), font.monospacedDigit, w,
+                 style.lineSpacing, style.underline};
+  auto& cache = measured();
+  if (auto found = cache.find(key); found != cache.end()) return found->second;
+  const TextMetrics metrics = measureUncached(text, font, width, style);
+  if (cache.size() >= kMeasuredLimit) cache.clear();
+  cache.emplace(std::move(key), metrics);
+  return metrics;
+}
+
+namespace {
+
+TextMetrics measureUncached(const std::string& text, const Font& font, std::optional<double> width,
+                            const TextStyle& style) {
   VURLE_FONT_CACHES_SCOPE;
   LayoutPtr layout = makeLayout(text, font, std::nullopt, style);
   PangoRectangle logical;
@@ -132,6 +180,8 @@ TextMetrics measureText(const std::string& text, const Font& font, std::optional
   m.baseline = double(pango_layout_get_baseline(layout.get())) / PANGO_SCALE;
   return m;
 }
+
+}  // namespace
 
 void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color,
               const TextStyle& style) {
