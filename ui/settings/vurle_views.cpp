@@ -6,7 +6,10 @@
 //   pointer_test_strip.png, speed_examples.png,
 //   transition_duration_control.png, animation_error_help.png,
 //   success_mark_first.png, success_mark_last.png (the mark at 56 points
-//   as it appears and once revealed)
+//   as it appears and once revealed),
+//   settings_general_login_help.png, settings_general_dock_help.png (the
+//   General tab with one help popover open), settings_preview.png,
+//   settings_behavior.png (while Game Mode pauses the animation)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -20,6 +23,7 @@
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
+#include "ui/settings/settings_scene.hpp"
 #include "ui/settings/success_mark.hpp"
 #include "ui/settings/transition_duration_control.hpp"
 
@@ -123,6 +127,17 @@ int main(int argc, char** argv) {
     graph->setFrameObserver(nullptr);
     scope->runUntilIdle();
     ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
+  }
+  {
+    SettingsScene scene(scope.scheduler(), "vurle-views-settings");
+    scene.showGeneralWithLoginHelp();
+    ok &= write(scene.graph(), folder, "settings_general_login_help.png", scale);
+    scene.showGeneralWithDockHelp();
+    ok &= write(scene.graph(), folder, "settings_general_dock_help.png", scale);
+    scene.show(SettingsTab::preview);
+    ok &= write(scene.graph(), folder, "settings_preview.png", scale);
+    scene.showBehaviorPaused();
+    ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
   }
   engine->stop();
   return ok ? 0 : 1;
