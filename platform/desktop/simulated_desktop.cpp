@@ -172,12 +172,14 @@ void SimulatedDesktop::switchSpace(uint32_t display, uint64_t space) {
       NSWorkspaceActiveSpaceDidChangeNotification, &NSWorkspace::sharedWorkspace());
 }
 
-ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings)
+ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings,
+                               ApplicationHandler onApplication)
     : steps_(scenario.timeline),
       starts_(scenario.stepStarts()),
       total_(scenario.totalDuration()),
       desktop_(desktop),
-      onSettings_(std::move(onSettings)) {}
+      onSettings_(std::move(onSettings)),
+      onApplication_(std::move(onApplication)) {}
 
 void ScenarioPlayer::begin(size_t index) {
   const auto& step = steps_[index];
@@ -204,6 +206,10 @@ void ScenarioPlayer::begin(size_t index) {
     case ScenarioStep::Kind::space: desktop_.switchSpace(step.display, step.space); break;
     case ScenarioStep::Kind::settings:
       if (onSettings_) onSettings_(step.settingsChange);
+      break;
+    case ScenarioStep::Kind::open:
+    case ScenarioStep::Kind::picture:
+      if (onApplication_) onApplication_(step);
       break;
     case ScenarioStep::Kind::wait: break;
   }

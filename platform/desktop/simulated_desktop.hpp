@@ -79,16 +79,19 @@ class SimulatedDesktop {
 // step, or part of a step, due by `t` seconds from the start: a move places
 // the pointer where an eased path puts it at `t` (no event when it has not
 // moved), a click presses at its start and releases 0.08 s later, a key is
-// held for 0.05 s. A settings step is handed to `onSettings`, since the
-// settings are the application's and not the desktop's. Time only goes
-// forward: an earlier `t` does nothing.
+// held for 0.05 s. A settings step is handed to `onSettings`, and an open
+// or picture step to `onApplication`, since those are the application's
+// and not the desktop's. Time only goes forward: an earlier `t` does
+// nothing.
 class ScenarioPlayer {
  public:
   static constexpr double kClickHold = 0.08;
   static constexpr double kKeyHold = 0.05;
   using SettingsHandler = std::function<void(const ScenarioStep::SettingsChange&)>;
+  using ApplicationHandler = std::function<void(const ScenarioStep&)>;
 
-  ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings = {});
+  ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings = {},
+                 ApplicationHandler onApplication = {});
 
   void advanceTo(double seconds);
   bool finished() const { return next_ >= steps_.size() && !pendingRelease_; }
@@ -105,6 +108,7 @@ class ScenarioPlayer {
   double total_ = 0.0;
   SimulatedDesktop& desktop_;
   SettingsHandler onSettings_;
+  ApplicationHandler onApplication_;
   size_t next_ = 0;
   std::optional<size_t> current_;
   double now_ = -1.0;

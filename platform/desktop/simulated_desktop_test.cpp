@@ -130,12 +130,20 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   ScenarioStep settings;
   settings.kind = ScenarioStep::Kind::settings;
   settings.settingsChange.presenter = "native";
-  scenario.timeline = {move, click, cursor, settings};
+  ScenarioStep open;
+  open.kind = ScenarioStep::Kind::open;
+  open.name = "settings";
+  ScenarioStep picture;
+  picture.kind = ScenarioStep::Kind::picture;
+  picture.name = "after";
+  scenario.timeline = {move, click, cursor, settings, open, picture};
   SimulatedDesktop desktop(scenario);
   std::vector<std::string> presenters;
-  ScenarioPlayer player(scenario, desktop, [&](const ScenarioStep::SettingsChange& change) {
-    presenters.push_back(change.presenter.value_or("unchanged"));
-  });
+  std::vector<std::string> application;
+  ScenarioPlayer player(
+      scenario, desktop,
+      [&](const ScenarioStep::SettingsChange& change) { presenters.push_back(change.presenter.value_or("unchanged")); },
+      [&](const ScenarioStep& step) { application.push_back(step.name); });
   EXPECT_NEAR(player.totalDuration(), 1.1, 1e-12);
 
   player.advanceTo(0.0);
@@ -159,11 +167,13 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   EXPECT_FALSE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
   EXPECT_NE(desktop.cursorName(), "crosshair");
   EXPECT_TRUE(presenters.empty());
+  EXPECT_TRUE(application.empty());
   player.advanceTo(1.1);
   EXPECT_EQ(desktop.cursorName(), "crosshair");
   EXPECT_EQ(presenters, std::vector<std::string>{"native"});
+  EXPECT_EQ(application, (std::vector<std::string>{"settings", "after"})) << "the application's steps, in order";
   EXPECT_TRUE(player.finished());
-  EXPECT_EQ(player.currentStep(), std::optional<size_t>(3));
+  EXPECT_EQ(player.currentStep(), std::optional<size_t>(5));
 }
 
 TEST_F(SimulatedDesktopTest, AMoveEndsOnTimeWhateverTheRoundingOfItsStart) {
