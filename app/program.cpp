@@ -2,8 +2,12 @@
 
 #include <memory>
 
+#include "app/login_item.hpp"
+#include "platform/ui/graph.hpp"
 #include "support/vurle_updates.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
+#include "ui/settings/lab_view.hpp"
+#include "ui/settings/morph_speed_examples.hpp"
 
 namespace vurle {
 namespace {
@@ -19,12 +23,35 @@ class SharedAgreement : public AgreementGate {
   std::shared_ptr<LegalAgreement> store_ = LegalAgreement::shared();
 };
 
+// The settings page's speed examples, as the shell starts and stops them.
+class SettingsExamples : public SpeedExamples {
+ public:
+  void start() override { examples->start(); }
+  void stop() override { examples->stop(); }
+  const std::shared_ptr<MorphSpeedExamples> examples = MorphSpeedExamples::make({150, 60, 220}, true);
+};
+
 }  // namespace
 
 ShellSeams programSeams() {
   ShellSeams seams;
   seams.agreement = std::make_shared<SharedAgreement>();
   seams.updates = VurleUpdates::shared();
+  seams.loginItem = LoginItem::shared();
+  seams.makeInlineExamples = [] { return std::make_shared<SettingsExamples>(); };
+  // Until the onboarding pages are built the window always shows the
+  // settings page.
+  seams.makeContentView = [loginItem = seams.loginItem](std::shared_ptr<AppPreferences> preferences,
+                                                        std::shared_ptr<OnboardingController>,
+                                                        std::shared_ptr<CursorEngine> engine,
+                                                        std::shared_ptr<SpeedExamples> inlineExamples,
+                                                        std::shared_ptr<SpeedExamples>) -> std::shared_ptr<platform::NSView> {
+    auto examples = std::dynamic_pointer_cast<SettingsExamples>(inlineExamples);
+    const LabView page{engine, examples ? examples->examples : MorphSpeedExamples::make({150, 60, 220}, true),
+                       preferences, LegalAgreement::shared(), loginItem};
+    return platform::ui::NSHostingView::make(page.body(), platform::NSMakeRect(0, 0, AppDelegate::windowWidth,
+                                                                                AppDelegate::windowHeight));
+  };
   return seams;
 }
 

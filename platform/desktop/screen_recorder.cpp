@@ -15,6 +15,7 @@
 #include "platform/graphics/image.hpp"
 #include "platform/ui/drawing.hpp"
 #include "platform/ui/graph.hpp"
+#include "platform/ui/text.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/window_list.hpp"
@@ -373,6 +374,10 @@ void ScreenRecorder::drawCursor(cairo_t* cr, CGPoint pointer) const {
 }
 
 void releaseDrawingCaches() {
+  // The views' font map holds cairo's and fontconfig's fonts for the life of
+  // the process (they are allocated where the leak checker does not look);
+  // releasing the caches under it would pull them from under pango.
+  if (ui::textFontsMade()) return;
   cairo_debug_reset_static_data();
   FcFini();
 }

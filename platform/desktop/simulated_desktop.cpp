@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
@@ -72,6 +73,20 @@ SimulatedDesktop::SimulatedDesktop(const Scenario& scenario) : scenario_(scenari
     record.layer = window.level;
     record.bounds = window.frame;
     table.addWindow(record);
+  }
+  // Each application answers the Accessibility questions about its windows
+  // as a real one does: the window under a point, standard, without a sheet,
+  // at its frame (window-server coordinates in both). Front to back, so a
+  // hit test of an application finds its frontmost window there.
+  auto& accessibility = AccessibilityServer::shared();
+  for (const auto& window : scenario_.windows) {
+    auto element = accessibility.makeElement(window.ownerPID);
+    accessibility.setAttribute(element, kAXRoleAttribute, kAXWindowRole);
+    accessibility.setAttribute(element, kAXSubroleAttribute, kAXStandardWindowSubrole);
+    accessibility.setAttribute(element, kAXPositionAttribute, AXValueCreate(kAXValueCGPointType, &window.frame.origin));
+    accessibility.setAttribute(element, kAXSizeAttribute, AXValueCreate(kAXValueCGSizeType, &window.frame.size));
+    accessibility.setAttribute(element, kAXSheetsAttribute, std::vector<AXUIElementRef>{});
+    accessibility.addElementRegion(window.ownerPID, window.frame, element);
   }
   if (!scenario_.windows.empty()) workspace.activateApplication(scenario_.windows.front().ownerPID);
 

@@ -3,8 +3,9 @@
 // applications and the cursors they set, and a user who moves the pointer,
 // clicks, types and switches Spaces. It drives the same stand-ins the
 // application reads (screens, the window table, the window server's cursor
-// and cursor state, the event system, Spaces, the workspace), so the
-// application sees a desktop exactly as it would see the real one.
+// and cursor state, the event system, Spaces, the workspace, Accessibility:
+// each application's windows answer hit tests), so the application sees a
+// desktop exactly as it would see the real one.
 //
 // The window server shows whatever cursor the application under the
 // pointer sets: after every pointer move the desktop looks up the frontmost

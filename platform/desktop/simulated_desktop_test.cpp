@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/accessibility/accessibility.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
@@ -57,6 +58,41 @@ TEST_F(SimulatedDesktopTest, TheDesktopIsBuiltFromTheScenario) {
   EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), 601);
   EXPECT_EQ(CursorState::shared().cursorLocation().x, 20);
   EXPECT_EQ(desktop.cursorName(), "arrow");
+
+  // Each application's windows answer Accessibility hit tests where they
+  // stand, as standard windows at their frames.
+  struct Hit {
+    pid_t owner;
+    CGPoint at;
+    std::optional<CGRect> window;
+  } hits[] = {
+      {601, {100, 100}, CGRectMake(100, 100, 300, 200)},    // the front window's first point
+      {601, {399.9, 299.9}, CGRectMake(100, 100, 300, 200)},  // and its last
+      {601, {400, 200}, std::nullopt},                     // its right edge is outside it
+      {602, {130, 160}, CGRectMake(50, 50, 600, 400)},     // the editor's, under the browser
+      {602, {700, 200}, std::nullopt},
+  };
+  for (const auto& h : hits) {
+    AXUIElementRef hit;
+    const AXError error = AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(h.owner), float(h.at.x),
+                                                           float(h.at.y), &hit);
+    ASSERT_EQ(error == kAXErrorSuccess, h.window.has_value()) << h.owner << " at " << h.at.x << "," << h.at.y;
+    if (!h.window) continue;
+    AXAttributeValue role, subrole, position, size, sheets;
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXRoleAttribute, &role), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXSubroleAttribute, &subrole), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXPositionAttribute, &position), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXSizeAttribute, &size), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXSheetsAttribute, &sheets), kAXErrorSuccess);
+    EXPECT_EQ(std::get<std::string>(role), kAXWindowRole);
+    EXPECT_EQ(std::get<std::string>(subrole), kAXStandardWindowSubrole);
+    EXPECT_TRUE(std::get<std::vector<AXUIElementRef>>(sheets).empty());
+    CGPoint origin;
+    CGSize extent;
+    ASSERT_TRUE(AXValueGetValue(std::get<AXValueRef>(position), kAXValueCGPointType, &origin));
+    ASSERT_TRUE(AXValueGetValue(std::get<AXValueRef>(size), kAXValueCGSizeType, &extent));
+    EXPECT_EQ(CGRectMake(origin.x, origin.y, extent.width, extent.height), *h.window) << h.owner;
+  }
 }
 
 TEST_F(SimulatedDesktopTest, TheCursorFollowsTheFrontmostWindowUnderThePointer) {

@@ -4,6 +4,7 @@
 #include <pango/pangocairo.h>
 #include <pango/pangofc-fontmap.h>
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -73,8 +74,13 @@ struct Fonts {
   }
 };
 
+std::atomic<bool> fontsMade{false};
+
 Fonts& fonts() {
-  static Fonts* shared = new Fonts();
+  static Fonts* shared = [] {
+    fontsMade = true;
+    return new Fonts();
+  }();
   return *shared;
 }
 
@@ -193,6 +199,8 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect fra
   pango_cairo_show_layout(cr, layout.get());
   cairo_restore(cr);
 }
+
+bool textFontsMade() { return fontsMade.load(); }
 
 std::string resolvedFamily(const Font& font) {
   VURLE_FONT_CACHES_SCOPE;

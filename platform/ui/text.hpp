@@ -37,6 +37,11 @@ TextMetrics measureText(const std::string& text, const Font& font, std::optional
 // wrapped to the frame's width.
 void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color,
               const TextStyle& style = {});
+// Whether text was measured or drawn in this process. The font map made
+// then keeps fontconfig's and cairo's fonts, and pango's own threads may
+// still touch them, until the process ends: they cannot be released.
+bool textFontsMade();
+
 // The family every font resolves to, e.g. "DejaVu Sans", for checks that
 // the pinned fonts were found.
 std::string resolvedFamily(const Font& font);
