@@ -6,8 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/app_preferences.hpp"
 #include "app/program.hpp"
 #include "app/scenario_run.hpp"
+#include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -72,6 +74,57 @@ TEST(ScenarioProgramTest, ATextFieldUnderTheMovingPointerMorphsThePointerAndHand
   EXPECT_LT(darkestAround(png, cx, cy, 1), 100);  // the beam's stroke
   EXPECT_GT(darkestAround(png, cx + 40, cy, 1), 200);  // the field, 20 points to the right
   cairo_surface_destroy(png);
+  fs::remove_all(root);
+  platform::resetProcessState();
+}
+
+// The bundled settings scenario: the settings window opens, the tab bar is
+// clicked through by the pointer, a shortcut is recorded by key presses,
+// and a picture of the window is written after each step.
+TEST(ScenarioProgramTest, TheSettingsScenarioClicksThroughTheTabsAndPicturesEachStep) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-settings-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  std::ostringstream out, err;
+  const int status = runScenario({std::string(VURLE_SOURCE_DIR) + "/resources/scenarios/settings.json", root.string()},
+                                 programScenarioLaunch(), out, err);
+  ASSERT_EQ(status, 0) << err.str() << out.str();
+  EXPECT_NE(out.str().find(", 7 window pictures"), std::string::npos) << out.str();
+
+  // Each picture shows the window at the recorder's scale with the yellow
+  // capsule under the tab the pointer clicked last.
+  constexpr double kScale = 2;
+  constexpr double kTab = (460 - 40 - 6) / 4.0;
+  struct Picture {
+    const char* name;
+    int selectedTab;
+  } pictures[] = {{"general", 0},   {"preview", 1},           {"behavior", 2},           {"shortcuts", 3},
+                  {"shortcuts-recording", 3}, {"shortcuts-recorded", 3}, {"general-again", 0}};
+  const auto yellowAt = [](cairo_surface_t* png, double x, double y) {
+    const unsigned char* data = cairo_image_surface_get_data(png);
+    const auto* px = reinterpret_cast<const uint32_t*>(data + int(y) * cairo_image_surface_get_stride(png)) + int(x);
+    return ((*px >> 16) & 0xFF) > 230 && ((*px >> 8) & 0xFF) > 180 && ((*px >> 8) & 0xFF) < 225 && (*px & 0xFF) < 60;
+  };
+  for (const auto& p : pictures) {
+    const fs::path path = root / "windows" / (std::string(p.name) + ".png");
+    cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+    ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS) << path;
+    EXPECT_EQ(cairo_image_surface_get_width(png), 460 * kScale) << p.name;
+    EXPECT_EQ(cairo_image_surface_get_height(png), 591 * kScale) << p.name;
+    cairo_surface_flush(png);
+    for (int tab = 0; tab < 4; ++tab) {
+      // Near the capsule's left end, clear of the title's letters.
+      const double x = (20 + 3 + tab * kTab + 12) * kScale;
+      EXPECT_EQ(yellowAt(png, x, (38 + 48 + 14 + 3 + 13.5) * kScale), tab == p.selectedTab)
+          << p.name << ", tab " << tab;
+    }
+    cairo_surface_destroy(png);
+  }
+
+  // The run's settings are in its own folder, the shortcuts among them.
+  const auto preferences =
+      AppPreferences::make(platform::NSUserDefaults::make("mirt.vurle.app", root / "settings" / "vurle"));
+  ASSERT_TRUE(preferences->pauseShortcut());
+  EXPECT_EQ(preferences->pauseShortcut()->modifiers, GlobalShortcut::controlKey | GlobalShortcut::optionKey);
   fs::remove_all(root);
   platform::resetProcessState();
 }

@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/application.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
 #include "platform/events/event_tap.hpp"
@@ -23,6 +25,15 @@ CGRect appKitFrame(CGRect frame, const CGRect& primary) {
   const CGFloat primaryBottom = primary.origin.y + primary.size.height;
   return CGRectMake(frame.origin.x, primaryBottom - (frame.origin.y + frame.size.height), frame.size.width,
                     frame.size.height);
+}
+
+bool ownWindowTakesPointer(CGWindowID number) {
+  for (const auto& window : NSApplication::shared()->windows()) {
+    if (static_cast<CGWindowID>(window->windowNumber()) == number) {
+      return window->isVisible() && !window->ignoresMouseEvents();
+    }
+  }
+  return false;
 }
 
 bool holds(const CGRect& rect, CGPoint point) {
@@ -101,7 +112,13 @@ std::string SimulatedDesktop::cursorAt(CGPoint location) const {
   for (const auto& record : WindowTable::shared().windows()) {
     if (!record.onScreen || !holds(record.bounds, location)) continue;
     const auto found = std::find(numbers_.begin(), numbers_.end(), record.number);
-    if (found == numbers_.end()) continue;
+    if (found == numbers_.end()) {
+      // One of this process's windows that takes the pointer covers what is
+      // behind it, and its views show the arrow; a click-through one (the
+      // overlay panel) does not.
+      if (ownWindowTakesPointer(record.number)) return "arrow";
+      continue;
+    }
     const auto& window = scenario_.windows[static_cast<size_t>(found - numbers_.begin())];
     for (const auto& region : window.cursorRegions) {
       if (holds(region.rect, location)) return region.cursor;

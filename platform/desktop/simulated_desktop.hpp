@@ -60,7 +60,8 @@ class SimulatedDesktop {
   void switchSpace(uint32_t display, uint64_t space);
 
   // The catalogue name of the cursor the scenario's windows show at a
-  // point: the frontmost window holding it decides; "arrow" elsewhere.
+  // point: the frontmost window holding it decides; "arrow" elsewhere, and
+  // over this process's own windows unless they let the pointer through.
   std::string cursorAt(CGPoint location) const;
 
  private:

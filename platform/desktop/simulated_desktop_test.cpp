@@ -4,6 +4,7 @@
 
 #include "platform/accessibility/accessibility.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
@@ -128,6 +129,23 @@ TEST_F(SimulatedDesktopTest, TheCursorFollowsTheFrontmostWindowUnderThePointer) 
   EXPECT_EQ(desktop.cursorName(), "busy");
   EXPECT_GT(CurrentCursor::shared().cursor().frameCount, 1);
   EXPECT_EQ(desktop.cursorChanges(), 3);  // arrow at start, text, busy
+
+  // This process's own window over the editor's text: its views show the
+  // arrow, unless it lets the pointer through or is not shown.
+  auto own = NSWindow::make(CGRectMake(450, 550, 100, 100), 2);  // y up: (500, 300) is inside
+  struct Own {
+    bool shown, clickThrough;
+    const char* cursor;
+  } owns[] = {{true, false, "arrow"}, {true, true, "text"}, {false, false, "text"}};
+  for (const auto& o : owns) {
+    own->setIgnoresMouseEvents(o.clickThrough);
+    if (o.shown) {
+      own->makeKeyAndOrderFront();
+    } else {
+      own->orderOut();
+    }
+    EXPECT_EQ(desktop.cursorAt({500, 300}), o.cursor) << o.shown << o.clickThrough;
+  }
 }
 
 TEST_F(SimulatedDesktopTest, InputReachesTheEventSystemAndAClickActivatesTheWindowsOwner) {
