@@ -6,6 +6,7 @@
 #include "platform/ui/graph.hpp"
 #include "support/vurle_updates.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
+#include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/lab_view.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 
@@ -39,6 +40,9 @@ ShellSeams programSeams() {
   seams.updates = VurleUpdates::shared();
   seams.loginItem = LoginItem::shared();
   seams.makeInlineExamples = [] { return std::make_shared<SettingsExamples>(); };
+  seams.cancelCursorTest = [] {
+    if (auto strip = PointerTestStripView::activeStrip()) strip->cancelCursorTest();
+  };
   // Until the onboarding pages are built the window always shows the
   // settings page.
   seams.makeContentView = [loginItem = seams.loginItem](std::shared_ptr<AppPreferences> preferences,

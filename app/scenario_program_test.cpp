@@ -8,6 +8,16 @@
 
 #include "app/app_preferences.hpp"
 #include "app/program.hpp"
+#include "cursor/engine/cursor_engine.hpp"
+#include "platform/appkit/display_link.hpp"
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/windowserver/window_server.hpp"
+#include "ui/onboarding/legal_agreement.hpp"
+#include "ui/onboarding/pointer_test_strip.hpp"
 #include "app/scenario_run.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
@@ -127,6 +137,53 @@ TEST(ScenarioProgramTest, TheSettingsScenarioClicksThroughTheTabsAndPicturesEach
   EXPECT_EQ(preferences->pauseShortcut()->modifiers, GlobalShortcut::controlKey | GlobalShortcut::optionKey);
   fs::remove_all(root);
   platform::resetProcessState();
+}
+
+// The window's content as the program makes it: the settings page over the
+// delegate's objects and the real example players, whose strip's cursor
+// test the shell can end.
+TEST(ScenarioProgramTest, TheProgramHostsTheSettingsPageAndEndsTheStripsTest) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-seams-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  ::setenv("XDG_CONFIG_HOME", root.c_str(), 1);  // the shared agreement's settings
+  platform::WindowServer::shared();
+  platform::resetProcessState();
+  platform::NSScreen::setScreens({platform::NSScreen::make(platform::CGRectMake(0, 0, 1440, 900), 2)});
+  {
+    platform::SimulatedSchedulerScope scope;
+    auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120);
+    platform::NSWorkspace::sharedWorkspace().activateApplication(::getpid());
+    LegalAgreement::shared()->accept(true);
+    auto defaults = platform::NSUserDefaults::makeInMemory("program-seams");
+    auto preferences = AppPreferences::make(defaults);
+    preferences->setSelectedTab(SettingsTab::preview);
+    auto engine = CursorEngine::make(nullptr, defaults);
+    auto seams = programSeams();
+    auto examples = seams.makeInlineExamples();
+    auto window = platform::NSWindow::make(platform::CGRectMake(200, 100, 460, 591), 2);
+    window->setContentView(seams.makeContentView(preferences, nullptr, engine, examples, nullptr));
+    window->makeKeyAndOrderFront();
+    scope->runUntilIdle();
+
+    auto strip = PointerTestStripView::activeStrip();
+    ASSERT_TRUE(strip) << "the Preview tab shows the strip";
+    const platform::CGRect f = strip->frame();
+    const platform::NSPoint region4{f.origin.x + f.size.width * 4.5 / 6, 591 - (f.origin.y + f.size.height / 2)};
+    window->sendEvent(platform::NSEvent(platform::NSEventTypeMouseMoved, region4, 0, 0));
+    scope->runUntilIdle();
+    ASSERT_EQ(strip->hoveredIndex(), 4);
+    seams.cancelCursorTest();
+    EXPECT_EQ(strip->hoveredIndex(), std::nullopt);
+    EXPECT_EQ(strip->requestedCursorIndex(), std::nullopt);
+
+    window->close();
+    examples->stop();
+    engine->stop();
+    refresh->invalidate();
+    scope->runUntilIdle();
+  }
+  platform::resetProcessState();
+  fs::remove_all(root);
 }
 
 // Cairo and fontconfig keep their font caches for the life of the process.
