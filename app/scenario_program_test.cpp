@@ -139,6 +139,46 @@ TEST(ScenarioProgramTest, TheSettingsScenarioClicksThroughTheTabsAndPicturesEach
   platform::resetProcessState();
 }
 
+// A picture is of the window the user sees: none before the window opens,
+// which a run not yet accepting the agreement does at once.
+TEST(ScenarioProgramTest, APictureNeedsTheWindowShownAndTheAgreementDecidesWhetherItOpensAtOnce) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-pictures-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root);
+  const std::string screens = R"("screens": [{"frame": [0, 0, 1440, 900], "backingFactor": 1}], )";
+  struct Case {
+    const char* name;
+    std::string scenario;
+    int status;
+    const char* says;
+    std::vector<std::string> written, missing;
+    bool accepted;
+  } cases[] = {
+      {"accepted", "{" + screens + R"("timeline": [{"picture": "early"}, {"open": "settings"}, {"picture": "late"}]})", 1,
+       "vurle: no picture \"early\": the main window is not shown", {"late"}, {"early"}, true},
+      {"waiting", "{" + screens + R"("settings": {"agreementAccepted": false}, "timeline": [{"picture": "gate"}]})", 0, "",
+       {"gate"}, {}, false},
+  };
+  for (const auto& c : cases) {
+    const fs::path file = root / (std::string(c.name) + ".json");
+    std::ofstream(file) << c.scenario;
+    const fs::path run = root / c.name;
+    std::ostringstream out, err;
+    EXPECT_EQ(runScenario({file.string(), run.string()}, programScenarioLaunch(), out, err), c.status)
+        << c.name << ": " << err.str();
+    EXPECT_EQ(err.str().empty(), !*c.says) << err.str();
+    if (*c.says) {
+      EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+    }
+    for (const auto& name : c.written) EXPECT_TRUE(fs::exists(run / "windows" / (name + ".png"))) << name;
+    for (const auto& name : c.missing) EXPECT_FALSE(fs::exists(run / "windows" / (name + ".png"))) << name;
+    const auto settings = platform::NSUserDefaults::make("mirt.vurle.app", run / "settings" / "vurle");
+    EXPECT_EQ(settings->objectForKey("eulaAcceptance").has_value(), c.accepted) << c.name;
+    platform::resetProcessState();
+  }
+  fs::remove_all(root);
+}
+
 // The window's content as the program makes it: the settings page over the
 // delegate's objects and the real example players, whose strip's cursor
 // test the shell can end.

@@ -262,8 +262,8 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   int windowPictures = 0;
   const auto shell = std::dynamic_pointer_cast<AppDelegate>(delegate);
   const auto openOrPicture = [&](const platform::ScenarioStep& step) {
-    if (!shell) return;
     if (step.kind == platform::ScenarioStep::Kind::open) {
+      if (!shell) return;
       if (step.name == "settings") {
         shell->showSettings();
       } else {
@@ -275,7 +275,13 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
     scope->runUntilIdle();
     std::string error;
     const auto path = folder / "windows" / (step.name + ".png");
-    if (platform::writeWindowPicture(*shell->window(), path.string(), recorderScale, &error)) {
+    // A window the user cannot see has no picture to take.
+    const char* missing = !shell ? "the application has no main window"
+                          : !shell->window()->isVisible() ? "the main window is not shown"
+                                                          : nullptr;
+    if (missing) {
+      if (!writeFault) writeFault = "no picture \"" + platform::printableText(step.name) + "\": " + missing;
+    } else if (platform::writeWindowPicture(*shell->window(), path.string(), recorderScale, &error)) {
       ++windowPictures;
     } else if (!writeFault) {
       writeFault = error;

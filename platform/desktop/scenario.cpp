@@ -6,6 +6,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -380,10 +381,16 @@ Scenario readScenario(const json& root) {
                               : CGPoint{first.origin.x + first.size.width / 2, first.origin.y + first.size.height / 2};
   const json& timeline = array(requiredMember(root, "", "timeline"), "timeline", kScenarioMaxSteps);
   double total = 0.0;
+  // A second picture of one name would overwrite the first.
+  std::map<std::string, size_t> pictures;
   for (size_t i = 0; i < timeline.size(); ++i) {
     const std::string path = element("timeline", i);
     scenario.timeline.push_back(readStep(timeline[i], path));
     const ScenarioStep& step = scenario.timeline.back();
+    if (step.kind == ScenarioStep::Kind::picture) {
+      const auto [earlier, fresh] = pictures.emplace(step.name, i);
+      if (!fresh) fail(member(path, "picture"), "is the name of " + element("timeline", earlier->second) + " already");
+    }
     total += step.duration();
     if (total > kScenarioMaxTotalSeconds) {
       const std::string field = step.kind == ScenarioStep::Kind::move   ? member(path, "move.duration")

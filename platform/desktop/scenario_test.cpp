@@ -109,6 +109,8 @@ TEST(ScenarioTest, EveryFaultNamesItsField) {
       {"{" + screens + R"(, "timeline": [{"picture": "tabs\\general"}]})", "timeline[0].picture", "path separator"},
       {"{" + screens + R"(, "timeline": [{"picture": "a\u0000b"}]})", "timeline[0].picture", "control character"},
       {"{" + screens + R"(, "timeline": [{"picture": ".."}]})", "timeline[0].picture", "must name a file"},
+      {"{" + screens + R"(, "timeline": [{"picture": "a"}, {"wait": 1}, {"picture": "a"}]})", "timeline[2].picture",
+       "is the name of timeline[0] already"},
       {"{" + screens + R"(, "timeline": [], "settings": {"agreementAccepted": "yes"}})", "settings.agreementAccepted",
        "expected true or false"},
       {"{" + screens + R"(, "timeline": [{"settings": {"agreementAccepted": false}}]})",
