@@ -214,8 +214,11 @@ TEST_F(LabViewTest, TheMasterSwitchStopsTheEngineAtOnceButLeavesTheStartToTheSes
   engine->start();
   engine->setDemoKind(PointerKind::arrow);
   ASSERT_TRUE(engine->systemWide());
+  ASSERT_TRUE(engine->displayLink());
+  ASSERT_FALSE(engine->displayLink()->isPaused());
   toggle("Animate cursors").tap();
   turn();
+  EXPECT_TRUE(engine->displayLink()->isPaused()) << "released with the display link paused";
   EXPECT_EQ(storedBool("resumeAnimationsOnLaunch"), false);
   EXPECT_FALSE(engine->enabled());
   EXPECT_FALSE(engine->systemWide());
