@@ -4,9 +4,13 @@
 
 #include "app/global_shortcut_controller.hpp"
 #include "app/login_item.hpp"
+#include "platform/ui/graph.hpp"
 #include "support/vurle_updates.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
+#include "ui/onboarding/pointer_test_strip.hpp"
+#include "ui/settings/lab_view.hpp"
+#include "ui/settings/morph_speed_examples.hpp"
 
 namespace vurle {
 namespace {
@@ -20,6 +24,14 @@ class SharedAgreement : public AgreementGate {
 
  private:
   std::shared_ptr<LegalAgreement> store_ = LegalAgreement::shared();
+};
+
+// The settings page's speed examples, as the shell starts and stops them.
+class SettingsExamples : public SpeedExamples {
+ public:
+  void start() override { examples->start(); }
+  void stop() override { examples->stop(); }
+  const std::shared_ptr<MorphSpeedExamples> examples = MorphSpeedExamples::make({150, 60, 220}, true);
 };
 
 }  // namespace
@@ -37,6 +49,23 @@ ShellSeams programSeams() {
     return GlobalShortcutController::make(std::move(preferences), std::move(perform));
   };
   seams.loginItem = LoginItem::shared();
+  seams.makeInlineExamples = [] { return std::make_shared<SettingsExamples>(); };
+  seams.cancelCursorTest = [] {
+    if (auto strip = PointerTestStripView::activeStrip()) strip->cancelCursorTest();
+  };
+  // Until the onboarding pages are built the window always shows the
+  // settings page.
+  seams.makeContentView = [loginItem = seams.loginItem](std::shared_ptr<AppPreferences> preferences,
+                                                        std::shared_ptr<OnboardingController>,
+                                                        std::shared_ptr<CursorEngine> engine,
+                                                        std::shared_ptr<SpeedExamples> inlineExamples,
+                                                        std::shared_ptr<SpeedExamples>) -> std::shared_ptr<platform::NSView> {
+    auto examples = std::dynamic_pointer_cast<SettingsExamples>(inlineExamples);
+    const LabView page{engine, examples ? examples->examples : MorphSpeedExamples::make({150, 60, 220}, true),
+                       preferences, LegalAgreement::shared(), loginItem};
+    return platform::ui::NSHostingView::make(page.body(), platform::NSMakeRect(0, 0, AppDelegate::windowWidth,
+                                                                                AppDelegate::windowHeight));
+  };
   return seams;
 }
 

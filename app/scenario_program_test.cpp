@@ -6,8 +6,20 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/app_preferences.hpp"
 #include "app/program.hpp"
+#include "cursor/engine/cursor_engine.hpp"
+#include "platform/appkit/display_link.hpp"
+#include "platform/appkit/event.hpp"
+#include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/windowserver/window_server.hpp"
+#include "ui/onboarding/legal_agreement.hpp"
+#include "ui/onboarding/pointer_test_strip.hpp"
 #include "app/scenario_run.hpp"
+#include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -106,6 +118,146 @@ TEST(ScenarioProgramTest, ThePauseShortcutPausesTheAnimationsFromAnyApplication)
     EXPECT_NE(out.str().find(expected), std::string::npos) << out.str();
     platform::resetProcessState();
   }
+  fs::remove_all(root);
+}
+
+// The bundled settings scenario: the settings window opens, the tab bar is
+// clicked through by the pointer, a shortcut is recorded by key presses,
+// and a picture of the window is written after each step.
+TEST(ScenarioProgramTest, TheSettingsScenarioClicksThroughTheTabsAndPicturesEachStep) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-settings-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  std::ostringstream out, err;
+  const int status = runScenario({std::string(VURLE_SOURCE_DIR) + "/resources/scenarios/settings.json", root.string()},
+                                 programScenarioLaunch(), out, err);
+  ASSERT_EQ(status, 0) << err.str() << out.str();
+  EXPECT_NE(out.str().find(", 7 window pictures"), std::string::npos) << out.str();
+
+  // Each picture shows the window at the recorder's scale with the yellow
+  // capsule under the tab the pointer clicked last.
+  constexpr double kScale = 2;
+  constexpr double kTab = (460 - 40 - 6) / 4.0;
+  struct Picture {
+    const char* name;
+    int selectedTab;
+  } pictures[] = {{"general", 0},   {"preview", 1},           {"behavior", 2},           {"shortcuts", 3},
+                  {"shortcuts-recording", 3}, {"shortcuts-recorded", 3}, {"general-again", 0}};
+  const auto yellowAt = [](cairo_surface_t* png, double x, double y) {
+    const unsigned char* data = cairo_image_surface_get_data(png);
+    const auto* px = reinterpret_cast<const uint32_t*>(data + int(y) * cairo_image_surface_get_stride(png)) + int(x);
+    return ((*px >> 16) & 0xFF) > 230 && ((*px >> 8) & 0xFF) > 180 && ((*px >> 8) & 0xFF) < 225 && (*px & 0xFF) < 60;
+  };
+  for (const auto& p : pictures) {
+    const fs::path path = root / "windows" / (std::string(p.name) + ".png");
+    cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+    ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS) << path;
+    EXPECT_EQ(cairo_image_surface_get_width(png), 460 * kScale) << p.name;
+    EXPECT_EQ(cairo_image_surface_get_height(png), 591 * kScale) << p.name;
+    cairo_surface_flush(png);
+    for (int tab = 0; tab < 4; ++tab) {
+      // Near the capsule's left end, clear of the title's letters.
+      const double x = (20 + 3 + tab * kTab + 12) * kScale;
+      EXPECT_EQ(yellowAt(png, x, (38 + 48 + 14 + 3 + 13.5) * kScale), tab == p.selectedTab)
+          << p.name << ", tab " << tab;
+    }
+    cairo_surface_destroy(png);
+  }
+
+  // The run's settings are in its own folder, the shortcuts among them.
+  const auto preferences =
+      AppPreferences::make(platform::NSUserDefaults::make("mirt.vurle.app", root / "settings" / "vurle"));
+  ASSERT_TRUE(preferences->pauseShortcut());
+  EXPECT_EQ(preferences->pauseShortcut()->modifiers, GlobalShortcut::controlKey | GlobalShortcut::optionKey);
+  EXPECT_EQ(*preferences->pauseShortcut(),
+            (GlobalShortcut{40, GlobalShortcut::controlKey | GlobalShortcut::optionKey, "K"}));
+  fs::remove_all(root);
+  platform::resetProcessState();
+}
+
+// A picture is of the window the user sees: none before the window opens,
+// which a run not yet accepting the agreement does at once.
+TEST(ScenarioProgramTest, APictureNeedsTheWindowShownAndTheAgreementDecidesWhetherItOpensAtOnce) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-pictures-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root);
+  const std::string screens = R"("screens": [{"frame": [0, 0, 1440, 900], "backingFactor": 1}], )";
+  struct Case {
+    const char* name;
+    std::string scenario;
+    int status;
+    const char* says;
+    std::vector<std::string> written, missing;
+    bool accepted;
+  } cases[] = {
+      {"accepted", "{" + screens + R"("timeline": [{"picture": "early"}, {"open": "settings"}, {"picture": "late"}]})", 1,
+       "vurle: no picture \"early\": the main window is not shown", {"late"}, {"early"}, true},
+      {"waiting", "{" + screens + R"("settings": {"agreementAccepted": false}, "timeline": [{"picture": "gate"}]})", 0, "",
+       {"gate"}, {}, false},
+  };
+  for (const auto& c : cases) {
+    const fs::path file = root / (std::string(c.name) + ".json");
+    std::ofstream(file) << c.scenario;
+    const fs::path run = root / c.name;
+    std::ostringstream out, err;
+    EXPECT_EQ(runScenario({file.string(), run.string()}, programScenarioLaunch(), out, err), c.status)
+        << c.name << ": " << err.str();
+    EXPECT_EQ(err.str().empty(), !*c.says) << err.str();
+    if (*c.says) {
+      EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+    }
+    for (const auto& name : c.written) EXPECT_TRUE(fs::exists(run / "windows" / (name + ".png"))) << name;
+    for (const auto& name : c.missing) EXPECT_FALSE(fs::exists(run / "windows" / (name + ".png"))) << name;
+    const auto settings = platform::NSUserDefaults::make("mirt.vurle.app", run / "settings" / "vurle");
+    EXPECT_EQ(settings->objectForKey("eulaAcceptance").has_value(), c.accepted) << c.name;
+    platform::resetProcessState();
+  }
+  fs::remove_all(root);
+}
+
+// The window's content as the program makes it: the settings page over the
+// delegate's objects and the real example players, whose strip's cursor
+// test the shell can end.
+TEST(ScenarioProgramTest, TheProgramHostsTheSettingsPageAndEndsTheStripsTest) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-seams-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  ::setenv("XDG_CONFIG_HOME", root.c_str(), 1);  // the shared agreement's settings
+  platform::WindowServer::shared();
+  platform::resetProcessState();
+  platform::NSScreen::setScreens({platform::NSScreen::make(platform::CGRectMake(0, 0, 1440, 900), 2)});
+  {
+    platform::SimulatedSchedulerScope scope;
+    auto refresh = platform::CADisplayLink::scheduleRefresh(1.0 / 120);
+    platform::NSWorkspace::sharedWorkspace().activateApplication(::getpid());
+    LegalAgreement::shared()->accept(true);
+    auto defaults = platform::NSUserDefaults::makeInMemory("program-seams");
+    auto preferences = AppPreferences::make(defaults);
+    preferences->setSelectedTab(SettingsTab::preview);
+    auto engine = CursorEngine::make(nullptr, defaults);
+    auto seams = programSeams();
+    auto examples = seams.makeInlineExamples();
+    auto window = platform::NSWindow::make(platform::CGRectMake(200, 100, 460, 591), 2);
+    window->setContentView(seams.makeContentView(preferences, nullptr, engine, examples, nullptr));
+    window->makeKeyAndOrderFront();
+    scope->runUntilIdle();
+
+    auto strip = PointerTestStripView::activeStrip();
+    ASSERT_TRUE(strip) << "the Preview tab shows the strip";
+    const platform::CGRect f = strip->frame();
+    const platform::NSPoint region4{f.origin.x + f.size.width * 4.5 / 6, 591 - (f.origin.y + f.size.height / 2)};
+    window->sendEvent(platform::NSEvent(platform::NSEventTypeMouseMoved, region4, 0, 0));
+    scope->runUntilIdle();
+    ASSERT_EQ(strip->hoveredIndex(), 4);
+    seams.cancelCursorTest();
+    EXPECT_EQ(strip->hoveredIndex(), std::nullopt);
+    EXPECT_EQ(strip->requestedCursorIndex(), std::nullopt);
+
+    window->close();
+    examples->stop();
+    engine->stop();
+    refresh->invalidate();
+    scope->runUntilIdle();
+  }
+  platform::resetProcessState();
   fs::remove_all(root);
 }
 

@@ -15,9 +15,11 @@
 #include <sstream>
 #include <system_error>
 
+#include "app/app_delegate.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
 #include "cursor/engine/cursor_engine.hpp"
 #include "cursor/native/cursor_trace.hpp"
+#include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/layer.hpp"
 #include "platform/appkit/view.hpp"
@@ -202,7 +204,7 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   }
   const fs::path folder(arguments.outputFolder);
   std::error_code made;
-  for (const char* sub : {"frames", "transitions", "settings"}) fs::create_directories(folder / sub, made);
+  for (const char* sub : {"frames", "transitions", "settings", "windows"}) fs::create_directories(folder / sub, made);
   if (made) {
     err << "vurle: cannot write the output folder " << arguments.outputFolder << ": " << made.message() << std::endl;
     return 2;
@@ -217,7 +219,7 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   defaults->setBool(scenario.settings.adaptiveTiming, kAdaptiveTimingKey);
   defaults->setBool(scenario.settings.presenter == "native", kUseLegacyCursorPresenterKey);
   defaults->setBool(true, "resumeAnimationsOnLaunch");
-  if (launch.acceptAgreement) launch.acceptAgreement();
+  if (launch.acceptAgreement && scenario.settings.agreementAccepted) launch.acceptAgreement();
 
   platform::SimulatedDesktop desktop(scenario);
   auto& trace = *CursorTrace::shared();
@@ -237,11 +239,17 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   auto delegate = launch.makeDelegate ? launch.makeDelegate() : nullptr;
   auto application = platform::NSApplication::shared();
   application->setDelegate(delegate);
+  // Launched as a login item is: no window opens until the scenario opens
+  // one, unless the agreement still waits to be accepted.
+  platform::NSAppleEventDescriptor loginLaunch(platform::kAEOpenApplication);
+  loginLaunch.setParamEnumCode(platform::keyAEPropData, platform::keyAELaunchedAsLogInItem);
+  platform::NSAppleEventManager::sharedAppleEventManager().setLaunchEvent(loginLaunch);
   application->finishLaunching();
   scope->runUntilIdle();
   auto refresh = platform::CADisplayLink::scheduleRefresh(kTick);
 
   platform::ScreenRecorder recorder({});
+  const double recorderScale = recorder.options().scale;
   platform::ScreenRecorder::MarkedRegions marks;
   for (size_t i = 0; i < scenario.windows.size(); ++i) {
     for (const auto& region : scenario.windows[i].cursorRegions) {
@@ -250,11 +258,43 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   }
   recorder.setMarkedRegions(marks);
 
-  platform::ScenarioPlayer player(scenario, desktop, [&](const platform::ScenarioStep::SettingsChange& change) {
-    if (change.presenter) defaults->setBool(*change.presenter == "native", kUseLegacyCursorPresenterKey);
-    if (change.durationMilliseconds) defaults->setObject(*change.durationMilliseconds, kTransitionMillisecondsKey);
-    if (change.adaptiveTiming) defaults->setBool(*change.adaptiveTiming, kAdaptiveTimingKey);
-  });
+  std::optional<std::string> writeFault;
+  int windowPictures = 0;
+  const auto shell = std::dynamic_pointer_cast<AppDelegate>(delegate);
+  const auto openOrPicture = [&](const platform::ScenarioStep& step) {
+    if (step.kind == platform::ScenarioStep::Kind::open) {
+      if (!shell) return;
+      if (step.name == "settings") {
+        shell->showSettings();
+      } else {
+        shell->showWindow();
+      }
+      return;
+    }
+    // What is due now runs first, so the picture shows the last step's effect.
+    scope->runUntilIdle();
+    std::string error;
+    const auto path = folder / "windows" / (step.name + ".png");
+    // A window the user cannot see has no picture to take.
+    const char* missing = !shell ? "the application has no main window"
+                          : !shell->window()->isVisible() ? "the main window is not shown"
+                                                          : nullptr;
+    if (missing) {
+      if (!writeFault) writeFault = "no picture \"" + platform::printableText(step.name) + "\": " + missing;
+    } else if (platform::writeWindowPicture(*shell->window(), path.string(), recorderScale, &error)) {
+      ++windowPictures;
+    } else if (!writeFault) {
+      writeFault = error;
+    }
+  };
+  platform::ScenarioPlayer player(
+      scenario, desktop,
+      [&](const platform::ScenarioStep::SettingsChange& change) {
+        if (change.presenter) defaults->setBool(*change.presenter == "native", kUseLegacyCursorPresenterKey);
+        if (change.durationMilliseconds) defaults->setObject(*change.durationMilliseconds, kTransitionMillisecondsKey);
+        if (change.adaptiveTiming) defaults->setBool(*change.adaptiveTiming, kAdaptiveTimingKey);
+      },
+      openOrPicture);
 
   // The cursor the desktop showed at its start is no change.
   const int changesAtStart = desktop.cursorChanges();
@@ -262,7 +302,6 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   std::vector<double> tickMilliseconds;
   std::map<int, platform::ScreenPicture> sheetPictures;
   int framesWritten = 0;
-  std::optional<std::string> writeFault;
   std::optional<size_t> announced;
   const size_t steps = scenario.timeline.size();
   const int ticks = static_cast<int>(std::ceil((scenario.totalDuration() + kTail) / kTick));
@@ -350,8 +389,8 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   out << "main-queue time per tick: median " << fixed(percentile(tickMilliseconds, 0.5), 3) << " ms, 99th percentile "
       << fixed(percentile(tickMilliseconds, 0.99), 3) << " ms\n";
   out << "at the end the cursor is " << (visible ? "visible" : "HIDDEN") << " with a hide count of " << hides << "\n";
-  out << "wrote " << framesWritten << " frames, " << sheets << " contact sheets and the trace to " << folder.string()
-      << std::endl;
+  out << "wrote " << framesWritten << " frames, " << sheets << " contact sheets, " << windowPictures
+      << " window pictures and the trace to " << folder.string() << std::endl;
   if (writeFault) {
     err << "vurle: " << *writeFault << std::endl;
     return 1;

@@ -11,9 +11,14 @@
 //   DIR/transitions/NN-<cursor>.png  one contact sheet per cursor change
 //   DIR/trace.json                the event trace
 //   DIR/settings/                 the run's own settings folder (never the user's)
-// and prints a summary. A scenario that cannot be read, or an output folder
+//   DIR/windows/NAME.png          the main window (with any sheet) at each picture step
+// and prints a summary. The program is launched as a login item is, so its
+// window opens when the scenario opens it (at once while the agreement is
+// not accepted). A scenario that cannot be read, or an output folder
 // that cannot be written, is refused with one line naming the field or the
-// folder and exit status 2, having written nothing.
+// folder and exit status 2, having written nothing. A file that cannot be
+// written, or a picture step while the main window is not shown, is said on
+// one line at the end and gives exit status 1.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -239,15 +240,43 @@ CGEventFlags modifierFlags(const json& value, const std::string& path) {
 
 ScenarioStep::SettingsChange readSettingsChange(const json& value, const std::string& path);
 
+// The number of characters (UTF-8 scalars) of a text the JSON reader has
+// already checked.
+size_t characterCount(const std::string& text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+std::string pictureName(const json& value, const std::string& path) {
+  std::string name = text(value, path);
+  if (name.empty()) fail(path, "must not be empty");
+  if (characterCount(name) > kScenarioMaxPictureName) {
+    fail(path, "must be at most " + std::to_string(kScenarioMaxPictureName) + " characters");
+  }
+  if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos) {
+    fail(path, "must not hold a path separator");
+  }
+  // A control character (NUL among them) would cut or garble the file name.
+  if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    fail(path, "must not hold a control character");
+  }
+  if (name == "." || name == "..") fail(path, "must name a file");
+  return name;
+}
+
 ScenarioStep readStep(const json& value, const std::string& path) {
-  expectObject(value, path, {"move", "click", "key", "wait", "setCursor", "space", "settings", "label"});
+  expectObject(value, path,
+               {"move", "click", "key", "wait", "setCursor", "space", "settings", "open", "picture", "label"});
   ScenarioStep step;
   if (const json* label = optionalMember(value, "label")) step.label = text(*label, member(path, "label"));
   int actions = 0;
-  for (const char* key : {"move", "click", "key", "wait", "setCursor", "space", "settings"}) {
+  for (const char* key : {"move", "click", "key", "wait", "setCursor", "space", "settings", "open", "picture"}) {
     actions += value.contains(key) ? 1 : 0;
   }
-  if (actions != 1) fail(path, "expected exactly one of move, click, key, wait, setCursor, space or settings");
+  if (actions != 1) {
+    fail(path, "expected exactly one of move, click, key, wait, setCursor, space, settings, open or picture");
+  }
 
   if (const json* move = optionalMember(value, "move")) {
     const std::string p = member(path, "move");
@@ -276,6 +305,13 @@ ScenarioStep readStep(const json& value, const std::string& path) {
   } else if (const json* settings = optionalMember(value, "settings")) {
     step.kind = ScenarioStep::Kind::settings;
     step.settingsChange = readSettingsChange(*settings, member(path, "settings"));
+  } else if (const json* open = optionalMember(value, "open")) {
+    step.kind = ScenarioStep::Kind::open;
+    step.name = text(*open, member(path, "open"));
+    if (step.name != "window" && step.name != "settings") fail(member(path, "open"), "expected \"window\" or \"settings\"");
+  } else if (const json* picture = optionalMember(value, "picture")) {
+    step.kind = ScenarioStep::Kind::picture;
+    step.name = pictureName(*picture, member(path, "picture"));
   } else {
     const std::string p = member(path, "space");
     const json& space = value["space"];
@@ -308,8 +344,15 @@ ScenarioStep::SettingsChange readSettingsChange(const json& value, const std::st
 }
 
 ScenarioSettings readSettings(const json& value, const std::string& path) {
-  const auto change = readSettingsChange(value, path);
   ScenarioSettings settings;
+  // The agreement is the run's starting state only; the rest can also
+  // change along the timeline.
+  json rest = value;
+  if (value.is_object() && value.contains("agreementAccepted")) {
+    settings.agreementAccepted = boolean(value["agreementAccepted"], member(path, "agreementAccepted"));
+    rest.erase("agreementAccepted");
+  }
+  const auto change = readSettingsChange(rest, path);
   settings.presenter = change.presenter.value_or(settings.presenter);
   settings.durationMilliseconds = change.durationMilliseconds.value_or(settings.durationMilliseconds);
   settings.adaptiveTiming = change.adaptiveTiming.value_or(settings.adaptiveTiming);
@@ -338,10 +381,16 @@ Scenario readScenario(const json& root) {
                               : CGPoint{first.origin.x + first.size.width / 2, first.origin.y + first.size.height / 2};
   const json& timeline = array(requiredMember(root, "", "timeline"), "timeline", kScenarioMaxSteps);
   double total = 0.0;
+  // A second picture of one name would overwrite the first.
+  std::map<std::string, size_t> pictures;
   for (size_t i = 0; i < timeline.size(); ++i) {
     const std::string path = element("timeline", i);
     scenario.timeline.push_back(readStep(timeline[i], path));
     const ScenarioStep& step = scenario.timeline.back();
+    if (step.kind == ScenarioStep::Kind::picture) {
+      const auto [earlier, fresh] = pictures.emplace(step.name, i);
+      if (!fresh) fail(member(path, "picture"), "is the name of " + element("timeline", earlier->second) + " already");
+    }
     total += step.duration();
     if (total > kScenarioMaxTotalSeconds) {
       const std::string field = step.kind == ScenarioStep::Kind::move   ? member(path, "move.duration")
@@ -365,7 +414,9 @@ double ScenarioStep::duration() const {
     case Kind::key: return 0.1;
     case Kind::setCursor:
     case Kind::space:
-    case Kind::settings: return 0.0;
+    case Kind::settings:
+    case Kind::open:
+    case Kind::picture: return 0.0;
   }
   return 0.0;
 }

@@ -65,6 +65,8 @@ struct ScenarioStep {
     setCursor,  // the application under the pointer sets `cursor` while the pointer rests
     space,      // `display` switches to Space `space`
     settings,   // the application's settings change (`settingsChange`)
+    open,       // the application opens one of its windows: `name` is "window" or "settings"
+    picture,    // the application's main window (and any sheet on it) is drawn to windows/`name`.png
   };
   Kind kind = Kind::wait;
   std::optional<CGPoint> from;
@@ -74,6 +76,8 @@ struct ScenarioStep {
   CGKeyCode keyCode = 0;
   CGEventFlags flags = 0;
   std::string cursor;
+  // What an open step opens, or a picture's file name (without ".png").
+  std::string name;
   uint32_t display = 1;
   uint64_t space = 0;
   // For a settings step: only the settings the file names change.
@@ -86,7 +90,8 @@ struct ScenarioStep {
   std::string label;
 
   // How long the step lasts: a move's or wait's own seconds; a click or a
-  // key press the time the button or key is held plus a short release.
+  // key press the time the button or key is held plus a short release;
+  // the other steps take no time.
   double duration() const;
 };
 
@@ -96,6 +101,8 @@ struct ScenarioSettings {
   std::string presenter = "overlay";
   double durationMilliseconds = 150.0;
   bool adaptiveTiming = true;
+  // Whether the end-user agreement is accepted in the run's settings.
+  bool agreementAccepted = true;
 };
 
 struct Scenario {
@@ -132,6 +139,9 @@ inline constexpr double kScenarioMaxCoordinate = 100000.0;
 // timings still fit a few megabytes.
 inline constexpr double kScenarioMaxTotalSeconds = 3600.0;
 inline constexpr size_t kScenarioMaxQuotedCharacters = 80;
+// A picture's name becomes a file name: 1 to 64 characters, no "/", no
+// control character.
+inline constexpr size_t kScenarioMaxPictureName = 64;
 
 // Outside text made fit for one line of a terminal: control characters
 // (C0, DEL, C1) and bytes that are not UTF-8 escaped ("\n", "\x1b",

@@ -99,12 +99,47 @@ TEST(ScenarioTest, EveryFaultNamesItsField) {
       {"{" + screens + R"(, "timeline": [{"wait": 1e400}]})", "", "not valid JSON"},
       {"{" + screens + R"(, "pointer": [-1e400, 0], "timeline": []})", "", "not valid JSON"},
       {"{" + screens + R"(, "timeline": [{"wait": 1e308}]})", "timeline[0].wait", "from 0 to 600"},
+      // The application's own steps and its starting agreement.
+      {"{" + screens + R"(, "timeline": [{"open": "about"}]})", "timeline[0].open", "\"window\" or \"settings\""},
+      {"{" + screens + R"(, "timeline": [{"open": 1}]})", "timeline[0].open", "expected text"},
+      {"{" + screens + R"(, "timeline": [{"picture": ""}]})", "timeline[0].picture", "must not be empty"},
+      {"{" + screens + R"(, "timeline": [{"picture": ")" + std::string(65, 'a') + R"("}]})", "timeline[0].picture",
+       "at most 64 characters"},
+      {"{" + screens + R"(, "timeline": [{"picture": "tabs/general"}]})", "timeline[0].picture", "path separator"},
+      {"{" + screens + R"(, "timeline": [{"picture": "tabs\\general"}]})", "timeline[0].picture", "path separator"},
+      {"{" + screens + R"(, "timeline": [{"picture": "a\u0000b"}]})", "timeline[0].picture", "control character"},
+      {"{" + screens + R"(, "timeline": [{"picture": ".."}]})", "timeline[0].picture", "must name a file"},
+      {"{" + screens + R"(, "timeline": [{"picture": "a"}, {"wait": 1}, {"picture": "a"}]})", "timeline[2].picture",
+       "is the name of timeline[0] already"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"agreementAccepted": "yes"}})", "settings.agreementAccepted",
+       "expected true or false"},
+      {"{" + screens + R"(, "timeline": [{"settings": {"agreementAccepted": false}}]})",
+       "timeline[0].settings.agreementAccepted", "unknown key"},
   };
   for (const auto& c : cases) {
     const ScenarioError error = errorOf(c.json);
     EXPECT_EQ(error.field, c.field) << c.json;
     EXPECT_NE(error.message.find(c.message), std::string::npos) << error.describe();
   }
+}
+
+TEST(ScenarioTest, TheApplicationsStepsTakeNoTimeAndAPictureNameCountsCharacters) {
+  std::string sixtyFour;
+  for (int i = 0; i < 64; ++i) sixtyFour += "\u00e9";  // two bytes each
+  auto result = parseScenario(R"({"screens": [{"frame": [0, 0, 800, 600]}], "settings": {"agreementAccepted": false},
+    "timeline": [{"open": "settings"}, {"wait": 0.5}, {"picture": ")" + sixtyFour + R"("}, {"open": "window"}]})");
+  ASSERT_TRUE(std::holds_alternative<Scenario>(result)) << std::get<ScenarioError>(result).describe();
+  const auto& scenario = std::get<Scenario>(result);
+  EXPECT_FALSE(scenario.settings.agreementAccepted);
+  ASSERT_EQ(scenario.timeline.size(), 4u);
+  EXPECT_EQ(scenario.timeline[0].kind, ScenarioStep::Kind::open);
+  EXPECT_EQ(scenario.timeline[0].name, "settings");
+  EXPECT_EQ(scenario.timeline[2].kind, ScenarioStep::Kind::picture);
+  EXPECT_EQ(scenario.timeline[2].name.size(), 128u);
+  EXPECT_EQ(scenario.timeline[3].name, "window");
+  EXPECT_NEAR(scenario.totalDuration(), 0.5, 1e-12);
+  auto defaults = parseScenario(R"({"screens": [{"frame": [0, 0, 800, 600]}], "timeline": []})");
+  EXPECT_TRUE(std::get<Scenario>(defaults).settings.agreementAccepted);
 }
 
 TEST(ScenarioTest, FileTextInARefusalStaysOnOneEscapedAndShortLine) {

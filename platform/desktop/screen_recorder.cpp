@@ -13,6 +13,9 @@
 #include "platform/appkit/window.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/graphics/image.hpp"
+#include "platform/ui/drawing.hpp"
+#include "platform/ui/graph.hpp"
+#include "platform/graphics/text.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/window_list.hpp"
@@ -118,7 +121,82 @@ void label(cairo_t* cr, const std::string& text, double x, double y, double size
   cairo_show_text(cr, text.c_str());
 }
 
+// The graphs of the hosting views at and below `view`, whose rect in the
+// window's top-down space is `rect`.
+void drawHostedGraphs(cairo_t* cr, const std::shared_ptr<NSView>& view, CGRect rect, double scale) {
+  if (!view || view->isHidden()) return;
+  if (auto* hosting = dynamic_cast<ui::NSHostingView*>(view.get())) {
+    cairo_save(cr);
+    cairo_translate(cr, rect.origin.x, rect.origin.y);
+    ui::drawGraph(*hosting->graph(), cr, scale);
+    cairo_restore(cr);
+    return;
+  }
+  for (const auto& child : view->subviews()) {
+    const CGRect f = child->frame();
+    const double top = view->isFlipped() ? rect.origin.y + f.origin.y
+                                         : rect.origin.y + rect.size.height - f.origin.y - f.size.height;
+    drawHostedGraphs(cr, child, CGRectMake(rect.origin.x + f.origin.x, top, f.size.width, f.size.height), scale);
+  }
+}
+
+// A window's content in its own top-down space, origin at its top-left
+// corner, clipped to it: the content view's layers, then the graphs of the
+// hosting views in it.
+void drawWindowContent(cairo_t* cr, const NSWindow& window, double scale) {
+  auto view = window.contentView();
+  if (!view) return;
+  const CGRect f = window.frame();
+  cairo_save(cr);
+  cairo_rectangle(cr, 0, 0, f.size.width, f.size.height);
+  cairo_clip(cr);
+  if (const auto root = view->layer(); root && !root->isHidden()) {
+    // The content view's layer fills the window; its own frame may be unset.
+    if (auto contents = root->contents()) {
+      SurfaceHandle image{surfaceFromImage(contents, 0, CGImageGetHeight(contents))};
+      if (image.surface) paintSurface(cr, image.surface, CGRectMake(0, 0, f.size.width, f.size.height), false);
+    }
+    for (const auto& sublayer : root->sublayers()) drawLayer(cr, sublayer, f.size.height);
+  }
+  drawHostedGraphs(cr, view, CGRectMake(0, 0, f.size.width, f.size.height), scale);
+  cairo_restore(cr);
+}
+
 }  // namespace
+
+bool writeWindowPicture(const NSWindow& window, const std::string& path, double scale, std::string* error) {
+  const CGRect f = window.frame();
+  if (!(scale > 0) || !std::isfinite(f.size.width) || !std::isfinite(f.size.height) || f.size.width < 1 ||
+      f.size.height < 1 || f.size.width * scale > 16384 || f.size.height * scale > 16384) {
+    if (error) *error = "cannot draw a window of that size";
+    return false;
+  }
+  ScreenPicture picture(static_cast<int>(std::ceil(f.size.width * scale)), static_cast<int>(std::ceil(f.size.height * scale)));
+  cairo_t* cr = cairo_create(picture.surface());
+  cairo_scale(cr, scale, scale);
+  cairo_set_source_rgb(cr, 0.925, 0.925, 0.925);
+  cairo_paint(cr);
+  drawWindowContent(cr, window, scale);
+  if (const auto sheet = window.attachedSheet()) {
+    // A sheet hangs from the bottom of the title bar, centred.
+    const CGRect s = sheet->frame();
+    const double top = f.size.height - window.contentLayoutRect().size.height;
+    cairo_save(cr);
+    cairo_translate(cr, std::round((f.size.width - s.size.width) / 2), top);
+    cairo_rectangle(cr, -0.5, -0.5, s.size.width + 1, s.size.height + 1);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    cairo_rectangle(cr, 0, 0, s.size.width, s.size.height);
+    cairo_set_source_rgb(cr, 0.925, 0.925, 0.925);
+    cairo_fill(cr);
+    drawWindowContent(cr, *sheet, scale);
+    cairo_restore(cr);
+  }
+  cairo_destroy(cr);
+  cairo_surface_flush(picture.surface());
+  return picture.writePNG(path, error);
+}
 
 ScreenPicture::ScreenPicture(int width, int height)
     : width_(std::max(width, 1)), height_(std::max(height, 1)),
@@ -252,21 +330,13 @@ void ScreenRecorder::drawOwnWindows(cairo_t* cr) const {
   for (const auto& weak : ownWindows_) {
     auto window = weak.lock();
     if (!window || !window->isVisible() || !(window->alphaValue() > 0)) continue;
-    auto view = window->contentView();
-    if (!view || !view->layer()) continue;
+    if (!window->contentView()) continue;
     const CGRect f = window->frame();
     cairo_save(cr);
     cairo_push_group(cr);
     // The content view's layer fills the window; its own frame may be unset.
     cairo_translate(cr, f.origin.x, top - f.origin.y - f.size.height);
-    const auto root = view->layer();
-    if (!root->isHidden()) {
-      if (auto contents = root->contents()) {
-        SurfaceHandle image{surfaceFromImage(contents, 0, CGImageGetHeight(contents))};
-        if (image.surface) paintSurface(cr, image.surface, CGRectMake(0, 0, f.size.width, f.size.height), false);
-      }
-      for (const auto& sublayer : root->sublayers()) drawLayer(cr, sublayer, f.size.height);
-    }
+    drawWindowContent(cr, *window, options_.scale);
     cairo_pop_group_to_source(cr);
     cairo_paint_with_alpha(cr, window->alphaValue());
     cairo_restore(cr);
@@ -304,6 +374,10 @@ void ScreenRecorder::drawCursor(cairo_t* cr, CGPoint pointer) const {
 }
 
 void releaseDrawingCaches() {
+  // The views' font map holds cairo's and fontconfig's fonts for the life of
+  // the process (they are allocated where the leak checker does not look);
+  // releasing the caches under it would pull them from under pango.
+  if (textFontsMade()) return;
   cairo_debug_reset_static_data();
   FcFini();
 }

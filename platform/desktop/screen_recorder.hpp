@@ -2,7 +2,8 @@
 // Pictures of what the simulated screen shows around the pointer, so a
 // person can look at a run: the other applications' windows, this
 // process's windows drawn from their layers (the overlay panel among
-// them), and on top the cursor the window server shows, where it shows one.
+// them) and their hosted views' content (the settings page), and on top
+// the cursor the window server shows, where it shows one.
 //
 // A picture covers a fixed region centred on the pointer, in points, drawn
 // at a fixed scale. Frames are compared by their pixels: capture() answers
@@ -97,9 +98,16 @@ class ScreenRecorder {
 bool writeContactSheet(const std::vector<const ScreenPicture*>& pictures, const std::vector<std::string>& labels,
                        int columns, const std::string& path, std::string* error);
 
+// A picture of one of this process's windows as the user sees it, at
+// `scale` pixels a point: its layers and its hosted views' content and, on
+// it, an attached sheet hanging centred from the title bar. False, with the
+// reason in `error`, when it cannot be drawn or written.
+bool writeWindowPicture(const NSWindow& window, const std::string& path, double scale, std::string* error);
+
 // Cairo and fontconfig keep their font caches for the life of the process;
 // a program that drew text calls this once at its end, after every picture
-// is gone, so the leak checker reports only our own memory.
+// is gone, so the leak checker reports only our own memory. Once views' text
+// was set it does nothing: their font map holds those caches to the end.
 void releaseDrawingCaches();
 
 }  // namespace platform

@@ -1,11 +1,13 @@
 #include "platform/desktop/screen_recorder.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/appkit/layer.hpp"
+#include "platform/ui/graph.hpp"
 #include "platform/appkit/view.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/desktop/simulated_desktop.hpp"
@@ -116,6 +118,55 @@ TEST_F(ScreenRecorderTest, OwnWindowsAreDrawnFromTheirLayersUpsideUp) {
   sublayer->setHidden(false);
   window->setAlphaValue(0);
   EXPECT_NE(blueOf(recorder.draw({400, 300}).pixel(55, 135)), 255);
+  CursorState::shared().showCursor(7);
+}
+
+TEST_F(ScreenRecorderTest, HostedContentIsDrawnInFramesAndWindowPicturesShowTheSheetOnTheWindow) {
+  SimulatedDesktop desktop(scenario_);
+  CursorState::shared().hideCursor(7);
+  // The window's top-left at window-server (350, 260), 100 × 80 points; an
+  // unflipped content view holds a hosting view in its lower half whose
+  // page is blue over green.
+  auto window = NSWindow::make(NSMakeRect(350, 460, 100, 80), 2.0);
+  window->setContentView(std::make_shared<NSView>(NSMakeRect(0, 0, 100, 80)));
+  auto host = ui::NSHostingView::make(
+      ui::VStack(ui::HorizontalAlignment::center, 0,
+                 {ui::ColorView(ui::Color::sRGB(0, 0, 1)), ui::ColorView(ui::Color::sRGB(0, 1, 0))}),
+      NSMakeRect(0, 0, 100, 40));
+  window->contentView()->addSubview(host);
+  window->orderFront();
+  scope_->runUntilIdle();
+
+  ScreenRecorder recorder({{200, 200}, 1.0});
+  recorder.setOwnWindows({window});
+  auto picture = recorder.draw({400, 300});  // top-left (300, 200): the window at (50, 60)
+  EXPECT_EQ(blueOf(picture.pixel(50 + 50, 60 + 50)), 255) << "the page's upper colour";
+  EXPECT_EQ(greenOf(picture.pixel(50 + 50, 60 + 70)), 255) << "its lower colour";
+  EXPECT_NE(blueOf(picture.pixel(50 + 50, 60 + 30)), 255) << "the content view's upper half is empty";
+
+  const auto folder = std::filesystem::temp_directory_path() / ("vurle-window-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  auto sheet = NSWindow::make(NSMakeRect(0, 0, 60, 30), 2.0);
+  sheet->setContentView(ui::NSHostingView::make(ui::ColorView(ui::Color::sRGB(1, 0, 0)), NSMakeRect(0, 0, 60, 30)));
+  window->beginSheet(sheet);
+  scope_->runUntilIdle();
+  std::string error;
+  const auto path = (folder / "window.png").string();
+  ASSERT_TRUE(writeWindowPicture(*window, path, 2, &error)) << error;
+  cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(png), 200);
+  const auto at = [&](int x, int y) {
+    cairo_surface_flush(png);
+    return reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(png) +
+                                             y * cairo_image_surface_get_stride(png))[x];
+  };
+  EXPECT_EQ(redOf(at(100, 10)), 255) << "the sheet, centred at the top (an untitled window has no bar)";
+  EXPECT_EQ(greenOf(at(100, 150)), 255) << "the window's page below it";
+  cairo_surface_destroy(png);
+  EXPECT_FALSE(writeWindowPicture(*window, (folder / "missing" / "window.png").string(), 2, &error));
+  EXPECT_FALSE(error.empty());
+  std::filesystem::remove_all(folder);
   CursorState::shared().showCursor(7);
 }
 

@@ -5,7 +5,10 @@
 #include <set>
 #include <utility>
 
+#include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/application.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
 #include "platform/events/event_tap.hpp"
@@ -22,6 +25,15 @@ CGRect appKitFrame(CGRect frame, const CGRect& primary) {
   const CGFloat primaryBottom = primary.origin.y + primary.size.height;
   return CGRectMake(frame.origin.x, primaryBottom - (frame.origin.y + frame.size.height), frame.size.width,
                     frame.size.height);
+}
+
+bool ownWindowTakesPointer(CGWindowID number) {
+  for (const auto& window : NSApplication::shared()->windows()) {
+    if (static_cast<CGWindowID>(window->windowNumber()) == number) {
+      return window->isVisible() && !window->ignoresMouseEvents();
+    }
+  }
+  return false;
 }
 
 bool holds(const CGRect& rect, CGPoint point) {
@@ -73,6 +85,20 @@ SimulatedDesktop::SimulatedDesktop(const Scenario& scenario) : scenario_(scenari
     record.bounds = window.frame;
     table.addWindow(record);
   }
+  // Each application answers the Accessibility questions about its windows
+  // as a real one does: the window under a point, standard, without a sheet,
+  // at its frame (window-server coordinates in both). Front to back, so a
+  // hit test of an application finds its frontmost window there.
+  auto& accessibility = AccessibilityServer::shared();
+  for (const auto& window : scenario_.windows) {
+    auto element = accessibility.makeElement(window.ownerPID);
+    accessibility.setAttribute(element, kAXRoleAttribute, kAXWindowRole);
+    accessibility.setAttribute(element, kAXSubroleAttribute, kAXStandardWindowSubrole);
+    accessibility.setAttribute(element, kAXPositionAttribute, AXValueCreate(kAXValueCGPointType, &window.frame.origin));
+    accessibility.setAttribute(element, kAXSizeAttribute, AXValueCreate(kAXValueCGSizeType, &window.frame.size));
+    accessibility.setAttribute(element, kAXSheetsAttribute, std::vector<AXUIElementRef>{});
+    accessibility.addElementRegion(window.ownerPID, window.frame, element);
+  }
   if (!scenario_.windows.empty()) workspace.activateApplication(scenario_.windows.front().ownerPID);
 
   pointer_ = scenario_.pointerStart;
@@ -86,7 +112,13 @@ std::string SimulatedDesktop::cursorAt(CGPoint location) const {
   for (const auto& record : WindowTable::shared().windows()) {
     if (!record.onScreen || !holds(record.bounds, location)) continue;
     const auto found = std::find(numbers_.begin(), numbers_.end(), record.number);
-    if (found == numbers_.end()) continue;
+    if (found == numbers_.end()) {
+      // One of this process's windows that takes the pointer covers what is
+      // behind it, and its views show the arrow; a click-through one (the
+      // overlay panel) does not.
+      if (ownWindowTakesPointer(record.number)) return "arrow";
+      continue;
+    }
     const auto& window = scenario_.windows[static_cast<size_t>(found - numbers_.begin())];
     for (const auto& region : window.cursorRegions) {
       if (holds(region.rect, location)) return region.cursor;
@@ -172,12 +204,14 @@ void SimulatedDesktop::switchSpace(uint32_t display, uint64_t space) {
       NSWorkspaceActiveSpaceDidChangeNotification, &NSWorkspace::sharedWorkspace());
 }
 
-ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings)
+ScenarioPlayer::ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings,
+                               ApplicationHandler onApplication)
     : steps_(scenario.timeline),
       starts_(scenario.stepStarts()),
       total_(scenario.totalDuration()),
       desktop_(desktop),
-      onSettings_(std::move(onSettings)) {}
+      onSettings_(std::move(onSettings)),
+      onApplication_(std::move(onApplication)) {}
 
 void ScenarioPlayer::begin(size_t index) {
   const auto& step = steps_[index];
@@ -204,6 +238,10 @@ void ScenarioPlayer::begin(size_t index) {
     case ScenarioStep::Kind::space: desktop_.switchSpace(step.display, step.space); break;
     case ScenarioStep::Kind::settings:
       if (onSettings_) onSettings_(step.settingsChange);
+      break;
+    case ScenarioStep::Kind::open:
+    case ScenarioStep::Kind::picture:
+      if (onApplication_) onApplication_(step);
       break;
     case ScenarioStep::Kind::wait: break;
   }

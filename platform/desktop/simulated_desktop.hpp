@@ -3,8 +3,9 @@
 // applications and the cursors they set, and a user who moves the pointer,
 // clicks, types and switches Spaces. It drives the same stand-ins the
 // application reads (screens, the window table, the window server's cursor
-// and cursor state, the event system, Spaces, the workspace), so the
-// application sees a desktop exactly as it would see the real one.
+// and cursor state, the event system, Spaces, the workspace, Accessibility:
+// each application's windows answer hit tests), so the application sees a
+// desktop exactly as it would see the real one.
 //
 // The window server shows whatever cursor the application under the
 // pointer sets: after every pointer move the desktop looks up the frontmost
@@ -59,7 +60,8 @@ class SimulatedDesktop {
   void switchSpace(uint32_t display, uint64_t space);
 
   // The catalogue name of the cursor the scenario's windows show at a
-  // point: the frontmost window holding it decides; "arrow" elsewhere.
+  // point: the frontmost window holding it decides; "arrow" elsewhere, and
+  // over this process's own windows unless they let the pointer through.
   std::string cursorAt(CGPoint location) const;
 
  private:
@@ -79,16 +81,19 @@ class SimulatedDesktop {
 // step, or part of a step, due by `t` seconds from the start: a move places
 // the pointer where an eased path puts it at `t` (no event when it has not
 // moved), a click presses at its start and releases 0.08 s later, a key is
-// held for 0.05 s. A settings step is handed to `onSettings`, since the
-// settings are the application's and not the desktop's. Time only goes
-// forward: an earlier `t` does nothing.
+// held for 0.05 s. A settings step is handed to `onSettings`, and an open
+// or picture step to `onApplication`, since those are the application's
+// and not the desktop's. Time only goes forward: an earlier `t` does
+// nothing.
 class ScenarioPlayer {
  public:
   static constexpr double kClickHold = 0.08;
   static constexpr double kKeyHold = 0.05;
   using SettingsHandler = std::function<void(const ScenarioStep::SettingsChange&)>;
+  using ApplicationHandler = std::function<void(const ScenarioStep&)>;
 
-  ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings = {});
+  ScenarioPlayer(const Scenario& scenario, SimulatedDesktop& desktop, SettingsHandler onSettings = {},
+                 ApplicationHandler onApplication = {});
 
   void advanceTo(double seconds);
   bool finished() const { return next_ >= steps_.size() && !pendingRelease_; }
@@ -105,6 +110,7 @@ class ScenarioPlayer {
   double total_ = 0.0;
   SimulatedDesktop& desktop_;
   SettingsHandler onSettings_;
+  ApplicationHandler onApplication_;
   size_t next_ = 0;
   std::optional<size_t> current_;
   double now_ = -1.0;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/accessibility/accessibility.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
@@ -58,6 +60,41 @@ TEST_F(SimulatedDesktopTest, TheDesktopIsBuiltFromTheScenario) {
   EXPECT_EQ(NSWorkspace::sharedWorkspace().frontmostApplication()->processIdentifier(), foreignPid(601));
   EXPECT_EQ(CursorState::shared().cursorLocation().x, 20);
   EXPECT_EQ(desktop.cursorName(), "arrow");
+
+  // Each application's windows answer Accessibility hit tests where they
+  // stand, as standard windows at their frames.
+  struct Hit {
+    pid_t owner;
+    CGPoint at;
+    std::optional<CGRect> window;
+  } hits[] = {
+      {601, {100, 100}, CGRectMake(100, 100, 300, 200)},    // the front window's first point
+      {601, {399.9, 299.9}, CGRectMake(100, 100, 300, 200)},  // and its last
+      {601, {400, 200}, std::nullopt},                     // its right edge is outside it
+      {602, {130, 160}, CGRectMake(50, 50, 600, 400)},     // the editor's, under the browser
+      {602, {700, 200}, std::nullopt},
+  };
+  for (const auto& h : hits) {
+    AXUIElementRef hit;
+    const AXError error = AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(h.owner), float(h.at.x),
+                                                           float(h.at.y), &hit);
+    ASSERT_EQ(error == kAXErrorSuccess, h.window.has_value()) << h.owner << " at " << h.at.x << "," << h.at.y;
+    if (!h.window) continue;
+    AXAttributeValue role, subrole, position, size, sheets;
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXRoleAttribute, &role), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXSubroleAttribute, &subrole), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXPositionAttribute, &position), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXSizeAttribute, &size), kAXErrorSuccess);
+    ASSERT_EQ(AXUIElementCopyAttributeValue(hit, kAXSheetsAttribute, &sheets), kAXErrorSuccess);
+    EXPECT_EQ(std::get<std::string>(role), kAXWindowRole);
+    EXPECT_EQ(std::get<std::string>(subrole), kAXStandardWindowSubrole);
+    EXPECT_TRUE(std::get<std::vector<AXUIElementRef>>(sheets).empty());
+    CGPoint origin;
+    CGSize extent;
+    ASSERT_TRUE(AXValueGetValue(std::get<AXValueRef>(position), kAXValueCGPointType, &origin));
+    ASSERT_TRUE(AXValueGetValue(std::get<AXValueRef>(size), kAXValueCGSizeType, &extent));
+    EXPECT_EQ(CGRectMake(origin.x, origin.y, extent.width, extent.height), *h.window) << h.owner;
+  }
 }
 
 TEST_F(SimulatedDesktopTest, TheCursorFollowsTheFrontmostWindowUnderThePointer) {
@@ -93,6 +130,23 @@ TEST_F(SimulatedDesktopTest, TheCursorFollowsTheFrontmostWindowUnderThePointer) 
   EXPECT_EQ(desktop.cursorName(), "busy");
   EXPECT_GT(CurrentCursor::shared().cursor().frameCount, 1);
   EXPECT_EQ(desktop.cursorChanges(), 3);  // arrow at start, text, busy
+
+  // This process's own window over the editor's text: its views show the
+  // arrow, unless it lets the pointer through or is not shown.
+  auto own = NSWindow::make(CGRectMake(450, 550, 100, 100), 2);  // y up: (500, 300) is inside
+  struct Own {
+    bool shown, clickThrough;
+    const char* cursor;
+  } owns[] = {{true, false, "arrow"}, {true, true, "text"}, {false, false, "text"}};
+  for (const auto& o : owns) {
+    own->setIgnoresMouseEvents(o.clickThrough);
+    if (o.shown) {
+      own->makeKeyAndOrderFront();
+    } else {
+      own->orderOut();
+    }
+    EXPECT_EQ(desktop.cursorAt({500, 300}), o.cursor) << o.shown << o.clickThrough;
+  }
 }
 
 TEST_F(SimulatedDesktopTest, InputReachesTheEventSystemAndAClickActivatesTheWindowsOwner) {
@@ -131,12 +185,20 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   ScenarioStep settings;
   settings.kind = ScenarioStep::Kind::settings;
   settings.settingsChange.presenter = "native";
-  scenario.timeline = {move, click, cursor, settings};
+  ScenarioStep open;
+  open.kind = ScenarioStep::Kind::open;
+  open.name = "settings";
+  ScenarioStep picture;
+  picture.kind = ScenarioStep::Kind::picture;
+  picture.name = "after";
+  scenario.timeline = {move, click, cursor, settings, open, picture};
   SimulatedDesktop desktop(scenario);
   std::vector<std::string> presenters;
-  ScenarioPlayer player(scenario, desktop, [&](const ScenarioStep::SettingsChange& change) {
-    presenters.push_back(change.presenter.value_or("unchanged"));
-  });
+  std::vector<std::string> application;
+  ScenarioPlayer player(
+      scenario, desktop,
+      [&](const ScenarioStep::SettingsChange& change) { presenters.push_back(change.presenter.value_or("unchanged")); },
+      [&](const ScenarioStep& step) { application.push_back(step.name); });
   EXPECT_NEAR(player.totalDuration(), 1.1, 1e-12);
 
   player.advanceTo(0.0);
@@ -160,11 +222,13 @@ TEST_F(SimulatedDesktopTest, ThePlayerRunsEachStepAtItsTime) {
   EXPECT_FALSE(EventSystem::shared().buttonDown(kCGMouseButtonLeft));
   EXPECT_NE(desktop.cursorName(), "crosshair");
   EXPECT_TRUE(presenters.empty());
+  EXPECT_TRUE(application.empty());
   player.advanceTo(1.1);
   EXPECT_EQ(desktop.cursorName(), "crosshair");
   EXPECT_EQ(presenters, std::vector<std::string>{"native"});
+  EXPECT_EQ(application, (std::vector<std::string>{"settings", "after"})) << "the application's steps, in order";
   EXPECT_TRUE(player.finished());
-  EXPECT_EQ(player.currentStep(), std::optional<size_t>(3));
+  EXPECT_EQ(player.currentStep(), std::optional<size_t>(5));
 }
 
 TEST_F(SimulatedDesktopTest, AMoveEndsOnTimeWhateverTheRoundingOfItsStart) {

@@ -5,6 +5,7 @@
 #include <pango/pangofc-fontmap.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -72,8 +73,13 @@ struct Fonts {
   }
 };
 
+std::atomic<bool> fontsMade{false};
+
 Fonts& fonts() {
-  static Fonts* shared = new Fonts();
+  static Fonts* shared = [] {
+    fontsMade = true;
+    return new Fonts();
+  }();
   return *shared;
 }
 
@@ -152,6 +158,8 @@ void show(cairo_t* cr, const TextBlock& block, CGRect frame) {
 }
 
 }  // namespace
+
+bool textFontsMade() { return fontsMade; }
 
 TextMetrics measureText(const TextBlock& block, std::optional<double> width) {
   VURLE_FONT_CACHES_SCOPE;

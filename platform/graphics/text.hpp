@@ -81,6 +81,11 @@ std::optional<size_t> textIndexAtPoint(const TextBlock& block, double width, CGP
 // the pinned fonts were found.
 std::string resolvedFamily(const TextFont& font);
 
+// Whether text has been shaped in this process: the font map then holds
+// cairo's and fontconfig's fonts until the process ends, so their caches
+// must not be released under it.
+bool textFontsMade();
+
 // Draws the block into a bitmap context with its top-left corner at the
 // rect's top-left corner as the picture shows it, upright whatever the
 // flip, wrapped to the rect's width and clipped to the rect.

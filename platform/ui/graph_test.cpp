@@ -140,6 +140,35 @@ TEST_F(ViewGraphTest, PopoverOpensFromItsBindingAndDismissalWritesItBack) {
   EXPECT_FALSE(graph->findText("?")->dismissPopover()) << "nothing left to close";
 }
 
+TEST_F(ViewGraphTest, APopoverHangsFromTheAnchorEdgeItsArrowIsOnAndTurnsOverWhenOnlyTheOtherSideHasRoom) {
+  // The popover is about 47 points high in a 200-point graph; the anchor
+  // 20 points high.
+  struct Case {
+    const char* edge;  // "" for none given
+    double anchorY;
+    bool above;
+  } cases[] = {
+      {"bottom", 20, false}, {"bottom", 150, true}, {"top", 150, true},    {"top", 20, false},
+      {"default", 20, false}, {"", 20, false},      {"default", 150, true},
+  };
+  for (const auto& k : cases) {
+    std::map<std::string, Param> options;
+    if (*k.edge) options["arrowEdge"] = std::string(k.edge);
+    auto graph = ViewGraph::make(
+        Button("?", [] {})
+            .frame(20.0, 20.0)
+            .popover(Binding<bool>::constant(true), Text("details").padding(16), options)
+            .offset(0, k.anchorY)
+            .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
+                   Alignment::topLeading()));
+    graph->setSize({200, 200});
+    turn();
+    const CGRect details = graph->findText("details")->frame();
+    const CGRect anchor = graph->findText("?")->frame();
+    EXPECT_EQ(CGRectGetMaxY(details) <= CGRectGetMinY(anchor), k.above) << k.edge << " at " << k.anchorY;
+  }
+}
+
 TEST_F(ViewGraphTest, ModifierContentSeesTheParentsEnvironmentAndTheModifiersAppliedAfterIt) {
   auto style = [](const ButtonStyleConfiguration& c) { return c.label.opacity(0.5); };
   auto graph = ViewGraph::make(Composite("Anchor", [style](Context& c) {

@@ -500,8 +500,16 @@ void placeAt(Node& node, size_t level, CGRect rect) {
     Node& c = *child->second;
     if (m.name == "popover") {
       CGSize s = sizeOf(c, {std::nullopt, std::nullopt});
-      placeAt(c, c.view.desc().modifiers.size(),
-              {{CGRectGetMidX(rect) - s.width / 2, CGRectGetMaxY(rect) + 8}, s});
+      // The arrow on the anchor's top edge puts the popover above it, on
+      // its bottom edge (or left to the system) below it; a popover stays in
+      // the window, so one without room on its side goes to the other side
+      // when that has room, as one at a screen's edge does.
+      const double below = CGRectGetMaxY(rect) + 8, above = CGRectGetMinY(rect) - 8 - s.height;
+      const bool roomBelow = below + s.height <= CGRectGetMaxY(currentSafeArea().bounds), roomAbove = above >= 0;
+      const bool prefersAbove = m.string("arrowEdge") == "top";
+      const bool goesAbove = prefersAbove ? roomAbove || !roomBelow : !roomBelow && roomAbove;
+      const double y = goesAbove ? above : below;
+      placeAt(c, c.view.desc().modifiers.size(), {{CGRectGetMidX(rect) - s.width / 2, y}, s});
     } else {
       placeNode(c, rect);
     }

@@ -14,7 +14,10 @@
 //   onboarding_welcome_unaccepted.png, onboarding_welcome_accepted.png,
 //   onboarding_accessibility_not_granted.png,
 //   onboarding_accessibility_granted.png (the onboarding's first two steps
-//   in the 460 × 591 main window)
+//   in the 460 × 591 main window),
+//   settings_general_login_help.png, settings_general_dock_help.png (the
+//   General tab with one help popover open), settings_preview.png,
+//   settings_behavior.png (while Game Mode pauses the animation)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -39,6 +42,7 @@
 #include "ui/onboarding/onboarding_view.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
+#include "ui/settings/settings_scene.hpp"
 #include "ui/settings/shortcut_recorder.hpp"
 #include "ui/settings/shortcuts_page.hpp"
 #include "ui/settings/success_mark.hpp"
@@ -241,6 +245,17 @@ int main(int argc, char** argv) {
       window->close();
       examples->stop();
     }
+  }
+  {
+    SettingsScene scene(scope.scheduler(), "vurle-views-settings");
+    scene.showGeneralWithLoginHelp();
+    ok &= write(scene.graph(), folder, "settings_general_login_help.png", scale);
+    scene.showGeneralWithDockHelp();
+    ok &= write(scene.graph(), folder, "settings_general_dock_help.png", scale);
+    scene.show(SettingsTab::preview);
+    ok &= write(scene.graph(), folder, "settings_preview.png", scale);
+    scene.showBehaviorPaused();
+    ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
   }
   engine->stop();
   return ok ? 0 : 1;
