@@ -163,6 +163,8 @@ void NSWindow::close() {
     miniaturizeTimer_.reset();
   }
   tellDelegate(&NSWindowDelegate::windowWillClose, NSWindowWillCloseNotification);
+  // A window closed from the Dock leaves it.
+  miniaturized_ = false;
   orderOut();
   unpublish();
 }

@@ -80,14 +80,23 @@ TEST_F(WindowDelegateTest, KeyCloseAndMiniaturiseChangesReachTheDelegateAndTheDe
   a->close();
   scope->advance(1);
   EXPECT_FALSE(a->isMiniaturized());
+  // Closed from the Dock, it is no longer miniaturised.
+  a->makeKeyAndOrderFront();
+  a->miniaturize(nullptr);
+  scope->advance(1);
+  ASSERT_TRUE(a->isMiniaturized());
+  a->close();
+  EXPECT_FALSE(a->isMiniaturized());
   b->orderOut();  // not key: no resign
   EXPECT_EQ(*da->calls, (std::vector<std::string>{"a key", "a resign", "b key", "b resign", "a key", "a will mini",
                                                   "a resign", "a mini", "a key", "a demini", "a will mini", "a close",
-                                                  "a resign"}));
+                                                  "a resign", "a key", "a will mini", "a resign", "a mini",
+                                                  "a close"}));
   const std::string key = NSWindowDidBecomeKeyNotification, willMini = NSWindowWillMiniaturizeNotification,
                     didMini = NSWindowDidMiniaturizeNotification, close = NSWindowWillCloseNotification;
   EXPECT_EQ(posted, (std::vector<std::string>{"a " + key, "b " + key, "a " + key, "a " + willMini, "a " + didMini,
-                                              "a " + key, "a " + willMini, "a " + close}));
+                                              "a " + key, "a " + willMini, "a " + close, "a " + key, "a " + willMini,
+                                              "a " + didMini, "a " + close}));
   da.reset();
   b->makeKeyAndOrderFront();  // a delegate that is gone is not called
   EXPECT_EQ(posted.back(), "b " + key);  // the centre still hears it
