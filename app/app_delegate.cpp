@@ -95,7 +95,7 @@ ShellSeams withStandIns(ShellSeams seams) {
   if (!seams.makeShortcutController) {
     seams.makeShortcutController = [](auto&&...) { return std::make_shared<IdleShortcuts>(); };
   }
-  if (!seams.makeAboutWindow) seams.makeAboutWindow = [] { return std::shared_ptr<platform::NSWindow>(); };
+  if (!seams.makeAboutWindow) seams.makeAboutWindow = [] { return std::shared_ptr<platform::NSWindowController>(); };
   if (!seams.presentBugReport) seams.presentBugReport = [](const auto&) {};
   if (!seams.cancelCursorTest) seams.cancelCursorTest = [] {};
   return seams;
@@ -363,7 +363,10 @@ void AppDelegate::showAbout() {
   hasAppFocus_ = true;
   if (!aboutWindow_) aboutWindow_ = seams_.makeAboutWindow();
   makeRegular();
-  if (aboutWindow_) aboutWindow_->makeKeyAndOrderFront(nullptr);
+  if (aboutWindow_) {
+    aboutWindow_->showWindow(nullptr);
+    if (auto shown = aboutWindow_->window()) shown->makeKeyAndOrderFront(nullptr);
+  }
   NSApplication::shared()->activateIgnoringOtherApps(true);
 }
 

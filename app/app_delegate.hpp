@@ -164,7 +164,7 @@ class AppDelegate : public platform::NSApplicationDelegate,
   const std::shared_ptr<AutomaticPauseMonitor>& automaticPause();
   const std::shared_ptr<LoginItem>& loginItem() const { return loginItem_; }
   const std::shared_ptr<AnimationSession>& animationSession() const { return animationSession_; }
-  const std::shared_ptr<platform::NSWindow>& aboutWindow() const { return aboutWindow_; }
+  const std::shared_ptr<platform::NSWindowController>& aboutWindow() const { return aboutWindow_; }
   bool hasAppFocus() const { return hasAppFocus_; }
   bool launchedSilently() const { return launch_.silent; }
   const std::shared_ptr<platform::NSStatusItem>& statusItem() const { return statusItem_; }
@@ -188,7 +188,7 @@ class AppDelegate : public platform::NSApplicationDelegate,
   std::shared_ptr<SpeedExamples> welcomeExamples_;
   std::shared_ptr<OnboardingController> onboarding_;
   std::shared_ptr<platform::NSWindow> window_;
-  std::shared_ptr<platform::NSWindow> aboutWindow_;
+  std::shared_ptr<platform::NSWindowController> aboutWindow_;
   std::shared_ptr<platform::NSStatusItem> statusItem_;
   platform::AnyCancellable statusObservation_;
   std::vector<std::weak_ptr<platform::NSWindow>> minimizingWindows_;

@@ -225,7 +225,8 @@ class DelegateTest : public TraceRecordingTest {
     };
     seams.makeAboutWindow = [this] {
       ++aboutWindowsMade;
-      return std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 300, 200), platform::NSWindowStyleMaskTitled);
+      return platform::NSWindowController::make(
+          std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 300, 200), platform::NSWindowStyleMaskTitled));
     };
     seams.presentBugReport = [this](const auto& window) { bugReportsOver.push_back(window); };
     seams.cancelCursorTest = [this] { ++cursorTestsCancelled; };
@@ -552,7 +553,7 @@ TEST_F(DelegateTest, MenuAndShortcutActions) {
   delegate->showAbout();
   delegate->showAbout();
   EXPECT_EQ(aboutWindowsMade, 1);
-  EXPECT_TRUE(delegate->aboutWindow()->isKeyWindow());
+  EXPECT_TRUE(delegate->aboutWindow()->window()->isKeyWindow());
   EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::regular);
 
   delegate->reportBug();

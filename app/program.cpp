@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "support/update_settings_card.hpp"
 #include "support/vurle_updates.hpp"
+#include "ui/onboarding/about_window.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 
 namespace vurle {
@@ -25,6 +27,10 @@ ShellSeams programSeams() {
   ShellSeams seams;
   seams.agreement = std::make_shared<SharedAgreement>();
   seams.updates = VurleUpdates::shared();
+  seams.makeAboutWindow = [] {
+    return std::static_pointer_cast<platform::NSWindowController>(
+        VurleAboutWindowController::make(UpdateSettingsCard(VurleUpdates::shared())));
+  };
   return seams;
 }
 
