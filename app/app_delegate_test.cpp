@@ -27,6 +27,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/ui/drawing.hpp"
 
 namespace vurle {
 namespace {
@@ -1162,6 +1163,37 @@ TEST_F(DelegateTest, TheStatusItemIsTheMarksWidthPlusEightPoints) {
     platform::resetProcessState();
     platform::AccessibilityServer::shared().setProcessTrusted(true);
   }
+}
+
+
+// A menu's picture as it opens, against the one stored beside the test
+// (VURLE_UPDATE_PICTURES=1 writes it).
+void expectMenuMatchesStoredPicture(platform::NSMenu& menu, const std::string& name) {
+  const std::string stored = std::string(VURLE_PICTURES_DIR) + "/" + name + ".png";
+  menu.open();
+  const char* update = std::getenv("VURLE_UPDATE_PICTURES");
+  if (update && std::string(update) == "1") {
+    fs::create_directories(VURLE_PICTURES_DIR);
+    ASSERT_TRUE(menu.writePNG(stored, 2));
+  }
+  const auto actual = fs::temp_directory_path() / ("vurle-" + name + "-" + std::to_string(::getpid()) + ".png");
+  ASSERT_TRUE(menu.writePNG(actual.string(), 2));
+  menu.cancelTracking();
+  const auto result = platform::ui::comparePNG(stored, actual.string(), 24);
+  ASSERT_TRUE(result.loaded) << "no stored picture " << stored;
+  EXPECT_TRUE(result.sameSize) << stored;
+  EXPECT_LT(result.differingFraction, 0.005) << "differs from " << stored << "; see " << actual;
+  if (result.sameSize && result.differingFraction < 0.005) fs::remove(actual);
+}
+
+TEST_F(DelegateTest, TheMenusArePicturedWithTheirChecksKeysAndDisabledItems) {
+  int status = LoginItem::enabledStatus;
+  seams.loginItem = LoginItem::make({[&status] { return status; }, [] { return std::optional<platform::NSError>(); },
+                                     [] { return std::optional<platform::NSError>(); }, [] {}});
+  store("resumeAnimationsOnLaunch", true);
+  launch();
+  expectMenuMatchesStoredPicture(*delegate->statusItem()->menu(), "status_menu");
+  expectMenuMatchesStoredPicture(*NSApplication::shared()->mainMenu()->items()[0]->submenu(), "application_menu");
 }
 
 }  // namespace
