@@ -996,7 +996,7 @@ TEST_F(DelegateTest, ValidationFollowsTheLoginItemTheUpdaterAndWhatTakesEachActi
 // ---- the Dock icon ----
 
 TEST_F(DelegateTest, TheDockIconStaysWhileAnOrdinaryWindowShowsOrAnUpdateIsPresented) {
-  const pid_t other = 4242;
+  constexpr pid_t other = 4242;
   struct Case {
     const char* name;
     bool hideDock;
@@ -1004,7 +1004,7 @@ TEST_F(DelegateTest, TheDockIconStaysWhileAnOrdinaryWindowShowsOrAnUpdateIsPrese
     std::function<void(AppDelegate&)> act;
     Policy policy;
   };
-  const auto otherApp = [other] {
+  const auto otherApp = [] {
     auto& workspace = platform::NSWorkspace::sharedWorkspace();
     if (!platform::NSRunningApplication::runningApplicationWithProcessIdentifier(other)) {
       workspace.launchApplication(other, "com.example.other", "Other");
