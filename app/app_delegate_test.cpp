@@ -1051,13 +1051,21 @@ TEST_F(DelegateTest, TheDockIconStaysWhileAnOrdinaryWindowShowsOrAnUpdateIsPrese
          d.showAbout();
        },
        Policy::regular},
-      {"a sheet on the closed main window's place", true,
+      // The bug-report form is a sheet on the main window; with the main
+      // window raised above the normal level it alone is ordinary.
+      {"the form's sheet", true,
        [&](AppDelegate& d) {
-         d.window()->close();
+         d.window()->setLevel(3);
          extra = std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 500, 400), platform::NSWindowStyleMaskTitled);
-         extra->makeKeyAndOrderFront();
+         d.window()->beginSheet(extra);
        },
        Policy::regular},
+      {"the main window raised without a sheet", true,
+       [&](AppDelegate& d) {
+         d.window()->setLevel(3);
+         d.updateActivationPolicy();
+       },
+       Policy::accessory},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

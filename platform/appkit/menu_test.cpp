@@ -214,13 +214,16 @@ TEST_F(MenuTest, ValidationEnablesExactlyWhatSomeoneTakesAndAsksThatResponder) {
 }
 
 TEST_F(MenuTest, OpeningTellsValidatesAndTracksChoosingClosesBeforeTheActionRuns) {
-  std::vector<std::string> tracking;
+  const void* tracked = nullptr;
   std::vector<NotificationToken> tokens;
   for (const auto& name : {NSMenuDidBeginTrackingNotification, NSMenuDidEndTrackingNotification}) {
     tokens.push_back(NSNotificationCenter::defaultCenter().addObserverForName(
-        name, nullptr, nullptr, [&, name](const NSNotification&) { log.push_back(name); }));
+        name, nullptr, nullptr, [&, name](const NSNotification& note) {
+          log.push_back(note.object == tracked ? name : "another object");
+        }));
   }
   auto menu = std::make_shared<NSMenu>("Status");
+  tracked = menu.get();
   auto delegate = std::make_shared<RecordingMenuDelegate>(&log);
   menu->setDelegate(delegate);
   auto about = NSMenuItem::make("About", "showAbout");
