@@ -2,10 +2,17 @@
 
 #include "app/login_item.hpp"
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
 #include <cstdlib>
 #include <cstring>
 
+#include "app/brand_images.hpp"
+#include "app/status_menu_command.hpp"
 #include "cursor/art/metal_cursor_renderer.hpp"
+#include "cursor/native/cursor_trace.hpp"
 #include "cursor/engine/cursor_engine.hpp"
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/layout_constraint.hpp"
@@ -88,7 +95,7 @@ ShellSeams withStandIns(ShellSeams seams) {
   if (!seams.makeShortcutController) {
     seams.makeShortcutController = [](auto&&...) { return std::make_shared<IdleShortcuts>(); };
   }
-  if (!seams.makeAboutWindow) seams.makeAboutWindow = [] { return std::shared_ptr<platform::NSWindow>(); };
+  if (!seams.makeAboutWindow) seams.makeAboutWindow = [] { return std::shared_ptr<platform::NSWindowController>(); };
   if (!seams.presentBugReport) seams.presentBugReport = [](const auto&) {};
   if (!seams.cancelCursorTest) seams.cancelCursorTest = [] {};
   return seams;
@@ -247,6 +254,16 @@ void AppDelegate::applicationDidFinishLaunching(const platform::NSNotification&)
     if (auto self = weak.lock()) self->performShortcut(action);
   });
 
+  // The Dock-icon policy follows every window of the application.
+  for (const char* name : {platform::NSWindowDidBecomeKeyNotification, platform::NSWindowWillCloseNotification,
+                           platform::NSWindowWillMiniaturizeNotification,
+                           platform::NSWindowDidMiniaturizeNotification}) {
+    windowObservers_.push_back(platform::NSNotificationCenter::defaultCenter().addObserverForName(
+        name, nullptr, platform::DispatchQueue::main(), [weak](const platform::NSNotification& note) {
+          if (auto self = weak.lock()) self->windowPresenceChanged(note);
+        }));
+  }
+
   auto& loop = platform::RunLoop::main();
   presenceObservations_.push_back(preferences_->showMenuBarPublisher().receive(loop).sink([weak](bool visible) {
     if (auto self = weak.lock()) self->setStatusItemVisible(visible);
@@ -346,7 +363,10 @@ void AppDelegate::showAbout() {
   hasAppFocus_ = true;
   if (!aboutWindow_) aboutWindow_ = seams_.makeAboutWindow();
   makeRegular();
-  if (aboutWindow_) aboutWindow_->makeKeyAndOrderFront(nullptr);
+  if (aboutWindow_) {
+    aboutWindow_->showWindow(nullptr);
+    if (auto shown = aboutWindow_->window()) shown->makeKeyAndOrderFront(nullptr);
+  }
   NSApplication::shared()->activateIgnoringOtherApps(true);
 }
 
@@ -393,36 +413,209 @@ void AppDelegate::performShortcut(ShortcutAction action) {
   }
 }
 
-void AppDelegate::updateActivationPolicy(bool, bool) {
-  NSApplication::shared()->setActivationPolicy(launch_.policy);
+bool AppDelegate::isShowing(const platform::NSWindow& window) const {
+  for (const auto& minimizing : minimizingWindows_) {
+    if (minimizing.lock().get() == &window) return true;
+  }
+  if (window.isMiniaturized()) return true;
+  return hasAppFocus_ && !NSApplication::shared()->isHidden() && window.isVisible();
 }
 
-void AppDelegate::updateActivationPolicy() {
-  updateActivationPolicy(preferences_->hideDock(), updates_->isPresentingUpdate());
+void AppDelegate::updateActivationPolicy(std::optional<bool> hideDock, std::optional<bool> isPresentingUpdate) {
+  auto application = NSApplication::shared();
+  bool windowShowing = false;
+  for (const auto& window : application->windows()) {
+    const bool ordinary = window->canBecomeKeyWindow() && window->level() == platform::NSNormalWindowLevel;
+    if (ordinary && isShowing(*window)) {
+      windowShowing = true;
+      break;
+    }
+  }
+  const bool hide = hideDock.value_or(preferences_->hideDock());
+  const bool presenting = isPresentingUpdate.value_or(updates_->isPresentingUpdate());
+  const auto wanted = hide && !presenting && !windowShowing ? NSApplicationActivationPolicy::accessory
+                                                            : NSApplicationActivationPolicy::regular;
+  if (application->activationPolicy() != wanted) application->setActivationPolicy(wanted);
 }
 
 void AppDelegate::scheduleActivationPolicyUpdate() {
   std::weak_ptr<AppDelegate> weak = weak_from_this();
-  platform::RunLoop::main().perform([weak] {
+  platform::DispatchQueue::main()->async([weak] {
     if (auto self = weak.lock()) self->updateActivationPolicy();
   });
 }
 
-void AppDelegate::setStatusItemVisible(bool visible) { statusItemVisible_ = visible; }
+void AppDelegate::windowPresenceChanged(const platform::NSNotification& notification) {
+  std::shared_ptr<platform::NSWindow> window;
+  for (const auto& candidate : NSApplication::shared()->windows()) {
+    if (candidate.get() == notification.object) window = candidate;
+  }
+  if (!window) return;
+  const auto same = [&](const std::weak_ptr<platform::NSWindow>& held) {
+    const auto alive = held.lock();
+    return !alive || alive == window;  // a window that is gone leaves the set too
+  };
+  if (notification.name == platform::NSWindowDidBecomeKeyNotification) {
+    if (window->canBecomeKeyWindow() && window->level() == platform::NSNormalWindowLevel) hasAppFocus_ = true;
+  } else if (notification.name == platform::NSWindowWillMiniaturizeNotification) {
+    std::erase_if(minimizingWindows_, same);
+    minimizingWindows_.push_back(window);
+  } else if (notification.name == platform::NSWindowDidMiniaturizeNotification ||
+             notification.name == platform::NSWindowWillCloseNotification) {
+    std::erase_if(minimizingWindows_, same);
+  } else {
+    return;
+  }
+  scheduleActivationPolicyUpdate();
+}
+
+// ---- the status item and the menus ----
+
+void AppDelegate::setStatusItemVisible(bool visible) {
+  auto& bar = platform::NSStatusBar::systemStatusBar();
+  if (!visible) {
+    if (statusItem_) {
+      // Its delegate hears the menu close before the item goes.
+      if (auto menu = statusItem_->menu()) menu->cancelTrackingWithoutAnimation();
+      bar.removeStatusItem(statusItem_);
+    }
+    statusItem_.reset();
+    statusObservation_ = platform::AnyCancellable();
+    return;
+  }
+  if (statusItem_) return;
+  const auto mark = statusMarkImage();
+  auto item = bar.statusItemWithLength(std::ceil(mark->size().width) + 8);
+  item->button()->setImage(mark);
+  auto menu = std::make_shared<platform::NSMenu>();
+  menu->setDelegate(std::static_pointer_cast<platform::NSMenuDelegate>(shared_from_this()));
+  item->button()->setAccessibilityLabel("vurle menu");
+  const auto self = std::static_pointer_cast<platform::NSResponder>(shared_from_this());
+  bool first = true;
+  for (const auto& section : statusMenuSections()) {
+    if (!first) menu->addItem(platform::NSMenuItem::separatorItem());
+    first = false;
+    for (const auto command : section) {
+      auto entry = platform::NSMenuItem::make(title(command, preferences_->resumeAnimationsOnLaunch()), action(command), "");
+      if (targetsDelegate(command)) entry->setTarget(self);
+      menu->addItem(entry);
+    }
+  }
+  std::weak_ptr<platform::NSMenu> weakMenu = menu;
+  statusObservation_ = preferences_->resumeAnimationsOnLaunchPublisher()
+                           .receive(platform::RunLoop::main())
+                           .sink([weakMenu](bool on) {
+                             if (auto shown = weakMenu.lock()) updateToggleTitle(on, *shown);
+                           });
+  item->setMenu(menu);
+  statusItem_ = std::move(item);
+}
+
+void AppDelegate::updateToggleTitle(bool animationsOn, platform::NSMenu& menu) {
+  for (const auto& item : menu.items()) {
+    if (item->action() == action(StatusMenuCommand::animations)) {
+      item->setTitle(title(StatusMenuCommand::animations, animationsOn));
+      return;
+    }
+  }
+}
 
 void AppDelegate::buildMainMenu() {
+  using platform::NSMenu;
+  using platform::NSMenuItem;
   auto application = NSApplication::shared();
-  auto menu = std::make_shared<platform::NSMenu>();
-  auto windows = std::make_shared<platform::NSMenu>("Window");
-  auto help = std::make_shared<platform::NSMenu>("Help");
-  for (const auto& submenu : {std::make_shared<platform::NSMenu>("vurle"), windows, help}) {
-    auto item = platform::NSMenuItem::make(submenu->title());
-    item->setSubmenu(submenu);
-    menu->addItem(item);
+  const auto self = std::static_pointer_cast<platform::NSResponder>(shared_from_this());
+  // Title, action, key equivalent; delegate: the item targets this delegate.
+  const auto entry = [&](const char* title, const char* action, const char* key = "", bool delegate = false) {
+    auto item = NSMenuItem::make(title, action, key);
+    if (delegate) item->setTarget(self);
+    return item;
+  };
+  const auto menuOf = [](const char* title, std::vector<std::shared_ptr<NSMenuItem>> items) {
+    auto menu = std::make_shared<NSMenu>(title);
+    for (auto& item : items) menu->addItem(item ? item : NSMenuItem::separatorItem());
+    return menu;
+  };
+  auto hideOthers = entry("Hide Others", "hideOtherApplications:", "h");
+  hideOthers->setKeyEquivalentModifierMask(platform::NSEventModifierFlagOption | platform::NSEventModifierFlagCommand);
+  // A null entry is a separator.
+  auto appMenu = menuOf("vurle", {entry("About vurle", "showAbout", "", true),
+                                  entry("Check for Updates\u2026", "checkForUpdates", "", true), nullptr,
+                                  entry("Launch at Login", "toggleLaunchAtLogin", "", true), nullptr,
+                                  entry("Hide vurle", "hide:", "h"), hideOthers,
+                                  entry("Show All", "unhideAllApplications:"), nullptr,
+                                  entry("Quit vurle", "terminate:", "q")});
+  auto fileMenu = menuOf("File", {entry("Close", "performClose:", "w")});
+  auto editMenu = menuOf("Edit", {entry("Cut", "cut:", "x"), entry("Copy", "copy:", "c"), entry("Paste", "paste:", "v"),
+                                  entry("Select all", "selectAll:", "a")});
+  auto windowsMenu = menuOf("Window", {entry("Minimize", "performMiniaturize:", "m"), nullptr,
+                                       entry("Bring All to Front", "arrangeInFront:")});
+  auto helpMenu = menuOf("Help", {entry("Welcome to vurle\u2026", "showOnboarding", "", true),
+                                  entry("Report a Bug\u2026", "reportBug", "", true)});
+  auto bar = std::make_shared<NSMenu>();
+  for (const auto& submenu : {appMenu, fileMenu, editMenu, windowsMenu, helpMenu}) {
+    auto holder = NSMenuItem::make(submenu->title());
+    holder->setSubmenu(submenu);
+    bar->addItem(holder);
   }
-  application->setMainMenu(menu);
-  application->setWindowsMenu(windows);
-  application->setHelpMenu(help);
+  application->setWindowsMenu(windowsMenu);
+  application->setHelpMenu(helpMenu);
+  application->setMainMenu(bar);
+}
+
+namespace {
+
+using Action = void (AppDelegate::*)();
+struct NamedAction {
+  const char* selector;
+  Action action;
+};
+const NamedAction kActions[] = {
+    {"showSettings", &AppDelegate::showSettings},   {"toggleAnimations", &AppDelegate::toggleAnimations},
+    {"toggleLaunchAtLogin", &AppDelegate::toggleLaunchAtLogin}, {"checkForUpdates", &AppDelegate::checkForUpdates},
+    {"showOnboarding", &AppDelegate::showOnboarding}, {"showAbout", &AppDelegate::showAbout},
+    {"showWindow", &AppDelegate::showWindow},       {"reportBug", &AppDelegate::reportBug},
+    {"pause", &AppDelegate::pause},
+};
+
+const NamedAction* namedAction(const std::string& selector) {
+  const auto found = std::find_if(std::begin(kActions), std::end(kActions),
+                                  [&](const NamedAction& named) { return selector == named.selector; });
+  return found == std::end(kActions) ? nullptr : found;
+}
+
+}  // namespace
+
+bool AppDelegate::respondsToAction(const std::string& selector) const { return namedAction(selector) != nullptr; }
+
+bool AppDelegate::performAction(const std::string& selector, const void*) {
+  const auto named = namedAction(selector);
+  if (!named) return false;
+  // An action may end the last outside reference to this delegate.
+  const auto keep = shared_from_this();
+  (this->*(named->action))();
+  return true;
+}
+
+bool AppDelegate::validateMenuItem(platform::NSMenuItem& item) {
+  if (item.action() == "toggleLaunchAtLogin") {
+    loginItem_->refreshStatus();
+    item.setState(loginItem_->enabled() ? platform::NSControlStateValue::on : platform::NSControlStateValue::off);
+    return true;
+  }
+  if (item.action() == "checkForUpdates") return updates_->canCheckForUpdates();
+  return true;
+}
+
+void AppDelegate::menuWillOpen(platform::NSMenu& menu) {
+  if (!statusItem_ || statusItem_->menu().get() != &menu) return;
+  loginItem_->refreshStatus();
+  CursorTrace::shared()->record("status-menu-open");
+}
+
+void AppDelegate::menuDidClose(platform::NSMenu& menu) {
+  if (!statusItem_ || statusItem_->menu().get() != &menu) return;
+  CursorTrace::shared()->record("status-menu-close");
 }
 
 bool AppDelegate::applicationShouldHandleReopen(platform::NSApplication&, bool) {

@@ -1,14 +1,20 @@
 #pragma once
 
-// The application's delegate, the delegate of its one main window and the
-// owner of the shell's long-lived components: the cursor engine, the
-// preferences, the update controller, the two speed-example players, the
-// onboarding flow, the main window, the automatic-pause monitor, the
-// animation session and the shortcut controller. It runs the launch
-// sequence that wires them together, brings the main window forward on
-// request, answers the menu and shortcut actions, keeps the window-focus
-// flag the Dock-icon policy reads, and tears everything down at
+// The application's delegate, its menu delegate, the delegate of its one
+// main window and the owner of the shell's long-lived components: the
+// cursor engine, the preferences, the update controller, the two
+// speed-example players, the onboarding flow, the main window, the
+// automatic-pause monitor, the animation session, the shortcut controller
+// and the status item. It runs the launch sequence that wires them
+// together, builds the menu bar and the status menu, brings the main window
+// forward on request, answers the menu and shortcut actions (it is the
+// target of the menus' own items), and tears everything down at
 // termination.
+//
+// The Dock icon: "hideDock" asks for the accessory policy, but the icon
+// stays while an ordinary window (one that can be key, at level 0) is
+// showing: being minimised, minimised, or visible while the application
+// has focus and is not hidden; and while an update is being presented.
 //
 // Made once by the program's entry, it lives until the process ends. Main
 // thread only; every subscription delivers on the main run loop and holds
@@ -25,6 +31,9 @@
 #include "app/shell_seams.hpp"
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/menu.hpp"
+#include "platform/appkit/responder.hpp"
+#include "platform/appkit/status_bar.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/combine/published.hpp"
 #include "platform/defaults/user_defaults.hpp"
@@ -35,6 +44,8 @@ class CursorEngine;
 
 class AppDelegate : public platform::NSApplicationDelegate,
                     public platform::NSWindowDelegate,
+                    public platform::NSMenuDelegate,
+                    public platform::NSResponder,
                     public std::enable_shared_from_this<AppDelegate> {
  public:
   // The only identifier whose installations carry settings over from the
@@ -108,16 +119,38 @@ class AppDelegate : public platform::NSApplicationDelegate,
   void reportBug();
   void pause();
 
+  // The actions above by selector ("showAbout"), for the menus.
+  bool respondsToAction(const std::string& selector) const override;
+  bool performAction(const std::string& selector, const void* sender) override;
+  // Both menus: the launch-at-login item is re-read and checked while the
+  // item is registered; "Check for Updates…" only while the updater can
+  // check; everything else enabled.
+  bool validateMenuItem(platform::NSMenuItem& item) override;
+  // The status menu opening and closing (other menus are ignored): the
+  // login item re-read, then "status-menu-open"; "status-menu-close".
+  void menuWillOpen(platform::NSMenu& menu) override;
+  void menuDidClose(platform::NSMenu& menu) override;
+
   void showMainWindow();
   void performShortcut(ShortcutAction action);
-  // The Dock-icon policy; for now it keeps the policy the launch decided.
-  void updateActivationPolicy(bool hideDock, bool isPresentingUpdate);
-  void updateActivationPolicy();
-  // The same on the run loop's next pass.
+  // The Dock-icon policy over the hide-Dock wish and the update
+  // presentation; either one absent is read now. The policy is set only
+  // when it changes.
+  void updateActivationPolicy(std::optional<bool> hideDock, std::optional<bool> isPresentingUpdate);
+  void updateActivationPolicy() { updateActivationPolicy(std::nullopt, std::nullopt); }
+  // The same on the run loop's next pass, so a window finishes closing,
+  // hiding or miniaturising before its visibility is read.
   void scheduleActivationPolicyUpdate();
-  // The menu-bar item; for now only remembered.
+  // The sink of the window notifications (did-become-key, will-close,
+  // will-miniaturize, did-miniaturize of any window of the application).
+  void windowPresenceChanged(const platform::NSNotification& notification);
+  // Shows or removes the menu-bar item; removing closes its open menu
+  // first, so its delegate hears that it closed.
   void setStatusItemVisible(bool visible);
-  // The main menu with its Window and Help menus.
+  // Retitles the menu's animations item (the first that sends
+  // toggleAnimations); a menu without one is left alone.
+  static void updateToggleTitle(bool animationsOn, platform::NSMenu& menu);
+  // The menu bar: the application, File, Edit, Window and Help menus.
   void buildMainMenu();
 
   const std::shared_ptr<CursorEngine>& engine() const { return engine_; }
@@ -131,10 +164,12 @@ class AppDelegate : public platform::NSApplicationDelegate,
   const std::shared_ptr<AutomaticPauseMonitor>& automaticPause();
   const std::shared_ptr<LoginItem>& loginItem() const { return loginItem_; }
   const std::shared_ptr<AnimationSession>& animationSession() const { return animationSession_; }
-  const std::shared_ptr<platform::NSWindow>& aboutWindow() const { return aboutWindow_; }
+  const std::shared_ptr<platform::NSWindowController>& aboutWindow() const { return aboutWindow_; }
   bool hasAppFocus() const { return hasAppFocus_; }
   bool launchedSilently() const { return launch_.silent; }
-  std::optional<bool> statusItemVisible() const { return statusItemVisible_; }
+  const std::shared_ptr<platform::NSStatusItem>& statusItem() const { return statusItem_; }
+  // Windows whose miniaturising has begun and not yet ended.
+  size_t minimizingWindowCount() const { return minimizingWindows_.size(); }
 
  private:
   bool isMainWindow(const platform::NSNotification& notification) const;
@@ -153,8 +188,12 @@ class AppDelegate : public platform::NSApplicationDelegate,
   std::shared_ptr<SpeedExamples> welcomeExamples_;
   std::shared_ptr<OnboardingController> onboarding_;
   std::shared_ptr<platform::NSWindow> window_;
-  std::shared_ptr<platform::NSWindow> aboutWindow_;
-  std::optional<bool> statusItemVisible_;
+  std::shared_ptr<platform::NSWindowController> aboutWindow_;
+  std::shared_ptr<platform::NSStatusItem> statusItem_;
+  platform::AnyCancellable statusObservation_;
+  std::vector<std::weak_ptr<platform::NSWindow>> minimizingWindows_;
+  std::vector<platform::NotificationToken> windowObservers_;
+  bool isShowing(const platform::NSWindow& window) const;
   std::shared_ptr<ShortcutController> shortcutController_;
   std::shared_ptr<AnimationSession> animationSession_;
   std::shared_ptr<AutomaticPauseMonitor> automaticPause_;

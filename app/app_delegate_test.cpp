@@ -15,6 +15,8 @@
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/button.hpp"
 #include "platform/appkit/display_link.hpp"
+#include "platform/appkit/menu.hpp"
+#include "platform/appkit/status_bar.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/visual_effect_view.hpp"
 #include "platform/appkit/workspace.hpp"
@@ -25,6 +27,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/ui/drawing.hpp"
 
 namespace vurle {
 namespace {
@@ -223,7 +226,8 @@ class DelegateTest : public TraceRecordingTest {
     };
     seams.makeAboutWindow = [this] {
       ++aboutWindowsMade;
-      return std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 300, 200), platform::NSWindowStyleMaskTitled);
+      return platform::NSWindowController::make(
+          std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 300, 200), platform::NSWindowStyleMaskTitled));
     };
     seams.presentBugReport = [this](const auto& window) { bugReportsOver.push_back(window); };
     seams.cancelCursorTest = [this] { ++cursorTestsCancelled; };
@@ -354,7 +358,7 @@ TEST_F(DelegateTest, LoginItemLaunchesOpenTheWindowOnlyWhenNothingElseWouldShow)
     EXPECT_EQ(NSApplication::shared()->activationPolicy(), c.policy);
     EXPECT_EQ(delegate->window()->isVisible(), c.windowOpens);
     EXPECT_EQ(delegate->hasAppFocus(), c.windowOpens);
-    EXPECT_EQ(delegate->statusItemVisible(), c.showMenuBar);
+    EXPECT_EQ(delegate->statusItem() != nullptr, c.showMenuBar);
     NSApplication::shared()->terminate(nullptr);
     delegate.reset();
     platform::resetProcessState();
@@ -414,15 +418,16 @@ TEST_F(DelegateTest, EachWindowAndApplicationCallbackDoesItsPart) {
     const char* name;
     std::function<void()> call;
     bool focus;
-    bool policyNow;       // the launch's policy applied at once
-    bool policyLater;     // applied on the next pass
+    bool policyNow;       // the Dock-icon policy decided at once
+    bool policyLater;     // decided on the next pass (the window is open)
     bool examplesStopped;
     bool cursorTestCancelled;
   };
   const Case cases[] = {
       {"became active", [&] { delegate->applicationDidBecomeActive({}); }, true, true, true, false, false},
-      {"resigned active", [&] { delegate->applicationDidResignActive({}); }, false, false, true, false, false},
-      {"hidden", [&] { delegate->applicationDidHide({}); }, false, false, true, false, false},
+      // Without focus an open window no longer keeps the Dock icon.
+      {"resigned active", [&] { delegate->applicationDidResignActive({}); }, false, false, false, false, false},
+      {"hidden", [&] { delegate->applicationDidHide({}); }, false, false, false, false, false},
       {"window became key", [&] { delegate->windowDidBecomeKey(about(window)); }, true, true, true, false, false},
       {"window resigned key", [&] { delegate->windowDidResignKey(about(window)); }, true, false, false, false, true},
       {"window closing", [&] { delegate->windowWillClose(about(window)); }, true, false, true, true, true},
@@ -463,6 +468,7 @@ TEST_F(DelegateTest, ShowingTheWindowRestoresItAndStartsTheExamplesOfThePageShow
   // Reopening brings back a miniaturised window of a hidden application and
   // never lets the system open another.
   window->miniaturize(nullptr);
+  scope->advance(platform::NSWindow::miniaturizeDuration);
   EXPECT_FALSE(welcomeExamples->playing);
   NSApplication::shared()->hide(nullptr);
   NSApplication::shared()->setActivationPolicy(Policy::accessory);
@@ -500,6 +506,7 @@ TEST_F(DelegateTest, ShowingTheWindowRestoresItAndStartsTheExamplesOfThePageShow
     EXPECT_EQ(inlineExamples->playing, c.inlinePlayer);
     // Deminiaturising restarts the same player.
     window->miniaturize(nullptr);
+    scope->advance(platform::NSWindow::miniaturizeDuration);
     window->deminiaturize(nullptr);
     EXPECT_EQ(welcomeExamples->playing, c.welcome);
     EXPECT_EQ(inlineExamples->playing, c.inlinePlayer);
@@ -547,7 +554,7 @@ TEST_F(DelegateTest, MenuAndShortcutActions) {
   delegate->showAbout();
   delegate->showAbout();
   EXPECT_EQ(aboutWindowsMade, 1);
-  EXPECT_TRUE(delegate->aboutWindow()->isKeyWindow());
+  EXPECT_TRUE(delegate->aboutWindow()->window()->isKeyWindow());
   EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::regular);
 
   delegate->reportBug();
@@ -740,6 +747,461 @@ TEST_F(DelegateTest, ToggleLaunchAtLoginShowsGeneralOnlyWhenApprovalIsNeededOrIt
     delegate.reset();
     scope->runUntilIdle();
   }
+}
+
+
+// ---- the menus ----
+
+// One line per item: the path, title, action, key with its modifiers and
+// whether the delegate is the target; "---" for a separator.
+std::vector<std::string> describe(const platform::NSMenu& menu, const std::shared_ptr<AppDelegate>& delegate,
+                                  const std::string& path = "") {
+  std::vector<std::string> lines;
+  for (const auto& item : menu.items()) {
+    if (item->isSeparatorItem()) {
+      lines.push_back(path + "---");
+      continue;
+    }
+    const auto target = item->target();
+    lines.push_back(path + item->title() + " | " + item->action() + " | " +
+                    platform::keyEquivalentDisplay(item->keyEquivalent(), item->keyEquivalentModifierMask()) +
+                    (target == nullptr ? "" : target == delegate ? " | delegate" : " | other"));
+    if (auto submenu = item->submenu()) {
+      for (auto& line : describe(*submenu, delegate, path + submenu->title() + " > ")) lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+std::shared_ptr<platform::NSEvent> commandKey(const std::string& key) {
+  return platform::NSEvent::keyEventWithType(platform::NSEventTypeKeyDown, platform::NSEventModifierFlagCommand, key, key, 0);
+}
+
+TEST_F(DelegateTest, BothMenusAreBuiltAsTheyAreListed) {
+  store("resumeAnimationsOnLaunch", true);
+  launch();
+  auto application = NSApplication::shared();
+  EXPECT_EQ(describe(*application->mainMenu(), delegate),
+            (std::vector<std::string>{
+                "vurle |  | ",
+                "vurle > About vurle | showAbout |  | delegate",
+                "vurle > Check for Updates… | checkForUpdates |  | delegate",
+                "vurle > ---",
+                "vurle > Launch at Login | toggleLaunchAtLogin |  | delegate",
+                "vurle > ---",
+                "vurle > Hide vurle | hide: | ⌘H",
+                "vurle > Hide Others | hideOtherApplications: | ⌥⌘H",
+                "vurle > Show All | unhideAllApplications: | ",
+                "vurle > ---",
+                "vurle > Quit vurle | terminate: | ⌘Q",
+                "File |  | ",
+                "File > Close | performClose: | ⌘W",
+                "Edit |  | ",
+                "Edit > Cut | cut: | ⌘X",
+                "Edit > Copy | copy: | ⌘C",
+                "Edit > Paste | paste: | ⌘V",
+                "Edit > Select all | selectAll: | ⌘A",
+                "Window |  | ",
+                "Window > Minimize | performMiniaturize: | ⌘M",
+                "Window > ---",
+                "Window > Bring All to Front | arrangeInFront: | ",
+                "Help |  | ",
+                "Help > Welcome to vurle… | showOnboarding |  | delegate",
+                "Help > Report a Bug… | reportBug |  | delegate",
+            }));
+  EXPECT_EQ(application->windowsMenu(), application->mainMenu()->items()[3]->submenu());
+  EXPECT_EQ(application->helpMenu(), application->mainMenu()->items()[4]->submenu());
+  // The hide mask is exactly option and command.
+  EXPECT_EQ(application->mainMenu()->items()[0]->submenu()->items()[6]->keyEquivalentModifierMask(), 0x180000u);
+
+  const auto& item = delegate->statusItem();
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->button()->accessibilityLabel(), "vurle menu");
+  EXPECT_EQ(item->menu()->delegate(), std::static_pointer_cast<platform::NSMenuDelegate>(delegate));
+  EXPECT_EQ(describe(*item->menu(), delegate), (std::vector<std::string>{
+                                                   "Settings… | showSettings |  | delegate",
+                                                   "Pause animations | toggleAnimations |  | delegate",
+                                                   "---",
+                                                   "Launch at Login | toggleLaunchAtLogin |  | delegate",
+                                                   "---",
+                                                   "Quit vurle | terminate: | ",
+                                               }));
+  for (const auto& entry : item->menu()->items()) {
+    EXPECT_TRUE(entry->keyEquivalent().empty()) << entry->title();
+  }
+}
+
+TEST_F(DelegateTest, TheStatusItemLivesExactlyWhileTheMenuBarSettingIsOn) {
+  launch();
+  auto& bar = platform::NSStatusBar::systemStatusBar();
+  const auto first = delegate->statusItem();
+  ASSERT_NE(first, nullptr);
+  // On twice: still one item.
+  preferences()->setShowMenuBar(true);
+  scope->runUntilIdle();
+  delegate->setStatusItemVisible(true);
+  EXPECT_EQ(bar.items(), (std::vector<std::shared_ptr<platform::NSStatusItem>>{first}));
+
+  // Off while its menu is open: the menu closes, both ends are traced,
+  // the item goes.
+  const auto menu = first->menu();
+  EXPECT_TRUE(first->performClick());
+  EXPECT_TRUE(menu->isOpen());
+  EXPECT_EQ(events("status-menu-open").size(), 1u);
+  preferences()->setShowMenuBar(false);
+  scope->runUntilIdle();
+  EXPECT_FALSE(menu->isOpen());
+  EXPECT_EQ(events("status-menu-close").size(), 1u);
+  EXPECT_EQ(delegate->statusItem(), nullptr);
+  EXPECT_TRUE(bar.items().empty());
+  EXPECT_FALSE(first->isInStatusBar());
+  // Its title no longer follows the animation switch.
+  const std::string before = menu->items()[1]->title();
+  preferences()->setResumeAnimationsOnLaunch(!preferences()->resumeAnimationsOnLaunch());
+  scope->runUntilIdle();
+  EXPECT_EQ(menu->items()[1]->title(), before);
+
+  // On again: a fresh item and menu; other menus opening are not traced.
+  preferences()->setShowMenuBar(true);
+  scope->runUntilIdle();
+  ASSERT_NE(delegate->statusItem(), nullptr);
+  EXPECT_NE(delegate->statusItem(), first);
+  EXPECT_NE(delegate->statusItem()->menu(), menu);
+  EXPECT_EQ(bar.items().size(), 1u);
+  menu->open();
+  menu->cancelTracking();
+  NSApplication::shared()->mainMenu()->open();
+  NSApplication::shared()->mainMenu()->cancelTracking();
+  EXPECT_EQ(events("status-menu-open").size(), 1u);
+  EXPECT_EQ(events("status-menu-close").size(), 1u);
+}
+
+TEST_F(DelegateTest, TheAnimationsItemIsRetitledWithoutReopeningAndQuitTravelsTheResponderChain) {
+  agreement->setAccepted(true);
+  store("resumeAnimationsOnLaunch", true);
+  launch();
+  const auto menu = delegate->statusItem()->menu();
+  EXPECT_EQ(menu->items()[1]->title(), "Pause animations");
+  preferences()->setResumeAnimationsOnLaunch(false);  // as the settings page's switch does
+  scope->runUntilIdle();
+  EXPECT_EQ(menu->items()[1]->title(), "Enable animations");
+  EXPECT_FALSE(menu->isOpen());
+  // Choosing it flips the switch through the delegate.
+  menu->open();
+  EXPECT_TRUE(menu->performActionForItemAtIndex(1));
+  EXPECT_TRUE(preferences()->resumeAnimationsOnLaunch());
+  scope->runUntilIdle();
+  EXPECT_EQ(menu->items()[1]->title(), "Pause animations");
+  // A menu without the item is left alone.
+  platform::NSMenu other;
+  AppDelegate::updateToggleTitle(true, other);
+  EXPECT_TRUE(other.items().empty());
+
+  // Quit has no target: the application takes it and terminates.
+  menu->open();
+  ASSERT_EQ(menu->items()[5]->title(), "Quit vurle");
+  EXPECT_EQ(menu->items()[5]->target(), nullptr);
+  EXPECT_TRUE(menu->performActionForItemAtIndex(5));
+  EXPECT_EQ(delegate->animationSession(), nullptr);
+  EXPECT_EQ(shortcuts->tearDowns, 1);
+}
+
+TEST_F(DelegateTest, CommandKeysReachTheMainMenusItemsThroughTheKeyWindow) {
+  launch();
+  auto application = NSApplication::shared();
+  auto window = delegate->window();
+  ASSERT_TRUE(window->isKeyWindow());
+  application->sendEvent(commandKey("m"));  // the main window has a miniaturise button
+  scope->advance(platform::NSWindow::miniaturizeDuration);
+  EXPECT_TRUE(window->isMiniaturized());
+  window->deminiaturize(nullptr);
+  application->sendEvent(commandKey("h"));
+  EXPECT_TRUE(application->isHidden());
+  application->unhide(nullptr);
+  application->sendEvent(commandKey("w"));
+  EXPECT_FALSE(window->isVisible());
+  delegate->showWindow();
+  application->sendEvent(commandKey("q"));
+  EXPECT_EQ(delegate->animationSession(), nullptr);
+}
+
+TEST_F(DelegateTest, ValidationFollowsTheLoginItemTheUpdaterAndWhatTakesEachAction) {
+  // The shared login item over the desktop's autostart entry.
+  const fs::path bundle = root / "bundle";
+  fs::create_directories(bundle);
+  std::ofstream(bundle / "Info.json") << R"({"CFBundleIdentifier": "test.vurle.menus", "CFBundleExecutable": "vurle"})";
+  std::ofstream(bundle / "vurle") << "#!/bin/sh\n";
+  fs::permissions(bundle / "vurle", fs::perms::owner_all);
+  platform::NSBundle::setMainBundlePath(bundle);
+  seams.loginItem = LoginItem::shared();
+  launch();
+  const auto status = delegate->statusItem()->menu();
+  const auto appMenu = NSApplication::shared()->mainMenu()->items()[0]->submenu();
+  const auto editMenu = NSApplication::shared()->mainMenu()->items()[2]->submenu();
+  const auto loginEntry = status->items()[3];
+  const auto mainLoginEntry = appMenu->items()[3];
+  const auto checkEntry = appMenu->items()[1];
+  ASSERT_EQ(loginEntry->action(), "toggleLaunchAtLogin");
+  ASSERT_EQ(checkEntry->title(), "Check for Updates…");
+
+  status->open();
+  EXPECT_EQ(loginEntry->state(), platform::NSControlStateValue::off);
+  EXPECT_TRUE(status->performActionForItemAtIndex(3));  // registers the entry
+  const fs::path entry = root / "config" / "autostart" / "test.vurle.menus.desktop";
+  EXPECT_TRUE(fs::is_regular_file(entry));
+  status->open();
+  EXPECT_EQ(loginEntry->state(), platform::NSControlStateValue::on);
+  EXPECT_TRUE(loginEntry->isEnabled());
+  status->cancelTracking();
+  appMenu->open();
+  EXPECT_EQ(mainLoginEntry->state(), platform::NSControlStateValue::on);
+  appMenu->cancelTracking();
+  // The user removes the entry outside the application: the next opening
+  // shows it unchecked.
+  fs::remove(entry);
+  status->open();
+  EXPECT_EQ(loginEntry->state(), platform::NSControlStateValue::off);
+  status->cancelTracking();
+
+  struct Case {
+    bool canCheck;
+    bool checkEnabled;
+  };
+  for (const Case c : {Case{false, false}, Case{true, true}, Case{false, false}}) {
+    updates->canCheck.set(c.canCheck);
+    appMenu->open();
+    EXPECT_EQ(checkEntry->isEnabled(), c.checkEnabled) << c.canCheck;
+    appMenu->cancelTracking();
+  }
+  // Nothing takes cut:, copy:, paste: or selectAll: without a text field.
+  editMenu->open();
+  for (const auto& item : editMenu->items()) EXPECT_FALSE(item->isEnabled()) << item->title();
+  editMenu->cancelTracking();
+  // The Minimize item needs a key window with the button; About and the
+  // rest are the delegate's.
+  const auto windowMenu = NSApplication::shared()->windowsMenu();
+  windowMenu->open();
+  EXPECT_TRUE(windowMenu->items()[0]->isEnabled());
+  EXPECT_TRUE(windowMenu->items()[2]->isEnabled());
+  windowMenu->cancelTracking();
+  delegate->window()->orderOut();
+  windowMenu->open();
+  EXPECT_FALSE(windowMenu->items()[0]->isEnabled());
+  windowMenu->cancelTracking();
+  appMenu->open();
+  EXPECT_TRUE(appMenu->items()[0]->isEnabled());
+  appMenu->cancelTracking();
+}
+
+// ---- the Dock icon ----
+
+TEST_F(DelegateTest, TheDockIconStaysWhileAnOrdinaryWindowShowsOrAnUpdateIsPresented) {
+  constexpr pid_t other = 4242;
+  struct Case {
+    const char* name;
+    bool hideDock;
+    // Runs after launch with the main window open and focused.
+    std::function<void(AppDelegate&)> act;
+    Policy policy;
+  };
+  const auto otherApp = [] {
+    auto& workspace = platform::NSWorkspace::sharedWorkspace();
+    if (!platform::NSRunningApplication::runningApplicationWithProcessIdentifier(other)) {
+      workspace.launchApplication(other, "com.example.other", "Other");
+    }
+    workspace.activateApplication(other);
+  };
+  std::shared_ptr<platform::NSWindow> extra;
+  const Case cases[] = {
+      {"window open and focused", true, [](AppDelegate&) {}, Policy::regular},
+      {"window closed", true, [](AppDelegate& d) { d.window()->close(); }, Policy::accessory},
+      {"window minimised", true,
+       [&](AppDelegate& d) {
+         d.window()->miniaturize(nullptr);
+         scope->advance(platform::NSWindow::miniaturizeDuration);
+         ASSERT_TRUE(d.window()->isMiniaturized());
+       },
+       Policy::regular},
+      {"update presented with no window", true,
+       [&](AppDelegate& d) {
+         d.window()->close();
+         updates->presenting.set(true);
+       },
+       Policy::regular},
+      {"focus given to another application", true, [&](AppDelegate&) { otherApp(); }, Policy::accessory},
+      {"no wish to hide it", false,
+       [&](AppDelegate& d) {
+         d.window()->close();
+         otherApp();
+       },
+       Policy::regular},
+      {"a floating panel alone", true,
+       [&](AppDelegate& d) {
+         d.window()->close();
+         auto panel = std::make_shared<platform::NSPanel>(platform::NSMakeRect(0, 0, 40, 40), 0);
+         panel->setLevel(3);
+         panel->orderFrontRegardless();
+         extra = panel;
+         d.updateActivationPolicy();
+       },
+       Policy::accessory},
+      {"the About window", true,
+       [&](AppDelegate& d) {
+         d.window()->close();
+         d.showAbout();
+       },
+       Policy::regular},
+      // The bug-report form is a sheet on the main window; with the main
+      // window raised above the normal level it alone is ordinary.
+      {"the form's sheet", true,
+       [&](AppDelegate& d) {
+         d.window()->setLevel(3);
+         extra = std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 500, 400), platform::NSWindowStyleMaskTitled);
+         d.window()->beginSheet(extra);
+       },
+       Policy::regular},
+      {"the main window raised without a sheet", true,
+       [&](AppDelegate& d) {
+         d.window()->setLevel(3);
+         d.updateActivationPolicy();
+       },
+       Policy::accessory},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    store("hideDock", c.hideDock);
+    updates->presenting.set(false);
+    launch();
+    ASSERT_TRUE(delegate->window()->isVisible());
+    c.act(*delegate);
+    scope->runUntilIdle();
+    EXPECT_EQ(NSApplication::shared()->activationPolicy(), c.policy);
+    if (std::string(c.name) == "update presented with no window") {
+      updates->presenting.set(false);
+      scope->runUntilIdle();
+      EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::accessory);
+    }
+    extra.reset();
+    NSApplication::shared()->terminate(nullptr);
+    delegate.reset();
+    platform::resetProcessState();
+    platform::AccessibilityServer::shared().setProcessTrusted(true);
+    platform::NSScreen::setScreens({platform::NSScreen::make(platform::CGRectMake(0, 0, 1440, 900), 2.0)});
+  }
+}
+
+TEST_F(DelegateTest, AWindowMinimisedWhileTheApplicationResignsKeepsTheDockIconThroughTheAnimation) {
+  store("hideDock", true);
+  launch();
+  auto window = delegate->window();
+  window->miniaturize(nullptr);
+  EXPECT_EQ(delegate->minimizingWindowCount(), 1u);
+  scope->advance(platform::NSWindow::miniaturizeDuration / 2);
+  // Another application takes focus mid-animation: the window is still on
+  // screen but on its way to the Dock.
+  auto& workspace = platform::NSWorkspace::sharedWorkspace();
+  workspace.launchApplication(4243, "com.example.other", "Other");
+  workspace.activateApplication(4243);
+  scope->runUntilIdle();
+  EXPECT_FALSE(delegate->hasAppFocus());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::regular);
+  scope->advance(platform::NSWindow::miniaturizeDuration);
+  EXPECT_TRUE(window->isMiniaturized());
+  EXPECT_EQ(delegate->minimizingWindowCount(), 0u);
+  EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::regular);
+  // Closing it from the Dock lets the icon go.
+  window->close();
+  scope->runUntilIdle();
+  EXPECT_EQ(NSApplication::shared()->activationPolicy(), Policy::accessory);
+}
+
+TEST_F(DelegateTest, OnlyAKeyCapableWindowAtTheNormalLevelBecomingKeyGivesFocus) {
+  store("hideDock", true);
+  launch();
+  struct Case {
+    const char* name;
+    platform::NSWindowLevel level;
+    bool focus;
+  };
+  for (const Case c : {Case{"normal window", 0, true}, Case{"floating window", 3, false}}) {
+    delegate->applicationDidResignActive({});
+    scope->runUntilIdle();
+    auto window = std::make_shared<platform::NSWindow>(platform::NSMakeRect(0, 0, 100, 100), platform::NSWindowStyleMaskTitled);
+    window->setLevel(c.level);
+    window->makeKeyAndOrderFront();
+    EXPECT_EQ(delegate->hasAppFocus(), c.focus) << c.name;
+    scope->runUntilIdle();
+    // The main window is open too, so focus alone decides.
+    EXPECT_EQ(NSApplication::shared()->activationPolicy(), c.focus ? Policy::regular : Policy::accessory) << c.name;
+    window->close();
+  }
+}
+
+
+TEST_F(DelegateTest, TheStatusItemIsTheMarksWidthPlusEightPoints) {
+  struct Case {
+    const char* name;
+    const char* svg;  // none: no mark in the bundle
+    double length;
+    platform::NSSize shown;
+  };
+  const Case cases[] = {
+      {"a 36 x 24 mark", R"(<svg xmlns="http://www.w3.org/2000/svg" width="36" height="24"><rect width="36" height="24"/></svg>)",
+       26, platform::NSMakeSize(18, 12)},
+      {"a 7 x 5.5 mark", R"(<svg xmlns="http://www.w3.org/2000/svg" width="7" height="5.5"><rect width="7" height="5.5"/></svg>)",
+       18 + 8, platform::NSMakeSize(18, 18 * 5.5 / 7)},
+      {"no mark", nullptr, 8, platform::NSMakeSize(0, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path bundle = root / "bundle";
+    fs::remove_all(bundle);
+    fs::create_directories(bundle / "Resources");
+    if (c.svg) std::ofstream(bundle / "Resources" / "vurle-mark.svg") << c.svg;
+    platform::NSBundle::setMainBundlePath(bundle);
+    launch();
+    const auto& item = delegate->statusItem();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->length(), c.length);
+    EXPECT_NEAR(item->button()->image()->size().width, c.shown.width, 1e-9);
+    EXPECT_NEAR(item->button()->image()->size().height, c.shown.height, 1e-9);
+    NSApplication::shared()->terminate(nullptr);
+    delegate.reset();
+    platform::resetProcessState();
+    platform::AccessibilityServer::shared().setProcessTrusted(true);
+  }
+}
+
+
+// A menu's picture as it opens, against the one stored beside the test
+// (VURLE_UPDATE_PICTURES=1 writes it).
+void expectMenuMatchesStoredPicture(platform::NSMenu& menu, const std::string& name) {
+  const std::string stored = std::string(VURLE_PICTURES_DIR) + "/" + name + ".png";
+  menu.open();
+  const char* update = std::getenv("VURLE_UPDATE_PICTURES");
+  if (update && std::string(update) == "1") {
+    fs::create_directories(VURLE_PICTURES_DIR);
+    ASSERT_TRUE(menu.writePNG(stored, 2));
+  }
+  const auto actual = fs::temp_directory_path() / ("vurle-" + name + "-" + std::to_string(::getpid()) + ".png");
+  ASSERT_TRUE(menu.writePNG(actual.string(), 2));
+  menu.cancelTracking();
+  const auto result = platform::ui::comparePNG(stored, actual.string(), 24);
+  ASSERT_TRUE(result.loaded) << "no stored picture " << stored;
+  EXPECT_TRUE(result.sameSize) << stored;
+  EXPECT_LT(result.differingFraction, 0.005) << "differs from " << stored << "; see " << actual;
+  if (result.sameSize && result.differingFraction < 0.005) fs::remove(actual);
+}
+
+TEST_F(DelegateTest, TheMenusArePicturedWithTheirChecksKeysAndDisabledItems) {
+  int status = LoginItem::enabledStatus;
+  seams.loginItem = LoginItem::make({[&status] { return status; }, [] { return std::optional<platform::NSError>(); },
+                                     [] { return std::optional<platform::NSError>(); }, [] {}});
+  store("resumeAnimationsOnLaunch", true);
+  launch();
+  expectMenuMatchesStoredPicture(*delegate->statusItem()->menu(), "status_menu");
+  expectMenuMatchesStoredPicture(*NSApplication::shared()->mainMenu()->items()[0]->submenu(), "application_menu");
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "app/global_shortcut_controller.hpp"
 #include "app/login_item.hpp"
 #include "platform/ui/graph.hpp"
+#include "support/update_settings_card.hpp"
 #include "support/vurle_updates.hpp"
+#include "ui/onboarding/about_window.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
@@ -65,6 +67,10 @@ ShellSeams programSeams() {
                        preferences, LegalAgreement::shared(), loginItem};
     return platform::ui::NSHostingView::make(page.body(), platform::NSMakeRect(0, 0, AppDelegate::windowWidth,
                                                                                 AppDelegate::windowHeight));
+  };
+  seams.makeAboutWindow = [] {
+    return std::static_pointer_cast<platform::NSWindowController>(
+        VurleAboutWindowController::make(UpdateSettingsCard(VurleUpdates::shared())));
   };
   return seams;
 }

@@ -22,7 +22,10 @@
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/foundation/foreign_pid.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/ui/graph.hpp"
+#include "ui/onboarding/about_window.hpp"
 
 namespace vurle {
 namespace {
@@ -267,6 +270,27 @@ class FontCacheRelease : public ::testing::Environment {
   void TearDown() override { platform::releaseDrawingCaches(); }
 };
 const auto* const fontCacheRelease = ::testing::AddGlobalTestEnvironment(new FontCacheRelease);
+
+
+// The program's About window: the real window with the update card the
+// program builds over the shared update controller.
+TEST(ProgramSeamsTest, TheAboutWindowIsBuiltWithTheUpdateCard) {
+  platform::resetProcessState();
+  platform::SimulatedSchedulerScope scope;
+  const auto seams = programSeams();
+  ASSERT_TRUE(seams.makeAboutWindow);
+  const auto controller = seams.makeAboutWindow();
+  ASSERT_NE(controller, nullptr);
+  auto window = std::dynamic_pointer_cast<VurleAboutWindow>(controller->window());
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->windowController(), controller);
+  auto hosting = std::dynamic_pointer_cast<platform::ui::NSHostingView>(window->contentView()->subviews().at(0));
+  ASSERT_NE(hosting, nullptr);
+  // Not drawn here: the scenario's test above has let the drawing caches go.
+  EXPECT_EQ(window->title(), "About vurle");
+  controller->close();
+  platform::resetProcessState();
+}
 
 }  // namespace
 }  // namespace vurle

@@ -15,6 +15,7 @@
 #include "app/app_preferences.hpp"
 #include "platform/appkit/view.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/appkit/window_controller.hpp"
 #include "platform/combine/published.hpp"
 
 namespace vurle {
@@ -90,8 +91,8 @@ struct ShellSeams {
   std::function<std::shared_ptr<ShortcutController>(std::shared_ptr<AppPreferences> preferences,
                                                     std::function<void(ShortcutAction)> perform)>
       makeShortcutController;
-  // The About window, made once; none by default.
-  std::function<std::shared_ptr<platform::NSWindow>()> makeAboutWindow;
+  // The About window's controller, made once and kept; none by default.
+  std::function<std::shared_ptr<platform::NSWindowController>()> makeAboutWindow;
   // Presents the bug-report window over the main window.
   std::function<void(const std::shared_ptr<platform::NSWindow>& mainWindow)> presentBugReport;
   // Cancels the cursor test of the active pointer test strip, if any.

@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 #include "platform/appkit/apple_event.hpp"
+#include "platform/appkit/view.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/run_loop.hpp"
@@ -117,6 +120,82 @@ void NSApplication::hide(const void*) {
 }
 
 void NSApplication::unhide(const void*) { hidden_ = false; }
+
+void NSApplication::hideOtherApplications(const void*) {
+  for (const auto& other : NSWorkspace::sharedWorkspace().runningApplications()) {
+    if (other->processIdentifier() != ::getpid()) other->hide();
+  }
+}
+
+void NSApplication::unhideAllApplications(const void* sender) {
+  for (const auto& other : NSWorkspace::sharedWorkspace().runningApplications()) {
+    if (other->processIdentifier() != ::getpid()) other->unhide();
+  }
+  unhide(sender);
+}
+
+void NSApplication::arrangeInFront(const void*) {
+  const auto key = keyWindow();
+  for (const auto& window : windows()) {
+    if (window->isVisible() && window != key) window->orderFront();
+  }
+  if (key && key->isVisible()) key->orderFront();
+}
+
+namespace {
+
+const char* const kApplicationActions[] = {"hide:", "hideOtherApplications:", "unhideAllApplications:", "terminate:",
+                                           "arrangeInFront:"};
+
+}  // namespace
+
+bool NSApplication::respondsToAction(const std::string& selector) const {
+  return std::find(std::begin(kApplicationActions), std::end(kApplicationActions), selector) !=
+         std::end(kApplicationActions);
+}
+
+bool NSApplication::performAction(const std::string& selector, const void* sender) {
+  if (selector == "hide:") {
+    hide(sender);
+  } else if (selector == "hideOtherApplications:") {
+    hideOtherApplications(sender);
+  } else if (selector == "unhideAllApplications:") {
+    unhideAllApplications(sender);
+  } else if (selector == "terminate:") {
+    terminate(sender);
+  } else if (selector == "arrangeInFront:") {
+    arrangeInFront(sender);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<NSResponder> NSApplication::targetForAction(const std::string& selector,
+                                                            const std::shared_ptr<NSResponder>& target) {
+  if (selector.empty()) return nullptr;
+  if (target) return target->respondsToAction(selector) ? target : nullptr;
+  if (auto key = keyWindow()) {
+    for (std::shared_ptr<NSView> view = key->firstResponder(); view; view = view->superview()) {
+      if (view->respondsToAction(selector)) return view;
+    }
+    if (key->respondsToAction(selector)) return key;
+    if (auto told = std::dynamic_pointer_cast<NSResponder>(key->delegate()); told && told->respondsToAction(selector)) {
+      return told;
+    }
+  }
+  if (respondsToAction(selector)) return shared_from_this();
+  if (auto told = std::dynamic_pointer_cast<NSResponder>(delegate()); told && told->respondsToAction(selector)) {
+    return told;
+  }
+  return nullptr;
+}
+
+bool NSApplication::sendAction(const std::string& selector, const std::shared_ptr<NSResponder>& target,
+                               const void* sender) {
+  const auto taker = targetForAction(selector, target);
+  return taker && taker->performAction(selector, sender);
+}
 
 bool NSApplication::isActive() const {
   auto front = NSWorkspace::sharedWorkspace().frontmostApplication();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/appkit/menu.hpp"
+#include "platform/appkit/responder.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/notifications/notification_center.hpp"
@@ -67,8 +68,8 @@ class NSDockTile {
 };
 
 // The application object: its delegate, its run, and which window is key
-// and which is main. Main thread only.
-class NSApplication : public std::enable_shared_from_this<NSApplication> {
+// and which is main; the end of the responder chain. Main thread only.
+class NSApplication : public NSResponder, public std::enable_shared_from_this<NSApplication> {
  public:
   // Made on first use; resetProcessState() drops it.
   static std::shared_ptr<NSApplication> shared();
@@ -103,6 +104,13 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   bool isHidden() const { return hidden_; }
   void hide(const void* sender);
   void unhide(const void* sender);
+  // Hides every other running application, or shows every application
+  // again, this one included.
+  void hideOtherApplications(const void* sender);
+  void unhideAllApplications(const void* sender);
+  // Brings the application's visible windows to the front, in the order of
+  // windows(), the key window last.
+  void arrangeInFront(const void* sender);
   // Active while this process is the workspace's frontmost application.
   bool isActive() const;
   // Makes this process frontmost (the workspace posts the activation).
@@ -112,6 +120,21 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   NSApplicationActivationPolicy activationPolicy() const { return activationPolicy_; }
   bool setActivationPolicy(NSApplicationActivationPolicy policy);
   NSDockTile& dockTile() { return dockTile_; }
+
+  // Actions. targetForAction answers the target when it takes the action,
+  // none when it does not; with no target, the first of the responder
+  // chain that takes it: the key window's first responder and its
+  // superviews, the key window, the key window's delegate, the application,
+  // the application's delegate (a delegate takes part when it is a
+  // responder). sendAction performs the action there and answers whether
+  // something took it.
+  std::shared_ptr<NSResponder> targetForAction(const std::string& selector,
+                                               const std::shared_ptr<NSResponder>& target = nullptr);
+  bool sendAction(const std::string& selector, const std::shared_ptr<NSResponder>& target, const void* sender);
+  // The application takes hide:, hideOtherApplications:,
+  // unhideAllApplications:, terminate: and arrangeInFront:.
+  bool respondsToAction(const std::string& selector) const override;
+  bool performAction(const std::string& selector, const void* sender) override;
 
   // The menu bar's menus, none until set.
   std::shared_ptr<NSMenu> mainMenu() const { return mainMenu_; }
@@ -136,7 +159,9 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   // the window under the pointer, and the window the pointer left hears
   // that it left. A window under an attached sheet takes no press. A key
   // down or up goes to the key window while the application is active
-  // (NSWindow's key routing). Other event types are not dispatched here.
+  // (NSWindow's key routing); with no key window, a Command key-down is
+  // offered to the main menu's key equivalents. Other event types are not
+  // dispatched here.
   void sendEvent(const std::shared_ptr<NSEvent>& event);
 
   // The window of the innermost modal session; none outside one. The

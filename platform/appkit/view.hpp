@@ -18,12 +18,16 @@
 // responder (window.hpp); a view that does not handle a key passes it to
 // its superview and the content view to its window, as the base keyDown
 // and keyUp do. performKeyEquivalent offers a key equivalent to the view,
-// whose base asks each subview in turn until one takes it.
+// whose base asks each subview in turn until one takes it. Actions without
+// a target (menu items') reach the first responder and its superviews
+// through respondsToAction and performAction (responder.hpp); the base
+// takes none.
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/appkit/responder.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/graphics/geometry.hpp"
 
@@ -65,7 +69,7 @@ inline constexpr NSAutoresizingMaskOptions NSViewMinYMargin = 8;
 inline constexpr NSAutoresizingMaskOptions NSViewHeightSizable = 16;
 inline constexpr NSAutoresizingMaskOptions NSViewMaxYMargin = 32;
 
-class NSView : public std::enable_shared_from_this<NSView> {
+class NSView : public NSResponder, public std::enable_shared_from_this<NSView> {
  public:
   explicit NSView(NSRect frame);
   explicit NSView(NSCoder& coder);

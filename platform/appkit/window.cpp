@@ -11,6 +11,7 @@
 #include "platform/appkit/button.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/view.hpp"
+#include "platform/dispatch/run_loop.hpp"
 #include "platform/windowserver/spaces.hpp"
 #include "platform/windowserver/window_list.hpp"
 
@@ -41,7 +42,10 @@ NSWindow::NSWindow(NSRect contentRect, NSWindowStyleMask styleMask, NSBackingSto
   backingType_ = backing;
 }
 
-NSWindow::~NSWindow() { unpublish(); }
+NSWindow::~NSWindow() {
+  if (miniaturizeTimer_) miniaturizeTimer_->invalidate();
+  unpublish();
+}
 
 void NSWindow::setAlphaValue(CGFloat alpha) {
   if (std::isnan(alpha)) return;
@@ -87,7 +91,13 @@ void NSWindow::unpublish() {
   windowNumber_ = -1;
 }
 
+void NSWindow::setFrame(NSRect frame, bool display, bool animate) {
+  setFrame(frame, display);
+  lastFrameChangeAnimated_ = animate;
+}
+
 void NSWindow::setFrame(NSRect frame, bool) {
+  lastFrameChangeAnimated_ = false;
   frame_ = frame;
   if (contentView_) contentView_->setFrame(NSMakeRect(0, 0, frame.size.width, frame.size.height));
   if (windowNumber_ >= 1) publish(false);
@@ -132,8 +142,8 @@ void NSWindow::makeKeyWindow() {
   app->keyWindow_ = weak_from_this();
   if (canBecomeMainWindow()) app->mainWindow_ = weak_from_this();
   if (previous.get() == this) return;
-  if (previous) previous->tellDelegate(&NSWindowDelegate::windowDidResignKey, "NSWindowDidResignKeyNotification");
-  tellDelegate(&NSWindowDelegate::windowDidBecomeKey, "NSWindowDidBecomeKeyNotification");
+  if (previous) previous->tellDelegate(&NSWindowDelegate::windowDidResignKey, NSWindowDidResignKeyNotification);
+  tellDelegate(&NSWindowDelegate::windowDidBecomeKey, NSWindowDidBecomeKeyNotification);
 }
 
 void NSWindow::orderFront(const void*) {
@@ -148,7 +158,13 @@ void NSWindow::orderFront(const void*) {
 void NSWindow::orderFrontRegardless() { orderFront(); }
 
 void NSWindow::close() {
-  tellDelegate(&NSWindowDelegate::windowWillClose, "NSWindowWillCloseNotification");
+  if (miniaturizeTimer_) {
+    miniaturizeTimer_->invalidate();
+    miniaturizeTimer_.reset();
+  }
+  tellDelegate(&NSWindowDelegate::windowWillClose, NSWindowWillCloseNotification);
+  // A window closed from the Dock leaves it.
+  miniaturized_ = false;
   orderOut();
   unpublish();
 }
@@ -160,11 +176,15 @@ void NSWindow::orderOut(const void*) {
   const bool wasKey = app->keyWindow().get() == this;
   if (wasKey) app->keyWindow_.reset();
   if (app->mainWindow().get() == this) app->mainWindow_.reset();
-  if (wasKey) tellDelegate(&NSWindowDelegate::windowDidResignKey, "NSWindowDidResignKeyNotification");
+  if (wasKey) tellDelegate(&NSWindowDelegate::windowDidResignKey, NSWindowDidResignKeyNotification);
 }
 
 void NSWindow::tellDelegate(void (NSWindowDelegate::*callback)(const NSNotification&), const char* name) {
-  if (auto current = delegate()) ((*current).*callback)(NSNotification{name, this, {}});
+  // Those told may drop the last owner of this window.
+  const auto keep = weak_from_this().lock();
+  const NSNotification note{name, this, {}};
+  if (auto current = delegate()) ((*current).*callback)(note);
+  NSNotificationCenter::defaultCenter().postNotification(note);
 }
 
 std::shared_ptr<NSButton> NSWindow::standardWindowButton(NSWindowButton kind) {
@@ -184,17 +204,53 @@ void NSWindow::center() {
 }
 
 void NSWindow::miniaturize(const void*) {
-  if ((styleMask_ & NSWindowStyleMaskMiniaturizable) == 0 || miniaturized_ || !visible_) return;
+  if ((styleMask_ & NSWindowStyleMaskMiniaturizable) == 0 || miniaturized_ || miniaturizeTimer_ || !visible_) return;
+  std::weak_ptr<NSWindow> weak = weak_from_this();
+  miniaturizeTimer_ = NSTimer::make(miniaturizeDuration, false, [weak](NSTimer&) {
+    if (auto self = weak.lock()) self->finishMiniaturize();
+  });
+  tellDelegate(&NSWindowDelegate::windowWillMiniaturize, NSWindowWillMiniaturizeNotification);
+  // The will-miniaturize handlers may have closed the window.
+  if (miniaturizeTimer_) RunLoop::main().add(miniaturizeTimer_, RunLoopMode::common);
+}
+
+void NSWindow::finishMiniaturize() {
+  miniaturizeTimer_.reset();
   miniaturized_ = true;
   orderOut();
-  tellDelegate(&NSWindowDelegate::windowDidMiniaturize, "NSWindowDidMiniaturizeNotification");
+  tellDelegate(&NSWindowDelegate::windowDidMiniaturize, NSWindowDidMiniaturizeNotification);
+}
+
+bool NSWindow::respondsToAction(const std::string& selector) const {
+  const bool titled = (styleMask_ & NSWindowStyleMaskTitled) != 0;
+  if (selector == "performClose:") return titled && (styleMask_ & NSWindowStyleMaskClosable);
+  if (selector == "performMiniaturize:") return titled && (styleMask_ & NSWindowStyleMaskMiniaturizable);
+  return false;
+}
+
+bool NSWindow::performAction(const std::string& selector, const void* sender) {
+  if (!respondsToAction(selector)) return false;
+  if (selector == "performClose:") {
+    performClose(sender);
+  } else {
+    performMiniaturize(sender);
+  }
+  return true;
+}
+
+void NSWindow::performClose(const void*) {
+  if (respondsToAction("performClose:")) close();
+}
+
+void NSWindow::performMiniaturize(const void* sender) {
+  if (respondsToAction("performMiniaturize:")) miniaturize(sender);
 }
 
 void NSWindow::deminiaturize(const void*) {
   if (!miniaturized_) return;
   miniaturized_ = false;
   makeKeyAndOrderFront();
-  tellDelegate(&NSWindowDelegate::windowDidDeminiaturize, "NSWindowDidDeminiaturizeNotification");
+  tellDelegate(&NSWindowDelegate::windowDidDeminiaturize, NSWindowDidDeminiaturizeNotification);
 }
 
 void NSWindow::beginSheet(const std::shared_ptr<NSWindow>& sheet, std::function<void(NSModalResponse)> completionHandler) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/appkit/color.hpp"
+#include "platform/appkit/responder.hpp"
 #include "platform/notifications/notification_center.hpp"
 #include "platform/graphics/geometry.hpp"
 
@@ -20,6 +21,7 @@ class NSButtonCell;
 class NSWindowController;
 class NSEvent;
 class NSTrackingArea;
+class NSTimer;
 class NSWindow;
 class NSScreen;
 
@@ -27,6 +29,14 @@ using NSModalResponse = long;
 inline constexpr NSModalResponse NSModalResponseStop = -1000;
 
 inline const char* const NSWindowDidChangeOcclusionStateNotification = "NSWindowDidChangeOcclusionStateNotification";
+// Posted on the default centre, with the window as object, as the window
+// tells its delegate.
+inline const char* const NSWindowDidBecomeKeyNotification = "NSWindowDidBecomeKeyNotification";
+inline const char* const NSWindowDidResignKeyNotification = "NSWindowDidResignKeyNotification";
+inline const char* const NSWindowWillCloseNotification = "NSWindowWillCloseNotification";
+inline const char* const NSWindowWillMiniaturizeNotification = "NSWindowWillMiniaturizeNotification";
+inline const char* const NSWindowDidMiniaturizeNotification = "NSWindowDidMiniaturizeNotification";
+inline const char* const NSWindowDidDeminiaturizeNotification = "NSWindowDidDeminiaturizeNotification";
 
 using NSWindowStyleMask = std::uint64_t;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;
@@ -71,13 +81,15 @@ enum class NSWindowTitleVisibility : long { visible = 0, hidden = 1 };
 enum class NSWindowButton : long { closeButton = 0, miniaturizeButton = 1, zoomButton = 2 };
 
 // What a window tells its delegate, on the main thread, after the change
-// (windowWillClose: before it).
+// (windowWillClose: and windowWillMiniaturize: before it). Each is also
+// posted on the default centre with the window as object.
 class NSWindowDelegate {
  public:
   virtual ~NSWindowDelegate() = default;
   virtual void windowDidBecomeKey(const NSNotification& notification) { (void)notification; }
   virtual void windowDidResignKey(const NSNotification& notification) { (void)notification; }
   virtual void windowWillClose(const NSNotification& notification) { (void)notification; }
+  virtual void windowWillMiniaturize(const NSNotification& notification) { (void)notification; }
   virtual void windowDidMiniaturize(const NSNotification& notification) { (void)notification; }
   virtual void windowDidDeminiaturize(const NSNotification& notification) { (void)notification; }
 };
@@ -93,7 +105,7 @@ class NSWindowDelegate {
 // layer, on screen while ordered in). Closing or destroying the window
 // takes it out of the server; a closed window ordered in again gets a new
 // number.
-class NSWindow : public std::enable_shared_from_this<NSWindow> {
+class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindow> {
  public:
   // A window of the content rect's size at the given backing scale (pixels
   // per point); null for a scale that is not finite and above 0.
@@ -113,8 +125,15 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   void setTitle(std::string title) { title_ = std::move(title); }
   NSRect frame() const { return frame_; }
   // The content view follows the new size; there is no display cycle, so
-  // `display` is only accepted.
+  // `display` is only accepted. The animated form takes the frame at once
+  // and records that it was asked to animate.
   void setFrame(NSRect frame, bool display);
+  void setFrame(NSRect frame, bool display, bool animate);
+  // Whether the last setFrame asked for an animation.
+  bool lastFrameChangeAnimated() const { return lastFrameChangeAnimated_; }
+  // The content view fills the frame here (the title bar lies over its
+  // top, see contentLayoutRect), so a content rect is its own frame rect.
+  NSRect frameRectForContentRect(NSRect contentRect) const { return contentRect; }
   NSWindowStyleMask styleMask() const { return styleMask_; }
   NSWindowLevel level() const { return level_; }
   void setLevel(NSWindowLevel level);
@@ -223,11 +242,23 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // size); without a screen it stays where it is.
   void center();
 
-  // A miniaturizable window goes to the Dock (ordered out, no longer key)
-  // and comes back in front and key; others ignore both.
+  // A miniaturizable visible window goes to the Dock: will-miniaturize, an
+  // animation of 0.25 s on the main run loop's clock (in every mode) while
+  // the window stays visible, then it is ordered out (no longer key),
+  // miniaturised, and did-miniaturize. It comes back in front and key.
+  // Others ignore both, as does a window already on its way; closing it
+  // ends the animation without miniaturising.
   bool isMiniaturized() const { return miniaturized_; }
   void miniaturize(const void* sender);
   void deminiaturize(const void* sender);
+  static constexpr double miniaturizeDuration = 0.25;
+
+  // Actions: performClose: (the close button's click) with a close button,
+  // performMiniaturize: with a miniaturise button.
+  bool respondsToAction(const std::string& selector) const override;
+  bool performAction(const std::string& selector, const void* sender) override;
+  void performClose(const void* sender);
+  void performMiniaturize(const void* sender);
 
   // Held weakly; told of key, close and miniaturise changes.
   std::shared_ptr<NSWindowDelegate> delegate() const { return delegate_.lock(); }
@@ -311,6 +342,8 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   void selectPreviousKeyView(const void* sender = nullptr);
   // The views of the key-view loop, in order.
   std::vector<std::shared_ptr<NSView>> keyViewLoop() const;
+  // Offers a key equivalent to the content view's tree.
+  virtual bool performKeyEquivalent(const NSEvent& event);
 
   // The controller that owns the window (window_controller.hpp), held weakly.
   std::shared_ptr<NSWindowController> windowController() const { return windowController_.lock(); }
@@ -345,6 +378,9 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   NSSize maxSize_ = NSMakeSize(3.40282347e+38, 3.40282347e+38);
   std::shared_ptr<NSButton> standardButtons_[3];
   bool miniaturized_ = false;
+  std::shared_ptr<NSTimer> miniaturizeTimer_;
+  void finishMiniaturize();
+  bool lastFrameChangeAnimated_ = false;
   std::weak_ptr<NSWindowDelegate> delegate_;
   void tellDelegate(void (NSWindowDelegate::*callback)(const NSNotification&), const char* name);
   NSWindowLevel level_ = NSNormalWindowLevel;

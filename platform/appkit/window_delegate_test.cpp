@@ -21,6 +21,7 @@ class RecordingWindowDelegate : public NSWindowDelegate {
   void windowDidBecomeKey(const NSNotification&) override { log("key"); }
   void windowDidResignKey(const NSNotification&) override { log("resign"); }
   void windowWillClose(const NSNotification&) override { log("close"); }
+  void windowWillMiniaturize(const NSNotification&) override { log("will mini"); }
   void windowDidMiniaturize(const NSNotification&) override { log("mini"); }
   void windowDidDeminiaturize(const NSNotification&) override { log("demini"); }
   void log(const char* what) { calls->push_back(name + " " + what); }
@@ -35,7 +36,7 @@ class WindowDelegateTest : public ::testing::Test {
   SimulatedSchedulerScope scope;
 };
 
-TEST_F(WindowDelegateTest, KeyCloseAndMiniaturiseChangesReachTheDelegateInOrder) {
+TEST_F(WindowDelegateTest, KeyCloseAndMiniaturiseChangesReachTheDelegateAndTheDefaultCentreInOrder) {
   const auto style = NSWindowStyleMaskTitled | NSWindowStyleMaskClosable | NSWindowStyleMaskMiniaturizable;
   auto a = std::make_shared<NSWindow>(NSMakeRect(0, 0, 100, 100), style);
   auto b = std::make_shared<NSWindow>(NSMakeRect(0, 0, 100, 100), NSWindowStyleMaskTitled);
@@ -44,24 +45,102 @@ TEST_F(WindowDelegateTest, KeyCloseAndMiniaturiseChangesReachTheDelegateInOrder)
   db->calls = da->calls;
   a->setDelegate(da);
   b->setDelegate(db);
+  // The centre hears every change after the delegate, with the window as object.
+  std::vector<std::string> posted;
+  std::vector<NotificationToken> tokens;
+  for (const char* name : {NSWindowDidBecomeKeyNotification, NSWindowWillCloseNotification,
+                           NSWindowWillMiniaturizeNotification, NSWindowDidMiniaturizeNotification}) {
+    tokens.push_back(NSNotificationCenter::defaultCenter().addObserverForName(
+        name, nullptr, nullptr, [&posted, &a, &b, name](const NSNotification& note) {
+          posted.push_back(std::string(note.object == a.get() ? "a " : note.object == b.get() ? "b " : "? ") + name);
+        }));
+  }
 
   a->makeKeyAndOrderFront();
   a->makeKeyWindow();  // already key: nothing to tell
   b->makeKeyAndOrderFront();
   a->makeKeyAndOrderFront();
   a->miniaturize(nullptr);
+  // The animation runs with the window still on screen for 0.25 s.
+  a->miniaturize(nullptr);  // already on its way
+  scope->advance(0.249);
+  EXPECT_FALSE(a->isMiniaturized());
+  EXPECT_TRUE(a->isVisible());
+  EXPECT_TRUE(a->isKeyWindow());
+  scope->advance(0.002);
   EXPECT_TRUE(a->isMiniaturized());
   EXPECT_FALSE(a->isVisible());
   a->miniaturize(nullptr);  // already in the Dock
   b->miniaturize(nullptr);  // not miniaturizable
+  scope->advance(1);
   a->deminiaturize(nullptr);
   EXPECT_TRUE(a->isKeyWindow());
+  // Closed mid-animation, it never reaches the Dock.
+  a->miniaturize(nullptr);
   a->close();
+  scope->advance(1);
+  EXPECT_FALSE(a->isMiniaturized());
+  // Closed from the Dock, it is no longer miniaturised.
+  a->makeKeyAndOrderFront();
+  a->miniaturize(nullptr);
+  scope->advance(1);
+  ASSERT_TRUE(a->isMiniaturized());
+  a->close();
+  EXPECT_FALSE(a->isMiniaturized());
   b->orderOut();  // not key: no resign
-  EXPECT_EQ(*da->calls, (std::vector<std::string>{"a key", "a resign", "b key", "b resign", "a key", "a resign",
-                                                  "a mini", "a key", "a demini", "a close", "a resign"}));
+  EXPECT_EQ(*da->calls, (std::vector<std::string>{"a key", "a resign", "b key", "b resign", "a key", "a will mini",
+                                                  "a resign", "a mini", "a key", "a demini", "a will mini", "a close",
+                                                  "a resign", "a key", "a will mini", "a resign", "a mini",
+                                                  "a close"}));
+  const std::string key = NSWindowDidBecomeKeyNotification, willMini = NSWindowWillMiniaturizeNotification,
+                    didMini = NSWindowDidMiniaturizeNotification, close = NSWindowWillCloseNotification;
+  EXPECT_EQ(posted, (std::vector<std::string>{"a " + key, "b " + key, "a " + key, "a " + willMini, "a " + didMini,
+                                              "a " + key, "a " + willMini, "a " + close, "a " + key, "a " + willMini,
+                                              "a " + didMini, "a " + close}));
   da.reset();
   b->makeKeyAndOrderFront();  // a delegate that is gone is not called
+  EXPECT_EQ(posted.back(), "b " + key);  // the centre still hears it
+}
+
+TEST_F(WindowDelegateTest, CloseAndMiniaturizeActionsNeedTheirButtonsAndFramesRecordTheirAnimation) {
+  struct Case {
+    NSWindowStyleMask style;
+    bool closes, miniaturizes;
+  };
+  const Case cases[] = {
+      {NSWindowStyleMaskTitled | NSWindowStyleMaskClosable | NSWindowStyleMaskMiniaturizable, true, true},
+      {NSWindowStyleMaskTitled | NSWindowStyleMaskClosable, true, false},
+      {NSWindowStyleMaskTitled | NSWindowStyleMaskMiniaturizable, false, true},
+      {NSWindowStyleMaskTitled, false, false},
+      // No title bar, no buttons, whatever the mask says.
+      {NSWindowStyleMaskClosable | NSWindowStyleMaskMiniaturizable, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.style);
+    auto window = std::make_shared<NSWindow>(NSMakeRect(0, 0, 100, 100), c.style);
+    window->makeKeyAndOrderFront();
+    EXPECT_EQ(window->respondsToAction("performClose:"), c.closes);
+    EXPECT_EQ(window->respondsToAction("performMiniaturize:"), c.miniaturizes);
+    EXPECT_FALSE(window->respondsToAction("terminate:"));
+    EXPECT_EQ(window->performAction("performMiniaturize:", nullptr), c.miniaturizes);
+    scope->advance(NSWindow::miniaturizeDuration + 0.01);
+    EXPECT_EQ(window->isMiniaturized(), c.miniaturizes);
+    window->deminiaturize(nullptr);
+    EXPECT_EQ(window->performAction("performClose:", nullptr), c.closes);
+    EXPECT_EQ(window->isVisible(), !c.closes);
+    EXPECT_EQ(window->windowNumber() < 1, c.closes);
+  }
+
+  auto window = std::make_shared<NSWindow>(NSMakeRect(0, 0, 100, 100), NSWindowStyleMaskTitled);
+  EXPECT_EQ(window->frameRectForContentRect(NSMakeRect(10, 20, 500, 300)), NSMakeRect(10, 20, 500, 300));
+  window->setFrame(NSMakeRect(0, 0, 500, 300), true, true);
+  EXPECT_TRUE(window->lastFrameChangeAnimated());
+  EXPECT_EQ(window->frame(), NSMakeRect(0, 0, 500, 300));  // taken at once
+  window->setFrame(NSMakeRect(0, 0, 500, 200), true, false);
+  EXPECT_FALSE(window->lastFrameChangeAnimated());
+  window->setFrame(NSMakeRect(0, 0, 500, 300), true, true);
+  window->setFrame(NSMakeRect(0, 0, 500, 250), false);
+  EXPECT_FALSE(window->lastFrameChangeAnimated());
 }
 
 TEST_F(WindowDelegateTest, TitleBarButtonsCentringAndLimits) {

@@ -101,7 +101,13 @@ void NSWindow::updateTracking(const NSEvent& event, bool inWindow) {
 void NSApplication::sendEvent(const std::shared_ptr<NSEvent>& event) {
   if (event && (event->type() == NSEventTypeKeyDown || event->type() == NSEventTypeKeyUp)) {
     // Keys go to the key window, and only while this application is active.
-    if (auto key = keyWindow(); key && isActive()) key->sendEvent(*event);
+    if (!isActive()) return;
+    if (auto key = keyWindow()) {
+      key->sendEvent(*event);
+    } else if (event->type() == NSEventTypeKeyDown && (event->modifierFlags() & NSEventModifierFlagCommand) && mainMenu_) {
+      const auto menu = mainMenu_;
+      menu->performKeyEquivalent(*event);
+    }
     return;
   }
   if (!event || !(isPress(event->type()) || isMove(event->type()))) return;

@@ -57,6 +57,10 @@ bool NSView::performKeyEquivalent(const NSEvent& event) {
 
 // ---- the window ----
 
+bool NSWindow::performKeyEquivalent(const NSEvent& event) {
+  return contentView_ && contentView_->performKeyEquivalent(event);
+}
+
 bool NSWindow::makeFirstResponder(const std::shared_ptr<NSView>& responder) {
   if (responder && responder->window().get() != this) return false;
   const auto current = firstResponder();
@@ -123,7 +127,12 @@ void NSWindow::sendKeyEvent(const NSEvent& event) {
   // Handlers may close the window or drop its last owner.
   const auto keep = shared_from_this();
   if (event.type() == NSEventTypeKeyDown) {
-    if (holdsCommandOrControl(event) && contentView_ && contentView_->performKeyEquivalent(event)) return;
+    if (holdsCommandOrControl(event) && performKeyEquivalent(event)) return;
+    // What the window declines of a Command key goes to the menu bar before
+    // any responder sees the key.
+    if (event.modifierFlags() & NSEventModifierFlagCommand) {
+      if (auto menu = NSApplication::shared()->mainMenu(); menu && menu->performKeyEquivalent(event)) return;
+    }
     if (auto responder = firstResponder()) {
       responder->keyDown(event);
     } else {

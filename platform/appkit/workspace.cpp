@@ -44,6 +44,21 @@ bool NSRunningApplication::isActive() const {
   return active_;
 }
 
+bool NSRunningApplication::isHidden() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return hidden_;
+}
+
+void NSRunningApplication::hide() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  hidden_ = true;
+}
+
+void NSRunningApplication::unhide() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  hidden_ = false;
+}
+
 NSWorkspace& NSWorkspace::sharedWorkspace() {
   static NSWorkspace* workspace = [] {
     auto* made = new NSWorkspace();

@@ -36,6 +36,11 @@ class NSRunningApplication {
   NSApplicationActivationPolicy activationPolicy() const { return policy_; }
   bool isTerminated() const;
   bool isActive() const;
+  // Hidden by the user or by another application's "Hide Others"; this
+  // process keeps its own state in NSApplication.
+  bool isHidden() const;
+  void hide();
+  void unhide();
 
  private:
   friend class NSWorkspace;
@@ -51,6 +56,7 @@ class NSRunningApplication {
   mutable std::mutex mutex_;
   bool terminated_ = false;
   bool active_ = false;
+  bool hidden_ = false;
 };
 
 inline const NSNotificationName NSWorkspaceDidLaunchApplicationNotification =

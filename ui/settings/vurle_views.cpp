@@ -17,17 +17,26 @@
 //   in the 460 × 591 main window),
 //   settings_general_login_help.png, settings_general_dock_help.png (the
 //   General tab with one help popover open), settings_preview.png,
-//   settings_behavior.png (while Game Mode pauses the animation)
+//   settings_behavior.png (while Game Mode pauses the animation),
+//   about_window.png, status_menu.png
+//   and menu_<title>.png for each menu of the menu bar (as they open,
+//   validated)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include <unistd.h>
+
+#include "app/app_delegate.hpp"
 #include "app/app_preferences.hpp"
 #include "app/login_item.hpp"
 #include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/application.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/coding/data.hpp"
@@ -35,6 +44,7 @@
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
+#include "ui/onboarding/about_window.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/legal_agreement_sheet_controller.hpp"
 #include "ui/onboarding/legal_agreement_view.hpp"
@@ -53,6 +63,46 @@ using namespace platform::ui;
 using namespace vurle;
 
 namespace {
+
+bool writeMenu(platform::NSMenu& menu, const std::filesystem::path& folder, const std::string& name, double scale) {
+  const auto path = folder / name;
+  menu.open();
+  const bool written = menu.writePNG(path.string(), scale);
+  menu.cancelTrackingWithoutAnimation();
+  if (written) {
+    std::printf("%s\n", path.c_str());
+    return true;
+  }
+  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
+  return false;
+}
+
+// The menus as the application builds them, over settings of their own in
+// a folder removed afterwards, so the user's are never read.
+bool writeMenus(const std::filesystem::path& folder, double scale) {
+  const auto settings = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
+  const char* saved = std::getenv("XDG_CONFIG_HOME");
+  const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
+  ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
+  bool ok = true;
+  {
+    auto delegate = std::make_shared<AppDelegate>();
+    NSApplication::shared()->setDelegate(delegate);
+    delegate->buildMainMenu();
+    delegate->setStatusItemVisible(true);
+    ok &= writeMenu(*delegate->statusItem()->menu(), folder, "status_menu.png", scale);
+    for (const auto& item : NSApplication::shared()->mainMenu()->items()) {
+      std::string name = item->title();
+      for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      ok &= writeMenu(*item->submenu(), folder, "menu_" + name + ".png", scale);
+    }
+    delegate->engine()->stop();
+  }
+  previous ? ::setenv("XDG_CONFIG_HOME", previous->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+  std::error_code ignored;
+  std::filesystem::remove_all(settings, ignored);
+  return ok;
+}
 
 bool write(ViewGraph& graph, const std::filesystem::path& folder, const char* name, double scale) {
   const auto path = folder / name;
@@ -257,6 +307,12 @@ int main(int argc, char** argv) {
     scene.showBehaviorPaused();
     ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
   }
+    auto controller = VurleAboutWindowController::make(Text("Updates"));
+    auto hosting = std::dynamic_pointer_cast<NSHostingView>(controller->window()->contentView()->subviews().at(0));
+    hosting->graph()->render();
+    ok &= write(*hosting->graph(), folder, "about_window.png", scale);
+  }
+  ok &= writeMenus(folder, scale);
   engine->stop();
   return ok ? 0 : 1;
 }
