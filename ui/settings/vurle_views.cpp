@@ -307,6 +307,7 @@ int main(int argc, char** argv) {
     scene.showBehaviorPaused();
     ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
   }
+  {
     auto controller = VurleAboutWindowController::make(Text("Updates"));
     auto hosting = std::dynamic_pointer_cast<NSHostingView>(controller->window()->contentView()->subviews().at(0));
     hosting->graph()->render();
