@@ -13,6 +13,7 @@
 namespace platform {
 
 class NSApplication;
+class NSAppearance;
 
 // Posted on the default center when screens are connected, removed or
 // change their frame or scale.
@@ -122,6 +123,13 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSWindow> keyWindow() const { return keyWindow_.lock(); }
   std::shared_ptr<NSWindow> mainWindow() const { return mainWindow_.lock(); }
 
+  // Its own appearance when set, else the system's (appearance.hpp).
+  std::shared_ptr<NSAppearance> appearance() const { return appearance_; }
+  void setAppearance(std::shared_ptr<NSAppearance> appearance);
+  std::shared_ptr<NSAppearance> effectiveAppearance() const;
+  // Tells every view of its windows that inherits the appearance.
+  void noteAppearanceChange();
+
   // The window of the innermost modal session; none outside one. The
   // platform runs a modal window in a loop of its own; here the simulated
   // desktop and tests open and end sessions.
@@ -154,6 +162,7 @@ class NSApplication : public std::enable_shared_from_this<NSApplication> {
   std::shared_ptr<NSMenu> windowsMenu_;
   std::shared_ptr<NSMenu> helpMenu_;
   std::vector<NSModalSession> modalSessions_;
+  std::shared_ptr<NSAppearance> appearance_;
 };
 
 }  // namespace platform

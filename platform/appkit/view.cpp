@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/appkit/appearance.hpp"
 #include "platform/appkit/layer.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/graphics/context.hpp"
@@ -134,7 +135,8 @@ void NSView::cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImage
     CGContextTranslateCTM(cg, -rect.origin.x, -rect.origin.y);
   }
   CGContextClipToRect(cg, rect);
-  drawRect(rect);
+  // Named colours resolve against the view's appearance while it draws.
+  effectiveAppearance()->performAsCurrentDrawingAppearance([&] { drawRect(rect); });
   CGContextRestoreGState(cg);
   NSGraphicsContext::restoreGraphicsState();
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/appkit/layer.hpp"
@@ -22,7 +23,13 @@ struct SurfaceDeleter {
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
-void setColor(cairo_t* cr, const Color& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.opacity); }
+// The scheme of the node being painted: named colours resolve against it.
+thread_local ColorScheme paintingScheme = ColorScheme::light;
+
+void setColor(cairo_t* cr, const Color& named) {
+  const Color c = resolvedColor(named, paintingScheme);
+  cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.opacity);
+}
 
 Color colorParam(const Modifier& m) {
   return Color{m.number("red"), m.number("green"), m.number("blue"), m.number("opacity", 1), m.string("color")};
@@ -249,6 +256,9 @@ void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
   cairo_restore(cr);
 }
 
+// The foreground as the node's scheme shows it.
+Color ink(const Node& n) { return resolvedColor(n.environment.foreground, n.environment.colorScheme); }
+
 struct Painter {
   struct Popover {
     const Node* content;
@@ -260,7 +270,9 @@ struct Painter {
 
   void node(const Node& n) {
     if (n.levelFrames.empty()) return;
+    const ColorScheme outer = std::exchange(paintingScheme, n.environment.colorScheme);
     level(n, n.view.desc().modifiers.size());
+    paintingScheme = outer;
   }
 
   void level(const Node& n, size_t k) {
@@ -401,7 +413,7 @@ struct Painter {
     cairo_save(cr);
     if (fill || (!stroke && !border)) {
       outline(n, 0);
-      setColor(cr, fill ? colorParam(*fill) : n.environment.foreground);
+      setColor(cr, fill ? colorParam(*fill) : ink(n));
       cairo_fill(cr);
     }
     if (stroke) {
@@ -423,7 +435,7 @@ struct Painter {
     const bool control = k == "Button" || k == "Toggle" || k == "Link";
     if (control && !n.environment.isEnabled) cairo_push_group(cr);
     if (k == "Text") {
-      drawText(cr, d.text, n.environment.font, r, n.environment.foreground,
+      drawText(cr, d.text, n.environment.font, r, ink(n),
                TextStyle{n.environment.lineSpacing, n.environment.underline});
     } else if (k == "Color") {
       setColor(cr, d.color);
@@ -440,14 +452,14 @@ struct Painter {
                   : name == "medium" ? NSImageInterpolationMedium
                                      : NSImageInterpolationHigh;
       }
-      paintImage(cr, *d.image, r, scale, quality, n.environment.foreground);
+      paintImage(cr, *d.image, r, scale, quality, ink(n));
     } else if (k == "Image") {
-      drawSymbol(cr, d.systemImage.empty() ? d.text : d.systemImage, r, n.environment.foreground);
+      drawSymbol(cr, d.systemImage.empty() ? d.text : d.systemImage, r, ink(n));
     } else if (k == "Label") {
       const double icon = std::ceil(n.environment.font.size * 1.2);
-      drawSymbol(cr, d.systemImage, {r.origin, {icon, icon}}, n.environment.foreground);
+      drawSymbol(cr, d.systemImage, {r.origin, {icon, icon}}, ink(n));
       drawText(cr, d.text, n.environment.font, {{r.origin.x + icon + 6, r.origin.y}, {r.size.width - icon - 6, r.size.height}},
-               n.environment.foreground);
+               ink(n));
     } else if (k == "Divider") {
       cairo_set_source_rgba(cr, 0, 0, 0, 0.1);
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, 1);
@@ -608,6 +620,7 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
   cairo_t* cr = cairo_create(surface.get());
   cairo_scale(cr, scale, scale);
+  paintingScheme = graph.root()->environment.colorScheme;
   setColor(cr, graph.root()->environment.reduceTransparency ? Color::white() : Color::windowBackground());
   cairo_paint(cr);
   Painter painter{cr, scale, {}};

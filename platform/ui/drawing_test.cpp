@@ -220,3 +220,43 @@ TEST_F(DrawingTest, AnImageIsDrawnFromItsVectorAtThePicturesScaleAndATemplateInT
 
 }  // namespace
 }  // namespace platform::ui
+
+#include "platform/appkit/appearance.hpp"
+
+namespace platform::ui {
+namespace {
+
+TEST_F(DrawingTest, UnderTheDarkAppearanceNamedColoursTakeTheirDarkValues) {
+  const auto view = [] {
+    return VStack(HorizontalAlignment::leading, 0,
+                  {ColorView(Color::sRGB(0.2, 0.4, 0.6)).frame(20, 10),
+                   ColorView(Color::controlBackground()).frame(20, 10), Text("████").font(Font::system(20))})
+        .frame(40, 60, Alignment::topLeading());
+  };
+  struct Case {
+    const char* what;
+    std::shared_ptr<NSAppearance> system;
+    ColorScheme scheme;
+    int windowLevel, controlLevel;
+    bool lightText;
+  };
+  const Case cases[] = {
+      {"light", NSAppearance::appearanceNamed(NSAppearanceNameAqua), ColorScheme::light, 236, 255, false},
+      {"dark", NSAppearance::appearanceNamed(NSAppearanceNameDarkAqua), ColorScheme::dark, 50, 30, true},
+  };
+  for (const auto& c : cases) {
+    NSAppearance::setSystemAppearance(c.system);
+    auto graph = ViewGraph::make(view());
+    graph->setSize({40, 60});
+    graph->render();
+    EXPECT_EQ(graph->root()->environment.colorScheme, c.scheme) << c.what;
+    EXPECT_EQ((*pixelOf(*graph, 39, 59))[0], c.windowLevel) << c.what << ": window background";
+    EXPECT_EQ((*pixelOf(*graph, 5, 15))[0], c.controlLevel) << c.what << ": control background";
+    const int text = (*pixelOf(*graph, 6, 32))[0];
+    EXPECT_EQ(text > 128, c.lightText) << c.what << ": the label, " << text;
+    EXPECT_EQ(*pixelOf(*graph, 5, 5), (std::array<int, 4>{51, 102, 153, 255})) << c.what << ": a literal colour";
+  }
+}
+
+}  // namespace
+}  // namespace platform::ui

@@ -6,6 +6,18 @@
 
 namespace platform::ui {
 
+Color resolvedColor(const Color& color, ColorScheme scheme) {
+  if (scheme == ColorScheme::light || color.name.empty()) return color;
+  auto white = [&](double level, double opacity) { return Color{level, level, level, opacity, color.name}; };
+  // Dark values of our own, keeping any opacity applied on top.
+  const double applied = color.opacity;
+  if (color.name == "windowBackground") return white(0.196, applied);
+  if (color.name == "controlBackground") return white(0.118, applied);
+  if (color.name == "primary" || color.name == "label") return white(1, applied);
+  if (color.name == "secondary") return white(1, applied * 0.55 / 0.5);
+  return color;
+}
+
 namespace {
 
 std::shared_ptr<ViewDesc> make(std::string kind) {

@@ -62,6 +62,13 @@ struct Color {
   bool operator==(const Color&) const = default;
 };
 
+// The light or dark look the environment asks views for; the system's
+// named colours (window and control backgrounds, labels) take values of
+// our own in the dark one.
+enum class ColorScheme { light, dark };
+struct Color;
+Color resolvedColor(const Color& color, ColorScheme scheme);
+
 enum class FontWeight { regular, medium, semibold, bold };
 enum class FontDesign { standard, monospaced, rounded };
 
@@ -168,6 +175,8 @@ struct Environment {
   bool reduceMotion = false;
   bool reduceTransparency = false;
   bool isEnabled = true;
+  // The hosting view's appearance, else the application's.
+  ColorScheme colorScheme = ColorScheme::light;
   Font font;
   Color foreground = Color::primary();
   // Controls take the tint when one is set, else the accent colour.
