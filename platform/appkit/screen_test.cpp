@@ -95,6 +95,9 @@ TEST(NSScreenTest, TheMainScreenIsTheKeyWindowsScreenElseTheFirst) {
   EXPECT_EQ(NSScreen::main(), primary) << "no key window";
 
   auto window = std::make_shared<NSWindow>(NSMakeRect(1600, 300, 400, 300), NSWindowStyleMaskTitled);
+  int moves = 0;
+  auto token = NSNotificationCenter::defaultCenter().addObserverForName(
+      NSWindowDidChangeScreenNotification, window.get(), nullptr, [&](const NSNotification&) { ++moves; });
   window->makeKeyAndOrderFront();
   ASSERT_TRUE(window->isKeyWindow());
   EXPECT_EQ(NSScreen::main(), secondary) << "the key window stands on the second screen";
@@ -103,6 +106,8 @@ TEST(NSScreenTest, TheMainScreenIsTheKeyWindowsScreenElseTheFirst) {
   EXPECT_EQ(NSScreen::main(), primary) << "a key window on no screen";
 
   window->setFrame(NSMakeRect(1600, 300, 400, 300), false);
+  window->setFrame(NSMakeRect(1700, 300, 400, 300), false);
+  EXPECT_EQ(moves, 2) << "off every screen and back; a move within one screen is none";
   window->orderOut();
   EXPECT_EQ(NSScreen::main(), primary) << "no longer key";
 

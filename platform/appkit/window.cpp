@@ -12,6 +12,7 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/view.hpp"
 #include "platform/windowserver/spaces.hpp"
+#include "platform/notifications/notification_center.hpp"
 #include "platform/windowserver/window_list.hpp"
 
 namespace platform {
@@ -88,9 +89,12 @@ void NSWindow::unpublish() {
 }
 
 void NSWindow::setFrame(NSRect frame, bool) {
+  const auto before = screen();
   frame_ = frame;
   if (contentView_) contentView_->setFrame(NSMakeRect(0, 0, frame.size.width, frame.size.height));
   if (windowNumber_ >= 1) publish(false);
+  if (screen() != before)
+    NSNotificationCenter::defaultCenter().postNotificationName(NSWindowDidChangeScreenNotification, this);
 }
 
 void NSWindow::setLevel(NSWindowLevel level) {

@@ -22,6 +22,9 @@ using NSModalResponse = long;
 inline constexpr NSModalResponse NSModalResponseStop = -1000;
 
 inline const char* const NSWindowDidChangeOcclusionStateNotification = "NSWindowDidChangeOcclusionStateNotification";
+// Posted, with the window as the object, when a new frame puts the window
+// on another screen (or on none, or back on one).
+inline const char* const NSWindowDidChangeScreenNotification = "NSWindowDidChangeScreenNotification";
 
 using NSWindowStyleMask = std::uint64_t;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;
