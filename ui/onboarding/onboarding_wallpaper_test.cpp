@@ -304,6 +304,11 @@ TEST_F(OnboardingWallpaperTest, TheWallpaperFillsTheDesktopAndTheBandFadesFromTh
         << what << ": far from the split " << text(platform::testing::pixelAt(picture, 2, mid));
     EXPECT_FALSE(near(platform::testing::pixelAt(picture, split - 2, mid), sharp, 6)) << what << ": blurred at the split";
   }
+  // Part pixels round up to whole ones.
+  const CGImageRef part = OnboardingWallpaperView::renderBackdrop({{80.25, 60.5}, {240, 150}, 2, false});
+  ASSERT_TRUE(part);
+  EXPECT_EQ(CGImageGetWidth(part), 161u);
+  EXPECT_EQ(CGImageGetHeight(part), 121u);
 }
 
 TEST_F(OnboardingWallpaperTest, EachFilterThatGivesNothingTakesItsFallback) {
