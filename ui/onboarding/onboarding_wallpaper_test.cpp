@@ -526,3 +526,39 @@ TEST_F(OnboardingWallpaperViewTest, TheKeyFollowsTheWindowTheScreenTheBackingAnd
 
 }  // namespace
 }  // namespace vurle
+
+#include "platform/desktop/system_wallpaper.hpp"
+#include "platform/ui/graph.hpp"
+#include "platform/ui/picture_test_support.hpp"
+
+namespace vurle {
+namespace {
+
+TEST_F(OnboardingWallpaperViewTest, TheBackdropOfTheBundledArtMatchesItsPicturesAndLetsClicksThrough) {
+  fs::remove_all(host(kExtensions + "/WallpaperTestExtension.appex"));
+  ASSERT_EQ(layOutDesktopWallpaper(root_, WallpaperPictures{fs::path(VURLE_RESOURCES_DIR) / "wallpaper-light.png",
+                                                            fs::path(VURLE_RESOURCES_DIR) / "wallpaper-dark.png"}),
+            std::nullopt);
+  int behind = 0;
+  struct Case {
+    const char* picture;
+    const std::string& appearance;
+  };
+  for (const Case c : {Case{"onboarding_wallpaper_light", NSAppearanceNameAqua},
+                       Case{"onboarding_wallpaper_dark", NSAppearanceNameDarkAqua}}) {
+    NSAppearance::setSystemAppearance(NSAppearance::appearanceNamed(c.appearance));
+    auto graph = ui::ViewGraph::make(ui::ZStack({ui::Button("Behind", [&] { ++behind; }).frame(400, 190),
+                                                 OnboardingWallpaper()}));
+    graph->setSize({400, 190});
+    graph->render();
+    ui::pixelOf(*graph, 0, 0);  // the first draw asks for the picture
+    drain();
+    ui::expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, c.picture);
+    EXPECT_TRUE(graph->tap({200, 95})) << c.picture;
+  }
+  EXPECT_EQ(behind, 2) << "the click reaches the button beneath the backdrop";
+  EXPECT_EQ(OnboardingWallpaperView::renderCount(), 2);
+}
+
+}  // namespace
+}  // namespace vurle
