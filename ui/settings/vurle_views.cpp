@@ -6,8 +6,13 @@
 //   pointer_test_strip.png, speed_examples.png,
 //   transition_duration_control.png, animation_error_help.png,
 //   success_mark_first.png, success_mark_last.png (the mark at 56 points
-//   as it appears and once revealed)
+//   as it appears and once revealed),
+//   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
+//   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
+//   a system root of its own that is removed afterwards)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +20,13 @@
 #include <string>
 
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/appearance.hpp"
 #include "platform/defaults/user_defaults.hpp"
+#include "platform/desktop/system_wallpaper.hpp"
+#include "platform/foundation/file_manager.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
+#include "ui/onboarding/onboarding_wallpaper.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/success_mark.hpp"
@@ -123,6 +132,28 @@ int main(int argc, char** argv) {
     graph->setFrameObserver(nullptr);
     scope->runUntilIdle();
     ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
+  }
+  {
+    const auto root = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
+    if (const auto refused = layOutDesktopWallpaper(root)) {
+      std::fprintf(stderr, "vurle_views: %s\n", refused->c_str());
+      ok = false;
+    } else {
+      for (const auto& [name, appearance] : {std::pair{"onboarding_wallpaper_light.png", NSAppearanceNameAqua},
+                                             std::pair{"onboarding_wallpaper_dark.png", NSAppearanceNameDarkAqua}}) {
+        NSAppearance::setSystemAppearance(NSAppearance::appearanceNamed(appearance));
+        auto graph = graphOf(OnboardingWallpaper(), {400, 190});
+        // The first picture asks for the render; the second shows it.
+        const auto draft = folder / name;
+        ok &= writePNG(*graph, draft.string(), 1);
+        scope->runUntilIdle();
+        ok &= write(*graph, folder, name, scale);
+      }
+      NSAppearance::setSystemAppearance(nullptr);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+    setSystemRoot(std::nullopt);
   }
   engine->stop();
   return ok ? 0 : 1;
