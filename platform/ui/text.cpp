@@ -102,15 +102,23 @@ LayoutPtr makeLayout(const std::string& text, const Font& font, std::optional<do
   pango_layout_set_text(layout.get(), text.c_str(), int(text.size()));
   if (std::isfinite(style.lineSpacing) && style.lineSpacing > 0)
     pango_layout_set_spacing(layout.get(), int(std::lround(style.lineSpacing * PANGO_SCALE)));
-  if (style.underline) {
+  const bool tracked = std::isfinite(style.tracking) && style.tracking != 0;
+  if (style.underline || tracked) {
     PangoAttrList* attributes = pango_attr_list_new();
-    pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    if (style.underline) pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    if (tracked)
+      pango_attr_list_insert(attributes, pango_attr_letter_spacing_new(int(std::lround(style.tracking * PANGO_SCALE))));
     pango_layout_set_attributes(layout.get(), attributes);
     pango_attr_list_unref(attributes);
   }
   if (width && std::isfinite(*width) && *width >= 0) {
     pango_layout_set_width(layout.get(), int(std::ceil(*width * PANGO_SCALE)));
     pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+  }
+  if (style.lineLimit && *style.lineLimit > 0) {
+    // A negative height counts lines; the last kept line ends in "…".
+    pango_layout_set_height(layout.get(), -*style.lineLimit);
+    pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
   }
   return layout;
 }

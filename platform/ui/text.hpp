@@ -24,10 +24,13 @@ struct TextMetrics {
 };
 
 // What a text's environment adds to its font: room between lines (not
-// after the last) and a solid underline.
+// after the last), a solid underline, a most number of lines (the last
+// one cut with an ellipsis) and room between letters.
 struct TextStyle {
   double lineSpacing = 0;
   bool underline = false;
+  std::optional<int> lineLimit;
+  double tracking = 0;
 };
 
 // Wraps at the width when one is given and the text is wider.

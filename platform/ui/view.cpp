@@ -227,6 +227,53 @@ View View::blur(double radius, bool opaque) const {
   return modified(std::move(m));
 }
 
+View View::shadow(Color color, double radius, double x, double y) const {
+  Modifier m = colored("shadow", color);
+  m.params["radius"] = radius;
+  m.params["x"] = x;
+  m.params["y"] = y;
+  return modified(std::move(m));
+}
+
+namespace {
+const char* shapeName(ShapeKind kind) {
+  static const char* names[] = {"rectangle", "roundedRectangle", "circle", "capsule", "path"};
+  return names[static_cast<int>(kind)];
+}
+}  // namespace
+
+View View::clipShape(ShapeKind kind, double cornerRadius) const {
+  Modifier m = named("clipShape");
+  m.params["shape"] = std::string(shapeName(kind));
+  m.params["cornerRadius"] = cornerRadius;
+  return modified(std::move(m));
+}
+
+View View::transition(std::string kind) const {
+  Modifier m = named("transition");
+  m.params["kind"] = std::move(kind);
+  return modified(std::move(m));
+}
+
+View View::glassEffect(ShapeKind kind, double cornerRadius) const {
+  Modifier m = named("glassEffect");
+  m.params["shape"] = std::string(shapeName(kind));
+  m.params["cornerRadius"] = cornerRadius;
+  return modified(std::move(m));
+}
+
+View View::lineLimit(std::optional<int> lines) const {
+  Modifier m = environmentWriter("lineLimit", [lines](Environment& e) { e.lineLimit = lines; });
+  if (lines) m.params["lines"] = double(*lines);
+  return modified(std::move(m));
+}
+
+View View::tracking(double points) const {
+  Modifier m = environmentWriter("tracking", [points](Environment& e) { e.tracking = points; });
+  m.params["points"] = points;
+  return modified(std::move(m));
+}
+
 View View::contentShape(ShapeKind kind, double cornerRadius) const {
   static const char* names[] = {"rectangle", "roundedRectangle", "circle", "capsule", "path"};
   Modifier m = named("contentShape");

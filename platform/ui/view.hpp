@@ -183,9 +183,13 @@ struct Environment {
   std::optional<Color> tint;
   Color accentColor = Color::accent();
   Color controlTint() const { return tint.value_or(accentColor); }
-  // Text: extra room between lines, and a solid underline.
+  // Text: extra room between lines, and a solid underline; at most this
+  // many lines (the last ends in an ellipsis when cut), and extra room
+  // between letters in points.
   double lineSpacing = 0;
   bool underline = false;
+  std::optional<int> lineLimit;
+  double tracking = 0;
   ButtonStyleKind buttonStyle = ButtonStyleKind::automatic;
   ToggleStyle toggleStyle = ToggleStyle::switchStyle;
   // Opens a link; answers whether it was handled. The graph's default opens
@@ -330,7 +334,19 @@ class View {
   View inset(double amount) const;
   View opacity(double value) const;
   View scaleEffect(double scale) const;
+  // Drawn as a Gaussian of the radius as standard deviation; a blur that
+  // is not opaque fades at the content's edges.
   View blur(double radius, bool opaque = false) const;
+  // The content's silhouette in the colour, blurred by the radius (half of
+  // it as standard deviation) and moved by (x, y), drawn beneath it.
+  View shadow(Color color, double radius, double x = 0, double y = 0) const;
+  // Draws the content only inside the shape in the view's frame.
+  View clipShape(ShapeKind kind, double cornerRadius = 0) const;
+  // How the view comes and goes: recorded for queries ("opacity", "move"...).
+  View transition(std::string kind) const;
+  // A glass surface behind the content in the shape; no compositor here, so
+  // it is drawn as the window background, translucent.
+  View glassEffect(ShapeKind kind = ShapeKind::capsule, double cornerRadius = 0) const;
   // The shape that takes clicks and hovers, in the view's frame: outside
   // it the view and its content take none, inside it all of it does.
   View contentShape(ShapeKind kind = ShapeKind::rectangle, double cornerRadius = 0) const;
@@ -343,6 +359,9 @@ class View {
   View tint(Color color) const;
   View accentColor(Color color) const;
   View lineSpacing(double spacing) const;
+  // None: as many lines as the text needs.
+  View lineLimit(std::optional<int> lines) const;
+  View tracking(double points) const;
   View underline(bool active = true) const;
   View buttonStyle(ButtonStyleKind kind) const;
   View toggleStyle(ToggleStyle style) const;
