@@ -641,7 +641,7 @@ struct Painter {
       drawText(cr, d.text, n.environment.font, {{r.origin.x + icon + 6, r.origin.y}, {r.size.width - icon - 6, r.size.height}},
                ink(n));
     } else if (k == "Divider") {
-      cairo_set_source_rgba(cr, 0, 0, 0, 0.1);
+      setColor(cr, Color::separator());
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, 1);
       cairo_fill(cr);
     } else if (k == "ProgressView") {

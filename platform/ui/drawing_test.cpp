@@ -232,7 +232,8 @@ TEST_F(DrawingTest, UnderTheDarkAppearanceNamedColoursTakeTheirDarkValues) {
   const auto view = [] {
     return VStack(HorizontalAlignment::leading, 0,
                   {ColorView(Color::sRGB(0.2, 0.4, 0.6)).frame(20, 10),
-                   ColorView(Color::controlBackground()).frame(20, 10), Text("████").font(Font::system(20))})
+                   ColorView(Color::controlBackground()).frame(20, 10), Text("██").font(Font::system(20)),
+                   Divider().frame(40, 1)})
         .frame(40, 60, Alignment::topLeading());
   };
   struct Case {
@@ -257,6 +258,11 @@ TEST_F(DrawingTest, UnderTheDarkAppearanceNamedColoursTakeTheirDarkValues) {
     const int text = (*pixelOf(*graph, 6, 32))[0];
     EXPECT_EQ(text > 128, c.lightText) << c.what << ": the label, " << text;
     EXPECT_EQ(*pixelOf(*graph, 5, 5), (std::array<int, 4>{51, 102, 153, 255})) << c.what << ": a literal colour";
+    const auto dividerAt = graph->findKind("Divider")->frame().origin.y;
+    ASSERT_LT(dividerAt, 60) << c.what;
+    const int divider = (*pixelOf(*graph, 5, int(dividerAt)))[0];
+    EXPECT_EQ(divider > c.windowLevel, c.lightText) << c.what << ": the separator, " << divider;
+    EXPECT_NE(divider, c.windowLevel) << c.what << ": the separator shows";
   }
 }
 

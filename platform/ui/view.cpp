@@ -13,7 +13,7 @@ Color resolvedColor(const Color& color, ColorScheme scheme) {
   const double applied = color.opacity;
   if (color.name == "windowBackground") return white(0.196, applied);
   if (color.name == "controlBackground") return white(0.118, applied);
-  if (color.name == "primary" || color.name == "label") return white(1, applied);
+  if (color.name == "primary" || color.name == "label" || color.name == "separator") return white(1, applied);
   if (color.name == "secondary") return white(1, applied * 0.55 / 0.5);
   return color;
 }

@@ -54,6 +54,7 @@ struct Color {
   static Color clear() { return {0, 0, 0, 0, "clear"}; }
   static Color controlBackground() { return {1, 1, 1, 1, "controlBackground"}; }
   static Color windowBackground() { return {0.925, 0.925, 0.925, 1, "windowBackground"}; }
+  static Color separator() { return {0, 0, 0, 0.1, "separator"}; }
   Color withOpacity(double a) const {
     Color c = *this;
     c.opacity *= a;

@@ -353,14 +353,17 @@ void OnboardingWallpaperView::viewDidMoveToWindow() {
   NSView::viewDidMoveToWindow();
   if (screenObservation_) NSNotificationCenter::defaultCenter().removeObserver(std::exchange(screenObservation_, nullptr));
   if (const auto window = this->window()) {
-    std::weak_ptr<OnboardingWallpaperView> weak =
-        std::static_pointer_cast<OnboardingWallpaperView>(shared_from_this());
+    const std::weak_ptr<OnboardingWallpaperView> weak = weakSelf();
     screenObservation_ = NSNotificationCenter::defaultCenter().addObserverForName(
         NSWindowDidChangeScreenNotification, window.get(), DispatchQueue::main(), [weak](const NSNotification&) {
           if (const auto view = weak.lock()) view->keyMayHaveChanged();
         });
   }
   setNeedsDisplay(true);
+}
+
+std::weak_ptr<OnboardingWallpaperView> OnboardingWallpaperView::weakSelf() {
+  return std::static_pointer_cast<OnboardingWallpaperView>(weak_from_this().lock());
 }
 
 void OnboardingWallpaperView::keyMayHaveChanged() {
@@ -397,9 +400,10 @@ void OnboardingWallpaperView::drawRect(NSRect) {
     rendered_ = cached == state.renderedImages.end() ? nullptr : cached->second;
     if (rendered_) {
       renderKey_ = requestedKey_;
-    } else if (!rendering_) {
+    } else if (!rendering_ && !weakSelf().expired()) {
+      // (A view no one shares could never be handed its picture.)
       rendering_ = true;
-      requestViewRender(*requestedKey_, std::static_pointer_cast<OnboardingWallpaperView>(shared_from_this()));
+      requestViewRender(*requestedKey_, weakSelf());
     }
   }
   if (!rendered_) return;

@@ -110,6 +110,7 @@ class OnboardingWallpaperView : public platform::NSView {
   static void applyRender(const platform::CGImageRef& image, const std::weak_ptr<OnboardingWallpaperView>& view,
                           const RenderKey& key);
   void keyMayHaveChanged();
+  std::weak_ptr<OnboardingWallpaperView> weakSelf();
 
   platform::NotificationToken screenObservation_;
   bool rendering_ = false;

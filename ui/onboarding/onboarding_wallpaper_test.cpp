@@ -470,6 +470,15 @@ TEST_F(OnboardingWallpaperViewTest, TheNinthKeyEmptiesTheCacheAndAFailedRenderIs
   drain();
   EXPECT_EQ(OnboardingWallpaperView::renderCount(), 11);
   EXPECT_TRUE(view->rendered()) << "the new key renders";
+
+  // A render still under way when the process state is reset lands in
+  // nothing: the fresh cache stays empty.
+  OnboardingWallpaperView::requestRender({{12, 12}, {240, 150}, 1, true});
+  resetProcessState();
+  setSystemRoot(root_);
+  drain();
+  EXPECT_EQ(OnboardingWallpaperView::cachedPictureCount(), 0u);
+  EXPECT_FALSE(OnboardingWallpaperView::isRendering({{12, 12}, {240, 150}, 1, true}));
 }
 
 TEST_F(OnboardingWallpaperViewTest, TheKeyFollowsTheWindowTheScreenTheBackingAndTheAppearance) {
@@ -477,6 +486,15 @@ TEST_F(OnboardingWallpaperViewTest, TheKeyFollowsTheWindowTheScreenTheBackingAnd
   auto flat = OnboardingWallpaperView::make(NSMakeRect(0, 0, 50, 0));
   draw(*flat);
   EXPECT_FALSE(flat->requestedKey());
+  EXPECT_EQ(OnboardingWallpaperView::renderCount(), 0);
+  // A view made from a coder starts empty; one nobody shares draws its
+  // background and asks for nothing it could never be handed.
+  NSCoder coder;
+  OnboardingWallpaperView archived(coder);
+  EXPECT_EQ(archived.frame(), NSZeroRect);
+  EXPECT_FALSE(archived.requestedKey() || archived.renderKey() || archived.rendered() || archived.rendering());
+  OnboardingWallpaperView unshared(NSMakeRect(0, 0, 10, 10));
+  EXPECT_EQ(draw(unshared, 5, 5), (Pixel{236, 236, 236, 255}));
   EXPECT_EQ(OnboardingWallpaperView::renderCount(), 0);
 
   // No window: scale 1 and the main screen, else 2560 × 1440.
