@@ -375,6 +375,11 @@ TEST_F(DrawingTest, TheOnboardingSymbolsHaveShapesOfTheirOwn) {
     drawn.push_back(column);
   }
   EXPECT_FALSE(hasSymbolShape("arrow.left"));
+  std::vector<View> row;
+  for (const auto& name : names) row.push_back(ImageSystem(name).frame(24, 24));
+  auto strip = ViewGraph::make(HStack(VerticalAlignment::center, 8, row).padding(8));
+  strip->setSize({200, 40});
+  expectMatchesStoredPicture(*strip, VURLE_PICTURES_DIR, "onboarding_symbols");
   for (size_t i = 0; i < drawn.size(); ++i)
     for (size_t j = i + 1; j < drawn.size(); ++j) EXPECT_NE(drawn[i], drawn[j]) << names[i] << " looks like " << names[j];
 }
