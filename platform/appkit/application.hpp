@@ -15,6 +15,7 @@ namespace platform {
 
 class NSApplication;
 class NSEvent;
+class NSAppearance;
 
 // Posted on the default center when screens are connected, removed or
 // change their frame or scale.
@@ -163,6 +164,12 @@ class NSApplication : public NSResponder, public std::enable_shared_from_this<NS
   // offered to the main menu's key equivalents. Other event types are not
   // dispatched here.
   void sendEvent(const std::shared_ptr<NSEvent>& event);
+  // Its own appearance when set, else the system's (appearance.hpp).
+  std::shared_ptr<NSAppearance> appearance() const { return appearance_; }
+  void setAppearance(std::shared_ptr<NSAppearance> appearance);
+  std::shared_ptr<NSAppearance> effectiveAppearance() const;
+  // Tells every view of its windows that inherits the appearance.
+  void noteAppearanceChange();
 
   // The window of the innermost modal session; none outside one. The
   // platform runs a modal window in a loop of its own; here the simulated
@@ -198,6 +205,7 @@ class NSApplication : public NSResponder, public std::enable_shared_from_this<NS
   std::vector<NSModalSession> modalSessions_;
   // The window the last pointer move was in.
   std::weak_ptr<NSWindow> pointerWindow_;
+  std::shared_ptr<NSAppearance> appearance_;
 };
 
 }  // namespace platform

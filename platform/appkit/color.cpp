@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/appkit/appearance.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/graphics/context.hpp"
 
@@ -18,6 +19,27 @@ NSColor NSColor::colorWithSRGBRed(CGFloat red, CGFloat green, CGFloat blue, CGFl
 }
 
 NSColor NSColor::systemBlueColor() { return colorWithSRGBRed(0, 122.0 / 255.0, 1, 1); }
+
+namespace {
+
+bool drawingDark() {
+  const auto appearance = NSAppearance::currentDrawingAppearance();
+  return appearance && appearance->isDark();
+}
+
+NSColor named(bool dark, CGFloat lightWhite, CGFloat lightAlpha, CGFloat darkWhite, CGFloat darkAlpha) {
+  return dark ? NSColor::colorWithSRGBRed(darkWhite, darkWhite, darkWhite, darkAlpha)
+              : NSColor::colorWithSRGBRed(lightWhite, lightWhite, lightWhite, lightAlpha);
+}
+
+}  // namespace
+
+NSColor NSColor::windowBackgroundColor() { return named(drawingDark(), 0.925, 1, 0.196, 1); }
+NSColor NSColor::controlBackgroundColor() { return named(drawingDark(), 1, 1, 0.118, 1); }
+NSColor NSColor::controlColor() { return named(drawingDark(), 1, 1, 1, 0.25); }
+NSColor NSColor::labelColor() { return named(drawingDark(), 0, 0.85, 1, 0.85); }
+NSColor NSColor::secondaryLabelColor() { return named(drawingDark(), 0, 0.5, 1, 0.55); }
+NSColor NSColor::separatorColor() { return named(drawingDark(), 0, 0.1, 1, 0.1); }
 
 void NSColor::setFill() const {
   if (const auto context = NSGraphicsContext::currentContext()) {

@@ -26,6 +26,16 @@ class NSColor {
   static NSColor separatorColor() { return NSColor(0, 0, 0, 0.1); }
   static NSColor windowBackgroundColor() { return NSColor(0.925, 0.925, 0.925, 1); }
 
+  // The system's named colours, in the current drawing appearance
+  // (appearance.hpp): resolved when asked for, so ask while drawing. The
+  // dark values are our own, chosen so a dark window is dark throughout.
+  static NSColor windowBackgroundColor();
+  static NSColor controlBackgroundColor();
+  static NSColor controlColor();
+  static NSColor labelColor();
+  static NSColor secondaryLabelColor();
+  static NSColor separatorColor();
+
   CGFloat redComponent() const { return red_; }
   CGFloat greenComponent() const { return green_; }
   CGFloat blueComponent() const { return blue_; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/appkit/appearance.hpp"
 #include "platform/appkit/layer.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/graphics/context.hpp"
@@ -144,7 +145,8 @@ void NSView::cacheDisplayInRect(NSRect rect, const std::shared_ptr<NSBitmapImage
 }
 
 void NSView::displayInCurrentContext(NSRect rect) {
-  drawRect(rect);
+  // Named colours resolve against the view's appearance while it draws.
+  effectiveAppearance()->performAsCurrentDrawingAppearance([&] { drawRect(rect); });
   if (drawsOwnSubviews()) return;
   const auto context = NSGraphicsContext::currentContext();
   if (!context) return;

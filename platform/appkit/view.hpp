@@ -39,6 +39,7 @@ class NSLayoutConstraint;
 class NSCursor;
 class NSEvent;
 class NSTrackingArea;
+class NSAppearance;
 
 // Raw values as on the platform.
 enum class NSViewLayerContentsRedrawPolicy : int {
@@ -133,6 +134,17 @@ class NSView : public NSResponder, public std::enable_shared_from_this<NSView> {
   // changed. The base implementations do nothing.
   virtual void viewDidMoveToWindow();
   virtual void viewDidChangeBackingProperties();
+
+  // Its own appearance when set, else its superview's, else the
+  // application's (appearance.hpp); the base of the notification does
+  // nothing.
+  std::shared_ptr<NSAppearance> appearance() const { return appearance_; }
+  void setAppearance(std::shared_ptr<NSAppearance> appearance);
+  std::shared_ptr<NSAppearance> effectiveAppearance() const;
+  virtual void viewDidChangeEffectiveAppearance();
+  // The application's appearance changed: tells this view, unless it has
+  // its own, and its subviews likewise.
+  void noteInheritedAppearanceChange();
 
   // A zeroed rep of the rect's size in points at the window's backing scale
   // (1 outside a window), pixel sides rounded up; nullptr for an empty or
@@ -275,6 +287,7 @@ class NSView : public NSResponder, public std::enable_shared_from_this<NSView> {
   std::vector<CursorRect> cursorRects_;
   bool collectingCursorRects_ = false;
   int cursorRectRebuilds_ = 0;
+  std::shared_ptr<NSAppearance> appearance_;
   bool accessibilityElement_ = false;
   std::string accessibilityLabel_, accessibilityValue_, accessibilityHelp_, accessibilityRole_;
 };

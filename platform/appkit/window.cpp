@@ -13,6 +13,7 @@
 #include "platform/appkit/view.hpp"
 #include "platform/dispatch/run_loop.hpp"
 #include "platform/windowserver/spaces.hpp"
+#include "platform/notifications/notification_center.hpp"
 #include "platform/windowserver/window_list.hpp"
 
 namespace platform {
@@ -98,9 +99,12 @@ void NSWindow::setFrame(NSRect frame, bool display, bool animate) {
 
 void NSWindow::setFrame(NSRect frame, bool) {
   lastFrameChangeAnimated_ = false;
+  const auto before = screen();
   frame_ = frame;
   if (contentView_) contentView_->setFrame(NSMakeRect(0, 0, frame.size.width, frame.size.height));
   if (windowNumber_ >= 1) publish(false);
+  if (screen() != before)
+    NSNotificationCenter::defaultCenter().postNotificationName(NSWindowDidChangeScreenNotification, this);
 }
 
 void NSWindow::setLevel(NSWindowLevel level) {

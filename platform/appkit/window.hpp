@@ -37,6 +37,9 @@ inline const char* const NSWindowWillCloseNotification = "NSWindowWillCloseNotif
 inline const char* const NSWindowWillMiniaturizeNotification = "NSWindowWillMiniaturizeNotification";
 inline const char* const NSWindowDidMiniaturizeNotification = "NSWindowDidMiniaturizeNotification";
 inline const char* const NSWindowDidDeminiaturizeNotification = "NSWindowDidDeminiaturizeNotification";
+// Posted, with the window as the object, when a new frame puts the window
+// on another screen (or on none, or back on one).
+inline const char* const NSWindowDidChangeScreenNotification = "NSWindowDidChangeScreenNotification";
 
 using NSWindowStyleMask = std::uint64_t;
 inline constexpr NSWindowStyleMask NSWindowStyleMaskTitled = 1 << 0;

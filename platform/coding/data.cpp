@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/foundation/file_manager.hpp"
+
 namespace platform {
 namespace {
 
@@ -57,12 +59,22 @@ std::optional<Data> dataFromBase64(const std::string& text) {
   return out;
 }
 
-std::optional<Data> dataWithContentsOfURL(const NSURL& url) {
+std::optional<Data> dataWithContentsOfURL(const NSURL& url, std::optional<std::size_t> maximumLength) {
+  if (!url.isFileURL()) return std::nullopt;
+  const std::filesystem::path path = resolveFilePath(url.path());
   std::error_code error;
-  if (!url.isFileURL() || !std::filesystem::is_regular_file(url.path(), error)) return std::nullopt;
-  std::ifstream file(url.path(), std::ios::binary);
+  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;
-  Data data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  Data data;
+  // Read in pieces, so a file that grows past the limit is caught too.
+  char piece[16384];
+  while (file) {
+    file.read(piece, sizeof piece);
+    const auto got = static_cast<std::size_t>(file.gcount());
+    if (maximumLength && data.size() + got > *maximumLength) return std::nullopt;
+    data.insert(data.end(), piece, piece + got);
+  }
   if (file.bad()) return std::nullopt;
   return data;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,8 +21,10 @@ std::string base64EncodedString(const Data& data);
 // Absent for anything but canonical padded base64 (no white space).
 std::optional<Data> dataFromBase64(const std::string& text);
 
-// The whole file a file URL names; absent for another scheme or when the
-// file cannot be read.
-std::optional<Data> dataWithContentsOfURL(const NSURL& url);
+// The whole file a file URL names (a system path under the system root,
+// file_manager.hpp); absent for another scheme, when the file cannot be
+// read, or when it holds more than `maximumLength` bytes (then nothing
+// beyond the limit is read).
+std::optional<Data> dataWithContentsOfURL(const NSURL& url, std::optional<std::size_t> maximumLength = std::nullopt);
 
 }  // namespace platform

@@ -1,6 +1,10 @@
 #include "platform/coding/data.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace platform {
 namespace {
@@ -22,6 +26,17 @@ TEST(Base64Test, RefusesAnythingButCanonicalText) {
   for (const char* text : {"Zg=", "Zg", "Z===", "Zg=a", "Zh==", "Zm9v\n", "Zm 9", "Zg==Zg==", "====", "Zm9*"}) {
     EXPECT_FALSE(dataFromBase64(text).has_value()) << text;
   }
+}
+
+TEST(DataWithContentsOfURLTest, ReadsUpToTheLimitAndNothingLarger) {
+  const auto path = std::filesystem::temp_directory_path() / ("vurle-data-" + std::to_string(::getpid()));
+  std::ofstream(path, std::ios::binary) << std::string(40000, 'z');
+  const NSURL url = NSURL::fileURLWithPath(path.string());
+  EXPECT_EQ(dataWithContentsOfURL(url)->size(), 40000u);
+  EXPECT_EQ(dataWithContentsOfURL(url, 40000)->size(), 40000u);
+  EXPECT_FALSE(dataWithContentsOfURL(url, 39999));
+  EXPECT_FALSE(dataWithContentsOfURL(NSURL::fileURLWithPath(path.string() + ".missing")));
+  std::filesystem::remove(path);
 }
 
 }  // namespace

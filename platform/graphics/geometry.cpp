@@ -110,4 +110,34 @@ bool CGRectEqualToRect(CGRect a, CGRect b) {
 bool CGPointEqualToPoint(CGPoint a, CGPoint b) { return a == b; }
 bool CGSizeEqualToSize(CGSize a, CGSize b) { return a == b; }
 
+CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2) {
+  return {t1.a * t2.a + t1.b * t2.c,         t1.a * t2.b + t1.b * t2.d,
+          t1.c * t2.a + t1.d * t2.c,         t1.c * t2.b + t1.d * t2.d,
+          t1.tx * t2.a + t1.ty * t2.c + t2.tx, t1.tx * t2.b + t1.ty * t2.d + t2.ty};
+}
+
+CGAffineTransform CGAffineTransformInvert(CGAffineTransform t) {
+  const CGFloat det = t.a * t.d - t.b * t.c;
+  if (det == 0 || !std::isfinite(det)) return t;
+  return {t.d / det, -t.b / det, -t.c / det, t.a / det, (t.c * t.ty - t.d * t.tx) / det, (t.b * t.tx - t.a * t.ty) / det};
+}
+
+CGPoint CGPointApplyAffineTransform(CGPoint p, CGAffineTransform t) {
+  return {t.a * p.x + t.c * p.y + t.tx, t.b * p.x + t.d * p.y + t.ty};
+}
+
+CGRect CGRectApplyAffineTransform(CGRect r, CGAffineTransform t) {
+  if (CGRectIsNull(r) || CGRectIsInfinite(r)) return r;
+  r = CGRectStandardize(r);
+  const CGPoint corners[] = {CGPointApplyAffineTransform(r.origin, t),
+                             CGPointApplyAffineTransform({CGRectGetMaxX(r), r.origin.y}, t),
+                             CGPointApplyAffineTransform({r.origin.x, CGRectGetMaxY(r)}, t),
+                             CGPointApplyAffineTransform({CGRectGetMaxX(r), CGRectGetMaxY(r)}, t)};
+  CGFloat x0 = corners[0].x, x1 = x0, y0 = corners[0].y, y1 = y0;
+  for (const auto& p : corners) {
+    x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+  }
+  return CGRectMake(x0, y0, x1 - x0, y1 - y0);
+}
+
 }  // namespace platform

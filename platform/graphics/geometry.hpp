@@ -72,6 +72,23 @@ bool CGRectEqualToRect(CGRect a, CGRect b);  // compares standardised forms
 bool CGPointEqualToPoint(CGPoint a, CGPoint b);
 bool CGSizeEqualToSize(CGSize a, CGSize b);
 
+// An affine map of the plane: x' = a x + c y + tx, y' = b x + d y + ty.
+struct CGAffineTransform {
+  CGFloat a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
+  bool operator==(const CGAffineTransform&) const = default;
+};
+inline constexpr CGAffineTransform CGAffineTransformIdentity{};
+constexpr CGAffineTransform CGAffineTransformMakeScale(CGFloat sx, CGFloat sy) { return {sx, 0, 0, sy, 0, 0}; }
+constexpr CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty) { return {1, 0, 0, 1, tx, ty}; }
+// t1 first, then t2.
+CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2);
+// The inverse; the transform itself when it cannot be inverted.
+CGAffineTransform CGAffineTransformInvert(CGAffineTransform t);
+CGPoint CGPointApplyAffineTransform(CGPoint p, CGAffineTransform t);
+// The smallest rectangle holding the mapped corners; null stays null, an
+// infinite rectangle stays infinite.
+CGRect CGRectApplyAffineTransform(CGRect r, CGAffineTransform t);
+
 // AppKit names for the same types.
 using NSPoint = CGPoint;
 using NSSize = CGSize;

@@ -100,3 +100,16 @@ TEST(Geometry, IntegralGrowsToWholeNumbers) {
   EXPECT_EQ(CGRectIntegral(CGRectMake(2, 3, 4, 5)), CGRectMake(2, 3, 4, 5));
   EXPECT_TRUE(CGRectIsNull(CGRectIntegral(CGRectNull)));
 }
+
+TEST(Geometry, AffineTransformsComposeInvertAndMapRectangles) {
+  const CGAffineTransform scaleThenMove =
+      CGAffineTransformConcat(CGAffineTransformMakeScale(2, 3), CGAffineTransformMakeTranslation(10, -4));
+  EXPECT_EQ(CGPointApplyAffineTransform({1, 1}, scaleThenMove), CGPointMake(12, -1));
+  const CGAffineTransform back = CGAffineTransformInvert(scaleThenMove);
+  EXPECT_EQ(CGPointApplyAffineTransform({12, -1}, back), CGPointMake(1, 1));
+  EXPECT_EQ(CGAffineTransformInvert(CGAffineTransformMakeScale(0, 1)), CGAffineTransformMakeScale(0, 1));
+  EXPECT_EQ(CGRectApplyAffineTransform(CGRectMake(0, 0, 4, 2), CGAffineTransformMakeScale(-1, 2)),
+            CGRectMake(-4, 0, 4, 4));
+  EXPECT_TRUE(CGRectIsNull(CGRectApplyAffineTransform(CGRectNull, scaleThenMove)));
+  EXPECT_TRUE(CGRectIsInfinite(CGRectApplyAffineTransform(CGRectInfinite, scaleThenMove)));
+}

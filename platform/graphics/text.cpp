@@ -115,9 +115,13 @@ LayoutPtr makeLayout(const TextBlock& block, std::optional<double> width) {
   pango_layout_set_text(layout.get(), text.c_str(), int(text.size()));
   if (std::isfinite(block.style.lineSpacing) && block.style.lineSpacing > 0)
     pango_layout_set_spacing(layout.get(), int(std::lround(block.style.lineSpacing * PANGO_SCALE)));
-  if (block.style.underline || !block.runs.empty()) {
+  const bool tracked = std::isfinite(block.style.tracking) && block.style.tracking != 0;
+  if (block.style.underline || tracked || !block.runs.empty()) {
     PangoAttrList* attributes = pango_attr_list_new();
     if (block.style.underline) pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    if (tracked)
+      pango_attr_list_insert(attributes,
+                             pango_attr_letter_spacing_new(int(std::lround(block.style.tracking * PANGO_SCALE))));
     const auto add = [&](PangoAttribute* attribute, const TextRun& run) {
       attribute->start_index = static_cast<guint>(run.begin);
       attribute->end_index = static_cast<guint>(run.end);
@@ -144,6 +148,11 @@ LayoutPtr makeLayout(const TextBlock& block, std::optional<double> width) {
   if (width && std::isfinite(*width) && *width >= 0) {
     pango_layout_set_width(layout.get(), int(std::ceil(*width * PANGO_SCALE)));
     pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+  }
+  if (block.style.lineLimit && *block.style.lineLimit > 0) {
+    // A negative height counts lines; the last kept line ends in "…".
+    pango_layout_set_height(layout.get(), -*block.style.lineLimit);
+    pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
   }
   return layout;
 }

@@ -42,10 +42,13 @@ struct TextColor {
 };
 
 // What the whole block adds to its font: room between lines (not after the
-// last) and a solid underline.
+// last), a solid underline, a most number of lines (the last one cut with an
+// ellipsis) and room between letters.
 struct TextStyle {
   double lineSpacing = 0;
   bool underline = false;
+  std::optional<int> lineLimit;
+  double tracking = 0;
 };
 
 struct TextRun {

@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/appkit/color.hpp"
 #include "platform/appkit/layer.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/graphics/appkit_image.hpp"
+#include "platform/graphics/gaussian_blur.hpp"
 #include "platform/ui/text.hpp"
 
 namespace platform::ui {
@@ -24,7 +26,13 @@ struct SurfaceDeleter {
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
-void setColor(cairo_t* cr, const Color& c) { cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.opacity); }
+// The scheme of the node being painted: named colours resolve against it.
+thread_local ColorScheme paintingScheme = ColorScheme::light;
+
+void setColor(cairo_t* cr, const Color& named) {
+  const Color c = resolvedColor(named, paintingScheme);
+  cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.opacity);
+}
 
 Color colorParam(const Modifier& m) {
   return Color{m.number("red"), m.number("green"), m.number("blue"), m.number("opacity", 1), m.string("color")};
@@ -123,6 +131,70 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
       }
     }
     cairo_stroke(cr);
+  } else if (name == "arrow.right" || name == "arrow.up.right") {
+    // A shaft and an open head, along x or up to the right.
+    const double ux = 1 / (name == "arrow.right" ? 1 : std::sqrt(2.0)), uy = name == "arrow.right" ? 0 : -ux;
+    const double tipX = cx + u * 0.8 * ux, tipY = cy + u * 0.8 * uy;
+    cairo_move_to(cr, cx - u * 0.8 * ux, cy - u * 0.8 * uy);
+    cairo_line_to(cr, tipX, tipY);
+    const double head = u * 0.55;
+    for (const double turn : {0.75 * M_PI, -0.75 * M_PI}) {
+      const double c = std::cos(turn), sn = std::sin(turn);
+      cairo_move_to(cr, tipX, tipY);
+      cairo_line_to(cr, tipX + head * (ux * c - uy * sn), tipY + head * (ux * sn + uy * c));
+    }
+    cairo_stroke(cr);
+  } else if (name == "accessibility") {
+    // A figure with open arms in a ring.
+    cairo_new_path(cr);
+    cairo_arc(cr, cx, cy, r, 0, 2 * M_PI);
+    cairo_stroke(cr);
+    cairo_arc(cr, cx, cy - r * 0.48, r * 0.14, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_move_to(cr, cx - r * 0.5, cy - r * 0.2);
+    cairo_line_to(cr, cx + r * 0.5, cy - r * 0.2);
+    cairo_move_to(cr, cx, cy - r * 0.2);
+    cairo_line_to(cr, cx, cy + r * 0.15);
+    cairo_line_to(cr, cx - r * 0.28, cy + r * 0.6);
+    cairo_move_to(cr, cx, cy + r * 0.15);
+    cairo_line_to(cr, cx + r * 0.28, cy + r * 0.6);
+    cairo_stroke(cr);
+  } else if (name == "battery.100percent") {
+    // A full battery: the case, its cap and the charge filling it.
+    const double w = side * 0.8, h = side * 0.42, x = cx - w / 2 - side * 0.04, y = cy - h / 2;
+    cairo_set_line_width(cr, std::max(1.0, side * 0.06));
+    roundedRect(cr, {{x, y}, {w, h}}, h * 0.25);
+    cairo_stroke(cr);
+    const double inset = std::max(1.5, side * 0.07);
+    roundedRect(cr, {{x + inset, y + inset}, {w - 2 * inset, h - 2 * inset}}, h * 0.12);
+    cairo_fill(cr);
+    cairo_rectangle(cr, x + w + side * 0.03, cy - h * 0.2, side * 0.05, h * 0.4);
+    cairo_fill(cr);
+  } else if (name == "wifi") {
+    // Three arcs over a dot, opening upwards.
+    const double base = cy + r * 0.55;
+    for (int i = 1; i <= 3; ++i) {
+      cairo_new_path(cr);
+      cairo_arc(cr, cx, base, r * 0.36 * i, -M_PI * 0.75, -M_PI * 0.25);
+      cairo_stroke(cr);
+    }
+    cairo_arc(cr, cx, base, std::max(0.8, side * 0.07), 0, 2 * M_PI);
+    cairo_fill(cr);
+  } else if (name == "switch.2") {
+    // Two switches: one on (knob right, filled), one off (knob left).
+    const double w = side * 0.7, h = side * 0.3, x = cx - w / 2;
+    cairo_set_line_width(cr, std::max(1.0, side * 0.06));
+    for (int i = 0; i < 2; ++i) {
+      const double y = cy - side * 0.38 + i * side * 0.46;
+      roundedRect(cr, {{x, y}, {w, h}}, h / 2);
+      if (i == 0) {
+        cairo_fill(cr);
+      } else {
+        cairo_stroke(cr);
+        cairo_arc(cr, x + h / 2, y + h / 2, h * 0.32, 0, 2 * M_PI);
+        cairo_fill(cr);
+      }
+    }
   } else if (name.starts_with("circle")) {
     // The circle alone.
   } else {
@@ -251,6 +323,79 @@ void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
   cairo_restore(cr);
 }
 
+// The foreground as the node's scheme shows it.
+Color ink(const Node& n) { return resolvedColor(n.environment.foreground, n.environment.colorScheme); }
+
+// The outline of a named shape (as modifiers record it) in the rect.
+void shapePath(cairo_t* cr, const std::string& shape, double cornerRadius, CGRect r) {
+  cairo_new_path(cr);
+  const double side = std::min(r.size.width, r.size.height);
+  if (shape == "circle") {
+    cairo_arc(cr, CGRectGetMidX(r), CGRectGetMidY(r), side / 2, 0, 2 * M_PI);
+  } else if (shape == "capsule") {
+    roundedRect(cr, r, side / 2);
+  } else if (shape == "roundedRectangle") {
+    roundedRect(cr, r, cornerRadius);
+  } else {
+    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+  }
+}
+
+// Blurs a group's pixels in place: premultiplied ARGB through the one
+// Gaussian, pixels beyond the group's surface clear, so edges fade.
+void blurSurface(cairo_surface_t* surface, double sigma) {
+  if (!(sigma > 0) || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE ||
+      cairo_image_surface_get_format(surface) != CAIRO_FORMAT_ARGB32)
+    return;
+  cairo_surface_flush(surface);
+  const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  if (!data || w <= 0 || h <= 0) return;
+  std::vector<float> pixels(size_t(w) * size_t(h) * 4);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t v = reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride))[x];
+      float* p = &pixels[(size_t(y) * size_t(w) + size_t(x)) * 4];
+      for (int c = 0; c < 4; ++c) p[c] = float(v >> (8 * c) & 255);
+    }
+  gaussianBlur(pixels.data(), w, h, 4, sigma, sigma);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const float* p = &pixels[(size_t(y) * size_t(w) + size_t(x)) * 4];
+      uint32_t v = 0;
+      const float alpha = std::clamp(p[3], 0.0f, 255.0f);
+      for (int c = 0; c < 4; ++c)
+        v |= uint32_t(std::lround(std::clamp(p[c], 0.0f, c == 3 ? 255.0f : alpha))) << (8 * c);
+      reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride))[x] = v;
+    }
+  cairo_surface_mark_dirty(surface);
+}
+
+// The group's silhouette in one colour, on a surface placed as the group's.
+cairo_surface_t* silhouette(cairo_surface_t* group, const Color& color) {
+  if (cairo_surface_get_type(group) != CAIRO_SURFACE_TYPE_IMAGE) return nullptr;
+  cairo_surface_flush(group);
+  const int w = cairo_image_surface_get_width(group), h = cairo_image_surface_get_height(group);
+  cairo_surface_t* shadow = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  double dx = 0, dy = 0;
+  cairo_surface_get_device_offset(group, &dx, &dy);
+  cairo_surface_set_device_offset(shadow, dx, dy);
+  const unsigned char* from = cairo_image_surface_get_data(group);
+  unsigned char* to = cairo_image_surface_get_data(shadow);
+  const int fs = cairo_image_surface_get_stride(group), ts = cairo_image_surface_get_stride(shadow);
+  const double opacity = std::clamp(color.opacity, 0.0, 1.0);
+  for (int y = 0; y < h && from && to; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double a = double(reinterpret_cast<const uint32_t*>(from + size_t(y) * size_t(fs))[x] >> 24) * opacity;
+      const auto channel = [&](double v, int shift) { return uint32_t(std::lround(std::clamp(v, 0.0, 1.0) * a)) << shift; };
+      reinterpret_cast<uint32_t*>(to + size_t(y) * size_t(ts))[x] =
+          uint32_t(std::lround(a)) << 24 | channel(color.red, 16) | channel(color.green, 8) | channel(color.blue, 0);
+    }
+  cairo_surface_mark_dirty(shadow);
+  return shadow;
+}
+
 struct Painter {
   struct Popover {
     const Node* content;
@@ -262,7 +407,9 @@ struct Painter {
 
   void node(const Node& n) {
     if (n.levelFrames.empty()) return;
+    const ColorScheme outer = std::exchange(paintingScheme, n.environment.colorScheme);
     level(n, n.view.desc().modifiers.size());
+    paintingScheme = outer;
   }
 
   void level(const Node& n, size_t k) {
@@ -283,6 +430,51 @@ struct Painter {
       cairo_translate(cr, -CGRectGetMidX(rect), -CGRectGetMidY(rect));
       level(n, k - 1);
       cairo_restore(cr);
+    } else if (m.name == "blur" && m.number("radius") > 0) {
+      cairo_push_group(cr);
+      level(n, k - 1);
+      cairo_pattern_t* group = cairo_pop_group(cr);
+      cairo_surface_t* surface = nullptr;
+      if (cairo_pattern_get_surface(group, &surface) == CAIRO_STATUS_SUCCESS) blurSurface(surface, m.number("radius") * scale);
+      cairo_set_source(cr, group);
+      cairo_paint(cr);
+      cairo_pattern_destroy(group);
+    } else if (m.name == "shadow") {
+      cairo_push_group(cr);
+      level(n, k - 1);
+      cairo_pattern_t* group = cairo_pop_group(cr);
+      cairo_surface_t* surface = nullptr;
+      if (cairo_pattern_get_surface(group, &surface) == CAIRO_STATUS_SUCCESS) {
+        if (cairo_surface_t* shadow = silhouette(surface, colorParam(m))) {
+          blurSurface(shadow, m.number("radius") / 2 * scale);
+          cairo_pattern_t* under = cairo_pattern_create_for_surface(shadow);
+          cairo_matrix_t matrix;
+          cairo_pattern_get_matrix(group, &matrix);
+          // Moved by (x, y) points: the pattern maps user space to the surface.
+          cairo_matrix_translate(&matrix, -m.number("x"), -m.number("y"));
+          cairo_pattern_set_matrix(under, &matrix);
+          cairo_set_source(cr, under);
+          cairo_paint(cr);
+          cairo_pattern_destroy(under);
+          cairo_surface_destroy(shadow);
+        }
+      }
+      cairo_set_source(cr, group);
+      cairo_paint(cr);
+      cairo_pattern_destroy(group);
+    } else if (m.name == "clipShape") {
+      cairo_save(cr);
+      shapePath(cr, m.string("shape"), m.number("cornerRadius"), rect);
+      cairo_clip(cr);
+      level(n, k - 1);
+      cairo_restore(cr);
+    } else if (m.name == "glassEffect") {
+      cairo_save(cr);
+      shapePath(cr, m.string("shape"), m.number("cornerRadius"), rect);
+      setColor(cr, Color::windowBackground().withOpacity(0.72));
+      cairo_fill(cr);
+      cairo_restore(cr);
+      level(n, k - 1);
     } else if (m.name == "background" && child != n.modifierChildren.end()) {
       node(*child->second);
       level(n, k - 1);
@@ -403,7 +595,7 @@ struct Painter {
     cairo_save(cr);
     if (fill || (!stroke && !border)) {
       outline(n, 0);
-      setColor(cr, fill ? colorParam(*fill) : n.environment.foreground);
+      setColor(cr, fill ? colorParam(*fill) : ink(n));
       cairo_fill(cr);
     }
     if (stroke) {
@@ -425,8 +617,8 @@ struct Painter {
     const bool control = k == "Button" || k == "Toggle" || k == "Link";
     if (control && !n.environment.isEnabled) cairo_push_group(cr);
     if (k == "Text") {
-      drawText(cr, d.text, n.environment.font, r, n.environment.foreground,
-               TextStyle{n.environment.lineSpacing, n.environment.underline});
+      drawText(cr, d.text, n.environment.font, r, ink(n),
+               TextStyle{n.environment.lineSpacing, n.environment.underline, n.environment.lineLimit, n.environment.tracking});
     } else if (k == "Color") {
       setColor(cr, d.color);
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
@@ -442,16 +634,16 @@ struct Painter {
                   : name == "medium" ? NSImageInterpolationMedium
                                      : NSImageInterpolationHigh;
       }
-      paintImage(cr, *d.image, r, scale, quality, n.environment.foreground);
+      paintImage(cr, *d.image, r, scale, quality, ink(n));
     } else if (k == "Image") {
-      drawSymbol(cr, d.systemImage.empty() ? d.text : d.systemImage, r, n.environment.foreground);
+      drawSymbol(cr, d.systemImage.empty() ? d.text : d.systemImage, r, ink(n));
     } else if (k == "Label") {
       const double icon = std::ceil(n.environment.font.size * 1.2);
-      drawSymbol(cr, d.systemImage, {r.origin, {icon, icon}}, n.environment.foreground);
+      drawSymbol(cr, d.systemImage, {r.origin, {icon, icon}}, ink(n));
       drawText(cr, d.text, n.environment.font, {{r.origin.x + icon + 6, r.origin.y}, {r.size.width - icon - 6, r.size.height}},
-               n.environment.foreground);
+               ink(n));
     } else if (k == "Divider") {
-      cairo_set_source_rgba(cr, 0, 0, 0, 0.1);
+      setColor(cr, Color::separator());
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, 1);
       cairo_fill(cr);
     } else if (k == "ProgressView") {
@@ -599,7 +791,8 @@ struct Painter {
 bool hasSymbolShape(const std::string& name) {
   return name.starts_with("exclamationmark") || name.starts_with("checkmark") || name.starts_with("xmark") ||
          name.starts_with("info") || name.starts_with("circle") || name == "play.fill" || name == "pause.fill" ||
-         name == "pause.circle" || name == "doc.text";
+         name == "pause.circle" || name == "doc.text" || name == "arrow.right" || name == "arrow.up.right" ||
+         name == "accessibility" || name == "battery.100percent" || name == "wifi" || name == "switch.2";
 }
 
 bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale) {
@@ -607,6 +800,7 @@ bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale) {
   if (!graph.root()) return false;
   const CGSize size = graph.size();
   cairo_save(cr);
+  paintingScheme = graph.root()->environment.colorScheme;
   cairo_rectangle(cr, 0, 0, size.width, size.height);
   setColor(cr, graph.root()->environment.reduceTransparency ? Color::white() : Color::windowBackground());
   cairo_fill(cr);

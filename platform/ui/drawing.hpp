@@ -4,9 +4,11 @@
 // symbol images from a small set of our own vector shapes (a labelled box
 // for any other name), the standard controls, popovers with their arrow at
 // the anchor's edge, and hosted AppKit views through their layers (corner
-// radius, masking to bounds, sublayers) and their own drawRect. It shows a window's real structure legibly;
-// it does not try to match the platform pixel for pixel (blurs are not
-// drawn, animations are never interpolated).
+// radius, masking to bounds, sublayers) and their own drawRect; blurs and
+// shadows through the one Gaussian (gaussian_blur.hpp), glass as a
+// translucent window-background fill. It shows a window's real structure
+// legibly; it does not try to match the platform pixel for pixel
+// (animations are never interpolated).
 
 #include <optional>
 #include <string>

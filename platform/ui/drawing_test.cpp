@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <tuple>
 #include <filesystem>
 #include <limits>
 
@@ -216,6 +218,170 @@ TEST_F(DrawingTest, AnImageIsDrawnFromItsVectorAtThePicturesScaleAndATemplateInT
   graph->setNeedsRender();
   EXPECT_EQ(pixelOf(*graph, 5, 35), (std::array<int, 4>{0, 0, 0, 255})) << "a template takes the foreground";
   EXPECT_EQ(pixelOf(*graph, 35, 5), pixelOf(*graph, 0, 0)) << "and only where the image has alpha";
+}
+
+}  // namespace
+}  // namespace platform::ui
+
+#include "platform/appkit/appearance.hpp"
+
+namespace platform::ui {
+namespace {
+
+TEST_F(DrawingTest, UnderTheDarkAppearanceNamedColoursTakeTheirDarkValues) {
+  const auto view = [] {
+    return VStack(HorizontalAlignment::leading, 0,
+                  {ColorView(Color::sRGB(0.2, 0.4, 0.6)).frame(20, 10),
+                   ColorView(Color::controlBackground()).frame(20, 10), Text("██").font(Font::system(20)),
+                   Divider().frame(40, 1)})
+        .frame(40, 60, Alignment::topLeading());
+  };
+  struct Case {
+    const char* what;
+    std::shared_ptr<NSAppearance> system;
+    ColorScheme scheme;
+    int windowLevel, controlLevel;
+    bool lightText;
+  };
+  const Case cases[] = {
+      {"light", NSAppearance::appearanceNamed(NSAppearanceNameAqua), ColorScheme::light, 236, 255, false},
+      {"dark", NSAppearance::appearanceNamed(NSAppearanceNameDarkAqua), ColorScheme::dark, 50, 30, true},
+  };
+  for (const auto& c : cases) {
+    NSAppearance::setSystemAppearance(c.system);
+    auto graph = ViewGraph::make(view());
+    graph->setSize({40, 60});
+    graph->render();
+    EXPECT_EQ(graph->root()->environment.colorScheme, c.scheme) << c.what;
+    EXPECT_EQ((*pixelOf(*graph, 39, 59))[0], c.windowLevel) << c.what << ": window background";
+    EXPECT_EQ((*pixelOf(*graph, 5, 15))[0], c.controlLevel) << c.what << ": control background";
+    const int text = (*pixelOf(*graph, 6, 32))[0];
+    EXPECT_EQ(text > 128, c.lightText) << c.what << ": the label, " << text;
+    EXPECT_EQ(*pixelOf(*graph, 5, 5), (std::array<int, 4>{51, 102, 153, 255})) << c.what << ": a literal colour";
+    const auto dividerAt = graph->findKind("Divider")->frame().origin.y;
+    ASSERT_LT(dividerAt, 60) << c.what;
+    const int divider = (*pixelOf(*graph, 5, int(dividerAt)))[0];
+    EXPECT_EQ(divider > c.windowLevel, c.lightText) << c.what << ": the separator, " << divider;
+    EXPECT_NE(divider, c.windowLevel) << c.what << ": the separator shows";
+  }
+}
+
+}  // namespace
+}  // namespace platform::ui
+
+namespace platform::ui {
+namespace {
+
+// One picture of each drawn modifier, then the checks that a picture
+// tolerance would let through.
+TEST_F(DrawingTest, BlurShadowClipAndGlassAreDrawn) {
+  const Color ink = Color::sRGB(0.1, 0.2, 0.8);
+  struct Case {
+    const char* what;
+    View view;
+    // (x, y) and whether that pixel keeps the window background there.
+    std::vector<std::tuple<int, int, bool>> background;
+  };
+  const auto square = [&] { return ColorView(ink).frame(40, 40); };
+  const Case cases[] = {
+      {"plain", square(), {{30, 30, false}, {10, 30, true}, {30, 10, true}}},
+      // The blur spreads the square past its frame and fades its edge.
+      {"blur", square().blur(4), {{30, 30, false}, {17, 30, false}, {4, 30, true}}},
+      // The shadow: beneath and below right of the square, not above left.
+      {"shadow", square().shadow(Color::black().withOpacity(0.8), 4, 6, 6), {{30, 30, false}, {66, 66, false}, {14, 14, true}}},
+      // Clipped to a circle: the corners of the frame keep the background.
+      {"clipShape", square().clipShape(ShapeKind::circle), {{40, 40, false}, {21, 21, true}, {58, 58, true}}},
+  };
+  for (const auto& c : cases) {
+    auto graph = ViewGraph::make(c.view.frame(80, 80));
+    graph->setSize({80, 80});
+    graph->render();
+    for (const auto& [x, y, kept] : c.background) {
+      const auto p = pixelOf(*graph, x, y);
+      ASSERT_TRUE(p);
+      EXPECT_EQ(*p == (std::array<int, 4>{236, 236, 236, 255}), kept) << c.what << " at " << x << "," << y;
+    }
+    if (std::string(c.what) == "blur") {
+      const auto centre = *pixelOf(*graph, 40, 40), edge = *pixelOf(*graph, 20, 40);
+      EXPECT_EQ(centre[2], 204) << "the middle of a 40 point square keeps its colour";
+      EXPECT_GT(edge[0], centre[0]) << "the edge fades into the background";
+      EXPECT_LT(edge[0], 236) << "but is not gone";
+    }
+  }
+  // Glass over a colour: a window-background veil the colour shows
+  // through, inside its capsule only.
+  auto glassOverInk = ViewGraph::make(
+      ZStack({ColorView(ink), ColorView(Color::clear()).frame(40, 20).glassEffect(ShapeKind::capsule)}).frame(80, 80));
+  glassOverInk->setSize({80, 80});
+  const auto through = *pixelOf(*glassOverInk, 40, 40);
+  EXPECT_GT(through[2], through[0]) << "the ink shows through";
+  EXPECT_GT(through[0], 100) << "under the veil";
+  EXPECT_EQ(*pixelOf(*glassOverInk, 21, 31), (*pixelOf(*glassOverInk, 2, 2))) << "outside the capsule: the ink alone";
+
+  auto pictures = ViewGraph::make(HStack(VerticalAlignment::center, 12,
+                                         {square().blur(3), square().shadow(Color::black().withOpacity(0.5), 6, 0, 4),
+                                          square().clipShape(ShapeKind::roundedRectangle, 12)})
+                                      .padding(16));
+  pictures->setSize({184, 72});
+  expectMatchesStoredPicture(*pictures, VURLE_PICTURES_DIR, "blur_shadow_clip");
+}
+
+TEST_F(DrawingTest, LineLimitTrackingAndTransitionsReachTheText) {
+  const std::string sentence = "A sentence long enough to wrap over several lines of a narrow column";
+  const Font font = Font::system(13);
+  const double line = measureText("x", font, std::nullopt).size.height;
+  struct Case {
+    std::optional<int> limit;
+    int lines;
+  };
+  const auto free = measureText(sentence, font, 120.0);
+  const int all = int(std::lround(free.size.height / line));
+  ASSERT_GT(all, 3);
+  for (const Case c : {Case{std::nullopt, all}, Case{1, 1}, Case{2, 2}, Case{all + 3, all}}) {
+    TextStyle style;
+    style.lineLimit = c.limit;
+    EXPECT_EQ(int(std::lround(measureText(sentence, font, 120.0, style).size.height / line)), c.lines)
+        << (c.limit ? *c.limit : 0);
+    auto graph = ViewGraph::make(Text(sentence).font(font).lineLimit(c.limit).frame(120, 300, Alignment::topLeading()));
+    graph->setSize({120, 300});
+    graph->render();
+    EXPECT_EQ(int(std::lround(graph->findKind("Text")->frame().size.height / line)), c.lines)
+        << "laid out, limit " << (c.limit ? *c.limit : 0);
+  }
+  TextStyle spaced;
+  spaced.tracking = 2;
+  const double plain = measureText("Tracking", font, std::nullopt).size.width;
+  EXPECT_NEAR(measureText("Tracking", font, std::nullopt, spaced).size.width, plain + 2 * 7, 1.0)
+      << "2 points between each of the 8 letters";
+  auto graph = ViewGraph::make(Text("Tracking").font(font).tracking(2).transition("opacity"));
+  graph->setSize({200, 40});
+  graph->render();
+  EXPECT_NEAR(graph->findKind("Text")->frame().size.width, plain + 14, 1.0);
+  ASSERT_TRUE(graph->findKind("Text")->modifier("transition"));
+  EXPECT_EQ(graph->findKind("Text")->modifier("transition")->string("kind"), "opacity");
+}
+
+TEST_F(DrawingTest, TheOnboardingSymbolsHaveShapesOfTheirOwn) {
+  const std::string names[] = {"arrow.right", "arrow.up.right", "accessibility", "battery.100percent", "wifi", "switch.2"};
+  std::vector<std::vector<int>> drawn;
+  for (const auto& name : names) {
+    EXPECT_TRUE(hasSymbolShape(name)) << name;
+    auto graph = ViewGraph::make(ImageSystem(name).frame(24, 24));
+    graph->setSize({24, 24});
+    graph->render();
+    std::vector<int> column;
+    for (int y = 0; y < 24; y += 2)
+      for (int x = 0; x < 24; x += 2) column.push_back((*pixelOf(*graph, x, y))[0]);
+    drawn.push_back(column);
+  }
+  EXPECT_FALSE(hasSymbolShape("arrow.left"));
+  std::vector<View> row;
+  for (const auto& name : names) row.push_back(ImageSystem(name).frame(24, 24));
+  auto strip = ViewGraph::make(HStack(VerticalAlignment::center, 8, row).padding(8));
+  strip->setSize({200, 40});
+  expectMatchesStoredPicture(*strip, VURLE_PICTURES_DIR, "onboarding_symbols");
+  for (size_t i = 0; i < drawn.size(); ++i)
+    for (size_t j = i + 1; j < drawn.size(); ++j) EXPECT_NE(drawn[i], drawn[j]) << names[i] << " looks like " << names[j];
 }
 
 }  // namespace

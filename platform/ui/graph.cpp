@@ -6,6 +6,8 @@
 
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/tracking_area.hpp"
+#include "platform/appkit/application.hpp"
+#include "platform/appkit/appearance.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/dispatch_queue.hpp"
@@ -169,6 +171,9 @@ Environment ViewGraph::baseEnvironment() const {
   env.reduceMotion = workspace.accessibilityDisplayShouldReduceMotion();
   env.reduceTransparency = workspace.accessibilityDisplayShouldReduceTransparency();
   env.openURL = [](const std::string& url) { return NSWorkspace::sharedWorkspace().openURL(url); };
+  const auto host = host_.lock();
+  const auto appearance = host ? host->effectiveAppearance() : NSApplication::shared()->effectiveAppearance();
+  env.colorScheme = appearance && appearance->isDark() ? ColorScheme::dark : ColorScheme::light;
   if (environmentWriter_) environmentWriter_(env);
   return env;
 }

@@ -1,5 +1,7 @@
 #include "platform/ui/hit_test.hpp"
 
+#include "platform/appkit/view.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -44,8 +46,19 @@ const Node* hitContent(const Node& n, CGPoint p) {
     return CGRectContainsPoint(r, p) ? &n : nullptr;
   }
   if (isShapeKind(k) || d.path) return shapeContainsPoint(d.shape, d.cornerRadius, r, p) ? &n : nullptr;
+  if (n.hosted) {
+    // The hosted view answers for itself, as AppKit asks it: a view that
+    // takes no mouse events lets the click through to what lies beneath.
+    if (!CGRectContainsPoint(r, p)) return nullptr;
+    const CGRect f = n.hosted->frame();
+    const auto parent = n.hosted->superview();
+    const double down = p.y - r.origin.y;
+    const CGPoint inSuperview{f.origin.x + (p.x - r.origin.x),
+                              parent && !parent->isFlipped() ? CGRectGetMaxY(f) - down : f.origin.y + down};
+    return n.hosted->hitTest(inSuperview) ? &n : nullptr;
+  }
   if (k == "Text" || k == "Image" || k == "Label" || k == "Color" || k == "Divider" || k == "ProgressView" ||
-      k == "Toggle" || n.hosted) {
+      k == "Toggle") {
     if (k == "Toggle")
       if (const Node* hit = hitChildren(n, p)) return hit;
     return CGRectContainsPoint(r, p) ? &n : nullptr;

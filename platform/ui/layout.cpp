@@ -66,7 +66,7 @@ SafeArea& currentSafeArea() {
   return area;
 }
 
-TextStyle textStyle(const Environment& e) { return {e.lineSpacing, e.underline}; }
+TextStyle textStyle(const Environment& e) { return {e.lineSpacing, e.underline, e.lineLimit, e.tracking}; }
 
 constexpr double kCheckboxSide = 14, kCheckboxGap = 6;
 

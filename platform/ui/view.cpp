@@ -6,6 +6,18 @@
 
 namespace platform::ui {
 
+Color resolvedColor(const Color& color, ColorScheme scheme) {
+  if (scheme == ColorScheme::light || color.name.empty()) return color;
+  auto white = [&](double level, double opacity) { return Color{level, level, level, opacity, color.name}; };
+  // Dark values of our own, keeping any opacity applied on top.
+  const double applied = color.opacity;
+  if (color.name == "windowBackground") return white(0.196, applied);
+  if (color.name == "controlBackground") return white(0.118, applied);
+  if (color.name == "primary" || color.name == "label" || color.name == "separator") return white(1, applied);
+  if (color.name == "secondary") return white(1, applied * 0.55 / 0.5);
+  return color;
+}
+
 namespace {
 
 std::shared_ptr<ViewDesc> make(std::string kind) {
@@ -212,6 +224,53 @@ View View::blur(double radius, bool opaque) const {
   Modifier m = named("blur");
   m.params["radius"] = radius;
   m.params["opaque"] = opaque;
+  return modified(std::move(m));
+}
+
+View View::shadow(Color color, double radius, double x, double y) const {
+  Modifier m = colored("shadow", color);
+  m.params["radius"] = radius;
+  m.params["x"] = x;
+  m.params["y"] = y;
+  return modified(std::move(m));
+}
+
+namespace {
+const char* shapeName(ShapeKind kind) {
+  static const char* names[] = {"rectangle", "roundedRectangle", "circle", "capsule", "path"};
+  return names[static_cast<int>(kind)];
+}
+}  // namespace
+
+View View::clipShape(ShapeKind kind, double cornerRadius) const {
+  Modifier m = named("clipShape");
+  m.params["shape"] = std::string(shapeName(kind));
+  m.params["cornerRadius"] = cornerRadius;
+  return modified(std::move(m));
+}
+
+View View::transition(std::string kind) const {
+  Modifier m = named("transition");
+  m.params["kind"] = std::move(kind);
+  return modified(std::move(m));
+}
+
+View View::glassEffect(ShapeKind kind, double cornerRadius) const {
+  Modifier m = named("glassEffect");
+  m.params["shape"] = std::string(shapeName(kind));
+  m.params["cornerRadius"] = cornerRadius;
+  return modified(std::move(m));
+}
+
+View View::lineLimit(std::optional<int> lines) const {
+  Modifier m = environmentWriter("lineLimit", [lines](Environment& e) { e.lineLimit = lines; });
+  if (lines) m.params["lines"] = double(*lines);
+  return modified(std::move(m));
+}
+
+View View::tracking(double points) const {
+  Modifier m = environmentWriter("tracking", [points](Environment& e) { e.tracking = points; });
+  m.params["points"] = points;
   return modified(std::move(m));
 }
 

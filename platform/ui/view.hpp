@@ -54,6 +54,7 @@ struct Color {
   static Color clear() { return {0, 0, 0, 0, "clear"}; }
   static Color controlBackground() { return {1, 1, 1, 1, "controlBackground"}; }
   static Color windowBackground() { return {0.925, 0.925, 0.925, 1, "windowBackground"}; }
+  static Color separator() { return {0, 0, 0, 0.1, "separator"}; }
   Color withOpacity(double a) const {
     Color c = *this;
     c.opacity *= a;
@@ -61,6 +62,13 @@ struct Color {
   }
   bool operator==(const Color&) const = default;
 };
+
+// The light or dark look the environment asks views for; the system's
+// named colours (window and control backgrounds, labels) take values of
+// our own in the dark one.
+enum class ColorScheme { light, dark };
+struct Color;
+Color resolvedColor(const Color& color, ColorScheme scheme);
 
 enum class FontWeight { regular, medium, semibold, bold };
 enum class FontDesign { standard, monospaced, rounded };
@@ -171,15 +179,21 @@ struct Environment {
   bool reduceMotion = false;
   bool reduceTransparency = false;
   bool isEnabled = true;
+  // The hosting view's appearance, else the application's.
+  ColorScheme colorScheme = ColorScheme::light;
   Font font;
   Color foreground = Color::primary();
   // Controls take the tint when one is set, else the accent colour.
   std::optional<Color> tint;
   Color accentColor = Color::accent();
   Color controlTint() const { return tint.value_or(accentColor); }
-  // Text: extra room between lines, and a solid underline.
+  // Text: extra room between lines, and a solid underline; at most this
+  // many lines (the last ends in an ellipsis when cut), and extra room
+  // between letters in points.
   double lineSpacing = 0;
   bool underline = false;
+  std::optional<int> lineLimit;
+  double tracking = 0;
   ButtonStyleKind buttonStyle = ButtonStyleKind::automatic;
   ToggleStyle toggleStyle = ToggleStyle::switchStyle;
   // Opens a link; answers whether it was handled. The graph's default opens
@@ -324,7 +338,19 @@ class View {
   View inset(double amount) const;
   View opacity(double value) const;
   View scaleEffect(double scale) const;
+  // Drawn as a Gaussian of the radius as standard deviation; a blur that
+  // is not opaque fades at the content's edges.
   View blur(double radius, bool opaque = false) const;
+  // The content's silhouette in the colour, blurred by the radius (half of
+  // it as standard deviation) and moved by (x, y), drawn beneath it.
+  View shadow(Color color, double radius, double x = 0, double y = 0) const;
+  // Draws the content only inside the shape in the view's frame.
+  View clipShape(ShapeKind kind, double cornerRadius = 0) const;
+  // How the view comes and goes: recorded for queries ("opacity", "move"...).
+  View transition(std::string kind) const;
+  // A glass surface behind the content in the shape; no compositor here, so
+  // it is drawn as the window background, translucent.
+  View glassEffect(ShapeKind kind = ShapeKind::capsule, double cornerRadius = 0) const;
   // The shape that takes clicks and hovers, in the view's frame: outside
   // it the view and its content take none, inside it all of it does.
   View contentShape(ShapeKind kind = ShapeKind::rectangle, double cornerRadius = 0) const;
@@ -337,6 +363,9 @@ class View {
   View tint(Color color) const;
   View accentColor(Color color) const;
   View lineSpacing(double spacing) const;
+  // None: as many lines as the text needs.
+  View lineLimit(std::optional<int> lines) const;
+  View tracking(double points) const;
   View underline(bool active = true) const;
   View buttonStyle(ButtonStyleKind kind) const;
   View toggleStyle(ToggleStyle style) const;

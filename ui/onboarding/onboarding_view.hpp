@@ -24,7 +24,7 @@
 #include "cursor/engine/cursor_engine.hpp"
 #include "platform/ui/graph.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
-#include "ui/onboarding/onboarding_wallpaper_view.hpp"
+#include "ui/onboarding/onboarding_wallpaper.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 
 namespace vurle {

@@ -20,8 +20,13 @@
 //   settings_behavior.png (while Game Mode pauses the animation),
 //   about_window.png, status_menu.png
 //   and menu_<title>.png for each menu of the menu bar (as they open,
-//   validated)
+//   validated),
+//   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
+//   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
+//   a system root of its own that is removed afterwards)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cctype>
@@ -38,10 +43,13 @@
 #include "platform/accessibility/accessibility_server.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/screen.hpp"
+#include "platform/appkit/appearance.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
+#include "platform/desktop/system_wallpaper.hpp"
+#include "platform/foundation/file_manager.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/about_window.hpp"
@@ -50,6 +58,7 @@
 #include "ui/onboarding/legal_agreement_view.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
 #include "ui/onboarding/onboarding_view.hpp"
+#include "ui/onboarding/onboarding_wallpaper.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/settings_scene.hpp"
@@ -314,6 +323,28 @@ int main(int argc, char** argv) {
     ok &= write(*hosting->graph(), folder, "about_window.png", scale);
   }
   ok &= writeMenus(folder, scale);
+  {
+    const auto root = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
+    if (const auto refused = layOutDesktopWallpaper(root)) {
+      std::fprintf(stderr, "vurle_views: %s\n", refused->c_str());
+      ok = false;
+    } else {
+      for (const auto& [name, appearance] : {std::pair{"onboarding_wallpaper_light.png", NSAppearanceNameAqua},
+                                             std::pair{"onboarding_wallpaper_dark.png", NSAppearanceNameDarkAqua}}) {
+        NSAppearance::setSystemAppearance(NSAppearance::appearanceNamed(appearance));
+        auto graph = graphOf(OnboardingWallpaper(), {400, 190});
+        // The first picture asks for the render; the second shows it.
+        const auto draft = folder / name;
+        ok &= writePNG(*graph, draft.string(), 1);
+        scope->runUntilIdle();
+        ok &= write(*graph, folder, name, scale);
+      }
+      NSAppearance::setSystemAppearance(nullptr);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+    setSystemRoot(std::nullopt);
+  }
   engine->stop();
   return ok ? 0 : 1;
 }
