@@ -17,14 +17,9 @@ class NSColor {
   static NSColor clearColor() { return NSColor(0, 0, 0, 0); }
   // The light appearance's semantic colours, as the declarative views
   // draw them too.
-  static NSColor labelColor() { return NSColor(0, 0, 0, 0.85); }
-  static NSColor secondaryLabelColor() { return NSColor(0, 0, 0, 0.5); }
   static NSColor textColor() { return NSColor(0, 0, 0, 1); }
   static NSColor textBackgroundColor() { return NSColor(1, 1, 1, 1); }
   static NSColor linkColor() { return NSColor(0, 0.408, 0.855, 1); }
-  static NSColor controlColor() { return NSColor(1, 1, 1, 1); }
-  static NSColor separatorColor() { return NSColor(0, 0, 0, 0.1); }
-  static NSColor windowBackgroundColor() { return NSColor(0.925, 0.925, 0.925, 1); }
 
   // The system's named colours, in the current drawing appearance
   // (appearance.hpp): resolved when asked for, so ask while drawing. The
