@@ -78,13 +78,34 @@ struct Font {
   FontWeight weight = FontWeight::regular;
   FontDesign design = FontDesign::standard;
   bool monospacedDigit = false;
+  // The system font a menu or the menu bar sets its items in ("menu",
+  // "menuBar"); empty for the plain system font. Both are drawn as the
+  // regular system font of their size.
+  std::string role;
 
   static Font system(double size, FontWeight weight = FontWeight::regular,
                      FontDesign design = FontDesign::standard) {
-    return {size, weight, design, false};
+    Font font;
+    font.size = size;
+    font.weight = weight;
+    font.design = design;
+    return font;
   }
-  Font weighted(FontWeight w) const { return {size, w, design, monospacedDigit}; }
+  static Font menu(double size) { return withRole(size, "menu"); }
+  static Font menuBar(double size) { return withRole(size, "menuBar"); }
+  Font weighted(FontWeight w) const {
+    Font font = *this;
+    font.weight = w;
+    return font;
+  }
   bool operator==(const Font&) const = default;
+
+ private:
+  static Font withRole(double size, const char* name) {
+    Font font = system(size);
+    font.role = name;
+    return font;
+  }
 };
 
 enum class HorizontalAlignment { leading, center, trailing };
