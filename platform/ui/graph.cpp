@@ -571,6 +571,35 @@ bool ViewGraph::tap(CGPoint point) {
   return hit && hit->tap();
 }
 
+bool ViewGraph::performKeyboardShortcut(KeyboardShortcut shortcut) {
+  const std::string kind = shortcut == KeyboardShortcut::defaultAction ? "defaultAction" : "cancelAction";
+  std::function<Node*(Node&)> firstButton = [&](Node& n) -> Node* {
+    if (n.kind() == "Button") return &n;
+    for (auto& c : n.children)
+      if (Node* b = firstButton(*c)) return b;
+    return nullptr;
+  };
+  Node* pressed = nullptr;
+  std::function<void(Node&)> visit = [&](Node& n) {
+    if (pressed) return;
+    for (const Modifier* m : n.modifiers("keyboardShortcut")) {
+      if (m->string("kind") != kind) continue;
+      Node* button = firstButton(n);
+      if (button && button->environment.isEnabled && button->view.desc().action) {
+        pressed = button;
+        return;
+      }
+    }
+    for (auto& c : n.children) visit(*c);
+  };
+  if (root_) visit(*root_);
+  if (!pressed) return false;
+  // The action may change what the tree holds; it runs on a copy.
+  const auto action = pressed->view.desc().action;
+  action();
+  return true;
+}
+
 // ---- ViewRef -------------------------------------------------------------
 
 std::shared_ptr<ViewGraph> ViewRef::lockedGraph() const {
@@ -714,6 +743,19 @@ void NSHostingView::mouseUp(const NSEvent& event) {
   auto hit = current().hitTest(convertPointFromWindow(event.locationInWindow()));
   // A click: released on the view it was pressed on.
   if (pressed && hit && hit->identity() == *pressed) hit->tap();
+}
+
+bool NSHostingView::performKeyEquivalent(const NSEvent& event) {
+  constexpr uint16_t kReturn = 36, kKeypadEnter = 76, kEscape = 53;
+  constexpr NSEventModifierFlags kModifiers = NSEventModifierFlagShift | NSEventModifierFlagControl |
+                                              NSEventModifierFlagOption | NSEventModifierFlagCommand;
+  if (event.type() == NSEventTypeKeyDown && (event.modifierFlags() & kModifiers) == 0) {
+    const uint16_t key = event.keyCode();
+    if ((key == kReturn || key == kKeypadEnter) && current().performKeyboardShortcut(KeyboardShortcut::defaultAction))
+      return true;
+    if (key == kEscape && current().performKeyboardShortcut(KeyboardShortcut::cancelAction)) return true;
+  }
+  return NSView::performKeyEquivalent(event);
 }
 
 std::shared_ptr<Task> Task::run(std::function<void(Task&)> body) {

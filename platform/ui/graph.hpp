@@ -208,6 +208,9 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   // A click at the point: taps what the hit view's tap reaches; false when
   // nothing there takes it.
   bool tap(CGPoint point);
+  // Presses the first enabled button, in tree order, given the shortcut;
+  // false when none is.
+  bool performKeyboardShortcut(KeyboardShortcut shortcut);
 
  private:
   friend class Context;
@@ -291,6 +294,10 @@ class ViewRef {
 // the same view of the graph taps it. A point where the graph's hit is a
 // hosted AppKit view hit-tests into that view, so it takes its own events;
 // anywhere else in its frame the hosting view takes them.
+//
+// Keys: as a key equivalent without modifiers, Return presses the enabled
+// default-action button of the graph and Escape the enabled cancel-action
+// one; other equivalents go to the hosted AppKit views.
 class NSHostingView : public NSView {
  public:
   static std::shared_ptr<NSHostingView> make(View root, CGRect frame);
@@ -304,6 +311,7 @@ class NSHostingView : public NSView {
   void mouseExited(const NSEvent& event) override;
   void mouseDown(const NSEvent& event) override;
   void mouseUp(const NSEvent& event) override;
+  bool performKeyEquivalent(const NSEvent& event) override;
 
  private:
   explicit NSHostingView(CGRect frame) : NSView(frame) {}

@@ -328,6 +328,12 @@ View View::disabled(bool flag) const {
   return modified(std::move(m));
 }
 
+View View::keyboardShortcut(KeyboardShortcut shortcut) const {
+  Modifier m = named("keyboardShortcut");
+  m.params["kind"] = std::string(shortcut == KeyboardShortcut::defaultAction ? "defaultAction" : "cancelAction");
+  return modified(std::move(m));
+}
+
 View View::environment(std::string key, std::function<void(Environment&)> write) const {
   Modifier m = environmentWriter("environment", std::move(write));
   m.params["key"] = std::move(key);

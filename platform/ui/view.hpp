@@ -108,6 +108,9 @@ enum class ButtonStyleKind { automatic, plain, bordered, borderedProminent };
 // then its label).
 enum class ToggleStyle { switchStyle, checkbox };
 enum class ImageInterpolation { none, low, medium, high };
+// The keys a button answers from anywhere in its window: Return for the
+// default action, Escape for the cancel action.
+enum class KeyboardShortcut { defaultAction, cancelAction };
 
 enum class LineCap { butt, round, square };
 enum class LineJoin { miter, round, bevel };
@@ -350,6 +353,9 @@ class View {
   View contentTransition(const std::string& kind) const;
   View buttonStyle(ButtonStyle style) const;
   View disabled(bool flag) const;
+  // On a button (or a view holding one): while it is enabled, its hosting
+  // view answers the shortcut's key by pressing it.
+  View keyboardShortcut(KeyboardShortcut shortcut) const;
   View environment(std::string key, std::function<void(Environment&)> write) const;
 
   // Accessibility
