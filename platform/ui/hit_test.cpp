@@ -45,7 +45,7 @@ const Node* hitContent(const Node& n, CGPoint p) {
   }
   if (isShapeKind(k) || d.path) return shapeContainsPoint(d.shape, d.cornerRadius, r, p) ? &n : nullptr;
   if (k == "Text" || k == "Image" || k == "Label" || k == "Color" || k == "Divider" || k == "ProgressView" ||
-      k == "Toggle" || n.hosted) {
+      k == "Toggle" || k == "TextField" || k == "TextEditor" || n.hosted) {
     if (k == "Toggle")
       if (const Node* hit = hitChildren(n, p)) return hit;
     return CGRectContainsPoint(r, p) ? &n : nullptr;
