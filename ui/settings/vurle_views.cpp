@@ -6,7 +6,9 @@
 //   pointer_test_strip.png, speed_examples.png,
 //   transition_duration_control.png, animation_error_help.png,
 //   success_mark_first.png, success_mark_last.png (the mark at 56 points
-//   as it appears and once revealed)
+//   as it appears and once revealed), notice_success.png,
+//   notice_warning.png, notice_error.png, notice_progress.png (the four
+//   kinds of feedback notice)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <cstdio>
@@ -19,6 +21,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
+#include "ui/settings/feedback_notice.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/success_mark.hpp"
 #include "ui/settings/transition_duration_control.hpp"
@@ -123,6 +126,24 @@ int main(int argc, char** argv) {
     graph->setFrameObserver(nullptr);
     scope->runUntilIdle();
     ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
+  }
+  {
+    const struct {
+      FeedbackNotice notice;
+      const char* file;
+    } notices[] = {
+        {{FeedbackNotice::Kind::success, "Report sent", "Thanks for helping make vurle better."}, "notice_success.png"},
+        {{FeedbackNotice::Kind::warning, "A newer version is available",
+          "Version 0.2.0 requires macOS 15.0. You can still report problems with this version."},
+         "notice_warning.png"},
+        {{FeedbackNotice::Kind::error, "Report needs attention", "Try again in 42 seconds."}, "notice_error.png"},
+        {{FeedbackNotice::Kind::progress, "Sending", "Your report is on its way."}, "notice_progress.png"},
+    };
+    for (const auto& n : notices) {
+      auto graph = graphOf(n.notice.body().padding(12), {420, 90});
+      scope->runUntilIdle();
+      ok &= write(*graph, folder, n.file, scale);
+    }
   }
   engine->stop();
   return ok ? 0 : 1;
