@@ -1,8 +1,10 @@
 #include "platform/appkit/screen.hpp"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/notifications/notification_center.hpp"
 
@@ -71,6 +73,14 @@ void NSScreen::setScreens(std::vector<std::shared_ptr<NSScreen>> screens) {
   announceChange();
 }
 
+std::shared_ptr<NSScreen> NSScreen::main() {
+  if (const auto key = NSApplication::shared()->keyWindow()) {
+    if (auto screen = key->screen()) return screen;
+  }
+  const auto connected = screens();
+  return connected.empty() ? nullptr : connected.front();
+}
+
 void NSScreen::resetScreens() { setScreens(defaultScreens()); }
 
 CGRect NSScreen::frame() const {
@@ -127,6 +137,29 @@ NSEdgeInsets NSScreen::safeAreaInsets() const {
 void NSScreen::setSafeAreaInsets(NSEdgeInsets insets) {
   std::lock_guard<std::mutex> guard(mutex_);
   safeAreaInsets_ = insets;
+}
+
+CGRect NSScreen::visibleFrame() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const CGRect frame = CGRectStandardize(frame_);
+  const CGFloat reserve = std::min(menuBarReserve_, frame.size.height);
+  // y grows upwards: the reserve comes off the top, the origin stays.
+  return CGRectMake(frame.origin.x, frame.origin.y, frame.size.width, frame.size.height - reserve);
+}
+
+CGFloat NSScreen::menuBarReserve() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return menuBarReserve_;
+}
+
+void NSScreen::setMenuBarReserve(CGFloat points) {
+  const CGFloat reserve = points > 0 ? points : 0;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (reserve == menuBarReserve_) return;
+    menuBarReserve_ = reserve;
+  }
+  if (isConnected(this)) announceChange();
 }
 
 bool NSMouseInRect(NSPoint point, NSRect rect, bool flipped) {

@@ -23,9 +23,14 @@ struct NSEdgeInsets {
 // A display as the application sees it: its frame in AppKit's global
 // coordinates (origin at the bottom left of the primary screen, y up), its
 // backing scale factor (pixels per point), its device description with the
-// display number, its refresh rate and the safe area (a notch's height).
+// display number, its refresh rate, the safe area (a notch's height) and
+// the height the menu bar reserves along its top.
 class NSScreen {
  public:
+  // The screen of the key window, else the first screen; null without any
+  // screen.
+  static std::shared_ptr<NSScreen> main();
+
   // A screen of the given display number; without one it takes the next
   // number not handed out before (the default screen is display 1).
   static std::shared_ptr<NSScreen> make(CGRect frame, CGFloat backingScaleFactor,
@@ -57,6 +62,13 @@ class NSScreen {
   // Zero until set.
   NSEdgeInsets safeAreaInsets() const;
   void setSafeAreaInsets(NSEdgeInsets insets);
+  // The frame less the menu bar's reserve along the top edge (24 points
+  // until the desktop sets another; never more than the frame's height).
+  CGRect visibleFrame() const;
+  CGFloat menuBarReserve() const;
+  // Negative reserves count as none. A connected screen's changed reserve
+  // posts NSApplicationDidChangeScreenParametersNotification.
+  void setMenuBarReserve(CGFloat points);
 
  private:
   NSScreen(CGRect frame, CGFloat factor, uint32_t displayNumber)
@@ -68,6 +80,7 @@ class NSScreen {
   CFDictionary deviceDescription_;
   long maximumFramesPerSecond_ = 120;
   NSEdgeInsets safeAreaInsets_;
+  CGFloat menuBarReserve_ = 24;
 };
 
 // Whether the pointer lies in the rectangle as AppKit decides it for a

@@ -79,3 +79,65 @@ TEST(NSMouseInRectTest, AnUnflippedRectangleOwnsItsTopEdgeAndAFlippedOneItsBotto
 }
 
 }  // namespace platform
+
+#include "platform/appkit/application.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/notifications/notification_center.hpp"
+
+namespace platform {
+namespace {
+
+TEST(NSScreenTest, TheMainScreenIsTheKeyWindowsScreenElseTheFirst) {
+  resetProcessState();
+  auto primary = NSScreen::make(CGRectMake(0, 0, 1440, 900), 1.0);
+  auto secondary = NSScreen::make(CGRectMake(1440, 0, 2560, 1440), 2.0);
+  NSScreen::setScreens({primary, secondary});
+  EXPECT_EQ(NSScreen::main(), primary) << "no key window";
+
+  auto window = std::make_shared<NSWindow>(NSMakeRect(1600, 300, 400, 300), NSWindowStyleMaskTitled);
+  window->makeKeyAndOrderFront();
+  ASSERT_TRUE(window->isKeyWindow());
+  EXPECT_EQ(NSScreen::main(), secondary) << "the key window stands on the second screen";
+
+  window->setFrame(NSMakeRect(-5000, -5000, 400, 300), false);
+  EXPECT_EQ(NSScreen::main(), primary) << "a key window on no screen";
+
+  window->setFrame(NSMakeRect(1600, 300, 400, 300), false);
+  window->orderOut();
+  EXPECT_EQ(NSScreen::main(), primary) << "no longer key";
+
+  NSScreen::setScreens({});
+  EXPECT_EQ(NSScreen::main(), nullptr);
+  resetProcessState();
+}
+
+TEST(NSScreenTest, TheVisibleFrameLeavesOutTheMenuBarReserve) {
+  resetProcessState();
+  struct Case {
+    CGFloat reserve;
+    CGRect visible;
+  };
+  const Case cases[] = {
+      {24, CGRectMake(100, -50, 800, 576)},  // the default
+      {0, CGRectMake(100, -50, 800, 600)},    {37.5, CGRectMake(100, -50, 800, 562.5)},
+      {-10, CGRectMake(100, -50, 800, 600)},  {600, CGRectMake(100, -50, 800, 0)},
+      {900, CGRectMake(100, -50, 800, 0)},
+  };
+  auto screen = NSScreen::make(CGRectMake(100, -50, 800, 600), 1.0);
+  EXPECT_EQ(screen->menuBarReserve(), 24);
+  NSScreen::setScreens({screen});
+  int changes = 0;
+  auto token = NSNotificationCenter::defaultCenter().addObserverForName(
+      NSApplicationDidChangeScreenParametersNotification, nullptr, nullptr, [&](const NSNotification&) { ++changes; });
+  for (const auto& c : cases) {
+    if (c.reserve != 24) screen->setMenuBarReserve(c.reserve);
+    EXPECT_EQ(screen->visibleFrame(), c.visible) << "reserve " << c.reserve;
+    screen->setMenuBarReserve(24);
+  }
+  EXPECT_EQ(changes, 10) << "each new reserve of a connected screen is announced";
+  NSNotificationCenter::defaultCenter().removeObserver(token);
+  resetProcessState();
+}
+
+}  // namespace
+}  // namespace platform
