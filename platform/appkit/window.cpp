@@ -87,7 +87,13 @@ void NSWindow::unpublish() {
   windowNumber_ = -1;
 }
 
+void NSWindow::setFrame(NSRect frame, bool display, bool animate) {
+  setFrame(frame, display);
+  lastFrameChangeAnimated_ = animate;
+}
+
 void NSWindow::setFrame(NSRect frame, bool) {
+  lastFrameChangeAnimated_ = false;
   frame_ = frame;
   if (contentView_) contentView_->setFrame(NSMakeRect(0, 0, frame.size.width, frame.size.height));
   if (windowNumber_ >= 1) publish(false);

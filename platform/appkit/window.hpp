@@ -115,6 +115,15 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
   // The content view follows the new size; there is no display cycle, so
   // `display` is only accepted.
   void setFrame(NSRect frame, bool display);
+  // The same; whether the change was asked to animate is recorded, for
+  // the last change (nothing is interpolated).
+  void setFrame(NSRect frame, bool display, bool animate);
+  bool lastFrameChangeAnimated() const { return lastFrameChangeAnimated_; }
+  // The content fills the frame here (the title bar lies over its top, see
+  // contentLayoutRect), so a content rect is its own frame rect.
+  NSRect frameRectForContentRect(NSRect contentRect) const { return contentRect; }
+  // Keeps the frame's origin.
+  void setContentSize(NSSize size) { setFrame(NSMakeRect(frame_.origin.x, frame_.origin.y, size.width, size.height), false); }
   NSWindowStyleMask styleMask() const { return styleMask_; }
   NSWindowLevel level() const { return level_; }
   void setLevel(NSWindowLevel level);
@@ -323,6 +332,7 @@ class NSWindow : public std::enable_shared_from_this<NSWindow> {
 
   std::string title_;
   NSRect frame_;
+  bool lastFrameChangeAnimated_ = false;
   NSWindowStyleMask styleMask_;
   NSBackingStoreType backingType_ = NSBackingStoreBuffered;
   bool opaque_ = true;
