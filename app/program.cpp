@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "support/bug_report_window.hpp"
 #include "support/vurle_updates.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 
@@ -25,6 +26,11 @@ ShellSeams programSeams() {
   ShellSeams seams;
   seams.agreement = std::make_shared<SharedAgreement>();
   seams.updates = VurleUpdates::shared();
+  // One form for the life of the program, over the shared store.
+  auto bugReports = BugReportPresenter::make();
+  seams.presentBugReport = [bugReports](const std::shared_ptr<platform::NSWindow>& mainWindow) {
+    bugReports->present(mainWindow);
+  };
   return seams;
 }
 

@@ -9,7 +9,12 @@
 #include "app/program.hpp"
 #include "app/scenario_run.hpp"
 #include "platform/desktop/screen_recorder.hpp"
+#include "platform/appkit/window.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/network/loopback_server.hpp"
+#include "platform/network/url_session.hpp"
+#include "platform/windowserver/window_server.hpp"
 
 namespace vurle {
 namespace {
@@ -82,6 +87,35 @@ class FontCacheRelease : public ::testing::Environment {
   void TearDown() override { platform::releaseDrawingCaches(); }
 };
 const auto* const fontCacheRelease = ::testing::AddGlobalTestEnvironment(new FontCacheRelease);
+
+TEST(ProgramSeamsTest, ReportABugOpensTheFormAsASheetOnTheMainWindowOnce) {
+  platform::WindowServer::shared();
+  platform::resetProcessState();
+  platform::SimulatedSchedulerScope scope;
+  // The shared store checks the site's release list: the site is a loopback server here.
+  platform::LoopbackServer site;
+  site.server().Get("/releases.json", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("[]", "application/json");
+  });
+  platform::URLSession::routeHostForTesting("vurle.app", *platform::NSURL::URLWithString(site.baseURL()));
+  {
+    auto window = platform::NSWindow::make(platform::CGRectMake(100, 100, 460, 591), 2);
+    window->setContentView(std::make_shared<platform::NSView>(platform::CGRectZero));
+    window->makeKeyAndOrderFront();
+    const ShellSeams seams = programSeams();
+    // The form is not drawn here: the process's pinned fonts must not
+    // outlive the font caches this program releases at its end.
+    seams.presentBugReport(window);
+    const auto sheet = window->attachedSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->title(), "Report a bug");
+    seams.presentBugReport(window);
+    EXPECT_EQ(window->attachedSheet(), sheet) << "the open form comes forward; no second one";
+    window->endSheet(sheet);
+  }
+  scope->runUntilIdle();
+  platform::resetProcessState();
+}
 
 }  // namespace
 }  // namespace vurle
