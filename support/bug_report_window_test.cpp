@@ -310,6 +310,9 @@ TEST_F(BugReportWindowTest, SendIsEnabledOnlyWithBothTextsNoWaitAndNoSendRunning
   };
   auto store = makeStore();
   ViewGraph& graph = open(store);
+  EXPECT_EQ(graph.findLabel("Email, optional")->node().view.desc().prompt, "name@example.com");
+  EXPECT_EQ(graph.findLabel("Bug summary")->node().view.desc().prompt, "A short description of the problem");
+  EXPECT_TRUE(graph.findText("20–6,000 characters")) << "grouped as the C locale of the test run groups it";
   for (const auto& c : cases) {
     store->setSummary(c.summary);
     store->setDetails(c.details);

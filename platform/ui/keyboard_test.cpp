@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/pasteboard.hpp"
+#include "platform/appkit/workspace.hpp"
+#include "platform/events/event_tap.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/events/event.hpp"
@@ -193,6 +196,30 @@ TEST_F(KeyboardTest, TypingGoesToTheFocusedFieldAndReturnTabBackspaceAndEscapeDo
   key(kDelete);
   EXPECT_EQ(form.summary, "Crash ");
   EXPECT_FALSE(graph.findLabel("Note")->tap()) << "a disabled field is not focused";
+}
+
+TEST_F(KeyboardTest, DesktopKeysReachTheFocusedFieldThroughItsHostingViewWhileTheApplicationIsActive) {
+  Form form;
+  host(form.view());
+  // A key the user types on the desktop, through the event system.
+  const auto type = [&](uint16_t code, CGEventFlags flags = 0) {
+    for (bool down : {true, false}) {
+      auto event = CGEventCreateKeyboardEvent(nullptr, code, down);
+      CGEventSetFlags(event, flags);
+      CGEventKeyboardSetUnicodeString(event, keyboardLayoutCharacters(code, flags));
+      CGEventPost(kCGHIDEventTap, event);
+    }
+    turn();
+  };
+  constexpr uint16_t kH = 4, kI = 34;
+  type(kH);
+  EXPECT_EQ(form.summary, "") << "another application is frontmost";
+  NSWorkspace::sharedWorkspace().activateApplication(::getpid());
+  type(kH, kCGEventFlagMaskShift);
+  type(kI);
+  EXPECT_EQ(form.summary, "Hi");
+  type(kReturn);
+  EXPECT_EQ(form.log, (std::vector<std::string>{"send Hi"}));
 }
 
 TEST_F(KeyboardTest, EditActionsFollowTheFocusSelectionPasteboardAndEnabledState) {
