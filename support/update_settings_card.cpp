@@ -40,8 +40,7 @@ Binding<bool> updaterSetting(const std::shared_ptr<VurleUpdates>& updates, bool 
           }};
 }
 
-}  // namespace
-
+// The check button: its own progress while a check runs.
 View UpdateCheckButton(std::shared_ptr<VurleUpdates> updates) {
   return Composite("UpdateCheckButton", [updates](Context& c) {
     c.observe(updates->isCheckingForUpdatesPublisher());
@@ -59,6 +58,8 @@ View UpdateCheckButton(std::shared_ptr<VurleUpdates> updates) {
         .accessibilityLabel(checking ? "Checking for updates" : "Check for updates");
   });
 }
+
+}  // namespace
 
 View UpdateSettingsCard(std::shared_ptr<VurleUpdates> updates) {
   return Composite("UpdateSettingsCard", [updates](Context& c) {

@@ -18,6 +18,5 @@
 namespace vurle {
 
 platform::ui::View UpdateSettingsCard(std::shared_ptr<VurleUpdates> updates);
-platform::ui::View UpdateCheckButton(std::shared_ptr<VurleUpdates> updates);
 
 }  // namespace vurle
