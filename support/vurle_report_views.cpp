@@ -17,6 +17,7 @@
 
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/network/loopback_server.hpp"
@@ -82,9 +83,12 @@ int main(int argc, char** argv) {
   site.server().Get("/releases.json", [&](const httplib::Request&, httplib::Response& response) {
     response.set_content(releases, "application/json");
   });
-  site.server().Post(R"(.*/api/app-bug-reports)", [](const httplib::Request&, httplib::Response& response) {
+  // Accepted, under the id the report carries.
+  site.server().Post(R"(.*/api/app-bug-reports)", [](const httplib::Request& request, httplib::Response& response) {
+    const auto sent = JSON::parse(request.body, nullptr, false);
+    const std::string id = sent.is_object() && sent.contains("id") && sent["id"].is_string() ? sent["id"].get<std::string>() : "";
     response.status = 201;
-    response.set_content(R"({"accepted":true})", "application/json");
+    response.set_content(JSON{{"accepted", true}, {"id", id}}.dump(), "application/json");
   });
 
   BugReportStore::Options options;
@@ -110,8 +114,12 @@ int main(int argc, char** argv) {
   };
   const auto checked = [&] { return store->versionState().kind != BugReportVersionState::Kind::checking; };
 
+  const auto step = [&](bool done, const char* what) {
+    if (!done) std::fprintf(stderr, "vurle_report_views: %s did not finish\n", what);
+    ok &= done;
+  };
   presenter->present(parent, store);
-  ok &= pump(scope, checked);
+  step(pump(scope, checked), "the first release check");
   presenter->hostingView()->typeText("Pointer froze");
   scope->runUntilIdle();
   write("bug_report_newer_release.png");
@@ -120,13 +128,13 @@ int main(int argc, char** argv) {
   releases = "[]";
   scope->advance(BugReportStore::releaseCheckSpacing + 1);
   presenter->present(parent, store);
-  ok &= pump(scope, checked);
+  step(pump(scope, checked), "the second release check");
   store->setDetails("1. Open a text editor\n2. Move the pointer over the text\n3. The pointer stops moving");
   scope->runUntilIdle();
   write("bug_report_editing.png");
 
   presenter->hostingView()->pressReturn();
-  ok &= pump(scope, [&] { return store->didSend(); });
+  step(pump(scope, [&] { return store->didSend(); }), "sending");
   scope->advance(1);
   write("bug_report_sent.png");
   presenter->dismiss();
