@@ -5,6 +5,7 @@
 #include "app/global_shortcut_controller.hpp"
 #include "app/login_item.hpp"
 #include "platform/ui/graph.hpp"
+#include "support/bug_report_window.hpp"
 #include "support/update_settings_card.hpp"
 #include "support/vurle_updates.hpp"
 #include "ui/onboarding/about_window.hpp"
@@ -71,6 +72,11 @@ ShellSeams programSeams() {
   seams.makeAboutWindow = [] {
     return std::static_pointer_cast<platform::NSWindowController>(
         VurleAboutWindowController::make(UpdateSettingsCard(VurleUpdates::shared())));
+  };
+  // One form for the life of the program, over the shared store.
+  auto bugReports = BugReportPresenter::make();
+  seams.presentBugReport = [bugReports](const std::shared_ptr<platform::NSWindow>& mainWindow) {
+    bugReports->present(mainWindow);
   };
   return seams;
 }

@@ -8,24 +8,25 @@
 
 #include "app/app_preferences.hpp"
 #include "app/program.hpp"
+#include "app/scenario_run.hpp"
 #include "cursor/engine/cursor_engine.hpp"
 #include "platform/appkit/display_link.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
-#include "platform/dispatch/simulated_scheduler.hpp"
-#include "platform/windowserver/window_server.hpp"
-#include "ui/onboarding/legal_agreement.hpp"
-#include "ui/onboarding/pointer_test_strip.hpp"
-#include "app/scenario_run.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
-#include "platform/foundation/foreign_pid.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/foreign_pid.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/network/loopback_server.hpp"
+#include "platform/network/url_session.hpp"
 #include "platform/ui/graph.hpp"
+#include "platform/windowserver/window_server.hpp"
 #include "ui/onboarding/about_window.hpp"
+#include "ui/onboarding/legal_agreement.hpp"
+#include "ui/onboarding/pointer_test_strip.hpp"
 
 namespace vurle {
 namespace {
@@ -289,6 +290,35 @@ TEST(ProgramSeamsTest, TheAboutWindowIsBuiltWithTheUpdateCard) {
   // Not drawn here: the scenario's test above has let the drawing caches go.
   EXPECT_EQ(window->title(), "About vurle");
   controller->close();
+  platform::resetProcessState();
+}
+
+TEST(ProgramSeamsTest, ReportABugOpensTheFormAsASheetOnTheMainWindowOnce) {
+  platform::WindowServer::shared();
+  platform::resetProcessState();
+  platform::SimulatedSchedulerScope scope;
+  // The shared store checks the site's release list: the site is a loopback server here.
+  platform::LoopbackServer site;
+  site.server().Get("/releases.json", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("[]", "application/json");
+  });
+  platform::URLSession::routeHostForTesting("vurle.app", *platform::NSURL::URLWithString(site.baseURL()));
+  {
+    auto window = platform::NSWindow::make(platform::CGRectMake(100, 100, 460, 591), 2);
+    window->setContentView(std::make_shared<platform::NSView>(platform::CGRectZero));
+    window->makeKeyAndOrderFront();
+    const ShellSeams seams = programSeams();
+    // The form is not drawn here: the process's pinned fonts must not
+    // outlive the font caches this program releases at its end.
+    seams.presentBugReport(window);
+    const auto sheet = window->attachedSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->title(), "Report a bug");
+    seams.presentBugReport(window);
+    EXPECT_EQ(window->attachedSheet(), sheet) << "the open form comes forward; no second one";
+    window->endSheet(sheet);
+  }
+  scope->runUntilIdle();
   platform::resetProcessState();
 }
 

@@ -131,12 +131,15 @@ class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindo
   // `display` is only accepted. The animated form takes the frame at once
   // and records that it was asked to animate.
   void setFrame(NSRect frame, bool display);
+  // The same; whether the change was asked to animate is recorded, for
+  // the last change (nothing is interpolated).
   void setFrame(NSRect frame, bool display, bool animate);
-  // Whether the last setFrame asked for an animation.
   bool lastFrameChangeAnimated() const { return lastFrameChangeAnimated_; }
-  // The content view fills the frame here (the title bar lies over its
-  // top, see contentLayoutRect), so a content rect is its own frame rect.
+  // The content fills the frame here (the title bar lies over its top, see
+  // contentLayoutRect), so a content rect is its own frame rect.
   NSRect frameRectForContentRect(NSRect contentRect) const { return contentRect; }
+  // Keeps the frame's origin.
+  void setContentSize(NSSize size) { setFrame(NSMakeRect(frame_.origin.x, frame_.origin.y, size.width, size.height), false); }
   NSWindowStyleMask styleMask() const { return styleMask_; }
   NSWindowLevel level() const { return level_; }
   void setLevel(NSWindowLevel level);
@@ -359,6 +362,7 @@ class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindo
 
   std::string title_;
   NSRect frame_;
+  bool lastFrameChangeAnimated_ = false;
   NSWindowStyleMask styleMask_;
   NSBackingStoreType backingType_ = NSBackingStoreBuffered;
   bool opaque_ = true;

@@ -67,7 +67,55 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
   // Marks inside the circle are cut out of a filled one.
   if (filled && circled) cairo_set_source_rgba(cr, 1, 1, 1, 1);
   const double u = circled ? r * 0.55 : r;
-  if (name.starts_with("exclamationmark")) {
+  if (name.starts_with("exclamationmark.triangle")) {
+    // A warning triangle with rounded corners; the mark is cut out of a
+    // filled one.
+    const double top = cy - u * 0.95, base = cy + u * 0.8, half = u;
+    cairo_move_to(cr, cx, top);
+    cairo_line_to(cr, cx + half, base);
+    cairo_line_to(cr, cx - half, base);
+    cairo_close_path(cr);
+    if (filled) {
+      cairo_stroke_preserve(cr);
+      cairo_fill(cr);
+      cairo_set_source_rgba(cr, 1, 1, 1, 1);
+    } else {
+      cairo_stroke(cr);
+    }
+    cairo_set_line_width(cr, std::max(1.0, side * 0.1));
+    cairo_move_to(cr, cx, cy - u * 0.35);
+    cairo_line_to(cr, cx, cy + u * 0.2);
+    cairo_stroke(cr);
+    cairo_arc(cr, cx, cy + u * 0.5, std::max(0.7, side * 0.06), 0, 2 * M_PI);
+    cairo_fill(cr);
+  } else if (name.starts_with("ladybug")) {
+    // A round beetle seen from above: head, shell split down the middle,
+    // spots and feelers.
+    cairo_new_path(cr);
+    cairo_arc(cr, cx, cy - u * 0.62, u * 0.3, 0, 2 * M_PI);
+    cairo_fill(cr);
+    cairo_move_to(cr, cx - u * 0.15, cy - u * 0.85);
+    cairo_line_to(cr, cx - u * 0.4, cy - u);
+    cairo_move_to(cr, cx + u * 0.15, cy - u * 0.85);
+    cairo_line_to(cr, cx + u * 0.4, cy - u);
+    cairo_stroke(cr);
+    cairo_save(cr);
+    cairo_translate(cr, cx, cy + u * 0.15);
+    cairo_scale(cr, u * 0.78, u * 0.8);
+    cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
+    cairo_restore(cr);
+    filled ? cairo_fill(cr) : cairo_stroke(cr);
+    cairo_set_source_rgba(cr, 1, 1, 1, filled ? 1 : 0);
+    if (!filled) setColor(cr, color);
+    cairo_set_line_width(cr, std::max(0.8, side * 0.05));
+    cairo_move_to(cr, cx, cy - u * 0.6);
+    cairo_line_to(cr, cx, cy + u * 0.95);
+    cairo_stroke(cr);
+    for (const auto& [sx, sy] : {std::pair{-0.38, -0.05}, std::pair{0.38, -0.05}, std::pair{-0.35, 0.45}, std::pair{0.35, 0.45}}) {
+      cairo_arc(cr, cx + u * sx, cy + u * sy, u * 0.12, 0, 2 * M_PI);
+      cairo_fill(cr);
+    }
+  } else if (name.starts_with("exclamationmark")) {
     cairo_move_to(cr, cx, cy - u);
     cairo_line_to(cr, cx, cy + u * 0.25);
     cairo_stroke(cr);
@@ -404,6 +452,92 @@ struct Painter {
   cairo_t* cr;
   double scale;
   std::vector<Popover> popovers;
+  const Node* focused = nullptr;
+  bool selectedAll = false;
+
+  static bool flag(const Node& n, const char* key, bool fallback) {
+    auto it = n.environment.values.find(key);
+    if (it == n.environment.values.end()) return fallback;
+    const bool* b = std::any_cast<bool>(&it->second);
+    return b ? *b : fallback;
+  }
+
+  // A text field (its box when rounded-bordered, the focus ring) or a text
+  // editor (its white page unless hidden): the text or, while it is empty,
+  // the prompt; the selection behind it; the caret at its end.
+  void field(const Node& n) {
+    const ViewDesc& d = n.view.desc();
+    const CGRect r = n.frame;
+    const bool editor = d.kind == "TextEditor";
+    const bool isFocused = &n == focused;
+    const bool enabled = n.environment.isEnabled;
+    auto style = n.environment.values.find("textFieldStyle");
+    const bool bordered = !editor && style != n.environment.values.end();
+    if (!enabled) cairo_push_group(cr);
+    if (bordered || (editor && flag(n, "scrollContentBackground", true))) {
+      cairo_set_source_rgba(cr, 1, 1, 1, 1);
+      roundedRect(cr, r, bordered ? 3 : 0);
+      cairo_fill(cr);
+    }
+    if (bordered) {
+      cairo_set_source_rgba(cr, 0, 0, 0, 0.22);
+      cairo_set_line_width(cr, 0.75);
+      roundedRect(cr, CGRectInset(r, 0.375, 0.375), 3);
+      cairo_stroke(cr);
+      if (isFocused) {
+        setColor(cr, n.environment.accentColor.withOpacity(0.55));
+        cairo_set_line_width(cr, 3);
+        roundedRect(cr, CGRectInset(r, -1.5, -1.5), 4.5);
+        cairo_stroke(cr);
+      }
+    }
+    const std::string text = d.editedText ? d.editedText->get() : std::string();
+    const Font& font = n.environment.font;
+    const double line = measureText("Xg", font, std::nullopt).size.height;
+    const CGRect inner = editor ? CGRectInset(r, 5, 4)
+                                : CGRect{{r.origin.x + 6, r.origin.y + (r.size.height - line) / 2},
+                                         {std::max(0.0, r.size.width - 12), line}};
+    // One line stays one line: laid out unwrapped, cut at the box.
+    const std::optional<double> wrap = editor ? std::optional<double>(inner.size.width) : std::nullopt;
+    cairo_save(cr);
+    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+    cairo_clip(cr);
+    if (text.empty()) {
+      if (!d.prompt.empty())
+        drawText(cr, d.prompt, font, {inner.origin, {editor ? inner.size.width : 1e6, inner.size.height}},
+                 Color::secondary().withOpacity(0.7));
+    } else {
+      const auto m = measureText(text, font, wrap);
+      if (isFocused && selectedAll) {
+        setColor(cr, n.environment.accentColor.withOpacity(0.3));
+        cairo_rectangle(cr, inner.origin.x, inner.origin.y, m.size.width, m.size.height);
+        cairo_fill(cr);
+      }
+      drawText(cr, text, font, {inner.origin, {editor ? inner.size.width : 1e6, m.size.height}}, n.environment.foreground);
+    }
+    if (isFocused && !selectedAll) {
+      // The caret after the last character: the end of the last line.
+      const auto all = measureText(text.empty() ? std::string("X") : text, font, wrap);
+      const size_t lastBreak = text.rfind('\n');
+      const std::string tail = lastBreak == std::string::npos ? text : text.substr(lastBreak + 1);
+      const double tailWidth = measureText(tail, font, std::nullopt).size.width;
+      double x = inner.origin.x + (text.empty() ? 0 : tailWidth);
+      double y = inner.origin.y + (text.empty() ? 0 : all.size.height - line);
+      if (editor && tailWidth > inner.size.width) x = inner.origin.x + std::fmod(tailWidth, inner.size.width);
+      if (!text.empty() && text.back() == '\n') {
+        x = inner.origin.x;
+        y = inner.origin.y + all.size.height;
+      }
+      setColor(cr, Color::black());
+      cairo_rectangle(cr, x, y, 1, line);
+      cairo_fill(cr);
+    }
+    cairo_restore(cr);
+    if (!enabled) {
+      cairo_pop_group_to_source(cr);
+      cairo_paint_with_alpha(cr, 0.5);
+    }
+  }
 
   void node(const Node& n) {
     if (n.levelFrames.empty()) return;
@@ -723,6 +857,8 @@ struct Painter {
         cairo_stroke(cr);
       }
       children(n);
+    } else if (k == "TextField" || k == "TextEditor") {
+      field(n);
     } else if (k == "ScrollView") {
       cairo_save(cr);
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
@@ -792,7 +928,8 @@ bool hasSymbolShape(const std::string& name) {
   return name.starts_with("exclamationmark") || name.starts_with("checkmark") || name.starts_with("xmark") ||
          name.starts_with("info") || name.starts_with("circle") || name == "play.fill" || name == "pause.fill" ||
          name == "pause.circle" || name == "doc.text" || name == "arrow.right" || name == "arrow.up.right" ||
-         name == "accessibility" || name == "battery.100percent" || name == "wifi" || name == "switch.2";
+         name == "accessibility" || name == "battery.100percent" || name == "wifi" || name == "switch.2" ||
+         name.starts_with("ladybug");
 }
 
 bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale) {
@@ -805,6 +942,8 @@ bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale) {
   setColor(cr, graph.root()->environment.reduceTransparency ? Color::white() : Color::windowBackground());
   cairo_fill(cr);
   Painter painter{cr, scale, {}};
+  if (auto focused = graph.focusedField()) painter.focused = &focused->node();
+  painter.selectedAll = graph.hasSelection();
   painter.node(*graph.root());
   // A popover's content may hold popovers of its own: they come after it.
   for (size_t i = 0; i < painter.popovers.size(); ++i) painter.popover(painter.popovers[i]);

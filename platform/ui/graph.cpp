@@ -1,10 +1,14 @@
 #include "platform/ui/graph.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/appkit/event.hpp"
+#include "platform/appkit/pasteboard.hpp"
+#include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/run_loop.hpp"
 #include "platform/appkit/tracking_area.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/appearance.hpp"
@@ -158,6 +162,7 @@ void ViewGraph::render() {
     needsRender_ = false;
     setNeedsRender();
   }
+  followFocus();
 }
 
 int ViewGraph::bodyCount(const std::string& typeName) const {
@@ -284,6 +289,25 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
     View content = desc.geometry(node->geometrySize);
     std::unique_ptr<Node> oldContent = oldChildren.empty() ? nullptr : std::move(oldChildren.front());
     node->children.push_back(build(pass, content, identity + "/content", env, std::move(oldContent), node.get()));
+  } else if (desc.kind == "ScrollViewReader" && desc.reader) {
+    View content = desc.reader(ScrollViewProxy(weak_from_this(), identity));
+    std::unique_ptr<Node> oldContent = oldChildren.empty() ? nullptr : std::move(oldChildren.front());
+    node->children.push_back(build(pass, content, identity + "/content", env, std::move(oldContent), node.get()));
+  } else if (desc.kind == "TimelineView" && desc.timeline) {
+    View content = desc.timeline(systemUptime());
+    std::unique_ptr<Node> oldContent = oldChildren.empty() ? nullptr : std::move(oldChildren.front());
+    node->children.push_back(build(pass, content, identity + "/content", env, std::move(oldContent), node.get()));
+    const double interval = std::isfinite(desc.interval) && desc.interval > 0 ? desc.interval : 0;
+    if (node->timelineInterval != interval) {
+      node->timeline = AnyCancellable();
+      node->timelineInterval = interval;
+      if (interval > 0) {
+        auto timer = NSTimer::scheduledTimer(interval, true, [weak = weak_from_this()](NSTimer&) {
+          if (auto graph = weak.lock()) graph->setNeedsRender();
+        });
+        node->timeline = AnyCancellable([timer] { timer->invalidate(); });
+      }
+    }
   } else if (desc.kind == "Button" && env.values.count("buttonStyle")) {
     auto style = std::any_cast<std::shared_ptr<ButtonStyle>>(env.values.at("buttonStyle"));
     View styled = (*style)(ButtonStyleConfiguration{desc.children.front(), node->pressed});
@@ -379,6 +403,7 @@ void ViewGraph::collectRemoved(Pass& pass, std::unique_ptr<Node> node) {
   for (auto& [i, c] : node->modifierChildren) collectRemoved(pass, std::move(c));
   node->observations.clear();
   node->receipts.clear();
+  node->timeline = AnyCancellable();
   pass.removed.push_back(std::move(node));
 }
 
@@ -504,6 +529,11 @@ AccessibilityInfo ViewGraph::accessibility(const Node& node) const {
   } else if (k == "ProgressView") {
     info.isElement = true;
     info.role = "progressIndicator";
+  } else if (k == "TextField" || k == "TextEditor") {
+    info.isElement = true;
+    info.label = desc.text;
+    info.value = desc.editedText ? desc.editedText->get() : std::string();
+    info.role = k == "TextField" ? "textField" : "textArea";
   } else if (node.hosted && node.hosted->isAccessibilityElement()) {
     info.isElement = true;
     info.label = node.hosted->accessibilityLabel();
@@ -607,6 +637,205 @@ bool ViewGraph::performKeyboardShortcut(KeyboardShortcut shortcut) {
   return true;
 }
 
+bool ViewGraph::performExitCommand() {
+  auto exitCommand = [](const Node& n) -> std::function<void()> {
+    const Modifier* m = n.modifier("onExitCommand");
+    return m && m->action ? m->action : nullptr;
+  };
+  std::function<void()> action;
+  for (const Node* n = focusedNode(); n && !action; n = n->parent) action = exitCommand(*n);
+  if (!action) {
+    auto all = findAll([&](const Node& n) { return exitCommand(n) != nullptr; });
+    if (!all.empty()) action = exitCommand(all.front().node());
+  }
+  if (!action) return false;
+  action();
+  return true;
+}
+
+void ScrollViewProxy::scrollTo(const std::string& id, const std::string& anchor) const {
+  auto graph = graph_.lock();
+  if (!graph) return;
+  const bool found = !graph->findAll([&](const Node& n) {
+                              for (const Modifier* m : n.modifiers("id"))
+                                if (m->string("value") == id) return true;
+                              return false;
+                            }).empty();
+  graph->scrollRecords_.push_back({reader_, id, anchor, found});
+}
+
+// ---- focus and editing ---------------------------------------------------
+
+namespace {
+
+bool isField(const Node& n) { return n.kind() == "TextField" || n.kind() == "TextEditor"; }
+
+const FocusBinding* focusOf(const Node& n) {
+  const Modifier* m = n.modifier("focused");
+  return m && m->focus ? m->focus.get() : nullptr;
+}
+
+// Code points that are not text a key types: C0 and C1 controls, DEL and
+// the function keys' private-use characters.
+bool isTypedText(const std::string& text) {
+  if (text.empty()) return false;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f) return false;
+    size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (i + length > text.size()) return false;
+    uint32_t cp = length == 1 ? c : length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+    for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    if ((cp >= 0x80 && cp < 0xA0) || (cp >= 0xF700 && cp <= 0xF8FF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+Node* ViewGraph::focusedNode() const {
+  Node* bound = nullptr;
+  Node* own = nullptr;
+  findAll([&](const Node& n) {
+    if (!isField(n)) return false;
+    if (const FocusBinding* f = focusOf(n)) {
+      if (!bound && f->isFocused()) bound = const_cast<Node*>(&n);
+    } else if (!own && focusedIdentity_ && *focusedIdentity_ == n.identity) {
+      own = const_cast<Node*>(&n);
+    }
+    return false;
+  });
+  return bound ? bound : own;
+}
+
+std::optional<ViewRef> ViewGraph::focusedField() const {
+  const Node* n = focusedNode();
+  if (!n) return std::nullopt;
+  return ViewRef(std::const_pointer_cast<ViewGraph>(shared_from_this()), n->identity);
+}
+
+bool ViewGraph::hasFields() const {
+  return !findAll([](const Node& n) { return isField(n); }).empty();
+}
+
+bool ViewGraph::focus(const std::string& identity) {
+  Node* field = node(identity);
+  if (!field || !isField(*field) || !field->environment.isEnabled) return false;
+  // Every other field lets go first: fields of one focus state share it.
+  findAll([&](const Node& n) {
+    if (&n != field && isField(n))
+      if (const FocusBinding* f = focusOf(n); f && f->isFocused()) f->setFocused(false);
+    return false;
+  });
+  if (const FocusBinding* f = focusOf(*field)) {
+    focusedIdentity_.reset();
+    f->setFocused(true);
+  } else {
+    focusedIdentity_ = identity;
+  }
+  selectedAll_ = false;
+  setNeedsRender();
+  followFocus();
+  return true;
+}
+
+void ViewGraph::clearFocus() {
+  if (Node* n = focusedNode())
+    if (const FocusBinding* f = focusOf(*n)) f->setFocused(false);
+  focusedIdentity_.reset();
+  selectedAll_ = false;
+  setNeedsRender();
+}
+
+void ViewGraph::followFocus() {
+  const Node* focused = focusedNode();
+  const std::optional<std::string> now = focused ? std::optional<std::string>(focused->identity) : std::nullopt;
+  if (now != lastFocused_) {
+    selectedAll_ = false;
+    lastFocused_ = now;
+  }
+  if (!focused) return;
+  auto host = host_.lock();
+  auto window = host ? host->window() : nullptr;
+  if (window && window->firstResponder() != host) window->makeFirstResponder(host);
+}
+
+bool ViewGraph::moveFocus(bool forward) {
+  auto fields = findAll([](const Node& n) { return isField(n) && n.environment.isEnabled; });
+  if (fields.empty()) return false;
+  const Node* current = focusedNode();
+  size_t at = fields.size();
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (current && fields[i].identity() == current->identity) at = i;
+  size_t next;
+  if (at == fields.size()) next = forward ? 0 : fields.size() - 1;
+  else next = forward ? (at + 1) % fields.size() : (at + fields.size() - 1) % fields.size();
+  return focus(fields[next].identity());
+}
+
+void ViewGraph::replaceFocusedText(std::string text) {
+  Node* n = focusedNode();
+  if (!n || !n->view.desc().editedText) return;
+  selectedAll_ = false;
+  // The binding may re-render the graph; the node is not touched after it.
+  const auto binding = n->view.desc().editedText;
+  binding->set(std::move(text));
+  setNeedsRender();
+}
+
+bool ViewGraph::insertText(const std::string& text) {
+  Node* n = focusedNode();
+  if (!n || !n->environment.isEnabled || !n->view.desc().editedText) return false;
+  replaceFocusedText(selectedAll_ ? text : n->view.desc().editedText->get() + text);
+  return true;
+}
+
+bool ViewGraph::deleteBackward() {
+  Node* n = focusedNode();
+  if (!n || !n->environment.isEnabled || !n->view.desc().editedText) return false;
+  std::string text = selectedAll_ ? std::string() : n->view.desc().editedText->get();
+  if (!selectedAll_ && !text.empty()) {
+    // The last code point: its lead byte and the continuation bytes after it.
+    size_t end = text.size() - 1;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.erase(end);
+  }
+  replaceFocusedText(std::move(text));
+  return true;
+}
+
+bool ViewGraph::canPerformEditAction(const std::string& selector) const {
+  const Node* n = focusedNode();
+  if (!n || !n->view.desc().editedText) return false;
+  const bool empty = n->view.desc().editedText->get().empty();
+  const bool enabled = n->environment.isEnabled;
+  if (selector == "copy:") return selectedAll_ && !empty;
+  if (selector == "cut:") return enabled && selectedAll_ && !empty;
+  if (selector == "paste:")
+    return enabled && NSPasteboard::generalPasteboard().stringForType(NSPasteboardTypeString).has_value();
+  if (selector == "selectAll:") return !empty;
+  return false;
+}
+
+bool ViewGraph::performEditAction(const std::string& selector) {
+  if (!canPerformEditAction(selector)) return false;
+  Node* n = focusedNode();
+  auto& pasteboard = NSPasteboard::generalPasteboard();
+  if (selector == "selectAll:") {
+    selectedAll_ = true;
+    setNeedsRender();
+    return true;
+  }
+  if (selector == "paste:") return insertText(*pasteboard.stringForType(NSPasteboardTypeString));
+  const std::string text = n->view.desc().editedText->get();
+  pasteboard.clearContents();
+  // Cut takes the text away only once the pasteboard holds it.
+  if (!pasteboard.setString(text, NSPasteboardTypeString)) return false;
+  if (selector == "cut:") replaceFocusedText(std::string());
+  return true;
+}
+
 // ---- ViewRef -------------------------------------------------------------
 
 std::shared_ptr<ViewGraph> ViewRef::lockedGraph() const {
@@ -632,6 +861,7 @@ AccessibilityInfo ViewRef::accessibility() const { return lockedGraph()->accessi
 bool ViewRef::tap() const {
   for (Node* n = &node(); n; n = n->parent) {
     const ViewDesc& d = n->view.desc();
+    if (d.kind == "TextField" || d.kind == "TextEditor") return lockedGraph()->focus(n->identity);
     const Modifier* tapHandler = n->modifier("onTapGesture");
     if (d.kind != "Button" && d.kind != "Toggle" && d.kind != "Link" && !tapHandler) continue;
     if (!n->environment.isEnabled) return false;
@@ -672,6 +902,17 @@ void ViewRef::hover(bool inside) const {
   const CGRect f = node().outerFrame;
   lockedGraph()->movePointer(inside ? std::optional<CGPoint>(CGPoint{CGRectGetMidX(f), CGRectGetMidY(f)})
                                     : std::nullopt);
+}
+
+bool ViewRef::focus() const {
+  std::function<const Node*(const Node&)> find = [&](const Node& n) -> const Node* {
+    if (n.kind() == "TextField" || n.kind() == "TextEditor") return &n;
+    for (const auto& c : n.children)
+      if (const Node* f = find(*c)) return f;
+    return nullptr;
+  };
+  const Node* field = find(node());
+  return field && lockedGraph()->focus(field->identity);
 }
 
 bool ViewRef::dismissPopover() const {
@@ -760,10 +1001,89 @@ bool NSHostingView::performKeyEquivalent(const NSEvent& event) {
     const uint16_t key = event.keyCode();
     if ((key == kReturn || key == kKeypadEnter) && current().performKeyboardShortcut(KeyboardShortcut::defaultAction))
       return true;
-    if (key == kEscape && current().performKeyboardShortcut(KeyboardShortcut::cancelAction)) return true;
+    if (key == kEscape && (current().performKeyboardShortcut(KeyboardShortcut::cancelAction) ||
+                           current().performExitCommand()))
+      return true;
   }
   return NSView::performKeyEquivalent(event);
 }
+
+bool NSHostingView::acceptsFirstResponder() const { return const_cast<NSHostingView*>(this)->current().hasFields(); }
+
+bool NSHostingView::resignFirstResponder() {
+  graph_->clearFocus();
+  return true;
+}
+
+namespace {
+constexpr uint16_t kKeyReturn = 36, kKeyTab = 48, kKeyDelete = 51, kKeyEscape = 53, kKeyEnter = 76;
+bool isNavigationKey(uint16_t key) {
+  // Forward delete, Home, End, Page Up and Down, the arrows.
+  return key == 117 || key == 115 || key == 119 || key == 116 || key == 121 || (key >= 123 && key <= 126);
+}
+}  // namespace
+
+void NSHostingView::keyDown(const NSEvent& event) {
+  auto& graph = current();
+  const auto field = graph.focusedField();
+  const NSEventModifierFlags modifiers =
+      event.modifierFlags() & (NSEventModifierFlagShift | NSEventModifierFlagControl | NSEventModifierFlagOption |
+                               NSEventModifierFlagCommand);
+  if (!field || (modifiers & (NSEventModifierFlagCommand | NSEventModifierFlagControl)) || !field->isEnabled()) {
+    NSView::keyDown(event);
+    return;
+  }
+  const uint16_t key = event.keyCode();
+  if (key == kKeyReturn || key == kKeyEnter) {
+    if (field->kind() == "TextEditor") graph.insertText("\n");
+    else NSView::keyDown(event);
+    return;
+  }
+  if (key == kKeyEscape) {
+    NSView::keyDown(event);
+    return;
+  }
+  if (key == kKeyTab && (modifiers & ~NSEventModifierFlagShift) == 0) {
+    graph.moveFocus(!(modifiers & NSEventModifierFlagShift));
+    return;
+  }
+  if (key == kKeyDelete) {
+    graph.deleteBackward();
+    return;
+  }
+  if (isNavigationKey(key)) return;  // taken by the field; the caret stays at the end
+  const std::string text = event.characters().value_or(std::string());
+  if (!isTypedText(text) || !graph.insertText(text)) NSView::keyDown(event);
+}
+
+bool NSHostingView::canPerformEditAction(const std::string& selector) const {
+  return const_cast<NSHostingView*>(this)->current().canPerformEditAction(selector);
+}
+
+bool NSHostingView::performEditAction(const std::string& selector) { return current().performEditAction(selector); }
+
+void NSHostingView::deliverKey(uint16_t keyCode, const std::string& characters) {
+  auto event = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, characters, characters, keyCode);
+  if (!event) return;
+  const auto keep = shared_from_this();
+  if (auto owner = window()) owner->sendEvent(*event);
+  else keyDown(*event);
+}
+
+void NSHostingView::typeText(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    const std::string character = text.substr(i, length);
+    i += length;
+    if (character == "\n") deliverKey(kKeyReturn, "\r");
+    else if (character == "\t") deliverKey(kKeyTab, "\t");
+    else deliverKey(0, character);
+  }
+}
+
+void NSHostingView::pressReturn() { deliverKey(kKeyReturn, "\r"); }
+void NSHostingView::pressEscape() { deliverKey(kKeyEscape, "\x1b"); }
 
 std::shared_ptr<Task> Task::run(std::function<void(Task&)> body) {
   std::shared_ptr<Task> task(new Task());

@@ -81,6 +81,15 @@ class State {
 
 // A recorded animation: which node's modifier asked for it and with what,
 // or, for a transaction, which view's state changed inside withAnimation.
+// A scrollTo a ScrollViewReader's proxy asked for: the reader's identity,
+// the id, the anchor, and whether a view of that id was in the tree.
+struct ScrollRecord {
+  std::string reader;
+  std::string id;
+  std::string anchor;
+  bool found = false;
+};
+
 struct AnimationRecord {
   std::string identity;
   std::optional<Animation> animation;
@@ -111,6 +120,9 @@ struct Node {
   bool pressed = false;
   bool hovered = false;
   CGSize geometrySize{};
+  // A timeline view's timer, ended with the node.
+  AnyCancellable timeline;
+  double timelineInterval = 0;  // of the running timer; 0: none
   // Layout: the content's frame in the graph's coordinates (top-left
   // origin, y down); modifiers that add room (padding, frame) make the
   // outer frame larger.
@@ -211,6 +223,36 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   // Presses the first enabled button, in tree order, given the shortcut;
   // false when none is.
   bool performKeyboardShortcut(KeyboardShortcut shortcut);
+  // Escape's last resort: the exit command at or above the focused field,
+  // else the first in tree order; false when there is none.
+  bool performExitCommand();
+  const std::vector<ScrollRecord>& scrollRecords() const { return scrollRecords_; }
+
+  // ---- focus and editing ----
+  //
+  // Text fields and editors take the focus: one at a time, the field whose
+  // focus state names it (a field without one holds the graph's own). The
+  // focused field takes typing while it is enabled: text goes in at its
+  // end, or replaces the whole text after selectAll, which is the only
+  // selection; Backspace takes the selection or the last character. When
+  // the focus moves to a field the hosting view becomes its window's first
+  // responder, and when the hosting view gives that role up the focus goes.
+  std::optional<ViewRef> focusedField() const;
+  // Focuses an enabled field; false for another view or a disabled field.
+  bool focus(const std::string& identity);
+  void clearFocus();
+  // To the next (previous) field in tree order, wrapping.
+  bool moveFocus(bool forward);
+  bool insertText(const std::string& text);
+  bool deleteBackward();
+  bool hasSelection() const { return selectedAll_; }
+  // "cut:", "copy:", "paste:" and "selectAll:" on the focused field,
+  // through the general pasteboard. Cut and copy need a selection; cut
+  // and paste an enabled field; paste text on the pasteboard; select all
+  // some text. A cut the pasteboard refuses leaves the text as it was.
+  bool canPerformEditAction(const std::string& selector) const;
+  bool performEditAction(const std::string& selector);
+  bool hasFields() const;
 
  private:
   friend class Context;
@@ -245,7 +287,16 @@ class ViewGraph : public std::enable_shared_from_this<ViewGraph> {
   int renderCount_ = 0;
   std::map<std::string, int> bodyCounts_;
   std::vector<AnimationRecord> animations_;
+  std::vector<ScrollRecord> scrollRecords_;
+  friend class ScrollViewProxy;
   NotificationToken optionsObserver_;
+  Node* focusedNode() const;
+  void replaceFocusedText(std::string text);
+  // Makes the host first responder when a field took the focus.
+  void followFocus();
+  std::optional<std::string> focusedIdentity_;  // a field without a focus state
+  std::optional<std::string> lastFocused_;
+  bool selectedAll_ = false;
 };
 
 // A found view. It names the node by identity, so it stays valid across
@@ -272,6 +323,8 @@ class ViewRef {
   void release() const;
   // Moves the pointer into the view's frame or out of the graph.
   void hover(bool inside) const;
+  // Focuses the text field or editor at or below the view (graph::focus).
+  bool focus() const;
   // Closes the popover attached at or above the view, as a click outside
   // does: writes false through its binding.
   bool dismissPopover() const;
@@ -313,10 +366,29 @@ class NSHostingView : public NSView {
   void mouseUp(const NSEvent& event) override;
   bool performKeyEquivalent(const NSEvent& event) override;
 
+  // The focused field's keys: text, Backspace, Return in an editor, Tab and
+  // Shift-Tab between fields; everything else (Return in a field, Escape,
+  // keys with Command or Control) goes up the chain. Without a focused
+  // field every key does.
+  bool acceptsFirstResponder() const override;
+  bool resignFirstResponder() override;
+  void keyDown(const NSEvent& event) override;
+  // The edit operations of the focused field (ViewGraph).
+  bool canPerformEditAction(const std::string& selector) const;
+  bool performEditAction(const std::string& selector);
+
+  // Test actions, as the window hands keys on (through its key window
+  // routing when it is in one, else straight to this view): the text one
+  // key-down per character, Return, Escape.
+  void typeText(const std::string& text);
+  void pressReturn();
+  void pressEscape();
+
  private:
   explicit NSHostingView(CGRect frame) : NSView(frame) {}
   // The graph laid out as it stands now, for a hit test.
   ViewGraph& current();
+  void deliverKey(uint16_t keyCode, const std::string& characters);
   std::shared_ptr<ViewGraph> graph_;
   std::optional<std::string> pressed_;  // the identity of the view pressed
 };

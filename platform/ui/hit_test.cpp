@@ -58,7 +58,7 @@ const Node* hitContent(const Node& n, CGPoint p) {
     return n.hosted->hitTest(inSuperview) ? &n : nullptr;
   }
   if (k == "Text" || k == "Image" || k == "Label" || k == "Color" || k == "Divider" || k == "ProgressView" ||
-      k == "Toggle") {
+      k == "Toggle" || k == "TextField" || k == "TextEditor") {
     if (k == "Toggle")
       if (const Node* hit = hitChildren(n, p)) return hit;
     return CGRectContainsPoint(r, p) ? &n : nullptr;

@@ -221,6 +221,15 @@ CGSize contentSize(const Node& n, Proposal p) {
     return {p.width.value_or(10), p.height.value_or(10)};
   }
   if (k == "Divider") return {p.width.value_or(0), 1};
+  // Fields take the width they are offered; a field on one line is as
+  // high as its font's line with room for the border.
+  if (k == "TextField") {
+    const double line = measureText("Xg", n.environment.font, std::nullopt).size.height;
+    const double ideal = measureText(d.prompt.empty() ? std::string("Text") : d.prompt, n.environment.font, std::nullopt)
+                             .size.width + 12;
+    return {finite(p.width) ? *p.width : ideal, std::ceil(line + 6)};
+  }
+  if (k == "TextEditor") return {finite(p.width) ? *p.width : 100.0, finite(p.height) ? *p.height : 40.0};
   if (k == "ProgressView") {
     if (d.progress) return {p.width.value_or(160), 6};
     return {16, 16};

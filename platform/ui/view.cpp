@@ -393,6 +393,31 @@ View View::keyboardShortcut(KeyboardShortcut shortcut) const {
   return modified(std::move(m));
 }
 
+View View::onExitCommand(std::function<void()> action) const {
+  Modifier m = named("onExitCommand");
+  m.action = std::move(action);
+  return modified(std::move(m));
+}
+
+View View::id(std::string identifier) const {
+  Modifier m = named("id");
+  m.params["value"] = std::move(identifier);
+  return modified(std::move(m));
+}
+
+View View::scrollContentBackground(bool visible) const {
+  Modifier m = environmentWriter("scrollContentBackground",
+                                 [visible](Environment& e) { e.values["scrollContentBackground"] = visible; });
+  m.params["visible"] = visible;
+  return modified(std::move(m));
+}
+
+View View::roundedBorderTextFieldStyle() const {
+  Modifier m = environmentWriter("textFieldStyle", [](Environment& e) { e.values["textFieldStyle"] = std::string("roundedBorder"); });
+  m.params["style"] = std::string("roundedBorder");
+  return modified(std::move(m));
+}
+
 View View::environment(std::string key, std::function<void(Environment&)> write) const {
   Modifier m = environmentWriter("environment", std::move(write));
   m.params["key"] = std::move(key);
@@ -613,6 +638,33 @@ View Link(std::string title, std::string url) {
   d->text = title;
   d->children = {Text(std::move(title))};
   d->url = std::move(url);
+  return View(std::move(d));
+}
+
+View TextField(std::string title, Binding<std::string> text, std::string prompt) {
+  auto d = make("TextField");
+  d->text = std::move(title);
+  d->prompt = std::move(prompt);
+  d->editedText = std::make_shared<Binding<std::string>>(std::move(text));
+  return View(std::move(d));
+}
+
+View TextEditor(Binding<std::string> text) {
+  auto d = make("TextEditor");
+  d->editedText = std::make_shared<Binding<std::string>>(std::move(text));
+  return View(std::move(d));
+}
+
+View ScrollViewReader(std::function<View(ScrollViewProxy)> content) {
+  auto d = make("ScrollViewReader");
+  d->reader = std::move(content);
+  return View(std::move(d));
+}
+
+View TimelineView(double interval, std::function<View(double uptime)> content) {
+  auto d = make("TimelineView");
+  d->interval = interval;
+  d->timeline = std::move(content);
   return View(std::move(d));
 }
 

@@ -31,6 +31,7 @@ namespace platform::ui {
 
 class Context;
 class View;
+class ViewGraph;
 
 // ---- values --------------------------------------------------------------
 
@@ -235,6 +236,27 @@ struct ChangeWatch {
   std::function<void(const std::any& oldValue, const std::any& newValue)> action;
 };
 
+// A field's place in a focus state: whether the state names it now, and
+// naming it (true) or, while it does, naming none (false).
+struct FocusBinding {
+  std::function<bool()> isFocused;
+  std::function<void(bool)> setFocused;
+};
+
+// Scrolls the scroll views inside a ScrollViewReader. Requests are recorded
+// on the graph (scroll views here show their content from its top).
+class ScrollViewProxy {
+ public:
+  ScrollViewProxy(std::weak_ptr<ViewGraph> graph, std::string reader)
+      : graph_(std::move(graph)), reader_(std::move(reader)) {}
+  // `anchor`: "top", "center", "bottom" or empty for the least move.
+  void scrollTo(const std::string& id, const std::string& anchor = "") const;
+
+ private:
+  std::weak_ptr<ViewGraph> graph_;
+  std::string reader_;
+};
+
 // A button style: builds the button's body from its label and pressed state.
 struct ButtonStyleConfiguration;
 using ButtonStyle = std::function<View(const ButtonStyleConfiguration&)>;
@@ -253,6 +275,7 @@ struct Modifier {
   std::optional<Animation> animation;          // animation (none: explicitly no animation)
   std::function<AnyCancellable(std::function<void(const std::any&)>)> subscribe;  // onReceive
   std::function<void(const std::any&)> receive;                                   // onReceive
+  std::shared_ptr<FocusBinding> focus;         // focused
 
   double number(const std::string& key, double fallback = 0) const;
   bool flag(const std::string& key, bool fallback = false) const;
@@ -313,6 +336,12 @@ struct ViewDesc {
   std::any equatable;
   std::function<bool(const std::any&, const std::any&)> equal;
   bool conditionTrue = false;  // Conditional: which branch is present
+  // TextField, TextEditor: the edited text (`text` holds a field's title).
+  std::shared_ptr<Binding<std::string>> editedText;
+  std::string prompt;
+  std::function<View(ScrollViewProxy)> reader;  // ScrollViewReader
+  std::function<View(double)> timeline;         // TimelineView: content at an uptime
+  double interval = 0;                          // TimelineView: seconds between updates
 };
 
 class View {
@@ -406,6 +435,20 @@ class View {
   // On a button (or a view holding one): while it is enabled, its hosting
   // view answers the shortcut's key by pressing it.
   View keyboardShortcut(KeyboardShortcut shortcut) const;
+  // Ties a text field or editor to a focus state: the field has the focus
+  // while the state holds `value`; focusing it writes `value`, and the field
+  // losing the focus writes none.
+  template <class T>
+  View focused(Binding<std::optional<T>> state, T value) const;
+  // Escape where no enabled cancel-action button takes it: the nearest
+  // exit command at or above the focused field, else the first in the tree.
+  View onExitCommand(std::function<void()> action) const;
+  // The identity scrollTo finds.
+  View id(std::string identifier) const;
+  // Text editors: whether their own white scroll background is drawn.
+  View scrollContentBackground(bool visible) const;
+  // Text fields: a white box with a thin border.
+  View roundedBorderTextFieldStyle() const;
   View environment(std::string key, std::function<void(Environment&)> write) const;
 
   // Accessibility
@@ -470,6 +513,16 @@ View Button(std::string title, std::function<void()> action);
 View Button(View label, std::function<void()> action);
 View Toggle(std::string title, Binding<bool> isOn);
 View Link(std::string title, std::string url);
+// A one-line text field: the prompt shows, in the secondary colour, while
+// the text is empty. Typing goes to the focused field (graph.hpp).
+View TextField(std::string title, Binding<std::string> text, std::string prompt = {});
+// A text of many lines; Return inserts a line break.
+View TextEditor(Binding<std::string> text);
+View ScrollViewReader(std::function<View(ScrollViewProxy)> content);
+// Content made again every `interval` seconds of the virtual clock, given
+// the uptime, by a main run-loop timer that runs only while the view is in
+// the tree. An interval that is not finite and above 0 never updates.
+View TimelineView(double interval, std::function<View(double uptime)> content);
 // A view of the program's own type: the body is evaluated with a Context
 // that gives it state, environment and observation. The type name is part
 // of its identity and what kind queries find.
@@ -499,6 +552,27 @@ View View::onChange(const T& value, std::function<void(const T&, const T&)> acti
     action(std::any_cast<const T&>(a), std::any_cast<const T&>(b));
   };
   m.change = watch;
+  return modified(std::move(m));
+}
+
+template <class T>
+View View::focused(Binding<std::optional<T>> state, T value) const {
+  Modifier m;
+  m.name = "focused";
+  auto focus = std::make_shared<FocusBinding>();
+  focus->isFocused = [state, value] {
+    const std::optional<T> now = state.get();
+    return now.has_value() && *now == value;
+  };
+  focus->setFocused = [state, value](bool on) {
+    if (on) {
+      state.set(value);
+    } else {
+      const std::optional<T> now = state.get();
+      if (now.has_value() && *now == value) state.set(std::nullopt);
+    }
+  };
+  m.focus = std::move(focus);
   return modified(std::move(m));
 }
 

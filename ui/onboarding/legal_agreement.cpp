@@ -174,6 +174,8 @@ std::optional<platform::NSURL> siteBaseURL() {
   return platform::NSURL::URLWithString(configured.empty() ? kDefaultSiteRoot : configured);
 }
 
+platform::NSURL builtInSiteRoot() { return *platform::NSURL::URLWithString(kDefaultSiteRoot); }
+
 platform::NSURL legalLinkDestination(const platform::NSURL& url) { return legalLinkDestination(url, siteBaseURL()); }
 
 platform::NSURL legalLinkDestination(const platform::NSURL& url, const std::optional<platform::NSURL>& siteBase) {

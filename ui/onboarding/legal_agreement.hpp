@@ -78,6 +78,8 @@ class LegalAgreement : public std::enable_shared_from_this<LegalAgreement> {
 // The product web site's root: https, ending in "/". The build may configure
 // another root; absent only when that text is not a URL.
 std::optional<platform::NSURL> siteBaseURL();
+// The site's built-in root, whatever root the build configures.
+platform::NSURL builtInSiteRoot();
 // Links to the product site's privacy and terms pages go to those pages
 // under the site base URL; every other link is returned unchanged.
 platform::NSURL legalLinkDestination(const platform::NSURL& url);

@@ -23,7 +23,9 @@
 //   validated),
 //   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
 //   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
-//   a system root of its own that is removed afterwards)
+//   a system root of its own that is removed afterwards),
+//   notice_success.png, notice_warning.png, notice_error.png,
+//   notice_progress.png (the four kinds of feedback notice)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <unistd.h>
@@ -60,6 +62,7 @@
 #include "ui/onboarding/onboarding_view.hpp"
 #include "ui/onboarding/onboarding_wallpaper.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
+#include "ui/settings/feedback_notice.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/settings_scene.hpp"
 #include "ui/settings/shortcut_recorder.hpp"
@@ -344,6 +347,24 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
     setSystemRoot(std::nullopt);
+  }
+  {
+    const struct {
+      FeedbackNotice notice;
+      const char* file;
+    } notices[] = {
+        {{FeedbackNotice::Kind::success, "Report sent", "Thanks for helping make vurle better."}, "notice_success.png"},
+        {{FeedbackNotice::Kind::warning, "A newer version is available",
+          "Version 0.2.0 requires macOS 15.0. You can still report problems with this version."},
+         "notice_warning.png"},
+        {{FeedbackNotice::Kind::error, "Report needs attention", "Try again in 42 seconds."}, "notice_error.png"},
+        {{FeedbackNotice::Kind::progress, "Sending", "Your report is on its way."}, "notice_progress.png"},
+    };
+    for (const auto& n : notices) {
+      auto graph = graphOf(n.notice.body().padding(12), {420, 90});
+      scope->runUntilIdle();
+      ok &= write(*graph, folder, n.file, scale);
+    }
   }
   engine->stop();
   return ok ? 0 : 1;
