@@ -12,6 +12,7 @@
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
+#include "ui/onboarding/vurle_content_view.hpp"
 #include "ui/settings/lab_view.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 
@@ -56,17 +57,26 @@ ShellSeams programSeams() {
   seams.cancelCursorTest = [] {
     if (auto strip = PointerTestStripView::activeStrip()) strip->cancelCursorTest();
   };
-  // Until the onboarding pages are built the window always shows the
-  // settings page.
+  seams.makeWelcomeExamples = [] { return std::make_shared<SettingsExamples>(); };
+  // The window's root: the onboarding or the settings page, by the
+  // preferences, with the completion card over them.
   seams.makeContentView = [loginItem = seams.loginItem](std::shared_ptr<AppPreferences> preferences,
-                                                        std::shared_ptr<OnboardingController>,
+                                                        std::shared_ptr<OnboardingController> onboarding,
                                                         std::shared_ptr<CursorEngine> engine,
                                                         std::shared_ptr<SpeedExamples> inlineExamples,
-                                                        std::shared_ptr<SpeedExamples>) -> std::shared_ptr<platform::NSView> {
-    auto examples = std::dynamic_pointer_cast<SettingsExamples>(inlineExamples);
-    const LabView page{engine, examples ? examples->examples : MorphSpeedExamples::make({150, 60, 220}, true),
-                       preferences, LegalAgreement::shared(), loginItem};
-    return platform::ui::NSHostingView::make(page.body(), platform::NSMakeRect(0, 0, AppDelegate::windowWidth,
+                                                        std::shared_ptr<SpeedExamples> welcomeExamples)
+      -> std::shared_ptr<platform::NSView> {
+    auto examplesOf = [](const std::shared_ptr<SpeedExamples>& players) {
+      auto own = std::dynamic_pointer_cast<SettingsExamples>(players);
+      return own ? own->examples : MorphSpeedExamples::make({150, 60, 220}, true);
+    };
+    auto flow = std::dynamic_pointer_cast<OnboardingFlow>(onboarding);
+    if (!flow) {
+      flow = OnboardingFlow::make(preferences, LegalAgreement::shared(), [] {}, [] {});
+    }
+    const VurleContentView root{preferences, flow, engine, examplesOf(inlineExamples), examplesOf(welcomeExamples),
+                                loginItem, LegalAgreement::shared()};
+    return platform::ui::NSHostingView::make(root.body(), platform::NSMakeRect(0, 0, AppDelegate::windowWidth,
                                                                                 AppDelegate::windowHeight));
   };
   seams.makeAboutWindow = [] {

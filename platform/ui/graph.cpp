@@ -302,9 +302,19 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
       node->timeline = AnyCancellable();
       node->timelineInterval = interval;
       if (interval > 0) {
-        auto timer = NSTimer::scheduledTimer(interval, true, [weak = weak_from_this()](NSTimer&) {
+        auto update = [weak = weak_from_this()](NSTimer&) {
           if (auto graph = weak.lock()) graph->setNeedsRender();
-        });
+        };
+        std::shared_ptr<NSTimer> timer;
+        if (desc.onWallClock) {
+          // The grid's base is the uptime at which the wall clock last stood
+          // on a multiple of the interval; the first update is the next one.
+          const double now = systemUptime();
+          timer = NSTimer::makeOnGrid(now - std::fmod(wallClockTime(), interval), interval, 1, update);
+          RunLoop::main().add(timer, RunLoopMode::default_);
+        } else {
+          timer = NSTimer::scheduledTimer(interval, true, update);
+        }
         node->timeline = AnyCancellable([timer] { timer->invalidate(); });
       }
     }

@@ -661,9 +661,10 @@ View ScrollViewReader(std::function<View(ScrollViewProxy)> content) {
   return View(std::move(d));
 }
 
-View TimelineView(double interval, std::function<View(double uptime)> content) {
+View TimelineView(double interval, std::function<View(double uptime)> content, bool onWallClock) {
   auto d = make("TimelineView");
   d->interval = interval;
+  d->onWallClock = onWallClock;
   d->timeline = std::move(content);
   return View(std::move(d));
 }

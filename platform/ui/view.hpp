@@ -342,6 +342,7 @@ struct ViewDesc {
   std::function<View(ScrollViewProxy)> reader;  // ScrollViewReader
   std::function<View(double)> timeline;         // TimelineView: content at an uptime
   double interval = 0;                          // TimelineView: seconds between updates
+  bool onWallClock = false;                     // TimelineView: updates on the wall clock's multiples
 };
 
 class View {
@@ -522,7 +523,9 @@ View ScrollViewReader(std::function<View(ScrollViewProxy)> content);
 // Content made again every `interval` seconds of the virtual clock, given
 // the uptime, by a main run-loop timer that runs only while the view is in
 // the tree. An interval that is not finite and above 0 never updates.
-View TimelineView(double interval, std::function<View(double uptime)> content);
+// On the wall clock, the updates fall on its whole multiples of the
+// interval instead (every minute at :00 for 60).
+View TimelineView(double interval, std::function<View(double uptime)> content, bool onWallClock = false);
 // A view of the program's own type: the body is evaluated with a Context
 // that gives it state, environment and observation. The type name is part
 // of its identity and what kind queries find.

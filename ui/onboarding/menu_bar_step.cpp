@@ -12,6 +12,7 @@
 #include "platform/dispatch/clock.hpp"
 #include "platform/foundation/date_formatter.hpp"
 #include "platform/foundation/process_info.hpp"
+#include "platform/ui/graph.hpp"
 #include "ui/onboarding/onboarding_wallpaper.hpp"
 
 namespace vurle {
@@ -103,9 +104,11 @@ View MockMenuBar(bool dark, bool animationsOn, bool loginEnabled, bool reduceMot
                     {Spacer(), statusItem, ImageSystem("battery.100percent").font(Font::system(16)),
                      ImageSystem("wifi").font(Font::system(12, FontWeight::medium)),
                      ImageSystem("switch.2").font(Font::system(12, FontWeight::medium)),
-                     TimelineView(60, [](double uptime) {
+                     TimelineView(
+                         60, [](double uptime) {
                        return Text(menuBarClockText(wallDateAt(uptime))).font(Font::menuBar(13));
-                     })})
+                     },
+                     true)})
                  .foregroundStyle(dark ? Color::white() : Color::black().withOpacity(0.85))
                  .padding(Edge::horizontal, 12)
                  .frame(std::nullopt, height);
