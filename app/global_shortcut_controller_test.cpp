@@ -120,7 +120,7 @@ TEST_F(ShortcutControllerTest, RegistrationFollowsThePreferencesWithASentencePer
 // Keys the user presses on the simulated desktop.
 TEST_F(ShortcutControllerTest, DesktopPressesPerformTheirActionAndReachNoApplication) {
   platform::Scenario scenario;
-  scenario.screens.push_back({platform::CGRectMake(0, 0, 1440, 900), 2.0, 0.0});
+  scenario.screens.push_back({platform::CGRectMake(0, 0, 1440, 900), 2.0, 0.0, std::nullopt});
   platform::SimulatedDesktop desktop(scenario);
   make();
   scope->runUntilIdle();
@@ -256,7 +256,7 @@ TEST_F(ShortcutControllerTest, KeyEventsBecomeShortcutsWithTheirDisplayText) {
       {56, kCGEventFlagMaskCommand, "", std::nullopt},  // a modifier key types nothing
   };
   platform::Scenario scenario;
-  scenario.screens.push_back({platform::CGRectMake(0, 0, 1440, 900), 2.0, 0.0});
+  scenario.screens.push_back({platform::CGRectMake(0, 0, 1440, 900), 2.0, 0.0, std::nullopt});
   platform::SimulatedDesktop desktop(scenario);
   std::vector<std::shared_ptr<platform::NSEvent>> seen;
   auto monitor = platform::NSEvent::addGlobalMonitorForEventsMatchingMask(

@@ -26,6 +26,7 @@
 #include "platform/appkit/window.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/scenario.hpp"
+#include "platform/desktop/system_wallpaper.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/desktop/simulated_desktop.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
@@ -219,7 +220,17 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
   defaults->setBool(scenario.settings.adaptiveTiming, kAdaptiveTimingKey);
   defaults->setBool(scenario.settings.presenter == "native", kUseLegacyCursorPresenterKey);
   defaults->setBool(true, "resumeAnimationsOnLaunch");
+  defaults->setBool(scenario.settings.onboardingCompleted, "onboardingCompleted");
   if (launch.acceptAgreement && scenario.settings.agreementAccepted) launch.acceptAgreement();
+  // The desktop's wallpaper, under a system root of the run's own.
+  std::optional<platform::WallpaperPictures> wallpaper;
+  if (scenario.settings.wallpaper) {
+    wallpaper = platform::WallpaperPictures{scenario.settings.wallpaper->light, scenario.settings.wallpaper->dark};
+  }
+  if (auto refused = platform::layOutDesktopWallpaper(fs::absolute(folder / "system"), wallpaper)) {
+    err << "vurle: cannot lay out the desktop wallpaper: " << *refused << std::endl;
+    return 2;
+  }
 
   platform::SimulatedDesktop desktop(scenario);
   auto& trace = *CursorTrace::shared();
@@ -266,6 +277,8 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
       if (!shell) return;
       if (step.name == "settings") {
         shell->showSettings();
+      } else if (step.name == "onboarding") {
+        shell->showOnboarding();
       } else {
         shell->showWindow();
       }

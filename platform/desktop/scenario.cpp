@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -13,6 +15,7 @@
 #include <utility>
 
 #include "platform/desktop/cursor_catalogue.hpp"
+#include "platform/foundation/date_formatter.hpp"
 
 namespace platform {
 namespace {
@@ -171,7 +174,7 @@ std::string cursorName(const json& value, const std::string& path) {
 }
 
 ScenarioScreen readScreen(const json& value, const std::string& path) {
-  expectObject(value, path, {"frame", "backingFactor", "safeAreaTop"});
+  expectObject(value, path, {"frame", "backingFactor", "safeAreaTop", "menuBarHeight"});
   ScenarioScreen screen;
   screen.frame = rect(requiredMember(value, path, "frame"), member(path, "frame"));
   if (const json* factor = optionalMember(value, "backingFactor")) {
@@ -179,6 +182,9 @@ ScenarioScreen readScreen(const json& value, const std::string& path) {
   }
   if (const json* top = optionalMember(value, "safeAreaTop")) {
     screen.safeAreaTop = number(*top, member(path, "safeAreaTop"), 0.0, 200.0);
+  }
+  if (const json* bar = optionalMember(value, "menuBarHeight")) {
+    screen.menuBarHeight = number(*bar, member(path, "menuBarHeight"), 0.0, 100.0);
   }
   return screen;
 }
@@ -267,15 +273,18 @@ std::string pictureName(const json& value, const std::string& path) {
 
 ScenarioStep readStep(const json& value, const std::string& path) {
   expectObject(value, path,
-               {"move", "click", "key", "wait", "setCursor", "space", "settings", "open", "picture", "label"});
+               {"move", "click", "key", "wait", "setCursor", "space", "settings", "open", "picture", "grantAccessibility",
+                "label"});
   ScenarioStep step;
   if (const json* label = optionalMember(value, "label")) step.label = text(*label, member(path, "label"));
   int actions = 0;
-  for (const char* key : {"move", "click", "key", "wait", "setCursor", "space", "settings", "open", "picture"}) {
+  for (const char* key :
+       {"move", "click", "key", "wait", "setCursor", "space", "settings", "open", "picture", "grantAccessibility"}) {
     actions += value.contains(key) ? 1 : 0;
   }
   if (actions != 1) {
-    fail(path, "expected exactly one of move, click, key, wait, setCursor, space, settings, open or picture");
+    fail(path, "expected exactly one of move, click, key, wait, setCursor, space, settings, open, picture or "
+               "grantAccessibility");
   }
 
   if (const json* move = optionalMember(value, "move")) {
@@ -308,10 +317,15 @@ ScenarioStep readStep(const json& value, const std::string& path) {
   } else if (const json* open = optionalMember(value, "open")) {
     step.kind = ScenarioStep::Kind::open;
     step.name = text(*open, member(path, "open"));
-    if (step.name != "window" && step.name != "settings") fail(member(path, "open"), "expected \"window\" or \"settings\"");
+    if (step.name != "window" && step.name != "settings" && step.name != "onboarding") {
+      fail(member(path, "open"), "expected \"window\", \"settings\" or \"onboarding\"");
+    }
   } else if (const json* picture = optionalMember(value, "picture")) {
     step.kind = ScenarioStep::Kind::picture;
     step.name = pictureName(*picture, member(path, "picture"));
+  } else if (const json* grant = optionalMember(value, "grantAccessibility")) {
+    step.kind = ScenarioStep::Kind::grantAccessibility;
+    if (!boolean(*grant, member(path, "grantAccessibility"))) fail(member(path, "grantAccessibility"), "expected true");
   } else {
     const std::string p = member(path, "space");
     const json& space = value["space"];
@@ -343,14 +357,72 @@ ScenarioStep::SettingsChange readSettingsChange(const json& value, const std::st
   return change;
 }
 
-ScenarioSettings readSettings(const json& value, const std::string& path) {
+// A picture the desktop can show: present, a regular file, PNG by its
+// signature (the desktop reads images by content).
+std::string pngPath(const json& value, const std::string& path, const std::string& folder) {
+  const std::string given = text(value, path);
+  if (given.empty()) fail(path, "expected a path to a PNG file");
+  std::filesystem::path file(given);
+  if (file.is_relative()) file = std::filesystem::path(folder) / file;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file, error)) fail(path, "no file " + quotedText(given));
+  std::ifstream in(file, std::ios::binary);
+  char signature[8] = {};
+  in.read(signature, sizeof signature);
+  static constexpr unsigned char kPNG[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  if (in.gcount() != 8 || std::memcmp(signature, kPNG, 8) != 0) fail(path, quotedText(given) + " is not a PNG file");
+  return file.string();
+}
+
+ScenarioSettings readSettings(const json& value, const std::string& path, const std::string& folder) {
   ScenarioSettings settings;
-  // The agreement is the run's starting state only; the rest can also
-  // change along the timeline.
+  // These are the run's starting state only; the rest can also change
+  // along the timeline.
   json rest = value;
-  if (value.is_object() && value.contains("agreementAccepted")) {
-    settings.agreementAccepted = boolean(value["agreementAccepted"], member(path, "agreementAccepted"));
-    rest.erase("agreementAccepted");
+  auto take = [&](const char* key) -> const json* {
+    if (!value.is_object() || !value.contains(key)) return nullptr;
+    rest.erase(key);
+    return &value[key];
+  };
+  if (const json* v = take("agreementAccepted")) settings.agreementAccepted = boolean(*v, member(path, "agreementAccepted"));
+  if (const json* v = take("onboardingCompleted")) {
+    settings.onboardingCompleted = boolean(*v, member(path, "onboardingCompleted"));
+  }
+  if (const json* v = take("accessibilityTrusted")) {
+    settings.accessibilityTrusted = boolean(*v, member(path, "accessibilityTrusted"));
+  }
+  if (const json* v = take("appearance")) {
+    settings.appearance = text(*v, member(path, "appearance"));
+    if (settings.appearance != "light" && settings.appearance != "dark") {
+      fail(member(path, "appearance"), "expected \"light\" or \"dark\", found " + quotedText(settings.appearance));
+    }
+  }
+  if (const json* v = take("reduceMotion")) settings.reduceMotion = boolean(*v, member(path, "reduceMotion"));
+  if (const json* v = take("reduceTransparency")) {
+    settings.reduceTransparency = boolean(*v, member(path, "reduceTransparency"));
+  }
+  if (const json* v = take("systemVersion")) {
+    const double major = number(*v, member(path, "systemVersion"), 11, 99);
+    if (major != std::floor(major)) fail(member(path, "systemVersion"), "expected a whole major version");
+    settings.systemVersion = static_cast<int>(major);
+  }
+  if (const json* v = take("locale")) {
+    settings.locale = text(*v, member(path, "locale"));
+    if (!NSLocale::localeWithLocaleIdentifier(*settings.locale)) {
+      fail(member(path, "locale"), "unknown locale " + quotedText(*settings.locale));
+    }
+  }
+  if (const json* v = take("timeZone")) {
+    settings.timeZone = text(*v, member(path, "timeZone"));
+    if (!NSTimeZone::timeZoneWithName(*settings.timeZone)) {
+      fail(member(path, "timeZone"), "unknown time zone " + quotedText(*settings.timeZone));
+    }
+  }
+  if (const json* v = take("wallpaper")) {
+    const std::string p = member(path, "wallpaper");
+    expectObject(*v, p, {"light", "dark"});
+    settings.wallpaper = ScenarioSettings::Wallpaper{pngPath(requiredMember(*v, p, "light"), member(p, "light"), folder),
+                                                     pngPath(requiredMember(*v, p, "dark"), member(p, "dark"), folder)};
   }
   const auto change = readSettingsChange(rest, path);
   settings.presenter = change.presenter.value_or(settings.presenter);
@@ -359,11 +431,11 @@ ScenarioSettings readSettings(const json& value, const std::string& path) {
   return settings;
 }
 
-Scenario readScenario(const json& root) {
+Scenario readScenario(const json& root, const std::string& folder) {
   expectObject(root, "", {"name", "settings", "screens", "windows", "pointer", "timeline"});
   Scenario scenario;
   scenario.name = optionalMember(root, "name") ? text(root["name"], "name") : "scenario";
-  if (const json* settings = optionalMember(root, "settings")) scenario.settings = readSettings(*settings, "settings");
+  if (const json* settings = optionalMember(root, "settings")) scenario.settings = readSettings(*settings, "settings", folder);
 
   const json& screens = array(requiredMember(root, "", "screens"), "screens", kScenarioMaxScreens);
   if (screens.empty()) fail("screens", "at least one screen is needed");
@@ -416,7 +488,8 @@ double ScenarioStep::duration() const {
     case Kind::space:
     case Kind::settings:
     case Kind::open:
-    case Kind::picture: return 0.0;
+    case Kind::picture:
+    case Kind::grantAccessibility: return 0.0;
   }
   return 0.0;
 }
@@ -477,7 +550,7 @@ std::string printableText(std::string_view text, size_t limit) {
 
 std::string ScenarioError::describe() const { return field.empty() ? message : field + ": " + message; }
 
-std::variant<Scenario, ScenarioError> parseScenario(std::string_view text) {
+std::variant<Scenario, ScenarioError> parseScenario(std::string_view text, const std::string& folder) {
   if (text.size() > kScenarioMaxBytes) {
     return ScenarioError{"", "the file is larger than " + std::to_string(kScenarioMaxBytes) + " bytes"};
   }
@@ -497,7 +570,7 @@ std::variant<Scenario, ScenarioError> parseScenario(std::string_view text) {
     return ScenarioError{"", "not valid JSON (" + printableText(error.what(), kMaxLibraryMessage) + ")"};
   }
   try {
-    return readScenario(root);
+    return readScenario(root, folder);
   } catch (const Fault& fault) {
     return fault.error;
   } catch (const json::exception& error) {
@@ -515,7 +588,7 @@ std::variant<Scenario, ScenarioError> loadScenario(const std::string& path) {
     if (text.size() > kScenarioMaxBytes) return ScenarioError{"", "the scenario file " + path + " is too large"};
   }
   if (file.bad()) return ScenarioError{"", "cannot read the scenario file " + path};
-  return parseScenario(text);
+  return parseScenario(text, std::filesystem::path(path).parent_path().string());
 }
 
 }  // namespace platform

@@ -32,6 +32,9 @@ struct ScenarioScreen {
   double backingFactor = 2.0;
   // The height of a camera housing at the top of the screen; 0 for none.
   double safeAreaTop = 0.0;
+  // The menu bar's reserve along the top (0 to 100 points); the desktop's
+  // default when absent.
+  std::optional<double> menuBarHeight;
 };
 
 // A rectangle of a window in which its application shows a cursor from the
@@ -65,8 +68,9 @@ struct ScenarioStep {
     setCursor,  // the application under the pointer sets `cursor` while the pointer rests
     space,      // `display` switches to Space `space`
     settings,   // the application's settings change (`settingsChange`)
-    open,       // the application opens one of its windows: `name` is "window" or "settings"
+    open,       // the application opens one of its windows: `name` is "window", "settings" or "onboarding"
     picture,    // the application's main window (and any sheet on it) is drawn to windows/`name`.png
+    grantAccessibility,  // the user allows this application in the Accessibility settings
   };
   Kind kind = Kind::wait;
   std::optional<CGPoint> from;
@@ -103,6 +107,25 @@ struct ScenarioSettings {
   bool adaptiveTiming = true;
   // Whether the end-user agreement is accepted in the run's settings.
   bool agreementAccepted = true;
+  // Whether the onboarding was completed before (false: a first run).
+  bool onboardingCompleted = true;
+  // Whether the system trusts the application with Accessibility.
+  bool accessibilityTrusted = true;
+  // The desktop's look and options: "light" or "dark", Reduce Motion,
+  // Reduce Transparency, the system's major version, a locale and a time
+  // zone ICU knows; absent keeps the desktop's defaults.
+  std::string appearance = "light";
+  bool reduceMotion = false;
+  bool reduceTransparency = false;
+  std::optional<int> systemVersion;
+  std::optional<std::string> locale;
+  std::optional<std::string> timeZone;
+  // The desktop wallpaper's two PNG pictures (absolute, or relative to the
+  // scenario file's folder); the bundled pair when absent.
+  struct Wallpaper {
+    std::string light, dark;
+  };
+  std::optional<Wallpaper> wallpaper;
 };
 
 struct Scenario {
@@ -150,7 +173,8 @@ inline constexpr size_t kScenarioMaxPictureName = 64;
 // a cut marked with "…" (counted in the limit).
 std::string printableText(std::string_view text, size_t limit = kScenarioMaxQuotedCharacters);
 
-std::variant<Scenario, ScenarioError> parseScenario(std::string_view json);
+// Relative wallpaper paths are taken from `folder`.
+std::variant<Scenario, ScenarioError> parseScenario(std::string_view json, const std::string& folder = ".");
 // Reads the file first; a missing or unreadable file is an error on no field.
 std::variant<Scenario, ScenarioError> loadScenario(const std::string& path);
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include <fstream>
 #include <string>
 
@@ -63,8 +67,27 @@ TEST(ScenarioTest, AWholeFileReadsWithItsStepTimes) {
   EXPECT_NEAR(scenario.totalDuration(), 0.85, 1e-12);
 }
 
+// A PNG's signature and a file that lacks it, for the wallpaper fields.
+struct PictureFiles {
+  PictureFiles() {
+    const auto folder = std::filesystem::temp_directory_path();
+    png = (folder / ("scenario-test-" + std::to_string(::getpid()) + ".png")).string();
+    notPNG = (folder / ("scenario-test-" + std::to_string(::getpid()) + ".heic")).string();
+    std::ofstream(png, std::ios::binary) << "\x89PNG\r\n\x1a\n";
+    std::ofstream(notPNG, std::ios::binary) << "....ftypheic";
+  }
+  ~PictureFiles() {
+    std::filesystem::remove(png);
+    std::filesystem::remove(notPNG);
+  }
+  std::string png, notPNG;
+};
+
 TEST(ScenarioTest, EveryFaultNamesItsField) {
   const std::string screens = R"("screens": [{"frame": [0, 0, 800, 600]}])";
+  const PictureFiles files;
+  const std::string& png = files.png;
+  const std::string& notPNG = files.notPNG;
   struct Case {
     std::string json;
     std::string field;
@@ -100,7 +123,41 @@ TEST(ScenarioTest, EveryFaultNamesItsField) {
       {"{" + screens + R"(, "pointer": [-1e400, 0], "timeline": []})", "", "not valid JSON"},
       {"{" + screens + R"(, "timeline": [{"wait": 1e308}]})", "timeline[0].wait", "from 0 to 600"},
       // The application's own steps and its starting agreement.
-      {"{" + screens + R"(, "timeline": [{"open": "about"}]})", "timeline[0].open", "\"window\" or \"settings\""},
+      {"{" + screens + R"(, "timeline": [{"open": "about"}]})", "timeline[0].open",
+       "\"window\", \"settings\" or \"onboarding\""},
+      {"{" + screens + R"(, "timeline": [{"grantAccessibility": false}]})", "timeline[0].grantAccessibility",
+       "expected true"},
+      {"{" + screens + R"(, "timeline": [{"grantAccessibility": 1}]})", "timeline[0].grantAccessibility",
+       "expected true or false"},
+      // The desktop's look and options.
+      {R"({"screens": [{"frame": [0, 0, 800, 600], "menuBarHeight": 100.5}], "timeline": []})",
+       "screens[0].menuBarHeight", "from 0 to 100"},
+      {R"({"screens": [{"frame": [0, 0, 800, 600], "menuBarHeight": -1}], "timeline": []})",
+       "screens[0].menuBarHeight", "from 0 to 100"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"appearance": "sepia"}})", "settings.appearance",
+       "expected \"light\" or \"dark\", found \"sepia\""},
+      {"{" + screens + R"(, "timeline": [], "settings": {"locale": "zz_ZZ_NOWHERE"}})", "settings.locale",
+       "unknown locale \"zz_ZZ_NOWHERE\""},
+      {"{" + screens + R"(, "timeline": [], "settings": {"timeZone": "Mars/Olympus"}})", "settings.timeZone",
+       "unknown time zone \"Mars/Olympus\""},
+      {"{" + screens + R"(, "timeline": [], "settings": {"systemVersion": 26.5}})", "settings.systemVersion",
+       "whole major version"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"systemVersion": 100}})", "settings.systemVersion",
+       "from 11 to 99"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"reduceMotion": "on"}})", "settings.reduceMotion",
+       "expected true or false"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"wallpaper": {"light": "/no/such/light.png", "dark": "/no/such/dark.png"}}})",
+       "settings.wallpaper.light", "no file \"/no/such/light.png\""},
+      {"{" + screens + R"(, "timeline": [], "settings": {"wallpaper": {"light": ")" + png + R"("}}})",
+       "settings.wallpaper.dark", "missing"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"wallpaper": {"light": ")" + png + R"(", "dark": ")" + notPNG +
+           R"("}}})",
+       "settings.wallpaper.dark", "is not a PNG file"},
+      {"{" + screens + R"(, "timeline": [], "settings": {"wallpaper": {"light": ")" + png + R"(", "dark": ")" + png +
+           R"(", "tint": 1}}})",
+       "settings.wallpaper.tint", "unknown key"},
+      {"{" + screens + R"(, "timeline": [{"settings": {"appearance": "dark"}}]})", "timeline[0].settings.appearance",
+       "unknown key"},
       {"{" + screens + R"(, "timeline": [{"open": 1}]})", "timeline[0].open", "expected text"},
       {"{" + screens + R"(, "timeline": [{"picture": ""}]})", "timeline[0].picture", "must not be empty"},
       {"{" + screens + R"(, "timeline": [{"picture": ")" + std::string(65, 'a') + R"("}]})", "timeline[0].picture",
@@ -121,6 +178,44 @@ TEST(ScenarioTest, EveryFaultNamesItsField) {
     EXPECT_EQ(error.field, c.field) << c.json;
     EXPECT_NE(error.message.find(c.message), std::string::npos) << error.describe();
   }
+}
+
+TEST(ScenarioTest, TheDesktopsLookAndOptionsAreReadWithTheirDefaults) {
+  const PictureFiles files;
+  auto bare = parseScenario(R"({"screens": [{"frame": [0, 0, 800, 600]}], "timeline": []})");
+  ASSERT_TRUE(std::holds_alternative<Scenario>(bare));
+  const auto& defaults = std::get<Scenario>(bare);
+  EXPECT_TRUE(defaults.settings.onboardingCompleted);
+  EXPECT_TRUE(defaults.settings.accessibilityTrusted);
+  EXPECT_EQ(defaults.settings.appearance, "light");
+  EXPECT_FALSE(defaults.settings.reduceMotion || defaults.settings.reduceTransparency);
+  EXPECT_FALSE(defaults.settings.systemVersion || defaults.settings.locale || defaults.settings.timeZone ||
+               defaults.settings.wallpaper || defaults.screens[0].menuBarHeight);
+
+  const std::filesystem::path png(files.png);
+  auto full = parseScenario(R"({"screens": [{"frame": [0, 0, 800, 600], "menuBarHeight": 37}],
+    "settings": {"onboardingCompleted": false, "accessibilityTrusted": false, "appearance": "dark",
+      "reduceMotion": true, "reduceTransparency": true, "systemVersion": 27, "locale": "en_GB",
+      "timeZone": "Europe/London", "wallpaper": {"light": ")" + png.filename().string() + R"(", "dark": ")" +
+                                files.png + R"("}},
+    "timeline": [{"open": "onboarding"}, {"grantAccessibility": true}]})",
+                            png.parent_path().string());
+  ASSERT_TRUE(std::holds_alternative<Scenario>(full)) << std::get<ScenarioError>(full).describe();
+  const auto& s = std::get<Scenario>(full);
+  EXPECT_EQ(s.screens[0].menuBarHeight, 37.0);
+  EXPECT_FALSE(s.settings.onboardingCompleted);
+  EXPECT_FALSE(s.settings.accessibilityTrusted);
+  EXPECT_EQ(s.settings.appearance, "dark");
+  EXPECT_TRUE(s.settings.reduceMotion && s.settings.reduceTransparency);
+  EXPECT_EQ(s.settings.systemVersion, 27);
+  EXPECT_EQ(s.settings.locale, "en_GB");
+  EXPECT_EQ(s.settings.timeZone, "Europe/London");
+  ASSERT_TRUE(s.settings.wallpaper);
+  EXPECT_EQ(s.settings.wallpaper->light, files.png) << "a relative path is taken from the scenario's folder";
+  EXPECT_EQ(s.settings.wallpaper->dark, files.png);
+  EXPECT_EQ(s.timeline[0].name, "onboarding");
+  EXPECT_EQ(s.timeline[1].kind, ScenarioStep::Kind::grantAccessibility);
+  EXPECT_EQ(s.totalDuration(), 0.0);
 }
 
 TEST(ScenarioTest, TheApplicationsStepsTakeNoTimeAndAPictureNameCountsCharacters) {

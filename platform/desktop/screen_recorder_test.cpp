@@ -44,7 +44,7 @@ class ScreenRecorderTest : public ::testing::Test {
   void SetUp() override {
     WindowServer::shared();
     resetProcessState();
-    scenario_.screens = {{CGRectMake(0, 0, 1000, 800), 2.0, 0.0}};
+    scenario_.screens = {{CGRectMake(0, 0, 1000, 800), 2.0, 0.0, std::nullopt}};
     scenario_.pointerStart = {400, 300};
   }
   void TearDown() override { resetProcessState(); }

@@ -6,12 +6,15 @@
 #include <utility>
 
 #include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/appearance.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/desktop/cursor_catalogue.hpp"
 #include "platform/events/event_tap.hpp"
+#include "platform/foundation/date_formatter.hpp"
+#include "platform/foundation/process_info.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/spaces.hpp"
@@ -56,9 +59,21 @@ SimulatedDesktop::SimulatedDesktop(const Scenario& scenario) : scenario_(scenari
     const auto& spec = scenario_.screens[i];
     auto screen = NSScreen::make(appKitFrame(spec.frame, primary), spec.backingFactor, static_cast<uint32_t>(i + 1));
     screen->setSafeAreaInsets(NSEdgeInsets{spec.safeAreaTop, 0, 0, 0});
+    if (spec.menuBarHeight) screen->setMenuBarReserve(*spec.menuBarHeight);
     screens.push_back(std::move(screen));
   }
   NSScreen::setScreens(std::move(screens));
+
+  // The session's look and options, as the user has set them.
+  const ScenarioSettings& settings = scenario_.settings;
+  NSAppearance::setSystemAppearance(
+      NSAppearance::appearanceNamed(settings.appearance == "dark" ? NSAppearanceNameDarkAqua : NSAppearanceNameAqua));
+  NSWorkspace::sharedWorkspace().setReduceMotion(settings.reduceMotion);
+  NSWorkspace::sharedWorkspace().setReduceTransparency(settings.reduceTransparency);
+  if (settings.systemVersion) ProcessInfo::setOperatingSystemVersion({*settings.systemVersion, 0, 0});
+  if (settings.locale) NSLocale::setCurrentLocaleIdentifier(*settings.locale);
+  if (settings.timeZone) NSTimeZone::setDefaultTimeZoneName(*settings.timeZone);
+  setAccessibilityTrusted(settings.accessibilityTrusted);
 
   auto& workspace = NSWorkspace::sharedWorkspace();
   std::set<int32_t> launched;
@@ -198,6 +213,11 @@ void SimulatedDesktop::releaseKey(CGKeyCode key, CGEventFlags flags) {
 
 void SimulatedDesktop::setCursor(const std::string& name) { showCursor(name); }
 
+void SimulatedDesktop::setAccessibilityTrusted(bool trusted) {
+  AccessibilityServer::shared().setProcessTrusted(trusted);
+  AccessibilityServer::shared().setAPIEnabled(trusted);
+}
+
 void SimulatedDesktop::switchSpace(uint32_t display, uint64_t space) {
   Spaces::shared().setCurrentSpace(display, space);
   NSWorkspace::sharedWorkspace().notificationCenter().postNotificationName(
@@ -243,6 +263,7 @@ void ScenarioPlayer::begin(size_t index) {
     case ScenarioStep::Kind::picture:
       if (onApplication_) onApplication_(step);
       break;
+    case ScenarioStep::Kind::grantAccessibility: desktop_.setAccessibilityTrusted(true); break;
     case ScenarioStep::Kind::wait: break;
   }
 }

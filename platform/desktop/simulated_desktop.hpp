@@ -58,6 +58,9 @@ class SimulatedDesktop {
   void setCursor(const std::string& name);
   // The display shows another Space; the workspace announces it.
   void switchSpace(uint32_t display, uint64_t space);
+  // The user allows (or has not allowed) this application in the
+  // Accessibility settings.
+  void setAccessibilityTrusted(bool trusted);
 
   // The catalogue name of the cursor the scenario's windows show at a
   // point: the frontmost window holding it decides; "arrow" elsewhere, and

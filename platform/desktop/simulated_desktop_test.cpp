@@ -21,7 +21,7 @@ namespace {
 
 Scenario twoWindows() {
   Scenario scenario;
-  scenario.screens = {{CGRectMake(0, 0, 1440, 900), 2.0, 32.0}, {CGRectMake(1440, 0, 800, 600), 1.0, 0.0}};
+  scenario.screens = {{CGRectMake(0, 0, 1440, 900), 2.0, 32.0, std::nullopt}, {CGRectMake(1440, 0, 800, 600), 1.0, 0.0, std::nullopt}};
   ScenarioWindow front{"Front", CGRectMake(100, 100, 300, 200), 0, foreignPid(601), "Browser", "", {}};
   front.cursorRegions = {{CGRectMake(120, 150, 100, 20), "pointingHand"}};
   ScenarioWindow back{"Back", CGRectMake(50, 50, 600, 400), 0, foreignPid(602), "Editor", "", {}};
