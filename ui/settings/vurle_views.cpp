@@ -24,6 +24,9 @@
 //   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
 //   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
 //   a system root of its own that is removed afterwards),
+//   onboarding_menu_bar_light.png, onboarding_menu_bar_dark.png (the last
+//   step over that backdrop), completion_card.png (the card over the
+//   settings page),
 //   notice_success.png, notice_warning.png, notice_error.png,
 //   notice_progress.png (the four kinds of feedback notice)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
@@ -62,6 +65,7 @@
 #include "ui/onboarding/onboarding_view.hpp"
 #include "ui/onboarding/onboarding_wallpaper.hpp"
 #include "ui/onboarding/pointer_test_strip.hpp"
+#include "ui/onboarding/vurle_content_view.hpp"
 #include "ui/settings/feedback_notice.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/settings_scene.hpp"
@@ -178,6 +182,10 @@ int main(int argc, char** argv) {
 
   SimulatedSchedulerScope scope;
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2)});
+  // The wallpaper is laid out before any onboarding view appears: each asks
+  // for the backdrop, and the system's answer for a version is kept.
+  const auto wallpaperRoot = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
+  const auto wallpaperRefused = layOutDesktopWallpaper(wallpaperRoot);
   bool ok = true;
 
   {
@@ -327,9 +335,8 @@ int main(int argc, char** argv) {
   }
   ok &= writeMenus(folder, scale);
   {
-    const auto root = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
-    if (const auto refused = layOutDesktopWallpaper(root)) {
-      std::fprintf(stderr, "vurle_views: %s\n", refused->c_str());
+    if (wallpaperRefused) {
+      std::fprintf(stderr, "vurle_views: %s\n", wallpaperRefused->c_str());
       ok = false;
     } else {
       for (const auto& [name, appearance] : {std::pair{"onboarding_wallpaper_light.png", NSAppearanceNameAqua},
@@ -342,10 +349,46 @@ int main(int argc, char** argv) {
         scope->runUntilIdle();
         ok &= write(*graph, folder, name, scale);
       }
+      // The last step over that backdrop, in both appearances, and the
+      // completion card over the settings page.
+      auto loginItem = LoginItem::make({[] { return LoginItem::notRegistered; },
+                                        [] { return std::optional<NSError>(); },
+                                        [] { return std::optional<NSError>(); }, [] {}});
+      AccessibilityServer::shared().setProcessTrusted(true);
+      AccessibilityServer::shared().setAPIEnabled(true);
+      for (const auto& [name, appearance] : {std::pair{"onboarding_menu_bar_light.png", NSAppearanceNameAqua},
+                                             std::pair{"onboarding_menu_bar_dark.png", NSAppearanceNameDarkAqua},
+                                             std::pair{"completion_card.png", NSAppearanceNameAqua}}) {
+        NSAppearance::setSystemAppearance(NSAppearance::appearanceNamed(appearance));
+        const bool card = std::string(name) == "completion_card.png";
+        auto defaults = NSUserDefaults::makeInMemory("vurle-views-last-step");
+        if (card) defaults->setBool(true, "onboardingCompleted");
+        auto preferences = AppPreferences::make(defaults);
+        auto agreement = LegalAgreement::make(defaults, LegalAgreement::Document{"1", "The agreement."},
+                                              [] { return Date{}; });
+        agreement->accept(true);
+        auto flow = OnboardingFlow::make(preferences, agreement, nullptr, nullptr);
+        flow->setStep(2);
+        if (card) flow->setShowsCompletion(true);
+        auto examples = MorphSpeedExamples::make({150, 60, 220}, true);
+        auto window = NSWindow::make(CGRectMake(200, 100, 460, 591), 2);
+        const VurleContentView content{preferences, flow, engine, examples, examples, loginItem, agreement};
+        auto host = NSHostingView::make(content.body(), CGRectMake(0, 0, 460, 591));
+        window->setContentView(host);
+        window->makeKeyAndOrderFront();
+        scope->runUntilIdle();
+        // The first picture asks for the backdrop's render; the second shows it.
+        ok &= writePNG(*host->graph(), (folder / name).string(), 1);
+        scope->runUntilIdle();
+        examples->reset();
+        ok &= write(*host->graph(), folder, name, scale);
+        window->close();
+        examples->stop();
+      }
       NSAppearance::setSystemAppearance(nullptr);
     }
     std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
+    std::filesystem::remove_all(wallpaperRoot, ignored);
     setSystemRoot(std::nullopt);
   }
   {
