@@ -178,6 +178,45 @@ TEST(ScenarioProgramTest, TheSettingsScenarioClicksThroughTheTabsAndPicturesEach
   platform::resetProcessState();
 }
 
+// A first run played through: the consent, the permission granted while
+// the page waits, launch at login, All set; what it leaves is in the run's
+// own folder, never the user's.
+TEST(ScenarioProgramTest, TheOnboardingScenarioPlaysAFirstRunIntoItsOwnFolder) {
+  const fs::path root = fs::temp_directory_path() / ("vurle-onboarding-" + std::to_string(::getpid()));
+  const fs::path user = fs::temp_directory_path() / ("vurle-onboarding-user-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  fs::remove_all(user);
+  fs::create_directories(user);
+  ::setenv("XDG_CONFIG_HOME", user.c_str(), 1);
+  std::ostringstream out, err;
+  const int status = runScenario({std::string(VURLE_SOURCE_DIR) + "/resources/scenarios/onboarding.json", root.string()},
+                                 programScenarioLaunch(), out, err);
+  ASSERT_EQ(status, 0) << err.str() << out.str();
+  EXPECT_NE(out.str().find(", 8 window pictures"), std::string::npos) << out.str();
+  for (const char* name : {"welcome", "welcome-consent", "accessibility", "accessibility-granted", "menu-bar",
+                           "menu-bar-login", "all-set", "settings"}) {
+    cairo_surface_t* png = cairo_image_surface_create_from_png((root / "windows" / (std::string(name) + ".png")).c_str());
+    EXPECT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS) << name;
+    if (cairo_surface_status(png) == CAIRO_STATUS_SUCCESS) {
+      EXPECT_EQ(cairo_image_surface_get_width(png), 920) << name;
+    }
+    cairo_surface_destroy(png);
+  }
+  const auto defaults = platform::NSUserDefaults::make("mirt.vurle.app", root / "settings" / "vurle");
+  EXPECT_TRUE(defaults->boolForKey("onboardingCompleted"));
+  EXPECT_TRUE(defaults->objectForKey("eulaAcceptance")) << "the agreement accepted from the consent";
+  const fs::path entry = root / "settings" / "autostart" / "mirt.vurle.app.desktop";
+  std::ifstream autostart(entry);
+  std::stringstream text;
+  text << autostart.rdbuf();
+  EXPECT_NE(text.str().find("VURLE_LAUNCHED_AS_LOGIN_ITEM=1"), std::string::npos) << entry;
+  EXPECT_FALSE(fs::exists(user / "autostart"));
+  EXPECT_FALSE(fs::exists(user / "vurle"));
+  fs::remove_all(root);
+  fs::remove_all(user);
+  platform::resetProcessState();
+}
+
 // A picture is of the window the user sees: none before the window opens,
 // which a run not yet accepting the agreement does at once.
 TEST(ScenarioProgramTest, APictureNeedsTheWindowShownAndTheAgreementDecidesWhetherItOpensAtOnce) {
@@ -234,6 +273,7 @@ TEST(ScenarioProgramTest, TheProgramHostsTheSettingsPageAndEndsTheStripsTest) {
     platform::NSWorkspace::sharedWorkspace().activateApplication(::getpid());
     LegalAgreement::shared()->accept(true);
     auto defaults = platform::NSUserDefaults::makeInMemory("program-seams");
+    defaults->setBool(true, "onboardingCompleted");  // the window shows the settings page
     auto preferences = AppPreferences::make(defaults);
     preferences->setSelectedTab(SettingsTab::preview);
     auto engine = CursorEngine::make(nullptr, defaults);
