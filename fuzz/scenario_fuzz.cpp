@@ -57,6 +57,7 @@ void checkBounds(const platform::Scenario& scenario) {
   for (const auto& screen : scenario.screens) {
     require(rectWithin(screen.frame), "a screen's frame is out of bounds");
     require(within(screen.backingFactor, 1, 4) && within(screen.safeAreaTop, 0, 200), "a screen's factor or top");
+    require(!screen.menuBarHeight || within(*screen.menuBarHeight, 0, 100), "a screen's menu bar");
   }
   require(scenario.windows.size() <= platform::kScenarioMaxWindows, "window count");
   for (const auto& window : scenario.windows) {
@@ -72,6 +73,9 @@ void checkBounds(const platform::Scenario& scenario) {
   const auto& settings = scenario.settings;
   require(settings.presenter == "overlay" || settings.presenter == "native", "the presenter");
   require(within(settings.durationMilliseconds, 60, 220), "the duration");
+  require(settings.appearance == "light" || settings.appearance == "dark", "the appearance");
+  require(!settings.systemVersion || (*settings.systemVersion >= 11 && *settings.systemVersion <= 99),
+          "the system version");
 
   require(scenario.timeline.size() <= platform::kScenarioMaxSteps, "step count");
   double total = 0;
