@@ -1,7 +1,5 @@
 #include "ui/onboarding/vurle_content_view.hpp"
 
-#include <limits>
-
 #include "platform/dispatch/run_loop.hpp"
 #include "ui/onboarding/onboarding_view.hpp"
 #include "ui/settings/lab_view.hpp"
@@ -13,8 +11,6 @@ using namespace platform;
 using namespace platform::ui;
 
 namespace {
-
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // One delivery `seconds` after it is subscribed, on the main run loop in
 // every mode; ending the subscription first (the card went away) cancels
