@@ -387,7 +387,6 @@ class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindo
   bool miniaturized_ = false;
   std::shared_ptr<NSTimer> miniaturizeTimer_;
   void finishMiniaturize();
-  bool lastFrameChangeAnimated_ = false;
   std::weak_ptr<NSWindowDelegate> delegate_;
   void tellDelegate(void (NSWindowDelegate::*callback)(const NSNotification&), const char* name);
   NSWindowLevel level_ = NSNormalWindowLevel;
