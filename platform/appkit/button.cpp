@@ -13,17 +13,6 @@ namespace {
 constexpr NSEventModifierFlags kEquivalentModifiers =
     NSEventModifierFlagCommand | NSEventModifierFlagOption | NSEventModifierFlagControl;
 
-void roundedRect(cairo_t* cr, CGRect r, double radius) {
-  radius = std::max(0.0, std::min(radius, std::min(r.size.width, r.size.height) / 2));
-  const double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
-  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
-  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
-}
-
 }  // namespace
 
 std::shared_ptr<NSButton> NSButton::buttonWithTitle(std::string title, std::function<void()> action) {
@@ -80,7 +69,7 @@ void NSButton::drawRect(NSRect) {
     cairo_push_group(cr);
     if (bezel) {
       const CGRect r = CGRectInset(CGRectMake(0, 0, box.size.width, box.size.height), 0.5, 0.5);
-      roundedRect(cr, r, 5);
+      cairoRoundedRectPath(cr, r, 5);
       if (highlighted) {
         cairo_set_source_rgba(cr, 0.82, 0.82, 0.82, 1);
       } else {

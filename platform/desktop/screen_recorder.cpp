@@ -1,3 +1,4 @@
+#include "platform/graphics/context.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 
 #include <fontconfig/fontconfig.h>
@@ -101,17 +102,6 @@ void drawLayer(cairo_t* cr, const std::shared_ptr<CALayer>& layer, CGFloat super
   }
   for (const auto& sublayer : layer->sublayers()) drawLayer(cr, sublayer, frame.size.height);
   cairo_restore(cr);
-}
-
-void roundedRect(cairo_t* cr, CGRect r, double radius) {
-  const double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
-  radius = std::min({radius, w / 2, h / 2});
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
-  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
-  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
 }
 
 void label(cairo_t* cr, const std::string& text, double x, double y, double size) {
@@ -298,7 +288,7 @@ void ScreenRecorder::drawDesktop(cairo_t* cr) const {
     if (!w.onScreen || w.ownerPID == self || w.alpha <= 0) continue;
     const CGRect b = w.bounds;
     cairo_save(cr);
-    roundedRect(cr, b, 8);
+    cairoRoundedRectPath(cr, b, 8);
     cairo_set_source_rgba(cr, 0.96, 0.96, 0.96, w.alpha);
     cairo_fill_preserve(cr);
     cairo_set_source_rgba(cr, 0.55, 0.55, 0.58, w.alpha);

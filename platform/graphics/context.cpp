@@ -725,4 +725,15 @@ void CGContextDrawWithCairo(const CGContextRef& c, CGRect rect,
   });
 }
 
+void cairoRoundedRectPath(cairo_t* cr, CGRect r, double radius) {
+  radius = std::max(0.0, std::min(radius, std::min(r.size.width, r.size.height) / 2));
+  const double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
+  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
+  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
+  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr);
+}
+
 }  // namespace platform

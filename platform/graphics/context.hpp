@@ -150,4 +150,9 @@ void CGContextFillEllipseInRect(const CGContextRef& c, CGRect rect);
 void CGContextDrawWithCairo(const CGContextRef& c, CGRect rect,
                             const std::function<void(cairo_t* cr, double pixelsPerPoint)>& paint);
 
+// Adds a closed rounded-rectangle sub-path to cr's path (the radius
+// clamped to half the shorter side, never below 0), for views drawing
+// straight into cairo.
+void cairoRoundedRectPath(cairo_t* cr, CGRect r, double radius);
+
 }  // namespace platform

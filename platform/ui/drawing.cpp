@@ -1,3 +1,4 @@
+#include "platform/graphics/context.hpp"
 #include "platform/ui/drawing.hpp"
 
 #include <cairo.h>
@@ -36,17 +37,6 @@ void setColor(cairo_t* cr, const Color& named) {
 
 Color colorParam(const Modifier& m) {
   return Color{m.number("red"), m.number("green"), m.number("blue"), m.number("opacity", 1), m.string("color")};
-}
-
-void roundedRect(cairo_t* cr, CGRect r, double radius) {
-  radius = std::max(0.0, std::min(radius, std::min(r.size.width, r.size.height) / 2));
-  const double x = r.origin.x, y = r.origin.y, w = r.size.width, h = r.size.height;
-  cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - radius, y + radius, radius, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - radius, y + h - radius, radius, 0, M_PI / 2);
-  cairo_arc(cr, x + radius, y + h - radius, radius, M_PI / 2, M_PI);
-  cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-  cairo_close_path(cr);
 }
 
 // Symbols: our own vector drawings in a square of the rect.
@@ -211,10 +201,10 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
     // A full battery: the case, its cap and the charge filling it.
     const double w = side * 0.8, h = side * 0.42, x = cx - w / 2 - side * 0.04, y = cy - h / 2;
     cairo_set_line_width(cr, std::max(1.0, side * 0.06));
-    roundedRect(cr, {{x, y}, {w, h}}, h * 0.25);
+    cairoRoundedRectPath(cr, {{x, y}, {w, h}}, h * 0.25);
     cairo_stroke(cr);
     const double inset = std::max(1.5, side * 0.07);
-    roundedRect(cr, {{x + inset, y + inset}, {w - 2 * inset, h - 2 * inset}}, h * 0.12);
+    cairoRoundedRectPath(cr, {{x + inset, y + inset}, {w - 2 * inset, h - 2 * inset}}, h * 0.12);
     cairo_fill(cr);
     cairo_rectangle(cr, x + w + side * 0.03, cy - h * 0.2, side * 0.05, h * 0.4);
     cairo_fill(cr);
@@ -234,7 +224,7 @@ void drawSymbol(cairo_t* cr, const std::string& name, CGRect rect, const Color& 
     cairo_set_line_width(cr, std::max(1.0, side * 0.06));
     for (int i = 0; i < 2; ++i) {
       const double y = cy - side * 0.38 + i * side * 0.46;
-      roundedRect(cr, {{x, y}, {w, h}}, h / 2);
+      cairoRoundedRectPath(cr, {{x, y}, {w, h}}, h / 2);
       if (i == 0) {
         cairo_fill(cr);
       } else {
@@ -281,13 +271,13 @@ void paintLayer(cairo_t* cr, const CALayer& layer, CGRect rect) {
   if (name && alpha) {
     const double a = std::get<double>(*alpha) * (opacity ? std::get<double>(*opacity) : 1.0);
     cairo_set_source_rgba(cr, 0, 0, 0, a);
-    roundedRect(cr, rect, radius);
+    cairoRoundedRectPath(cr, rect, radius);
     cairo_fill(cr);
   }
   if (layer.sublayers().empty()) return;
   cairo_save(cr);
   if (masksToBounds(layer)) {
-    roundedRect(cr, rect, radius);
+    cairoRoundedRectPath(cr, rect, radius);
     cairo_clip(cr);
   }
   for (const auto& sub : layer.sublayers()) {
@@ -361,7 +351,7 @@ void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
   cairo_save(cr);
   // The view draws into its layer, which a masking layer clips too.
   if (layer && masksToBounds(*layer)) {
-    roundedRect(cr, rect, layerNumber(*layer, "cornerRadius"));
+    cairoRoundedRectPath(cr, rect, layerNumber(*layer, "cornerRadius"));
     cairo_clip(cr);
   }
   cairo_translate(cr, rect.origin.x, rect.origin.y);
@@ -381,9 +371,9 @@ void shapePath(cairo_t* cr, const std::string& shape, double cornerRadius, CGRec
   if (shape == "circle") {
     cairo_arc(cr, CGRectGetMidX(r), CGRectGetMidY(r), side / 2, 0, 2 * M_PI);
   } else if (shape == "capsule") {
-    roundedRect(cr, r, side / 2);
+    cairoRoundedRectPath(cr, r, side / 2);
   } else if (shape == "roundedRectangle") {
-    roundedRect(cr, r, cornerRadius);
+    cairoRoundedRectPath(cr, r, cornerRadius);
   } else {
     cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
   }
@@ -476,18 +466,18 @@ struct Painter {
     if (!enabled) cairo_push_group(cr);
     if (bordered || (editor && flag(n, "scrollContentBackground", true))) {
       cairo_set_source_rgba(cr, 1, 1, 1, 1);
-      roundedRect(cr, r, bordered ? 3 : 0);
+      cairoRoundedRectPath(cr, r, bordered ? 3 : 0);
       cairo_fill(cr);
     }
     if (bordered) {
       cairo_set_source_rgba(cr, 0, 0, 0, 0.22);
       cairo_set_line_width(cr, 0.75);
-      roundedRect(cr, CGRectInset(r, 0.375, 0.375), 3);
+      cairoRoundedRectPath(cr, CGRectInset(r, 0.375, 0.375), 3);
       cairo_stroke(cr);
       if (isFocused) {
         setColor(cr, n.environment.accentColor.withOpacity(0.55));
         cairo_set_line_width(cr, 3);
-        roundedRect(cr, CGRectInset(r, -1.5, -1.5), 4.5);
+        cairoRoundedRectPath(cr, CGRectInset(r, -1.5, -1.5), 4.5);
         cairo_stroke(cr);
       }
     }
@@ -652,9 +642,9 @@ struct Painter {
       const double radius = std::min(r.size.width, r.size.height) / 2;
       cairo_arc(cr, CGRectGetMidX(r), CGRectGetMidY(r), radius, -M_PI / 2, 3 * M_PI / 2);
     } else if (d.shape == ShapeKind::capsule) {
-      roundedRect(cr, r, std::min(r.size.width, r.size.height) / 2);
+      cairoRoundedRectPath(cr, r, std::min(r.size.width, r.size.height) / 2);
     } else if (d.shape == ShapeKind::roundedRectangle) {
-      roundedRect(cr, r, d.cornerRadius);
+      cairoRoundedRectPath(cr, r, d.cornerRadius);
     } else {
       cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
     }
@@ -783,10 +773,10 @@ struct Painter {
     } else if (k == "ProgressView") {
       if (d.progress) {
         cairo_set_source_rgba(cr, 0, 0, 0, 0.1);
-        roundedRect(cr, r, 3);
+        cairoRoundedRectPath(cr, r, 3);
         cairo_fill(cr);
         setColor(cr, Color::accent());
-        roundedRect(cr, {r.origin, {r.size.width * std::clamp(*d.progress, 0.0, 1.0), r.size.height}}, 3);
+        cairoRoundedRectPath(cr, {r.origin, {r.size.width * std::clamp(*d.progress, 0.0, 1.0), r.size.height}}, 3);
         cairo_fill(cr);
       } else {
         for (int i = 0; i < 8; ++i) {
@@ -802,7 +792,7 @@ struct Painter {
       const bool on = d.isOn && d.isOn->get();
       constexpr double kBox = 14;
       const CGRect box{{r.origin.x + 0.5, CGRectGetMidY(r) - kBox / 2 + 0.5}, {kBox - 1, kBox - 1}};
-      roundedRect(cr, box, 3);
+      cairoRoundedRectPath(cr, box, 3);
       if (on) {
         setColor(cr, n.environment.controlTint());
         cairo_fill(cr);
@@ -829,7 +819,7 @@ struct Painter {
       const CGSize sw = small ? CGSize{28, 16} : CGSize{38, 22};
       const CGRect track{{CGRectGetMaxX(r) - sw.width, CGRectGetMidY(r) - sw.height / 2}, sw};
       on ? setColor(cr, n.environment.controlTint()) : cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
-      roundedRect(cr, track, sw.height / 2);
+      cairoRoundedRectPath(cr, track, sw.height / 2);
       cairo_fill(cr);
       const double knob = sw.height - 2;
       const double kx = on ? CGRectGetMaxX(track) - knob - 1 : track.origin.x + 1;
@@ -841,16 +831,16 @@ struct Painter {
                n.environment.buttonStyle != ButtonStyleKind::plain) {
       if (n.environment.buttonStyle == ButtonStyleKind::borderedProminent) {
         setColor(cr, n.environment.controlTint());
-        roundedRect(cr, r, 5);
+        cairoRoundedRectPath(cr, r, 5);
         cairo_fill(cr);
         if (n.pressed) {
           cairo_set_source_rgba(cr, 0, 0, 0, 0.15);
-          roundedRect(cr, r, 5);
+          cairoRoundedRectPath(cr, r, 5);
           cairo_fill(cr);
         }
       } else {
         cairo_set_source_rgba(cr, 1, 1, 1, n.pressed ? 0.6 : 1);
-        roundedRect(cr, r, 5);
+        cairoRoundedRectPath(cr, r, 5);
         cairo_fill_preserve(cr);
         cairo_set_source_rgba(cr, 0, 0, 0, 0.18);
         cairo_set_line_width(cr, 0.5);
@@ -881,7 +871,7 @@ struct Painter {
   // rounded corners); no arrow when the body covers the anchor.
   void popoverShape(CGRect body, CGRect anchor) {
     constexpr double kRadius = 10, kHalfBase = 9, kHeight = 8;
-    roundedRect(cr, body, kRadius);
+    cairoRoundedRectPath(cr, body, kRadius);
     const double lo = body.origin.x + kRadius + kHalfBase, hi = CGRectGetMaxX(body) - kRadius - kHalfBase;
     if (lo > hi) return;
     const double x = std::clamp(CGRectGetMidX(anchor), lo, hi);

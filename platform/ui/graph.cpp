@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/appkit/event.hpp"
+#include "platform/appkit/menu.hpp"
 #include "platform/appkit/pasteboard.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/run_loop.hpp"
@@ -1071,6 +1072,30 @@ bool NSHostingView::canPerformEditAction(const std::string& selector) const {
 }
 
 bool NSHostingView::performEditAction(const std::string& selector) { return current().performEditAction(selector); }
+
+namespace {
+bool isEditAction(const std::string& selector) {
+  return selector == "cut:" || selector == "copy:" || selector == "paste:" || selector == "selectAll:";
+}
+}  // namespace
+
+bool NSHostingView::respondsToAction(const std::string& selector) const {
+  if (isEditAction(selector) && const_cast<NSHostingView*>(this)->current().focusedField()) return true;
+  return NSView::respondsToAction(selector);
+}
+
+bool NSHostingView::performAction(const std::string& selector, const void* sender) {
+  if (isEditAction(selector) && current().focusedField()) {
+    performEditAction(selector);
+    return true;
+  }
+  return NSView::performAction(selector, sender);
+}
+
+bool NSHostingView::validateMenuItem(NSMenuItem& item) {
+  if (isEditAction(item.action()) && current().focusedField()) return canPerformEditAction(item.action());
+  return NSView::validateMenuItem(item);
+}
 
 void NSHostingView::deliverKey(uint16_t keyCode, const std::string& characters) {
   auto event = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, characters, characters, keyCode);

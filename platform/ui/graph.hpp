@@ -376,6 +376,12 @@ class NSHostingView : public NSView {
   // The edit operations of the focused field (ViewGraph).
   bool canPerformEditAction(const std::string& selector) const;
   bool performEditAction(const std::string& selector);
+  // Through the responder chain, so the Edit menu's items reach the focused
+  // field: a hosting view with one takes cut:, copy:, paste: and selectAll:
+  // and enables each item while the field can do it.
+  bool respondsToAction(const std::string& selector) const override;
+  bool performAction(const std::string& selector, const void* sender) override;
+  bool validateMenuItem(NSMenuItem& item) override;
 
   // Test actions, as the window hands keys on (through its key window
   // routing when it is in one, else straight to this view): the text one

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/appkit/event.hpp"
+#include "platform/appkit/menu.hpp"
 #include "platform/appkit/pasteboard.hpp"
 #include "platform/appkit/workspace.hpp"
 #include "platform/events/event_tap.hpp"
@@ -298,6 +299,38 @@ TEST_F(KeyboardTest, CutCopyAndPasteMoveTextThroughThePasteboardAndARefusedCutLo
   hosting->performEditAction("selectAll:");
   key(kDelete);
   EXPECT_EQ(form.summary, "");
+}
+
+// The Edit menu's items reach the focused field through the responder
+// chain: enabled while the field can do them, and chosen they do it.
+TEST_F(KeyboardTest, TheEditMenuReachesTheFocusedFieldThroughTheResponderChain) {
+  auto edit = std::make_shared<NSMenu>("Edit");
+  for (const char* action : {"cut:", "copy:", "paste:", "selectAll:"}) edit->addItem(NSMenuItem::make(action, action));
+  const auto enabled = [&] {
+    edit->update();
+    std::vector<bool> states;
+    for (const auto& item : edit->items()) states.push_back(item->isEnabled());
+    return states;
+  };
+  host(Text("No field here"));
+  EXPECT_EQ(enabled(), (std::vector<bool>{false, false, false, false})) << "nothing takes them without a field";
+
+  Form form;
+  host(form.view());
+  NSPasteboard::generalPasteboard().clearContents();
+  hosting->typeText("first");
+  turn();
+  EXPECT_EQ(enabled(), (std::vector<bool>{false, false, false, true})) << "text, nothing selected, nothing to paste";
+  ASSERT_TRUE(edit->performActionForItemAtIndex(3));
+  EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, true})) << "all selected";
+  ASSERT_TRUE(edit->performActionForItemAtIndex(0));
+  turn();
+  EXPECT_EQ(form.summary, "");
+  EXPECT_EQ(NSPasteboard::generalPasteboard().stringForType(NSPasteboardTypeString), "first");
+  EXPECT_EQ(enabled(), (std::vector<bool>{false, false, true, false})) << "empty field, something to paste";
+  ASSERT_TRUE(edit->performActionForItemAtIndex(2));
+  turn();
+  EXPECT_EQ(form.summary, "first");
 }
 
 TEST_F(KeyboardTest, EscapeRunsTheExitCommandOnlyWhereNoCancelButtonIsEnabledAndThenOnce) {

@@ -24,7 +24,7 @@ namespace {
 // whole memo is dropped when it grows past its limit.
 constexpr size_t kMemoLimit = 4096;
 constexpr size_t kLongestMemoText = 1024;
-using MemoKey = std::tuple<std::string, double, int, bool, bool, double, double, bool>;
+using MemoKey = std::tuple<std::string, double, int, bool, bool, double, double, bool, int, double>;
 std::map<MemoKey, TextMetrics>& memo() {
   static std::map<MemoKey, TextMetrics> measured;
   return measured;
@@ -37,7 +37,7 @@ TextMetrics measureText(const std::string& text, const Font& font, std::optional
   const platform::TextFont resolved = textFont(font);
   if (text.size() > kLongestMemoText) return platform::measureText({text, resolved, {}, style, {}}, width);
   MemoKey key{text,          resolved.size, int(resolved.weight), resolved.monospaced, width.has_value(),
-              width.value_or(0), style.lineSpacing, style.underline};
+              width.value_or(0), style.lineSpacing, style.underline, style.lineLimit.value_or(0), style.tracking};
   auto& measured = memo();
   if (auto found = measured.find(key); found != measured.end()) return found->second;
   const TextMetrics metrics = platform::measureText({text, resolved, {}, style, {}}, width);

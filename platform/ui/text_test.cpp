@@ -24,7 +24,9 @@ TEST(TextMeasureTest, EachTextFontWidthAndStyleKeepsItsOwnMeasurement) {
       {Font::system(12, FontWeight::semibold), std::nullopt, {}},
       {Font::system(14), std::nullopt, {}},
       {Font::system(12, FontWeight::regular, FontDesign::monospaced), std::nullopt, {}},
-      {Font::system(12), 120.0, {6, false}},
+      {Font::system(12), 120.0, {6, false, std::nullopt, 0}},
+      {Font::system(12), 120.0, {6, false, 2, 0}},
+      {Font::system(12), 120.0, {6, false, 2, 1.5}},
   };
   std::vector<TextMetrics> first;
   for (const auto& c : cases) first.push_back(measureText(text, c.font, c.width, c.style));

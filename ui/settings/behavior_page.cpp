@@ -30,13 +30,7 @@ View BehaviorPage(std::shared_ptr<AppPreferences> preferences, std::shared_ptr<C
     std::weak_ptr<AppPreferences> weakPreferences = preferences;
     std::weak_ptr<CursorEngine> weakEngine = engine;
     const auto preference = [weakPreferences](bool (AppPreferences::*get)() const, void (AppPreferences::*set)(bool)) {
-      return Binding<bool>{[weakPreferences, get] {
-                             auto p = weakPreferences.lock();
-                             return p && ((*p).*get)();
-                           },
-                           [weakPreferences, set](bool value) {
-                             if (auto p = weakPreferences.lock()) ((*p).*set)(value);
-                           }};
+      return preferenceBinding(weakPreferences, get, set);
     };
     // On means the animation yields to the screenshot tool.
     Binding<bool> capture{[weakEngine] {

@@ -109,13 +109,7 @@ View GeneralPage(const LabView& page, Binding<bool> showsLoginHelp) {
     std::weak_ptr<AppPreferences> weakPreferences = preferences;
     std::weak_ptr<LoginItem> weakItem = loginItem;
     const auto preference = [weakPreferences](bool (AppPreferences::*get)() const, void (AppPreferences::*set)(bool)) {
-      return Binding<bool>{[weakPreferences, get] {
-                             auto p = weakPreferences.lock();
-                             return p && ((*p).*get)();
-                           },
-                           [weakPreferences, set](bool value) {
-                             if (auto p = weakPreferences.lock()) ((*p).*set)(value);
-                           }};
+      return preferenceBinding(weakPreferences, get, set);
     };
     Binding<bool> master{[weakPreferences] {
                            auto p = weakPreferences.lock();

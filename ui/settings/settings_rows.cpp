@@ -50,4 +50,16 @@ std::map<std::string, Param> badgePopoverOptions(std::optional<std::string> edge
   return options;
 }
 
+platform::ui::Binding<bool> preferenceBinding(std::weak_ptr<AppPreferences> preferences,
+                                              bool (AppPreferences::*get)() const,
+                                              void (AppPreferences::*set)(bool)) {
+  return {[preferences, get] {
+            auto p = preferences.lock();
+            return p && ((*p).*get)();
+          },
+          [preferences, set](bool value) {
+            if (auto p = preferences.lock()) ((*p).*set)(value);
+          }};
+}
+
 }  // namespace vurle

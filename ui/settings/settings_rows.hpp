@@ -9,10 +9,12 @@
 // below). Main thread only.
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/app_preferences.hpp"
 #include "platform/ui/graph.hpp"
 
 namespace vurle {
@@ -22,6 +24,11 @@ inline const platform::ui::Color kSettingsYellow = platform::ui::Color::sRGB(1.0
 
 platform::ui::View SettingsCard(platform::ui::HorizontalAlignment alignment, std::vector<platform::ui::View> rows);
 platform::ui::View SettingsDivider();
+// A switch's binding to one of the preferences, held weakly: off, and
+// writing nothing, once they are gone.
+platform::ui::Binding<bool> preferenceBinding(std::weak_ptr<AppPreferences> preferences,
+                                              bool (AppPreferences::*get)() const,
+                                              void (AppPreferences::*set)(bool));
 // The card's rounded background alone, for cards padded their own way.
 platform::ui::View SettingsCardBackground();
 platform::ui::View SettingRow(const std::string& title, std::optional<platform::ui::View> badge,
