@@ -275,10 +275,10 @@ TEST_F(OnboardingViewTest, TheBackdropRendersAskedOnAppearingMatchTheLastPage) {
   EXPECT_EQ(onboardingBackdropRenderKeys(),
             (std::vector<Key>{{{400, 190}, {1920, 1080}, 1, false}, {{400, 190}, {1920, 1080}, 1, true}}))
       << "the key window's screen";
-  const auto page = graph().findKind("MenuBarStep");
-  ASSERT_TRUE(page);
-  EXPECT_DOUBLE_EQ(page->frame().size.width, onboardingBackdropRenderKeys().front().size.width);
-  EXPECT_DOUBLE_EQ(page->frame().size.height, onboardingBackdropRenderKeys().front().size.height);
+  const auto backdrop = graph().findKind("OnboardingWallpaper");
+  ASSERT_TRUE(backdrop);
+  EXPECT_DOUBLE_EQ(backdrop->frame().size.width, onboardingBackdropRenderKeys().front().size.width);
+  EXPECT_DOUBLE_EQ(backdrop->frame().size.height, onboardingBackdropRenderKeys().front().size.height);
   platform::NSScreen::setScreens({});
   window->close();
   window.reset();
