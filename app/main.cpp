@@ -15,6 +15,7 @@
 #include "platform/appkit/apple_event.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/display_link.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/desktop/screen_recorder.hpp"
 #include "platform/dispatch/clock.hpp"
@@ -88,6 +89,11 @@ int main(int argc, char** argv) {
     platform::releaseDrawingCaches();
     return status;
   }
+  // Nothing shows the simulated desktop on a plain run (a scenario's
+  // recorder is what shows it): its windows are occluded, as behind a
+  // display that is off, so the examples on them rest instead of playing
+  // for nobody.
+  platform::NSWindow::setScreensShown(false);
 
   // Blocked before any thread starts, so that every thread inherits it and
   // the signals wait for their sources instead of acting.

@@ -96,6 +96,23 @@ TEST_F(ViewTrackingTest, CursorsSetCountAndWindowsReportScreenAndOcclusion) {
   window->setOccluded(true);
   EXPECT_FALSE(window->occlusionStateVisible());
   EXPECT_EQ(posts, 1);
+
+  // With nothing showing the screens, an uncovered window is occluded too,
+  // and hears of it each way; a covered one hears nothing.
+  window->setOccluded(false);
+  posts = 0;
+  NSWindow::setScreensShown(false);
+  NSWindow::setScreensShown(false);
+  EXPECT_FALSE(window->occlusionStateVisible());
+  EXPECT_EQ(posts, 1);
+  NSWindow::setScreensShown(true);
+  EXPECT_TRUE(window->occlusionStateVisible());
+  EXPECT_EQ(posts, 2);
+  window->setOccluded(true);
+  posts = 0;
+  NSWindow::setScreensShown(false);
+  EXPECT_EQ(posts, 0);
+  NSWindow::setScreensShown(true);
 }
 
 struct SliderTarget {

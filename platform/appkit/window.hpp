@@ -183,9 +183,16 @@ class NSWindow : public NSResponder, public std::enable_shared_from_this<NSWindo
   std::shared_ptr<NSScreen> screen() const;
   // Whether any of the window is visible: a visible window is, unless the
   // simulated desktop covers it (setOccluded, which posts the occlusion
-  // notification on the default centre with the window as object).
-  bool occlusionStateVisible() const { return visible_ && !occluded_; }
+  // notification on the default centre with the window as object) or
+  // nothing shows the screens.
+  bool occlusionStateVisible() const { return visible_ && !occluded_ && screensShown(); }
   void setOccluded(bool occluded);
+  // Whether anything shows the simulated desktop's screens (true until
+  // set, and after a process reset). With nothing showing them every
+  // window is occluded, as behind a display that is off, and each visible
+  // window hears of a change.
+  static bool screensShown();
+  static void setScreensShown(bool shown);
   // From AppKit's global coordinates into the window's (origin at the
   // frame's bottom left, y up).
   NSPoint convertPointFromScreen(NSPoint point) const;

@@ -1,9 +1,13 @@
 // The window's screen, occlusion and the pointer in its coordinates.
 
+#include <atomic>
+
+#include "platform/appkit/application.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/view.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/foundation/process_wide.hpp"
 #include "platform/notifications/notification_center.hpp"
 
 namespace platform {
@@ -18,6 +22,29 @@ std::shared_ptr<NSScreen> NSWindow::screen() const {
     if (area > bestArea) best = candidate, bestArea = area;
   }
   return best;
+}
+
+namespace {
+
+std::atomic<bool>& screensShownFlag() {
+  static std::atomic<bool>* shared = [] {
+    auto* made = new std::atomic<bool>(true);
+    addResetHook(made, [made] { made->store(true); });
+    return made;
+  }();
+  return *shared;
+}
+
+}  // namespace
+
+bool NSWindow::screensShown() { return screensShownFlag().load(); }
+
+void NSWindow::setScreensShown(bool shown) {
+  if (screensShownFlag().exchange(shown) == shown) return;
+  for (const auto& window : NSApplication::shared()->windows())
+    if (window->visible_ && !window->occluded_)
+      NSNotificationCenter::defaultCenter().postNotificationName(NSWindowDidChangeOcclusionStateNotification,
+                                                                 window.get());
 }
 
 void NSWindow::setOccluded(bool occluded) {

@@ -273,6 +273,15 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
       }
     }
   }
+  // A subscription whose modifier is gone ends with it.
+  for (auto it = node->receipts.begin(); it != node->receipts.end();) {
+    if (it->first < desc.modifiers.size() && desc.modifiers[it->first].subscribe) {
+      ++it;
+      continue;
+    }
+    node->receivers.erase(it->first);
+    it = node->receipts.erase(it);
+  }
 
   auto oldChildren = std::move(node->children);
   node->children.clear();

@@ -437,6 +437,31 @@ TEST_F(ViewGraphTest, ForEachKeepsStateWithItsIdAndOnReceiveListensWhileTheViewI
   EXPECT_TRUE(graph->findText("c 0"));
   center->postNotificationName("ping", nullptr);
   EXPECT_EQ(log, (std::vector<std::string>{"ping b", "ping c"})) << "the removed row no longer listens";
+
+  // A view that stays but drops its receiver stops listening, and listens
+  // again once it has one.
+  log.clear();
+  bool listening = true;
+  auto changes = std::make_shared<Published<int>>(0);
+  graph->setRoot(Composite("Listener", [&](Context& c) {
+    c.observe(changes->publisher());
+    View text = Text("listener");
+    if (listening)
+      text = text.onReceive<NSNotification>(notificationPublisher(*center, "ping"),
+                                            [&](const NSNotification&) { log.push_back("ping listener"); });
+    return text;
+  }));
+  turn();
+  center->postNotificationName("ping", nullptr);
+  listening = false;
+  changes->set(1);
+  turn();
+  center->postNotificationName("ping", nullptr);
+  listening = true;
+  changes->set(2);
+  turn();
+  center->postNotificationName("ping", nullptr);
+  EXPECT_EQ(log, (std::vector<std::string>{"ping listener", "ping listener"}));
 }
 
 TEST_F(ViewGraphTest, LinksOpenThroughTheInjectedOpener) {

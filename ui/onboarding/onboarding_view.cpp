@@ -260,7 +260,7 @@ View OnboardingView::body() const {
       if (flow && flow->step() == 1) flow->refreshAccessibility();
     };
 
-    return GeometryReader([page, step, showMenuBar, reserve, reduceMotion](CGSize size) {
+    View shown = GeometryReader([page, step, showMenuBar, reserve, reduceMotion](CGSize size) {
              return VStack(HorizontalAlignment::center, 0,
                            {Header(step), TitleColumn(step, showMenuBar), StepPage(page, step), Spacer(0)})
                  .padding(Edge::horizontal, 30)
@@ -302,8 +302,11 @@ View OnboardingView::body() const {
                         })
         .onReceive<NSNotification>(
             notificationPublisher(NSNotificationCenter::defaultCenter(), NSApplicationDidBecomeActiveNotification),
-            becameActive)
-        .onReceive<int>(everySecond(), tick);
+            becameActive);
+    // The re-check has work only on the Accessibility page: elsewhere no
+    // timer runs.
+    if (step == 1) shown = shown.onReceive<int>(everySecond(), tick);
+    return shown;
   });
 }
 
