@@ -1143,6 +1143,15 @@ void Task::sleep(double seconds, std::function<void()> then) {
   });
 }
 
+Publisher<int> timerPublisher(double interval, bool repeats) {
+  return Publisher<int>([interval, repeats](std::function<void(const int&)> receive) {
+    auto ticks = std::make_shared<int>(0);
+    auto timer = NSTimer::make(interval, repeats, [receive, ticks](NSTimer&) { receive(++*ticks); });
+    RunLoop::main().add(timer, RunLoopMode::common);
+    return AnyCancellable([timer] { timer->invalidate(); });
+  });
+}
+
 Publisher<NSNotification> notificationPublisher(NSNotificationCenter& center, NSNotificationName name,
                                                 const void* object) {
   return Publisher<NSNotification>([&center, name, object](std::function<void(const NSNotification&)> receive) {

@@ -436,6 +436,12 @@ class ObservableObject {
   std::shared_ptr<Published<int>> willChange_;
 };
 
+// A timer on the main run loop in every mode, made when subscribed and
+// invalidated when the subscription ends, so nothing runs unwatched: it
+// delivers its tick count (from 1) every `interval` seconds, or once when
+// it does not repeat.
+Publisher<int> timerPublisher(double interval, bool repeats);
+
 // The notifications of a name (and poster, when given) as a publisher,
 // delivered on the main queue.
 Publisher<NSNotification> notificationPublisher(NSNotificationCenter& center, NSNotificationName name,

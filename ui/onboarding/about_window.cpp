@@ -44,9 +44,6 @@ View AboutVurleView(std::function<void()> close, View updateCard, std::optional<
       links.push_back(Link("Terms", siteBase->absoluteString() + "terms/"));
     }
     const double infinity = std::numeric_limits<double>::infinity();
-    platform::ui::Modifier exitCommand;
-    exitCommand.name = "onExitCommand";
-    exitCommand.action = close;
     return VStack(
                HorizontalAlignment::leading, 20,
                {
@@ -82,7 +79,7 @@ View AboutVurleView(std::function<void()> close, View updateCard, std::optional<
         .tint(Color::primary())
         .frame(std::nullopt, infinity, std::nullopt, infinity, Alignment::topLeading())
         .ignoresSafeArea(Edge::all)
-        .modified(exitCommand);
+        .onExitCommand(close);
   });
 }
 

@@ -34,26 +34,6 @@ std::optional<Animation> unlessReduced(bool reduceMotion, Animation animation) {
 // Step changes and the primary button's change of look.
 Animation stepSpring() { return Animation::spring(0.34, 1.0); }
 
-// Ticks every second on the main run loop in every mode, from the moment
-// it is subscribed until the subscription ends: nothing runs while the
-// onboarding is not shown.
-Publisher<int> everySecond() {
-  return Publisher<int>([](std::function<void(const int&)> receive) {
-    auto ticks = std::make_shared<int>(0);
-    auto timer = NSTimer::make(1.0, true, [receive, ticks](NSTimer&) { receive(++*ticks); });
-    RunLoop::main().add(timer, RunLoopMode::common);
-    return AnyCancellable([timer] { timer->invalidate(); });
-  });
-}
-
-// The key window's screen, else the first one.
-std::shared_ptr<NSScreen> currentScreen() {
-  if (auto key = NSApplication::shared()->keyWindow())
-    if (auto screen = key->screen()) return screen;
-  const auto screens = NSScreen::screens();
-  return screens.empty() ? nullptr : screens.front();
-}
-
 std::string titleOf(int step) {
   switch (step) {
     case 0: return "welcome to vurle.";
@@ -210,7 +190,7 @@ double onboardingFooterReserve(int step, const LegalAgreement& agreement) {
 }
 
 std::vector<OnboardingWallpaperView::RenderKey> onboardingBackdropRenderKeys() {
-  const auto screen = currentScreen();
+  const auto screen = NSScreen::main();
   if (!screen) return {};
   const CGSize desktop = screen->frame().size;
   const double scale = screen->backingScaleFactor();
@@ -305,7 +285,7 @@ View OnboardingView::body() const {
             becameActive);
     // The re-check has work only on the Accessibility page: elsewhere no
     // timer runs.
-    if (step == 1) shown = shown.onReceive<int>(everySecond(), tick);
+    if (step == 1) shown = shown.onReceive<int>(timerPublisher(1.0, true), tick);
     return shown;
   });
 }

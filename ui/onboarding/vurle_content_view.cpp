@@ -12,17 +12,6 @@ using namespace platform::ui;
 
 namespace {
 
-// One delivery `seconds` after it is subscribed, on the main run loop in
-// every mode; ending the subscription first (the card went away) cancels
-// it, so a dismissed card never writes again.
-Publisher<bool> after(double seconds) {
-  return Publisher<bool>([seconds](std::function<void(const bool&)> receive) {
-    auto timer = NSTimer::make(seconds, false, [receive](NSTimer&) { receive(true); });
-    RunLoop::main().add(timer, RunLoopMode::common);
-    return AnyCancellable([timer] { timer->invalidate(); });
-  });
-}
-
 View CompletionCard(std::weak_ptr<OnboardingFlow> weakFlow, bool reduceTransparency) {
   auto dismiss = [weakFlow] {
     auto flow = weakFlow.lock();
@@ -49,7 +38,7 @@ View CompletionCard(std::weak_ptr<OnboardingFlow> weakFlow, bool reduceTranspare
          })
       .ignoresSafeArea()
       .transition("opacity")
-      .onReceive<bool>(after(kCompletionCardSeconds), [dismiss](const bool&) { dismiss(); });
+      .onReceive<int>(timerPublisher(kCompletionCardSeconds, false), [dismiss](const int&) { dismiss(); });
 }
 
 }  // namespace
