@@ -86,7 +86,7 @@ ShellSeams withStandIns(ShellSeams seams) {
   }
   if (!seams.makeInlineExamples) seams.makeInlineExamples = [] { return std::make_shared<IdleExamples>(); };
   if (!seams.makeWelcomeExamples) seams.makeWelcomeExamples = [] { return std::make_shared<IdleExamples>(); };
-  if (!seams.updates) seams.updates = std::make_shared<IdleUpdates>();
+  if (!seams.updates) seams.updates = makeIdleUpdates();
   if (!seams.loginItem) {
     seams.loginItem = LoginItem::make({[] { return LoginItem::notRegistered; },
                                        [] { return std::optional<platform::NSError>(); },
@@ -109,6 +109,8 @@ void makeRegular() {
 }
 
 }  // namespace
+
+std::shared_ptr<UpdateController> makeIdleUpdates() { return std::make_shared<IdleUpdates>(); }
 
 const std::string AppDelegate::releaseBundleIdentifier = VURLE_RELEASE_BUNDLE_IDENTIFIER;
 

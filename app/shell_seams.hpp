@@ -60,6 +60,11 @@ class UpdateController {
   virtual void checkForUpdates(bool inButton) = 0;
 };
 
+// An update controller that never checks nor presents anything: the
+// delegate's stand-in without a real one, and what windows built without
+// an updater (pictures, benchmarks) are given.
+std::shared_ptr<UpdateController> makeIdleUpdates();
+
 // The global hot keys.
 class ShortcutController {
  public:

@@ -26,19 +26,6 @@ namespace {
 using namespace platform;
 using namespace platform::ui;
 
-class NoUpdates : public vurle::UpdateController {
- public:
-  bool isPresentingUpdate() const override { return false; }
-  Publisher<bool> isPresentingUpdatePublisher() const override { return flag_.publisher(); }
-  bool canCheckForUpdates() const override { return false; }
-  Publisher<bool> canCheckForUpdatesPublisher() const override { return flag_.publisher(); }
-  void start() override {}
-  void checkForUpdates(bool) override {}
-
- private:
-  Published<bool> flag_{false};
-};
-
 std::shared_ptr<vurle::BugReportStore> offlineStore() {
   vurle::BugReportStore::Options options;
   options.defaults = NSUserDefaults::makeInMemory("mirt.vurle.bench");
@@ -63,7 +50,7 @@ void BM_FormFirstRender(benchmark::State& state) {
   SimulatedSchedulerScope scope;
   auto store = offlineStore();
   store->setDetails("The pointer froze over the dock after a Space change.");
-  auto updates = std::make_shared<NoUpdates>();
+  auto updates = vurle::makeIdleUpdates();
   std::vector<double> samples;
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
@@ -84,7 +71,7 @@ void BM_FormKeystroke(benchmark::State& state) {
   resetProcessState();
   SimulatedSchedulerScope scope;
   auto store = offlineStore();
-  auto updates = std::make_shared<NoUpdates>();
+  auto updates = vurle::makeIdleUpdates();
   auto host = NSHostingView::make(vurle::BugReportSheet(store, [] {}, {updates, nullptr}), CGRectMake(0, 0, 500, 660));
   auto& graph = *host->graph();
   graph.render();

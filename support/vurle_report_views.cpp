@@ -31,19 +31,6 @@ using namespace vurle;
 
 namespace {
 
-class NoUpdates : public UpdateController {
- public:
-  bool isPresentingUpdate() const override { return false; }
-  Publisher<bool> isPresentingUpdatePublisher() const override { return flag_.publisher(); }
-  bool canCheckForUpdates() const override { return false; }
-  Publisher<bool> canCheckForUpdatesPublisher() const override { return flag_.publisher(); }
-  void start() override {}
-  void checkForUpdates(bool) override {}
-
- private:
-  Published<bool> flag_{false};
-};
-
 // Serves the scheduler's work as the networking thread hands it over.
 bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -99,7 +86,7 @@ int main(int argc, char** argv) {
   auto parent = NSWindow::make(CGRectMake(100, 100, 460, 591), 2);
   parent->setContentView(std::make_shared<NSView>(CGRectZero));
   parent->makeKeyAndOrderFront();
-  auto presenter = BugReportPresenter::make({std::make_shared<NoUpdates>(), nullptr});
+  auto presenter = BugReportPresenter::make({makeIdleUpdates(), nullptr});
 
   bool ok = true;
   const auto write = [&](const char* name) {
