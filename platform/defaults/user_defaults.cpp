@@ -1,17 +1,14 @@
 #include "platform/defaults/user_defaults.hpp"
 
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -101,14 +98,6 @@ std::atomic<bool>& filesMeasureEmpty() {
   return *made;
 }
 
-const char* kindOf(mode_t mode) {
-  if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-  if (S_ISDIR(mode)) return "it is a folder, not a regular file";
-  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-  return "it is not a regular file";
-}
-
 struct DomainFile {
   // The keys that read; absent when there is no file or nothing of it reads.
   std::optional<PropertyListDictionary> values;
@@ -122,68 +111,16 @@ struct DomainFile {
 };
 
 // A missing file, or a link into a missing folder, is a domain that does
-// not exist; any other failure makes the file unusable. Only a regular file
-// of at most the cap is read: the open does not block, so a FIFO or a device
-// in the file's place is refused instead of holding the caller for good.
+// not exist; any other failure makes the file unusable.
 DomainFile readDomainFile(const std::filesystem::path& file) {
   DomainFile result;
-  int descriptor;
-  do {
-    descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) result.unusable = std::string("it cannot be read: ") + std::strerror(errno);
+  CappedFileReading read = readCappedFile(file, NSUserDefaults::maximumFileSize, filesMeasureEmpty().load());
+  if (!read.bytes) {
+    if (read.openError != ENOENT && read.openError != ENOTDIR) result.unusable = read.problem;
+    result.notRegular = read.notRegular;
     return result;
   }
-  struct Closer {
-    int descriptor;
-    ~Closer() { ::close(descriptor); }
-  } closer{descriptor};
-  const auto failed = [&result] { result.unusable = std::string("it cannot be read: ") + std::strerror(errno); };
-  struct stat info {};
-  if (::fstat(descriptor, &info) != 0) {
-    failed();
-    return result;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    result.unusable = kindOf(info.st_mode);
-    result.notRegular = true;
-    return result;
-  }
-  constexpr long long cap = NSUserDefaults::maximumFileSize;
-  const std::string capText = std::to_string(cap / (1024 * 1024)) + " MiB";
-  const long long size = filesMeasureEmpty().load() ? 0 : static_cast<long long>(info.st_size);
-  if (size > cap) {
-    result.unusable = "it is " + std::to_string(size) + " bytes, larger than " + capText;
-    return result;
-  }
-  // Reading a regular file does not block anyway; the flag goes so that
-  // nothing rests on that.
-  const int flags = ::fcntl(descriptor, F_GETFL);
-  if (flags < 0 || ((flags & O_NONBLOCK) && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
-    failed();
-    return result;
-  }
-  // The size measured is only a hint: the file may grow while it is read,
-  // so the reading itself stops one byte past the cap.
-  Data bytes;
-  bytes.reserve(static_cast<std::size_t>(size));
-  std::uint8_t buffer[16384];
-  for (;;) {
-    const auto wanted = std::min<long long>(sizeof buffer, cap + 1 - static_cast<long long>(bytes.size()));
-    const ssize_t count = ::read(descriptor, buffer, static_cast<std::size_t>(wanted));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      failed();
-      return result;
-    }
-    if (count == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + count);
-    if (static_cast<long long>(bytes.size()) > cap) {
-      result.unusable = "it grew past " + capText + " while it was read";
-      return result;
-    }
-  }
+  const Data& bytes = *read.bytes;
   JSON json;
   try {
     json = JSONDecode(bytes);
@@ -230,45 +167,19 @@ std::filesystem::path setAside(const std::filesystem::path& file, std::error_cod
   return aside;
 }
 
-// A save killed before its rename leaves its temporary file behind:
-// ".<file>.XXXXXX", the six characters mkstemp chose.
-bool isTemporaryOf(const std::string& name, const std::string& file) {
-  const std::string prefix = "." + file + ".";
-  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
-  if (name == "." + file + ".lock") return false;
-  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
-}
-
-// Those a killed save left, old enough that no writer can still be filling
-// them. The domain's lock, which every save holds while its temporary file
-// exists, is taken first; when someone holds it, the next open cleans up.
+// A save killed before its rename leaves its temporary file behind, old
+// enough that no writer can still be filling it. The domain's lock, which
+// every save holds while its temporary file exists, is taken first; when
+// someone holds it, the next open cleans up.
 void removeStaleTemporaries(const std::filesystem::path& file) {
-  const auto stale = [&file] {
-    std::vector<std::filesystem::path> found;
-    std::error_code error;
-    const double now = wallClockTime();
-    for (std::filesystem::directory_iterator entry(file.parent_path(), error), end; !error && entry != end;
-         entry.increment(error)) {
-      const auto path = entry->path();
-      struct stat info {};
-      if (!isTemporaryOf(path.filename().string(), file.filename().string()) || ::lstat(path.c_str(), &info) != 0 ||
-          !S_ISREG(info.st_mode)) {
-        continue;
-      }
-      const double modified = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec * 1e-9;
-      if (now - modified > NSUserDefaults::staleTemporaryAge) found.push_back(path);
-    }
-    return found;
-  };
-  if (stale().empty()) return;
+  if (staleTemporaries(file, NSUserDefaults::staleTemporaryAge).empty()) return;
   std::unique_ptr<FileLock> lock;
   try {
     lock = FileLock::tryAcquire(lockFileFor(file));
   } catch (const std::system_error&) {
   }
   if (!lock) return;
-  for (const auto& path : stale()) {
+  for (const auto& path : staleTemporaries(file, NSUserDefaults::staleTemporaryAge)) {
     std::error_code error;
     std::filesystem::remove(path, error);
   }

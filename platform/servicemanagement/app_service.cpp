@@ -1,21 +1,18 @@
 #include "platform/servicemanagement/app_service.hpp"
 
+#include <glib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <sstream>
+#include <functional>
 #include <system_error>
-#include <vector>
 
 #include "platform/appkit/workspace.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/atomic_file.hpp"
+#include "platform/foundation/process_wide.hpp"
 #include "platform/foundation/unicode_text.hpp"
 
 namespace platform {
@@ -24,12 +21,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // Entries are a few lines; anything larger is not ours to read.
-constexpr std::uintmax_t kEntryLimit = 64 * 1024;
-constexpr const char* kGroup = "Desktop Entry";
+constexpr long long kEntryLimit = 64 * 1024;
+constexpr const char* kGroup = G_KEY_FILE_DESKTOP_GROUP;
+constexpr const char* kEnabledKey = "X-GNOME-Autostart-enabled";
 
-struct Entry {
-  enum class Kind { missing, unreadable, readable } kind = Kind::missing;
-  std::map<std::string, std::string> keys;  // of the [Desktop Entry] group
+enum class EntryKind { missing, unreadable, readable };
+
+struct EntryFile {
+  EntryKind kind = EntryKind::missing;
+  SMAppService::EntryReading reading;
 };
 
 bool fail(NSError* error, int code, std::string description) {
@@ -39,101 +39,50 @@ bool fail(NSError* error, int code, std::string description) {
 
 std::string quoted(const fs::path& path) { return "“" + path.string() + "”"; }
 
-// The general escapes of a string value: \s \n \t \r \\. Others are left
-// for the Exec quoting rules.
-std::string unescapeValue(const std::string& value) {
-  std::string text;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      text += value[i];
-      continue;
-    }
-    switch (value[i + 1]) {
-      case 's': text += ' '; break;
-      case 'n': text += '\n'; break;
-      case 't': text += '\t'; break;
-      case 'r': text += '\r'; break;
-      case '\\': text += '\\'; break;
-      default: text += value.substr(i, 2); break;
-    }
-    ++i;
-  }
-  return text;
-}
-
-std::string escapeValue(const std::string& text) {
-  std::string value;
-  for (char c : text) {
-    switch (c) {
-      case '\\': value += "\\\\"; break;
-      case '\n': value += "\\n"; break;
-      case '\t': value += "\\t"; break;
-      case '\r': value += "\\r"; break;
-      default: value += c; break;
-    }
-  }
-  return value;
-}
-
-std::string trimmed(const std::string& text) {
-  const auto begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return {};
-  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
-Entry readEntry(const fs::path& path) {
-  Entry entry;
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    entry.kind = errno == ENOENT ? Entry::Kind::missing : Entry::Kind::unreadable;
+// One open, so that an entry removed while it is read is simply absent: it
+// is either read whole or was never there. A link to nothing is the user's
+// and counts as unreadable, so that it is kept aside.
+EntryFile readEntryFile(const fs::path& path) {
+  EntryFile entry;
+  const CappedFileReading file = readCappedFile(path, kEntryLimit);
+  if (!file.bytes) {
+    struct stat info {};
+    const bool danglingLink = ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    entry.kind = file.openError == ENOENT && !danglingLink ? EntryKind::missing : EntryKind::unreadable;
     return entry;
   }
-  entry.kind = Entry::Kind::unreadable;
-  // A link is followed; one to nothing cannot be read.
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::uintmax_t>(info.st_size) > kEntryLimit) {
-    return entry;
-  }
-  std::ifstream file(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad() || text.size() > kEntryLimit || !isValidUTF8(text)) return entry;
-
-  std::optional<std::string> group;
-  bool sawGroup = false;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (trimmed(line).empty() || line[0] == '#') continue;
-    if (line[0] == '[') {
-      if (line.back() != ']') return entry;
-      group = line.substr(1, line.size() - 2);
-      sawGroup = sawGroup || *group == kGroup;
-      continue;
-    }
-    const auto equals = line.find('=');
-    if (!group || equals == std::string::npos || trimmed(line.substr(0, equals)).empty()) return entry;
-    if (*group == kGroup) entry.keys.emplace(trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)));
-  }
-  if (!sawGroup) return entry;
-  entry.kind = Entry::Kind::readable;
+  auto reading = SMAppService::readEntry(stringFromData(*file.bytes));
+  entry.kind = reading ? EntryKind::readable : EntryKind::unreadable;
+  if (reading) entry.reading = std::move(*reading);
   return entry;
 }
 
-bool isExecutableFile(const fs::path& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-bool programExists(const std::string& program) {
-  if (program.find('/') != std::string::npos) return program[0] == '/' && isExecutableFile(program);
-  const char* searchPath = std::getenv("PATH");
-  std::istringstream folders(searchPath ? searchPath : "/usr/local/bin:/usr/bin:/bin");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    if (!folder.empty() && folder[0] == '/' && isExecutableFile(fs::path(folder) / program)) return true;
+// What an earlier write, killed before its rename, left in the folder.
+void removeStaleTemporaries(const fs::path& entry) {
+  for (const auto& path : staleTemporaries(entry, SMAppService::staleTemporaryAge)) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
   }
-  return false;
 }
 
-// Keeps an unreadable entry for inspection under a name nothing reads.
+// A program as GLib's launcher finds it: an absolute path to an executable
+// file, or a name on the search path.
+bool programExists(const std::string& program) {
+  g_autofree char* found = g_find_program_in_path(program.c_str());
+  return found != nullptr;
+}
+
+std::function<void()>& beforeMovingAsideHook() {
+  static auto* made = [] {
+    auto* created = new std::function<void()>();
+    addResetHook(created, [created] { *created = nullptr; });
+    return created;
+  }();
+  return *made;
+}
+
+// Keeps an unreadable entry for inspection under a name nothing reads. One
+// that has gone meanwhile needs no keeping.
 void setAside(const fs::path& file, std::error_code& error) {
   auto taken = [](const fs::path& path) {
     std::error_code ignored;
@@ -150,18 +99,23 @@ void setAside(const fs::path& file, std::error_code& error) {
     aside += ".unreadable-" + std::to_string(n);
   }
   fs::rename(file, aside, error);
+  if (error == std::errc::no_such_file_or_directory) error.clear();
+}
+
+bool isShowable(const std::string& text) {
+  return !text.empty() && isValidUTF8(text) && !containsControlCharacters(text);
 }
 
 std::string applicationName(const NSBundle& bundle) {
   auto value = bundle.objectForInfoDictionaryKey("CFBundleName");
-  if (value && value->string() && !value->string()->empty() && isValidUTF8(*value->string()) &&
-      !containsControlCharacters(*value->string())) {
-    return *value->string();
-  }
-  return bundle.bundleIdentifier().value_or("vurle");
+  if (value && value->string() && isShowable(*value->string())) return *value->string();
+  auto identifier = bundle.bundleIdentifier();
+  return identifier && isShowable(*identifier) ? *identifier : "vurle";
 }
 
 }  // namespace
+
+void SMAppService::setBeforeMovingAsideHook(std::function<void()> hook) { beforeMovingAsideHook() = std::move(hook); }
 
 std::shared_ptr<SMAppService> SMAppService::mainAppService() { return serviceForBundle(NSBundle::mainBundle()); }
 
@@ -198,20 +152,15 @@ std::optional<fs::path> SMAppService::entryPath() const {
 SMAppServiceStatus SMAppService::status() const {
   auto path = entryPath();
   if (!path) return SMAppServiceStatus::notFound;
-  const Entry entry = readEntry(*path);
-  if (entry.kind == Entry::Kind::missing) return SMAppServiceStatus::notRegistered;
-  if (entry.kind == Entry::Kind::unreadable) return SMAppServiceStatus::notFound;
-  auto value = [&entry](const char* key) {
-    auto found = entry.keys.find(key);
-    return found == entry.keys.end() ? std::optional<std::string>() : found->second;
-  };
-  if (value("Hidden") == "true") return SMAppServiceStatus::notRegistered;
+  removeStaleTemporaries(*path);
+  const EntryFile entry = readEntryFile(*path);
+  if (entry.kind == EntryKind::missing) return SMAppServiceStatus::notRegistered;
+  if (entry.kind == EntryKind::unreadable) return SMAppServiceStatus::notFound;
+  if (entry.reading.hidden) return SMAppServiceStatus::notRegistered;
   // A switched-off entry whose program is gone could not start even once
   // approved: that is the graver state.
-  auto exec = value("Exec");
-  auto program = exec ? programOfExec(*exec) : std::nullopt;
-  if (!program || !programExists(*program)) return SMAppServiceStatus::notFound;
-  if (value("X-GNOME-Autostart-enabled") == "false") return SMAppServiceStatus::requiresApproval;
+  if (!entry.reading.program || !programExists(*entry.reading.program)) return SMAppServiceStatus::notFound;
+  if (entry.reading.switchedOff) return SMAppServiceStatus::requiresApproval;
   return SMAppServiceStatus::enabled;
 }
 
@@ -239,7 +188,9 @@ bool SMAppService::registerAndReturnError(NSError* error) {
     return fail(error, made.value(),
                 "The folder " + quoted(path->parent_path()) + " couldn’t be made: " + made.message() + ".");
   }
-  if (readEntry(*path).kind == Entry::Kind::unreadable) {
+  removeStaleTemporaries(*path);
+  if (readEntryFile(*path).kind == EntryKind::unreadable) {
+    if (beforeMovingAsideHook()) beforeMovingAsideHook()();
     std::error_code moved;
     setAside(*path, moved);
     if (moved) {
@@ -261,6 +212,7 @@ bool SMAppService::registerAndReturnError(NSError* error) {
 bool SMAppService::unregisterAndReturnError(NSError* error) {
   auto path = entryPath();
   if (!path) return true;  // nothing can be registered under no name
+  removeStaleTemporaries(*path);
   std::error_code removed;
   fs::remove(*path, removed);
   if (removed) {
@@ -279,62 +231,71 @@ std::optional<std::string> SMAppService::entryText(const fs::path& executable, c
     return std::nullopt;
   }
   // A quoted argument escapes " ` $ and \ with a backslash; "%" is doubled
-  // so it is no field code. The value's own escaping then doubles every
-  // backslash.
-  std::string argument = "\"";
+  // so it is no field code. The key file escapes the value itself. (GLib's
+  // own quoting uses single quotes, which entries may not.)
+  std::string exec = "env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 \"";
   for (char c : program) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') argument += '\\';
-    argument += c == '%' ? std::string("%%") : std::string(1, c);
+    if (c == '"' || c == '`' || c == '$' || c == '\\') exec += '\\';
+    exec += c == '%' ? std::string("%%") : std::string(1, c);
   }
-  argument += '"';
-  return std::string("[Desktop Entry]\n") + "Type=Application\n" + "Name=" + escapeValue(name) + "\n" +
-         "Exec=env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 " + escapeValue(argument) + "\n" +
-         "X-GNOME-Autostart-enabled=true\n";
+  exec += '"';
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  g_key_file_set_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_TYPE, G_KEY_FILE_DESKTOP_TYPE_APPLICATION);
+  g_key_file_set_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_NAME, isShowable(name) ? name.c_str() : "vurle");
+  g_key_file_set_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_EXEC, exec.c_str());
+  g_key_file_set_boolean(file, kGroup, kEnabledKey, TRUE);
+  gsize length = 0;
+  g_autofree char* text = g_key_file_to_data(file, &length, nullptr);
+  return std::string(text, length);
+}
+
+std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_view bytes) {
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  if (bytes.size() > static_cast<std::size_t>(kEntryLimit) ||
+      !g_key_file_load_from_data(file, bytes.data(), bytes.size(), G_KEY_FILE_NONE, nullptr) ||
+      !g_key_file_has_group(file, kGroup)) {
+    return std::nullopt;
+  }
+  // A value that is no boolean reads as false, as GLib's reading of desktop
+  // entries takes it: not hidden, yet switched off.
+  EntryReading reading;
+  reading.hidden = g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr);
+  reading.switchedOff = g_key_file_has_key(file, kGroup, kEnabledKey, nullptr) &&
+                        !g_key_file_get_boolean(file, kGroup, kEnabledKey, nullptr);
+  g_autofree char* exec = g_key_file_get_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr);
+  if (exec) reading.program = programOfExec(exec);
+  return reading;
 }
 
 std::optional<std::string> SMAppService::programOfExec(const std::string& value) {
-  const std::string text = unescapeValue(value);
-  std::vector<std::string> arguments;
-  std::string current;
-  bool inArgument = false;
-  bool inQuotes = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inQuotes) {
-      if (c == '\\' && i + 1 < text.size() && std::strchr("\"`$\\", text[i + 1]) != nullptr) {
-        current += text[++i];
-      } else if (c == '"') {
-        inQuotes = false;
-      } else if (c == '%' && i + 1 < text.size()) {
-        if (text[++i] == '%') current += '%';
-      } else {
-        current += c;
-      }
-    } else if (c == ' ' || c == '\t' || c == '\n') {
-      if (inArgument) arguments.push_back(std::exchange(current, {}));
-      inArgument = false;
-    } else if (c == '"') {
-      inQuotes = inArgument = true;
-    } else if (c == '%' && i + 1 < text.size()) {
-      // A field code stands for files or URLs the entry is not given here.
-      if (text[++i] == '%') current += '%', inArgument = true;
-    } else {
-      current += c;
-      inArgument = true;
+  // Field codes are expanded before the line is split, as GLib's launcher
+  // does: "%%" is a percent sign, the others stand for files or names this
+  // entry is not started with.
+  std::string line;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '%' || i + 1 == value.size()) {
+      line += value[i];
+    } else if (value[++i] == '%') {
+      line += '%';
     }
   }
-  if (inQuotes) return std::nullopt;
-  if (inArgument) arguments.push_back(current);
-  std::size_t index = 0;
-  if (!arguments.empty() && (arguments[0] == "env" || arguments[0].ends_with("/env"))) {
+  // The line is split as a shell would, which covers the entries' own
+  // double-quoting rules.
+  g_auto(GStrv) arguments = nullptr;
+  gint count = 0;
+  if (!g_shell_parse_argv(line.c_str(), &count, &arguments, nullptr)) return std::nullopt;
+  int index = 0;
+  const std::string_view first = arguments[0];
+  if (first == "env" || first.ends_with("/env")) {
     index = 1;
-    while (index < arguments.size() && !arguments[index].empty() &&
-           (arguments[index][0] == '-' || (arguments[index].find('=') != std::string::npos && arguments[index][0] != '='))) {
+    while (index < count && arguments[index][0] != '\0' &&
+           (arguments[index][0] == '-' ||
+            (std::strchr(arguments[index], '=') != nullptr && arguments[index][0] != '='))) {
       ++index;
     }
   }
-  if (index >= arguments.size() || arguments[index].empty()) return std::nullopt;
-  return arguments[index];
+  if (index >= count || arguments[index][0] == '\0') return std::nullopt;
+  return std::string(arguments[index]);
 }
 
 }  // namespace platform

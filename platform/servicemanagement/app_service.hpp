@@ -6,25 +6,34 @@
 // Entry rules, with VURLE_LAUNCHED_AS_LOGIN_ITEM=1 in its environment, so
 // the launch is known as a login item's.
 //
-// The status, read from the entry each time:
-// - notRegistered: no entry, or one that says Hidden=true (the user
-//   deleted it in the desktop's settings);
-// - notFound: an entry that cannot be read as one (not a file, unreadable,
-//   over 64 KiB, not UTF-8, no [Desktop Entry] group), or whose program is
-//   missing or not executable; also without a bundle identifier or a folder
-//   for entries;
+// The entry is read and written with GLib's key-file reader, the one
+// GLib-based sessions read it with, so the status is what the session will
+// do: its choice among repeated keys, its booleans (0 and 1 too) and the
+// Exec value as it reads it (which ends at a NUL). The status, read from
+// the entry each time:
+// - notRegistered: no entry (one removed while it is read included), or one
+//   that says Hidden=true (the user deleted it in the desktop's settings);
+// - notFound: an entry that cannot be read as one (not a regular file, a
+//   link to nothing, over 64 KiB, refused by the key-file reader, no
+//   [Desktop Entry] group), or whose program is missing or not executable;
+//   also without a bundle identifier or a folder for entries;
 // - requiresApproval: an entry the user switched off
-//   (X-GNOME-Autostart-enabled=false), which they must switch on again;
+//   (X-GNOME-Autostart-enabled false, or a value that is no boolean), which
+//   they must switch on again;
 // - enabled: otherwise.
 // Registering writes the entry afresh, atomically (an entry that cannot be
 // read is first kept beside it as "*.unreadable"); unregistering removes
 // it. A failure names the file and the system's reason and changes nothing
-// else. Any thread; the calls are synchronous file operations.
+// else. Reading or writing the entry first removes the temporary files of
+// earlier writes killed before their rename (".<entry>.XXXXXX", older than
+// staleTemporaryAge). Any thread; the calls are synchronous file operations.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/bundle/bundle.hpp"
 #include "platform/foundation/error.hpp"
@@ -36,6 +45,8 @@ enum class SMAppServiceStatus : int { notRegistered = 0, enabled = 1, requiresAp
 class SMAppService {
  public:
   static constexpr const char* errorDomain = "SMAppServiceErrorDomain";
+  // Seconds after its last write when a leftover temporary file is removed.
+  static constexpr double staleTemporaryAge = 5.0;
 
   // The service of the main bundle as it is now.
   static std::shared_ptr<SMAppService> mainAppService();
@@ -61,9 +72,27 @@ class SMAppService {
   // the path cannot be written in an Exec line (not absolute, not UTF-8, a
   // control character, or an "=", which env would take for an assignment).
   static std::optional<std::string> entryText(const std::filesystem::path& executable, const std::string& name);
-  // The program an Exec value starts, past "env" and its assignments, as
-  // the Desktop Entry rules unquote it; absent when it cannot be read.
+
+  // What an entry's bytes tell, as the key-file reader reads them.
+  struct EntryReading {
+    bool hidden = false;
+    bool switchedOff = false;
+    // The program its Exec value starts; absent when there is none.
+    std::optional<std::string> program;
+  };
+  // Absent when the reader refuses the bytes, they are over 64 KiB or they
+  // hold no [Desktop Entry] group.
+  static std::optional<EntryReading> readEntry(std::string_view bytes);
+  // The program an Exec value (as the key-file reader returns it) starts,
+  // past "env" and its options and assignments: field codes expanded, then
+  // split as GLib's launcher splits it. Absent when it cannot be split or
+  // names no program.
   static std::optional<std::string> programOfExec(const std::string& value);
+
+  // Test seam: runs when registering has found the entry unreadable, just
+  // before moving it aside, where another process may remove it. Set it
+  // before the calls; resetProcessState() clears it.
+  static void setBeforeMovingAsideHook(std::function<void()> hook);
 
  private:
   explicit SMAppService(std::shared_ptr<NSBundle> bundle) : bundle_(std::move(bundle)) {}

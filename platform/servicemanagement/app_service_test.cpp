@@ -1,10 +1,12 @@
 #include "platform/servicemanagement/app_service.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +14,8 @@
 #include <string>
 
 #include "platform/appkit/workspace.hpp"
+#include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -82,12 +86,10 @@ class AppServiceTest : public ::testing::Test {
   }
 
   fs::path entry() const { return root / "config" / "autostart" / (std::string(kIdentifier) + ".desktop"); }
+  // The program the entry in `file` starts, as the key-file reader reads it.
   static std::optional<std::string> execProgram(const fs::path& file) {
-    std::string text = readFile(file);
-    const auto at = text.find("\nExec=");
-    if (at == std::string::npos) return std::nullopt;
-    const auto end = text.find('\n', at + 1);
-    return SMAppService::programOfExec(text.substr(at + 6, end - at - 6));
+    auto reading = SMAppService::readEntry(readFile(file));
+    return reading ? reading->program : std::nullopt;
   }
 
   SavedVariable config{"XDG_CONFIG_HOME"}, home{"HOME"};
@@ -129,7 +131,8 @@ TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
   }
 }
 
-TEST_F(AppServiceTest, ExecValuesAreUnquotedByTheDesktopEntryRules) {
+// The values as the key-file reader returns them, its own escapes undone.
+TEST_F(AppServiceTest, ExecValuesAreSplitAsGLibLaunchesThem) {
   struct Case {
     const char* value;
     std::optional<std::string> program;
@@ -139,12 +142,13 @@ TEST_F(AppServiceTest, ExecValuesAreUnquotedByTheDesktopEntryRules) {
       {"vurle --flag", "vurle"},
       {"env A=1 B=2 /usr/bin/vurle %U", "/usr/bin/vurle"},
       {"/usr/bin/env -i A=1 \"/a b/c\"", "/a b/c"},
-      {R"("/a\\"b\\$c\\`d\\\\e")", "/a\"b$c`d\\e"},
+      {R"("/a\"b\$c\`d\\e")", "/a\"b$c`d\\e"},
       {"\"/a%%b\" %f", "/a%b"},
-      {"/a\\sb", "/a"},  // \s is a space, which ends an unquoted argument
-      {"\"/a\\sb\"", "/a b"},
+      {"env %f /x", "/x"},  // a field code with no file is nothing
+      {"'/single quoted'/x", "/single quoted/x"},
       {"\"/unterminated", std::nullopt},
       {"env A=1", std::nullopt},
+      {"%f", std::nullopt},
       {"", std::nullopt},
       {"\"\"", std::nullopt},
   };
@@ -179,7 +183,12 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
       {"program on the search path", header + "Exec=sh -c true\n", SMAppServiceStatus::enabled},
       {"no group", "Exec=/bin/sh\n", SMAppServiceStatus::notFound},
       {"another group only", "[Other]\nExec=/bin/sh\n", SMAppServiceStatus::notFound},
-      {"not UTF-8", header + exec + "Comment=\xFF\n", SMAppServiceStatus::notFound},
+      {"hidden as 1", header + exec + "Hidden=1\n", SMAppServiceStatus::notRegistered},
+      {"hidden as no boolean", header + exec + "Hidden=yes\n", SMAppServiceStatus::enabled},
+      {"switched off as no boolean", header + exec + "X-GNOME-Autostart-enabled=yes\n",
+       SMAppServiceStatus::requiresApproval},
+      {"a comment not UTF-8", header + exec + "Comment=\xFF\n", SMAppServiceStatus::enabled},
+      {"an Exec not UTF-8", header + "Exec=/bin/sh\xFF\n", SMAppServiceStatus::notFound},
       {"a line that is no key", header + exec + "garbage\n", SMAppServiceStatus::notFound},
       {"over 64 KiB", header + exec + "Comment=" + std::string(70000, 'x') + "\n", SMAppServiceStatus::notFound},
   };
@@ -190,8 +199,46 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
     EXPECT_EQ(service->status(), c.status) << c.what;
   }
   fs::remove(entry());
+  fs::create_symlink(root / "nowhere", entry());
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // a link to nothing is no entry
+  fs::remove(entry());
   fs::create_directories(entry());
-  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // a folder is no entry
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // nor is a folder
+}
+
+// Entries the desktop-entry format calls invalid have the status of what a
+// GLib-based session does with them.
+TEST_F(AppServiceTest, InvalidEntriesReadAsTheSessionReadsThem) {
+  auto service = SMAppService::mainAppService();
+  const std::string written = *SMAppService::entryText(executable, "vurle");
+  const std::string execPrefix = "\nExec=env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 ";
+  const auto at = written.find(execPrefix) + execPrefix.size();
+  const std::string quotedExecutable = written.substr(at, written.find('\n', at) - at);
+  struct Case {
+    const char* file;
+    SMAppServiceStatus status;
+    bool keptAside;  // when registered again
+  };
+  const Case cases[] = {
+      {"nul-in-exec.desktop", SMAppServiceStatus::notFound, false},  // the value ends at the NUL: env alone
+      {"repeated-hidden.desktop", SMAppServiceStatus::enabled, false},  // the last Hidden=false counts
+      {"enabled-zero.desktop", SMAppServiceStatus::requiresApproval, false},
+      {"invalid-key.desktop", SMAppServiceStatus::notFound, true},  // the whole file is refused
+  };
+  fs::path aside = entry();
+  aside += ".unreadable";
+  for (const auto& c : cases) {
+    std::string text = readFile(fs::path(VURLE_AUTOSTART_TESTDATA) / c.file);
+    ASSERT_NE(text.find("\"$EXE\""), std::string::npos) << c.file;
+    text.replace(text.find("\"$EXE\""), 6, quotedExecutable);
+    fs::remove(aside);
+    writeFile(entry(), text);
+    EXPECT_EQ(service->status(), c.status) << c.file;
+    NSError error;
+    ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+    EXPECT_EQ(service->status(), SMAppServiceStatus::enabled) << c.file;
+    EXPECT_EQ(fs::exists(aside) ? readFile(aside) : "", c.keptAside ? text : "") << c.file;
+  }
 }
 
 TEST_F(AppServiceTest, RegisteringWritesTheEntryAndUnregisteringRemovesIt) {
@@ -248,6 +295,57 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
   fs::path third = entry();
   third += ".unreadable-3";
   EXPECT_FALSE(fs::exists(third));
+
+  // One another process removes before it is moved aside is absent: there
+  // is nothing to keep.
+  writeFile(entry(), "garbage\n");
+  SMAppService::setBeforeMovingAsideHook([this] { fs::remove(entry()); });
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+  EXPECT_FALSE(fs::exists(third));
+}
+
+// What a write killed before its rename left is removed once no writer can
+// still be filling it, when the entry is next read or written; nothing
+// else in the folder is touched.
+TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
+  SimulatedSchedulerScope scope;
+  const double now = wallClockTime();
+  const double stale = SMAppService::staleTemporaryAge;
+  const std::string name = std::string(kIdentifier) + ".desktop";
+  const struct {
+    std::string file;
+    double age;
+    bool removed;
+  } cases[] = {
+      {"." + name + ".Ab3dE9", stale + 0.1, true},
+      {"." + name + ".Xy7Qz0", stale - 0.1, false},  // a write may still be filling it
+      {"." + name + ".ab-dE9", 3600, false},
+      {"." + name + ".abcdefg", 3600, false},
+      {".other.desktop.Ab3dE9", 3600, false},
+      {name + ".Ab3dE9", 3600, false},
+  };
+  const fs::path folder = entry().parent_path();
+  const auto plant = [&] {
+    for (const auto& c : cases) {
+      writeFile(folder / c.file, "partial");
+      const double when = now - c.age;
+      const timespec time{static_cast<time_t>(std::floor(when)), static_cast<long>((when - std::floor(when)) * 1e9)};
+      const timespec times[2] = {time, time};
+      ASSERT_EQ(::utimensat(AT_FDCWD, (folder / c.file).c_str(), times, 0), 0) << c.file;
+    }
+  };
+  auto service = SMAppService::mainAppService();
+  NSError error;
+  for (const char* step : {"read", "written"}) {
+    plant();
+    if (step == std::string("read")) {
+      EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
+    } else {
+      ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+    }
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << step << " " << c.file;
+  }
 }
 
 // A failure names the file or folder and the system's reason, and leaves
