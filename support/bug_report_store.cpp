@@ -347,7 +347,8 @@ void BugReportStore::handleResponse(const Task& task, const Data& data, const st
       pending_.reset();
     } else {
       // A blank, long or tampered sentence from the service gives way to ours.
-      const bool hasSentence = result && result->error && platform::isShowableText(*result->error, kMaximumServiceSentenceLength);
+      const bool hasSentence =
+          result && result->error && platform::isShowableText(*result->error, kMaximumServiceSentenceLength);
       error_.set(hasSentence ? *result->error : std::string(kNotSavedMessage));
     }
   }
