@@ -2,14 +2,18 @@
 // running build's text, then a NUL, then the feed.
 // Properties: a feed over 1 MiB is refused; every item offered has an https
 // URL with a host, a 64-byte signature, a dotted-decimal build and, when
-// given, a dotted-decimal minimum system and a length above 0; reading
-// twice gives the same items. For a dotted-decimal running build the
-// chosen update is one of the items, newer than the running build and
-// runnable here, and nothing is newer: choosing again from the update's
-// own build offers nothing that runs here. A build that needs a newer system
-// is named only when nothing runs here, and it does need one. Version
-// comparison is antisymmetric.
+// given, a dotted-decimal minimum system and a length above 0, and shows
+// only short, plain text (its version, and its title and notes when it has
+// them, pass platform::isShowableText); reading twice gives the same items.
+// For a dotted-decimal running build the chosen update is one of the items,
+// newer than the running build and runnable here, and nothing is newer:
+// choosing again from the update's own build offers nothing that runs here.
+// A build that needs a newer system is named only when nothing runs here,
+// and it does need one. Version comparison is antisymmetric.
+// The seeds include the shape that once made reading quadratic: many
+// attributes above many candidate children and signature attributes.
 #include "fuzz/fuzz_support.hpp"
+#include "platform/foundation/unicode_text.hpp"
 #include "platform/foundation/url.hpp"
 #include "platform/updater/appcast.hpp"
 
@@ -35,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(!item.minimumSystemVersion || SUIsDottedDecimal(*item.minimumSystemVersion),
             "an item whose minimum system is not dotted decimal");
     require(!item.contentLength || *item.contentLength > 0, "an item declaring no bytes");
+    const auto shown = [](const std::string& text) { return isShowableText(text, SUAppcastMaximumShownTextLength); };
+    require(shown(item.displayVersionString), "an item whose version cannot be shown: " + item.displayVersionString);
+    require(item.title.empty() || shown(item.title), "an item whose title cannot be shown: " + item.title);
+    require(item.itemDescription.empty() || shown(item.itemDescription), "an item whose notes cannot be shown");
   }
   if (!SUIsDottedDecimal(running)) return 0;
 

@@ -105,30 +105,11 @@ std::optional<double> decimalSeconds(const std::string& text) {
   return std::strtod(text.c_str(), nullptr);
 }
 
-bool isBidirectionalFormatting(char32_t scalar) {
-  return scalar == 0x061C || scalar == 0x200E || scalar == 0x200F || (scalar >= 0x202A && scalar <= 0x202E) ||
-         (scalar >= 0x2066 && scalar <= 0x2069);
-}
-
-bool isCc(char32_t scalar) { return scalar < 0x20 || (scalar >= 0x7F && scalar <= 0x9F); }
-
 platform::ProcessWide<std::shared_ptr<BugReportStore>> sharedStore([] { return BugReportStore::make(); });
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-
-bool showsServiceSentence(const std::string& sentence) {
-  if (!platform::isValidUTF8(sentence) || trimmingWhiteSpace(sentence).empty()) return false;
-  // Bounded before the scalars are made: a sentence within the limit takes
-  // at most three bytes a unit.
-  if (sentence.size() > 3 * kMaximumServiceSentenceLength || utf16Length(sentence) > kMaximumServiceSentenceLength) {
-    return false;
-  }
-  const std::u32string scalars = unicodeScalars(sentence);
-  return std::none_of(scalars.begin(), scalars.end(),
-                      [](char32_t scalar) { return isCc(scalar) || isBidirectionalFormatting(scalar); });
-}
 
 BugReportMetadata BugReportMetadata::current() {
   const auto bundle = platform::NSBundle::mainBundle();
@@ -366,7 +347,8 @@ void BugReportStore::handleResponse(const Task& task, const Data& data, const st
       pending_.reset();
     } else {
       // A blank, long or tampered sentence from the service gives way to ours.
-      const bool hasSentence = result && result->error && showsServiceSentence(*result->error);
+      const bool hasSentence =
+          result && result->error && platform::isShowableText(*result->error, kMaximumServiceSentenceLength);
       error_.set(hasSentence ? *result->error : std::string(kNotSavedMessage));
     }
   }

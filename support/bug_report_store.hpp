@@ -19,7 +19,7 @@
 // (kMaximumReportAnswerBytes, kMaximumReleaseListBytes): a longer body stops
 // its transfer and is refused before anything decodes it. The service's own
 // sentence is shown only when it is short and plain
-// (showsServiceSentence); otherwise ours is.
+// (platform::isShowableText); otherwise ours is.
 
 #include <cstdint>
 #include <functional>
@@ -45,13 +45,6 @@ namespace vurle {
 inline constexpr std::size_t kMaximumReportAnswerBytes = 16384;
 // The longest sentence of the service's that is shown, in UTF-16 code units.
 inline constexpr std::size_t kMaximumServiceSentenceLength = 300;
-
-// Whether the service's sentence may be shown as it is: well-formed UTF-8,
-// not blank, at most kMaximumServiceSentenceLength long, with no control
-// character (general category Cc) and no bidirectional formatting character
-// (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069), which could hide or
-// reorder what the user reads.
-bool showsServiceSentence(const std::string& sentence);
 
 // Facts about this build, read once when the store is made.
 struct BugReportMetadata {

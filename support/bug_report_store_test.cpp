@@ -285,47 +285,6 @@ TEST_F(BugReportStoreTest, EachAnswerEndsInTheSentStateOrItsSentence) {
   }
 }
 
-TEST(BugReportSentenceTest, TheServicesSentenceIsShownOnlyWhenShortAndPlain) {
-  const std::string emoji = "😀";  // two UTF-16 units
-  auto times = [](const std::string& text, int count) {
-    std::string result;
-    for (int i = 0; i < count; ++i) result += text;
-    return result;
-  };
-  struct Case {
-    const char* name;
-    std::string sentence;
-    bool shown;
-  };
-  const Case cases[] = {
-      {"plain", "Too short.", true},
-      {"300 characters", std::string(300, 'a'), true},
-      {"301 characters", std::string(301, 'a'), false},
-      {"150 emoji are 300 units", times(emoji, 150), true},
-      {"150 emoji and a letter", times(emoji, 150) + "a", false},
-      {"300 three-byte characters", times("€", 300), true},
-      {"blank", " \n ", false},
-      {"bell", "Ding\a", false},
-      {"line feed", "Two\nlines", false},
-      {"tab", "A\ttab", false},
-      {"delete", "A\x7F", false},
-      {"next line, a C1 control", "A\u0085B", false},
-      {"control sequence introducer", "A\u009B2J", false},
-      {"Arabic letter mark", "A\u061CB", false},
-      {"left-to-right mark", "A\u200EB", false},
-      {"right-to-left mark", "A\u200FB", false},
-      {"left-to-right embedding", "A\u202AB", false},
-      {"right-to-left override", "A\u202EB", false},
-      {"left-to-right isolate", "A\u2066B", false},
-      {"pop directional isolate", "A\u2069B", false},
-      {"zero-width joiner is no bidirectional mark", "👩\u200D💻 Busy.", true},
-      {"no-break space", "Try\u00A0later.", true},
-      {"just past the marks", "A\u2029\u202F\u206AB", true},
-      {"not UTF-8", "Bad \xFF byte", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(showsServiceSentence(c.sentence), c.shown) << c.name;
-}
-
 TEST_F(BugReportStoreTest, AnAnswerLongerThanARealOneStopsAndIsNeverRead) {
   // An acceptance padded to a given size: the limit decides, not the content.
   auto acceptance = [](std::size_t size) {

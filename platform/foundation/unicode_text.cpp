@@ -48,6 +48,13 @@ char32_t nextScalar(const std::string& text, std::size_t& i) {
   return scalar;
 }
 
+bool isCc(char32_t scalar) { return scalar < 0x20 || (scalar >= 0x7F && scalar <= 0x9F); }
+
+bool isBidirectionalFormatting(char32_t scalar) {
+  return scalar == 0x061C || scalar == 0x200E || scalar == 0x200F || (scalar >= 0x202A && scalar <= 0x202E) ||
+         (scalar >= 0x2066 && scalar <= 0x2069);
+}
+
 }  // namespace
 
 bool isWhiteSpace(char32_t scalar) { return inRanges(kWhiteSpace, scalar); }
@@ -112,6 +119,26 @@ bool containsControlCharacters(const std::string& text) {
     if (isControlCharacter(nextScalar(text, i))) return true;
   }
   return false;
+}
+
+bool isShowableText(const std::string& text, std::size_t maximumLength) {
+  // A text within the bound takes at most three bytes a unit, so a longer
+  // one is refused before a byte of it is read.
+  if ((text.size() + 2) / 3 > maximumLength || text.size() > kMaxConvertedLength) return false;
+  // ICU's preflight both checks the UTF-8 (overlong forms, surrogates and
+  // code points past U+10FFFF are invalid characters) and counts the units.
+  int32_t units = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8(nullptr, 0, &units, text.data(), static_cast<int32_t>(text.size()), &status);
+  if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR) return false;
+  if (static_cast<std::size_t>(units) > maximumLength) return false;
+  bool blank = true;
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t scalar = nextScalar(text, i);
+    if (isCc(scalar) || isBidirectionalFormatting(scalar)) return false;
+    blank = blank && isWhiteSpace(scalar);
+  }
+  return !blank;
 }
 
 std::string uppercasedString(const std::string& text) {

@@ -39,6 +39,15 @@ std::u16string utf16String(const std::string& text);
 std::string utf8String(const std::u16string& text);
 // Whether any of its scalars is a control character.
 bool containsControlCharacters(const std::string& text);
+// Whether text from outside (a service's sentence, an update feed's version)
+// may be shown as it came: well-formed UTF-8 (checked here, so any bytes may
+// be passed), not blank, at most `maximumLength` UTF-16 units, with no
+// control character of general category Cc (a bell, an escape sequence, a
+// line break) and no bidirectional formatting character (U+061C, U+200E,
+// U+200F, U+202A-U+202E, U+2066-U+2069), which could hide or reorder what the
+// user reads. Other format characters, such as an emoji's zero-width joiner,
+// are shown.
+bool isShowableText(const std::string& text, std::size_t maximumLength);
 // The text in upper case; the text unchanged if ICU refuses it.
 std::string uppercasedString(const std::string& text);
 

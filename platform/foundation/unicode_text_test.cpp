@@ -67,5 +67,55 @@ TEST(UnicodeTextTest, AnyControlOrFormatScalarMakesTextHoldControlCharacters) {
   for (const auto& c : cases) EXPECT_EQ(containsControlCharacters(c.text), c.control) << c.text;
 }
 
+// One rule for every text from outside, at a 300-unit bound: each kind of
+// character that is refused, and the bound on both sides in units and bytes.
+TEST(UnicodeTextTest, OutsideTextIsShowableOnlyWhenShortAndPlain) {
+  const std::string emoji = "😀";  // two UTF-16 units, four bytes
+  auto times = [](const std::string& text, int count) {
+    std::string result;
+    for (int i = 0; i < count; ++i) result += text;
+    return result;
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    bool shown;
+  };
+  const Case cases[] = {
+      {"plain", "Too short.", true},
+      {"300 characters", std::string(300, 'a'), true},
+      {"301 characters", std::string(301, 'a'), false},
+      {"150 emoji are 300 units", times(emoji, 150), true},
+      {"150 emoji and a letter", times(emoji, 150) + "a", false},
+      {"300 three-byte characters", times("€", 300), true},
+      {"301 three-byte characters", times("€", 301), false},
+      {"100 KB", std::string(100000, 'a'), false},
+      {"empty", "", false},
+      {"blank", " \u00A0 ", false},
+      {"bell", "Ding\a", false},
+      {"escape sequence", "1.3\x1B[2J", false},
+      {"line feed", "Two\nlines", false},
+      {"tab", "A\ttab", false},
+      {"delete", "A\x7F", false},
+      {"next line, a C1 control", "A\u0085B", false},
+      {"control sequence introducer", "A\u009B2J", false},
+      {"Arabic letter mark", "A\u061CB", false},
+      {"left-to-right mark", "A\u200EB", false},
+      {"right-to-left mark", "A\u200FB", false},
+      {"left-to-right embedding", "A\u202AB", false},
+      {"right-to-left override", "A\u202EB", false},
+      {"left-to-right isolate", "A\u2066B", false},
+      {"pop directional isolate", "A\u2069B", false},
+      {"zero-width joiner is no bidirectional mark", "👩\u200D💻 Busy.", true},
+      {"no-break space", "Try\u00A0later.", true},
+      {"just past the marks", "A\u2029\u202F\u206AB", true},
+      {"not UTF-8", "Bad \xFF byte", false},
+      {"an encoded surrogate", "A\xED\xA0\x80", false},
+      {"an overlong slash", "A\xC0\xAF", false},
+      {"cut inside a character", "A\xE2\x82", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isShowableText(c.text, 300), c.shown) << c.name;
+}
+
 }  // namespace
 }  // namespace platform

@@ -4,7 +4,11 @@
 
 #include <cstring>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
+#include "platform/foundation/unicode_text.hpp"
 #include "platform/foundation/url.hpp"
 
 namespace platform {
@@ -20,36 +24,55 @@ std::string trimmed(const char* text) {
   return value.substr(begin, end - begin + 1);
 }
 
-// The namespace a prefix stands for at the element: the nearest
-// declaration on it or its ancestors ("" for the default namespace).
-// Feeds are shallow and only elements near the root are asked about, so
-// the walk up is short.
-std::optional<std::string> namespaceOf(pugi::xml_node element, const std::string& prefix) {
-  const std::string attribute = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
-  for (auto node = element; node && node.type() == pugi::node_element; node = node.parent()) {
-    if (auto declared = node.attribute(attribute.c_str())) return std::string(declared.value());
+// The namespace declarations in force at an element: its own, then its
+// parent's scope. Each scope reads its element's attributes once, as the
+// walk goes down, so a lookup costs a hash probe a level however many
+// attributes the ancestors carry. (Walking up to the root and scanning every
+// attribute on the way for each candidate child made a crafted feed of 1 MiB
+// cost seconds.)
+class NamespaceScope {
+ public:
+  NamespaceScope(pugi::xml_node element, const NamespaceScope* outer) : outer_(outer) {
+    for (auto attribute : element.attributes()) {
+      const std::string_view name = attribute.name();
+      if (name == "xmlns") {
+        declared_.emplace("", attribute.value());
+      } else if (name.size() > 6 && name.substr(0, 6) == "xmlns:") {
+        // The first declaration of a prefix wins, as it would in a scan.
+        declared_.emplace(name.substr(6), attribute.value());
+      }
+    }
   }
-  return std::nullopt;
-}
 
-// Whether an element's qualified name is `local` in the feed's namespace.
-bool isOurElement(pugi::xml_node element, const char* local) {
-  const std::string name = element.name();
+  // Whether `prefix` ("" for the default namespace) stands for the feed's
+  // namespace: the nearest declaration decides.
+  bool isOurs(std::string_view prefix) const {
+    for (auto* scope = this; scope; scope = scope->outer_) {
+      if (auto found = scope->declared_.find(std::string(prefix)); found != scope->declared_.end()) {
+        return found->second == SUAppcastNamespace;
+      }
+    }
+    return false;
+  }
+
+ private:
+  const NamespaceScope* outer_;
+  std::unordered_map<std::string, std::string> declared_;
+};
+
+// A qualified name's prefix ("" without one) and local part.
+std::pair<std::string_view, std::string_view> splitName(std::string_view name) {
   const auto colon = name.find(':');
-  const std::string prefix = colon == std::string::npos ? std::string() : name.substr(0, colon);
-  const std::string rest = colon == std::string::npos ? name : name.substr(colon + 1);
-  return rest == local && namespaceOf(element, prefix) == SUAppcastNamespace;
+  if (colon == std::string_view::npos) return {{}, name};
+  return {name.substr(0, colon), name.substr(colon + 1)};
 }
 
 // An attribute `local` in the feed's namespace: unprefixed attributes are
 // in no namespace, so only a prefixed one counts.
-pugi::xml_attribute ourAttribute(pugi::xml_node element, const char* local) {
+pugi::xml_attribute ourAttribute(pugi::xml_node element, const char* local, const NamespaceScope& scope) {
   for (auto attribute : element.attributes()) {
-    const std::string name = attribute.name();
-    const auto colon = name.find(':');
-    if (colon == std::string::npos || name.compare(colon + 1, std::string::npos, local) != 0) continue;
-    const std::string prefix = name.substr(0, colon);
-    if (prefix != "xmlns" && namespaceOf(element, prefix) == SUAppcastNamespace) return attribute;
+    const auto [prefix, rest] = splitName(attribute.name());
+    if (!prefix.empty() && prefix != "xmlns" && rest == local && scope.isOurs(prefix)) return attribute;
   }
   return {};
 }
@@ -58,13 +81,6 @@ pugi::xml_attribute ourAttribute(pugi::xml_node element, const char* local) {
 pugi::xml_node plainChild(pugi::xml_node element, const char* name) {
   for (auto child : element.children()) {
     if (child.type() == pugi::node_element && std::strcmp(child.name(), name) == 0) return child;
-  }
-  return {};
-}
-
-pugi::xml_node ourChild(pugi::xml_node element, const char* local) {
-  for (auto child : element.children()) {
-    if (child.type() == pugi::node_element && isOurElement(child, local)) return child;
   }
   return {};
 }
@@ -79,21 +95,49 @@ std::optional<std::uint64_t> decimal(const std::string& text) {
   return value;
 }
 
-// The item as it may be offered, or none.
-std::optional<SUAppcastItem> readItem(pugi::xml_node element) {
+// Feed text a window may show; longer or stranger text makes no sense as a
+// version or a title.
+bool showable(const std::string& text) { return isShowableText(text, SUAppcastMaximumShownTextLength); }
+
+// The item as it may be offered, or none. Its children are read in one
+// pass, each candidate's namespace resolved once.
+std::optional<SUAppcastItem> readItem(pugi::xml_node element, const NamespaceScope& outer) {
+  const NamespaceScope scope(element, &outer);
+  pugi::xml_node title, description, enclosure, version, shortVersion, minimumSystem;
+  for (auto child : element.children()) {
+    if (child.type() != pugi::node_element) continue;
+    const std::string_view name = child.name();
+    const auto [prefix, local] = splitName(name);
+    pugi::xml_node* slot = name == "title"                   ? &title
+                           : name == "description"           ? &description
+                           : name == "enclosure"             ? &enclosure
+                           : local == "version"              ? &version
+                           : local == "shortVersionString"   ? &shortVersion
+                           : local == "minimumSystemVersion" ? &minimumSystem
+                                                             : nullptr;
+    if (!slot || *slot) continue;
+    const bool plain = slot == &title || slot == &description || slot == &enclosure;
+    if (plain || NamespaceScope(child, &scope).isOurs(prefix)) *slot = child;
+  }
+
   SUAppcastItem item;
-  item.title = trimmed(plainChild(element, "title").text().get());
-  item.itemDescription = trimmed(plainChild(element, "description").text().get());
-  item.versionString = trimmed(ourChild(element, "version").text().get());
+  item.title = trimmed(title.text().get());
+  if (!item.title.empty() && !showable(item.title)) return std::nullopt;
+  // No window shows the notes, and real ones run over several lines; notes
+  // that could not be shown are left out rather than the update.
+  item.itemDescription = trimmed(description.text().get());
+  if (!showable(item.itemDescription)) item.itemDescription.clear();
+  item.versionString = trimmed(version.text().get());
   if (!SUIsDottedDecimal(item.versionString)) return std::nullopt;
-  item.displayVersionString = trimmed(ourChild(element, "shortVersionString").text().get());
+  item.displayVersionString = trimmed(shortVersion.text().get());
   if (item.displayVersionString.empty()) item.displayVersionString = item.versionString;
-  if (auto minimum = ourChild(element, "minimumSystemVersion")) {
-    item.minimumSystemVersion = trimmed(minimum.text().get());
+  // A version that cannot be shown cannot be offered.
+  if (!showable(item.displayVersionString)) return std::nullopt;
+  if (minimumSystem) {
+    item.minimumSystemVersion = trimmed(minimumSystem.text().get());
     if (!SUIsDottedDecimal(*item.minimumSystemVersion)) return std::nullopt;
   }
 
-  const auto enclosure = plainChild(element, "enclosure");
   if (!enclosure) return std::nullopt;
   item.fileURL = trimmed(enclosure.attribute("url").value());
   const auto url = NSURL::URLWithString(item.fileURL);
@@ -102,7 +146,8 @@ std::optional<SUAppcastItem> readItem(pugi::xml_node element) {
     item.contentLength = decimal(trimmed(length.value()));
     if (!item.contentLength || *item.contentLength == 0) return std::nullopt;
   }
-  const auto signature = dataFromBase64(trimmed(ourAttribute(enclosure, "edSignature").value()));
+  const NamespaceScope enclosureScope(enclosure, &scope);
+  const auto signature = dataFromBase64(trimmed(ourAttribute(enclosure, "edSignature", enclosureScope).value()));
   if (!signature || signature->size() != 64) return std::nullopt;
   item.edSignature = *signature;
   return item;
@@ -178,10 +223,12 @@ SUAppcastReading SUAppcastRead(const Data& document) {
   const auto channel = plainChild(rss, "channel");
   if (std::strcmp(rss.name(), "rss") != 0 || !channel) return {std::nullopt, "The update feed is not an RSS feed."};
 
+  const NamespaceScope rssScope(rss, nullptr);
+  const NamespaceScope channelScope(channel, &rssScope);
   SUAppcast appcast;
   for (auto element : channel.children()) {
     if (element.type() != pugi::node_element || std::strcmp(element.name(), "item") != 0) continue;
-    if (auto item = readItem(element)) {
+    if (auto item = readItem(element, channelScope)) {
       appcast.items.push_back(std::move(*item));
     } else {
       ++appcast.skippedItems;

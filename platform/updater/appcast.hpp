@@ -20,10 +20,14 @@
 // Reading is strict about what may be offered and lenient about the rest:
 // an item without an https enclosure, a 64-byte Base64 Ed25519 signature
 // and a dotted-decimal version, or with a length or minimum system that
-// does not read, is skipped; unknown elements are ignored. A document over
-// SUAppcastMaximumBytes, one that is not XML, or whose root is not an RSS
-// element with a channel, is refused whole. Nothing here recurses: the
-// reader looks only at the channel's items and their children.
+// does not read, is skipped; unknown elements are ignored. The feed's text
+// reaches the user's windows, so an item whose shown version or title is
+// not short, plain text (platform::isShowableText, at
+// SUAppcastMaximumShownTextLength) is skipped too, and notes that are not
+// are left out. A document over SUAppcastMaximumBytes, one that is not XML,
+// or whose root is not an RSS element with a channel, is refused whole.
+// Nothing here recurses: the reader looks only at the channel's items and
+// their children, and its time is linear in the document's size.
 //
 // Pure functions, safe on any thread.
 
@@ -40,8 +44,12 @@ namespace platform {
 
 inline constexpr const char* SUAppcastNamespace = "https://example.com/xmlns/vurle-updates";
 inline constexpr std::size_t SUAppcastMaximumBytes = 1u << 20;
+// The longest feed text shown (a version, a title), in UTF-16 units.
+inline constexpr std::size_t SUAppcastMaximumShownTextLength = 300;
 
 struct SUAppcastItem {
+  // The texts a window may show (title, displayVersionString,
+  // itemDescription) are empty or short, plain text.
   std::string title;
   // The build this item installs, dotted decimal; compared with the running
   // CFBundleVersion.

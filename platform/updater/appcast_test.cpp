@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/updater/updater_test_support.hpp"
@@ -81,6 +82,19 @@ TEST(SUAppcastTest, OnlyWellFormedItemsAreOffered) {
        R"(<enclosure url="https://vurle.app/a.zip" vu:edSignature=")" +
            kSignature + R"("/></item></channel></rss>)",
        false},
+      {"shown version of 300 characters", with([](FeedItem& i) { i.shortVersion = std::string(300, '1'); }), true},
+      {"shown version of 301 characters", with([](FeedItem& i) { i.shortVersion = std::string(301, '1'); }), false},
+      {"shown version of 100 KB", with([](FeedItem& i) { i.shortVersion = std::string(100000, '1'); }), false},
+      {"shown version turned around", with([](FeedItem& i) { i.shortVersion = "1.3\u202E"; }), false},
+      {"shown version ringing a bell", with([](FeedItem& i) { i.shortVersion = "1.3&#7;"; }), false},
+      {"shown version with an escape sequence", with([](FeedItem& i) { i.shortVersion = "1.3&#x1B;[2J"; }), false},
+      {"title turned around", with([](FeedItem& i) { i.title = "vurle \u202E3.1"; }), false},
+      {"the prefix declared again on the item",
+       R"(<rss version="2.0" xmlns:vu=")" + std::string(SUAppcastNamespace) +
+           R"("><channel><item xmlns:vu="https://example.com/other"><vu:version>130</vu:version>)"
+           R"(<enclosure url="https://vurle.app/a.zip" vu:edSignature=")" +
+           kSignature + R"("/></item></channel></rss>)",
+       false},
       {"version in the default namespace",
        R"(<rss version="2.0" xmlns:vu=")" + std::string(SUAppcastNamespace) + R"("><channel><item><version xmlns=")" +
            SUAppcastNamespace + R"(">130</version><enclosure url="https://vurle.app/a.zip" vu:edSignature=")" +
@@ -92,6 +106,15 @@ TEST(SUAppcastTest, OnlyWellFormedItemsAreOffered) {
     ASSERT_TRUE(reading.appcast.has_value()) << c.name << ": " << reading.error;
     EXPECT_EQ(reading.appcast->items.size(), c.offered ? 1u : 0u) << c.name;
     EXPECT_EQ(reading.appcast->skippedItems, c.offered ? 0u : 1u) << c.name;
+  }
+  // Notes no window could show are left out, not the update.
+  for (const auto& [notes, kept] : std::vector<std::pair<std::string, std::string>>{
+           {"Fixes a crash.", "Fixes a crash."}, {"Fixes&#10;a crash.", ""}, {"Fixes &#x202E;a crash.", ""}}) {
+    std::string xml = feedXML({goodItem()});
+    xml.insert(xml.find("<enclosure"), "<description>" + notes + "</description>");
+    const auto items = SUAppcastRead(dataFromString(xml)).appcast->items;
+    ASSERT_EQ(items.size(), 1u) << notes;
+    EXPECT_EQ(items[0].itemDescription, kept) << notes;
   }
   const auto item = SUAppcastRead(dataFromString(feedXML({goodItem()}))).appcast->items.at(0);
   EXPECT_EQ(item.versionString, "130");
