@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/ui/picture_test_support.hpp"
 #include "platform/updater/updater_test_support.hpp"
+#include "ui/onboarding/about_window.hpp"
 
 namespace vurle {
 namespace {
@@ -145,6 +148,30 @@ TEST_F(UpdateSettingsCardTest, ThePanelIsOpaqueUnderReduceTransparency) {
     });
     ASSERT_EQ(panel.size(), 1u);
     EXPECT_DOUBLE_EQ(panel.front().modifier("fill")->number("opacity"), reduce ? 1.0 : 0.74);
+  }
+}
+
+// The About window as the program builds it, drawn as the user sees it.
+TEST_F(UpdateSettingsCardTest, TheAboutWindowShowsTheCardOfAnUnconfiguredBuildAndOfAStartedUpdater) {
+  std::filesystem::create_directories(root / "bundle" / "Resources");
+  std::filesystem::copy_file(std::filesystem::path(VURLE_RESOURCES_DIR) / "vurle-logo.svg",
+                             root / "bundle" / "Resources" / "vurle-logo.svg");
+  struct Case {
+    const char* picture;
+    JSON info;
+    bool start;
+  };
+  const Case cases[] = {
+      {"about_window_unconfigured", {{"VurleUpdatesEnabled", "NO"}}, false},
+      {"about_window_started", JSON::object(), true},
+  };
+  for (const auto& c : cases) {
+    writeInfo(c.info);
+    auto updates = VurleUpdates::make();
+    if (c.start) updates->start();
+    scope->runUntilIdle();
+    auto controller = VurleAboutWindowController::make(UpdateSettingsCard(updates));
+    expectWindowMatchesStoredPicture(*controller->window(), VURLE_PICTURES_DIR, c.picture);
   }
 }
 

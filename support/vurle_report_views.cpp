@@ -1,29 +1,46 @@
 // vurle_report_views FOLDER [SCALE]
 //
-// Writes a PNG of the bug-report form in each of its looks into FOLDER
+// Writes PNGs of the windows the support folder completes into FOLDER
 // (made when missing), at SCALE pixels per point (2 by default), on a
 // simulated clock against a loopback site, so the pictures are the same on
-// every run: bug_report_editing.png, bug_report_newer_release.png,
-// bug_report_sent.png. (The settings views, which may not see the form,
-// are vurle_views'.) Exits 1 with a message when a picture cannot be
-// written, 2 on bad usage.
+// every run: the bug-report form in each of its looks,
+// bug_report_editing.png, bug_report_newer_release.png,
+// bug_report_sent.png, and the About window with its update settings card,
+// about_window_unconfigured.png (a build without an update configuration)
+// and about_window_started.png (a configured updater, started). A bundle
+// and settings of the program's own, in a folder removed afterwards, stand
+// in for the user's. (The settings views, which may not see the form or
+// the card, are vurle_views'.) Exits 1 with a message when a picture
+// cannot be written, 2 on bad usage.
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/bundle/bundle.hpp"
+#include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/network/loopback_server.hpp"
+#include "platform/network/url_session.hpp"
 #include "platform/ui/drawing.hpp"
 #include "platform/windowserver/window_server.hpp"
 #include "support/bug_report_window.hpp"
+#include "support/update_configuration.hpp"
+#include "support/update_settings_card.hpp"
+#include "support/vurle_updates.hpp"
+#include "ui/onboarding/about_window.hpp"
 
 using namespace platform;
 using namespace platform::ui;
@@ -40,6 +57,57 @@ bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+// The About window as the program builds it, for an unconfigured build and
+// for a configured updater once started, from a bundle in `bundle` whose
+// information dictionary each look writes. The feed's host goes to `site`,
+// though a started updater asks nothing until a check.
+bool writeAboutWindows(SimulatedSchedulerScope& scope, const LoopbackServer& site, const std::filesystem::path& bundle,
+                       const std::filesystem::path& folder, double scale) {
+  std::error_code failed;
+  std::filesystem::create_directories(bundle / "Resources", failed);
+  if (!failed) {
+    std::filesystem::copy_file(VURLE_LOGO_PATH, bundle / "Resources" / "vurle-logo.svg",
+                               std::filesystem::copy_options::overwrite_existing, failed);
+  }
+  if (failed) {
+    std::fprintf(stderr, "vurle_report_views: cannot lay out a bundle in %s: %s\n", bundle.c_str(),
+                 failed.message().c_str());
+    return false;
+  }
+  const std::string host = UpdateConfiguration::updateServiceHost();
+  URLSession::routeHostForTesting(host, NSURL::URLWithString(site.baseURL()).value());
+  const JSON configured = {{"VurleUpdatesEnabled", "YES"},
+                           {"SUFeedURL", "https://" + host + "/appcast.xml"},
+                           {"SUPublicEDKey", base64EncodedString(Data(32, 7))}};
+  bool ok = true;
+  for (const auto& [name, info, start] : {std::tuple{"about_window_unconfigured.png", JSON::object(), false},
+                                          std::tuple{"about_window_started.png", configured, true}}) {
+    const auto path = folder / name;
+    if (!(std::ofstream(bundle / "Info.json") << info.dump())) {
+      std::fprintf(stderr, "vurle_report_views: cannot write %s\n", (bundle / "Info.json").c_str());
+      ok = false;
+      continue;
+    }
+    NSBundle::setMainBundlePath(bundle);
+    auto updates = VurleUpdates::make();
+    if (start) updates->start();
+    scope->runUntilIdle();
+    if (start && !updates->canCheckForUpdates()) {
+      std::fprintf(stderr, "vurle_report_views: the updater did not start: %s\n", updates->message().c_str());
+      ok = false;
+      continue;
+    }
+    auto controller = VurleAboutWindowController::make(UpdateSettingsCard(updates));
+    if (writeWindowPNG(*controller->window(), path.string(), scale)) {
+      std::printf("%s\n", path.c_str());
+    } else {
+      std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
+      ok = false;
+    }
+  }
+  return ok;
 }
 
 }  // namespace
@@ -62,6 +130,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The user's settings and caches are never read or written.
+  const auto own = std::filesystem::temp_directory_path() / ("vurle-report-views-" + std::to_string(::getpid()));
+  ::setenv("XDG_CONFIG_HOME", (own / "config").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", (own / "cache").c_str(), 1);
   WindowServer::shared();
   SimulatedSchedulerScope scope;
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2)});
@@ -128,5 +200,10 @@ int main(int argc, char** argv) {
   presenter.reset();
   parent.reset();
   scope->runUntilIdle();
+
+  ok &= writeAboutWindows(scope, site, own / "bundle", folder, scale);
+  scope->runUntilIdle();
+  std::error_code ignored;
+  std::filesystem::remove_all(own, ignored);
   return ok ? 0 : 1;
 }

@@ -912,6 +912,30 @@ struct Painter {
   }
 };
 
+// The window's content view with its subviews (hosted graphs among them)
+// over the window's background, its top-left corner at `origin`.
+bool paintWindow(cairo_t* cr, NSWindow& window, CGPoint origin, double scale) {
+  const auto content = window.contentView();
+  if (!content) return false;
+  const CGRect bounds = content->bounds();
+  auto rep = repFor(bounds, scale);
+  if (!rep) return false;
+  content->cacheDisplayInRect(bounds, rep);
+  SurfacePtr drawn = surfaceOf(*rep);
+  const NSColor background = window.backgroundColor().value_or(NSColor::windowBackgroundColor());
+  cairo_save(cr);
+  cairo_translate(cr, origin.x, origin.y);
+  cairo_rectangle(cr, 0, 0, bounds.size.width, bounds.size.height);
+  cairo_set_source_rgba(cr, background.redComponent(), background.greenComponent(), background.blueComponent(),
+                        background.alphaComponent());
+  cairo_fill(cr);
+  cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+  cairo_set_source_surface(cr, drawn.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  return true;
+}
+
 }  // namespace
 
 bool hasSymbolShape(const std::string& name) {
@@ -958,23 +982,26 @@ bool writeWindowPNG(NSWindow& window, const std::string& path, double scale) {
   const auto content = window.contentView();
   if (!content || !(scale > 0)) return false;
   const CGRect bounds = content->bounds();
-  auto rep = repFor(bounds, scale);
-  if (!rep) return false;
-  content->cacheDisplayInRect(bounds, rep);
-  SurfacePtr drawn = surfaceOf(*rep);
-  if (!drawn) return false;
   const int w = std::max(1, int(std::ceil(bounds.size.width * scale)));
   const int h = std::max(1, int(std::ceil(bounds.size.height * scale)));
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
   cairo_t* cr = cairo_create(surface.get());
-  const NSColor background = window.backgroundColor().value_or(NSColor::windowBackgroundColor());
-  cairo_set_source_rgba(cr, background.redComponent(), background.greenComponent(), background.blueComponent(),
-                        background.alphaComponent());
-  cairo_paint(cr);
-  cairo_set_source_surface(cr, drawn.get(), 0, 0);
-  cairo_paint(cr);
+  cairo_scale(cr, scale, scale);
+  bool drawn = paintWindow(cr, window, {0, 0}, scale);
+  if (const auto sheet = window.attachedSheet(); drawn && sheet) {
+    // A sheet hangs from the bottom of the title bar, centred, edged so it
+    // reads apart from the window behind it.
+    const CGSize size = sheet->frame().size;
+    const CGPoint origin{std::round((bounds.size.width - size.width) / 2),
+                         window.frame().size.height - window.contentLayoutRect().size.height};
+    cairo_rectangle(cr, origin.x - 0.5, origin.y - 0.5, size.width + 1, size.height + 1);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    drawn = paintWindow(cr, *sheet, origin, scale);
+  }
   cairo_destroy(cr);
-  return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
+  return drawn && cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }
 
 PictureComparison comparePNG(const std::string& expected, const std::string& actual, int tolerance) {

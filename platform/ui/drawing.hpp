@@ -35,9 +35,11 @@ bool drawGraph(ViewGraph& graph, cairo_t* cr, double scale);
 // be written.
 bool writePNG(ViewGraph& graph, const std::string& path, double scale = 2);
 
-// The window's content view, drawn with its subviews over the window's
-// background, as a PNG of its size × scale pixels. False when there is no
-// content view or the file cannot be written.
+// The window as the user sees it: its content view drawn with its subviews
+// (a hosting view with its graph, wherever it sits in the tree) over the
+// window's background and, on it, an attached sheet hanging centred from
+// the title bar, as a PNG of the content view's size × scale pixels. False
+// when there is no content view or the file cannot be written.
 bool writeWindowPNG(NSWindow& window, const std::string& path, double scale = 2);
 
 // Whether the symbol has a shape of our own (others draw as a labelled box).

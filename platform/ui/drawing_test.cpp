@@ -11,6 +11,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/appkit/window.hpp"
 #include "platform/ui/picture_test_support.hpp"
 #include "platform/ui/text.hpp"
 
@@ -84,6 +85,36 @@ TEST_F(DrawingTest, APopoverPointsItsArrowAtTheEdgeOfItsAnchor) {
   EXPECT_EQ(pixelOf(*graph, x, y), fill) << "the arrow";
   EXPECT_EQ(pixelOf(*graph, x - 9, y), window) << "left of the arrow";
   EXPECT_EQ(pixelOf(*graph, x + 9, y), window) << "right of the arrow";
+}
+
+// As the About window is built: a hosting view nested in a view that draws
+// nothing, in a window whose background is clear; then a sheet on it.
+TEST_F(DrawingTest, AWindowPictureShowsTheGraphsItHostsAndItsSheet) {
+  auto window = std::make_shared<NSWindow>(NSMakeRect(0, 0, 200, 160), NSWindowStyleMaskTitled);
+  window->setBackgroundColor(NSColor::clearColor());
+  auto content = std::make_shared<NSView>(NSMakeRect(0, 0, 200, 160));
+  auto host = NSHostingView::make(ColorView(Color::sRGB(0.1, 0.2, 0.8)).frame(40, 40), CGRectMake(20, 20, 100, 100));
+  content->addSubview(host);
+  window->setContentView(content);
+  const auto square = pixelOf(*host->graph(), 50, 50), around = pixelOf(*host->graph(), 5, 5);
+  ASSERT_TRUE(square && around);
+  ASSERT_NE(*square, *around);
+  // The content view's y goes up: the host's top-left corner is at (20, 40).
+  EXPECT_EQ(pixelOf(*window, 20 + 50, 40 + 50), square) << "the hosted square";
+  EXPECT_EQ(pixelOf(*window, 20 + 5, 40 + 5), around) << "the graph's background";
+  EXPECT_EQ(pixelOf(*window, 150, 20), (std::array<int, 4>{0, 0, 0, 0})) << "beside the host: the clear window";
+
+  // A sheet hangs centred from the bottom of the 28-point title bar, over
+  // the content.
+  auto sheet = std::make_shared<NSWindow>(NSMakeRect(0, 0, 100, 40), 0);
+  sheet->setContentView(NSHostingView::make(ColorView(Color::sRGB(0.8, 0.2, 0.1)), CGRectMake(0, 0, 100, 40)));
+  window->beginSheet(sheet, nullptr);
+  const auto sheetInk = pixelOf(*sheet, 50, 20);
+  ASSERT_TRUE(sheetInk);
+  EXPECT_NE(sheetInk, square);
+  EXPECT_EQ(pixelOf(*window, 50, 28), sheetInk) << "the sheet's top-left corner";
+  EXPECT_EQ(pixelOf(*window, 149, 67), sheetInk) << "its bottom-right corner";
+  EXPECT_EQ(pixelOf(*window, 70, 90), square) << "below it, the content";
 }
 
 TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnly) {

@@ -17,6 +17,8 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/dispatch_queue.hpp"
 #include "platform/graphics/appkit_image.hpp"
+#include "platform/graphics/context.hpp"
+#include "platform/ui/drawing.hpp"
 #include "platform/ui/hit_test.hpp"
 #include "platform/ui/layout.hpp"
 
@@ -968,6 +970,13 @@ std::shared_ptr<NSHostingView> NSHostingView::make(View root, CGRect frame) {
       CGRectZero, NSTrackingMouseEnteredAndExited | NSTrackingMouseMoved | NSTrackingActiveInActiveApp | NSTrackingInVisibleRect,
       view));
   return view;
+}
+
+void NSHostingView::drawRect(NSRect) {
+  const auto context = NSGraphicsContext::currentContext();
+  if (!context) return;
+  CGContextDrawWithCairo(context->CGContext(), bounds(),
+                         [&](cairo_t* cr, double pixelsPerPoint) { drawGraph(*graph_, cr, pixelsPerPoint); });
 }
 
 ViewGraph& NSHostingView::current() {

@@ -355,6 +355,10 @@ class NSHostingView : public NSView {
  public:
   static std::shared_ptr<NSHostingView> make(View root, CGRect frame);
   bool isFlipped() const override { return true; }
+  // Draws the graph (drawing.hpp), the AppKit views it hosts among it, so
+  // a picture of a window shows what the window hosts.
+  void drawRect(NSRect dirtyRect) override;
+  bool drawsOwnSubviews() const override { return true; }
   const std::shared_ptr<ViewGraph>& graph() const { return graph_; }
   void setRootView(View root) { graph_->setRoot(std::move(root)); }
 

@@ -49,12 +49,12 @@ inline void expectWindowMatchesStoredPicture(NSWindow& window, const std::string
   expectMatchesStoredPicture([&](const std::string& path) { return writeWindowPNG(window, path, 1); }, folder, name);
 }
 
-// One pixel of the graph's picture at scale 1, as {red, green, blue, alpha}
-// in 0 ... 255 (premultiplied), for a check of one exact spot that a
-// picture tolerance would let through.
-inline std::optional<std::array<int, 4>> pixelOf(ViewGraph& graph, int x, int y) {
+// One pixel of a picture at scale 1 (as `write` writes it to the path it is
+// given), as {red, green, blue, alpha} in 0 ... 255 (premultiplied), for a
+// check of one exact spot that a picture tolerance would let through.
+inline std::optional<std::array<int, 4>> pixelOf(const std::function<bool(const std::string&)>& write, int x, int y) {
   const auto path = std::filesystem::temp_directory_path() / ("vurle-pixel-" + std::to_string(::getpid()) + ".png");
-  if (!writePNG(graph, path.string(), 1)) return std::nullopt;
+  if (!write(path.string())) return std::nullopt;
   cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
   std::filesystem::remove(path);
   std::optional<std::array<int, 4>> pixel;
@@ -67,6 +67,14 @@ inline std::optional<std::array<int, 4>> pixelOf(ViewGraph& graph, int x, int y)
   }
   cairo_surface_destroy(surface);
   return pixel;
+}
+
+inline std::optional<std::array<int, 4>> pixelOf(ViewGraph& graph, int x, int y) {
+  return pixelOf([&](const std::string& path) { return writePNG(graph, path, 1); }, x, y);
+}
+
+inline std::optional<std::array<int, 4>> pixelOf(NSWindow& window, int x, int y) {
+  return pixelOf([&](const std::string& path) { return writeWindowPNG(window, path, 1); }, x, y);
 }
 
 }  // namespace platform::ui

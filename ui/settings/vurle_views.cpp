@@ -18,9 +18,8 @@
 //   settings_general_login_help.png, settings_general_dock_help.png (the
 //   General tab with one help popover open), settings_preview.png,
 //   settings_behavior.png (while Game Mode pauses the animation),
-//   about_window.png, status_menu.png
-//   and menu_<title>.png for each menu of the menu bar (as they open,
-//   validated),
+//   status_menu.png and menu_<title>.png for each menu of the menu bar (as
+//   they open, validated),
 //   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
 //   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
 //   a system root of its own that is removed afterwards),
@@ -29,6 +28,8 @@
 //   settings page),
 //   notice_success.png, notice_warning.png, notice_error.png,
 //   notice_progress.png (the four kinds of feedback notice)
+// (The About window, whose update card is support's, is
+// vurle_report_views'.)
 // Exits 1 with a message when a picture cannot be written, 2 on bad usage.
 
 #include <unistd.h>
@@ -57,7 +58,6 @@
 #include "platform/foundation/file_manager.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/ui/drawing.hpp"
-#include "ui/onboarding/about_window.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/legal_agreement_sheet_controller.hpp"
 #include "ui/onboarding/legal_agreement_view.hpp"
@@ -326,12 +326,6 @@ int main(int argc, char** argv) {
     ok &= write(scene.graph(), folder, "settings_preview.png", scale);
     scene.showBehaviorPaused();
     ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
-  }
-  {
-    auto controller = VurleAboutWindowController::make(Text("Updates"));
-    auto hosting = std::dynamic_pointer_cast<NSHostingView>(controller->window()->contentView()->subviews().at(0));
-    hosting->graph()->render();
-    ok &= write(*hosting->graph(), folder, "about_window.png", scale);
   }
   ok &= writeMenus(folder, scale);
   {
