@@ -283,75 +283,61 @@ TEST_F(SPUUpdaterTest, ARedirectOffHttpsEndsTheCheckUnfollowed) {
 // its length, while the server still holds back the rest.
 TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence) {
   constexpr std::size_t MiB = std::size_t{1} << 20;
-  constexpr std::size_t never = std::string::npos;
-  struct Served {
-    std::string head;  // then spaces up to `size` bytes
-    std::size_t size;
-    bool declared;           // a Content-Length, else chunked
-    std::size_t holdsAfter;  // bytes sent before the rest is held back
-  };
-  Served served;  // what the next request gets
-  // Sends what it may from `offset`; false once it is done or held.
-  const auto send = [this](const Served& what, std::size_t offset, httplib::DataSink& sink) {
-    const std::size_t end = std::min(what.size, what.holdsAfter);
-    if (offset >= end) {
-      if (what.holdsAfter != never) server.waitAtGate();
-      if (!what.declared && what.holdsAfter == never) sink.done();
-      return what.holdsAfter == never;
-    }
-    std::string bytes(std::min(end, offset + 256 * 1024) - offset, ' ');
-    if (offset < what.head.size()) what.head.copy(bytes.data(), bytes.size(), offset);
-    return sink.write(bytes.data(), bytes.size());
-  };
+  struct Big {
+    std::size_t length;
+    bool declared;  // its body held back whole; else `length` bytes are sent chunked, then the rest held back
+  } big{};
   server.server().Get("/big", [&](const httplib::Request&, httplib::Response& response) {
     std::lock_guard<std::mutex> lock(mutex);
-    auto what = std::make_shared<const Served>(served);
-    if (what->declared) {
-      response.set_content_provider(what->size, "application/octet-stream",
-                                    [send, what](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                      return send(*what, offset, sink);
-                                    });
-    } else {
-      response.set_chunked_content_provider("application/octet-stream",
-                                            [send, what](std::size_t offset, httplib::DataSink& sink) {
-                                              return send(*what, offset, sink);
-                                            });
+    const std::size_t length = big.length;
+    const auto hold = [this] {
+      server.waitAtGate();
+      return false;
+    };
+    if (big.declared) {
+      response.set_content_provider(length, "application/octet-stream",
+                                    [hold](std::size_t, std::size_t, httplib::DataSink&) { return hold(); });
+      return;
     }
+    response.set_chunked_content_provider("application/octet-stream", [hold, length](std::size_t offset,
+                                                                                     httplib::DataSink& sink) {
+      const std::string bytes(std::min(length - std::min(offset, length), std::size_t{1} << 20), ' ');
+      return bytes.empty() ? hold() : sink.write(bytes.data(), bytes.size());
+    });
   });
-  struct Case {
-    const char* name;
-    bool feed;  // else the archive is served
-    Served served;
-    std::string alert;
-  };
-  const std::string newest = "You’re running the newest version available.";
-  const std::string largeFeed = "The update feed is larger than 1 MiB.";
-  const std::vector<Case> cases = {
-      {"feed of 1 MiB", true, {feedXML({}), MiB, true, never}, newest},
-      {"chunked feed of 1 MiB", true, {feedXML({}), MiB, false, never}, newest},
-      {"feed declaring 60 MiB", true, {"", 60 * MiB, true, 0}, largeFeed},
-      {"chunked feed of 1 MiB + 1 byte", true, {feedXML({}), MiB + 1, false, MiB + 1}, largeFeed},
-      {"chunked archive of 64 MiB + 1 byte", false, {"", 64 * MiB + 1, false, never},
-       "The update is larger than 64 MiB."},
-  };
   FeedItem item = serveArchive(dataFromString("archive bytes"));
   item.url = "https://vurle.app/big";
   item.length.clear();
-  serveFeed(feedXML({item}));
+  std::string full = feedXML({});
+  full.resize(MiB, ' ');
+  struct Case {
+    const char* name;
+    bool feedIsBig;
+    std::string feed;  // else served at the feed URL
+    Big big;
+    std::string alert;
+  };
+  const std::string tooLarge = "The update feed is larger than 1 MiB.";
+  const std::vector<Case> cases = {
+      {"feed of 1 MiB", false, full, {}, "You’re running the newest version available."},
+      {"feed declaring 60 MiB", true, "", {60 * MiB, true}, tooLarge},
+      {"chunked feed of 1 MiB + 1 byte", true, "", {MiB + 1, false}, tooLarge},
+      {"chunked archive of 64 MiB + 1 byte", false, feedXML({item}), {64 * MiB + 1, false},
+       "The update is larger than 64 MiB."},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    serveFeed(c.feed);
     {
       std::lock_guard<std::mutex> lock(mutex);
-      served = c.served;
+      big = c.big;
     }
-    writeInfo(c.feed ? JSON{{"SUFeedURL", "https://vurle.app/big"}} : JSON::object());
+    writeInfo(c.feedIsBig ? JSON{{"SUFeedURL", "https://vurle.app/big"}} : JSON::object());
     auto updater = makeUpdater();
     ASSERT_TRUE(updater->startUpdater());
     EXPECT_EQ(alertOfACheck(*updater), c.alert);
     driver->acknowledgeAlertForTesting();
   }
-  // Its held handlers end while what they read still exists.
-  server.stop();
 }
 
 // An archive is stored only once verified, through a temporary that no
