@@ -261,7 +261,7 @@ TEST_F(VurleUpdatesTest, EachCheckIsOneGetWithoutAProfileAndEndsAsTheFeedSays) {
          item.length = std::to_string(bytes.size() - 1);
          serveFeed(feedXML({item}));
        },
-       Outcome::offered, "", "could not be downloaded"},
+       Outcome::offered, "", "not the length the feed declares"},
       {"none newer",
        [&] {
          auto item = serveArchive(bytes, false, "120");

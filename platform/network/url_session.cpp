@@ -80,6 +80,9 @@ URLError errorFor(CURLcode code, const char* detail, bool tooLarge) {
     case CURLE_WRITE_ERROR:
       mapped = tooLarge ? URLError::dataLengthExceedsMaximum : URLError::unknown;
       break;
+    case CURLE_FILESIZE_EXCEEDED:
+      mapped = URLError::dataLengthExceedsMaximum;
+      break;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -90,6 +93,9 @@ URLError errorFor(CURLcode code, const char* detail, bool tooLarge) {
     default:
       break;
   }
+  // libcurl's own words for this one ("Failure writing output to
+  // destination", "Maximum file size exceeded") would mislead.
+  if (mapped == URLError::dataLengthExceedsMaximum) return URLError{mapped, "The resource exceeds the maximum size."};
   std::string text = detail && *detail ? detail : curl_easy_strerror(code);
   return URLError{mapped, std::move(text)};
 }
@@ -365,6 +371,8 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    // A declared length past the limit ends the transfer before its body.
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.maximumBody));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorText.data());
     t.errorText[0] = '\0';
@@ -412,6 +420,13 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     if (t.body.size() + length > t.maximumBody) {
       t.tooLarge = true;
       return 0;
+    }
+    if (t.body.empty()) {
+      // Room for a declared length (never past the limit) at once, rather
+      // than doubling towards it.
+      curl_off_t declared = -1;
+      curl_easy_getinfo(t.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+      if (declared > 0) t.body.reserve(std::min(static_cast<std::size_t>(declared), t.maximumBody));
     }
     t.body.insert(t.body.end(), bytes, bytes + length);
     return length;

@@ -168,9 +168,9 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   const URLRequest& originalRequest() const { return request_; }
   // The most body bytes this task takes (never more than
   // kURLSessionMaximumBodyLength): a longer answer stops its transfer as
-  // soon as it passes the limit and fails with
-  // URLError::dataLengthExceedsMaximum, its bytes never handed over. Takes
-  // effect only before resume().
+  // soon as it passes the limit, or before its body when it declares a
+  // longer length, and fails with URLError::dataLengthExceedsMaximum, its
+  // bytes never handed over. Takes effect only before resume().
   void setMaximumBodyLength(std::size_t bytes);
 
  private:

@@ -1,11 +1,18 @@
 #include "platform/updater/updater.hpp"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
+#include <random>
+#include <string_view>
 
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
@@ -48,11 +55,38 @@ bool allowsAutomaticUpdatesOf(const NSBundle& bundle) {
   return !(value && value->boolean() && !*value->boolean());
 }
 
+bool isHttps(const NSURL& url) {
+  const auto& scheme = url.scheme();
+  return scheme && scheme->size() == 5 &&
+         std::equal(scheme->begin(), scheme->end(), "https",
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+// The feed and the archive may move to another https address, never to one
+// without encryption: such a redirect is not followed, and its 3xx answer
+// comes back as it is.
+class HttpsOnlyRedirects : public URLSessionTaskDelegate {
+ public:
+  void willPerformHTTPRedirection(const HTTPURLResponse&, const URLRequest& newRequest,
+                                  const std::function<void(std::optional<URLRequest>)>& completionHandler) override {
+    completionHandler(isHttps(newRequest.url) ? std::optional<URLRequest>(newRequest) : std::nullopt);
+  }
+};
+
+// An answer that is a redirect refused for leaving https. (A relative
+// target keeps the request's https.)
+bool redirectsOffHttps(const HTTPURLResponse& response) {
+  if (response.statusCode() < 300 || response.statusCode() >= 400) return false;
+  const auto location = response.valueForHTTPHeaderField("Location");
+  const auto target = location ? NSURL::URLWithString(*location) : std::nullopt;
+  return target && target->scheme() && !isHttps(*target);
+}
+
 std::shared_ptr<URLSession> makeFeedSession(std::shared_ptr<DispatchQueue> queue) {
   auto configuration = URLSessionConfiguration::ephemeral();
   configuration.httpCookieStorage = nullptr;
   configuration.httpShouldSetCookies = false;
-  return URLSession::make(std::move(configuration), nullptr, std::move(queue));
+  return URLSession::make(std::move(configuration), std::make_shared<HttpsOnlyRedirects>(), std::move(queue));
 }
 
 SPUError error(SPUError::Code code, std::string text) {
@@ -60,6 +94,99 @@ SPUError error(SPUError::Code code, std::string text) {
   made.code = code;
   made.localizedDescription = std::move(text);
   return made;
+}
+
+// ---------------------------------------------------------------------------
+// The downloads folder
+
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// The folder, opened without following a link, when it is a directory of
+// this user's; -1 otherwise. With `create`, a missing one is made first.
+int openDownloadsFolder(const std::filesystem::path& folder, bool create) {
+  if (create) {
+    std::error_code ignored;
+    std::filesystem::create_directories(folder.parent_path(), ignored);
+    ::mkdir(folder.c_str(), 0700);
+  }
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+constexpr std::string_view kArchiveSuffix = ".archive";
+
+// "<build>.archive", or a temporary of one, ".<build>.archive.XXXXXX".
+bool isArchiveName(std::string_view name) {
+  if (name.size() > kArchiveSuffix.size() && name.ends_with(kArchiveSuffix)) return true;
+  return name.starts_with('.') && name.find(".archive.") != std::string_view::npos;
+}
+
+// Removes what earlier sessions left, killed before they could: archives
+// and temporaries of any build (a link among them goes, not its target).
+void removeLeftovers(const std::filesystem::path& folder) {
+  Descriptor dir{openDownloadsFolder(folder, false)};
+  if (dir.fd < 0) return;
+  DIR* listing = ::fdopendir(::dup(dir.fd));
+  if (!listing) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    struct stat status {};
+    if (isArchiveName(entry->d_name) && ::fstatat(dir.fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode))) {
+      ::unlinkat(dir.fd, entry->d_name, 0);
+    }
+  }
+  ::closedir(listing);
+}
+
+// Puts a verified archive in the folder as "<build>.archive". Its bytes go
+// to a new temporary that no existing file or link can stand in for, and
+// one rename then replaces whatever held the name (a link itself, never
+// what it points to). The path, or none with the reason in `failure`.
+std::optional<std::filesystem::path> storeArchive(const std::filesystem::path& folder, const std::string& build,
+                                                  const Data& bytes, std::string* failure) {
+  Descriptor dir{openDownloadsFolder(folder, true)};
+  if (dir.fd < 0) {
+    *failure = "The update could not be saved: its folder is a link or not a folder of this user.";
+    return std::nullopt;
+  }
+  const std::string name = build + std::string(kArchiveSuffix);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  std::string temporary;
+  Descriptor file;
+  for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+    temporary = "." + name + ".";
+    for (int k = 0; k < 6; ++k) temporary += kLetters[random() % (sizeof kLetters - 1)];
+    file.fd = ::openat(dir.fd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file.fd < 0 && errno != EEXIST) break;
+  }
+  const bool created = file.fd >= 0;
+  bool written = created;
+  for (std::size_t done = 0; written && done < bytes.size();) {
+    const ssize_t count = ::write(file.fd, bytes.data() + done, bytes.size() - done);
+    if (count < 0 && errno == EINTR) continue;
+    written = count > 0;
+    done += written ? static_cast<std::size_t>(count) : 0;
+  }
+  if (created) {
+    written = ::close(file.fd) == 0 && written;
+    file.fd = -1;
+  }
+  if (written && ::renameat(dir.fd, temporary.c_str(), dir.fd, name.c_str()) == 0) return folder / name;
+  if (created) ::unlinkat(dir.fd, temporary.c_str(), 0);
+  *failure = "The update could not be saved.";
+  return std::nullopt;
 }
 
 std::string percentEncodedQueryValue(const std::string& text) {
@@ -171,6 +298,9 @@ bool SPUUpdater::startUpdater(SPUError* failure) {
   }
   publicKey_ = *decoded;
   started_ = true;
+  // On the queue that stores this run's archives, so it is done before the
+  // first of them.
+  if (auto folder = downloadsDirectory()) workQueue_->async([folder = *folder] { removeLeftovers(folder); });
   canCheck_.set(true);
   scheduleNextCheck();
   return true;
@@ -316,9 +446,14 @@ void SPUUpdater::beginSession(bool userInitiated) {
       std::move(request), [weak, id, running, system, skipped](Data data, std::optional<HTTPURLResponse> response,
                                                                std::optional<URLError> failed) {
         FeedResult result;
-        if (failed) {
+        if (failed && failed->code == URLError::dataLengthExceedsMaximum) {
+          result.failure = error(SPUError::Code::feedInvalid, "The update feed is larger than 1 MiB.");
+        } else if (failed) {
           result.failure = error(SPUError::Code::feedUnavailable,
                                  "The update feed could not be fetched: " + failed->localizedDescription);
+        } else if (redirectsOffHttps(*response)) {
+          result.failure =
+              error(SPUError::Code::feedUnavailable, "The update feed was redirected to an address that is not https.");
         } else if (response->statusCode() != 200) {
           result.failure = error(SPUError::Code::feedUnavailable, "The update feed answered with the status " +
                                                                       std::to_string(response->statusCode()) + ".");
@@ -337,6 +472,9 @@ void SPUUpdater::beginSession(bool userInitiated) {
           if (auto self = weak.lock()) self->feedArrived(id, std::move(result));
         });
       });
+  // A longer feed is refused whole, so its transfer stops as soon as it
+  // passes the limit (or declares it will).
+  session->task->setMaximumBodyLength(SUAppcastMaximumBytes);
   session->task->resume();
 }
 
@@ -433,39 +571,27 @@ void SPUUpdater::download(const SUAppcastItem& item) {
                            name = item.versionString](Data data, std::optional<HTTPURLResponse> response,
                                                       std::optional<URLError> failed) {
         ArchiveResult result;
-        if (failed) {
-          result.failure = error(SPUError::Code::downloadFailed,
-                                 "The update could not be downloaded: " + failed->localizedDescription);
+        const auto failWith = [&](SPUError::Code code, std::string text) { result.failure = error(code, std::move(text)); };
+        if (failed && failed->code == URLError::dataLengthExceedsMaximum) {
+          failWith(SPUError::Code::downloadFailed, declared ? "The update’s download is not the length the feed declares."
+                                                            : "The update is larger than 64 MiB.");
+        } else if (failed) {
+          failWith(SPUError::Code::downloadFailed, "The update could not be downloaded: " + failed->localizedDescription);
+        } else if (redirectsOffHttps(*response)) {
+          failWith(SPUError::Code::downloadFailed, "The update’s download was redirected to an address that is not https.");
         } else if (response->statusCode() != 200) {
-          result.failure = error(SPUError::Code::downloadFailed, "The update’s download answered with the status " +
-                                                                     std::to_string(response->statusCode()) + ".");
+          failWith(SPUError::Code::downloadFailed, "The update’s download answered with the status " +
+                                                       std::to_string(response->statusCode()) + ".");
         } else if (data.size() > limit || (declared && data.size() != *declared)) {
-          result.failure =
-              error(SPUError::Code::downloadFailed, "The update’s download is not the length the feed declares.");
-        } else {
-          if (folder) {
-            std::error_code ignored;
-            std::filesystem::create_directories(*folder, ignored);
-            const auto path = *folder / (name + ".archive");
-            std::ofstream file(path, std::ios::binary | std::ios::trunc);
-            file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-            file.close();
-            if (!file) {
-              std::filesystem::remove(path, ignored);
-              result.failure = error(SPUError::Code::downloadFailed, "The update could not be saved.");
-            } else {
-              result.archive = path;
-            }
-          }
-          if (!result.failure && !SUVerifyEd25519Signature(data, signature, key)) {
-            if (result.archive) {
-              std::error_code ignored;
-              std::filesystem::remove(*result.archive, ignored);
-              result.archive.reset();
-            }
-            result.failure =
-                error(SPUError::Code::signatureInvalid, "The update is improperly signed and could not be validated.");
-          }
+          failWith(SPUError::Code::downloadFailed, "The update’s download is not the length the feed declares.");
+        } else if (!SUVerifyEd25519Signature(data, signature, key)) {
+          // Checked before a byte is stored: what is not the signed archive
+          // never reaches the disk.
+          failWith(SPUError::Code::signatureInvalid, "The update is improperly signed and could not be validated.");
+        } else if (folder) {
+          std::string failure;
+          result.archive = storeArchive(*folder, name, data, &failure);
+          if (!result.archive) failWith(SPUError::Code::downloadFailed, failure);
         }
         DispatchQueue::main()->async([weak, id, result = std::move(result)]() mutable {
           auto self = weak.lock();

@@ -16,11 +16,13 @@
 //    driver's checking window.
 // 2. The feed URL is fetched with one GET over an ephemeral URL session
 //    (30 s idle timeout; system-profile keys in the query only while
-//    sendsSystemProfile is on and only those the delegate allows).
+//    sendsSystemProfile is on and only those the delegate allows). Its
+//    transfer stops as soon as the body passes 1 MiB, or declares a longer
+//    length. A redirect is followed only to another https URL.
 // 3. On the updater's own serial queue the answer is read: a status other
-//    than 200, more than 1 MiB, a document that is not RSS or a running
-//    CFBundleVersion that is not dotted decimal abort the check; otherwise
-//    the newest eligible item is chosen.
+//    than 200 (a redirect off https included), more than 1 MiB, a document
+//    that is not RSS or a running CFBundleVersion that is not dotted
+//    decimal abort the check; otherwise the newest eligible item is chosen.
 // 4. Back on the main run loop the delegate hears, in this order: found,
 //    not found or aborted; for a find the driver shows it (a scheduled find
 //    with automatic downloads on is downloaded and verified without any
@@ -28,10 +30,14 @@
 // 5. At the end, once the user has answered what shows: the delegate's
 //    cycle-finished, then the driver's dismissUpdateInstallation, then
 //    canCheckForUpdates turns true again.
-// Installing downloads the archive over https, at most its declared length
-// and 64 MiB, into downloadsDirectory() and verifies its signature with the
-// public key off the main thread; a bad archive aborts the session and is
-// deleted at once, a verified one when the session ends.
+// Installing downloads the archive over https (redirects too), at most its
+// declared length and 64 MiB, and verifies its signature with the public
+// key off the main thread; a bad archive aborts the session and never
+// reaches the disk. A verified one is written to a new temporary in
+// downloadsDirectory() (created without following or reusing any file or
+// link) and renamed to "<build>.archive", only in a folder of this user's
+// that is not a link, and deleted when the session ends. Starting removes
+// the archives and temporaries that earlier sessions left there.
 //
 // Scheduled checks run on the dispatch clock while the updater is started
 // and automaticallyChecksForUpdates is on: SUScheduledCheckInterval seconds
@@ -143,10 +149,10 @@ class SPUUpdater : public std::enable_shared_from_this<SPUUpdater> {
   std::optional<double> lastUpdateCheckDate() const { return lastCheck_; }
   std::optional<std::string> skippedVersion() const;
 
-  // Where archives are stored while they are verified:
+  // Where verified archives are stored:
   // "$XDG_CACHE_HOME/vurle/updates" when that variable holds an absolute
   // path, else "$HOME/.cache/vurle/updates"; absent with neither (an
-  // archive is then verified in memory only).
+  // archive is then verified in memory and never stored).
   static std::optional<std::filesystem::path> downloadsDirectory();
 
   // Fault seam: the next `count` starts fail as a refused configuration

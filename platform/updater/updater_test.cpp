@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +19,7 @@
 namespace platform {
 namespace {
 
+using testing::FeedItem;
 using testing::feedXML;
 
 // Every call the updater makes of its delegate and, through the stock
@@ -43,9 +51,25 @@ class SPUUpdaterTest : public testing::UpdaterFixture {
     driver = std::make_shared<SPUStandardUserDriver>(NSBundle::mainBundle(), recorder);
     return SPUUpdater::make(NSBundle::mainBundle(), NSBundle::mainBundle(), driver, recorder);
   }
+  // One check the user asks for, with Install pressed on what it offers
+  // (after `offered` runs): the detail of the alert it ends with, "" when
+  // none came in time.
+  std::string alertOfACheck(SPUUpdater& updater, const std::function<void()>& offered = {}) {
+    updater.checkForUpdates();
+    if (!pumpMainRunLoopUntil([&] { return driver->updateWindow() || driver->alertWindow(); })) return "";
+    if (!driver->alertWindow()) {
+      if (offered) offered();
+      driver->replyForTesting(SPUUserUpdateChoice::install);
+      if (!pumpMainRunLoopUntil([&] { return driver->alertWindow() != nullptr; })) return "";
+    }
+    return driver->alertInformativeText();
+  }
+
   std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
   std::shared_ptr<SPUStandardUserDriver> driver;
 };
+
+constexpr const char* kCannotInstall = "This update can’t be installed on this system.";
 
 TEST_F(SPUUpdaterTest, StartsOnlyWithAnHttpsFeedAndA32ByteKey) {
   struct Case {
@@ -205,6 +229,189 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   EXPECT_EQ(requestsFor("/held.xml"), 1u);
   // The time persists, so the next run's schedule counts from it.
   EXPECT_EQ(makeUpdater()->lastUpdateCheckDate(), armed + 7200);
+}
+
+// A redirect may move the feed or the archive to another https address,
+// never off https: such a check ends with its alert and the plain address
+// is never asked.
+TEST_F(SPUUpdaterTest, ARedirectOffHttpsEndsTheCheckUnfollowed) {
+  std::string hop;
+  server.server().Get("/hop", [&](const httplib::Request&, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(mutex);
+    response.set_redirect(hop, 302);
+  });
+  struct Case {
+    const char* name;
+    bool feedHops;  // else the archive does
+    std::string target;
+    std::string alert;
+    std::size_t feeds, archives;  // requests that reach them
+  };
+  const std::string plain = server.baseURL();
+  const std::vector<Case> cases = {
+      {"feed to http", true, plain + "appcast.xml", "The update feed was redirected to an address that is not https.", 0,
+       0},
+      {"feed to https", true, feedURL, kCannotInstall, 1, 1},
+      {"archive to http", false, plain + "downloads/vurle.zip",
+       "The update’s download was redirected to an address that is not https.", 1, 0},
+      {"archive to https", false, archiveURL, kCannotInstall, 1, 1},
+  };
+  const FeedItem item = serveArchive(dataFromString("archive bytes"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeInfo(c.feedHops ? JSON{{"SUFeedURL", "https://vurle.app/hop"}} : JSON::object());
+    FeedItem offered = item;
+    if (!c.feedHops) offered.url = "https://vurle.app/hop";
+    serveFeed(feedXML({offered}));
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      hop = c.target;
+    }
+    const std::size_t feeds = requestsFor("/appcast.xml"), archives = requestsFor("/downloads/vurle.zip");
+    auto updater = makeUpdater();
+    ASSERT_TRUE(updater->startUpdater());
+    EXPECT_EQ(alertOfACheck(*updater), c.alert);
+    EXPECT_EQ(requestsFor("/appcast.xml") - feeds, c.feeds);
+    EXPECT_EQ(requestsFor("/downloads/vurle.zip") - archives, c.archives);
+    driver->acknowledgeAlertForTesting();
+    EXPECT_TRUE(downloadsFolderIsEmpty());
+  }
+}
+
+// The feed is read up to 1 MiB and an archive up to 64 MiB. A longer one
+// ends its transfer as it passes the limit, or at once when it declares
+// its length, while the server still holds back the rest.
+TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence) {
+  constexpr std::size_t MiB = std::size_t{1} << 20;
+  struct Big {
+    std::size_t length;
+    bool declared;  // its body held back whole; else `length` bytes are sent chunked, then the rest held back
+  } big{};
+  server.server().Get("/big", [&](const httplib::Request&, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::size_t length = big.length;
+    const auto hold = [this] {
+      server.waitAtGate();
+      return false;
+    };
+    if (big.declared) {
+      response.set_content_provider(length, "application/octet-stream",
+                                    [hold](std::size_t, std::size_t, httplib::DataSink&) { return hold(); });
+      return;
+    }
+    response.set_chunked_content_provider("application/octet-stream", [hold, length](std::size_t offset,
+                                                                                     httplib::DataSink& sink) {
+      const std::string bytes(std::min(length - std::min(offset, length), std::size_t{1} << 20), ' ');
+      return bytes.empty() ? hold() : sink.write(bytes.data(), bytes.size());
+    });
+  });
+  FeedItem item = serveArchive(dataFromString("archive bytes"));
+  item.url = "https://vurle.app/big";
+  item.length.clear();
+  std::string full = feedXML({});
+  full.resize(MiB, ' ');
+  struct Case {
+    const char* name;
+    bool feedIsBig;
+    std::string feed;  // else served at the feed URL
+    Big big;
+    std::string alert;
+  };
+  const std::string tooLarge = "The update feed is larger than 1 MiB.";
+  const std::vector<Case> cases = {
+      {"feed of 1 MiB", false, full, {}, "You’re running the newest version available."},
+      {"feed declaring 60 MiB", true, "", {60 * MiB, true}, tooLarge},
+      {"chunked feed of 1 MiB + 1 byte", true, "", {MiB + 1, false}, tooLarge},
+      {"chunked archive of 64 MiB + 1 byte", false, feedXML({item}), {64 * MiB + 1, false},
+       "The update is larger than 64 MiB."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    serveFeed(c.feed);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      big = c.big;
+    }
+    writeInfo(c.feedIsBig ? JSON{{"SUFeedURL", "https://vurle.app/big"}} : JSON::object());
+    auto updater = makeUpdater();
+    ASSERT_TRUE(updater->startUpdater());
+    EXPECT_EQ(alertOfACheck(*updater), c.alert);
+    driver->acknowledgeAlertForTesting();
+  }
+}
+
+// An archive is stored only once verified, through a temporary that no
+// link can stand in for, and only in a folder of this user's that is no
+// link; starting removes what earlier sessions left there.
+TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
+  namespace fs = std::filesystem;
+  const fs::path updates = root / "cache" / "vurle" / "updates";
+  const fs::path victim = root / "victim";
+  // The folder's entries, links marked "@".
+  const auto listing = [](const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string() + (entry.is_symlink() ? "@" : ""));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  enum class Folder { own, link, anotherUsers };
+  struct Case {
+    const char* name;
+    Folder folder;
+    bool flip;
+    std::string alert;
+    std::vector<std::string> atAlert, atEnd;
+  };
+  const std::vector<std::string> left = {".130.archive.x1Y2z3", "125.archive", "126.archive@", "130.archive@",
+                                         "notes.txt"};
+  const std::string refused = "The update could not be saved: its folder is a link or not a folder of this user.";
+  const std::vector<Case> cases = {
+      {"bad signature", Folder::own, true, "The update is improperly signed and could not be validated.",
+       {"130.archive@", "notes.txt"}, {"130.archive@", "notes.txt"}},
+      {"good signature", Folder::own, false, kCannotInstall, {"130.archive", "notes.txt"}, {"notes.txt"}},
+      {"folder is a link", Folder::link, false, refused, left, left},
+      {"folder of another user", Folder::anotherUsers, false, refused, left, left},
+  };
+  const Data bytes = dataFromString("signed archive bytes");
+  for (const auto& c : cases) {
+    // Only root can hand the folder to another user.
+    if (c.folder == Folder::anotherUsers && ::geteuid() != 0) continue;
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root / "cache");
+    std::ofstream(victim) << "precious";
+    if (c.folder == Folder::link) {
+      fs::create_directories(root / "cache" / "elsewhere");
+      fs::create_directories(updates.parent_path());
+      fs::create_directory_symlink(root / "cache" / "elsewhere", updates);
+    } else {
+      fs::create_directories(updates);
+    }
+    // What killed sessions left, and a file of someone else's.
+    std::ofstream(updates / "125.archive") << "an earlier download";
+    std::ofstream(updates / ".130.archive.x1Y2z3") << "a killed one";
+    std::ofstream(updates / "notes.txt") << "not ours";
+    fs::create_symlink(victim, updates / "126.archive");
+    if (c.folder == Folder::anotherUsers) {
+      ASSERT_EQ(::chown(updates.c_str(), 65534, 65534), 0);
+    }
+
+    serveFeed(feedXML({serveArchive(bytes, c.flip)}));
+    auto updater = makeUpdater();
+    ASSERT_TRUE(updater->startUpdater());
+    // Planted once the leftovers are gone, before the download.
+    EXPECT_EQ(alertOfACheck(*updater, [&] { fs::create_symlink(victim, updates / "130.archive"); }), c.alert);
+    EXPECT_EQ(listing(updates), c.atAlert);
+    if (c.alert == kCannotInstall) {
+      std::ifstream stored(updates / "130.archive", std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), stringFromData(bytes));
+    }
+    driver->acknowledgeAlertForTesting();
+    EXPECT_EQ(listing(updates), c.atEnd);
+    std::ifstream kept(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
+  }
 }
 
 }  // namespace
