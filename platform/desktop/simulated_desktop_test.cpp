@@ -76,8 +76,8 @@ TEST_F(SimulatedDesktopTest, TheDesktopIsBuiltFromTheScenario) {
   };
   for (const auto& h : hits) {
     AXUIElementRef hit;
-    const AXError error = AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(h.owner), float(h.at.x),
-                                                           float(h.at.y), &hit);
+    const AXError error = AXUIElementCopyElementAtPosition(AXUIElementCreateApplication(foreignPid(h.owner)),
+                                                           float(h.at.x), float(h.at.y), &hit);
     ASSERT_EQ(error == kAXErrorSuccess, h.window.has_value()) << h.owner << " at " << h.at.x << "," << h.at.y;
     if (!h.window) continue;
     AXAttributeValue role, subrole, position, size, sheets;
