@@ -338,14 +338,16 @@ std::optional<CIImage> OnboardingWallpaperView::readWallpaper(const RenderKey& k
   if (!found.url) return std::nullopt;
   const auto source = CGImageSourceCreateWithURL(*found.url);
   if (!source) return std::nullopt;
-  // The longer side the picture fills the desktop with, when that is
-  // smaller than its own: decoding it at that size keeps the placement below
-  // as it is, and the blur reads only what the desktop shows.
+  // A picture larger than it shows on the desktop is decoded at the size
+  // that fills the desktop (its longer side): the placement is unchanged,
+  // and the render reads about the desktop's pixels, not the file's (up to
+  // 64 M of them).
   CGImageSourceThumbnailOptions options;
   options.createThumbnailFromImageAlways = true;
-  const double w = double(source->pixelsWide()), h = double(source->pixelsHigh());
+  const auto properties = CGImageSourceCopyPropertiesAtIndex(source, 0);
   const double Dw = key.desktop.width * key.backingScale, Dh = key.desktop.height * key.backingScale;
-  if (w > 0 && h > 0 && Dw > 0 && Dh > 0) {
+  if (properties && Dw > 0 && Dh > 0) {
+    const double w = double(properties->pixelWidth), h = double(properties->pixelHeight);
     const double f = std::max(Dh / h, Dw / w);
     if (f < 1) options.maxPixelSize = std::size_t(std::ceil(std::max(w, h) * f));
   }
