@@ -107,15 +107,28 @@ struct EmptyNode : CINode {
   void render(Raster&) const override {}
 };
 
+// The bitmap's own bytes, shared; only the pixels a render asks for are
+// turned into floats, so a large picture costs no more than its bytes.
 struct BitmapNode : CINode {
   long width = 0, height = 0;
-  std::vector<float> pixels;  // rows from the bottom
+  std::size_t bytesPerRow = 0;
+  bool bgra = false;
+  CFDataRef bytes;  // rows from the top
 
   CGRect extent() const override { return CGRectMake(0, 0, double(width), double(height)); }
   void render(Raster& out) const override {
     const IRect both = intersect(out.rect, {0, 0, width, height});
-    for (long y = both.y0; y < both.y1; ++y)
-      std::copy(&pixels[size_t(y * width + both.x0) * 4], &pixels[size_t(y * width + both.x1) * 4], out.at(both.x0, y));
+    for (long y = both.y0; y < both.y1; ++y) {
+      // The bitmap's first row is the top one: y = height − 1.
+      const uint8_t* s = bytes->data() + size_t(height - 1 - y) * bytesPerRow + size_t(both.x0) * 4;
+      float* o = out.at(both.x0, y);
+      for (long x = both.x0; x < both.x1; ++x, s += 4, o += 4) {
+        o[0] = float(s[bgra ? 2 : 0]) / 255.0f;
+        o[1] = float(s[1]) / 255.0f;
+        o[2] = float(s[bgra ? 0 : 2]) / 255.0f;
+        o[3] = float(s[3]) / 255.0f;
+      }
+    }
   }
 };
 
@@ -358,25 +371,14 @@ CIImage CIImage::emptyImage() { return CIImage(std::make_shared<EmptyNode>()); }
 CIImage CIImage::imageWithCGImage(const CGImageRef& image) {
   if (!image) return emptyImage();
   const auto& p = image->params();
-  const CFDataRef bytes = CGDataProviderCopyData(p.provider);
+  CFDataRef bytes = CGDataProviderCopyData(p.provider);
   if (!bytes) return emptyImage();
-  const bool bgra = (p.bitmapInfo & kCGBitmapAlphaInfoMask) == kCGImageAlphaPremultipliedFirst;
   auto node = std::make_shared<BitmapNode>();
   node->width = long(p.width);
   node->height = long(p.height);
-  node->pixels.resize(p.width * p.height * 4);
-  for (size_t row = 0; row < p.height; ++row) {
-    // The bitmap's first row is the top one: y = height − 1.
-    const uint8_t* src = bytes->data() + row * p.bytesPerRow;
-    float* dst = &node->pixels[(p.height - 1 - row) * p.width * 4];
-    for (size_t x = 0; x < p.width; ++x) {
-      const uint8_t* s = src + 4 * x;
-      dst[4 * x] = float(s[bgra ? 2 : 0]) / 255.0f;
-      dst[4 * x + 1] = float(s[1]) / 255.0f;
-      dst[4 * x + 2] = float(s[bgra ? 0 : 2]) / 255.0f;
-      dst[4 * x + 3] = float(s[3]) / 255.0f;
-    }
-  }
+  node->bytesPerRow = p.bytesPerRow;
+  node->bgra = (p.bitmapInfo & kCGBitmapAlphaInfoMask) == kCGImageAlphaPremultipliedFirst;
+  node->bytes = std::move(bytes);
   return CIImage(std::move(node));
 }
 

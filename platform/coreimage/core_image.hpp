@@ -76,7 +76,8 @@ class CIImage {
  public:
   // Nothing: an empty extent.
   static CIImage emptyImage();
-  // The bitmap's pixels; an empty image for a null one.
+  // The bitmap's pixels, its bytes shared rather than copied: a render
+  // reads only the pixels it needs. An empty image for a null bitmap.
   static CIImage imageWithCGImage(const CGImageRef& image);
   // The file read by its content (image_source.hpp); none when it cannot
   // be read.

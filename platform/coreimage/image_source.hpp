@@ -1,15 +1,23 @@
 #pragma once
 
 // Image files read as the platform's image reader reads them: by their
-// content, whatever the file is called. PNG is decoded (through cairo);
-// any other content, HEIC included, is recognised where it can be but
-// cannot be decoded here, so it reads as no image and callers take their
-// fallback. Outside files are bounded before decoding: a picture over
-// 16,384 pixels a side or 64 M pixels in all reads as no image. System
-// paths resolve under the system root (file_manager.hpp). Any thread.
+// content, whatever the file is called. PNG is decoded (through libpng, to
+// the pixels cairo's reader gives); any other content, HEIC included, is
+// recognised where it can be but cannot be decoded here, so it reads as no
+// image and callers take their fallback. Outside files are bounded before
+// decoding: a picture over 16,384 pixels a side or 64 M pixels in all reads
+// as no image. System paths resolve under the system root
+// (file_manager.hpp). Any thread.
+//
+// Memory: a picture costs its own pixels (4 bytes each) and nothing more; a
+// thumbnail is reduced while the rows are decoded, so it costs its own
+// pixels and a few rows of the picture. An interlaced PNG gives its odd
+// rows last: its thumbnail also keeps the even rows while decoding (half
+// the picture's pixels).
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/url.hpp"
@@ -47,9 +55,36 @@ class CGImageSource {
 // Null when the URL is not a file URL or the file cannot be opened.
 CGImageSourceRef CGImageSourceCreateWithURL(const NSURL& url);
 std::string CGImageSourceGetType(const CGImageSourceRef& source);
+
+// The properties our callers read (kCGImagePropertyPixelWidth and
+// kCGImagePropertyPixelHeight), from the file's header.
+struct CGImageProperties {
+  std::size_t pixelWidth = 0, pixelHeight = 0;
+};
+// None for another index than 0 or content whose size is not known here.
+std::optional<CGImageProperties> CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, std::size_t index);
 // The picture (RGBA, premultiplied alpha, device RGB; index 0 only), or
 // null: another index, content that cannot be decoded, a picture over the
 // bounds, or a broken file.
 CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, std::size_t index);
+
+// The thumbnail keys our callers set (kCGImageSourceThumbnailMaxPixelSize,
+// kCGImageSourceCreateThumbnailFromImageAlways).
+struct CGImageSourceThumbnailOptions {
+  // The thumbnail's longer side at most; 0 (the key absent) for the
+  // picture's own size.
+  std::size_t maxPixelSize = 0;
+  // Without it only a thumbnail stored in the file is taken, and PNG stores
+  // none: the answer is null, as the platform's.
+  bool createThumbnailFromImageAlways = false;
+};
+
+// The picture reduced so that its longer side is the max pixel size and its
+// shorter side keeps the proportion (rounded, at least 1); never enlarged.
+// Each pixel is the exact mean of the picture's area it covers (a box
+// filter with fractional edges), premultiplied like the picture. Null when
+// the picture would be (see above) or for the options' reason.
+CGImageRef CGImageSourceCreateThumbnailAtIndex(const CGImageSourceRef& source, std::size_t index,
+                                               const CGImageSourceThumbnailOptions& options);
 
 }  // namespace platform

@@ -1,10 +1,14 @@
 #include "platform/coreimage/image_source.hpp"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 
 #include "platform/coreimage/core_image.hpp"
 #include "platform/coreimage/test_images.hpp"
@@ -43,6 +47,80 @@ class ImageSourceTest : public ::testing::Test {
   }
   fs::path root_;
 };
+
+// Writes a PNG of any kind libpng stores, sample by sample: `sample` gives
+// channel c of pixel (x, y) (for a palette picture, its index) in the
+// depth's range.
+bool writePNG(const std::string& path, int width, int height, int colorType, int depth, bool interlaced,
+              const std::function<int(int x, int y, int c)>& sample) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  const int channels = colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : colorType == PNG_COLOR_TYPE_RGB ? 3
+                       : colorType == PNG_COLOR_TYPE_GRAY_ALPHA                                   ? 2
+                                                                                                  : 1;
+  // Samples packed as the file stores them, most significant bits first.
+  std::vector<std::vector<png_byte>> rows(size_t(height), std::vector<png_byte>(size_t(width * channels * 2), 0));
+  for (int y = 0; y < height; ++y) {
+    std::size_t bit = 0;
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < channels; ++c, bit += size_t(depth)) {
+        const unsigned v = unsigned(sample(x, y, c));
+        for (int b = depth - 1; b >= 0; --b) {
+          const std::size_t at = bit + size_t(depth - 1 - b);
+          if (v >> b & 1) rows[size_t(y)][at / 8] |= png_byte(0x80 >> (at % 8));
+        }
+      }
+  }
+  volatile bool written = false;  // read after libpng's error jump
+  if (png && info && !setjmp(png_jmpbuf(png))) {
+    png_init_io(png, file);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), depth, colorType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+      png_color palette[16];
+      png_byte alphas[16];
+      for (int i = 0; i < 16; ++i) {
+        palette[i] = {png_byte(i * 16), png_byte(255 - i * 9), png_byte(i * i)};
+        alphas[i] = png_byte(i < 4 ? i * 60 : 255);
+      }
+      png_set_PLTE(png, info, palette, 16);
+      png_set_tRNS(png, info, alphas, 16, nullptr);
+    }
+    png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass)
+      for (auto& row : rows) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    written = true;
+  }
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(file) == 0 && written;
+}
+
+// The picture as cairo's own PNG reader gives it, in RGBA.
+std::vector<uint8_t> readWithCairo(const std::string& path) {
+  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+  std::vector<uint8_t> pixels;
+  if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+    const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+    const bool opaque = cairo_image_surface_get_format(surface) == CAIRO_FORMAT_RGB24;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint32_t v = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface) +
+                                                             y * cairo_image_surface_get_stride(surface))[x];
+        pixels.insert(pixels.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), opaque ? uint8_t(255) : uint8_t(v >> 24)});
+      }
+  }
+  cairo_surface_destroy(surface);
+  return pixels;
+}
+
+std::vector<uint8_t> bytesOf(const CGImageRef& image) {
+  return image ? *image->params().provider->data() : std::vector<uint8_t>();
+}
 
 TEST_F(ImageSourceTest, ReadsByContentWhateverTheFileIsCalled) {
   const auto paint = [](int x, int y) { return y == 0 ? Pixel{255, 0, 0, 255} : Pixel{0, 0, x * 60, 255}; };
@@ -98,6 +176,94 @@ TEST_F(ImageSourceTest, PicturesOverTheBoundsAreUnreadableBeforeDecoding) {
   EXPECT_FALSE(CGImageSourceCreateImageAtIndex(huge, 0));
   putHeader("many.png", 8192, 8193);
   EXPECT_FALSE(CIImage::imageWithContentsOfURL(url("many.png")));
+}
+
+TEST_F(ImageSourceTest, EveryKindOfPNGReadsAsCairoReadsItInterlacedOrNot) {
+  struct Case {
+    const char* what;
+    int colorType, depth;
+  };
+  const Case cases[] = {
+      {"rgb", PNG_COLOR_TYPE_RGB, 8},          {"rgba", PNG_COLOR_TYPE_RGB_ALPHA, 8},
+      {"gray", PNG_COLOR_TYPE_GRAY, 8},        {"gray and alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+      {"1-bit gray", PNG_COLOR_TYPE_GRAY, 1},  {"4-bit palette with alphas", PNG_COLOR_TYPE_PALETTE, 4},
+      {"16-bit rgb", PNG_COLOR_TYPE_RGB, 16},  {"16-bit rgba", PNG_COLOR_TYPE_RGB_ALPHA, 16},
+  };
+  const CGImageSourceThumbnailOptions reduced{4, true}, whole{0, true};
+  // Small pictures leave some of the seven interlacing passes empty.
+  const std::pair<int, int> sizes[] = {{11, 7}, {2, 3}, {1, 1}};
+  for (const auto& c : cases)
+    for (const auto& [width, height] : sizes) {
+      const int top = (1 << c.depth) - 1;
+      // Every pixel different, alpha from clear to opaque.
+      const auto sample = [&](int x, int y, int channel) {
+        if (c.colorType == PNG_COLOR_TYPE_PALETTE) return (x + 3 * y) % 16;
+        return (x * 37 + y * 101 + channel * 59 + (x * y) % 13 * 7) % (top + 1);
+      };
+      const std::string size = " " + std::to_string(width) + "x" + std::to_string(height);
+      std::vector<uint8_t> thumbnails[2];
+      for (const bool interlaced : {false, true}) {
+        const std::string what = c.what + size + (interlaced ? ", interlaced" : "");
+        const std::string name = what + ".png";
+        ASSERT_TRUE(writePNG(put(name), width, height, c.colorType, c.depth, interlaced, sample)) << what;
+        const auto source = CGImageSourceCreateWithURL(url(name));
+        const auto expected = readWithCairo(put(name));
+        ASSERT_EQ(expected.size(), size_t(width * height * 4)) << what;
+        EXPECT_EQ(bytesOf(CGImageSourceCreateImageAtIndex(source, 0)), expected) << what;
+        EXPECT_EQ(bytesOf(CGImageSourceCreateThumbnailAtIndex(source, 0, whole)), expected) << what;
+        thumbnails[interlaced] = bytesOf(CGImageSourceCreateThumbnailAtIndex(source, 0, reduced));
+        EXPECT_FALSE(thumbnails[interlaced].empty()) << what;
+      }
+      EXPECT_EQ(thumbnails[0], thumbnails[1]) << c.what << size << ": interlacing changes the thumbnail";
+    }
+}
+
+TEST_F(ImageSourceTest, AThumbnailIsTheMeanOfTheAreaEachPixelCoversAndNeverLarger) {
+  struct Case {
+    int width, height;
+    size_t maxPixelSize, expectedWidth, expectedHeight;
+  };
+  const Case cases[] = {
+      {12, 8, 6, 6, 4},   {8, 12, 6, 4, 6},   {7, 5, 3, 3, 2},   {5, 7, 3, 2, 3},  {12, 8, 11, 11, 7},
+      {12, 8, 12, 12, 8}, {12, 8, 100, 12, 8}, {12, 8, 0, 12, 8}, {200, 2, 10, 10, 1},
+  };
+  for (const auto& c : cases) {
+    const std::string name = std::to_string(c.width) + "x" + std::to_string(c.height) + ".png";
+    ASSERT_TRUE(testing::writePNGFile(put(name), c.width, c.height, [](int x, int y) {
+      return Pixel{(x * 40 + y * 3) % 256, y * 20 % 256, 7, 255};
+    }));
+    const CGImageRef thumbnail = CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url(name)), 0,
+                                                                     {c.maxPixelSize, true});
+    const std::string what = name + " at most " + std::to_string(c.maxPixelSize);
+    EXPECT_EQ(CGImageGetWidth(thumbnail), c.expectedWidth) << what;
+    EXPECT_EQ(CGImageGetHeight(thumbnail), c.expectedHeight) << what;
+  }
+
+  // Three columns into two: each output pixel takes one whole column and
+  // half of the middle one, over both rows.
+  const int reds[2][3] = {{0, 60, 255}, {30, 90, 120}};
+  ASSERT_TRUE(testing::writePNGFile(put("thirds.png"), 3, 2, [&](int x, int y) { return Pixel{reds[y][x], 0, 0, 255}; }));
+  const CGImageRef thirds = CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url("thirds.png")), 0, {2, true});
+  ASSERT_EQ(CGImageGetWidth(thirds), 2u);
+  EXPECT_EQ(testing::pixelAt(thirds, 0, 0), (Pixel{35, 0, 0, 255}));   // (0 + 30 + (60 + 90) / 2) / 3
+  EXPECT_EQ(testing::pixelAt(thirds, 1, 0), (Pixel{150, 0, 0, 255}));  // ((60 + 90) / 2 + 255 + 120) / 3
+  // Premultiplied values are averaged: a clear pixel halves its neighbour.
+  ASSERT_TRUE(testing::writePNGFile(put("half.png"), 2, 1, [](int x, int) {
+    return x == 0 ? Pixel{200, 100, 0, 255} : Pixel{0, 0, 0, 0};
+  }));
+  const CGImageRef half = CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url("half.png")), 0, {1, true});
+  ASSERT_TRUE(half);
+  EXPECT_EQ(testing::pixelAt(half, 0, 0), (Pixel{100, 50, 0, 128}));
+
+  // What gives no thumbnail: no thumbnail asked of the picture, a picture
+  // that cannot be read, one over the bounds before a byte is decoded.
+  putHeader("many.png", 8192, 8193);
+  putHeader("truncated.png", 400, 300);
+  std::ofstream(put("real.heic"), std::ios::binary) << std::string("\0\0\0\x18" "ftypheic\0\0\0\0", 16);
+  EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url("half.png")), 0, {1, false}));
+  EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url("half.png")), 1, {1, true}));
+  for (const char* name : {"many.png", "truncated.png", "real.heic"})
+    EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url(name)), 0, {100, true})) << name;
 }
 
 }  // namespace

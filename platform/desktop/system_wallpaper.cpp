@@ -15,13 +15,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A host file that reads as a picture here: PNG by content, within bounds.
+// A host file that reads as a picture here: PNG by content, within bounds,
+// every row decodable. A one-pixel thumbnail decodes every row without
+// holding the picture, which at the bound would be 256 MB.
 bool readablePicture(const fs::path& file) {
   std::error_code error;
   if (!fs::is_regular_file(file, error)) return false;
   const auto source = CGImageSourceCreateWithURL(NSURL::fileURLWithPath(fs::absolute(file, error).string()));
+  CGImageSourceThumbnailOptions options;
+  options.maxPixelSize = 1;
+  options.createThumbnailFromImageAlways = true;
   return source && source->type() == "public.png" && imageSizeIsReadable(source->pixelsWide(), source->pixelsHigh()) &&
-         CGImageSourceCreateImageAtIndex(source, 0) != nullptr;
+         CGImageSourceCreateThumbnailAtIndex(source, 0, options) != nullptr;
 }
 
 std::optional<std::string> writeFile(const fs::path& path, const Data& bytes) {

@@ -18,6 +18,7 @@
 #include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/coding/xml_property_list.hpp"
+#include "platform/coreimage/image_source.hpp"
 #include "platform/dispatch/dispatch_queue.hpp"
 #include "platform/foundation/file_manager.hpp"
 #include "platform/foundation/process_info.hpp"
@@ -308,10 +309,7 @@ CGImageRef OnboardingWallpaperView::renderBackdrop(const RenderKey& key) {
   const double Dw = key.desktop.width * key.backingScale, Dh = key.desktop.height * key.backingScale;
   if (!(W > 0 && H > 0 && Dw > 0 && Dh > 0)) return nullptr;
 
-  const auto found =
-      OnboardingReleaseWallpaper::wallpaper({key.dark, ProcessInfo::operatingSystemVersion().majorVersion});
-  if (!found.url) return nullptr;
-  const auto image = CIImage::imageWithContentsOfURL(*found.url);
+  const auto image = readWallpaper(key);
   if (!image) return nullptr;
   const CGRect e = image->extent();
   // Nothing to place: an empty picture reads as no picture.
@@ -332,6 +330,30 @@ CGImageRef OnboardingWallpaperView::renderBackdrop(const RenderKey& key) {
                              .imageByClampingToExtent();
   const CIImage band = renderMenuBarStrip(placed, key.dark, W, H, key.backingScale);
   return ciContext()->createCGImage(band, CGRectMake(0, 0, W, H));
+}
+
+std::optional<CIImage> OnboardingWallpaperView::readWallpaper(const RenderKey& key) {
+  const auto found =
+      OnboardingReleaseWallpaper::wallpaper({key.dark, ProcessInfo::operatingSystemVersion().majorVersion});
+  if (!found.url) return std::nullopt;
+  const auto source = CGImageSourceCreateWithURL(*found.url);
+  if (!source) return std::nullopt;
+  // A picture larger than it shows on the desktop is decoded at the size
+  // that fills the desktop (its longer side): the placement is unchanged,
+  // and the render reads about the desktop's pixels, not the file's (up to
+  // 64 M of them).
+  CGImageSourceThumbnailOptions options;
+  options.createThumbnailFromImageAlways = true;
+  const auto properties = CGImageSourceCopyPropertiesAtIndex(source, 0);
+  const double Dw = key.desktop.width * key.backingScale, Dh = key.desktop.height * key.backingScale;
+  if (properties && Dw > 0 && Dh > 0) {
+    const double w = double(properties->pixelWidth), h = double(properties->pixelHeight);
+    const double f = std::max(Dh / h, Dw / w);
+    if (f < 1) options.maxPixelSize = std::size_t(std::ceil(std::max(w, h) * f));
+  }
+  const CGImageRef image = CGImageSourceCreateThumbnailAtIndex(source, 0, options);
+  if (!image) return std::nullopt;
+  return CIImage::imageWithCGImage(image);
 }
 
 // ---- the view -------------------------------------------------------------

@@ -100,6 +100,12 @@ class OnboardingWallpaperView : public platform::NSView {
   // One render, as the render queue runs it: the key's picture, or null
   // when there is no readable wallpaper or the render fails. Any thread.
   static platform::CGImageRef renderBackdrop(const RenderKey& key);
+  // The wallpaper a render places: the key's appearance, read at about the
+  // size it fills the key's desktop with. A larger picture is reduced while
+  // it is decoded (never enlarged), so a wallpaper at the reader's bound
+  // costs about the desktop's pixels, not its own. None when there is no
+  // readable wallpaper. Any thread.
+  static std::optional<platform::CIImage> readWallpaper(const RenderKey& key);
   // The frosted band over the top `66 × scale` pixels of a W × H picture
   // (pixels, y up). Any thread.
   static platform::CIImage renderMenuBarStrip(const platform::CIImage& image, bool dark, double width, double height,

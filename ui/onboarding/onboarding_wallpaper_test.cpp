@@ -311,6 +311,29 @@ TEST_F(OnboardingWallpaperTest, TheWallpaperFillsTheDesktopAndTheBandFadesFromTh
   EXPECT_EQ(CGImageGetHeight(part), 121u);
 }
 
+TEST_F(OnboardingWallpaperTest, AWallpaperLargerThanTheDesktopIsReadAtTheSizeItFillsItWith) {
+  // A 240 × 150 point desktop; the test above places a reduced picture too
+  // (400 × 300 read as 240 × 180 at scale 1).
+  struct Case {
+    int width, height;
+    double scale;
+    CGSize read;
+  };
+  const Case cases[] = {
+      {2000, 1000, 2, {600, 300}},  // f = max(300 / 1000, 480 / 2000) = 0.3
+      {2000, 1000, 1, {300, 150}},  // f = 0.15
+      {1000, 2000, 2, {480, 960}},  // f = max(300 / 2000, 480 / 1000) = 0.48
+      {400, 300, 2, {400, 300}},    // f = 1.2: never enlarged
+  };
+  for (const auto& c : cases) {
+    wallpaperPicture(c.width, c.height, [](int x, int y) { return Pixel{x % 256, y % 256, 90, 255}; });
+    const auto image = OnboardingWallpaperView::readWallpaper({{80, 120}, {240, 150}, c.scale, false});
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->extent(), CGRectMake(0, 0, c.read.width, c.read.height))
+        << c.width << " × " << c.height << " at scale " << c.scale;
+  }
+}
+
 TEST_F(OnboardingWallpaperTest, EachFilterThatGivesNothingTakesItsFallback) {
   wallpaperPicture(400, 300, [](int x, int) { return x < 300 ? A : B; });
   const RenderKey key{{80, 120}, {240, 150}, 1, false};
