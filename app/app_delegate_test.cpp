@@ -711,10 +711,11 @@ TEST_F(DelegateTest, TheProgramsEntryStartsTheEngineWhenAcceptedAndSwitchedOn) {
 TEST_F(DelegateTest, ToggleLaunchAtLoginShowsGeneralOnlyWhenApprovalIsNeededOrItFailed) {
   struct Case {
     const char* what;
-    int status;  // before the toggle
+    int status;  // when the item was last read
     int after;   // what the change leaves
     bool fails;
     bool shown;
+    std::optional<int> outside = std::nullopt;  // switched in the system's settings since
   };
   const Case cases[] = {
       {"on", LoginItem::notRegistered, LoginItem::enabledStatus, false, false},
@@ -723,6 +724,9 @@ TEST_F(DelegateTest, ToggleLaunchAtLoginShowsGeneralOnlyWhenApprovalIsNeededOrIt
       {"off", LoginItem::enabledStatus, LoginItem::notRegistered, false, false},
       {"off from waiting", LoginItem::requiresApprovalStatus, LoginItem::notRegistered, false, false},
       {"off, failing", LoginItem::enabledStatus, LoginItem::enabledStatus, true, true},
+      // The toggle reads the status first, so it switches the item off.
+      {"off, switched on outside", LoginItem::notRegistered, LoginItem::notRegistered, false, false,
+       LoginItem::enabledStatus},
   };
   for (const auto& c : cases) {
     int status = c.status;
@@ -738,7 +742,9 @@ TEST_F(DelegateTest, ToggleLaunchAtLoginShowsGeneralOnlyWhenApprovalIsNeededOrIt
     delegate->window()->orderOut();
     preferences()->setSelectedTab(SettingsTab::shortcuts);
     onboarding->finishes = 0;
+    status = c.outside.value_or(status);
     delegate->toggleLaunchAtLogin();
+    EXPECT_EQ(status, c.after) << c.what;
     EXPECT_EQ(delegate->window()->isVisible(), c.shown) << c.what;
     EXPECT_EQ(preferences()->selectedTab(), c.shown ? SettingsTab::general : SettingsTab::shortcuts) << c.what;
     EXPECT_EQ(onboarding->finishes, c.shown ? 1 : 0) << c.what;

@@ -55,6 +55,7 @@ TEST_F(ShortcutControllerTest, RegistrationFollowsThePreferencesWithASentencePer
   const GlobalShortcut shiftOnly{47, GlobalShortcut::shiftKey, "."};
   const GlobalShortcut commandQ{12, GlobalShortcut::cmdKey, "Q"};
   const GlobalShortcut periodOtherText{47, kControlOption, ">"};
+  const GlobalShortcut commandPeriod{47, GlobalShortcut::cmdKey, "."};
   const std::string invalid = GlobalShortcutController::invalidMessage;
   const std::string duplicate = GlobalShortcutController::duplicateMessage;
   const std::string refused = GlobalShortcutController::refusedMessage;
@@ -71,6 +72,7 @@ TEST_F(ShortcutControllerTest, RegistrationFollowsThePreferencesWithASentencePer
       {"the same", period, period, true, false, false, false, true, false, {{ShortcutAction::settings, duplicate}}},
       {"the same but for the text", period, periodOtherText, true, false, false, false, true, false,
        {{ShortcutAction::settings, duplicate}}},
+      {"the same key with other modifiers", period, commandPeriod, true, false, false, false, true, true, {}},
       {"pause cleared", std::nullopt, comma, true, false, false, false, false, true, {}},
       {"both cleared", std::nullopt, std::nullopt, true, false, false, false, false, false, {}},
       {"shift alone", shiftOnly, comma, true, false, false, false, false, true, {{ShortcutAction::pause, invalid}}},
@@ -108,7 +110,8 @@ TEST_F(ShortcutControllerTest, RegistrationFollowsThePreferencesWithASentencePer
       if (registration.owner != ::getpid()) continue;
       ++ours;
       EXPECT_EQ(registration.identity.signature, platform::fourCharCode("VRLE"));
-      const bool isPause = c.pauseRegistered && registration.keyCode == c.pause->keyCode;
+      const bool isPause = c.pauseRegistered && registration.keyCode == c.pause->keyCode &&
+                           registration.modifiers == c.pause->modifiers;
       EXPECT_EQ(registration.identity.id, isPause ? 1u : 2u) << c.what;
     }
     EXPECT_EQ(ours, size_t{c.pauseRegistered} + size_t{c.settingsRegistered}) << c.what;

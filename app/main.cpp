@@ -80,8 +80,13 @@ int main(int argc, char** argv) {
   // A scripted run on the simulated desktop keeps its own settings folder,
   // so it is decided before anything touches the user's.
   const auto line = vurle::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (line.help) {
+    std::cout << vurle::kCommandLineUsage << std::flush;
+    return 0;
+  }
   if (line.error) {
-    std::cerr << "vurle: " << *line.error << "\nusage: vurle [--scenario FILE --out DIR]" << std::endl;
+    const std::string usage = vurle::kCommandLineUsage;
+    std::cerr << "vurle: " << *line.error << "\n" << usage.substr(0, usage.find('\n')) << std::endl;
     return 2;
   }
   if (line.scenario) {

@@ -118,6 +118,13 @@ std::string frameName(int tick) {
 
 }  // namespace
 
+const char* const kCommandLineUsage =
+    "usage: vurle [--scenario FILE --out DIR]\n"
+    "With no arguments, vurle animates the pointer until it is sent SIGINT or SIGTERM.\n"
+    "  --scenario FILE  play the scenario FILE on the simulated desktop and end\n"
+    "  --out DIR        write that run's frames, pictures, trace and settings to DIR\n"
+    "  -h, --help       print this and end\n";
+
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
   if (arguments.empty()) return line;
@@ -125,6 +132,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   std::optional<std::string> out;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
+    if (argument == "-h" || argument == "--help") {
+      line.help = true;
+      return line;
+    }
     std::optional<std::string>* target = argument == "--scenario" ? &scenario : argument == "--out" ? &out : nullptr;
     if (!target) {
       line.error = "unknown argument \"" + argument + "\"";

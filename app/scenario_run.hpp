@@ -37,12 +37,15 @@ struct ScenarioRunArguments {
 };
 
 // The command line: no arguments is the plain application; otherwise a
-// scenario run, or a usage error.
+// scenario run, a request for the usage (-h or --help), or a usage error.
 struct CommandLine {
   std::optional<ScenarioRunArguments> scenario;
   std::optional<std::string> error;
+  bool help = false;
 };
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+// What --help prints; its first line follows a usage error too.
+extern const char* const kCommandLineUsage;
 
 // What the run needs from the program that links the whole application:
 // the agreement is accepted in the run's own settings, and the application

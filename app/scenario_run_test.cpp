@@ -18,6 +18,7 @@ TEST(ScenarioRunTest, TheCommandLineIsThePlainApplicationOrOneWholeRun) {
     std::vector<std::string> arguments;
     bool run;
     std::string error;
+    bool help = false;
   } cases[] = {
       {{}, false, ""},
       {{"--scenario", "a.json", "--out", "dir"}, true, ""},
@@ -28,11 +29,16 @@ TEST(ScenarioRunTest, TheCommandLineIsThePlainApplicationOrOneWholeRun) {
       {{"--scenario", "", "--out", "d"}, false, "--scenario needs a value"},
       {{"--scenario", "a", "--scenario", "b"}, false, "--scenario is given twice"},
       {{"--fast"}, false, "unknown argument \"--fast\""},
+      {{"--help"}, false, "", true},
+      {{"-h"}, false, "", true},
+      {{"--scenario", "a.json", "--out", "dir", "-h"}, false, "", true},
+      {{"-help"}, false, "unknown argument \"-help\""},
   };
   for (const auto& c : cases) {
     const auto line = parseCommandLine(c.arguments);
     EXPECT_EQ(line.scenario.has_value(), c.run) << c.error;
     EXPECT_EQ(line.error.value_or(""), c.error);
+    EXPECT_EQ(line.help, c.help) << c.error;
   }
   const auto line = parseCommandLine({"--scenario", "a.json", "--out", "dir"});
   EXPECT_EQ(line.scenario->scenarioPath, "a.json");

@@ -406,29 +406,31 @@ TEST_F(BugReportWindowTest, EachReleaseCheckOutcomeHasItsLineOrBanner) {
       "A newer version is available. Version 1.5 requires macOS 15.0. You can still report problems with this version.";
   struct Case {
     const char* name;
-    Answer list;
+    int status;
+    std::string body;
+    bool hold;
     bool canCheck;
     std::string shown;   // a text or the banner's label; empty: nothing
     std::string button;  // empty: none
   };
   const std::vector<Case> cases = {
-      {"checking", {200, "[]", true}, false, "Checking for a newer version…", ""},
-      {"current", {200, R"([{"version":"1.4","build":42,"minimumSystemVersion":"14.0"}])", false}, false, "", ""},
-      {"unpublished", {200, "[]", false}, false, "Public release information isn’t available yet.", ""},
-      {"unavailable", {500, "", false}, false, "Couldn’t check for updates. You can still send your report.", ""},
-      {"newer, runs here, updater can check", {200, newer, false}, true, runsHere, "Check for updates…"},
-      {"newer, runs here, updater cannot check", {200, newer, false}, false, runsHere, "View updates"},
-      {"newer, needs a newer macOS", {200, needsNewerSystem, false}, true, needsMore, "View updates"},
+      {"checking", 200, "[]", true, false, "Checking for a newer version…", ""},
+      {"current", 200, R"([{"version":"1.4","build":42,"minimumSystemVersion":"14.0"}])", false, false, "", ""},
+      {"unpublished", 200, "[]", false, false, "Public release information isn’t available yet.", ""},
+      {"unavailable", 500, "", false, false, "Couldn’t check for updates. You can still send your report.", ""},
+      {"newer, runs here, updater can check", 200, newer, false, true, runsHere, "Check for updates…"},
+      {"newer, runs here, updater cannot check", 200, newer, false, false, runsHere, "View updates"},
+      {"newer, needs a newer macOS", 200, needsNewerSystem, false, true, needsMore, "View updates"},
   };
   const std::vector<std::string> lines = {"Checking for a newer version…", "Public release information isn’t available yet.",
                                           "Couldn’t check for updates. You can still send your report."};
   for (const auto& c : cases) {
     presenter->dismiss();
-    answer(releases, c.list);
+    answer(releases, {c.status, c.body, c.hold});
     updates->canCheck.set(c.canCheck);
     auto store = makeStore();
     presenter->present(parent, store);
-    if (!c.list.hold) pump([&] { return store->versionState().kind != BugReportVersionState::Kind::checking; });
+    if (!c.hold) pump([&] { return store->versionState().kind != BugReportVersionState::Kind::checking; });
     turn();
     ViewGraph& graph = *presenter->hostingView()->graph();
     for (const auto& line : lines) EXPECT_EQ(graph.findText(line).has_value(), line == c.shown) << c.name << ": " << line;
@@ -436,7 +438,7 @@ TEST_F(BugReportWindowTest, EachReleaseCheckOutcomeHasItsLineOrBanner) {
     EXPECT_EQ(graph.findLabel(c.shown).has_value() && banner, banner) << c.name;
     EXPECT_EQ(graph.findText("Check for updates…").has_value(), c.button == "Check for updates…") << c.name;
     EXPECT_EQ(graph.findText("View updates").has_value(), c.button == "View updates") << c.name;
-    if (c.list.hold) server.openGate();
+    if (c.hold) server.openGate();
   }
 }
 

@@ -198,18 +198,48 @@ TEST_F(StationaryCursorHandoffTest, InsideTheContextMenuEntryWindowOnlyTheArrowI
   EXPECT_EQ(details("stationary-handoff-cancel").front(), "context-menu-nonarrow");
 }
 
+// Mid-morph the handoff's frame is the system cursor; either way of
+// stopping gives the native cursor back at once. Only the full cancel stops
+// watching: after an observe-only stop the handoff may play the next change.
 TEST_F(StationaryCursorHandoffTest, ACancelGivesTheNativeCursorBackAtOnce) {
-  armHere();
-  showCursor(NSCursor::IBeamCursor());
-  settleSampler();
-  runFrames(0.05);
-  ASSERT_TRUE(handoff->displayLink);  // mid-morph: the handoff's frame is the system cursor
-  ASSERT_EQ(platform::CurrentCursor::shared().registeredName(), std::optional<std::string>(kFrameCursorName));
-  presenter->cancelStationaryHandoff("overlay-acquisition");
-  EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0);
-  EXPECT_FALSE(handoff->nativeBusy());
-  EXPECT_FALSE(handoff->displayLink);
-  EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible());
+  struct Case {
+    const char* what;
+    std::function<void()> stop;
+    bool watching;
+  };
+  const Case cases[] = {
+      {"full cancel", [this] { presenter->cancelStationaryHandoff("overlay-acquisition"); }, false},
+      // The pointer moves before the presenter hears of it: the next frame
+      // finds it gone from the armed point.
+      {"observe-only",
+       [this] {
+         movePointer({401, 500});
+         CADisplayLink::fireAll(now());
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    movePointer({400, 500});
+    showCursor(NSCursor::arrowCursor());
+    armHere();
+    showCursor(NSCursor::IBeamCursor());
+    settleSampler();
+    runFrames(0.05);
+    ASSERT_TRUE(handoff->displayLink) << c.what;
+    ASSERT_EQ(platform::CurrentCursor::shared().registeredName(), std::optional<std::string>(kFrameCursorName));
+    const size_t observed = observeOnly().size();
+    c.stop();
+    EXPECT_EQ(platform::CurrentCursor::shared().owner(), 0) << c.what;
+    EXPECT_FALSE(handoff->nativeBusy()) << c.what;
+    EXPECT_FALSE(handoff->displayLink) << c.what;
+    EXPECT_TRUE(platform::CursorState::shared().cursorIsVisible()) << c.what;
+    EXPECT_EQ(handoff->armed, c.watching) << c.what;
+    EXPECT_EQ(handoff->sampler->isEnabled(), c.watching) << c.what;
+    if (c.watching) {
+      EXPECT_EQ(observeOnly().at(observed), "advance-position-or-buttons");
+    }
+    handoff->cancelStationaryHandoff("next");
+  }
 }
 
 TEST_F(StationaryCursorHandoffTest, AnUndecidedPolicyIsAskedAgainBeforeOrAtTheInterceptionTime) {

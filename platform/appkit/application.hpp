@@ -60,8 +60,11 @@ class NSDockTile {
   const std::optional<std::string>& badgeLabel() const { return badgeLabel_; }
   // An empty text removes the badge, as none does.
   void setBadgeLabel(std::optional<std::string> label) {
-    if (label && label->empty()) label.reset();
-    badgeLabel_ = std::move(label);
+    if (label && !label->empty()) {
+      badgeLabel_ = std::move(*label);
+    } else {
+      badgeLabel_.reset();
+    }
   }
 
  private:

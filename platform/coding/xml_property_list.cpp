@@ -105,10 +105,18 @@ std::string writeDate(Date date) {
   std::int64_t year;
   unsigned month, day;
   civilFromDays(days, year, month, day);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(year), month, day,
-                static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
-                static_cast<long long>(rest % 60));
+  // Every field has its fixed width in the shape the reader takes, so the
+  // text is always 20 characters.
+  std::string text = "0000-00-00T00:00:00Z";
+  auto put = [&text](size_t at, size_t width, std::int64_t value) {
+    for (size_t i = at + width; i > at; value /= 10) text[--i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, 4, year);
+  put(5, 2, month);
+  put(8, 2, day);
+  put(11, 2, rest / 3600);
+  put(14, 2, rest / 60 % 60);
+  put(17, 2, rest % 60);
   return text;
 }
 

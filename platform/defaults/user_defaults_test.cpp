@@ -570,13 +570,14 @@ TEST_F(UserDefaultsTest, ThreadsWritingAtOnceLoseNoKey) {
   const auto first = store();
   const auto second = store();
   constexpr int threads = 8, keys = 20;
+  const auto keyOf = [](int t, int n) { return std::string("t") + std::to_string(t) + "-" + std::to_string(n); };
   std::vector<std::thread> writers;
   std::atomic<int> misread{0};
   for (int t = 0; t < threads; ++t) {
     writers.emplace_back([&, t] {
       const auto& defaults = t % 2 ? second : first;
       for (int n = 0; n < keys; ++n) {
-        const std::string key = "t" + std::to_string(t) + "-" + std::to_string(n);
+        const std::string key = keyOf(t, n);
         if (n % 5 == 4) {
           defaults->setPersistentDomain({{key, n}}, "thread" + std::to_string(t));
         } else {
@@ -596,7 +597,7 @@ TEST_F(UserDefaultsTest, ThreadsWritingAtOnceLoseNoKey) {
   EXPECT_EQ(values.size(), static_cast<size_t>(threads * keys * 4 / 5));
   for (int t = 0; t < threads; ++t) {
     for (int n = 0; n < keys; ++n) {
-      const std::string key = "t" + std::to_string(t) + "-" + std::to_string(n);
+      const std::string key = keyOf(t, n);
       if (n % 5 == 4) continue;
       EXPECT_EQ(reader->objectForKey(key), PropertyListValue(n)) << key;
     }

@@ -194,7 +194,8 @@ TEST_F(SPUUpdaterTest, TheCheckIntervalComesFromTheInformationDictionaryWithAFlo
 }
 
 // Scheduled checks on the virtual clock: one interval after the first
-// arming, not a moment before; none once automatic checks are off.
+// arming, not a moment before; none once automatic checks are off; after a
+// restart, one interval after the stored last check.
 TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn) {
   SimulatedSchedulerScope scope;
   // The answer waits at the gate, so the session is seen running.
@@ -229,6 +230,22 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   EXPECT_EQ(requestsFor("/held.xml"), 1u);
   // The time persists, so the next run's schedule counts from it.
   EXPECT_EQ(makeUpdater()->lastUpdateCheckDate(), armed + 7200);
+
+  // A run whose last check began 7,000 s ago begins its first check once
+  // the rest of the interval has passed: 200 s after it starts, not a
+  // moment before. (The answer may come at once, so the check is seen by
+  // the time it began.)
+  const double before = wallClockTime() - 7000;
+  NSUserDefaults::standardUserDefaults()->setObject(before, SPUUpdater::lastCheckTimeKey);
+  auto next = makeUpdater();
+  next->setAutomaticallyChecksForUpdates(true);
+  ASSERT_TRUE(next->startUpdater());
+  scope->advance(199);
+  EXPECT_EQ(next->lastUpdateCheckDate(), before);
+  scope->advance(1);
+  EXPECT_NEAR(next->lastUpdateCheckDate().value_or(0), before + 7200, 1e-6);
+  ASSERT_TRUE(testing::pumpSimulatedUntil(scope, [&] { return !next->sessionInProgress(); }));
+  EXPECT_EQ(requestsFor("/held.xml"), 2u);
 }
 
 // A redirect may move the feed or the archive to another https address,

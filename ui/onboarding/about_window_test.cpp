@@ -199,11 +199,17 @@ TEST_F(AboutWindowTest, EscapeClosesTheWindowOnceByEitherPath) {
   int closes = 0;
   auto token = platform::NSNotificationCenter::defaultCenter().addObserverForName(
       platform::NSWindowWillCloseNotification, window.get(), nullptr, [&](const platform::NSNotification&) { ++closes; });
-  // The window's cancel operation, as a desktop Escape reaches it.
+  // A desktop Escape.
   controller->showWindow();
   platform::NSApplication::shared()->sendEvent(escape());
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(closes, 1);
+  // The window's own cancel operation (the view's exit command takes a
+  // desktop Escape first).
+  controller->showWindow();
+  window->cancelOperation(nullptr);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(closes, 2);
   // The view's exit command.
   controller->showWindow();
   auto graph = graphOf(controller);
@@ -212,7 +218,7 @@ TEST_F(AboutWindowTest, EscapeClosesTheWindowOnceByEitherPath) {
   const Modifier* exit = withExit[0].modifier("onExitCommand");
   exit->action();
   EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(closes, 2);
+  EXPECT_EQ(closes, 3);
 
   // Once the window is gone the view's close does nothing.
   const auto close = exit->action;

@@ -258,7 +258,7 @@ bool near(const Pixel& a, const Pixel& b, int tolerance) {
 }
 
 std::string text(const Pixel& p) {
-  return "(" + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + "," +
+  return std::string("(") + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + "," +
          std::to_string(p[3]) + ")";
 }
 
