@@ -157,6 +157,10 @@ TEST_F(OnboardingViewTest, TheIndicatorTitlesAndSubtitlesFollowTheStepTheSystemA
     EXPECT_EQ(title.font, Font::system(29, FontWeight::semibold)) << c.title;
     EXPECT_DOUBLE_EQ(title.tracking, -0.7) << c.title;
     EXPECT_DOUBLE_EQ(graph().findText(c.subtitle)->node().environment.tracking, 0) << c.subtitle;
+    // The logo fills its frame's width from the column's leading edge.
+    const CGRect logo = graph().findLabel("vurle")->node().frame;
+    EXPECT_NEAR(logo.origin.x, graph().findText(c.title)->node().frame.origin.x, 0.5) << label;
+    EXPECT_NEAR(logo.size.width, 116, 1) << label;
     EXPECT_EQ(graph().findText("Back").has_value(), c.step >= 1) << label;
     TearDown();
     SetUp();
