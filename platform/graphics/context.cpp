@@ -1,9 +1,11 @@
 #include "platform/graphics/context.hpp"
 
 #include <cairo.h>
+#include <pixman.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -95,9 +97,75 @@ uint32_t* surfaceRow(cairo_surface_t* s, int y) {
                                      static_cast<size_t>(y) * cairo_image_surface_get_stride(s));
 }
 
-// The one resampler of the layer; see context.hpp.
+// The cairo filter of each quality; see context.hpp. High enlargements do
+// not get here: they are interpolated by enlargedHigh below.
 cairo_filter_t resamplingFilter(CGInterpolationQuality q) {
-  return q == kCGInterpolationNone ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD;
+  switch (q) {
+    case kCGInterpolationNone: return CAIRO_FILTER_NEAREST;
+    case kCGInterpolationLow: return CAIRO_FILTER_FAST;
+    case kCGInterpolationDefault:
+    case kCGInterpolationMedium:
+    case kCGInterpolationHigh: break;
+  }
+  return CAIRO_FILTER_GOOD;
+}
+
+// The image resampled by Lanczos-2 interpolation onto the device pixels of
+// `area` (rounded out to whole pixels), whose origin it returns in `origin`.
+// `toImage` maps device space to image pixels. Each axis that reduces
+// samples with a box over the pixel's footprint, so it still averages.
+// Colour is kept within alpha, which the kernel's small negative lobes can
+// break. Nothing when the area is larger than any canvas or pixman fails.
+Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box area, int origin[2]) {
+  const int x0 = int(std::floor(area.x1)), y0 = int(std::floor(area.y1));
+  const double w = std::ceil(area.x2) - x0, h = std::ceil(area.y2) - y0;
+  if (!(w >= 1 && h >= 1 && w <= double(detail::kMaxPixelSide) && h <= double(detail::kMaxPixelSide))) return nullptr;
+  // Output pixel (u, v) is device pixel (u + x0, v + y0).
+  const double m[2][3] = {{toImage.xx, toImage.xy, toImage.xx * x0 + toImage.xy * y0 + toImage.x0},
+                          {toImage.yx, toImage.yy, toImage.yx * x0 + toImage.yy * y0 + toImage.y0}};
+  // Beyond pixman's 16.16 fixed point the cairo filter serves instead.
+  for (const auto& row : m)
+    for (double v : row)
+      if (!(std::fabs(v) < 16384)) return nullptr;
+  Surface out = makeSurface(CAIRO_FORMAT_ARGB32, int(w), int(h));
+  if (!out) return nullptr;
+  cairo_surface_flush(image);
+  pixman_image_t* src = pixman_image_create_bits(
+      PIXMAN_a8r8g8b8, cairo_image_surface_get_width(image), cairo_image_surface_get_height(image),
+      reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(image)), cairo_image_surface_get_stride(image));
+  pixman_image_t* dst = pixman_image_create_bits(PIXMAN_a8r8g8b8, int(w), int(h), surfaceRow(out.get(), 0),
+                                                 cairo_image_surface_get_stride(out.get()));
+  const double sx = std::hypot(m[0][0], m[1][0]), sy = std::hypot(m[0][1], m[1][1]);
+  int count = 0;
+  pixman_fixed_t* params = pixman_filter_create_separable_convolution(
+      &count, pixman_double_to_fixed(sx), pixman_double_to_fixed(sy), PIXMAN_KERNEL_LANCZOS2,
+      PIXMAN_KERNEL_LANCZOS2, sx < 1 ? PIXMAN_KERNEL_IMPULSE : PIXMAN_KERNEL_BOX,
+      sy < 1 ? PIXMAN_KERNEL_IMPULSE : PIXMAN_KERNEL_BOX, 8, 8);
+  pixman_transform_t t;
+  pixman_transform_init_identity(&t);
+  for (int r = 0; r < 2; ++r)
+    for (int k = 0; k < 3; ++k) t.matrix[r][k] = pixman_double_to_fixed(m[r][k]);
+  const bool done = src && dst && params && pixman_image_set_transform(src, &t) &&
+                    pixman_image_set_filter(src, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params, count);
+  if (done) {
+    pixman_image_set_repeat(src, PIXMAN_REPEAT_PAD);
+    pixman_image_composite32(PIXMAN_OP_SRC, src, nullptr, dst, 0, 0, 0, 0, 0, 0, int(w), int(h));
+  }
+  std::free(params);
+  if (src) pixman_image_unref(src);
+  if (dst) pixman_image_unref(dst);
+  if (!done) return nullptr;
+  for (int y = 0; y < int(h); ++y) {
+    uint32_t* row = surfaceRow(out.get(), y);
+    for (int x = 0; x < int(w); ++x) {
+      const uint32_t p = row[x], a = p >> 24;
+      row[x] = a << 24 | std::min(p >> 16 & 255, a) << 16 | std::min(p >> 8 & 255, a) << 8 | std::min(p & 255, a);
+    }
+  }
+  cairo_surface_mark_dirty(out.get());
+  origin[0] = x0;
+  origin[1] = y0;
+  return out;
 }
 
 cairo_operator_t operatorFor(CGBlendMode m) {
@@ -419,16 +487,32 @@ void drawPixels(const CGContextRef& c, CGRect rect, const PixelSource& src) {
   cairo_matrix_init(&toImage, sx, 0, 0, -sy, -r.origin.x * sx, (r.origin.y + r.size.height) * sy);
   const Box area = intersect(dev, c->reachable());
   const CGInterpolationQuality quality = c->gs.quality;
+  // Device space -> image pixels, for a resampler that works in device pixels.
+  cairo_matrix_t deviceToImage = c->gs.ctm;
+  const bool invertible = cairo_matrix_invert(&deviceToImage) == CAIRO_STATUS_SUCCESS;
+  cairo_matrix_multiply(&deviceToImage, &deviceToImage, &toImage);
+  const bool enlarges = invertible && (std::hypot(deviceToImage.xx, deviceToImage.yx) < 1 ||
+                                       std::hypot(deviceToImage.xy, deviceToImage.yy) < 1);
+  int origin[2] = {0, 0};
+  const Surface interpolated = quality == kCGInterpolationHigh && enlarges && !area.empty()
+                                   ? enlargedHigh(image.get(), deviceToImage, area, origin)
+                                   : nullptr;
 
   c->render(dev, true, [&](cairo_t* cr, cairo_operator_t op, double alpha) {
     cairo_save(cr);
-    cairo_set_matrix(cr, &c->gs.ctm);
-    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image.get());
-    cairo_pattern_set_matrix(pattern, &toImage);
-    cairo_pattern_set_filter(pattern, resamplingFilter(quality));
-    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_set_source(cr, pattern);  // locks the pattern to the CTM's user space
-    cairo_pattern_destroy(pattern);
+    if (interpolated) {
+      cairo_identity_matrix(cr);
+      cairo_set_source_surface(cr, interpolated.get(), origin[0], origin[1]);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    } else {
+      cairo_set_matrix(cr, &c->gs.ctm);
+      cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image.get());
+      cairo_pattern_set_matrix(pattern, &toImage);
+      cairo_pattern_set_filter(pattern, resamplingFilter(quality));
+      cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+      cairo_set_source(cr, pattern);  // locks the pattern to the CTM's user space
+      cairo_pattern_destroy(pattern);
+    }
     cairo_identity_matrix(cr);
     addBox(cr, area);
     if (op == CAIRO_OPERATOR_CLEAR || alpha >= 1) {
