@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
@@ -83,24 +84,36 @@ TEST_F(NSCursorTest, EveryCursorHasOneAndTwoPixelRepresentationsAroundItsHotSpot
     int opaque = 0;
     for (size_t p = 3; p < bytes.size(); p += 4) opaque += bytes[p] >= 128;
     EXPECT_GT(opaque, 10);
-    EXPECT_EQ(bytes[3], 0);
+    // The image holds the whole cursor, its shadow included: nothing is cut
+    // at its edges.
+    for (int scale : {1, 2}) {
+      const auto rep = std::dynamic_pointer_cast<NSBitmapImageRep>(reps[size_t(scale - 1)]);
+      const auto pixels = bytesOf(rep->CGImage());
+      const long w = rep->pixelsWide(), h = rep->pixelsHigh();
+      auto alpha = [&](long x, long y) { return int(pixels[size_t(y * rep->bytesPerRow() + 4 * x + 3)]); };
+      int left = 0, right = 0, top = 0, bottom = 0;
+      for (long y = 0; y < h; ++y) left = std::max(left, alpha(0, y)), right = std::max(right, alpha(w - 1, y));
+      for (long x = 0; x < w; ++x) top = std::max(top, alpha(x, 0)), bottom = std::max(bottom, alpha(x, h - 1));
+      EXPECT_EQ(left + right + top + bottom, 0) << scale << "×: left " << left << ", right " << right << ", top "
+                                                << top << ", bottom " << bottom;
+    }
   }
 }
 
 TEST_F(NSCursorTest, TheArrowTipIsAtTheHotSpot) {
   auto arrow = NSCursor::arrowCursor();
-  EXPECT_EQ(arrow->image()->size(), NSMakeSize(17, 23));
-  EXPECT_EQ(arrow->hotSpot(), NSMakePoint(4, 4));
   auto rep = std::dynamic_pointer_cast<NSBitmapImageRep>(arrow->image()->representations()[1]);
   const uint8_t* data = rep->bitmapData();
-  auto alpha = [&](int x, int y) { return data[y * rep->bytesPerRow() + 4 * x + 3]; };
-  auto red = [&](int x, int y) { return data[y * rep->bytesPerRow() + 4 * x]; };
-  // At 2×, the pixel just inside the tip is black and opaque; inside the
-  // outline's reach above and left of it is white, further out is clear.
-  EXPECT_GE(alpha(9, 10), 200);
-  EXPECT_LT(red(9, 10), 60);
-  EXPECT_GE(red(8, 6), 150);
-  EXPECT_LT(alpha(2, 2), 40);
+  // Pixels at 2× from the hot spot.
+  const int hx = int(2 * arrow->hotSpot().x), hy = int(2 * arrow->hotSpot().y);
+  auto alpha = [&](int x, int y) { return data[(hy + y) * rep->bytesPerRow() + 4 * (hx + x) + 3]; };
+  auto red = [&](int x, int y) { return data[(hy + y) * rep->bytesPerRow() + 4 * (hx + x)]; };
+  // The pixel just inside the tip is black and opaque; inside the outline's
+  // reach above and left of it is white, further out is clear.
+  EXPECT_GE(alpha(1, 2), 200);
+  EXPECT_LT(red(1, 2), 60);
+  EXPECT_GE(red(0, -2), 150);
+  EXPECT_LT(alpha(-6, -6), 40);
 }
 
 TEST_F(NSCursorTest, NewerCursorsNeedMacOS15AndValidRawValues) {
