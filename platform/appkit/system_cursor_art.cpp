@@ -470,8 +470,11 @@ std::optional<SystemCursorArt> drawSystemCursor(std::string_view key) {
   auto found = design(key);
   if (!found) return std::nullopt;
   found = framed(std::move(*found));
-  SystemCursorArt art{found->size, found->hotSpot, render(*found, 1), render(*found, 2)};
-  if (!art.oneX || !art.twoX) return std::nullopt;
+  SystemCursorArt art{found->size, found->hotSpot, {}};
+  for (int scale : kSystemCursorScales) {
+    art.images.push_back(render(*found, scale));
+    if (!art.images.back()) return std::nullopt;
+  }
   return art;
 }
 
