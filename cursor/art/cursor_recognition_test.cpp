@@ -61,9 +61,10 @@ TEST_F(StaticCursorRecognitionTest, RecognisesCopiesOfSystemImagesOnlyAtTheirGeo
     bool recognised;
   } cases[] = {
       {"nearly the same image, same geometry", testing::antialiasingVariant(copy), true},
-      {"same image and size, other hot spot", NSCursor::make(copy->image(), {5, 4}), false},
+      {"same image and size, other hot spot",
+       NSCursor::make(copy->image(), {copy->hotSpot().x + 1, copy->hotSpot().y}), false},
       {"another picture of that geometry",
-       NSCursor::make(testing::filledImage({26, 26}, 0, 0, 0, 255), {4, 4}), false},
+       NSCursor::make(testing::filledImage(copy->image()->size(), 0, 0, 0, 255), copy->hotSpot()), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

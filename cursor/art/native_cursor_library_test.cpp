@@ -63,12 +63,14 @@ TEST_F(NativeCursorArtTest, IdentityFollowsTheDrawnArtworkAndGeometry) {
   EXPECT_NE(first->native(), arrow->image());  // a private copy
   EXPECT_EQ(first->nativeSize(), arrow->image()->size());
   EXPECT_EQ(first->nativeHotspot(), arrow->hotSpot());
-  EXPECT_EQ(first->localBounds(), platform::CGRectMake(-4, -4, 17, 23));
+  const auto size = arrow->image()->size();
+  EXPECT_EQ(first->localBounds(),
+            platform::CGRectMake(-arrow->hotSpot().x, -arrow->hotSpot().y, size.width, size.height));
   EXPECT_FALSE(first->isHidden());
 
   // One byte of the representation drawn at the render scale (2×) changes it.
-  auto oneByte = testing::changedImage(*arrow->image(), [](uint8_t* bytes, int w, int, int row) {
-    if (w > 17) bytes[10 * row + 4 * 10 + 1] ^= 1;
+  auto oneByte = testing::changedImage(*arrow->image(), [&](uint8_t* bytes, int w, int, int row) {
+    if (w > size.width) bytes[10 * row + 4 * 10 + 1] ^= 1;
   });
   auto changed = NativeCursorArt::make(NSCursor::make(oneByte, arrow->hotSpot()));
   EXPECT_NE(changed->identity(), first->identity());
@@ -176,7 +178,7 @@ TEST_F(NativeCursorLibraryTest, StandardCursorsAreGroupedByGeometryInCatalogueOr
   size_t total = 0;
   for (const auto& [geometry, cursors] : groups) total += cursors.size();
   EXPECT_EQ(total, 18u);
-  const auto& resize = groups.at(NativeCursorLibrary::Geometry{24, 24, 12, 12});
+  const auto& resize = groups.at(NativeCursorLibrary::Geometry::of(*NSCursor::resizeUpDownCursor()));
   EXPECT_EQ(resize.front(), NSCursor::crosshairCursor());
   EXPECT_EQ(resize.back(), NSCursor::resizeUpDownCursor());
   EXPECT_EQ(NativeCursorLibrary::GeometryHash{}({1, 2, -0.0, 0}),
@@ -207,11 +209,12 @@ TEST_F(NativeCursorLibraryTest, MatchingGivesOneCanonicalArtPerVisualCursor) {
   EXPECT_EQ(library->match(antialiasingVariant(edge)), left);
 
   // Standard geometry, another picture: a snapshot, remembered by identity.
-  auto custom = blockCursor({24, 24}, {12, 12});
+  const auto resize = NSCursor::resizeUpDownCursor();
+  auto custom = blockCursor(resize->image()->size(), resize->hotSpot());
   auto snapshot = library->match(custom);
   ASSERT_NE(snapshot, nullptr);
   EXPECT_EQ(library->snapshotCount(), 1u);
-  EXPECT_EQ(library->match(blockCursor({24, 24}, {12, 12})), snapshot);
+  EXPECT_EQ(library->match(blockCursor(resize->image()->size(), resize->hotSpot())), snapshot);
   EXPECT_FALSE(library->isStandard(*snapshot));
   EXPECT_EQ(library->match(nullptr), nullptr);
 }
@@ -242,7 +245,8 @@ TEST_F(NativeCursorLibraryTest, StandardArtIsRecognisedByIdentityPerGeometry) {
       {NSCursor::arrowCursor(), true},                           // a pointer kind
       {NSCursor::dragCopyCursor(), true},                        // the catalogue
       {antialiasingVariant(NSCursor::dragCopyCursor()), false},  // not the same bytes
-      {blockCursor({26, 26}, {4, 4}), false},                    // standard geometry
+      {blockCursor(NSCursor::dragCopyCursor()->image()->size(), NSCursor::dragCopyCursor()->hotSpot()),
+       false},                                                   // standard geometry
       {blockCursor({13, 13}, {1, 1}), false},                    // no standard geometry
   };
   for (const auto& c : cases) {

@@ -47,11 +47,12 @@ std::shared_ptr<NSCursor> systemCursor(const std::string& key, bool sinceMacOS15
   const auto art = artwork(key);
   if (!art) return nullptr;
   auto image = NSImage::make(art->size);
-  auto oneX = representation(art->oneX, art->size);
-  auto twoX = representation(art->twoX, art->size);
-  if (!image || !oneX || !twoX) return nullptr;
-  image->addRepresentation(oneX);
-  image->addRepresentation(twoX);
+  if (!image) return nullptr;
+  for (const auto& drawn : art->images) {
+    auto rep = representation(drawn, art->size);
+    if (!rep) return nullptr;
+    image->addRepresentation(rep);
+  }
   auto cursor = std::make_shared<NSCursor>(image, art->hotSpot);
   table->cursors.emplace(key, cursor);
   return cursor;

@@ -1,9 +1,12 @@
 #include "platform/appkit/system_cursor_art.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -143,12 +146,18 @@ void addPath(const CGContextRef& c, const Path& path) {
   }
 }
 
+// The shadow under outlined groups: one point down, blurred by 1.5 points.
+// The context's blur reaches 3 points at 1 and 2 pixels a point; a pixel the
+// outline only touches casts it too, so the image keeps 4 points clear.
+constexpr CGFloat kShadowDrop = 1, kShadowBlur = 1.5, kShadowReach = 4;
+
 void paint(const CGContextRef& c, CGFloat scale, const Art& art) {
   for (const auto& group : art) {
     if (group.outlineWidth > 0) {
       CGContextSaveGState(c);
-      // Shadow offsets are in device pixels with y up: one point down.
-      if (group.shadow) CGContextSetShadowWithColor(c, {0, -scale}, 1.5 * scale, 0, 0, 0, 0.35);
+      // Shadow offsets are in device pixels with y up.
+      if (group.shadow)
+        CGContextSetShadowWithColor(c, {0, -kShadowDrop * scale}, kShadowBlur * scale, 0, 0, 0, 0.35);
       CGContextSetRGBStrokeColor(c, group.outline.r, group.outline.g, group.outline.b,
                                  group.outline.a);
       CGContextSetLineWidth(c, 2 * group.outlineWidth);
@@ -165,6 +174,92 @@ void paint(const CGContextRef& c, CGFloat scale, const Art& art) {
       path.evenOdd ? CGContextEOFillPath(c) : CGContextFillPath(c);
     }
   }
+}
+
+// Whole points each side of a design's frame needs beyond its size and hot
+// spot to hold all of its ink: outlines, shadows and the pixels their edges
+// touch.
+struct Room {
+  CGFloat left = 0, top = 0, right = 0, bottom = 0;
+};
+
+Room roomNeeded(const Design& design) {
+  CGFloat left = 0, top = 0, right = design.size.width, bottom = design.size.height;
+  for (const auto& group : design.art) {
+    const bool outlined = group.outlineWidth > 0, shadow = outlined && group.shadow;
+    const CGFloat ink = outlined ? group.outlineWidth : 0;
+    // An edge that only touches a pixel still tints it: one more point at 1×.
+    const CGFloat side = ink + (shadow ? kShadowReach : 1);
+    const CGFloat above = std::max(ink + 1, side - (shadow ? kShadowDrop : 0));
+    const CGFloat below = side + (shadow ? kShadowDrop : 0);
+    for (const auto& path : group.paths)
+      for (const auto& op : path.ops) {
+        // A curve lies within its control points.
+        const int points = op.kind == Path::Curve ? 3 : op.kind == Path::Close ? 0 : 1;
+        for (int i = 0; i < points; ++i) {
+          left = std::min(left, op.p[i].x - side);
+          right = std::max(right, op.p[i].x + side);
+          top = std::min(top, op.p[i].y - above);
+          bottom = std::max(bottom, op.p[i].y + below);
+        }
+      }
+  }
+  return {std::ceil(-left), std::ceil(-top), std::ceil(right - design.size.width),
+          std::ceil(bottom - design.size.height)};
+}
+
+std::optional<Design> design(std::string_view key);
+
+// Every key drawSystemCursor knows.
+std::vector<std::string> allKeys() {
+  std::vector<std::string> keys{"arrow",           "pointingHand",     "IBeam",          "IBeamForVerticalLayout",
+                                "crosshair",       "openHand",         "closedHand",     "operationNotAllowed",
+                                "dragCopy",        "dragLink",         "contextualMenu", "disappearingItem",
+                                "resizeLeft",      "resizeRight",      "resizeLeftRight", "resizeUp",
+                                "resizeDown",      "resizeUpDown",     "zoomIn",         "zoomOut",
+                                "columnResize",    "rowResize"};
+  for (int d = 1; d <= 3; ++d) {
+    keys.push_back("column " + std::to_string(d));
+    keys.push_back("row " + std::to_string(d));
+    for (int p : {1, 2, 4, 8, 3, 9, 6, 12}) keys.push_back("frame " + std::to_string(p) + "/" + std::to_string(d));
+  }
+  return keys;
+}
+
+Room most(const Room& a, const Room& b) {
+  return {std::max(a.left, b.left), std::max(a.top, b.top), std::max(a.right, b.right),
+          std::max(a.bottom, b.bottom)};
+}
+
+using Frame = std::array<CGFloat, 4>;
+Frame frameOf(const Design& d) { return {d.size.width, d.size.height, d.hotSpot.x, d.hotSpot.y}; }
+
+// Cursors drawn in one frame (size and hot spot) keep sharing one, as the
+// system's do: the room is the most any of them needs (a key missing from
+// allKeys still gets all it needs).
+Room sharedRoom(const Design& of) {
+  static const auto rooms = [] {
+    std::map<Frame, Room> byFrame;
+    for (const auto& key : allKeys())
+      if (const auto found = design(key)) byFrame[frameOf(*found)] = most(byFrame[frameOf(*found)], roomNeeded(*found));
+    return byFrame;
+  }();
+  const auto it = rooms.find(frameOf(of));
+  return it == rooms.end() ? roomNeeded(of) : most(it->second, roomNeeded(of));
+}
+
+// The design in an image with room for all of its ink. Room on the left or
+// top moves the art and its hot spot together, so the hot spot stays on the
+// same point of the art.
+Design framed(Design design) {
+  const Room room = sharedRoom(design);
+  if (room.left > 0 || room.top > 0) {
+    for (auto& group : design.art)
+      for (auto& path : group.paths) path = path.placed(0, room.left, room.top);
+  }
+  design.hotSpot = {design.hotSpot.x + room.left, design.hotSpot.y + room.top};
+  design.size = {design.size.width + room.left + room.right, design.size.height + room.top + room.bottom};
+  return design;
 }
 
 CGImageRef render(const Design& design, int scale) {
@@ -372,10 +467,14 @@ std::optional<Design> design(std::string_view key) {
 }  // namespace
 
 std::optional<SystemCursorArt> drawSystemCursor(std::string_view key) {
-  const auto found = design(key);
+  auto found = design(key);
   if (!found) return std::nullopt;
-  SystemCursorArt art{found->size, found->hotSpot, render(*found, 1), render(*found, 2)};
-  if (!art.oneX || !art.twoX) return std::nullopt;
+  found = framed(std::move(*found));
+  SystemCursorArt art{found->size, found->hotSpot, {}};
+  for (int scale : kSystemCursorScales) {
+    art.images.push_back(render(*found, scale));
+    if (!art.images.back()) return std::nullopt;
+  }
   return art;
 }
 

@@ -2,18 +2,21 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/graphics/geometry.hpp"
 #include "platform/graphics/image.hpp"
 
 namespace platform {
 
-// The simulated platform's artwork of one system cursor, drawn at 1 and 2
-// pixels per point.
+// The simulated platform's artwork of one system cursor, drawn at each of
+// kSystemCursorScales pixels per point: as the system's cursors, it stays
+// sharp when drawn several times larger (a large pointer, a preview).
+inline constexpr int kSystemCursorScales[] = {1, 2, 4};
 struct SystemCursorArt {
   NSSize size;
   NSPoint hotSpot;
-  CGImageRef oneX, twoX;
+  std::vector<CGImageRef> images;  // one per scale, in that order
 };
 
 // Keys: the AppKit accessor's name without "Cursor" ("arrow", "IBeam",

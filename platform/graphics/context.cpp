@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <array>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -95,9 +96,110 @@ uint32_t* surfaceRow(cairo_surface_t* s, int y) {
                                      static_cast<size_t>(y) * cairo_image_surface_get_stride(s));
 }
 
-// The one resampler of the layer; see context.hpp.
+// The cairo filter of each quality; see context.hpp. High enlargements do
+// not get here: enlargedHigh below interpolates them.
 cairo_filter_t resamplingFilter(CGInterpolationQuality q) {
-  return q == kCGInterpolationNone ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD;
+  switch (q) {
+    case kCGInterpolationNone: return CAIRO_FILTER_NEAREST;
+    case kCGInterpolationLow: return CAIRO_FILTER_FAST;
+    case kCGInterpolationDefault:
+    case kCGInterpolationMedium:
+    case kCGInterpolationHigh: break;
+  }
+  return CAIRO_FILTER_GOOD;
+}
+
+// Catmull-Rom taps along one axis: for output pixel i (device pixel
+// first + i), the four source pixels around its centre, clamped to the
+// image (its edges extend), and their weights.
+struct Taps {
+  std::vector<std::array<int, 4>> index;
+  std::vector<std::array<float, 4>> weight;
+};
+
+Taps cubicTaps(int first, int count, double scale, double offset, int size) {
+  Taps taps;
+  taps.index.resize(size_t(count));
+  taps.weight.resize(size_t(count));
+  for (int i = 0; i < count; ++i) {
+    // The output pixel's centre in source pixels, whose centres are at k + 0.5.
+    const double u = scale * (first + i + 0.5) + offset - 0.5;
+    const double base = std::floor(u), t = u - base;
+    const double t2 = t * t, t3 = t2 * t;
+    taps.weight[size_t(i)] = {float((-t3 + 2 * t2 - t) / 2), float((3 * t3 - 5 * t2 + 2) / 2),
+                              float((-3 * t3 + 4 * t2 + t) / 2), float((t3 - t2) / 2)};
+    for (int k = 0; k < 4; ++k) taps.index[size_t(i)][size_t(k)] = int(std::clamp(base - 1 + k, 0.0, size - 1.0));
+  }
+  return taps;
+}
+
+// sum[n] += weight × from[n]. Out of line: inlined, the vectoriser loses
+// the restrict and the loop runs scalar, three times slower.
+[[gnu::noinline]] void addScaled(float* __restrict sum, const float* __restrict from, float weight, size_t count) {
+  for (size_t n = 0; n < count; ++n) sum[n] += weight * from[n];
+}
+
+// The image enlarged by Catmull-Rom (bicubic) interpolation onto the device
+// pixels of `area` (rounded out to whole pixels), whose origin it returns in
+// `origin`; `toImage` maps device space to image pixels and only scales.
+// Two passes, across then down, over premultiplied pixels; the kernel's
+// small overshoot is clamped, colour within alpha. Nothing when the area is
+// larger than any canvas or the mapping turns.
+Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box area, int origin[2]) {
+  const int x0 = int(std::floor(area.x1)), y0 = int(std::floor(area.y1));
+  const double wd = std::ceil(area.x2) - x0, hd = std::ceil(area.y2) - y0;
+  if (!(wd >= 1 && hd >= 1 && wd <= double(detail::kMaxPixelSide) && hd <= double(detail::kMaxPixelSide)) ||
+      toImage.xy != 0 || toImage.yx != 0)
+    return nullptr;
+  const int w = int(wd), h = int(hd);
+  Surface out = makeSurface(CAIRO_FORMAT_ARGB32, w, h);
+  if (!out) return nullptr;
+  cairo_surface_flush(image);
+  const int sw = cairo_image_surface_get_width(image), sh = cairo_image_surface_get_height(image);
+  if (sw < 1 || sh < 1) return nullptr;
+  const Taps across = cubicTaps(x0, w, toImage.xx, toImage.x0, sw);
+  const Taps down = cubicTaps(y0, h, toImage.yy, toImage.y0, sh);
+  // The source rows the output reads (taps ascend), each interpolated
+  // across once. Channel c of a pixel is its byte 8c up: blue ... alpha.
+  int low = sh - 1, high = 0;
+  for (const auto& taps : down.index) low = std::min(low, taps[0]), high = std::max(high, taps[3]);
+  std::vector<float> rows(size_t(high - low + 1) * size_t(w) * 4), source(size_t(sw) * 4);
+  for (int r = low; r <= high; ++r) {
+    const uint32_t* src = surfaceRow(image, r);
+    for (int x = 0; x < sw; ++x)
+      for (int c = 0; c < 4; ++c) source[size_t(4 * x + c)] = float(src[x] >> (8 * c) & 255);
+    float* dst = rows.data() + size_t(r - low) * size_t(w) * 4;
+    for (int i = 0; i < w; ++i) {
+      const auto& index = across.index[size_t(i)];
+      const auto& weight = across.weight[size_t(i)];
+      float sum[4] = {0, 0, 0, 0};
+      for (int k = 0; k < 4; ++k) {
+        const float* p = source.data() + 4 * size_t(index[size_t(k)]);
+        for (int c = 0; c < 4; ++c) sum[c] += weight[size_t(k)] * p[c];
+      }
+      std::copy(sum, sum + 4, dst + 4 * i);
+    }
+  }
+  // Down: whole rows at a time.
+  std::vector<float> sum(size_t(w) * 4);
+  for (int j = 0; j < h; ++j) {
+    std::fill(sum.begin(), sum.end(), 0.0f);
+    for (int k = 0; k < 4; ++k)
+      addScaled(sum.data(), rows.data() + size_t(down.index[size_t(j)][size_t(k)] - low) * sum.size(),
+                down.weight[size_t(j)][size_t(k)], sum.size());
+    uint32_t* dst = surfaceRow(out.get(), j);
+    // Levels rounded and clamped, colour within alpha.
+    const auto level = [](float v, uint32_t most) { return v <= 0 ? 0u : std::min(uint32_t(v + 0.5f), most); };
+    for (int i = 0; i < w; ++i) {
+      const float* p = sum.data() + 4 * size_t(i);
+      const uint32_t a = level(p[3], 255);
+      dst[i] = a << 24 | level(p[2], a) << 16 | level(p[1], a) << 8 | level(p[0], a);
+    }
+  }
+  cairo_surface_mark_dirty(out.get());
+  origin[0] = x0;
+  origin[1] = y0;
+  return out;
 }
 
 cairo_operator_t operatorFor(CGBlendMode m) {
@@ -419,16 +521,34 @@ void drawPixels(const CGContextRef& c, CGRect rect, const PixelSource& src) {
   cairo_matrix_init(&toImage, sx, 0, 0, -sy, -r.origin.x * sx, (r.origin.y + r.size.height) * sy);
   const Box area = intersect(dev, c->reachable());
   const CGInterpolationQuality quality = c->gs.quality;
+  // Device space -> image pixels, for a resampler that works in device pixels.
+  cairo_matrix_t deviceToImage = c->gs.ctm;
+  const bool invertible = cairo_matrix_invert(&deviceToImage) == CAIRO_STATUS_SUCCESS;
+  cairo_matrix_multiply(&deviceToImage, &deviceToImage, &toImage);
+  // Enlarging on one axis at least and reducing on neither (the CTM only
+  // scales): a reduction keeps the box filter's average.
+  const double across = std::fabs(deviceToImage.xx), down = std::fabs(deviceToImage.yy);
+  const bool enlarges = invertible && across <= 1 && down <= 1 && (across < 1 || down < 1);
+  int origin[2] = {0, 0};
+  const Surface interpolated = quality == kCGInterpolationHigh && enlarges && !area.empty()
+                                   ? enlargedHigh(image.get(), deviceToImage, area, origin)
+                                   : nullptr;
 
   c->render(dev, true, [&](cairo_t* cr, cairo_operator_t op, double alpha) {
     cairo_save(cr);
-    cairo_set_matrix(cr, &c->gs.ctm);
-    cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image.get());
-    cairo_pattern_set_matrix(pattern, &toImage);
-    cairo_pattern_set_filter(pattern, resamplingFilter(quality));
-    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_set_source(cr, pattern);  // locks the pattern to the CTM's user space
-    cairo_pattern_destroy(pattern);
+    if (interpolated) {
+      cairo_identity_matrix(cr);
+      cairo_set_source_surface(cr, interpolated.get(), origin[0], origin[1]);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    } else {
+      cairo_set_matrix(cr, &c->gs.ctm);
+      cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image.get());
+      cairo_pattern_set_matrix(pattern, &toImage);
+      cairo_pattern_set_filter(pattern, resamplingFilter(quality));
+      cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+      cairo_set_source(cr, pattern);  // locks the pattern to the CTM's user space
+      cairo_pattern_destroy(pattern);
+    }
     cairo_identity_matrix(cr);
     addBox(cr, area);
     if (op == CAIRO_OPERATOR_CLEAR || alpha >= 1) {

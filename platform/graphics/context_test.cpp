@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/graphics/test_support.hpp"
@@ -157,6 +159,54 @@ TEST(BitmapContext, SmoothReductionAveragesWhileNoneSamples) {
   for (auto [x, y] : {std::pair{0, 0}, {7, 3}, {15, 15}}) {
     EXPECT_TRUE(near(smooth.at(x, y), {64, 64, 64, 255}, 8)) << int(smooth.at(x, y)[0]);
     EXPECT_TRUE(none.at(x, y)[0] == 0 || none.at(x, y)[0] == 255);
+  }
+}
+
+// A hard black-to-white edge enlarged 8 ×, across and down: each quality
+// draws its own profile, centred on the edge (a value and its mirror
+// across the edge sum to white).
+TEST(BitmapContext, EachQualityEnlargesAHardEdgeWithItsOwnProfile) {
+  enum class Profile { steps, linear, smooth };
+  const std::pair<CGInterpolationQuality, Profile> cases[] = {
+      {kCGInterpolationNone, Profile::steps},     {kCGInterpolationLow, Profile::steps},
+      {kCGInterpolationDefault, Profile::linear}, {kCGInterpolationMedium, Profile::linear},
+      {kCGInterpolationHigh, Profile::smooth},
+  };
+  for (const auto& [quality, profile] : cases) {
+    for (const bool across : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << "quality " << quality << (across ? " across" : " down"));
+      auto edge = makeImage(4, 4, [&](int x, int y) { return (across ? x : y) < 2 ? Pixel{0, 0, 0, 255} : kWhite; });
+      Canvas canvas(32, 32);
+      CGContextSetInterpolationQuality(canvas.ctx, quality);
+      CGContextDrawImage(canvas.ctx, CGRectMake(0, 0, 32, 32), edge);
+      std::vector<int> v;
+      for (int i = 0; i < 32; ++i) v.push_back(across ? canvas.at(i, 9)[0] : canvas.at(9, i)[0]);
+      int between = 0;
+      std::vector<int> steps;  // between two values short of black and white
+      for (int i = 0; i < 32; ++i) {
+        between += v[size_t(i)] > 0 && v[size_t(i)] < 255;
+        EXPECT_NEAR(v[size_t(i)] + v[size_t(31 - i)], 255, 2) << i;
+        if (i == 0) continue;
+        EXPECT_GE(v[size_t(i)], v[size_t(i - 1)]) << i << ": no ringing";
+        if (v[size_t(i - 1)] > 0 && v[size_t(i)] < 255) steps.push_back(v[size_t(i)] - v[size_t(i - 1)]);
+      }
+      const auto [low, high] = std::minmax_element(steps.begin(), steps.end());
+      const int smallest = steps.empty() ? 0 : *low, largest = steps.empty() ? 0 : *high;
+      switch (profile) {
+        case Profile::steps: EXPECT_EQ(between, 0); break;
+        // Bilinear: one source pixel's width of equal steps.
+        case Profile::linear:
+          EXPECT_EQ(between, 8);
+          EXPECT_LE(largest - smallest, 2);
+          break;
+        // Not pixel squares, and eased in and out: steepest across the edge.
+        case Profile::smooth:
+          EXPECT_GE(between, 8);
+          EXPECT_GE(largest - smallest, 8);
+          EXPECT_EQ(v[16] - v[15], largest);
+          break;
+      }
+    }
   }
 }
 

@@ -818,7 +818,7 @@ struct Painter {
                          std::any_cast<std::string>(n.environment.values.at("controlSize")) != "regular";
       const CGSize sw = small ? CGSize{28, 16} : CGSize{38, 22};
       const CGRect track{{CGRectGetMaxX(r) - sw.width, CGRectGetMidY(r) - sw.height / 2}, sw};
-      on ? setColor(cr, n.environment.controlTint()) : cairo_set_source_rgba(cr, 0, 0, 0, 0.12);
+      setColor(cr, on ? n.environment.controlTint() : Color::offSwitchTrack());
       cairoRoundedRectPath(cr, track, sw.height / 2);
       cairo_fill(cr);
       const double knob = sw.height - 2;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <tuple>
@@ -259,6 +260,17 @@ TEST_F(DrawingTest, AnImageIsDrawnFromItsVectorAtThePicturesScaleAndATemplateInT
 namespace platform::ui {
 namespace {
 
+// The contrast ratio of two grey levels (0 ... 255, sRGB), as the web's
+// accessibility guidelines measure it.
+double contrast(int a, int b) {
+  auto luminance = [](int level) {
+    const double c = level / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 TEST_F(DrawingTest, UnderTheDarkAppearanceNamedColoursTakeTheirDarkValues) {
   const auto view = [] {
     return VStack(HorizontalAlignment::leading, 0,
@@ -294,6 +306,27 @@ TEST_F(DrawingTest, UnderTheDarkAppearanceNamedColoursTakeTheirDarkValues) {
     const int divider = (*pixelOf(*graph, 5, int(dividerAt)))[0];
     EXPECT_EQ(divider > c.windowLevel, c.lightText) << c.what << ": the separator, " << divider;
     EXPECT_NE(divider, c.windowLevel) << c.what << ": the separator shows";
+
+    // A switch that is off stands out from the window and from a card.
+    auto switches = ViewGraph::make(
+        HStack(VerticalAlignment::top, 0,
+               {Toggle("", Binding<bool>::constant(false)).labelsHidden().padding(10),
+                Toggle("", Binding<bool>::constant(false))
+                    .labelsHidden()
+                    .padding(10)
+                    .background(ColorView(Color::controlBackground().withOpacity(0.74)))})
+            .frame(120, 60, Alignment::topLeading()));
+    switches->setSize({120, 60});
+    switches->render();
+    const auto toggles = switches->findAll([](const Node& n) { return n.kind() == "Toggle"; });
+    ASSERT_EQ(toggles.size(), 2u) << c.what;
+    for (const auto& toggle : toggles) {
+      // Right of the knob, inside the track; and beside the switch.
+      const CGRect r = toggle.frame();
+      const int track = (*pixelOf(*switches, int(CGRectGetMaxX(r)) - 5, int(CGRectGetMidY(r))))[0];
+      const int behind = (*pixelOf(*switches, int(CGRectGetMaxX(r)) + 5, int(CGRectGetMidY(r))))[0];
+      EXPECT_GE(contrast(track, behind), 1.5) << c.what << ": track " << track << " on " << behind;
+    }
   }
 }
 

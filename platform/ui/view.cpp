@@ -15,6 +15,7 @@ Color resolvedColor(const Color& color, ColorScheme scheme) {
   if (color.name == "controlBackground") return white(0.118, applied);
   if (color.name == "primary" || color.name == "label" || color.name == "separator") return white(1, applied);
   if (color.name == "secondary") return white(1, applied * 0.55 / 0.5);
+  if (color.name == "offSwitchTrack") return white(1, applied);
   return color;
 }
 

@@ -56,6 +56,9 @@ struct Color {
   static Color controlBackground() { return {1, 1, 1, 1, "controlBackground"}; }
   static Color windowBackground() { return {0.925, 0.925, 0.925, 1, "windowBackground"}; }
   static Color separator() { return {0, 0, 0, 0.1, "separator"}; }
+  // Behind a switch that is off: at least 1.5 : 1 against the window and
+  // card backgrounds of either appearance, so the switch shows whole.
+  static Color offSwitchTrack() { return {0, 0, 0, 0.2, "offSwitchTrack"}; }
   Color withOpacity(double a) const {
     Color c = *this;
     c.opacity *= a;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "app/brand_images.hpp"
 #include "platform/appkit/application.hpp"
 #include "platform/appkit/event.hpp"
 #include "platform/appkit/visual_effect_view.hpp"
@@ -104,6 +105,9 @@ TEST_F(AboutWindowTest, TheWindowIsAFixedTransparentTitledWindowOverAnEffectView
   ASSERT_TRUE(graph->findKind("AboutVurleView"));
   EXPECT_TRUE(graph->findText("Updates card"));  // the card the program gave
   EXPECT_TRUE(graph->findLabel("vurle"));
+  // The logo is stretched over 150 × 36: only art of that shape is drawn undistorted.
+  const platform::NSSize logo = logoImage()->size();
+  EXPECT_NEAR(logo.width / logo.height, 150.0 / 36.0, 0.05);
   EXPECT_TRUE(graph->findText("Uses private macOS APIs. macOS updates may affect cursor animations."));
   EXPECT_TRUE(graph->findKind("SettingsPressStyle"));  // the legal row's buttons
   // The layout around a stand-in card; the window with the real card is

@@ -76,11 +76,8 @@ View Header(int step) {
 }
 
 View TitleColumn(int step, bool showMenuBar) {
-  Modifier tracking;
-  tracking.name = "tracking";
-  tracking.params["value"] = -0.7;
   return VStack(HorizontalAlignment::leading, 9,
-                {Text(titleOf(step)).font(Font::system(29, FontWeight::semibold)).modified(tracking),
+                {Text(titleOf(step)).font(Font::system(29, FontWeight::semibold)).tracking(-0.7),
                  Text(subtitleOf(step, showMenuBar))
                      .font(Font::system(13))
                      .foregroundStyle(Color::secondary())

@@ -15,6 +15,9 @@
 namespace vurle {
 namespace {
 
+using platform::ui::Environment;
+using platform::ui::Font;
+using platform::ui::FontWeight;
 using platform::ui::Node;
 using platform::ui::ViewRef;
 
@@ -149,6 +152,15 @@ TEST_F(OnboardingViewTest, TheIndicatorTitlesAndSubtitlesFollowTheStepTheSystemA
       EXPECT_DOUBLE_EQ(capsules[size_t(i)]->frame.size.width, i == c.step ? 16 : 5) << label << " capsule " << i;
     EXPECT_TRUE(shows(c.title)) << c.title;
     EXPECT_TRUE(shows(c.subtitle)) << c.subtitle;
+    // The title is drawn tighter than normal spacing; the subtitle is not.
+    const Environment& title = graph().findText(c.title)->node().environment;
+    EXPECT_EQ(title.font, Font::system(29, FontWeight::semibold)) << c.title;
+    EXPECT_DOUBLE_EQ(title.tracking, -0.7) << c.title;
+    EXPECT_DOUBLE_EQ(graph().findText(c.subtitle)->node().environment.tracking, 0) << c.subtitle;
+    // The logo fills its frame's width from the column's leading edge.
+    const CGRect logo = graph().findLabel("vurle")->node().frame;
+    EXPECT_NEAR(logo.origin.x, graph().findText(c.title)->node().frame.origin.x, 0.5) << label;
+    EXPECT_NEAR(logo.size.width, 116, 1) << label;
     EXPECT_EQ(graph().findText("Back").has_value(), c.step >= 1) << label;
     TearDown();
     SetUp();

@@ -75,15 +75,16 @@ TEST_F(PointerTestStripTest, RegionsSplitTheWidthAndTheRightEdgeLiesOutside) {
 }
 
 TEST_F(PointerTestStripTest, TheGlyphScaleFitsTwentySevenByTwentyNineAndCapsAtOneAndAQuarter) {
-  // Arrow 17 × 23 and I-beam 9 × 18 would grow past 1.25 to fit; the 24 and
-  // 26 point cursors fit at 1.125 and about 1.04.
-  const CGSize expected[] = {{21.25, 28.75}, {27, 27}, {27, 27}, {27, 27}, {11.25, 22.5}, {27, 27}};
+  // The arrow (22 × 28, its shadow's room included) fits by its height; the
+  // I-beam (10 × 19) would grow past 1.25 to fit; the 30 and 31 point
+  // cursors shrink to 27 points.
+  const CGSize expected[] = {{22 * 29.0 / 28, 29}, {27, 27}, {27, 27}, {27, 27}, {12.5, 23.75}, {27, 27}};
   for (int i = 0; i < PointerTestStripView::kRegionCount; ++i) {
     EXPECT_NEAR(strip->glyphRect(i).size.width, expected[i].width, 1e-9) << testStripRegions()[size_t(i)].name;
     EXPECT_NEAR(strip->glyphRect(i).size.height, expected[i].height, 1e-9) << testStripRegions()[size_t(i)].name;
   }
-  EXPECT_EQ(strip->glyphRect(0).origin, CGPointMake(24, 9)) << "centred, halves rounded away from zero";
-  EXPECT_EQ(strip->glyphRect(4).origin, CGPointMake(309, 12));
+  EXPECT_EQ(strip->glyphRect(0).origin, CGPointMake(24, 8)) << "centred on whole points";
+  EXPECT_EQ(strip->glyphRect(4).origin, CGPointMake(309, 11));
 
   // The drawing uses that rect: the I-beam's ink lies inside it and fills
   // most of its height.
