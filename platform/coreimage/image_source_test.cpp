@@ -200,7 +200,8 @@ TEST_F(ImageSourceTest, EveryKindOfPNGReadsAsCairoReadsItInterlacedOrNot) {
         if (c.colorType == PNG_COLOR_TYPE_PALETTE) return (x + 3 * y) % 16;
         return (x * 37 + y * 101 + channel * 59 + (x * y) % 13 * 7) % (top + 1);
       };
-      const std::string size = " " + std::to_string(width) + "x" + std::to_string(height);
+      std::string size = " ";
+      size += std::to_string(width) + "x" + std::to_string(height);
       std::vector<uint8_t> thumbnails[2];
       for (const bool interlaced : {false, true}) {
         const std::string what = c.what + size + (interlaced ? ", interlaced" : "");
