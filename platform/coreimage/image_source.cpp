@@ -275,11 +275,6 @@ CGImageSourceRef CGImageSourceCreateWithURL(const NSURL& url) {
 
 std::string CGImageSourceGetType(const CGImageSourceRef& source) { return source ? source->type() : std::string(); }
 
-std::optional<CGImageProperties> CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, std::size_t index) {
-  if (!source || index != 0 || source->pixelsWide() == 0 || source->pixelsHigh() == 0) return std::nullopt;
-  return CGImageProperties{source->pixelsWide(), source->pixelsHigh()};
-}
-
 CGImageRef CGImageSourceCreateImageAtIndex(const CGImageSourceRef& source, std::size_t index) {
   if (!decodable(source, index)) return nullptr;
   return decodeAt(source, source->pixelsWide(), source->pixelsHigh());

@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "platform/foundation/url.hpp"
@@ -55,14 +54,6 @@ class CGImageSource {
 // Null when the URL is not a file URL or the file cannot be opened.
 CGImageSourceRef CGImageSourceCreateWithURL(const NSURL& url);
 std::string CGImageSourceGetType(const CGImageSourceRef& source);
-
-// The properties our callers read (kCGImagePropertyPixelWidth and
-// kCGImagePropertyPixelHeight), from the file's header.
-struct CGImageProperties {
-  std::size_t pixelWidth = 0, pixelHeight = 0;
-};
-// None for another index than 0 or content whose size is not known here.
-std::optional<CGImageProperties> CGImageSourceCopyPropertiesAtIndex(const CGImageSourceRef& source, std::size_t index);
 // The picture (RGBA, premultiplied alpha, device RGB; index 0 only), or
 // null: another index, content that cannot be decoded, a picture over the
 // bounds, or a broken file.

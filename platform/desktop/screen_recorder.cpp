@@ -168,15 +168,10 @@ bool writeWindowPicture(const NSWindow& window, const std::string& path, double 
   cairo_paint(cr);
   drawWindowContent(cr, window, scale);
   if (const auto sheet = window.attachedSheet()) {
-    // A sheet hangs from the bottom of the title bar, centred.
+    const CGPoint origin = ui::drawAttachedSheetEdge(cr, window, *sheet);
     const CGRect s = sheet->frame();
-    const double top = f.size.height - window.contentLayoutRect().size.height;
     cairo_save(cr);
-    cairo_translate(cr, std::round((f.size.width - s.size.width) / 2), top);
-    cairo_rectangle(cr, -0.5, -0.5, s.size.width + 1, s.size.height + 1);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
+    cairo_translate(cr, origin.x, origin.y);
     cairo_rectangle(cr, 0, 0, s.size.width, s.size.height);
     cairo_set_source_rgb(cr, 0.925, 0.925, 0.925);
     cairo_fill(cr);

@@ -25,8 +25,7 @@ bool readablePicture(const fs::path& file) {
   CGImageSourceThumbnailOptions options;
   options.maxPixelSize = 1;
   options.createThumbnailFromImageAlways = true;
-  return source && source->type() == "public.png" && imageSizeIsReadable(source->pixelsWide(), source->pixelsHigh()) &&
-         CGImageSourceCreateThumbnailAtIndex(source, 0, options) != nullptr;
+  return source && CGImageSourceCreateThumbnailAtIndex(source, 0, options) != nullptr;
 }
 
 std::optional<std::string> writeFile(const fs::path& path, const Data& bytes) {

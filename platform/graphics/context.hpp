@@ -17,7 +17,7 @@
 // and NSImage::drawInRect alike, chosen by the interpolation quality only:
 //   * kCGInterpolationNone    -> CAIRO_FILTER_NEAREST (pixel duplication);
 //   * kCGInterpolationLow     -> CAIRO_FILTER_FAST (point sampling);
-//   * Default (as before) and
+//   * kCGInterpolationDefault and
 //     kCGInterpolationMedium  -> CAIRO_FILTER_GOOD: bilinear when enlarging;
 //   * kCGInterpolationHigh    -> enlarging: Catmull-Rom (bicubic) interpolation
 //     of our own, in two passes, so a cursor drawn at 3.4 × has smooth edges.

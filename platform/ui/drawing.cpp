@@ -988,20 +988,23 @@ bool writeWindowPNG(NSWindow& window, const std::string& path, double scale) {
   cairo_t* cr = cairo_create(surface.get());
   cairo_scale(cr, scale, scale);
   bool drawn = paintWindow(cr, window, {0, 0}, scale);
-  if (const auto sheet = window.attachedSheet(); drawn && sheet) {
-    // A sheet hangs from the bottom of the title bar, centred, edged so it
-    // reads apart from the window behind it.
-    const CGSize size = sheet->frame().size;
-    const CGPoint origin{std::round((bounds.size.width - size.width) / 2),
-                         window.frame().size.height - window.contentLayoutRect().size.height};
-    cairo_rectangle(cr, origin.x - 0.5, origin.y - 0.5, size.width + 1, size.height + 1);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
-    drawn = paintWindow(cr, *sheet, origin, scale);
-  }
+  if (const auto sheet = window.attachedSheet(); drawn && sheet)
+    drawn = paintWindow(cr, *sheet, drawAttachedSheetEdge(cr, window, *sheet), scale);
   cairo_destroy(cr);
   return drawn && cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+CGPoint drawAttachedSheetEdge(cairo_t* cr, const NSWindow& window, const NSWindow& sheet) {
+  const CGSize size = sheet.frame().size;
+  const CGPoint origin{std::round((window.frame().size.width - size.width) / 2),
+                       window.frame().size.height - window.contentLayoutRect().size.height};
+  cairo_save(cr);
+  cairo_rectangle(cr, origin.x - 0.5, origin.y - 0.5, size.width + 1, size.height + 1);
+  cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+  return origin;
 }
 
 PictureComparison comparePNG(const std::string& expected, const std::string& actual, int tolerance) {

@@ -42,6 +42,12 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale = 2);
 // when there is no content view or the file cannot be written.
 bool writeWindowPNG(NSWindow& window, const std::string& path, double scale = 2);
 
+// In a top-down picture of `window` (points from its top-left corner): the
+// edge of its attached `sheet`, drawn so the sheet reads apart from the
+// window behind it, and the answer where the sheet's top-left corner goes,
+// centred and hanging from the bottom of the title bar.
+CGPoint drawAttachedSheetEdge(cairo_t* cr, const NSWindow& window, const NSWindow& sheet);
+
 // Whether the symbol has a shape of our own (others draw as a labelled box).
 bool hasSymbolShape(const std::string& systemName);
 

@@ -344,10 +344,9 @@ std::optional<CIImage> OnboardingWallpaperView::readWallpaper(const RenderKey& k
   // 64 M of them).
   CGImageSourceThumbnailOptions options;
   options.createThumbnailFromImageAlways = true;
-  const auto properties = CGImageSourceCopyPropertiesAtIndex(source, 0);
+  const double w = double(source->pixelsWide()), h = double(source->pixelsHigh());
   const double Dw = key.desktop.width * key.backingScale, Dh = key.desktop.height * key.backingScale;
-  if (properties && Dw > 0 && Dh > 0) {
-    const double w = double(properties->pixelWidth), h = double(properties->pixelHeight);
+  if (w > 0 && h > 0 && Dw > 0 && Dh > 0) {
     const double f = std::max(Dh / h, Dw / w);
     if (f < 1) options.maxPixelSize = std::size_t(std::ceil(std::max(w, h) * f));
   }
