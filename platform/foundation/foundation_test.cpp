@@ -1,9 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/file_descriptor.hpp"
 #include "platform/foundation/lock.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
@@ -21,6 +23,26 @@ TEST(NSLogTest, CaptureCollectsLinesAndNestsInOrder) {
   }
   NSLog("third");
   EXPECT_EQ(outer.lines(), (std::vector<std::string>{"first", "third"}));
+}
+
+// A descriptor is closed once, by its last owner, and never by one it was
+// moved or released from.
+TEST(FileDescriptorTest, OnlyTheLastOwnerClosesIt) {
+  const auto isOpen = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+  const int first = ::open("/dev/null", O_RDONLY | O_CLOEXEC), second = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  {
+    FileDescriptor moved(first), owner(second);
+    owner = std::move(moved);
+    EXPECT_FALSE(isOpen(second));
+    const FileDescriptor last(std::move(owner));
+    EXPECT_EQ(owner.get(), -1);
+    EXPECT_TRUE(isOpen(first));
+  }
+  EXPECT_FALSE(isOpen(first));
+  const int kept = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(FileDescriptor(kept).release(), kept);
+  EXPECT_TRUE(isOpen(kept));
+  ::close(kept);
 }
 
 TEST(NSLockTest, TryLockFailsWhileAnotherThreadHoldsTheLock) {
