@@ -16,6 +16,7 @@
 
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
+#include "platform/foundation/file_descriptor.hpp"
 #include "platform/foundation/process_info.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/updater/signature.hpp"
@@ -27,11 +28,14 @@ constexpr const char* kCannotInstall = "This update can’t be installed on this
 
 std::mutex faultMutex;
 int failingStarts = 0;
+// The user a downloads folder must belong to, when a test names another.
+std::optional<uid_t> downloadsOwnerForTesting;
 
 const int faultReset = [] {
   addResetHook(&failingStarts, [] {
     std::lock_guard<std::mutex> lock(faultMutex);
     failingStarts = 0;
+    downloadsOwnerForTesting.reset();
   });
   return 0;
 }();
@@ -99,93 +103,113 @@ SPUError error(SPUError::Code code, std::string text) {
 // ---------------------------------------------------------------------------
 // The downloads folder
 
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+uid_t downloadsOwner() {
+  std::lock_guard<std::mutex> lock(faultMutex);
+  return downloadsOwnerForTesting.value_or(::geteuid());
+}
 
-// The folder, opened without following a link, when it is a directory of
-// this user's; -1 otherwise. With `create`, a missing one is made first.
-int openDownloadsFolder(const std::filesystem::path& folder, bool create) {
+// The folder, opened without following a link at its last step, when it is
+// a directory of this user's that no one else may write to: what another
+// user could put in or take out there is never stored or removed. Refused,
+// nothing is held, with the reason in `refusal` when given. With `create`,
+// a missing one is made first. (A link above it may be the user's own, and
+// is followed.)
+FileDescriptor openDownloadsFolder(const std::filesystem::path& folder, bool create, std::string* refusal = nullptr) {
   if (create) {
     std::error_code ignored;
     std::filesystem::create_directories(folder.parent_path(), ignored);
     ::mkdir(folder.c_str(), 0700);
   }
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
+  FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
-    ::close(fd);
-    return -1;
+  const char* reason = nullptr;
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+      status.st_uid != downloadsOwner()) {
+    reason = "The update could not be saved: its folder is a link or not a folder of this user.";
+  } else if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+    reason = "The update could not be saved: other users may write to its folder.";
   }
-  return fd;
+  if (!reason) return fd;
+  if (refusal) *refusal = reason;
+  return FileDescriptor();
 }
 
 constexpr std::string_view kArchiveSuffix = ".archive";
+// A temporary's name ends in this many of these.
+constexpr std::size_t kTemporaryLetterCount = 6;
+constexpr std::string_view kTemporaryLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
-// "<build>.archive", or a temporary of one, ".<build>.archive.XXXXXX".
+// Only names this updater writes: "<build>.archive" and its temporaries,
+// ".<build>.archive.XXXXXX", the build dotted decimal as the feed's is.
+// Whatever else a user keeps there is theirs.
 bool isArchiveName(std::string_view name) {
-  if (name.size() > kArchiveSuffix.size() && name.ends_with(kArchiveSuffix)) return true;
-  return name.starts_with('.') && name.find(".archive.") != std::string_view::npos;
+  if (name.starts_with('.')) {
+    if (name.size() < kTemporaryLetterCount + 2) return false;
+    if (name.substr(name.size() - kTemporaryLetterCount).find_first_not_of(kTemporaryLetters) != name.npos) {
+      return false;
+    }
+    name = name.substr(1, name.size() - kTemporaryLetterCount - 1);
+    if (!name.ends_with('.')) return false;
+    name.remove_suffix(1);
+  }
+  return name.ends_with(kArchiveSuffix) &&
+         SUIsDottedDecimal(std::string(name.substr(0, name.size() - kArchiveSuffix.size())));
 }
 
 // Removes what earlier sessions left, killed before they could: archives
 // and temporaries of any build (a link among them goes, not its target).
 void removeLeftovers(const std::filesystem::path& folder) {
-  Descriptor dir{openDownloadsFolder(folder, false)};
-  if (dir.fd < 0) return;
-  DIR* listing = ::fdopendir(::dup(dir.fd));
+  const FileDescriptor dir = openDownloadsFolder(folder, false);
+  if (dir.get() < 0) return;
+  FileDescriptor copy(::dup(dir.get()));
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(copy.get()), &::closedir);
   if (!listing) return;
-  while (const dirent* entry = ::readdir(listing)) {
+  copy.release();  // the listing's now
+  while (const dirent* entry = ::readdir(listing.get())) {
     struct stat status {};
-    if (isArchiveName(entry->d_name) && ::fstatat(dir.fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (isArchiveName(entry->d_name) && ::fstatat(dir.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
         (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode))) {
-      ::unlinkat(dir.fd, entry->d_name, 0);
+      ::unlinkat(dir.get(), entry->d_name, 0);
     }
   }
-  ::closedir(listing);
 }
 
 // Puts a verified archive in the folder as "<build>.archive". Its bytes go
 // to a new temporary that no existing file or link can stand in for, and
 // one rename then replaces whatever held the name (a link itself, never
-// what it points to). The path, or none with the reason in `failure`.
+// what it points to; a folder there is the user's, and stays). The path, or
+// none with the reason in `failure`.
 std::optional<std::filesystem::path> storeArchive(const std::filesystem::path& folder, const std::string& build,
                                                   const Data& bytes, std::string* failure) {
-  Descriptor dir{openDownloadsFolder(folder, true)};
-  if (dir.fd < 0) {
-    *failure = "The update could not be saved: its folder is a link or not a folder of this user.";
-    return std::nullopt;
-  }
+  const FileDescriptor dir = openDownloadsFolder(folder, true, failure);
+  if (dir.get() < 0) return std::nullopt;
   const std::string name = build + std::string(kArchiveSuffix);
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::random_device random;
   std::string temporary;
-  Descriptor file;
-  for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+  FileDescriptor file;
+  for (int attempt = 0; attempt < 16 && file.get() < 0; ++attempt) {
     temporary = "." + name + ".";
-    for (int k = 0; k < 6; ++k) temporary += kLetters[random() % (sizeof kLetters - 1)];
-    file.fd = ::openat(dir.fd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (file.fd < 0 && errno != EEXIST) break;
+    for (std::size_t k = 0; k < kTemporaryLetterCount; ++k) {
+      temporary += kTemporaryLetters[random() % kTemporaryLetters.size()];
+    }
+    file = FileDescriptor(
+        ::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file.get() < 0 && errno != EEXIST) break;
   }
-  const bool created = file.fd >= 0;
+  const bool created = file.get() >= 0;
   bool written = created;
   for (std::size_t done = 0; written && done < bytes.size();) {
-    const ssize_t count = ::write(file.fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t count = ::write(file.get(), bytes.data() + done, bytes.size() - done);
     if (count < 0 && errno == EINTR) continue;
     written = count > 0;
     done += written ? static_cast<std::size_t>(count) : 0;
   }
-  if (created) {
-    written = ::close(file.fd) == 0 && written;
-    file.fd = -1;
-  }
-  if (written && ::renameat(dir.fd, temporary.c_str(), dir.fd, name.c_str()) == 0) return folder / name;
-  if (created) ::unlinkat(dir.fd, temporary.c_str(), 0);
-  *failure = "The update could not be saved.";
+  if (created) written = ::close(file.release()) == 0 && written;
+  if (written && ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) == 0) return folder / name;
+  const bool folderInTheWay = written && errno == EISDIR;
+  if (created) ::unlinkat(dir.get(), temporary.c_str(), 0);
+  *failure = folderInTheWay ? "The update could not be saved: “" + (folder / name).string() + "” is a folder."
+                            : "The update could not be saved.";
   return std::nullopt;
 }
 
@@ -258,6 +282,11 @@ SPUUpdater::~SPUUpdater() {
 void SPUUpdater::failNextStartsForTesting(int count) {
   std::lock_guard<std::mutex> lock(faultMutex);
   failingStarts = count;
+}
+
+void SPUUpdater::setDownloadsOwnerForTesting(std::optional<uid_t> user) {
+  std::lock_guard<std::mutex> lock(faultMutex);
+  downloadsOwnerForTesting = user;
 }
 
 std::optional<std::filesystem::path> SPUUpdater::downloadsDirectory() {

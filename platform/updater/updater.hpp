@@ -36,8 +36,9 @@
 // reaches the disk. A verified one is written to a new temporary in
 // downloadsDirectory() (created without following or reusing any file or
 // link) and renamed to "<build>.archive", only in a folder of this user's
-// that is not a link, and deleted when the session ends. Starting removes
-// the archives and temporaries that earlier sessions left there.
+// that is not a link and that no one else may write to, and deleted when
+// the session ends. Starting removes the archives and temporaries that
+// earlier sessions left there, and no other name.
 //
 // Scheduled checks run on the dispatch clock while the updater is started
 // and automaticallyChecksForUpdates is on: SUScheduledCheckInterval seconds
@@ -53,6 +54,8 @@
 // Main thread only, except where said. The user driver is held strongly,
 // the delegate weakly; the updater and its URL session live as long as
 // their owner keeps them.
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -158,6 +161,9 @@ class SPUUpdater : public std::enable_shared_from_this<SPUUpdater> {
   // Fault seam: the next `count` starts fail as a refused configuration
   // would. resetProcessState() clears it.
   static void failNextStartsForTesting(int count);
+  // Fault seam: downloads folders must belong to `user` in place of this
+  // process's user (none: this process's). resetProcessState() clears it.
+  static void setDownloadsOwnerForTesting(std::optional<uid_t> user);
 
  private:
   struct Session;

@@ -325,6 +325,8 @@ TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence)
   FeedItem item = serveArchive(dataFromString("archive bytes"));
   item.url = "https://vurle.app/big";
   item.length.clear();
+  FeedItem declared = item;
+  declared.length = "13";
   std::string full = feedXML({});
   full.resize(MiB, ' ');
   struct Case {
@@ -341,6 +343,8 @@ TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence)
       {"chunked feed of 1 MiB + 1 byte", true, "", {MiB + 1, false}, tooLarge},
       {"chunked archive of 64 MiB + 1 byte", false, feedXML({item}), {64 * MiB + 1, false},
        "The update is larger than 64 MiB."},
+      {"chunked archive one byte past the 13 it declares", false, feedXML({declared}), {14, false},
+       "The update’s download is not the length the feed declares."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -359,66 +363,95 @@ TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence)
 
 // An archive is stored only once verified, through a temporary that no
 // link can stand in for, and only in a folder of this user's that is no
-// link; starting removes what earlier sessions left there.
+// link and that no one else may write to; starting removes what earlier
+// sessions left there, and only that.
 TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
   namespace fs = std::filesystem;
   const fs::path updates = root / "cache" / "vurle" / "updates";
   const fs::path victim = root / "victim";
-  // The folder's entries, links marked "@".
+  // The folder's entries, links marked "@" and folders "/".
   const auto listing = [](const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
-      names.push_back(entry.path().filename().string() + (entry.is_symlink() ? "@" : ""));
+      names.push_back(entry.path().filename().string() +
+                      (entry.is_symlink() ? "@" : entry.is_directory() ? "/" : ""));
     }
     std::sort(names.begin(), names.end());
     return names;
   };
-  enum class Folder { own, link, anotherUsers };
+  enum class Folder { own, link, linkAbove, anotherUsers };
   struct Case {
     const char* name;
-    Folder folder;
-    bool flip;
-    std::string alert;
+    Folder folder = Folder::own;
+    bool flip = false;
+    mode_t mode = 0755;            // the folder's from the start
+    mode_t modeOnceOffered = 0;    // what it is changed to once the leftovers are gone, if anything
+    bool folderAtTheName = false;  // else a link is planted at "130.archive" then
+    std::string alert = kCannotInstall;
     std::vector<std::string> atAlert, atEnd;
   };
-  const std::vector<std::string> left = {".130.archive.x1Y2z3", "125.archive", "126.archive@", "130.archive@",
-                                         "notes.txt"};
+  // Names of the user's that only look like the updater's stay.
+  const std::vector<std::string> kept = {".130.archive.part", "keep.archive", "notes.txt"};
+  const auto plus = [](std::vector<std::string> names, const std::vector<std::string>& more) {
+    names.insert(names.end(), more.begin(), more.end());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const auto left = plus(kept, {".130.archive.x1Y2z3", "125.archive", "126.archive@", "130.archive@"});
+  const auto planted = plus(kept, {"130.archive@"});
+  const auto saved = plus(kept, {"130.archive"}), folderAtTheName = plus(kept, {"130.archive/"});
   const std::string refused = "The update could not be saved: its folder is a link or not a folder of this user.";
+  const std::string shared = "The update could not be saved: other users may write to its folder.";
   const std::vector<Case> cases = {
-      {"bad signature", Folder::own, true, "The update is improperly signed and could not be validated.",
-       {"130.archive@", "notes.txt"}, {"130.archive@", "notes.txt"}},
-      {"good signature", Folder::own, false, kCannotInstall, {"130.archive", "notes.txt"}, {"notes.txt"}},
-      {"folder is a link", Folder::link, false, refused, left, left},
-      {"folder of another user", Folder::anotherUsers, false, refused, left, left},
+      {.name = "bad signature", .flip = true, .alert = "The update is improperly signed and could not be validated.",
+       .atAlert = planted, .atEnd = planted},
+      {.name = "good signature", .atAlert = saved, .atEnd = kept},
+      {.name = "a link above the folder", .folder = Folder::linkAbove, .atAlert = saved, .atEnd = kept},
+      {.name = "folder is a link", .folder = Folder::link, .alert = refused, .atAlert = left, .atEnd = left},
+      {.name = "another user's", .folder = Folder::anotherUsers, .alert = refused, .atAlert = left, .atEnd = left},
+      {.name = "others may write", .mode = 0702, .alert = shared, .atAlert = left, .atEnd = left},
+      {.name = "the group may write, since the start", .modeOnceOffered = 0775, .alert = shared, .atAlert = planted,
+       .atEnd = planted},
+      {.name = "a folder at the archive's name", .folderAtTheName = true,
+       .alert = "The update could not be saved: “" + (updates / "130.archive").string() + "” is a folder.",
+       .atAlert = folderAtTheName, .atEnd = folderAtTheName},
   };
   const Data bytes = dataFromString("signed archive bytes");
   for (const auto& c : cases) {
-    // Only root can hand the folder to another user.
-    if (c.folder == Folder::anotherUsers && ::geteuid() != 0) continue;
     SCOPED_TRACE(c.name);
     fs::remove_all(root / "cache");
     std::ofstream(victim) << "precious";
+    // A link to a folder elsewhere stands for "updates" or for its parent.
+    const fs::path elsewhere = root / "cache" / "elsewhere";
+    const bool linked = c.folder == Folder::link || c.folder == Folder::linkAbove;
+    fs::create_directories(linked ? elsewhere / "updates" : updates);
+    if (c.folder == Folder::linkAbove) fs::create_directory_symlink(elsewhere, updates.parent_path());
     if (c.folder == Folder::link) {
-      fs::create_directories(root / "cache" / "elsewhere");
       fs::create_directories(updates.parent_path());
-      fs::create_directory_symlink(root / "cache" / "elsewhere", updates);
-    } else {
-      fs::create_directories(updates);
+      fs::create_directory_symlink(elsewhere / "updates", updates);
     }
-    // What killed sessions left, and a file of someone else's.
+    ASSERT_EQ(::chmod(updates.c_str(), c.mode), 0);
+    // What killed sessions left, and files of someone else's.
     std::ofstream(updates / "125.archive") << "an earlier download";
     std::ofstream(updates / ".130.archive.x1Y2z3") << "a killed one";
-    std::ofstream(updates / "notes.txt") << "not ours";
+    for (const auto& name : kept) std::ofstream(updates / name) << "not ours";
     fs::create_symlink(victim, updates / "126.archive");
-    if (c.folder == Folder::anotherUsers) {
-      ASSERT_EQ(::chown(updates.c_str(), 65534, 65534), 0);
-    }
+    SPUUpdater::setDownloadsOwnerForTesting(c.folder == Folder::anotherUsers ? std::optional(::geteuid() + 1)
+                                                                             : std::nullopt);
 
     serveFeed(feedXML({serveArchive(bytes, c.flip)}));
     auto updater = makeUpdater();
     ASSERT_TRUE(updater->startUpdater());
     // Planted once the leftovers are gone, before the download.
-    EXPECT_EQ(alertOfACheck(*updater, [&] { fs::create_symlink(victim, updates / "130.archive"); }), c.alert);
+    const auto plant = [&] {
+      if (c.folderAtTheName) {
+        fs::create_directory(updates / "130.archive");
+      } else {
+        fs::create_symlink(victim, updates / "130.archive");
+      }
+      if (c.modeOnceOffered) ::chmod(updates.c_str(), c.modeOnceOffered);
+    };
+    EXPECT_EQ(alertOfACheck(*updater, plant), c.alert);
     EXPECT_EQ(listing(updates), c.atAlert);
     if (c.alert == kCannotInstall) {
       std::ifstream stored(updates / "130.archive", std::ios::binary);
@@ -426,8 +459,8 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     }
     driver->acknowledgeAlertForTesting();
     EXPECT_EQ(listing(updates), c.atEnd);
-    std::ifstream kept(victim);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
+    std::ifstream untouched(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(untouched), {}), "precious");
   }
 }
 
