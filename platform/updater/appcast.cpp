@@ -103,30 +103,25 @@ bool showable(const std::string& text) { return isShowableText(text, SUAppcastMa
 // pass, each candidate's namespace resolved once.
 std::optional<SUAppcastItem> readItem(pugi::xml_node element, const NamespaceScope& outer) {
   const NamespaceScope scope(element, &outer);
-  pugi::xml_node title, description, enclosure, version, shortVersion, minimumSystem;
+  pugi::xml_node title, enclosure, version, shortVersion, minimumSystem;
   for (auto child : element.children()) {
     if (child.type() != pugi::node_element) continue;
     const std::string_view name = child.name();
     const auto [prefix, local] = splitName(name);
     pugi::xml_node* slot = name == "title"                   ? &title
-                           : name == "description"           ? &description
                            : name == "enclosure"             ? &enclosure
                            : local == "version"              ? &version
                            : local == "shortVersionString"   ? &shortVersion
                            : local == "minimumSystemVersion" ? &minimumSystem
                                                              : nullptr;
     if (!slot || *slot) continue;
-    const bool plain = slot == &title || slot == &description || slot == &enclosure;
+    const bool plain = slot == &title || slot == &enclosure;
     if (plain || NamespaceScope(child, &scope).isOurs(prefix)) *slot = child;
   }
 
   SUAppcastItem item;
   item.title = trimmed(title.text().get());
   if (!item.title.empty() && !showable(item.title)) return std::nullopt;
-  // No window shows the notes, and real ones run over several lines; notes
-  // that could not be shown are left out rather than the update.
-  item.itemDescription = trimmed(description.text().get());
-  if (!showable(item.itemDescription)) item.itemDescription.clear();
   item.versionString = trimmed(version.text().get());
   if (!SUIsDottedDecimal(item.versionString)) return std::nullopt;
   item.displayVersionString = trimmed(shortVersion.text().get());

@@ -11,7 +11,6 @@
 //         <vu:version>130</vu:version>                     the build, dotted decimal
 //         <vu:shortVersionString>1.3</vu:shortVersionString>  shown to the user
 //         <vu:minimumSystemVersion>14.0</vu:minimumSystemVersion>  optional
-//         <description>What changed.</description>          optional
 //         <enclosure url="https://…" length="123" vu:edSignature="…"/>
 //       </item>
 //     </channel>
@@ -23,9 +22,9 @@
 // does not read, is skipped; unknown elements are ignored. The feed's text
 // reaches the user's windows, so an item whose shown version or title is
 // not short, plain text (platform::isShowableText, at
-// SUAppcastMaximumShownTextLength) is skipped too, and notes that are not
-// are left out. A document over SUAppcastMaximumBytes, one that is not XML,
-// or whose root is not an RSS element with a channel, is refused whole.
+// SUAppcastMaximumShownTextLength) is skipped too. A document over
+// SUAppcastMaximumBytes, one that is not XML, or whose root is not an RSS
+// element with a channel, is refused whole.
 // Nothing here recurses: the reader looks only at the channel's items and
 // their children, and its time is linear in the document's size.
 //
@@ -48,8 +47,8 @@ inline constexpr std::size_t SUAppcastMaximumBytes = 1u << 20;
 inline constexpr std::size_t SUAppcastMaximumShownTextLength = 300;
 
 struct SUAppcastItem {
-  // The texts a window may show (title, displayVersionString,
-  // itemDescription) are empty or short, plain text.
+  // The texts a window may show (title, displayVersionString) are empty or
+  // short, plain text.
   std::string title;
   // The build this item installs, dotted decimal; compared with the running
   // CFBundleVersion.
@@ -57,7 +56,6 @@ struct SUAppcastItem {
   // Shown to the user; the build when the feed gives none.
   std::string displayVersionString;
   std::optional<std::string> minimumSystemVersion;
-  std::string itemDescription;
   // The archive: an https URL, its declared length when given, and its
   // Ed25519 signature (64 bytes).
   std::string fileURL;
