@@ -238,6 +238,8 @@ TEST_F(BugReportStoreTest, AReportArrivesAsSevenStringsAndItsAcceptanceEmptiesTh
 }
 
 TEST_F(BugReportStoreTest, EachAnswerEndsInTheSentStateOrItsSentence) {
+  // `units` "é": two bytes, one UTF-16 unit each.
+  const auto accents = [](std::size_t units) { std::string text; while (units--) text += "é"; return text; };
   struct Case {
     const char* name;
     Script script;
@@ -255,6 +257,8 @@ TEST_F(BugReportStoreTest, EachAnswerEndsInTheSentStateOrItsSentence) {
       {"not accepted", {200, R"({"accepted":false,"id":"$ID","error":"Too short."})"}, false, "Too short.", 0},
       {"a blank sentence", {200, R"({"accepted":false,"error":" \n"})"}, false, kNotSaved, 0},
       {"a sentence turned around", {200, R"({"accepted":false,"error":"Sent \u202egnorw"})"}, false, kNotSaved, 0},
+      {"a sentence of 300 UTF-16 units", {200, R"({"error":")" + accents(300) + "\"}"}, false, accents(300), 0},
+      {"a sentence of 301 UTF-16 units", {200, R"({"error":")" + accents(301) + "\"}"}, false, kNotSaved, 0},
       {"accepted of the wrong type", {200, R"({"accepted":"yes","id":"$ID","error":"x"})"}, false, kNotSaved, 0},
       {"500 without JSON", {500, "<html>oops</html>"}, false, kNotSaved, 0},
       {"409", {409, R"({"error":"Already filed."})"}, false, "Already filed.", 0},
