@@ -152,8 +152,9 @@ inline bool plainReadable(const platform::JSON& json) {
          !holdsNull(json);
 }
 
-// A folder of this process's own, emptied for each input; in memory where
-// the machine has /dev/shm, since the settings store syncs every write.
+// A folder of this process's own, emptied for each input and removed when
+// the process exits (the tests replay the seeds on every run); in memory
+// where the machine has /dev/shm, since the settings store syncs every write.
 inline const std::filesystem::path& scratchFolder() {
   static const std::filesystem::path folder = [] {
     std::error_code error;
@@ -163,6 +164,11 @@ inline const std::filesystem::path& scratchFolder() {
     if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a scratch folder");
     return std::filesystem::path(pattern);
   }();
+  // Registered once the folder is made, so it runs before the path is destroyed.
+  [[maybe_unused]] static const bool removedAtExit = std::atexit([] {
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+  }) == 0;
   return folder;
 }
 inline const std::filesystem::path& freshScratchFolder() {
