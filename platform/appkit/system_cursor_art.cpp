@@ -351,6 +351,11 @@ Design iBeam(bool vertical) {
   return vertical ? Design{{18, 9}, {9, 4}, {group}} : Design{{9, 18}, {4, 9}, {group}};
 }
 
+// An open or closed hand, held at its centre, with the creases between its fingers.
+Design grabbingHand(std::vector<Path> hand, std::vector<Path> creases) {
+  return {{24, 24}, {12, 12}, {glove(std::move(hand)), plain(std::move(creases))}};
+}
+
 // The designs with a name of their own; the families below number theirs.
 struct Named {
   std::string_view key;
@@ -380,25 +385,19 @@ constexpr Named kNamed[] = {
      }},
     {"openHand",
      [] {
-       return Design{
-           {24, 24},
-           {12, 12},
-           {glove({roundRect(6.5, 4.5, 3, 9, 1.5), roundRect(9.6, 2.5, 3, 10, 1.5),
-                   roundRect(12.7, 3, 3, 10, 1.5), roundRect(15.8, 5, 2.8, 8.5, 1.4),
-                   roundRect(6, 10, 12.6, 10.5, 3.5),
-                   polygon({{2.4, 12.2}, {4.2, 10.8}, {7.6, 14}, {7.4, 17.8}})}),
-            plain({rect(9.4, 8, 0.6, 4), rect(12.5, 8, 0.6, 4), rect(15.6, 8.5, 0.6, 3.5)})}};
+       return grabbingHand({roundRect(6.5, 4.5, 3, 9, 1.5), roundRect(9.6, 2.5, 3, 10, 1.5),
+                            roundRect(12.7, 3, 3, 10, 1.5), roundRect(15.8, 5, 2.8, 8.5, 1.4),
+                            roundRect(6, 10, 12.6, 10.5, 3.5),
+                            polygon({{2.4, 12.2}, {4.2, 10.8}, {7.6, 14}, {7.4, 17.8}})},
+                           {rect(9.4, 8, 0.6, 4), rect(12.5, 8, 0.6, 4), rect(15.6, 8.5, 0.6, 3.5)});
      }},
     {"closedHand",
      [] {
-       return Design{
-           {24, 24},
-           {12, 12},
-           {glove({roundRect(6.5, 7, 3, 5.5, 1.5), roundRect(9.6, 6.5, 3, 6, 1.5),
-                   roundRect(12.7, 6.5, 3, 6, 1.5), roundRect(15.8, 7.5, 2.8, 5, 1.4),
-                   roundRect(6, 9.5, 12.6, 10.5, 3.5),
-                   polygon({{4, 12.5}, {5.6, 11.5}, {7.8, 14}, {7.6, 17}})}),
-            plain({rect(9.4, 8.5, 0.6, 3), rect(12.5, 8.5, 0.6, 3), rect(15.6, 9, 0.6, 2.5)})}};
+       return grabbingHand({roundRect(6.5, 7, 3, 5.5, 1.5), roundRect(9.6, 6.5, 3, 6, 1.5),
+                            roundRect(12.7, 6.5, 3, 6, 1.5), roundRect(15.8, 7.5, 2.8, 5, 1.4),
+                            roundRect(6, 9.5, 12.6, 10.5, 3.5),
+                            polygon({{4, 12.5}, {5.6, 11.5}, {7.8, 14}, {7.6, 17}})},
+                           {rect(9.4, 8.5, 0.6, 3), rect(12.5, 8.5, 0.6, 3), rect(15.6, 9, 0.6, 2.5)});
      }},
     {"operationNotAllowed",
      [] {
