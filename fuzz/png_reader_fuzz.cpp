@@ -7,8 +7,9 @@
 // the thumbnail at its own size is the picture byte for byte; the reduced
 // one has the documented size; a one-pixel thumbnail is the exact mean of
 // the picture, rounded to nearest.
+#include <zlib.h>
+
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,28 +21,13 @@ namespace {
 
 using vurle::fuzz::require;
 
-uint32_t crc32(const uint8_t* data, size_t size) {
-  static const auto table = [] {
-    std::array<uint32_t, 256> made{};
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      made[n] = c;
-    }
-    return made;
-  }();
-  uint32_t c = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-  return c ^ 0xFFFFFFFFu;
-}
-
 // Every whole chunk after the signature gets the checksum of its type and data.
 void fixChecksums(std::string& file) {
   auto* bytes = reinterpret_cast<uint8_t*>(file.data());
   for (size_t at = 8; at + 12 <= file.size();) {
     const size_t length = size_t(bytes[at]) << 24 | size_t(bytes[at + 1]) << 16 | size_t(bytes[at + 2]) << 8 | bytes[at + 3];
     if (length > file.size() - at - 12) break;
-    const uint32_t crc = crc32(bytes + at + 4, length + 4);
+    const auto crc = uint32_t(crc32(0, bytes + at + 4, uInt(length + 4)));
     for (int k = 0; k < 4; ++k) bytes[at + 8 + length + size_t(k)] = uint8_t(crc >> (24 - 8 * k));
     at += length + 12;
   }

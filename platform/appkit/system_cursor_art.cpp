@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/graphics/context.hpp"
@@ -210,21 +212,8 @@ Room roomNeeded(const Design& design) {
 
 std::optional<Design> design(std::string_view key);
 
-// Every key drawSystemCursor knows.
-std::vector<std::string> allKeys() {
-  std::vector<std::string> keys{"arrow",           "pointingHand",     "IBeam",          "IBeamForVerticalLayout",
-                                "crosshair",       "openHand",         "closedHand",     "operationNotAllowed",
-                                "dragCopy",        "dragLink",         "contextualMenu", "disappearingItem",
-                                "resizeLeft",      "resizeRight",      "resizeLeftRight", "resizeUp",
-                                "resizeDown",      "resizeUpDown",     "zoomIn",         "zoomOut",
-                                "columnResize",    "rowResize"};
-  for (int d = 1; d <= 3; ++d) {
-    keys.push_back("column " + std::to_string(d));
-    keys.push_back("row " + std::to_string(d));
-    for (int p : {1, 2, 4, 8, 3, 9, 6, 12}) keys.push_back("frame " + std::to_string(p) + "/" + std::to_string(d));
-  }
-  return keys;
-}
+// Every key design() knows.
+std::vector<std::string> allKeys();
 
 Room most(const Room& a, const Room& b) {
   return {std::max(a.left, b.left), std::max(a.top, b.top), std::max(a.right, b.right),
@@ -235,8 +224,7 @@ using Frame = std::array<CGFloat, 4>;
 Frame frameOf(const Design& d) { return {d.size.width, d.size.height, d.hotSpot.x, d.hotSpot.y}; }
 
 // Cursors drawn in one frame (size and hot spot) keep sharing one, as the
-// system's do: the room is the most any of them needs (a key missing from
-// allKeys still gets all it needs).
+// system's do: the room is the most any of them needs.
 Room sharedRoom(const Design& of) {
   static const auto rooms = [] {
     std::map<Frame, Room> byFrame;
@@ -354,106 +342,123 @@ Design magnifier(bool zoomIn) {
           {Group{std::move(glass)}, plain({circle(10, 10, 4.8)}, kWhite), plain({sign})}};
 }
 
-std::optional<Design> design(std::string_view key) {
-  const std::string k(key);
-  if (k == "arrow") return Design{{17, 23}, {4, 4}, {Group{{arrowShape(4, 4)}}}};
-  if (k == "pointingHand") {
-    return Design{
-        {20, 22},
-        {8, 2},
-        {glove({roundRect(6.3, 1.2, 3.6, 12, 1.8), roundRect(9.9, 8, 3.1, 7, 1.5),
-                roundRect(13, 8.8, 3.1, 7, 1.5), roundRect(16.1, 10, 2.7, 6.5, 1.3),
-                roundRect(6.3, 11, 12.5, 9.5, 3),
-                polygon({{2, 13.4}, {3.6, 12}, {7.6, 15.4}, {7.6, 19.4}, {6, 19.4}})}),
-         plain({rect(9.6, 10, 0.7, 3.2), rect(12.7, 10.6, 0.7, 3.2), rect(15.8, 11.4, 0.7, 3)})}};
-  }
-  if (k == "IBeam" || k == "IBeamForVerticalLayout") {
-    std::vector<Path> beam{rect(-0.6, -6.6, 1.2, 13.2), rect(-2.5, -7.2, 5, 1.1),
-                           rect(-2.5, 6.1, 5, 1.1)};
-    const bool vertical = k != "IBeam";
-    for (auto& p : beam) p = vertical ? p.placed(90, 9, 4) : p.placed(0, 4, 9);
-    Group group{std::move(beam)};
-    group.outlineWidth = 0.8;
-    group.shadow = false;
-    return vertical ? Design{{18, 9}, {9, 4}, {group}} : Design{{9, 18}, {4, 9}, {group}};
-  }
-  if (k == "crosshair") {
-    Group group{{rect(11.4, 2.5, 1.2, 8), rect(11.4, 13.5, 1.2, 8), rect(2.5, 11.4, 8, 1.2),
-                 rect(13.5, 11.4, 8, 1.2)}};
-    group.outlineWidth = 0.8;
-    return Design{{24, 24}, {12, 12}, {group}};
-  }
-  if (k == "openHand") {
-    return Design{
-        {24, 24},
-        {12, 12},
-        {glove({roundRect(6.5, 4.5, 3, 9, 1.5), roundRect(9.6, 2.5, 3, 10, 1.5),
-                roundRect(12.7, 3, 3, 10, 1.5), roundRect(15.8, 5, 2.8, 8.5, 1.4),
-                roundRect(6, 10, 12.6, 10.5, 3.5),
-                polygon({{2.4, 12.2}, {4.2, 10.8}, {7.6, 14}, {7.4, 17.8}})}),
-         plain({rect(9.4, 8, 0.6, 4), rect(12.5, 8, 0.6, 4), rect(15.6, 8.5, 0.6, 3.5)})}};
-  }
-  if (k == "closedHand") {
-    return Design{
-        {24, 24},
-        {12, 12},
-        {glove({roundRect(6.5, 7, 3, 5.5, 1.5), roundRect(9.6, 6.5, 3, 6, 1.5),
-                roundRect(12.7, 6.5, 3, 6, 1.5), roundRect(15.8, 7.5, 2.8, 5, 1.4),
-                roundRect(6, 9.5, 12.6, 10.5, 3.5),
-                polygon({{4, 12.5}, {5.6, 11.5}, {7.8, 14}, {7.6, 17}})}),
-         plain({rect(9.4, 8.5, 0.6, 3), rect(12.5, 8.5, 0.6, 3), rect(15.6, 9, 0.6, 2.5)})}};
-  }
-  if (k == "operationNotAllowed") {
-    Path slash = rect(-5, -0.9, 10, 1.8).placed(-45, 19, 19);
-    return arrowWithBadge({Group{{ring(19, 19, 5.6, 3.9), slash}}});
-  }
-  if (k == "dragCopy") {
-    return arrowWithBadge({Group{{circle(19, 19, 5.6)}}, plain({plus(19, 19, 3.4, 0.85)}, kWhite)});
-  }
-  if (k == "dragLink") {
-    return arrowWithBadge(
-        {Group{{circle(19, 19, 5.6)}},
-         plain({arrowAlongX(-3.6, 3.8, 0.8, 2.6, 2.4).placed(-45, 19, 19)}, kWhite)});
-  }
-  if (k == "contextualMenu") {
-    Group menu = glove({rect(14, 13, 10, 11)});
-    menu.shadow = false;
-    return arrowWithBadge(
-        {menu, plain({rect(15.5, 15.5, 7, 1), rect(15.5, 18, 7, 1), rect(15.5, 20.5, 7, 1)})});
-  }
-  if (k == "disappearingItem") {
-    return Design{{24, 24},
-                  {12, 12},
-                  {glove({circle(7, 10, 4.5), circle(12.5, 7.5, 5), circle(17.5, 10.5, 4.2),
-                          circle(9, 15.5, 4.5), circle(15.5, 16, 4.5)}),
-                   plain({plus(0, 0, 3, 0.7).placed(45, 12, 12)})}};
-  }
-  if (k == "resizeLeft") return resizeArt(false, true, 1, 0);
-  if (k == "resizeRight") return resizeArt(true, false, 1, 0);
-  if (k == "resizeLeftRight") return resizeArt(true, true, 1, 0);
-  if (k == "resizeUp") return resizeArt(false, true, 1, 90);
-  if (k == "resizeDown") return resizeArt(true, false, 1, 90);
-  if (k == "resizeUpDown") return resizeArt(true, true, 1, 90);
-  if (k == "zoomIn") return magnifier(true);
-  if (k == "zoomOut") return magnifier(false);
-  if (k == "columnResize") return resizeArt(true, true, 2, 0);
-  if (k == "rowResize") return resizeArt(true, true, 2, 90);
+Design iBeam(bool vertical) {
+  std::vector<Path> beam{rect(-0.6, -6.6, 1.2, 13.2), rect(-2.5, -7.2, 5, 1.1), rect(-2.5, 6.1, 5, 1.1)};
+  for (auto& p : beam) p = vertical ? p.placed(90, 9, 4) : p.placed(0, 4, 9);
+  Group group{std::move(beam)};
+  group.outlineWidth = 0.8;
+  group.shadow = false;
+  return vertical ? Design{{18, 9}, {9, 4}, {group}} : Design{{9, 18}, {4, 9}, {group}};
+}
 
+// An open or closed hand, held at its centre, with the creases between its fingers.
+Design grabbingHand(std::vector<Path> hand, std::vector<Path> creases) {
+  return {{24, 24}, {12, 12}, {glove(std::move(hand)), plain(std::move(creases))}};
+}
+
+// The designs with a name of their own; the families below number theirs.
+struct Named {
+  std::string_view key;
+  Design (*make)();
+};
+constexpr Named kNamed[] = {
+    {"arrow", [] { return Design{{17, 23}, {4, 4}, {Group{{arrowShape(4, 4)}}}}; }},
+    {"pointingHand",
+     [] {
+       return Design{
+           {20, 22},
+           {8, 2},
+           {glove({roundRect(6.3, 1.2, 3.6, 12, 1.8), roundRect(9.9, 8, 3.1, 7, 1.5),
+                   roundRect(13, 8.8, 3.1, 7, 1.5), roundRect(16.1, 10, 2.7, 6.5, 1.3),
+                   roundRect(6.3, 11, 12.5, 9.5, 3),
+                   polygon({{2, 13.4}, {3.6, 12}, {7.6, 15.4}, {7.6, 19.4}, {6, 19.4}})}),
+            plain({rect(9.6, 10, 0.7, 3.2), rect(12.7, 10.6, 0.7, 3.2), rect(15.8, 11.4, 0.7, 3)})}};
+     }},
+    {"IBeam", [] { return iBeam(false); }},
+    {"IBeamForVerticalLayout", [] { return iBeam(true); }},
+    {"crosshair",
+     [] {
+       Group group{{rect(11.4, 2.5, 1.2, 8), rect(11.4, 13.5, 1.2, 8), rect(2.5, 11.4, 8, 1.2),
+                    rect(13.5, 11.4, 8, 1.2)}};
+       group.outlineWidth = 0.8;
+       return Design{{24, 24}, {12, 12}, {group}};
+     }},
+    {"openHand",
+     [] {
+       return grabbingHand({roundRect(6.5, 4.5, 3, 9, 1.5), roundRect(9.6, 2.5, 3, 10, 1.5),
+                            roundRect(12.7, 3, 3, 10, 1.5), roundRect(15.8, 5, 2.8, 8.5, 1.4),
+                            roundRect(6, 10, 12.6, 10.5, 3.5),
+                            polygon({{2.4, 12.2}, {4.2, 10.8}, {7.6, 14}, {7.4, 17.8}})},
+                           {rect(9.4, 8, 0.6, 4), rect(12.5, 8, 0.6, 4), rect(15.6, 8.5, 0.6, 3.5)});
+     }},
+    {"closedHand",
+     [] {
+       return grabbingHand({roundRect(6.5, 7, 3, 5.5, 1.5), roundRect(9.6, 6.5, 3, 6, 1.5),
+                            roundRect(12.7, 6.5, 3, 6, 1.5), roundRect(15.8, 7.5, 2.8, 5, 1.4),
+                            roundRect(6, 9.5, 12.6, 10.5, 3.5),
+                            polygon({{4, 12.5}, {5.6, 11.5}, {7.8, 14}, {7.6, 17}})},
+                           {rect(9.4, 8.5, 0.6, 3), rect(12.5, 8.5, 0.6, 3), rect(15.6, 9, 0.6, 2.5)});
+     }},
+    {"operationNotAllowed",
+     [] {
+       Path slash = rect(-5, -0.9, 10, 1.8).placed(-45, 19, 19);
+       return arrowWithBadge({Group{{ring(19, 19, 5.6, 3.9), slash}}});
+     }},
+    {"dragCopy", [] { return arrowWithBadge({Group{{circle(19, 19, 5.6)}}, plain({plus(19, 19, 3.4, 0.85)}, kWhite)}); }},
+    {"dragLink",
+     [] {
+       return arrowWithBadge({Group{{circle(19, 19, 5.6)}},
+                              plain({arrowAlongX(-3.6, 3.8, 0.8, 2.6, 2.4).placed(-45, 19, 19)}, kWhite)});
+     }},
+    {"contextualMenu",
+     [] {
+       Group menu = glove({rect(14, 13, 10, 11)});
+       menu.shadow = false;
+       return arrowWithBadge({menu, plain({rect(15.5, 15.5, 7, 1), rect(15.5, 18, 7, 1), rect(15.5, 20.5, 7, 1)})});
+     }},
+    {"disappearingItem",
+     [] {
+       return Design{{24, 24},
+                     {12, 12},
+                     {glove({circle(7, 10, 4.5), circle(12.5, 7.5, 5), circle(17.5, 10.5, 4.2),
+                             circle(9, 15.5, 4.5), circle(15.5, 16, 4.5)}),
+                      plain({plus(0, 0, 3, 0.7).placed(45, 12, 12)})}};
+     }},
+    {"resizeLeft", [] { return resizeArt(false, true, 1, 0); }},
+    {"resizeRight", [] { return resizeArt(true, false, 1, 0); }},
+    {"resizeLeftRight", [] { return resizeArt(true, true, 1, 0); }},
+    {"resizeUp", [] { return resizeArt(false, true, 1, 90); }},
+    {"resizeDown", [] { return resizeArt(true, false, 1, 90); }},
+    {"resizeUpDown", [] { return resizeArt(true, true, 1, 90); }},
+    {"zoomIn", [] { return magnifier(true); }},
+    {"zoomOut", [] { return magnifier(false); }},
+    {"columnResize", [] { return resizeArt(true, true, 2, 0); }},
+    {"rowResize", [] { return resizeArt(true, true, 2, 90); }},
+};
+
+// The families' numbers: direction sets 1 to 3 ("column D", "row D",
+// "frame P/D"), and each frame position's outward direction as an angle
+// from +x (y down): top is up, left is left, and so on.
+constexpr unsigned kDirectionSets = 3;
+constexpr std::pair<unsigned, CGFloat> kOutward[] = {{1, 270}, {2, 180}, {4, 90},  {8, 0},
+                                                    {3, 225}, {9, 315}, {6, 135}, {12, 45}};
+
+std::optional<Design> design(std::string_view key) {
+  for (const auto& named : kNamed)
+    if (named.key == key) return named.make();
+  const std::string k(key);
   unsigned a = 0, b = 0;
   char tail = 0;
-  if (std::sscanf(k.c_str(), "column %u%c", &a, &tail) == 1 && a >= 1 && a <= 3) {
+  const auto set = [](unsigned d) { return d >= 1 && d <= kDirectionSets; };
+  if (std::sscanf(k.c_str(), "column %u%c", &a, &tail) == 1 && set(a)) {
     return resizeArt(a & 2, a & 1, 2, 0);  // right = +x, left = -x
   }
-  if (std::sscanf(k.c_str(), "row %u%c", &a, &tail) == 1 && a >= 1 && a <= 3) {
+  if (std::sscanf(k.c_str(), "row %u%c", &a, &tail) == 1 && set(a)) {
     return resizeArt(a & 2, a & 1, 2, 90);  // down = +y, up = -y
   }
-  if (std::sscanf(k.c_str(), "frame %u/%u%c", &a, &b, &tail) == 2 && b >= 1 && b <= 3) {
-    // The outward direction of each edge or corner, as an angle from +x
-    // (y down): top is up, left is left, and so on.
-    static const std::map<unsigned, CGFloat> outward{{1, 270}, {2, 180}, {4, 90},  {8, 0},
-                                                     {3, 225}, {9, 315}, {6, 135}, {12, 45}};
-    const auto it = outward.find(a);
-    if (it == outward.end()) return std::nullopt;
+  if (std::sscanf(k.c_str(), "frame %u/%u%c", &a, &b, &tail) == 2 && set(b)) {
+    const auto it = std::find_if(std::begin(kOutward), std::end(kOutward), [&](const auto& o) { return o.first == a; });
+    if (it == std::end(kOutward)) return std::nullopt;
     // Corners are diagonal double or single arrows without a bar.
     const bool corner = a == 3 || a == 9 || a == 6 || a == 12;
     const CGFloat axis = std::fmod(it->second, 180.0);
@@ -462,6 +467,18 @@ std::optional<Design> design(std::string_view key) {
     return resizeArt(outIsPlus ? out : inward, outIsPlus ? inward : out, corner ? 0 : 1, axis);
   }
   return std::nullopt;
+}
+
+std::vector<std::string> allKeys() {
+  std::vector<std::string> keys;
+  for (const auto& named : kNamed) keys.emplace_back(named.key);
+  for (unsigned d = 1; d <= kDirectionSets; ++d) {
+    keys.push_back("column " + std::to_string(d));
+    keys.push_back("row " + std::to_string(d));
+    for (const auto& [position, angle] : kOutward)
+      keys.push_back("frame " + std::to_string(position) + "/" + std::to_string(d));
+  }
+  return keys;
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 #include "platform/coreimage/image_source.hpp"
 
+#include <cairo.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <vector>
 
 #include "platform/coreimage/core_image.hpp"
@@ -36,69 +35,12 @@ class ImageSourceTest : public ::testing::Test {
   }
   std::string put(const std::string& name) { return (root_ / "System/Pictures" / name).string(); }
   static NSURL url(const std::string& name) { return NSURL::fileURLWithPath("/System/Pictures/" + name); }
-  // A PNG header (signature and IHDR) claiming a size, with nothing after it.
-  void putHeader(const std::string& name, uint32_t width, uint32_t height) {
-    std::ofstream file(put(name), std::ios::binary);
-    const unsigned char head[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                                  uint8_t(width >> 24), uint8_t(width >> 16), uint8_t(width >> 8), uint8_t(width),
-                                  uint8_t(height >> 24), uint8_t(height >> 16), uint8_t(height >> 8), uint8_t(height),
-                                  8, 6, 0, 0, 0};
-    file.write(reinterpret_cast<const char*>(head), sizeof head);
+  // A PNG's header claiming a size, with nothing after it.
+  bool putHeader(const std::string& name, int width, int height) {
+    return testing::writePNG(put(name), width, height, {.rowsWritten = 0}, [](int, int, int) { return 0; });
   }
   fs::path root_;
 };
-
-// Writes a PNG of any kind libpng stores, sample by sample: `sample` gives
-// channel c of pixel (x, y) (for a palette picture, its index) in the
-// depth's range.
-bool writePNG(const std::string& path, int width, int height, int colorType, int depth, bool interlaced,
-              const std::function<int(int x, int y, int c)>& sample) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  const int channels = colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : colorType == PNG_COLOR_TYPE_RGB ? 3
-                       : colorType == PNG_COLOR_TYPE_GRAY_ALPHA                                   ? 2
-                                                                                                  : 1;
-  // Samples packed as the file stores them, most significant bits first.
-  std::vector<std::vector<png_byte>> rows(size_t(height), std::vector<png_byte>(size_t(width * channels * 2), 0));
-  for (int y = 0; y < height; ++y) {
-    std::size_t bit = 0;
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < channels; ++c, bit += size_t(depth)) {
-        const unsigned v = unsigned(sample(x, y, c));
-        for (int b = depth - 1; b >= 0; --b) {
-          const std::size_t at = bit + size_t(depth - 1 - b);
-          if (v >> b & 1) rows[size_t(y)][at / 8] |= png_byte(0x80 >> (at % 8));
-        }
-      }
-  }
-  volatile bool written = false;  // read after libpng's error jump
-  if (png && info && !setjmp(png_jmpbuf(png))) {
-    png_init_io(png, file);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), depth, colorType,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (colorType == PNG_COLOR_TYPE_PALETTE) {
-      png_color palette[16];
-      png_byte alphas[16];
-      for (int i = 0; i < 16; ++i) {
-        palette[i] = {png_byte(i * 16), png_byte(255 - i * 9), png_byte(i * i)};
-        alphas[i] = png_byte(i < 4 ? i * 60 : 255);
-      }
-      png_set_PLTE(png, info, palette, 16);
-      png_set_tRNS(png, info, alphas, 16, nullptr);
-    }
-    png_write_info(png, info);
-    const int passes = png_set_interlace_handling(png);
-    for (int pass = 0; pass < passes; ++pass)
-      for (auto& row : rows) png_write_row(png, row.data());
-    png_write_end(png, nullptr);
-    written = true;
-  }
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(file) == 0 && written;
-}
 
 // The picture as cairo's own PNG reader gives it, in RGBA.
 std::vector<uint8_t> readWithCairo(const std::string& path) {
@@ -128,7 +70,7 @@ TEST_F(ImageSourceTest, ReadsByContentWhateverTheFileIsCalled) {
   std::ofstream(put("real.heic"), std::ios::binary) << std::string("\0\0\0\x18" "ftypheic\0\0\0\0", 16);
   std::ofstream(put("photo.png"), std::ios::binary) << "\xFF\xD8\xFF\xE0 not really";
   std::ofstream(put("text.png"), std::ios::binary) << "just text";
-  putHeader("truncated.png", 4, 3);
+  ASSERT_TRUE(putHeader("truncated.png", 4, 3));
 
   struct Case {
     std::string name, type;
@@ -166,15 +108,16 @@ TEST_F(ImageSourceTest, PicturesOverTheBoundsAreUnreadableBeforeDecoding) {
                         {0, 10, false},      {10, 0, false}};
   for (const auto& c : cases) EXPECT_EQ(imageSizeIsReadable(c.width, c.height), c.readable) << c.width << "x" << c.height;
 
-  // A real picture at the side limit reads; a header claiming more is
-  // refused without decoding (nothing follows it).
-  ASSERT_TRUE(testing::writePNGFile(put("wide.png"), 16384, 1, [](int, int) { return Pixel{1, 2, 3, 255}; }));
+  // A real picture at the side limit reads; one a pixel wider is refused,
+  // whole as it is, and a header claiming more without decoding.
+  const auto pixel = [](int, int) { return Pixel{1, 2, 3, 255}; };
+  ASSERT_TRUE(testing::writePNGFile(put("wide.png"), 16384, 1, pixel));
   EXPECT_TRUE(CIImage::imageWithContentsOfURL(url("wide.png")));
-  putHeader("huge.png", 16385, 1);
+  ASSERT_TRUE(testing::writePNGFile(put("huge.png"), 16385, 1, pixel));
   const auto huge = CGImageSourceCreateWithURL(url("huge.png"));
   EXPECT_EQ(huge->pixelsWide(), 16385u);
   EXPECT_FALSE(CGImageSourceCreateImageAtIndex(huge, 0));
-  putHeader("many.png", 8192, 8193);
+  ASSERT_TRUE(putHeader("many.png", 8192, 8193));
   EXPECT_FALSE(CIImage::imageWithContentsOfURL(url("many.png")));
 }
 
@@ -206,7 +149,7 @@ TEST_F(ImageSourceTest, EveryKindOfPNGReadsAsCairoReadsItInterlacedOrNot) {
       for (const bool interlaced : {false, true}) {
         const std::string what = c.what + size + (interlaced ? ", interlaced" : "");
         const std::string name = what + ".png";
-        ASSERT_TRUE(writePNG(put(name), width, height, c.colorType, c.depth, interlaced, sample)) << what;
+        ASSERT_TRUE(testing::writePNG(put(name), width, height, {c.colorType, c.depth, interlaced}, sample)) << what;
         const auto source = CGImageSourceCreateWithURL(url(name));
         const auto expected = readWithCairo(put(name));
         ASSERT_EQ(expected.size(), size_t(width * height * 4)) << what;
@@ -217,6 +160,10 @@ TEST_F(ImageSourceTest, EveryKindOfPNGReadsAsCairoReadsItInterlacedOrNot) {
       }
       EXPECT_EQ(thumbnails[0], thumbnails[1]) << c.what << size << ": interlacing changes the thumbnail";
     }
+  // Every colour under every alpha, premultiplied as cairo rounds it.
+  ASSERT_TRUE(testing::writePNG(put("ramps.png"), 256, 256, {}, [](int x, int y, int c) { return c < 3 ? x : y; }));
+  EXPECT_EQ(bytesOf(CGImageSourceCreateImageAtIndex(CGImageSourceCreateWithURL(url("ramps.png")), 0)),
+            readWithCairo(put("ramps.png")));
 }
 
 TEST_F(ImageSourceTest, AThumbnailIsTheMeanOfTheAreaEachPixelCoversAndNeverLarger) {
@@ -227,6 +174,7 @@ TEST_F(ImageSourceTest, AThumbnailIsTheMeanOfTheAreaEachPixelCoversAndNeverLarge
   const Case cases[] = {
       {12, 8, 6, 6, 4},   {8, 12, 6, 4, 6},   {7, 5, 3, 3, 2},   {5, 7, 3, 2, 3},  {12, 8, 11, 11, 7},
       {12, 8, 12, 12, 8}, {12, 8, 100, 12, 8}, {12, 8, 0, 12, 8}, {200, 2, 10, 10, 1},
+      {12, 7, 8, 8, 5},   {12, 5, 8, 8, 3},  // the shorter side rounded to nearest: 4.67 and 3.33
   };
   for (const auto& c : cases) {
     const std::string name = std::to_string(c.width) + "x" + std::to_string(c.height) + ".png";
@@ -258,8 +206,8 @@ TEST_F(ImageSourceTest, AThumbnailIsTheMeanOfTheAreaEachPixelCoversAndNeverLarge
 
   // What gives no thumbnail: no thumbnail asked of the picture, a picture
   // that cannot be read, one over the bounds before a byte is decoded.
-  putHeader("many.png", 8192, 8193);
-  putHeader("truncated.png", 400, 300);
+  ASSERT_TRUE(putHeader("many.png", 8192, 8193));
+  ASSERT_TRUE(putHeader("truncated.png", 400, 300));
   std::ofstream(put("real.heic"), std::ios::binary) << std::string("\0\0\0\x18" "ftypheic\0\0\0\0", 16);
   EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url("half.png")), 0, {1, false}));
   EXPECT_FALSE(CGImageSourceCreateThumbnailAtIndex(CGImageSourceCreateWithURL(url("half.png")), 1, {1, true}));

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <array>
 #include <functional>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -139,54 +140,72 @@ Taps cubicTaps(int first, int count, double scale, double offset, int size) {
   for (size_t n = 0; n < count; ++n) sum[n] += weight * from[n];
 }
 
+// Working memory of the high-quality enlargement; the fault seam refuses
+// it as the allocator does, by throwing.
+template <typename T>
+std::vector<T> workingMemory(size_t count) {
+  if (GraphicsFaults::consume(GraphicsFault::Enlargement)) throw std::bad_alloc();
+  return std::vector<T>(count);
+}
+
 // The image enlarged by Catmull-Rom (bicubic) interpolation onto the device
 // pixels of `area` (rounded out to whole pixels), whose origin it returns in
 // `origin`; `toImage` maps device space to image pixels and only scales.
 // Two passes, across then down, over premultiplied pixels; the kernel's
 // small overshoot is clamped, colour within alpha. Nothing when the area is
-// larger than any canvas or the mapping turns.
-Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box area, int origin[2]) {
+// larger than any canvas, the mapping turns or memory runs short.
+//
+// An output row reads four source rows, each interpolated across once. Rows
+// are kept in a ring of four slots, source row r in slot r mod 4: the four
+// rows an output row reads are consecutive (clamped ones repeat), so they
+// never share a slot, and as output rows step through the source in one
+// direction, a row is interpolated once. Each output pixel depends only on
+// its own device position, never on the area, so any area gives the same
+// pixels where it covers them.
+Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box area, int origin[2]) try {
   const int x0 = int(std::floor(area.x1)), y0 = int(std::floor(area.y1));
   const double wd = std::ceil(area.x2) - x0, hd = std::ceil(area.y2) - y0;
   if (!(wd >= 1 && hd >= 1 && wd <= double(detail::kMaxPixelSide) && hd <= double(detail::kMaxPixelSide)) ||
       toImage.xy != 0 || toImage.yx != 0)
     return nullptr;
   const int w = int(wd), h = int(hd);
-  Surface out = makeSurface(CAIRO_FORMAT_ARGB32, w, h);
-  if (!out) return nullptr;
   cairo_surface_flush(image);
   const int sw = cairo_image_surface_get_width(image), sh = cairo_image_surface_get_height(image);
   if (sw < 1 || sh < 1) return nullptr;
   const Taps across = cubicTaps(x0, w, toImage.xx, toImage.x0, sw);
   const Taps down = cubicTaps(y0, h, toImage.yy, toImage.y0, sh);
-  // The source rows the output reads (taps ascend), each interpolated
-  // across once. Channel c of a pixel is its byte 8c up: blue ... alpha.
-  int low = sh - 1, high = 0;
-  for (const auto& taps : down.index) low = std::min(low, taps[0]), high = std::max(high, taps[3]);
-  std::vector<float> rows(size_t(high - low + 1) * size_t(w) * 4), source(size_t(sw) * 4);
-  for (int r = low; r <= high; ++r) {
+  const size_t rowFloats = size_t(w) * 4;
+  std::vector<float> ring = workingMemory<float>(4 * rowFloats), source = workingMemory<float>(size_t(sw) * 4),
+                     sum = workingMemory<float>(rowFloats);
+  int held[4] = {-1, -1, -1, -1};  // the source row in each slot
+  // Source row r interpolated across, in its slot. Channel c of a pixel is
+  // its byte 8c up: blue ... alpha.
+  const auto row = [&](int r) -> const float* {
+    float* dst = ring.data() + size_t(r % 4) * rowFloats;
+    if (held[r % 4] == r) return dst;
+    held[r % 4] = r;
     const uint32_t* src = surfaceRow(image, r);
     for (int x = 0; x < sw; ++x)
       for (int c = 0; c < 4; ++c) source[size_t(4 * x + c)] = float(src[x] >> (8 * c) & 255);
-    float* dst = rows.data() + size_t(r - low) * size_t(w) * 4;
     for (int i = 0; i < w; ++i) {
       const auto& index = across.index[size_t(i)];
       const auto& weight = across.weight[size_t(i)];
-      float sum[4] = {0, 0, 0, 0};
+      float pixel[4] = {0, 0, 0, 0};
       for (int k = 0; k < 4; ++k) {
         const float* p = source.data() + 4 * size_t(index[size_t(k)]);
-        for (int c = 0; c < 4; ++c) sum[c] += weight[size_t(k)] * p[c];
+        for (int c = 0; c < 4; ++c) pixel[c] += weight[size_t(k)] * p[c];
       }
-      std::copy(sum, sum + 4, dst + 4 * i);
+      std::copy(pixel, pixel + 4, dst + 4 * i);
     }
-  }
+    return dst;
+  };
+  Surface out = makeSurface(CAIRO_FORMAT_ARGB32, w, h);
+  if (!out) return nullptr;
   // Down: whole rows at a time.
-  std::vector<float> sum(size_t(w) * 4);
   for (int j = 0; j < h; ++j) {
     std::fill(sum.begin(), sum.end(), 0.0f);
     for (int k = 0; k < 4; ++k)
-      addScaled(sum.data(), rows.data() + size_t(down.index[size_t(j)][size_t(k)] - low) * sum.size(),
-                down.weight[size_t(j)][size_t(k)], sum.size());
+      addScaled(sum.data(), row(down.index[size_t(j)][size_t(k)]), down.weight[size_t(j)][size_t(k)], sum.size());
     uint32_t* dst = surfaceRow(out.get(), j);
     // Levels rounded and clamped, colour within alpha.
     const auto level = [](float v, uint32_t most) { return v <= 0 ? 0u : std::min(uint32_t(v + 0.5f), most); };
@@ -200,6 +219,8 @@ Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box 
   origin[0] = x0;
   origin[1] = y0;
   return out;
+} catch (const std::bad_alloc&) {
+  return nullptr;
 }
 
 cairo_operator_t operatorFor(CGBlendMode m) {
@@ -385,13 +406,17 @@ struct CGContext {
   // Device area whose pixels an operation can change, shadow included; shapes
   // are cut to it before they reach cairo, whose fixed-point coordinates
   // cannot hold huge values.
-  Box reachable() const {
+  Box reachable() const { return around(canvas()); }
+  // The same within the clip, which holds every pixel an operation can change.
+  Box reachableInClip() const { return gs.clip.empty() ? Box{} : around(gs.clip); }
+  // A box with the room a shape (or its shadow) needs to reach into it.
+  Box around(Box b) const {
     double reach = 2;
     if (gs.shadow)
       reach += std::min(std::fabs(gs.shadowOffset.width) + std::fabs(gs.shadowOffset.height) +
                             3.0 * shadowRadius(gs.shadowBlur) + 1,
                         65536.0);
-    return {-reach, -reach, width + reach, height + reach};
+    return {b.x1 - reach, b.y1 - reach, b.x2 + reach, b.y2 + reach};
   }
 
   // Extent of filling and/or stroking `p`, in device space.
@@ -519,7 +544,9 @@ void drawPixels(const CGContextRef& c, CGRect rect, const PixelSource& src) {
   const double sx = src.width / r.size.width, sy = src.height / r.size.height;
   cairo_matrix_t toImage;
   cairo_matrix_init(&toImage, sx, 0, 0, -sy, -r.origin.x * sx, (r.origin.y + r.size.height) * sy);
-  const Box area = intersect(dev, c->reachable());
+  // Only what the clip lets through is resampled (a high-quality enlargement
+  // allocates its whole area).
+  const Box area = intersect(dev, c->reachableInClip());
   const CGInterpolationQuality quality = c->gs.quality;
   // Device space -> image pixels, for a resampler that works in device pixels.
   cairo_matrix_t deviceToImage = c->gs.ctm;

@@ -20,7 +20,9 @@
 //   * kCGInterpolationDefault and
 //     kCGInterpolationMedium  -> CAIRO_FILTER_GOOD: bilinear when enlarging;
 //   * kCGInterpolationHigh    -> enlarging: Catmull-Rom (bicubic) interpolation
-//     of our own, in two passes, so a cursor drawn at 3.4 × has smooth edges.
+//     of our own, in two passes, so a cursor drawn at 3.4 × has smooth edges;
+//     it takes memory for the pixels the clip lets through, and where that
+//     runs short the draw is Medium's.
 //     Not CAIRO_FILTER_BEST: cairo 1.16 enlarges with it by drawing every
 //     source pixel as a square, the stair steps themselves (and pixman's
 //     cubic convolution costs some twenty times the bilinear draw).

@@ -162,9 +162,10 @@ TEST(BitmapContext, SmoothReductionAveragesWhileNoneSamples) {
   }
 }
 
-// A hard black-to-white edge enlarged 8 ×, across and down: each quality
-// draws its own profile, centred on the edge (a value and its mirror
-// across the edge sum to white).
+// A hard black-to-white edge enlarged 8 ×, across and down, with the other
+// axis enlarged too or drawn at its own size: each quality draws its own
+// profile, centred on the edge (a value and its mirror across the edge sum
+// to white).
 TEST(BitmapContext, EachQualityEnlargesAHardEdgeWithItsOwnProfile) {
   enum class Profile { steps, linear, smooth };
   const std::pair<CGInterpolationQuality, Profile> cases[] = {
@@ -173,14 +174,19 @@ TEST(BitmapContext, EachQualityEnlargesAHardEdgeWithItsOwnProfile) {
       {kCGInterpolationHigh, Profile::smooth},
   };
   for (const auto& [quality, profile] : cases) {
-    for (const bool across : {true, false}) {
-      SCOPED_TRACE(::testing::Message() << "quality " << quality << (across ? " across" : " down"));
+    for (const int way : {0, 1, 2, 3}) {
+      const bool across = way % 2 == 0, both = way < 2;
+      SCOPED_TRACE(::testing::Message() << "quality " << quality << (across ? " across" : " down")
+                                        << (both ? "" : ", the other axis at its own size"));
       auto edge = makeImage(4, 4, [&](int x, int y) { return (across ? x : y) < 2 ? Pixel{0, 0, 0, 255} : kWhite; });
       Canvas canvas(32, 32);
       CGContextSetInterpolationQuality(canvas.ctx, quality);
-      CGContextDrawImage(canvas.ctx, CGRectMake(0, 0, 32, 32), edge);
+      // One axis only: the picture's four lines along the top or left edge.
+      const CGRect rect = both ? CGRectMake(0, 0, 32, 32) : across ? CGRectMake(0, 28, 32, 4) : CGRectMake(0, 0, 4, 32);
+      CGContextDrawImage(canvas.ctx, rect, edge);
+      const int line = both ? 9 : 1;
       std::vector<int> v;
-      for (int i = 0; i < 32; ++i) v.push_back(across ? canvas.at(i, 9)[0] : canvas.at(9, i)[0]);
+      for (int i = 0; i < 32; ++i) v.push_back(across ? canvas.at(i, line)[0] : canvas.at(line, i)[0]);
       int between = 0;
       std::vector<int> steps;  // between two values short of black and white
       for (int i = 0; i < 32; ++i) {
@@ -208,6 +214,40 @@ TEST(BitmapContext, EachQualityEnlargesAHardEdgeWithItsOwnProfile) {
       }
     }
   }
+}
+
+// High quality enlarges only what the clip shows, the shadow that shapes
+// outside it cast into it included; keeps colour within alpha where the
+// kernel overshoots (black, white, then clear); and where its memory is
+// refused, draws as Medium does.
+TEST(BitmapContext, HighQualityEnlargementThroughAClipOrShortOfMemory) {
+  auto picture = makeImage(3, 1, [](int x, int) { return x == 0 ? Pixel{0, 0, 0, 255} : x == 1 ? kWhite : kClear; });
+  const auto draw = [&](CGInterpolationQuality quality, bool clipped, unsigned refusals) {
+    auto canvas = std::make_unique<Canvas>(24, 24);
+    CGContextSetInterpolationQuality(canvas->ctx, quality);
+    CGContextSetShadowWithColor(canvas->ctx, CGSizeMake(6, -6), 2, 0, 0, 1, 1);
+    if (clipped) CGContextClipToRect(canvas->ctx, CGRectMake(14, 2, 6, 6));  // memory rows 16...21, columns 14...19
+    GraphicsFaults::failNext(GraphicsFault::Enlargement, refusals);
+    CGContextDrawImage(canvas->ctx, CGRectMake(1.5, 10.25, 12.5, 12), picture);  // memory rows 1.75...13.75
+    EXPECT_EQ(GraphicsFaults::pending(GraphicsFault::Enlargement), 0u);
+    return canvas;
+  };
+  const auto whole = draw(kCGInterpolationHigh, false, 0), clipped = draw(kCGInterpolationHigh, true, 0);
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 24; ++x) {
+      const bool inside = x >= 14 && x < 20 && y >= 16 && y < 22;
+      EXPECT_EQ(clipped->at(x, y), inside ? whole->at(x, y) : kClear) << x << "," << y;
+      for (int c = 0; c < 3; ++c) EXPECT_LE(whole->at(x, y)[c], whole->at(x, y)[3]) << x << "," << y;
+    }
+  EXPECT_GT(clipped->at(14, 17)[3], 128) << "the shadow of the shape outside the clip";
+  EXPECT_NE(whole->mem, draw(kCGInterpolationMedium, false, 0)->mem);
+  EXPECT_EQ(draw(kCGInterpolationHigh, false, 1)->mem, draw(kCGInterpolationMedium, false, 0)->mem);
+
+  // Each row of a tall picture enlarged across only keeps its own colour.
+  Canvas tall(24, 12);
+  CGContextSetInterpolationQuality(tall.ctx, kCGInterpolationHigh);
+  CGContextDrawImage(tall.ctx, CGRectMake(0, 0, 24, 12), makeImage(2, 12, tag));
+  for (int y = 0; y < 12; ++y) EXPECT_EQ(tall.at(5, y)[1], tag(0, y)[1]) << y;
 }
 
 TEST(BitmapContext, ImageLargerThanTheCanvasIsClippedAtTheEdges) {

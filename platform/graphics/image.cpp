@@ -11,7 +11,7 @@ namespace platform {
 // ---- failure injection ---------------------------------------------------
 
 namespace {
-constexpr size_t kFaultKinds = 6;
+constexpr size_t kFaultKinds = 7;
 std::array<std::atomic<unsigned>, kFaultKinds> gFaults{};
 
 std::atomic<unsigned>& faultSlot(GraphicsFault kind) { return gFaults[static_cast<size_t>(kind)]; }

@@ -163,6 +163,7 @@ enum class GraphicsFault {
   BitmapContext,    // CGBitmapContextCreate
   BitmapRep,        // NSBitmapImageRep::make / makeWithCGImage
   GraphicsContext,  // NSGraphicsContext::graphicsContextWithBitmapImageRep
+  Enlargement,      // a high-quality enlargement's working memory (drawn at medium quality instead)
 };
 
 // Process-wide count of upcoming failures per kind; thread-safe.

@@ -324,6 +324,7 @@ TEST_F(OnboardingWallpaperTest, AWallpaperLargerThanTheDesktopIsReadAtTheSizeItF
       {2000, 1000, 1, {300, 150}},  // f = 0.15
       {1000, 2000, 2, {480, 960}},  // f = max(300 / 2000, 480 / 1000) = 0.48
       {400, 300, 2, {400, 300}},    // f = 1.2: never enlarged
+      {1603, 1000, 1, {241, 150}},  // f = 0.15: 240.45 rounded up, never short of the desktop
   };
   for (const auto& c : cases) {
     wallpaperPicture(c.width, c.height, [](int x, int y) { return Pixel{x % 256, y % 256, 90, 255}; });
