@@ -11,7 +11,7 @@
 // and settings of the program's own, in a folder removed afterwards, stand
 // in for the user's. (The settings views, which may not see the form or
 // the card, are vurle_views'.) Exits 1 with a message when a picture
-// cannot be written, 2 on bad usage.
+// cannot be written or is blank (one colour all over), 2 on bad usage.
 
 #include <unistd.h>
 
@@ -47,6 +47,22 @@ using namespace platform::ui;
 using namespace vurle;
 
 namespace {
+
+// Says what became of the picture at `path`: its path on the standard
+// output, or a line on the standard error when it was not written or shows
+// nothing (one colour all over).
+bool reported(bool written, const std::filesystem::path& path) {
+  if (!written) {
+    std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
+    return false;
+  }
+  if (isBlankPNG(path.string())) {
+    std::fprintf(stderr, "vurle_report_views: %s is blank: one colour all over\n", path.c_str());
+    return false;
+  }
+  std::printf("%s\n", path.c_str());
+  return true;
+}
 
 // Serves the scheduler's work as the networking thread hands it over.
 bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
@@ -84,7 +100,6 @@ bool writeAboutWindows(SimulatedSchedulerScope& scope, const LoopbackServer& sit
   bool ok = true;
   for (const auto& [name, info, start] : {std::tuple{"about_window_unconfigured.png", JSON::object(), false},
                                           std::tuple{"about_window_started.png", configured, true}}) {
-    const auto path = folder / name;
     if (!(std::ofstream(bundle / "Info.json") << info.dump())) {
       std::fprintf(stderr, "vurle_report_views: cannot write %s\n", (bundle / "Info.json").c_str());
       ok = false;
@@ -100,12 +115,8 @@ bool writeAboutWindows(SimulatedSchedulerScope& scope, const LoopbackServer& sit
       continue;
     }
     auto controller = VurleAboutWindowController::make(UpdateSettingsCard(updates));
-    if (writeWindowPNG(*controller->window(), path.string(), scale)) {
-      std::printf("%s\n", path.c_str());
-    } else {
-      std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
-      ok = false;
-    }
+    const auto path = folder / name;
+    ok &= reported(writeWindowPNG(*controller->window(), path.string(), scale), path);
   }
   return ok;
 }
@@ -164,12 +175,7 @@ int main(int argc, char** argv) {
   const auto write = [&](const char* name) {
     const auto path = folder / name;
     auto host = presenter->hostingView();
-    if (host && writePNG(*host->graph(), path.string(), scale)) {
-      std::printf("%s\n", path.c_str());
-      return;
-    }
-    std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
-    ok = false;
+    ok &= reported(host && writePNG(*host->graph(), path.string(), scale), path);
   };
   const auto checked = [&] { return store->versionState().kind != BugReportVersionState::Kind::checking; };
 

@@ -1064,4 +1064,20 @@ PictureComparison comparePNG(const std::string& expected, const std::string& act
   return result;
 }
 
+bool isBlankPNG(const std::string& path) {
+  SurfacePtr picture(cairo_image_surface_create_from_png(path.c_str()));
+  if (cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_surface_flush(picture.get());
+  const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
+  const int stride = cairo_image_surface_get_stride(picture.get());
+  const unsigned char* data = cairo_image_surface_get_data(picture.get());
+  // PNG reads back as 32-bit pixels; without alpha the top byte is unused.
+  const uint32_t used = cairo_image_surface_get_format(picture.get()) == CAIRO_FORMAT_RGB24 ? 0xffffffu : 0xffffffffu;
+  const auto pixel = [&](int x, int y) { return reinterpret_cast<const uint32_t*>(data + y * stride)[x] & used; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (pixel(x, y) != pixel(0, 0)) return false;
+  return true;
+}
+
 }  // namespace platform::ui

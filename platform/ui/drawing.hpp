@@ -66,4 +66,8 @@ struct PictureComparison {
 };
 PictureComparison comparePNG(const std::string& expected, const std::string& actual, int tolerance);
 
+// Whether the PNG file is one colour all over (every pixel the same): a
+// picture that shows nothing. False when it cannot be read as PNG.
+bool isBlankPNG(const std::string& path);
+
 }  // namespace platform::ui

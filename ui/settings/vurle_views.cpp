@@ -22,7 +22,8 @@
 //   they open, validated),
 //   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
 //   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
-//   a system root of its own that is removed afterwards),
+//   a system root of its own that is removed afterwards, once its render
+//   arrived),
 //   onboarding_menu_bar_light.png, onboarding_menu_bar_dark.png (the last
 //   step over that backdrop), completion_card.png (the card over the
 //   settings page),
@@ -30,18 +31,17 @@
 //   notice_progress.png (the four kinds of feedback notice)
 // (The About window, whose update card is support's, is
 // vurle_report_views'.)
-// Exits 1 with a message when a picture cannot be written, 2 on bad usage.
+// Exits 1 with a message when a picture cannot be written or is blank (one
+// colour all over), 2 on bad usage.
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
-
-#include <unistd.h>
 
 #include "app/app_delegate.hpp"
 #include "app/app_preferences.hpp"
@@ -80,23 +80,33 @@ using namespace vurle;
 
 namespace {
 
+// Says what became of the picture at `path`: its path on the standard
+// output, or a line on the standard error when it was not written or shows
+// nothing (one colour all over).
+bool reported(bool written, const std::filesystem::path& path) {
+  if (!written) {
+    std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
+    return false;
+  }
+  if (isBlankPNG(path.string())) {
+    std::fprintf(stderr, "vurle_views: %s is blank: one colour all over\n", path.c_str());
+    return false;
+  }
+  std::printf("%s\n", path.c_str());
+  return true;
+}
+
 bool writeMenu(platform::NSMenu& menu, const std::filesystem::path& folder, const std::string& name, double scale) {
   const auto path = folder / name;
   menu.open();
   const bool written = menu.writePNG(path.string(), scale);
   menu.cancelTrackingWithoutAnimation();
-  if (written) {
-    std::printf("%s\n", path.c_str());
-    return true;
-  }
-  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
-  return false;
+  return reported(written, path);
 }
 
 // The menus as the application builds them, over settings of their own in
-// a folder removed afterwards, so the user's are never read.
-bool writeMenus(const std::filesystem::path& folder, double scale) {
-  const auto settings = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
+// `settings`, so the user's are never read.
+bool writeMenus(const std::filesystem::path& settings, const std::filesystem::path& folder, double scale) {
   const char* saved = std::getenv("XDG_CONFIG_HOME");
   const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
   ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
@@ -115,28 +125,34 @@ bool writeMenus(const std::filesystem::path& folder, double scale) {
     delegate->engine()->stop();
   }
   previous ? ::setenv("XDG_CONFIG_HOME", previous->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
-  std::error_code ignored;
-  std::filesystem::remove_all(settings, ignored);
   return ok;
 }
 
 bool write(ViewGraph& graph, const std::filesystem::path& folder, const char* name, double scale) {
   const auto path = folder / name;
-  if (writePNG(graph, path.string(), scale)) {
-    std::printf("%s\n", path.c_str());
-    return true;
-  }
-  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
-  return false;
+  return reported(writePNG(graph, path.string(), scale), path);
 }
 
 bool writeWindow(NSWindow& window, const std::filesystem::path& folder, const char* name, double scale) {
   const auto path = folder / name;
-  if (writeWindowPNG(window, path.string(), scale)) {
-    std::printf("%s\n", path.c_str());
-    return true;
+  return reported(writeWindowPNG(window, path.string(), scale), path);
+}
+
+// Drives the scheduler until the backdrop in the graph shows its render:
+// the render runs on a queue of its own, and until it arrives the backdrop
+// shows only its background colour. False when it does not arrive.
+bool backdropShown(ViewGraph& graph, SimulatedSchedulerScope& scope) {
+  const auto found = graph.findKind("OnboardingWallpaper");
+  const auto view = std::dynamic_pointer_cast<OnboardingWallpaperView>(found ? found->hostedView() : nullptr);
+  if (!view) return false;
+  for (int round = 0; round < 8 && !view->rendered(); ++round) {
+    // Drawing the backdrop asks for its render.
+    const NSRect bounds = view->bounds();
+    view->cacheDisplayInRect(bounds, view->bitmapImageRepForCachingDisplayInRect(bounds));
+    scope->runUntilIdle();
   }
-  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
+  if (view->rendered()) return true;
+  std::fprintf(stderr, "vurle_views: the backdrop's render did not arrive\n");
   return false;
 }
 
@@ -180,12 +196,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Settings and the system root of the tool's own, removed at the end.
+  const auto own = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
   SimulatedSchedulerScope scope;
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2)});
   // The wallpaper is laid out before any onboarding view appears: each asks
   // for the backdrop, and the system's answer for a version is kept.
-  const auto wallpaperRoot = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
-  const auto wallpaperRefused = layOutDesktopWallpaper(wallpaperRoot);
+  const auto wallpaperRefused = layOutDesktopWallpaper(own / "system");
   bool ok = true;
 
   {
@@ -327,7 +344,7 @@ int main(int argc, char** argv) {
     scene.showBehaviorPaused();
     ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
   }
-  ok &= writeMenus(folder, scale);
+  ok &= writeMenus(own / "config", folder, scale);
   {
     if (wallpaperRefused) {
       std::fprintf(stderr, "vurle_views: %s\n", wallpaperRefused->c_str());
@@ -337,11 +354,7 @@ int main(int argc, char** argv) {
                                              std::pair{"onboarding_wallpaper_dark.png", NSAppearanceNameDarkAqua}}) {
         NSAppearance::setSystemAppearance(NSAppearance::appearanceNamed(appearance));
         auto graph = graphOf(OnboardingWallpaper(), {400, 190});
-        // The first picture asks for the render; the second shows it.
-        const auto draft = folder / name;
-        ok &= writePNG(*graph, draft.string(), 1);
-        scope->runUntilIdle();
-        ok &= write(*graph, folder, name, scale);
+        ok &= backdropShown(*graph, scope) && write(*graph, folder, name, scale);
       }
       // The last step over that backdrop, in both appearances, and the
       // completion card over the settings page.
@@ -371,9 +384,8 @@ int main(int argc, char** argv) {
         window->setContentView(host);
         window->makeKeyAndOrderFront();
         scope->runUntilIdle();
-        // The first picture asks for the backdrop's render; the second shows it.
-        ok &= writePNG(*host->graph(), (folder / name).string(), 1);
-        scope->runUntilIdle();
+        // (The settings page under the card has no backdrop.)
+        ok &= card || backdropShown(*host->graph(), scope);
         examples->reset();
         ok &= write(*host->graph(), folder, name, scale);
         window->close();
@@ -381,8 +393,6 @@ int main(int argc, char** argv) {
       }
       NSAppearance::setSystemAppearance(nullptr);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(wallpaperRoot, ignored);
     setSystemRoot(std::nullopt);
   }
   {
@@ -404,5 +414,7 @@ int main(int argc, char** argv) {
     }
   }
   engine->stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(own, ignored);
   return ok ? 0 : 1;
 }
