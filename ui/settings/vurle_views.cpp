@@ -4,20 +4,22 @@
 // FOLDER (made when missing), at SCALE pixels per point (2 by default), on
 // a simulated clock so the pictures are the same on every run:
 //   pointer_test_strip.png, speed_examples.png,
-//   transition_duration_control.png, animation_error_help.png,
-//   success_mark_first.png, success_mark_last.png (the mark at 56 points
-//   as it appears and once revealed), shortcuts_recording.png (the
-//   Shortcuts tab recording the pause shortcut after a refused key),
-//   legal_agreement_card.png, legal_agreement_card_ticked.png (the card
-//   before and after its box is ticked), legal_agreement_sheet.png (the
-//   shipped agreement), legal_agreement_sheet_unavailable.png (no document),
+//   transition_duration_control.png, success_mark_first.png,
+//   success_mark_last.png (the mark at 56 points as it appears and once
+//   revealed), legal_agreement_sheet.png (the shipped agreement),
+//   legal_agreement_sheet_unavailable.png (no document),
 //   onboarding_welcome_unaccepted.png, onboarding_welcome_accepted.png,
 //   onboarding_accessibility_not_granted.png,
 //   onboarding_accessibility_granted.png (the onboarding's first two steps
 //   in the 460 × 591 main window),
-//   settings_general_login_help.png, settings_general_dock_help.png (the
-//   General tab with one help popover open), settings_preview.png,
-//   settings_behavior.png (while Game Mode pauses the animation),
+//   the settings page in that window: settings_general_login_help.png,
+//   settings_general_dock_help.png (the General tab with one help popover
+//   open), settings_preview.png, settings_behavior.png (while Game Mode
+//   pauses the animation), shortcuts_recording.png (the Shortcuts tab
+//   recording the pause shortcut after a refused key),
+//   animation_error_help.png (the General tab with the engine's error
+//   help open), legal_agreement_card.png, legal_agreement_card_ticked.png
+//   (the agreement card before and after its box is ticked),
 //   status_menu.png and menu_<title>.png for each menu of the menu bar (as
 //   they open, validated),
 //   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
@@ -60,7 +62,6 @@
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/legal_agreement_sheet_controller.hpp"
-#include "ui/onboarding/legal_agreement_view.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
 #include "ui/onboarding/onboarding_view.hpp"
 #include "ui/onboarding/onboarding_wallpaper.hpp"
@@ -69,8 +70,6 @@
 #include "ui/settings/feedback_notice.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/settings_scene.hpp"
-#include "ui/settings/shortcut_recorder.hpp"
-#include "ui/settings/shortcuts_page.hpp"
 #include "ui/settings/success_mark.hpp"
 #include "ui/settings/transition_duration_control.hpp"
 
@@ -128,7 +127,7 @@ bool writeMenus(const std::filesystem::path& settings, const std::filesystem::pa
   return ok;
 }
 
-bool write(ViewGraph& graph, const std::filesystem::path& folder, const char* name, double scale) {
+bool write(ViewGraph& graph, const std::filesystem::path& folder, const std::string& name, double scale) {
   const auto path = folder / name;
   return reported(writePNG(graph, path.string(), scale), path);
 }
@@ -233,19 +232,6 @@ int main(int argc, char** argv) {
     ok &= write(*graph, folder, "transition_duration_control.png", scale);
   }
   {
-    auto graph = graphOf(
-        HStack(VerticalAlignment::top, 8,
-               {Text("Animate the pointer").font(Font::system(13, FontWeight::semibold)),
-                AnimationErrorHelp("system-wide cursor access is unavailable on this macOS version.", true, [] {})})
-            .padding(16)
-            .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
-                   Alignment::topLeading()),
-        {360, 200});
-    graph->findLabel("Animation error details")->tap();
-    graph->render();
-    ok &= write(*graph, folder, "animation_error_help.png", scale);
-  }
-  {
     auto graph = ViewGraph::make(SuccessMark().frame(56, 56).padding(12));
     graph->setSize({80, 80});
     bool first = true;
@@ -260,34 +246,11 @@ int main(int argc, char** argv) {
     ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
   }
   {
-    auto preferences = AppPreferences::make(NSUserDefaults::makeInMemory("vurle-views-shortcuts"));
-    auto host = NSHostingView::make(ShortcutsPage(preferences).padding(16), CGRectMake(0, 0, 460, 300));
-    host->graph()->render();
-    auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(
-        host->graph()->findKind("ShortcutRecorder")->hostedView());
-    auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0);
-    if (recorder && letter) {
-      recorder->performClick();
-      recorder->handleRecordingKey(*letter);
-    }
-    scope->runUntilIdle();
-    ok &= recorder && recorder->isRecording() && write(*host->graph(), folder, "shortcuts_recording.png", scale);
-  }
-  {
-    // The user's own settings are never read: the card's store keeps its
-    // record in memory.
     const auto document = shippedAgreement();
     if (!document) {
       std::fprintf(stderr, "vurle_views: cannot read the agreement %s\n", VURLE_EULA_PATH);
       ok = false;
     }
-    auto store = LegalAgreement::make(NSUserDefaults::makeInMemory("vurle-views-agreement"), document,
-                                      [] { return Date::withTimeIntervalSince1970(1'750'000'000); });
-    auto graph = graphOf(LegalAgreementView(store), {460, 591});
-    ok &= write(*graph, folder, "legal_agreement_card.png", scale);
-    if (auto box = graph->findLabel("I agree to the License Agreement")) box->tap();
-    scope->runUntilIdle();
-    ok &= write(*graph, folder, "legal_agreement_card_ticked.png", scale);
     ok &= writeWindow(*LegalAgreementSheetController::make(document)->window(), folder, "legal_agreement_sheet.png", scale);
     ok &= writeWindow(*LegalAgreementSheetController::make(std::nullopt)->window(), folder,
                       "legal_agreement_sheet_unavailable.png", scale);
@@ -333,17 +296,9 @@ int main(int argc, char** argv) {
       examples->stop();
     }
   }
-  {
-    SettingsScene scene(scope.scheduler(), "vurle-views-settings");
-    scene.showGeneralWithLoginHelp();
-    ok &= write(scene.graph(), folder, "settings_general_login_help.png", scale);
-    scene.showGeneralWithDockHelp();
-    ok &= write(scene.graph(), folder, "settings_general_dock_help.png", scale);
-    scene.show(SettingsTab::preview);
-    ok &= write(scene.graph(), folder, "settings_preview.png", scale);
-    scene.showBehaviorPaused();
-    ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
-  }
+  takeSettingsPictures(scope.scheduler(), "vurle-views-settings", [&](const std::string& name, ViewGraph& graph) {
+    ok &= write(graph, folder, name + ".png", scale);
+  });
   ok &= writeMenus(own / "config", folder, scale);
   {
     if (wallpaperRefused) {
