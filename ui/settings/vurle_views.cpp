@@ -2,7 +2,8 @@
 //
 // Writes a PNG of each settings and onboarding view built so far into
 // FOLDER (made when missing), at SCALE pixels per point (2 by default), on
-// a simulated clock so the pictures are the same on every run:
+// a simulated clock so the pictures are the same on every run, from the
+// program's own bundle (its version and build, its resources):
 //   pointer_test_strip.png, speed_examples.png,
 //   transition_duration_control.png, success_mark_first.png,
 //   success_mark_last.png (the mark at 56 points as it appears and once
@@ -53,6 +54,7 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/appearance.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/bundle/bundle.hpp"
 #include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
@@ -195,6 +197,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The program's information dictionary and resources, so the views show
+  // its version and build and draw its images.
+  NSBundle::setMainBundlePath(VURLE_PROGRAM_BUNDLE);
+  if (!NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleShortVersionString")) {
+    std::fprintf(stderr, "vurle_views: the program's bundle %s has no version\n", VURLE_PROGRAM_BUNDLE);
+    return 1;
+  }
   // Settings and the system root of the tool's own, removed at the end.
   const auto own = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
   SimulatedSchedulerScope scope;
