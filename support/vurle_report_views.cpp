@@ -8,10 +8,12 @@
 // bug_report_sent.png, and the About window with its update settings card,
 // about_window_unconfigured.png (a build without an update configuration)
 // and about_window_started.png (a configured updater, started). A bundle
-// and settings of the program's own, in a folder removed afterwards, stand
-// in for the user's. (The settings views, which may not see the form or
-// the card, are vurle_views'.) Exits 1 with a message when a picture
-// cannot be written, 2 on bad usage.
+// and settings of the tool's own, in a folder removed afterwards, stand in
+// for the user's; the bundle's information dictionary is the program's
+// (its version and build), with the updater's keys each look sets. (The
+// settings views, which may not see the form or the card, are
+// vurle_views'.) Exits 1 with a message when a picture cannot be written
+// or is blank (one colour all over), 2 on bad usage.
 
 #include <unistd.h>
 
@@ -48,6 +50,22 @@ using namespace vurle;
 
 namespace {
 
+// Says what became of the picture at `path`: its path on the standard
+// output, or a line on the standard error when it was not written or shows
+// nothing (one colour all over).
+bool reported(bool written, const std::filesystem::path& path) {
+  if (!written) {
+    std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
+    return false;
+  }
+  if (isBlankPNG(path.string())) {
+    std::fprintf(stderr, "vurle_report_views: %s is blank: one colour all over\n", path.c_str());
+    return false;
+  }
+  std::printf("%s\n", path.c_str());
+  return true;
+}
+
 // Serves the scheduler's work as the networking thread hands it over.
 bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -59,10 +77,11 @@ bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
   }
 }
 
-// The About window as the program builds it, for an unconfigured build and
-// for a configured updater once started, from a bundle in `bundle` whose
-// information dictionary each look writes. The feed's host goes to `site`,
-// though a started updater asks nothing until a check.
+// The About window as the program builds it, for an unconfigured build (the
+// program's information dictionary as it is) and for a configured updater
+// once started, from a bundle in `bundle` whose information dictionary each
+// look writes. The feed's host goes to `site`, though a started updater
+// asks nothing until a check.
 bool writeAboutWindows(SimulatedSchedulerScope& scope, const LoopbackServer& site, const std::filesystem::path& bundle,
                        const std::filesystem::path& folder, double scale) {
   std::error_code failed;
@@ -76,15 +95,22 @@ bool writeAboutWindows(SimulatedSchedulerScope& scope, const LoopbackServer& sit
                  failed.message().c_str());
     return false;
   }
+  const auto programInfo = std::filesystem::path(VURLE_PROGRAM_BUNDLE) / "Info.json";
+  const JSON program = JSON::parse(std::ifstream(programInfo), nullptr, false);
+  if (!program.is_object()) {
+    std::fprintf(stderr, "vurle_report_views: cannot read the program's %s\n", programInfo.c_str());
+    return false;
+  }
   const std::string host = UpdateConfiguration::updateServiceHost();
   URLSession::routeHostForTesting(host, NSURL::URLWithString(site.baseURL()).value());
   const JSON configured = {{"VurleUpdatesEnabled", "YES"},
                            {"SUFeedURL", "https://" + host + "/appcast.xml"},
                            {"SUPublicEDKey", base64EncodedString(Data(32, 7))}};
   bool ok = true;
-  for (const auto& [name, info, start] : {std::tuple{"about_window_unconfigured.png", JSON::object(), false},
+  for (const auto& [name, keys, start] : {std::tuple{"about_window_unconfigured.png", JSON::object(), false},
                                           std::tuple{"about_window_started.png", configured, true}}) {
-    const auto path = folder / name;
+    JSON info = program;
+    info.update(keys);
     if (!(std::ofstream(bundle / "Info.json") << info.dump())) {
       std::fprintf(stderr, "vurle_report_views: cannot write %s\n", (bundle / "Info.json").c_str());
       ok = false;
@@ -100,12 +126,8 @@ bool writeAboutWindows(SimulatedSchedulerScope& scope, const LoopbackServer& sit
       continue;
     }
     auto controller = VurleAboutWindowController::make(UpdateSettingsCard(updates));
-    if (writeWindowPNG(*controller->window(), path.string(), scale)) {
-      std::printf("%s\n", path.c_str());
-    } else {
-      std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
-      ok = false;
-    }
+    const auto path = folder / name;
+    ok &= reported(writeWindowPNG(*controller->window(), path.string(), scale), path);
   }
   return ok;
 }
@@ -164,12 +186,7 @@ int main(int argc, char** argv) {
   const auto write = [&](const char* name) {
     const auto path = folder / name;
     auto host = presenter->hostingView();
-    if (host && writePNG(*host->graph(), path.string(), scale)) {
-      std::printf("%s\n", path.c_str());
-      return;
-    }
-    std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
-    ok = false;
+    ok &= reported(host && writePNG(*host->graph(), path.string(), scale), path);
   };
   const auto checked = [&] { return store->versionState().kind != BugReportVersionState::Kind::checking; };
 

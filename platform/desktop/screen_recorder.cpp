@@ -15,7 +15,6 @@
 #include "platform/dispatch/clock.hpp"
 #include "platform/graphics/image.hpp"
 #include "platform/ui/drawing.hpp"
-#include "platform/ui/graph.hpp"
 #include "platform/graphics/text.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
@@ -111,28 +110,9 @@ void label(cairo_t* cr, const std::string& text, double x, double y, double size
   cairo_show_text(cr, text.c_str());
 }
 
-// The graphs of the hosting views at and below `view`, whose rect in the
-// window's top-down space is `rect`.
-void drawHostedGraphs(cairo_t* cr, const std::shared_ptr<NSView>& view, CGRect rect, double scale) {
-  if (!view || view->isHidden()) return;
-  if (auto* hosting = dynamic_cast<ui::NSHostingView*>(view.get())) {
-    cairo_save(cr);
-    cairo_translate(cr, rect.origin.x, rect.origin.y);
-    ui::drawGraph(*hosting->graph(), cr, scale);
-    cairo_restore(cr);
-    return;
-  }
-  for (const auto& child : view->subviews()) {
-    const CGRect f = child->frame();
-    const double top = view->isFlipped() ? rect.origin.y + f.origin.y
-                                         : rect.origin.y + rect.size.height - f.origin.y - f.size.height;
-    drawHostedGraphs(cr, child, CGRectMake(rect.origin.x + f.origin.x, top, f.size.width, f.size.height), scale);
-  }
-}
-
 // A window's content in its own top-down space, origin at its top-left
-// corner, clipped to it: the content view's layers, then the graphs of the
-// hosting views in it.
+// corner, clipped to it: the content view's layers, then the content view
+// drawn with its subviews, as the window's own picture draws it.
 void drawWindowContent(cairo_t* cr, const NSWindow& window, double scale) {
   auto view = window.contentView();
   if (!view) return;
@@ -148,7 +128,7 @@ void drawWindowContent(cairo_t* cr, const NSWindow& window, double scale) {
     }
     for (const auto& sublayer : root->sublayers()) drawLayer(cr, sublayer, f.size.height);
   }
-  drawHostedGraphs(cr, view, CGRectMake(0, 0, f.size.width, f.size.height), scale);
+  if (!view->isHidden()) ui::drawWindowContentView(cr, window, scale);
   cairo_restore(cr);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/appkit/color.hpp"
 #include "platform/appkit/layer.hpp"
 #include "platform/ui/graph.hpp"
 #include "platform/appkit/view.hpp"
@@ -13,6 +14,8 @@
 #include "platform/desktop/simulated_desktop.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/graphics/appkit_image.hpp"
+#include "platform/graphics/context.hpp"
 #include "platform/windowserver/current_cursor.hpp"
 #include "platform/windowserver/cursor_state.hpp"
 #include "platform/windowserver/window_server.hpp"
@@ -38,6 +41,16 @@ CGImageRef solidImage(size_t width, size_t height, uint8_t r, uint8_t g, uint8_t
   return CGImageCreate(width, height, 8, 32, width * 4, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedLast,
                        CGDataProviderCreateWithCFData(data), nullptr, false, kCGRenderingIntentDefault);
 }
+
+// A view that fills its bounds with red in its own drawRect.
+class RedView : public NSView {
+ public:
+  using NSView::NSView;
+  void drawRect(NSRect) override {
+    NSColor::colorWithSRGBRed(1, 0, 0, 1).setFill();
+    CGContextFillRect(NSGraphicsContext::currentContext()->CGContext(), bounds());
+  }
+};
 
 class ScreenRecorderTest : public ::testing::Test {
  protected:
@@ -126,7 +139,8 @@ TEST_F(ScreenRecorderTest, HostedContentIsDrawnInFramesAndWindowPicturesShowTheS
   CursorState::shared().hideCursor(7);
   // The window's top-left at window-server (350, 260), 100 × 80 points; an
   // unflipped content view holds a hosting view in its lower half whose
-  // page is blue over green.
+  // page is blue over green, and a view that draws itself red in the left
+  // of its upper half.
   auto window = NSWindow::make(NSMakeRect(350, 460, 100, 80), 2.0);
   window->setContentView(std::make_shared<NSView>(NSMakeRect(0, 0, 100, 80)));
   auto host = ui::NSHostingView::make(
@@ -134,6 +148,7 @@ TEST_F(ScreenRecorderTest, HostedContentIsDrawnInFramesAndWindowPicturesShowTheS
                  {ui::ColorView(ui::Color::sRGB(0, 0, 1)), ui::ColorView(ui::Color::sRGB(0, 1, 0))}),
       NSMakeRect(0, 0, 100, 40));
   window->contentView()->addSubview(host);
+  window->contentView()->addSubview(std::make_shared<RedView>(NSMakeRect(0, 40, 40, 40)));
   window->orderFront();
   scope_->runUntilIdle();
 
@@ -142,7 +157,16 @@ TEST_F(ScreenRecorderTest, HostedContentIsDrawnInFramesAndWindowPicturesShowTheS
   auto picture = recorder.draw({400, 300});  // top-left (300, 200): the window at (50, 60)
   EXPECT_EQ(blueOf(picture.pixel(50 + 50, 60 + 50)), 255) << "the page's upper colour";
   EXPECT_EQ(greenOf(picture.pixel(50 + 50, 60 + 70)), 255) << "its lower colour";
-  EXPECT_NE(blueOf(picture.pixel(50 + 50, 60 + 30)), 255) << "the content view's upper half is empty";
+  EXPECT_EQ(redOf(picture.pixel(50 + 20, 60 + 20)), 255) << "drawn as the window's own picture draws views";
+  EXPECT_NE(redOf(picture.pixel(50 + 60, 60 + 20)), 255) << "the rest of the upper half is empty";
+  EXPECT_NE(blueOf(picture.pixel(50 + 60, 60 + 20)), 255);
+  // Cut by the picture's edge, its top-left at (360, 280): the window's
+  // left 10 and top 20 points are outside, the rest stays in place.
+  auto cut = recorder.draw({460, 380});
+  EXPECT_EQ(redOf(cut.pixel(10, 10)), 255);
+  EXPECT_EQ(blueOf(cut.pixel(10, 30)), 255);
+  EXPECT_EQ(greenOf(cut.pixel(10, 50)), 255);
+  EXPECT_NE(redOf(cut.pixel(35, 10)), 255);
 
   const auto folder = std::filesystem::temp_directory_path() / ("vurle-window-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);

@@ -314,6 +314,25 @@ SurfacePtr surfaceOf(const NSBitmapImageRep& rep) {
   return surface;
 }
 
+// The view's rect (in its own coordinates) as it draws it, `size` points
+// at `scale` pixels a point; null when there is nothing to draw into.
+SurfacePtr displayed(NSView& view, CGRect rect, CGSize size, double scale) {
+  auto rep = repFor({CGPointZero, size}, scale);
+  if (!rep) return nullptr;
+  view.cacheDisplayInRect(rect, rep);
+  return surfaceOf(*rep);
+}
+
+// A picture drawn at `scale` pixels a point, its top-left corner at `origin`.
+void paintPicture(cairo_t* cr, cairo_surface_t* picture, CGPoint origin, double scale) {
+  cairo_save(cr);
+  cairo_translate(cr, origin.x, origin.y);
+  cairo_scale(cr, 1.0 / scale, 1.0 / scale);
+  cairo_set_source_surface(cr, picture, 0, 0);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
 // An NSImage drawn into the rect at the picture's scale (a vector image
 // from its vector); a template image through its alpha in `tint`.
 void paintImage(cairo_t* cr, const NSImage& image, CGRect rect, double scale, std::optional<NSImageInterpolation> quality,
@@ -344,20 +363,15 @@ void paintImage(cairo_t* cr, const NSImage& image, CGRect rect, double scale, st
 void paintHosted(cairo_t* cr, NSView& view, CGRect rect, double scale) {
   auto layer = view.layer();
   if (layer) paintLayer(cr, *layer, rect);
-  auto rep = repFor(rect, scale);
-  if (!rep) return;
-  view.cacheDisplayInRect(view.bounds(), rep);
-  SurfacePtr surface = surfaceOf(*rep);
+  SurfacePtr surface = displayed(view, view.bounds(), rect.size, scale);
+  if (!surface) return;
   cairo_save(cr);
   // The view draws into its layer, which a masking layer clips too.
   if (layer && masksToBounds(*layer)) {
     cairoRoundedRectPath(cr, rect, layerNumber(*layer, "cornerRadius"));
     cairo_clip(cr);
   }
-  cairo_translate(cr, rect.origin.x, rect.origin.y);
-  cairo_scale(cr, 1.0 / scale, 1.0 / scale);
-  cairo_set_source_surface(cr, surface.get(), 0, 0);
-  cairo_paint(cr);
+  paintPicture(cr, surface.get(), rect.origin, scale);
   cairo_restore(cr);
 }
 
@@ -912,16 +926,12 @@ struct Painter {
   }
 };
 
-// The window's content view with its subviews (hosted graphs among them)
-// over the window's background, its top-left corner at `origin`.
-bool paintWindow(cairo_t* cr, NSWindow& window, CGPoint origin, double scale) {
+// The window's content view over the window's background, its top-left
+// corner at `origin`.
+bool paintWindow(cairo_t* cr, const NSWindow& window, CGPoint origin, double scale) {
   const auto content = window.contentView();
   if (!content) return false;
   const CGRect bounds = content->bounds();
-  auto rep = repFor(bounds, scale);
-  if (!rep) return false;
-  content->cacheDisplayInRect(bounds, rep);
-  SurfacePtr drawn = surfaceOf(*rep);
   const NSColor background = window.backgroundColor().value_or(NSColor::windowBackgroundColor());
   cairo_save(cr);
   cairo_translate(cr, origin.x, origin.y);
@@ -929,11 +939,9 @@ bool paintWindow(cairo_t* cr, NSWindow& window, CGPoint origin, double scale) {
   cairo_set_source_rgba(cr, background.redComponent(), background.greenComponent(), background.blueComponent(),
                         background.alphaComponent());
   cairo_fill(cr);
-  cairo_scale(cr, 1.0 / scale, 1.0 / scale);
-  cairo_set_source_surface(cr, drawn.get(), 0, 0);
-  cairo_paint(cr);
+  const bool drawn = drawWindowContentView(cr, window, scale);
   cairo_restore(cr);
-  return true;
+  return drawn;
 }
 
 }  // namespace
@@ -976,6 +984,26 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale) {
   drawGraph(graph, cr, scale);
   cairo_destroy(cr);
   return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+bool drawWindowContentView(cairo_t* cr, const NSWindow& window, double scale) {
+  const auto content = window.contentView();
+  if (!content || !(scale > 0)) return false;
+  const CGRect bounds = content->bounds();
+  // Only the part the context shows is drawn (a screen picture shows a
+  // small region around the pointer), in whole points from the top left.
+  double x1, y1, x2, y2;
+  cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+  const CGRect visible =
+      CGRectIntersection(CGRectMake(0, 0, bounds.size.width, bounds.size.height), CGRectMake(x1, y1, x2 - x1, y2 - y1));
+  if (CGRectIsEmpty(visible)) return true;
+  const CGRect shown = CGRectIntegral(visible);
+  const double top = content->isFlipped() ? shown.origin.y : bounds.size.height - CGRectGetMaxY(shown);
+  const CGRect rect{{bounds.origin.x + shown.origin.x, bounds.origin.y + top}, shown.size};
+  SurfacePtr drawn = displayed(*content, rect, shown.size, scale);
+  if (!drawn) return false;
+  paintPicture(cr, drawn.get(), shown.origin, scale);
+  return true;
 }
 
 bool writeWindowPNG(NSWindow& window, const std::string& path, double scale) {
@@ -1034,6 +1062,22 @@ PictureComparison comparePNG(const std::string& expected, const std::string& act
   result.largestDifference = largest;
   result.differingFraction = w * h > 0 ? double(differing) / double(w * h) : 0;
   return result;
+}
+
+bool isBlankPNG(const std::string& path) {
+  SurfacePtr picture(cairo_image_surface_create_from_png(path.c_str()));
+  if (cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS) return false;
+  cairo_surface_flush(picture.get());
+  const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
+  const int stride = cairo_image_surface_get_stride(picture.get());
+  const unsigned char* data = cairo_image_surface_get_data(picture.get());
+  // PNG reads back as 32-bit pixels; without alpha the top byte is unused.
+  const uint32_t used = cairo_image_surface_get_format(picture.get()) == CAIRO_FORMAT_RGB24 ? 0xffffffu : 0xffffffffu;
+  const auto pixel = [&](int x, int y) { return reinterpret_cast<const uint32_t*>(data + y * stride)[x] & used; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (pixel(x, y) != pixel(0, 0)) return false;
+  return true;
 }
 
 }  // namespace platform::ui

@@ -42,6 +42,13 @@ bool writePNG(ViewGraph& graph, const std::string& path, double scale = 2);
 // when there is no content view or the file cannot be written.
 bool writeWindowPNG(NSWindow& window, const std::string& path, double scale = 2);
 
+// The window's content view drawn with its subviews (a hosting view with
+// its graph, wherever it sits in the tree) at the context's current
+// transform, a unit a point, its top-left corner at the origin, with no
+// background of its own; `scale` is the pixels per point it is drawn at.
+// False when there is no content view or it cannot be drawn.
+bool drawWindowContentView(cairo_t* cr, const NSWindow& window, double scale);
+
 // In a top-down picture of `window` (points from its top-left corner): the
 // edge of its attached `sheet`, drawn so the sheet reads apart from the
 // window behind it, and the answer where the sheet's top-left corner goes,
@@ -58,5 +65,9 @@ struct PictureComparison {
   int largestDifference = 255;
 };
 PictureComparison comparePNG(const std::string& expected, const std::string& actual, int tolerance);
+
+// Whether the PNG file is one colour all over (every pixel the same): a
+// picture that shows nothing. False when it cannot be read as PNG.
+bool isBlankPNG(const std::string& path);
 
 }  // namespace platform::ui

@@ -118,23 +118,30 @@ TEST_F(DrawingTest, AWindowPictureShowsTheGraphsItHostsAndItsSheet) {
   EXPECT_EQ(pixelOf(*window, 70, 90), square) << "below it, the content";
 }
 
-TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnly) {
+TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnlyAndOnlyOneColourAllOverIsBlank) {
   auto dir = std::filesystem::temp_directory_path() / ("vurle-ui-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  auto draw = [&](Color c, const std::string& name) {
-    auto graph = ViewGraph::make(ColorView(c));
+  auto draw = [&](View view, const std::string& name) {
+    auto graph = ViewGraph::make(std::move(view));
     graph->setSize({10, 10});
     EXPECT_TRUE(writePNG(*graph, (dir / name).string(), 1));
   };
-  draw(Color::sRGB(0.5, 0.5, 0.5), "a.png");
-  draw(Color::sRGB(0.51, 0.5, 0.5), "b.png");
-  draw(Color::sRGB(0.7, 0.5, 0.5), "c.png");
+  draw(ColorView(Color::sRGB(0.5, 0.5, 0.5)), "a.png");
+  draw(ColorView(Color::sRGB(0.51, 0.5, 0.5)), "b.png");
+  draw(ColorView(Color::sRGB(0.7, 0.5, 0.5)), "c.png");
+  // One point of another colour in the last pixel.
+  draw(ZStack({ColorView(Color::sRGB(0.5, 0.5, 0.5)), ColorView(Color::sRGB(0.5, 0.5, 0.52)).frame(1.0, 1.0)},
+              {HorizontalAlignment::trailing, VerticalAlignment::bottom}),
+       "d.png");
   auto near = comparePNG((dir / "a.png").string(), (dir / "b.png").string(), 4);
   auto far = comparePNG((dir / "a.png").string(), (dir / "c.png").string(), 4);
   EXPECT_TRUE(near.loaded && near.sameSize);
   EXPECT_EQ(near.differingFraction, 0);
   EXPECT_EQ(far.differingFraction, 1);
   EXPECT_FALSE(comparePNG((dir / "a.png").string(), (dir / "missing.png").string(), 4).loaded);
+  EXPECT_TRUE(isBlankPNG((dir / "a.png").string()));
+  EXPECT_FALSE(isBlankPNG((dir / "d.png").string()));
+  EXPECT_FALSE(isBlankPNG((dir / "missing.png").string()));
   EXPECT_FALSE(writePNG(*ViewGraph::make(Text("x")), (dir / "no-such-folder" / "x.png").string()));
   std::filesystem::remove_all(dir);
 }

@@ -13,7 +13,6 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/ui/graph.hpp"
-#include "platform/ui/picture_test_support.hpp"
 #include "platform/windowserver/window_server.hpp"
 #include "ui/onboarding/legal_agreement_sheet_controller.hpp"
 
@@ -188,14 +187,6 @@ TEST_F(LegalAgreementViewTest, TheConsentWritesItsBindingAndReviewsWithoutAccept
   EXPECT_EQ(reviews, 1);
   EXPECT_FALSE(store->accepted());
   EXPECT_FALSE(store->sheetController()) << "review is the caller's: the consent opens nothing itself";
-}
-
-TEST_F(LegalAgreementViewTest, TheCardUntickedAndTickedMatchesItsPictures) {
-  auto graph = card(agreement());
-  expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "legal_agreement_card");
-  ASSERT_TRUE(graph->findLabel("I agree to the License Agreement")->tap());
-  turn();
-  expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "legal_agreement_card_ticked");
 }
 
 }  // namespace

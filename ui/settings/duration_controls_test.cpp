@@ -208,21 +208,12 @@ TEST_F(DurationControlsTest, TheErrorHelpOpensAndClosesItsPopoverAndNamesThePane
   EXPECT_FALSE(graph->findText("Failed."));
 }
 
-TEST_F(DurationControlsTest, TheControlsMatchTheirStoredPictures) {
+// (The error help's picture is the General page's, in the settings page's.)
+TEST_F(DurationControlsTest, TheControlMatchesItsStoredPicture) {
   ProcessInfo::setOperatingSystemVersion({26, 0, 0});
   engine->setStoredMilliseconds(150);
   show(TransitionDurationControl(engine).padding(16), {360, 110});
   expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "transition_duration_control");
-  show(HStack(VerticalAlignment::top, 8,
-              {Text("Animate the pointer").font(Font::system(13, FontWeight::semibold)),
-               AnimationErrorHelp("Vurle needs the Accessibility permission to animate the pointer.", true, [] {})})
-           .padding(16)
-           .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
-                  Alignment::topLeading()),
-       {360, 200});
-  graph->findLabel("Animation error details")->tap();
-  scope->runUntilIdle();
-  expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "animation_error_help");
 }
 
 }  // namespace

@@ -383,22 +383,17 @@ TEST_F(LabViewTest, ThePauseReasonShowsOnlyWhileTheMasterSwitchIsOn) {
 
 // ---- pictures -------------------------------------------------------------
 
-TEST(SettingsPicturesTest, EachTabLooksAsStored) {
+TEST(SettingsPicturesTest, EachLookOfThePageMatchesItsStoredPicture) {
   WindowServer::shared();
   resetProcessState();
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2)});
   SimulatedSchedulerScope scope;
-  {
-    SettingsScene scene(scope.scheduler(), "settings-pictures");
-    scene.showGeneralWithLoginHelp();
-    expectMatchesStoredPicture(scene.graph(), VURLE_PICTURES_DIR, "settings_general_login_help");
-    scene.showGeneralWithDockHelp();
-    expectMatchesStoredPicture(scene.graph(), VURLE_PICTURES_DIR, "settings_general_dock_help");
-    scene.show(SettingsTab::preview);
-    expectMatchesStoredPicture(scene.graph(), VURLE_PICTURES_DIR, "settings_preview");
-    scene.showBehaviorPaused();
-    expectMatchesStoredPicture(scene.graph(), VURLE_PICTURES_DIR, "settings_behavior");
-  }
+  std::vector<std::string> taken;
+  takeSettingsPictures(scope.scheduler(), "settings-pictures", [&](const std::string& name, ViewGraph& graph) {
+    taken.push_back(name);
+    expectMatchesStoredPicture(graph, VURLE_PICTURES_DIR, name);
+  });
+  EXPECT_EQ(taken.size(), 8u);
   resetProcessState();
 }
 

@@ -1,10 +1,14 @@
 #include "ui/settings/settings_scene.hpp"
 
+#include "platform/accessibility/accessibility_server.hpp"
+#include "platform/appkit/event.hpp"
+#include "ui/settings/shortcut_recorder.hpp"
+
 namespace vurle {
 
 using namespace platform;
 
-SettingsScene::SettingsScene(SimulatedScheduler& scheduler, const std::string& domain)
+SettingsScene::SettingsScene(SimulatedScheduler& scheduler, const std::string& domain, bool agreementAccepted)
     : defaults(NSUserDefaults::makeInMemory(domain)),
       engine(CursorEngine::make(nullptr, defaults)),
       examples(MorphSpeedExamples::make({150, 60, 220}, true)),
@@ -15,7 +19,7 @@ SettingsScene::SettingsScene(SimulatedScheduler& scheduler, const std::string& d
                                  [] { return std::optional<NSError>(); }, [] { return std::optional<NSError>(); },
                                  [] {}})),
       scheduler_(scheduler) {
-  agreement->accept(true);
+  if (agreementAccepted) agreement->accept(true);
   page = LabView{engine, examples, preferences, agreement, loginItem};
   window = NSWindow::make(CGRectMake(200, 100, 460, 591), 2);
   host = ui::NSHostingView::make(page.body(), CGRectMake(0, 0, 460, 591));
@@ -59,11 +63,65 @@ void SettingsScene::showGeneralWithDockHelp() {
   settle();
 }
 
+void SettingsScene::showGeneralWithErrorHelp() {
+  AccessibilityServer::shared().setProcessTrusted(false);
+  engine->start();
+  show(SettingsTab::general);
+  if (auto badge = graph().findLabel("Animation error details")) badge->tap();
+  settle();
+}
+
 void SettingsScene::showBehaviorPaused() {
   preferences->setResumeAnimationsOnLaunch(true);
   preferences->setPauseInGameMode(true);
   engine->setAutomaticPauseReason("Paused while Game Mode is on.");
   show(SettingsTab::behavior);
+}
+
+void SettingsScene::showShortcutsRecording() {
+  show(SettingsTab::shortcuts);
+  const auto found = graph().findKind("ShortcutRecorder");
+  if (const auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(found ? found->hostedView() : nullptr)) {
+    recorder->performClick();
+    if (const auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0)) window->sendEvent(*letter);
+  }
+  settle();
+}
+
+void SettingsScene::tickAgreement() {
+  if (auto box = graph().findLabel("I agree to the License Agreement")) box->tap();
+  settle();
+}
+
+void takeSettingsPictures(SimulatedScheduler& scheduler, const std::string& domain,
+                          const std::function<void(const std::string& name, ui::ViewGraph& graph)>& take) {
+  {
+    SettingsScene scene(scheduler, domain);
+    scene.showGeneralWithLoginHelp();
+    take("settings_general_login_help", scene.graph());
+    scene.showGeneralWithDockHelp();
+    take("settings_general_dock_help", scene.graph());
+    scene.show(SettingsTab::preview);
+    take("settings_preview", scene.graph());
+    scene.showBehaviorPaused();
+    take("settings_behavior", scene.graph());
+    scene.showShortcutsRecording();
+    take("shortcuts_recording", scene.graph());
+  }
+  {
+    // An engine error of its own, so no other picture shows it.
+    const bool trusted = AccessibilityServer::shared().processTrusted();
+    SettingsScene scene(scheduler, domain + "-error");
+    scene.showGeneralWithErrorHelp();
+    take("animation_error_help", scene.graph());
+    AccessibilityServer::shared().setProcessTrusted(trusted);
+  }
+  {
+    SettingsScene scene(scheduler, domain + "-agreement", false);
+    take("legal_agreement_card", scene.graph());
+    scene.tickAgreement();
+    take("legal_agreement_card_ticked", scene.graph());
+  }
 }
 
 }  // namespace vurle

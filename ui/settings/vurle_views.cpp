@@ -2,27 +2,31 @@
 //
 // Writes a PNG of each settings and onboarding view built so far into
 // FOLDER (made when missing), at SCALE pixels per point (2 by default), on
-// a simulated clock so the pictures are the same on every run:
+// a simulated clock so the pictures are the same on every run, from the
+// program's own bundle (its version and build, its resources):
 //   pointer_test_strip.png, speed_examples.png,
-//   transition_duration_control.png, animation_error_help.png,
-//   success_mark_first.png, success_mark_last.png (the mark at 56 points
-//   as it appears and once revealed), shortcuts_recording.png (the
-//   Shortcuts tab recording the pause shortcut after a refused key),
-//   legal_agreement_card.png, legal_agreement_card_ticked.png (the card
-//   before and after its box is ticked), legal_agreement_sheet.png (the
-//   shipped agreement), legal_agreement_sheet_unavailable.png (no document),
+//   transition_duration_control.png, success_mark_first.png,
+//   success_mark_last.png (the mark at 56 points as it appears and once
+//   revealed), legal_agreement_sheet.png (the shipped agreement),
+//   legal_agreement_sheet_unavailable.png (no document),
 //   onboarding_welcome_unaccepted.png, onboarding_welcome_accepted.png,
 //   onboarding_accessibility_not_granted.png,
 //   onboarding_accessibility_granted.png (the onboarding's first two steps
 //   in the 460 × 591 main window),
-//   settings_general_login_help.png, settings_general_dock_help.png (the
-//   General tab with one help popover open), settings_preview.png,
-//   settings_behavior.png (while Game Mode pauses the animation),
+//   the settings page in that window: settings_general_login_help.png,
+//   settings_general_dock_help.png (the General tab with one help popover
+//   open), settings_preview.png, settings_behavior.png (while Game Mode
+//   pauses the animation), shortcuts_recording.png (the Shortcuts tab
+//   recording the pause shortcut after a refused key),
+//   animation_error_help.png (the General tab with the engine's error
+//   help open), legal_agreement_card.png, legal_agreement_card_ticked.png
+//   (the agreement card before and after its box is ticked),
 //   status_menu.png and menu_<title>.png for each menu of the menu bar (as
 //   they open, validated),
 //   onboarding_wallpaper_light.png, onboarding_wallpaper_dark.png (the
 //   backdrop at 400 × 190 points over the bundled wallpaper, laid out in
-//   a system root of its own that is removed afterwards),
+//   a system root of its own that is removed afterwards, once its render
+//   arrived),
 //   onboarding_menu_bar_light.png, onboarding_menu_bar_dark.png (the last
 //   step over that backdrop), completion_card.png (the card over the
 //   settings page),
@@ -30,18 +34,17 @@
 //   notice_progress.png (the four kinds of feedback notice)
 // (The About window, whose update card is support's, is
 // vurle_report_views'.)
-// Exits 1 with a message when a picture cannot be written, 2 on bad usage.
+// Exits 1 with a message when a picture cannot be written or is blank (one
+// colour all over), 2 on bad usage.
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
-
-#include <unistd.h>
 
 #include "app/app_delegate.hpp"
 #include "app/app_preferences.hpp"
@@ -51,6 +54,7 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/appearance.hpp"
 #include "platform/appkit/window.hpp"
+#include "platform/bundle/bundle.hpp"
 #include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
@@ -60,7 +64,6 @@
 #include "platform/ui/drawing.hpp"
 #include "ui/onboarding/legal_agreement.hpp"
 #include "ui/onboarding/legal_agreement_sheet_controller.hpp"
-#include "ui/onboarding/legal_agreement_view.hpp"
 #include "ui/onboarding/onboarding_flow.hpp"
 #include "ui/onboarding/onboarding_view.hpp"
 #include "ui/onboarding/onboarding_wallpaper.hpp"
@@ -69,8 +72,6 @@
 #include "ui/settings/feedback_notice.hpp"
 #include "ui/settings/morph_speed_examples.hpp"
 #include "ui/settings/settings_scene.hpp"
-#include "ui/settings/shortcut_recorder.hpp"
-#include "ui/settings/shortcuts_page.hpp"
 #include "ui/settings/success_mark.hpp"
 #include "ui/settings/transition_duration_control.hpp"
 
@@ -80,23 +81,33 @@ using namespace vurle;
 
 namespace {
 
+// Says what became of the picture at `path`: its path on the standard
+// output, or a line on the standard error when it was not written or shows
+// nothing (one colour all over).
+bool reported(bool written, const std::filesystem::path& path) {
+  if (!written) {
+    std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
+    return false;
+  }
+  if (isBlankPNG(path.string())) {
+    std::fprintf(stderr, "vurle_views: %s is blank: one colour all over\n", path.c_str());
+    return false;
+  }
+  std::printf("%s\n", path.c_str());
+  return true;
+}
+
 bool writeMenu(platform::NSMenu& menu, const std::filesystem::path& folder, const std::string& name, double scale) {
   const auto path = folder / name;
   menu.open();
   const bool written = menu.writePNG(path.string(), scale);
   menu.cancelTrackingWithoutAnimation();
-  if (written) {
-    std::printf("%s\n", path.c_str());
-    return true;
-  }
-  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
-  return false;
+  return reported(written, path);
 }
 
 // The menus as the application builds them, over settings of their own in
-// a folder removed afterwards, so the user's are never read.
-bool writeMenus(const std::filesystem::path& folder, double scale) {
-  const auto settings = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
+// `settings`, so the user's are never read.
+bool writeMenus(const std::filesystem::path& settings, const std::filesystem::path& folder, double scale) {
   const char* saved = std::getenv("XDG_CONFIG_HOME");
   const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
   ::setenv("XDG_CONFIG_HOME", settings.c_str(), 1);
@@ -115,28 +126,34 @@ bool writeMenus(const std::filesystem::path& folder, double scale) {
     delegate->engine()->stop();
   }
   previous ? ::setenv("XDG_CONFIG_HOME", previous->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
-  std::error_code ignored;
-  std::filesystem::remove_all(settings, ignored);
   return ok;
 }
 
-bool write(ViewGraph& graph, const std::filesystem::path& folder, const char* name, double scale) {
+bool write(ViewGraph& graph, const std::filesystem::path& folder, const std::string& name, double scale) {
   const auto path = folder / name;
-  if (writePNG(graph, path.string(), scale)) {
-    std::printf("%s\n", path.c_str());
-    return true;
-  }
-  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
-  return false;
+  return reported(writePNG(graph, path.string(), scale), path);
 }
 
 bool writeWindow(NSWindow& window, const std::filesystem::path& folder, const char* name, double scale) {
   const auto path = folder / name;
-  if (writeWindowPNG(window, path.string(), scale)) {
-    std::printf("%s\n", path.c_str());
-    return true;
+  return reported(writeWindowPNG(window, path.string(), scale), path);
+}
+
+// Drives the scheduler until the backdrop in the graph shows its render:
+// the render runs on a queue of its own, and until it arrives the backdrop
+// shows only its background colour. False when it does not arrive.
+bool backdropShown(ViewGraph& graph, SimulatedSchedulerScope& scope) {
+  const auto found = graph.findKind("OnboardingWallpaper");
+  const auto view = std::dynamic_pointer_cast<OnboardingWallpaperView>(found ? found->hostedView() : nullptr);
+  if (!view) return false;
+  for (int round = 0; round < 8 && !view->rendered(); ++round) {
+    // Drawing the backdrop asks for its render.
+    const NSRect bounds = view->bounds();
+    view->cacheDisplayInRect(bounds, view->bitmapImageRepForCachingDisplayInRect(bounds));
+    scope->runUntilIdle();
   }
-  std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
+  if (view->rendered()) return true;
+  std::fprintf(stderr, "vurle_views: the backdrop's render did not arrive\n");
   return false;
 }
 
@@ -180,12 +197,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The program's information dictionary and resources, so the views show
+  // its version and build and draw its images.
+  NSBundle::setMainBundlePath(VURLE_PROGRAM_BUNDLE);
+  if (!NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleShortVersionString")) {
+    std::fprintf(stderr, "vurle_views: the program's bundle %s has no version\n", VURLE_PROGRAM_BUNDLE);
+    return 1;
+  }
+  // Settings and the system root of the tool's own, removed at the end.
+  const auto own = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
   SimulatedSchedulerScope scope;
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2)});
   // The wallpaper is laid out before any onboarding view appears: each asks
   // for the backdrop, and the system's answer for a version is kept.
-  const auto wallpaperRoot = std::filesystem::temp_directory_path() / ("vurle-views-" + std::to_string(::getpid()));
-  const auto wallpaperRefused = layOutDesktopWallpaper(wallpaperRoot);
+  const auto wallpaperRefused = layOutDesktopWallpaper(own / "system");
   bool ok = true;
 
   {
@@ -216,19 +241,6 @@ int main(int argc, char** argv) {
     ok &= write(*graph, folder, "transition_duration_control.png", scale);
   }
   {
-    auto graph = graphOf(
-        HStack(VerticalAlignment::top, 8,
-               {Text("Animate the pointer").font(Font::system(13, FontWeight::semibold)),
-                AnimationErrorHelp("system-wide cursor access is unavailable on this macOS version.", true, [] {})})
-            .padding(16)
-            .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
-                   Alignment::topLeading()),
-        {360, 200});
-    graph->findLabel("Animation error details")->tap();
-    graph->render();
-    ok &= write(*graph, folder, "animation_error_help.png", scale);
-  }
-  {
     auto graph = ViewGraph::make(SuccessMark().frame(56, 56).padding(12));
     graph->setSize({80, 80});
     bool first = true;
@@ -243,34 +255,11 @@ int main(int argc, char** argv) {
     ok &= !first && write(*graph, folder, "success_mark_last.png", scale);
   }
   {
-    auto preferences = AppPreferences::make(NSUserDefaults::makeInMemory("vurle-views-shortcuts"));
-    auto host = NSHostingView::make(ShortcutsPage(preferences).padding(16), CGRectMake(0, 0, 460, 300));
-    host->graph()->render();
-    auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(
-        host->graph()->findKind("ShortcutRecorder")->hostedView());
-    auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0);
-    if (recorder && letter) {
-      recorder->performClick();
-      recorder->handleRecordingKey(*letter);
-    }
-    scope->runUntilIdle();
-    ok &= recorder && recorder->isRecording() && write(*host->graph(), folder, "shortcuts_recording.png", scale);
-  }
-  {
-    // The user's own settings are never read: the card's store keeps its
-    // record in memory.
     const auto document = shippedAgreement();
     if (!document) {
       std::fprintf(stderr, "vurle_views: cannot read the agreement %s\n", VURLE_EULA_PATH);
       ok = false;
     }
-    auto store = LegalAgreement::make(NSUserDefaults::makeInMemory("vurle-views-agreement"), document,
-                                      [] { return Date::withTimeIntervalSince1970(1'750'000'000); });
-    auto graph = graphOf(LegalAgreementView(store), {460, 591});
-    ok &= write(*graph, folder, "legal_agreement_card.png", scale);
-    if (auto box = graph->findLabel("I agree to the License Agreement")) box->tap();
-    scope->runUntilIdle();
-    ok &= write(*graph, folder, "legal_agreement_card_ticked.png", scale);
     ok &= writeWindow(*LegalAgreementSheetController::make(document)->window(), folder, "legal_agreement_sheet.png", scale);
     ok &= writeWindow(*LegalAgreementSheetController::make(std::nullopt)->window(), folder,
                       "legal_agreement_sheet_unavailable.png", scale);
@@ -316,18 +305,10 @@ int main(int argc, char** argv) {
       examples->stop();
     }
   }
-  {
-    SettingsScene scene(scope.scheduler(), "vurle-views-settings");
-    scene.showGeneralWithLoginHelp();
-    ok &= write(scene.graph(), folder, "settings_general_login_help.png", scale);
-    scene.showGeneralWithDockHelp();
-    ok &= write(scene.graph(), folder, "settings_general_dock_help.png", scale);
-    scene.show(SettingsTab::preview);
-    ok &= write(scene.graph(), folder, "settings_preview.png", scale);
-    scene.showBehaviorPaused();
-    ok &= write(scene.graph(), folder, "settings_behavior.png", scale);
-  }
-  ok &= writeMenus(folder, scale);
+  takeSettingsPictures(scope.scheduler(), "vurle-views-settings", [&](const std::string& name, ViewGraph& graph) {
+    ok &= write(graph, folder, name + ".png", scale);
+  });
+  ok &= writeMenus(own / "config", folder, scale);
   {
     if (wallpaperRefused) {
       std::fprintf(stderr, "vurle_views: %s\n", wallpaperRefused->c_str());
@@ -337,11 +318,7 @@ int main(int argc, char** argv) {
                                              std::pair{"onboarding_wallpaper_dark.png", NSAppearanceNameDarkAqua}}) {
         NSAppearance::setSystemAppearance(NSAppearance::appearanceNamed(appearance));
         auto graph = graphOf(OnboardingWallpaper(), {400, 190});
-        // The first picture asks for the render; the second shows it.
-        const auto draft = folder / name;
-        ok &= writePNG(*graph, draft.string(), 1);
-        scope->runUntilIdle();
-        ok &= write(*graph, folder, name, scale);
+        ok &= backdropShown(*graph, scope) && write(*graph, folder, name, scale);
       }
       // The last step over that backdrop, in both appearances, and the
       // completion card over the settings page.
@@ -371,9 +348,8 @@ int main(int argc, char** argv) {
         window->setContentView(host);
         window->makeKeyAndOrderFront();
         scope->runUntilIdle();
-        // The first picture asks for the backdrop's render; the second shows it.
-        ok &= writePNG(*host->graph(), (folder / name).string(), 1);
-        scope->runUntilIdle();
+        // (The settings page under the card has no backdrop.)
+        ok &= card || backdropShown(*host->graph(), scope);
         examples->reset();
         ok &= write(*host->graph(), folder, name, scale);
         window->close();
@@ -381,8 +357,6 @@ int main(int argc, char** argv) {
       }
       NSAppearance::setSystemAppearance(nullptr);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(wallpaperRoot, ignored);
     setSystemRoot(std::nullopt);
   }
   {
@@ -404,5 +378,7 @@ int main(int argc, char** argv) {
     }
   }
   engine->stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(own, ignored);
   return ok ? 0 : 1;
 }
