@@ -42,24 +42,6 @@ class AtomicFileWriter {
 // them. Only names of that shape are listed; a folder or link never is.
 std::vector<std::filesystem::path> staleTemporaries(const std::filesystem::path& file, double age);
 
-// A file read whole, at most `cap` bytes of it. The open follows links and
-// never blocks, so a FIFO or a device in the file's place is refused rather
-// than waited on; the size measured is only a hint, since the file may grow
-// while it is read, so the reading itself stops one byte past the cap.
-struct CappedFileReading {
-  // The file's bytes; absent when it could not be read.
-  std::optional<Data> bytes;
-  // errno of the open when it failed (ENOENT: nothing there), else 0.
-  int openError = 0;
-  // What was opened is not a regular file.
-  bool notRegular = false;
-  // Why it could not be read, as "it is a folder, not a regular file".
-  std::string problem;
-};
-// `ignoreMeasuredSize` is a test seam: the file measures as empty, as one
-// that grows after it is measured does.
-CappedFileReading readCappedFile(const std::filesystem::path& file, long long cap, bool ignoreMeasuredSize = false);
-
 // Test seam: the next `count` writes fail with ENOSPC before a byte is
 // written, as on a full disk (adds to any pending count). Thread-safe;
 // resetProcessState() clears it.

@@ -17,6 +17,7 @@
 #include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
 #include "platform/dispatch/clock.hpp"
+#include "platform/foundation/file_manager.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 

@@ -12,6 +12,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/atomic_file.hpp"
+#include "platform/foundation/file_manager.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/foundation/unicode_text.hpp"
 
