@@ -103,9 +103,9 @@ void setAside(const fs::path& file, std::error_code& error) {
   if (error == std::errc::no_such_file_or_directory) error.clear();
 }
 
-bool isShowable(const std::string& text) {
-  return !text.empty() && isValidUTF8(text) && !containsControlCharacters(text);
-}
+// A name the desktop's settings show as the item's: text that may be shown
+// as it came, short enough to keep the entry far below kEntryLimit.
+bool isShowable(const std::string& text) { return isShowableText(text, 1024); }
 
 std::string applicationName(const NSBundle& bundle) {
   auto value = bundle.objectForInfoDictionaryKey("CFBundleName");

@@ -123,6 +123,8 @@ TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
     EXPECT_EQ(execProgram(file), path.string()) << *text;
     EXPECT_NE(text->find("\nExec=env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 \""), std::string::npos) << *text;
   }
+  // A name too long to show is not written, so the entry stays readable.
+  EXPECT_TRUE(SMAppService::readEntry(*SMAppService::entryText("/usr/bin/vurle", std::string(70000, 'n'))));
   // Paths no Exec line can carry.
   for (const std::string& path : {std::string("/opt/new\nline"), std::string("/opt/a=b/vurle"),
                                  std::string("/opt/\xFF/vurle"), std::string("/opt/\x1b/vurle"), std::string(),
