@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <system_error>
 
-#include "platform/dispatch/clock.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -45,12 +44,15 @@ bool isTemporaryOf(const std::string& name, const std::string& file) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
+double secondsOf(const timespec& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+}
+
 }  // namespace
 
-std::vector<std::filesystem::path> staleTemporaries(const std::filesystem::path& file, double age) {
+std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& file) {
   std::vector<std::filesystem::path> found;
   std::error_code error;
-  const double now = wallClockTime();
   for (std::filesystem::directory_iterator entry(file.parent_path(), error), end; !error && entry != end;
        entry.increment(error)) {
     const auto path = entry->path();
@@ -59,10 +61,22 @@ std::vector<std::filesystem::path> staleTemporaries(const std::filesystem::path&
         !S_ISREG(info.st_mode)) {
       continue;
     }
-    const double modified = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec * 1e-9;
-    if (now - modified > age) found.push_back(path);
+    found.push_back(path);
   }
   return found;
+}
+
+void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock) {
+  struct stat touched {};
+  if (::futimens(lock.descriptor(), nullptr) != 0 || ::fstat(lock.descriptor(), &touched) != 0) return;
+  for (const auto& path : temporariesOf(file)) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        secondsOf(touched.st_mtim) - secondsOf(info.st_mtim) > age) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  }
 }
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination) : destination_(std::move(destination)) {

@@ -12,6 +12,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/atomic_file.hpp"
+#include "platform/defaults/file_lock.hpp"
 #include "platform/foundation/file_manager.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/foundation/unicode_text.hpp"
@@ -56,14 +57,6 @@ EntryFile readEntryFile(const fs::path& path) {
   entry.kind = reading ? EntryKind::readable : EntryKind::unreadable;
   if (reading) entry.reading = std::move(*reading);
   return entry;
-}
-
-// What an earlier write, killed before its rename, left in the folder.
-void removeStaleTemporaries(const fs::path& entry) {
-  for (const auto& path : staleTemporaries(entry, SMAppService::staleTemporaryAge)) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-  }
 }
 
 // A program as GLib's launcher finds it: an absolute path to an executable
@@ -153,7 +146,6 @@ std::optional<fs::path> SMAppService::entryPath() const {
 SMAppServiceStatus SMAppService::status() const {
   auto path = entryPath();
   if (!path) return SMAppServiceStatus::notFound;
-  removeStaleTemporaries(*path);
   const EntryFile entry = readEntryFile(*path);
   if (entry.kind == EntryKind::missing) return SMAppServiceStatus::notRegistered;
   if (entry.kind == EntryKind::unreadable) return SMAppServiceStatus::notFound;
@@ -189,7 +181,18 @@ bool SMAppService::registerAndReturnError(NSError* error) {
     return fail(error, made.value(),
                 "The folder " + quoted(path->parent_path()) + " couldn’t be made: " + made.message() + ".");
   }
-  removeStaleTemporaries(*path);
+  // Held while the entry is set aside and written, so that two processes
+  // never do either at once and a temporary file found under it is a
+  // killed write's.
+  std::optional<FileLock> lock;
+  try {
+    lock.emplace(FileLock::acquire(lockFileFor(*path)));
+  } catch (const std::system_error& failure) {
+    return fail(error, failure.code().value(),
+                "The login item’s lock file " + quoted(lockFileFor(*path)) +
+                    " couldn’t be opened: " + failure.code().message() + ".");
+  }
+  removeStaleTemporaries(*path, staleTemporaryAge, *lock);
   if (readEntryFile(*path).kind == EntryKind::unreadable) {
     if (beforeMovingAsideHook()) beforeMovingAsideHook()();
     std::error_code moved;
@@ -213,7 +216,6 @@ bool SMAppService::registerAndReturnError(NSError* error) {
 bool SMAppService::unregisterAndReturnError(NSError* error) {
   auto path = entryPath();
   if (!path) return true;  // nothing can be registered under no name
-  removeStaleTemporaries(*path);
   std::error_code removed;
   fs::remove(*path, removed);
   if (removed) {

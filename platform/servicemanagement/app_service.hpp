@@ -10,7 +10,7 @@
 // GLib-based sessions read it with, so the status is what the session will
 // do: its choice among repeated keys, its booleans (0 and 1 too) and the
 // Exec value as it reads it (which ends at a NUL). The status, read from
-// the entry each time:
+// the entry alone each time:
 // - notRegistered: no entry (one removed while it is read included), or one
 //   that says Hidden=true (the user deleted it in the desktop's settings);
 // - notFound: an entry that cannot be read as one (not a regular file, a
@@ -22,11 +22,12 @@
 //   they must switch on again;
 // - enabled: otherwise.
 // Registering writes the entry afresh, atomically (an entry that cannot be
-// read is first kept beside it as "*.unreadable"); unregistering removes
-// it. A failure names the file and the system's reason and changes nothing
-// else. Reading or writing the entry first removes the temporary files of
-// earlier writes killed before their rename (".<entry>.XXXXXX", older than
-// staleTemporaryAge). Any thread; the calls are synchronous file operations.
+// read is first kept beside it as "*.unreadable"), under a lock on the lock
+// file beside it (".<entry>.lock"), and first removes the temporary files
+// of earlier writes killed before their rename (".<entry>.XXXXXX", older
+// than staleTemporaryAge on the file system's clock); unregistering removes
+// the entry. A failure names the file and the system's reason and changes
+// nothing else. Any thread; the calls are synchronous file operations.
 
 #include <filesystem>
 #include <functional>
