@@ -143,6 +143,19 @@ TEST_F(AppServiceTest, ExecValuesAreSplitAsGLibLaunchesThem) {
       {"vurle --flag", "vurle"},
       {"env A=1 B=2 /usr/bin/vurle %U", "/usr/bin/vurle"},
       {"/usr/bin/env -i A=1 \"/a b/c\"", "/a b/c"},
+      // env's options as env reads them: arguments, -S's words, "-", "--"
+      {"env -u FOO \"/a b\"", "/a b"},
+      {"env -iuFOO -C /tmp /x", "/x"},
+      {"env --unset FOO --ch=/tmp --block-signal /x", "/x"},
+      {"env -S 'A=1 \"/a b\"\\_-c \\c /y' /x", "/a b"},
+      {"env --split-string=\"-u FOO '' /x\"", std::nullopt},  // '' is the program
+      {"env -S '#/y' -- - =1 /x", "/x"},
+      {"env -u", std::nullopt},
+      {"env --i /x", std::nullopt},  // ambiguous
+      {"env --debug=1 /x", std::nullopt},
+      {"env -0 /x", std::nullopt},
+      {"env --help /x", std::nullopt},
+      {"env -S '\"/x' /y", std::nullopt},
       {R"("/a\"b\$c\`d\\e")", "/a\"b$c`d\\e"},
       {"\"/a%%b\" %f", "/a%b"},
       {"env %f /x", "/x"},  // a field code with no file is nothing
@@ -182,6 +195,10 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
        SMAppServiceStatus::notFound},
       {"no Exec", header, SMAppServiceStatus::notFound},
       {"program on the search path", header + "Exec=sh -c true\n", SMAppServiceStatus::enabled},
+      {"TryExec found", header + "TryExec=sh\n" + exec, SMAppServiceStatus::enabled},
+      {"TryExec missing", header + "TryExec=/nowhere/vurle\n" + exec, SMAppServiceStatus::notFound},
+      {"Type not Application", "[Desktop Entry]\nType=Link\nName=vurle\n" + exec, SMAppServiceStatus::notFound},
+      {"no Type", "[Desktop Entry]\nName=vurle\n" + exec, SMAppServiceStatus::notFound},
       {"no group", "Exec=/bin/sh\n", SMAppServiceStatus::notFound},
       {"another group only", "[Other]\nExec=/bin/sh\n", SMAppServiceStatus::notFound},
       {"hidden as 1", header + exec + "Hidden=1\n", SMAppServiceStatus::notRegistered},
@@ -225,6 +242,8 @@ TEST_F(AppServiceTest, InvalidEntriesReadAsTheSessionReadsThem) {
       {"repeated-hidden.desktop", SMAppServiceStatus::enabled, false},  // the last Hidden=false counts
       {"enabled-zero.desktop", SMAppServiceStatus::requiresApproval, false},
       {"invalid-key.desktop", SMAppServiceStatus::notFound, true},  // the whole file is refused
+      {"other-group-first.desktop", SMAppServiceStatus::notFound, true},  // the loader refuses it
+      {"no-entry-group.desktop", SMAppServiceStatus::notFound, true},
   };
   fs::path aside = entry();
   aside += ".unreadable";
@@ -292,7 +311,7 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
 
   // A readable entry is simply replaced.
-  writeFile(entry(), "[Desktop Entry]\nExec=/nowhere\n");
+  writeFile(entry(), "[Desktop Entry]\nType=Application\nExec=env /nowhere\n");
   ASSERT_TRUE(service->registerAndReturnError(&error));
   fs::path third = entry();
   third += ".unreadable-3";
