@@ -65,6 +65,8 @@ void BM_LoginItemRefreshStatus(benchmark::State& state) {
   state.SetLabel(std::string(registered ? "entry present" : "no entry") + ", " + std::to_string(state.range(1)) +
                  " other files");
 }
-BENCHMARK(BM_LoginItemRefreshStatus)->Args({0, 0})->Args({1, 0})->Args({1, 200'000});
+BENCHMARK(BM_LoginItemRefreshStatus)->Args({0, 0})->Args({1, 0});
+// One run of fixed length, so that the crowded folder is made once.
+BENCHMARK(BM_LoginItemRefreshStatus)->Args({1, 20'000})->Iterations(200);
 
 }  // namespace
