@@ -420,7 +420,9 @@ std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_vi
   // The session loads its entries with GLib's desktop-entry loader, which
   // refuses one whose first group is not [Desktop Entry], whose Type is not
   // Application, or whose TryExec, or Exec's first word, names no program
-  // it finds; it checks nothing past that word, so past "env" is ours.
+  // it finds; it checks nothing past that word, so past "env" is ours. Its
+  // first use has GLib watch the desktop's application folders from its
+  // own worker thread, which wakes only when they change.
   g_autoptr(GDesktopAppInfo) loaded = g_desktop_app_info_new_from_keyfile(file);
   if (!loaded) return std::nullopt;
   // A value that is no boolean reads as false, as GLib's reading of desktop
