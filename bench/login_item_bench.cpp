@@ -1,6 +1,7 @@
 // What re-reading launch at login costs: every menu opening and settings
 // page showing refreshes the status, which reads the autostart entry (a
-// stat, the file, its lines, a stat of the program) on the main thread.
+// stat, the file, its lines, a stat of the program) on the main thread,
+// however many other files the autostart folder holds.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -19,10 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // A bundle and a configuration folder of the benchmark's own; the entry
-// registered or not.
+// registered or not, beside `others` files of other programs.
 class LoginItemFixture {
  public:
-  explicit LoginItemFixture(bool registered) {
+  LoginItemFixture(bool registered, long others) {
     if (const char* value = std::getenv("XDG_CONFIG_HOME")) saved_ = value;
     ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     fs::create_directories(root_ / "bundle");
@@ -31,6 +32,8 @@ class LoginItemFixture {
     std::ofstream(root_ / "bundle" / "vurle") << "#!/bin/sh\n";
     fs::permissions(root_ / "bundle" / "vurle", fs::perms::owner_all);
     platform::NSBundle::setMainBundlePath(root_ / "bundle");
+    fs::create_directories(root_ / "config" / "autostart");
+    for (long n = 0; n < others; ++n) std::ofstream(root_ / "config" / "autostart" / ("other-" + std::to_string(n)));
     item_ = vurle::LoginItem::shared();
     if (registered) item_->setEnabled(true);
   }
@@ -50,7 +53,7 @@ class LoginItemFixture {
 
 void BM_LoginItemRefreshStatus(benchmark::State& state) {
   const bool registered = state.range(0) != 0;
-  LoginItemFixture fixture(registered);
+  LoginItemFixture fixture(registered, state.range(1));
   if (fixture.item().enabled() != registered) {
     state.SkipWithError("the entry is not as set up");
     return;
@@ -59,8 +62,11 @@ void BM_LoginItemRefreshStatus(benchmark::State& state) {
     fixture.item().refreshStatus();
     benchmark::DoNotOptimize(fixture.item().enabled());
   }
-  state.SetLabel(registered ? "entry present" : "no entry");
+  state.SetLabel(std::string(registered ? "entry present" : "no entry") + ", " + std::to_string(state.range(1)) +
+                 " other files");
 }
-BENCHMARK(BM_LoginItemRefreshStatus)->Arg(0)->Arg(1);
+BENCHMARK(BM_LoginItemRefreshStatus)->Args({0, 0})->Args({1, 0});
+// One run of fixed length, so that the crowded folder is made once.
+BENCHMARK(BM_LoginItemRefreshStatus)->Args({1, 20'000})->Iterations(200);
 
 }  // namespace

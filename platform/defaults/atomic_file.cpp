@@ -8,10 +8,8 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
-#include "platform/dispatch/clock.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -46,26 +44,15 @@ bool isTemporaryOf(const std::string& name, const std::string& file) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
-const char* kindOf(mode_t mode) {
-  if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-  if (S_ISDIR(mode)) return "it is a folder, not a regular file";
-  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-  return "it is not a regular file";
-}
-
-std::string sizeText(long long bytes) {
-  if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
-  if (bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
-  return std::to_string(bytes) + " bytes";
+double secondsOf(const timespec& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
 }
 
 }  // namespace
 
-std::vector<std::filesystem::path> staleTemporaries(const std::filesystem::path& file, double age) {
+std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& file) {
   std::vector<std::filesystem::path> found;
   std::error_code error;
-  const double now = wallClockTime();
   for (std::filesystem::directory_iterator entry(file.parent_path(), error), end; !error && entry != end;
        entry.increment(error)) {
     const auto path = entry->path();
@@ -74,70 +61,22 @@ std::vector<std::filesystem::path> staleTemporaries(const std::filesystem::path&
         !S_ISREG(info.st_mode)) {
       continue;
     }
-    const double modified = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec * 1e-9;
-    if (now - modified > age) found.push_back(path);
+    found.push_back(path);
   }
   return found;
 }
 
-CappedFileReading readCappedFile(const std::filesystem::path& file, long long cap, bool ignoreMeasuredSize) {
-  CappedFileReading result;
-  const auto failed = [&result] { result.problem = std::string("it cannot be read: ") + std::strerror(errno); };
-  int descriptor;
-  do {
-    descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    result.openError = errno;
-    failed();
-    return result;
-  }
-  struct Closer {
-    int descriptor;
-    ~Closer() { ::close(descriptor); }
-  } closer{descriptor};
-  struct stat info {};
-  if (::fstat(descriptor, &info) != 0) {
-    failed();
-    return result;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    result.problem = kindOf(info.st_mode);
-    result.notRegular = true;
-    return result;
-  }
-  const long long size = ignoreMeasuredSize ? 0 : static_cast<long long>(info.st_size);
-  if (size > cap) {
-    result.problem = "it is " + std::to_string(size) + " bytes, larger than " + sizeText(cap);
-    return result;
-  }
-  // Reading a regular file does not block anyway; the flag goes so that
-  // nothing rests on that.
-  const int flags = ::fcntl(descriptor, F_GETFL);
-  if (flags < 0 || ((flags & O_NONBLOCK) && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
-    failed();
-    return result;
-  }
-  Data bytes;
-  bytes.reserve(static_cast<std::size_t>(size));
-  std::uint8_t buffer[16384];
-  for (;;) {
-    const auto wanted = std::min<long long>(sizeof buffer, cap + 1 - static_cast<long long>(bytes.size()));
-    const ssize_t count = ::read(descriptor, buffer, static_cast<std::size_t>(wanted));
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      failed();
-      return result;
-    }
-    if (count == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + count);
-    if (static_cast<long long>(bytes.size()) > cap) {
-      result.problem = "it grew past " + sizeText(cap) + " while it was read";
-      return result;
+void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock) {
+  struct stat touched {};
+  if (::futimens(lock.descriptor(), nullptr) != 0 || ::fstat(lock.descriptor(), &touched) != 0) return;
+  for (const auto& path : temporariesOf(file)) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        secondsOf(touched.st_mtim) - secondsOf(info.st_mtim) > age) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
     }
   }
-  result.bytes = std::move(bytes);
-  return result;
 }
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination) : destination_(std::move(destination)) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/coding/data.hpp"
+#include "platform/defaults/file_lock.hpp"
 
 namespace platform {
 
@@ -36,29 +37,20 @@ class AtomicFileWriter {
   bool committed_ = false;
 };
 
-// The temporary files of writes to `file` killed before their rename
-// (".<file>.XXXXXX", the six letters mkstemp chose): regular files last
-// written more than `age` seconds ago, so that no writer is still filling
-// them. Only names of that shape are listed; a folder or link never is.
-std::vector<std::filesystem::path> staleTemporaries(const std::filesystem::path& file, double age);
+// The temporary files of writes to `file` killed before their rename, or
+// still writing (".<file>.XXXXXX", the six letters mkstemp chose). Only
+// regular files with names of that shape are listed; a folder or link never
+// is.
+std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& file);
 
-// A file read whole, at most `cap` bytes of it. The open follows links and
-// never blocks, so a FIFO or a device in the file's place is refused rather
-// than waited on; the size measured is only a hint, since the file may grow
-// while it is read, so the reading itself stops one byte past the cap.
-struct CappedFileReading {
-  // The file's bytes; absent when it could not be read.
-  std::optional<Data> bytes;
-  // errno of the open when it failed (ENOENT: nothing there), else 0.
-  int openError = 0;
-  // What was opened is not a regular file.
-  bool notRegular = false;
-  // Why it could not be read, as "it is a folder, not a regular file".
-  std::string problem;
-};
-// `ignoreMeasuredSize` is a test seam: the file measures as empty, as one
-// that grows after it is measured does.
-CappedFileReading readCappedFile(const std::filesystem::path& file, long long cap, bool ignoreMeasuredSize = false);
+// Removes the temporaries of `file` last written more than `age` seconds
+// ago, so that no writer is still filling them. The caller holds `lock`,
+// which every writer of `file` holds while its temporary exists. Ages are
+// read on the clock that stamped the files, the file system's (a network
+// file system's is its server's): its now is the time it stamps on the
+// lock's file, touched for that. Nothing goes when that file cannot be
+// touched.
+void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock);
 
 // Test seam: the next `count` writes fail with ENOSPC before a byte is
 // written, as on a full disk (adds to any pending count). Thread-safe;

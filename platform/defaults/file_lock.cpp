@@ -50,6 +50,10 @@ std::unique_ptr<FileLock> FileLock::tryAcquire(const std::filesystem::path& path
   return std::unique_ptr<FileLock>(new FileLock(path, descriptor));
 }
 
+std::filesystem::path lockFileFor(const std::filesystem::path& file) {
+  return file.parent_path() / ("." + file.filename().string() + ".lock");
+}
+
 FileLock::FileLock(FileLock&& other) noexcept : path_(std::move(other.path_)), descriptor_(other.descriptor_) {
   other.descriptor_ = -1;
 }

@@ -35,4 +35,8 @@ class FileLock {
   int descriptor_ = -1;
 };
 
+// The lock file of those who write `file`: beside it, hidden
+// (".<file>.lock").
+std::filesystem::path lockFileFor(const std::filesystem::path& file);
+
 }  // namespace platform

@@ -17,6 +17,7 @@
 #include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
 #include "platform/dispatch/clock.hpp"
+#include "platform/foundation/file_manager.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -76,11 +77,6 @@ std::filesystem::path placeOf(const std::filesystem::path& link) {
     return target;
   }
   return link;
-}
-
-// Beside the file, hidden, so that whoever saves the file holds it.
-std::filesystem::path lockFileFor(const std::filesystem::path& file) {
-  return file.parent_path() / ("." + file.filename().string() + ".lock");
 }
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -167,22 +163,17 @@ std::filesystem::path setAside(const std::filesystem::path& file, std::error_cod
   return aside;
 }
 
-// A save killed before its rename leaves its temporary file behind, old
-// enough that no writer can still be filling it. The domain's lock, which
-// every save holds while its temporary file exists, is taken first; when
-// someone holds it, the next open cleans up.
-void removeStaleTemporaries(const std::filesystem::path& file) {
-  if (staleTemporaries(file, NSUserDefaults::staleTemporaryAge).empty()) return;
+// A save killed before its rename leaves its temporary file behind. The
+// domain's lock, which every save holds while its temporary file exists, is
+// taken first; when someone holds it, the next open cleans up.
+void removeTemporariesOfKilledSaves(const std::filesystem::path& file) {
+  if (temporariesOf(file).empty()) return;
   std::unique_ptr<FileLock> lock;
   try {
     lock = FileLock::tryAcquire(lockFileFor(file));
   } catch (const std::system_error&) {
   }
-  if (!lock) return;
-  for (const auto& path : staleTemporaries(file, NSUserDefaults::staleTemporaryAge)) {
-    std::error_code error;
-    std::filesystem::remove(path, error);
-  }
+  if (lock) removeStaleTemporaries(file, NSUserDefaults::staleTemporaryAge, *lock);
 }
 
 std::string executableName() {
@@ -252,7 +243,7 @@ NSUserDefaults::Domain& NSUserDefaults::load(const std::string& name) const {
   Domain& domain = domains_[name];
   if (!folder_ || !domain.writable) return domain;
   const auto link = *folder_ / (name + ".json");
-  if (!domain.read) removeStaleTemporaries(placeOf(link));
+  if (!domain.read) removeTemporariesOfKilledSaves(placeOf(link));
   // One stat tells whether another process has replaced the file since.
   if (domain.read && stampOf(link) == domain.stamp) return domain;
   read(name, domain, false);

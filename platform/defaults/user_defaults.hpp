@@ -32,7 +32,8 @@ inline const NSNotificationName NSUserDefaultsDidChangeNotification = "NSUserDef
 // file atomically, so a crash mid-write keeps the old settings and no
 // process drops another's keys. The temporary files a killed save leaves
 // (".<file>.XXXXXX") are removed, under the lock, when a store first opens
-// the domain and they are older than staleTemporaryAge.
+// the domain and they are older than staleTemporaryAge on the file system's
+// clock.
 //
 // Nothing of the user's is overwritten. Only a regular file of at most
 // maximumFileSize is read, and opening it never blocks. A file that cannot be

@@ -505,17 +505,16 @@ TEST_F(UserDefaultsTest, OnAFullDiskAFileWithAnUnreadableKeyIsKeptUntilItsKeysAr
 }
 
 TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTheLock) {
+  // File times are the file system's, whatever the virtual clock says.
   SimulatedSchedulerScope scope;
-  const double now = wallClockTime();
-  const double stale = NSUserDefaults::staleTemporaryAge;
   const struct {
     const char* name;
     double age;
     bool removed;
   } cases[] = {
-      {".mirt.vurle.app.json.Ab3dE9", stale + 0.1, true},
-      {".mirt.vurle.app.json.lock12", stale + 0.1, true},  // mkstemp may choose any six letters
-      {".mirt.vurle.app.json.Xy7Qz0", stale - 0.1, false},
+      {".mirt.vurle.app.json.Ab3dE9", 5.5, true},
+      {".mirt.vurle.app.json.lock12", 5.5, true},  // mkstemp may choose any six letters
+      {".mirt.vurle.app.json.Xy7Qz0", 4, false},
       {".mirt.vurle.app.json.lock", 3600, false},
       {".mirt.vurle.app.json.abcde", 3600, false},
       {".mirt.vurle.app.json.abcdefg", 3600, false},
@@ -524,10 +523,9 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
       {".mirt.vurle.json.Ab3dE9", 3600, false},  // another domain's, until that one opens
   };
   const auto age = [&](const fs::path& path, double seconds) {
-    const double when = now - seconds;
-    const timespec time{static_cast<time_t>(std::floor(when)), static_cast<long>((when - std::floor(when)) * 1e9)};
-    const timespec times[2] = {time, time};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    fs::last_write_time(path, fs::file_time_type::clock::now() -
+                                  std::chrono::duration_cast<fs::file_time_type::duration>(
+                                      std::chrono::duration<double>(seconds)));
   };
   const auto plant = [&] {
     for (const auto& entry : cases) {

@@ -1,6 +1,13 @@
 #include "platform/foundation/file_manager.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "platform/foundation/process_wide.hpp"
@@ -39,6 +46,20 @@ bool consumeListingFault() {
 
 bool isSystemPath(const std::string& path) {
   return path == "/System" || path.starts_with("/System/");
+}
+
+const char* kindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "it is a FIFO, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+  if (S_ISDIR(mode)) return "it is a folder, not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  return "it is not a regular file";
+}
+
+std::string sizeText(long long bytes) {
+  if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MiB";
+  if (bytes % 1024 == 0) return std::to_string(bytes / 1024) + " KiB";
+  return std::to_string(bytes) + " bytes";
 }
 
 }  // namespace
@@ -98,6 +119,66 @@ std::optional<std::vector<NSURL>> NSFileManager::contentsOfDirectoryAtURL(const 
   }
   if (error) return std::nullopt;
   return entries;
+}
+
+CappedFileReading readCappedFile(const std::filesystem::path& file, long long cap, bool ignoreMeasuredSize) {
+  CappedFileReading result;
+  const auto failed = [&result] { result.problem = std::string("it cannot be read: ") + std::strerror(errno); };
+  int descriptor;
+  do {
+    descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    result.openError = errno;
+    failed();
+    return result;
+  }
+  struct Closer {
+    int descriptor;
+    ~Closer() { ::close(descriptor); }
+  } closer{descriptor};
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0) {
+    failed();
+    return result;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    result.problem = kindOf(info.st_mode);
+    result.notRegular = true;
+    return result;
+  }
+  const long long size = ignoreMeasuredSize ? 0 : static_cast<long long>(info.st_size);
+  if (size > cap) {
+    result.problem = "it is " + std::to_string(size) + " bytes, larger than " + sizeText(cap);
+    return result;
+  }
+  // Reading a regular file does not block anyway; the flag goes so that
+  // nothing rests on that.
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags < 0 || ((flags & O_NONBLOCK) && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
+    failed();
+    return result;
+  }
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(static_cast<std::size_t>(size));
+  std::uint8_t buffer[16384];
+  for (;;) {
+    const auto wanted = std::min<long long>(sizeof buffer, cap + 1 - static_cast<long long>(bytes.size()));
+    const ssize_t count = ::read(descriptor, buffer, static_cast<std::size_t>(wanted));
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      failed();
+      return result;
+    }
+    if (count == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + count);
+    if (static_cast<long long>(bytes.size()) > cap) {
+      result.problem = "it grew past " + sizeText(cap) + " while it was read";
+      return result;
+    }
+  }
+  result.bytes = std::move(bytes);
+  return result;
 }
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 // The system root is process-wide and thread-safe; resetProcessState()
 // clears it.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -35,6 +36,25 @@ struct FileManagerFaults {
   static void failNextListing(unsigned count = 1);
   static void reset();
 };
+
+// A file of this host read whole (its path taken as it is), at most `cap`
+// bytes of it. The open follows links and never blocks, so a FIFO or a
+// device in the file's place is refused rather than waited on; the size
+// measured is only a hint, since the file may grow while it is read, so the
+// reading itself stops one byte past the cap.
+struct CappedFileReading {
+  // The file's bytes; absent when it could not be read.
+  std::optional<std::vector<std::uint8_t>> bytes;
+  // errno of the open when it failed (ENOENT: nothing there), else 0.
+  int openError = 0;
+  // What was opened is not a regular file.
+  bool notRegular = false;
+  // Why it could not be read, as "it is a folder, not a regular file".
+  std::string problem;
+};
+// `ignoreMeasuredSize` is a test seam: the file measures as empty, as one
+// that grows after it is measured does.
+CappedFileReading readCappedFile(const std::filesystem::path& file, long long cap, bool ignoreMeasuredSize = false);
 
 class NSFileManager {
  public:

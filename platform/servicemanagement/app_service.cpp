@@ -1,17 +1,22 @@
 #include "platform/servicemanagement/app_service.hpp"
 
+#include <gio/gdesktopappinfo.h>
 #include <glib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <deque>
 #include <functional>
 #include <system_error>
+#include <vector>
 
 #include "platform/appkit/workspace.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/atomic_file.hpp"
+#include "platform/defaults/file_lock.hpp"
+#include "platform/foundation/file_manager.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/foundation/unicode_text.hpp"
 
@@ -57,19 +62,167 @@ EntryFile readEntryFile(const fs::path& path) {
   return entry;
 }
 
-// What an earlier write, killed before its rename, left in the folder.
-void removeStaleTemporaries(const fs::path& entry) {
-  for (const auto& path : staleTemporaries(entry, SMAppService::staleTemporaryAge)) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-  }
-}
-
 // A program as GLib's launcher finds it: an absolute path to an executable
 // file, or a name on the search path.
 bool programExists(const std::string& program) {
   g_autofree char* found = g_find_program_in_path(program.c_str());
   return found != nullptr;
+}
+
+// The options of GNU env (coreutils 9.1), read as its getopt_long reads
+// them: a long one by any unambiguous prefix of its name.
+enum class EnvArgument { none, required, optional };
+struct EnvOption {
+  const char* name;
+  char letter;  // '\0': none
+  EnvArgument argument;
+  bool runsProgram;  // false: env refuses a program with it, or runs none
+};
+constexpr EnvOption kEnvOptions[] = {
+    {"ignore-environment", 'i', EnvArgument::none, true},
+    {"null", '0', EnvArgument::none, false},
+    {"unset", 'u', EnvArgument::required, true},
+    {"chdir", 'C', EnvArgument::required, true},
+    {"split-string", 'S', EnvArgument::required, true},
+    {"default-signal", '\0', EnvArgument::optional, true},
+    {"ignore-signal", '\0', EnvArgument::optional, true},
+    {"block-signal", '\0', EnvArgument::optional, true},
+    {"list-signal-handling", '\0', EnvArgument::none, true},
+    {"debug", 'v', EnvArgument::none, true},
+    {"help", '\0', EnvArgument::none, false},
+    {"version", '\0', EnvArgument::none, false},
+};
+
+// An exact name, else the one option the prefix starts; null when none or
+// several do.
+const EnvOption* longEnvOption(std::string_view name) {
+  const EnvOption* found = nullptr;
+  int matches = 0;
+  for (const auto& option : kEnvOptions) {
+    if (name == option.name) return &option;
+    if (std::string_view(option.name).starts_with(name)) {
+      found = &option;
+      ++matches;
+    }
+  }
+  return matches == 1 ? found : nullptr;
+}
+
+bool isNameCharacter(char c) {
+  return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The words env -S makes of its string, by env's own rules: blanks separate
+// words outside quotes; single quotes keep everything but \\ and \';
+// double quotes take the escapes and ${NAME}; outside them "\_" separates,
+// and "#" starting a word or "\c" ends the string. Absent where env refuses
+// it.
+std::optional<std::vector<std::string>> splitEnvString(std::string_view text) {
+  constexpr std::string_view kEscapes = "\"#$'\\_fnrtv", kEscaped = "\"#$'\\ \f\n\r\t\v";
+  std::vector<std::string> words;
+  bool single = false, dbl = false, separated = true;
+  const auto startWord = [&] {
+    if (separated) words.emplace_back();
+    separated = false;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if ((c == '\'' && !dbl) || (c == '"' && !single)) {
+      bool& quoted = c == '\'' ? single : dbl;
+      quoted = !quoted;
+      startWord();  // '' is an empty word
+      continue;
+    }
+    if (!single && !dbl && std::string_view(" \t\n\v\f\r").find(c) != std::string_view::npos) {
+      separated = true;
+      continue;
+    }
+    if (c == '#' && separated) return words;
+    if (c == '\\' && (!single || text.substr(i + 1, 1) == "\\" || text.substr(i + 1, 1) == "'")) {
+      if (++i == text.size()) return std::nullopt;
+      c = text[i];
+      if (c == '_' && !dbl) {
+        separated = true;
+        continue;
+      }
+      if (c == 'c' && !dbl) return words;
+      const auto escape = kEscapes.find(c);
+      if (escape == std::string_view::npos) return std::nullopt;  // "\c" in double quotes too
+      c = kEscaped[escape];
+    } else if (c == '$' && !single) {
+      // Only ${NAME}, from this process's environment, which is the
+      // session's.
+      const auto end = text.find('}', i);
+      if (text.substr(i, 2) != "${" || end == std::string_view::npos || end == i + 2 ||
+          (text[i + 2] >= '0' && text[i + 2] <= '9') ||
+          !std::all_of(text.begin() + i + 2, text.begin() + end, isNameCharacter)) {
+        return std::nullopt;
+      }
+      if (const char* value = std::getenv(std::string(text.substr(i + 2, end - i - 2)).c_str())) {
+        startWord();
+        words.back() += value;
+      }
+      i = end;
+      continue;
+    }
+    startWord();
+    words.back() += c;
+  }
+  if (single || dbl) return std::nullopt;
+  return words;
+}
+
+// The program env runs with these arguments, read as env reads them:
+// options up to "--" or the first word that is none (words of an -S string
+// read in its place), then a lone "-", then assignments. Absent when env
+// refuses them or runs no program.
+std::optional<std::string> programAfterEnv(std::deque<std::string> words) {
+  while (!words.empty() && words.front().size() > 1 && words.front()[0] == '-') {
+    const std::string word = std::move(words.front());
+    words.pop_front();
+    if (word == "--") break;
+    const auto takeValue = [&](std::optional<std::string> attached) -> std::optional<std::string> {
+      if (attached) return attached;
+      if (words.empty()) return std::nullopt;
+      std::string next = std::move(words.front());
+      words.pop_front();
+      return next;
+    };
+    std::optional<std::string> split;
+    if (word[1] == '-') {
+      const auto equals = word.find('=');
+      const EnvOption* option = longEnvOption(std::string_view(word).substr(2, equals - 2));
+      if (!option || !option->runsProgram || (option->argument == EnvArgument::none && equals != std::string::npos)) {
+        return std::nullopt;
+      }
+      if (option->argument == EnvArgument::required) {
+        auto value = takeValue(equals == std::string::npos ? std::nullopt : std::optional(word.substr(equals + 1)));
+        if (!value) return std::nullopt;
+        if (option->letter == 'S') split = std::move(value);
+      }
+    } else {
+      for (std::size_t i = 1; i < word.size(); ++i) {
+        const auto* option = std::find_if(std::begin(kEnvOptions), std::end(kEnvOptions),
+                                          [&](const EnvOption& o) { return o.letter == word[i]; });
+        if (option == std::end(kEnvOptions) || !option->runsProgram) return std::nullopt;
+        if (option->argument == EnvArgument::required) {
+          auto value = takeValue(i + 1 < word.size() ? std::optional(word.substr(i + 1)) : std::nullopt);
+          if (!value) return std::nullopt;
+          if (option->letter == 'S') split = std::move(value);
+          break;
+        }
+      }
+    }
+    if (split) {
+      auto inserted = splitEnvString(*split);
+      if (!inserted) return std::nullopt;
+      words.insert(words.begin(), inserted->begin(), inserted->end());
+    }
+  }
+  if (!words.empty() && words.front() == "-") words.pop_front();
+  while (!words.empty() && words.front().find('=') != std::string::npos) words.pop_front();
+  if (words.empty() || words.front().empty()) return std::nullopt;
+  return words.front();
 }
 
 std::function<void()>& beforeMovingAsideHook() {
@@ -102,9 +255,9 @@ void setAside(const fs::path& file, std::error_code& error) {
   if (error == std::errc::no_such_file_or_directory) error.clear();
 }
 
-bool isShowable(const std::string& text) {
-  return !text.empty() && isValidUTF8(text) && !containsControlCharacters(text);
-}
+// A name the desktop's settings show as the item's: text that may be shown
+// as it came, short enough to keep the entry far below kEntryLimit.
+bool isShowable(const std::string& text) { return isShowableText(text, 1024); }
 
 std::string applicationName(const NSBundle& bundle) {
   auto value = bundle.objectForInfoDictionaryKey("CFBundleName");
@@ -152,7 +305,6 @@ std::optional<fs::path> SMAppService::entryPath() const {
 SMAppServiceStatus SMAppService::status() const {
   auto path = entryPath();
   if (!path) return SMAppServiceStatus::notFound;
-  removeStaleTemporaries(*path);
   const EntryFile entry = readEntryFile(*path);
   if (entry.kind == EntryKind::missing) return SMAppServiceStatus::notRegistered;
   if (entry.kind == EntryKind::unreadable) return SMAppServiceStatus::notFound;
@@ -188,7 +340,18 @@ bool SMAppService::registerAndReturnError(NSError* error) {
     return fail(error, made.value(),
                 "The folder " + quoted(path->parent_path()) + " couldn’t be made: " + made.message() + ".");
   }
-  removeStaleTemporaries(*path);
+  // Held while the entry is set aside and written, so that two processes
+  // never do either at once and a temporary file found under it is a
+  // killed write's.
+  std::optional<FileLock> lock;
+  try {
+    lock.emplace(FileLock::acquire(lockFileFor(*path)));
+  } catch (const std::system_error& failure) {
+    return fail(error, failure.code().value(),
+                "The login item’s lock file " + quoted(lockFileFor(*path)) +
+                    " couldn’t be opened: " + failure.code().message() + ".");
+  }
+  removeStaleTemporaries(*path, staleTemporaryAge, *lock);
   if (readEntryFile(*path).kind == EntryKind::unreadable) {
     if (beforeMovingAsideHook()) beforeMovingAsideHook()();
     std::error_code moved;
@@ -212,7 +375,6 @@ bool SMAppService::registerAndReturnError(NSError* error) {
 bool SMAppService::unregisterAndReturnError(NSError* error) {
   auto path = entryPath();
   if (!path) return true;  // nothing can be registered under no name
-  removeStaleTemporaries(*path);
   std::error_code removed;
   fs::remove(*path, removed);
   if (removed) {
@@ -252,10 +414,17 @@ std::optional<std::string> SMAppService::entryText(const fs::path& executable, c
 std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_view bytes) {
   g_autoptr(GKeyFile) file = g_key_file_new();
   if (bytes.size() > static_cast<std::size_t>(kEntryLimit) ||
-      !g_key_file_load_from_data(file, bytes.data(), bytes.size(), G_KEY_FILE_NONE, nullptr) ||
-      !g_key_file_has_group(file, kGroup)) {
+      !g_key_file_load_from_data(file, bytes.data(), bytes.size(), G_KEY_FILE_NONE, nullptr)) {
     return std::nullopt;
   }
+  // The session loads its entries with GLib's desktop-entry loader, which
+  // refuses one whose first group is not [Desktop Entry], whose Type is not
+  // Application, or whose TryExec, or Exec's first word, names no program
+  // it finds; it checks nothing past that word, so past "env" is ours. Its
+  // first use has GLib watch the desktop's application folders from its
+  // own worker thread, which wakes only when they change.
+  g_autoptr(GDesktopAppInfo) loaded = g_desktop_app_info_new_from_keyfile(file);
+  if (!loaded) return std::nullopt;
   // A value that is no boolean reads as false, as GLib's reading of desktop
   // entries takes it: not hidden, yet switched off.
   EntryReading reading;
@@ -284,18 +453,12 @@ std::optional<std::string> SMAppService::programOfExec(const std::string& value)
   g_auto(GStrv) arguments = nullptr;
   gint count = 0;
   if (!g_shell_parse_argv(line.c_str(), &count, &arguments, nullptr)) return std::nullopt;
-  int index = 0;
   const std::string_view first = arguments[0];
-  if (first == "env" || first.ends_with("/env")) {
-    index = 1;
-    while (index < count && arguments[index][0] != '\0' &&
-           (arguments[index][0] == '-' ||
-            (std::strchr(arguments[index], '=') != nullptr && arguments[index][0] != '='))) {
-      ++index;
-    }
+  if (first != "env" && !first.ends_with("/env")) {
+    if (arguments[0][0] == '\0') return std::nullopt;
+    return std::string(arguments[0]);
   }
-  if (index >= count || arguments[index][0] == '\0') return std::nullopt;
-  return std::string(arguments[index]);
+  return programAfterEnv(std::deque<std::string>(arguments + 1, arguments + count));
 }
 
 }  // namespace platform

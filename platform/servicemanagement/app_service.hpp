@@ -6,27 +6,31 @@
 // Entry rules, with VURLE_LAUNCHED_AS_LOGIN_ITEM=1 in its environment, so
 // the launch is known as a login item's.
 //
-// The entry is read and written with GLib's key-file reader, the one
-// GLib-based sessions read it with, so the status is what the session will
-// do: its choice among repeated keys, its booleans (0 and 1 too) and the
-// Exec value as it reads it (which ends at a NUL). The status, read from
-// the entry each time:
+// The entry is read and written with GLib's key-file reader, and loaded
+// with its desktop-entry loader, the ones GLib-based sessions use, so the
+// status is what the session will do: its choice among repeated keys, its
+// booleans (0 and 1 too), the Exec value as it reads it (which ends at a
+// NUL) and the entries it refuses. The status, read from the entry alone
+// each time:
 // - notRegistered: no entry (one removed while it is read included), or one
 //   that says Hidden=true (the user deleted it in the desktop's settings);
 // - notFound: an entry that cannot be read as one (not a regular file, a
-//   link to nothing, over 64 KiB, refused by the key-file reader, no
-//   [Desktop Entry] group), or whose program is missing or not executable;
-//   also without a bundle identifier or a folder for entries;
+//   link to nothing, over 64 KiB, refused by the key-file reader or by the
+//   loader: a first group that is not [Desktop Entry], a Type other than
+//   Application, a TryExec or an Exec's first word naming no program it
+//   finds), or whose program is missing or not executable; also without a
+//   bundle identifier or a folder for entries;
 // - requiresApproval: an entry the user switched off
 //   (X-GNOME-Autostart-enabled false, or a value that is no boolean), which
 //   they must switch on again;
 // - enabled: otherwise.
 // Registering writes the entry afresh, atomically (an entry that cannot be
-// read is first kept beside it as "*.unreadable"); unregistering removes
-// it. A failure names the file and the system's reason and changes nothing
-// else. Reading or writing the entry first removes the temporary files of
-// earlier writes killed before their rename (".<entry>.XXXXXX", older than
-// staleTemporaryAge). Any thread; the calls are synchronous file operations.
+// read is first kept beside it as "*.unreadable"), under a lock on the lock
+// file beside it (".<entry>.lock"), and first removes the temporary files
+// of earlier writes killed before their rename (".<entry>.XXXXXX", older
+// than staleTemporaryAge on the file system's clock); unregistering removes
+// the entry. A failure names the file and the system's reason and changes
+// nothing else. Any thread; the calls are synchronous file operations.
 
 #include <filesystem>
 #include <functional>
@@ -80,13 +84,16 @@ class SMAppService {
     // The program its Exec value starts; absent when there is none.
     std::optional<std::string> program;
   };
-  // Absent when the reader refuses the bytes, they are over 64 KiB or they
-  // hold no [Desktop Entry] group.
+  // Absent when the key-file reader or the desktop-entry loader refuses the
+  // bytes (the loader looks for the TryExec program and Exec's first word on
+  // the search path) or they are over 64 KiB.
   static std::optional<EntryReading> readEntry(std::string_view bytes);
-  // The program an Exec value (as the key-file reader returns it) starts,
-  // past "env" and its options and assignments: field codes expanded, then
-  // split as GLib's launcher splits it. Absent when it cannot be split or
-  // names no program.
+  // The program an Exec value (as the key-file reader returns it) starts:
+  // field codes expanded, then split as GLib's launcher splits it, then past
+  // "env" with its options read as env reads them (the arguments of -u, -C
+  // and -S and their long forms, the words of an -S string, a lone "-") and
+  // its assignments. Absent when it cannot be split, env would refuse it or
+  // it names no program.
   static std::optional<std::string> programOfExec(const std::string& value);
 
   // Test seam: runs when registering has found the entry unreadable, just

@@ -1,12 +1,11 @@
 #include "platform/servicemanagement/app_service.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,7 +13,7 @@
 #include <string>
 
 #include "platform/appkit/workspace.hpp"
-#include "platform/dispatch/clock.hpp"
+#include "platform/defaults/file_lock.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -123,6 +122,8 @@ TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
     EXPECT_EQ(execProgram(file), path.string()) << *text;
     EXPECT_NE(text->find("\nExec=env VURLE_LAUNCHED_AS_LOGIN_ITEM=1 \""), std::string::npos) << *text;
   }
+  // A name too long to show is not written, so the entry stays readable.
+  EXPECT_TRUE(SMAppService::readEntry(*SMAppService::entryText("/usr/bin/vurle", std::string(70000, 'n'))));
   // Paths no Exec line can carry.
   for (const std::string& path : {std::string("/opt/new\nline"), std::string("/opt/a=b/vurle"),
                                  std::string("/opt/\xFF/vurle"), std::string("/opt/\x1b/vurle"), std::string(),
@@ -142,6 +143,19 @@ TEST_F(AppServiceTest, ExecValuesAreSplitAsGLibLaunchesThem) {
       {"vurle --flag", "vurle"},
       {"env A=1 B=2 /usr/bin/vurle %U", "/usr/bin/vurle"},
       {"/usr/bin/env -i A=1 \"/a b/c\"", "/a b/c"},
+      // env's options as env reads them: arguments, -S's words, "-", "--"
+      {"env -u FOO \"/a b\"", "/a b"},
+      {"env -iuFOO -C /tmp /x", "/x"},
+      {"env --unset FOO --ch=/tmp --block-signal /x", "/x"},
+      {"env -S 'A=1 \"/a b\"\\_-c \\c /y' /x", "/a b"},
+      {"env --split-string=\"-u FOO '' /x\"", std::nullopt},  // '' is the program
+      {"env -S '#/y' -- - =1 /x", "/x"},
+      {"env -u", std::nullopt},
+      {"env --i /x", std::nullopt},  // ambiguous
+      {"env --debug=1 /x", std::nullopt},
+      {"env -0 /x", std::nullopt},
+      {"env --help /x", std::nullopt},
+      {"env -S '\"/x' /y", std::nullopt},
       {R"("/a\"b\$c\`d\\e")", "/a\"b$c`d\\e"},
       {"\"/a%%b\" %f", "/a%b"},
       {"env %f /x", "/x"},  // a field code with no file is nothing
@@ -181,6 +195,10 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
        SMAppServiceStatus::notFound},
       {"no Exec", header, SMAppServiceStatus::notFound},
       {"program on the search path", header + "Exec=sh -c true\n", SMAppServiceStatus::enabled},
+      {"TryExec found", header + "TryExec=sh\n" + exec, SMAppServiceStatus::enabled},
+      {"TryExec missing", header + "TryExec=/nowhere/vurle\n" + exec, SMAppServiceStatus::notFound},
+      {"Type not Application", "[Desktop Entry]\nType=Link\nName=vurle\n" + exec, SMAppServiceStatus::notFound},
+      {"no Type", "[Desktop Entry]\nName=vurle\n" + exec, SMAppServiceStatus::notFound},
       {"no group", "Exec=/bin/sh\n", SMAppServiceStatus::notFound},
       {"another group only", "[Other]\nExec=/bin/sh\n", SMAppServiceStatus::notFound},
       {"hidden as 1", header + exec + "Hidden=1\n", SMAppServiceStatus::notRegistered},
@@ -224,6 +242,8 @@ TEST_F(AppServiceTest, InvalidEntriesReadAsTheSessionReadsThem) {
       {"repeated-hidden.desktop", SMAppServiceStatus::enabled, false},  // the last Hidden=false counts
       {"enabled-zero.desktop", SMAppServiceStatus::requiresApproval, false},
       {"invalid-key.desktop", SMAppServiceStatus::notFound, true},  // the whole file is refused
+      {"other-group-first.desktop", SMAppServiceStatus::notFound, true},  // the loader refuses it
+      {"no-entry-group.desktop", SMAppServiceStatus::notFound, true},
   };
   fs::path aside = entry();
   aside += ".unreadable";
@@ -249,8 +269,9 @@ TEST_F(AppServiceTest, RegisteringWritesTheEntryAndUnregisteringRemovesIt) {
   EXPECT_EQ(validate(entry()).first, 0) << validate(entry()).second;
   EXPECT_EQ(execProgram(entry()), executable.string());
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
-  // Only the entry is left behind: no temporary file.
-  EXPECT_EQ(std::distance(fs::directory_iterator(entry().parent_path()), fs::directory_iterator()), 1);
+  // Only the entry and its lock file are left behind: no temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(entry().parent_path()), fs::directory_iterator()), 2);
+  EXPECT_TRUE(fs::exists(lockFileFor(entry())));
 
   // Registering again rewrites it, switched on.
   std::string text = readFile(entry());
@@ -290,7 +311,7 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
 
   // A readable entry is simply replaced.
-  writeFile(entry(), "[Desktop Entry]\nExec=/nowhere\n");
+  writeFile(entry(), "[Desktop Entry]\nType=Application\nExec=env /nowhere\n");
   ASSERT_TRUE(service->registerAndReturnError(&error));
   fs::path third = entry();
   third += ".unreadable-3";
@@ -299,53 +320,47 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
   // One another process removes before it is moved aside is absent: there
   // is nothing to keep.
   writeFile(entry(), "garbage\n");
-  SMAppService::setBeforeMovingAsideHook([this] { fs::remove(entry()); });
+  SMAppService::setBeforeMovingAsideHook([this] {
+    EXPECT_EQ(FileLock::tryAcquire(lockFileFor(entry())), nullptr);  // registering holds it
+    fs::remove(entry());
+  });
   ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
   EXPECT_FALSE(fs::exists(third));
 }
 
 // What a write killed before its rename left is removed once no writer can
-// still be filling it, when the entry is next read or written; nothing
-// else in the folder is touched.
+// still be filling it, when the entry is next written; nothing else in the
+// folder is touched, and reading the status looks at the entry alone. Ages
+// are the file system's, whatever the virtual clock says.
 TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   SimulatedSchedulerScope scope;
-  const double now = wallClockTime();
-  const double stale = SMAppService::staleTemporaryAge;
   const std::string name = std::string(kIdentifier) + ".desktop";
   const struct {
     std::string file;
     double age;
     bool removed;
   } cases[] = {
-      {"." + name + ".Ab3dE9", stale + 0.1, true},
-      {"." + name + ".Xy7Qz0", stale - 0.1, false},  // a write may still be filling it
+      {"." + name + ".Ab3dE9", 5.5, true},
+      {"." + name + ".Xy7Qz0", 4, false},  // a write may still be filling it
       {"." + name + ".ab-dE9", 3600, false},
       {"." + name + ".abcdefg", 3600, false},
       {".other.desktop.Ab3dE9", 3600, false},
       {name + ".Ab3dE9", 3600, false},
   };
   const fs::path folder = entry().parent_path();
-  const auto plant = [&] {
-    for (const auto& c : cases) {
-      writeFile(folder / c.file, "partial");
-      const double when = now - c.age;
-      const timespec time{static_cast<time_t>(std::floor(when)), static_cast<long>((when - std::floor(when)) * 1e9)};
-      const timespec times[2] = {time, time};
-      ASSERT_EQ(::utimensat(AT_FDCWD, (folder / c.file).c_str(), times, 0), 0) << c.file;
-    }
-  };
-  auto service = SMAppService::mainAppService();
-  NSError error;
-  for (const char* step : {"read", "written"}) {
-    plant();
-    if (step == std::string("read")) {
-      EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
-    } else {
-      ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
-    }
-    for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << step << " " << c.file;
+  for (const auto& c : cases) {
+    writeFile(folder / c.file, "partial");
+    fs::last_write_time(folder / c.file, fs::file_time_type::clock::now() -
+                                             std::chrono::duration_cast<fs::file_time_type::duration>(
+                                                 std::chrono::duration<double>(c.age)));
   }
+  auto service = SMAppService::mainAppService();
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
+  for (const auto& c : cases) EXPECT_TRUE(fs::exists(folder / c.file)) << "read " << c.file;
+  NSError error;
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << "written " << c.file;
 }
 
 // A failure names the file or folder and the system's reason, and leaves
@@ -368,6 +383,14 @@ TEST_F(AppServiceTest, FailuresNameTheFileAndTheReason) {
   EXPECT_EQ(error.description, "The login item “" + entry().string() + "” couldn’t be removed: Directory not empty.");
   EXPECT_TRUE(fs::exists(entry() / "inside"));
   fs::remove_all(entry());
+
+  // A folder in the lock file's place.
+  fs::create_directories(lockFileFor(entry()));
+  EXPECT_FALSE(service->registerAndReturnError(&error));
+  EXPECT_EQ(error.description,
+            "The login item’s lock file “" + lockFileFor(entry()).string() + "” couldn’t be opened: Is a directory.");
+  EXPECT_FALSE(fs::exists(entry()));
+  fs::remove(lockFileFor(entry()));
 
   // An executable whose path no Exec line can carry.
   writeFile(bundleFolder / "Info.json", std::string(R"({"CFBundleIdentifier": ")") + kIdentifier +
