@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/foundation/file_descriptor.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
@@ -124,19 +125,16 @@ std::optional<std::vector<NSURL>> NSFileManager::contentsOfDirectoryAtURL(const 
 CappedFileReading readCappedFile(const std::filesystem::path& file, long long cap, bool ignoreMeasuredSize) {
   CappedFileReading result;
   const auto failed = [&result] { result.problem = std::string("it cannot be read: ") + std::strerror(errno); };
-  int descriptor;
+  FileDescriptor opened;
   do {
-    descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (descriptor < 0 && errno == EINTR);
+    opened = FileDescriptor(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  } while (opened.get() < 0 && errno == EINTR);
+  const int descriptor = opened.get();
   if (descriptor < 0) {
     result.openError = errno;
     failed();
     return result;
   }
-  struct Closer {
-    int descriptor;
-    ~Closer() { ::close(descriptor); }
-  } closer{descriptor};
   struct stat info {};
   if (::fstat(descriptor, &info) != 0) {
     failed();
