@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/appkit/application.hpp"
+#include "platform/appkit/button.hpp"
 #include "platform/appkit/color.hpp"
 #include "platform/appkit/view.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/graphics/test_support.hpp"
 
 namespace platform {
 namespace {
@@ -124,6 +129,32 @@ TEST_F(NSAppearanceTest, NamedColoursResolveAgainstTheDrawingViewsAppearance) {
     }
   }
   EXPECT_EQ(NSAppearance::currentDrawingAppearance(), dark()) << "put back after each block";
+}
+
+TEST_F(NSAppearanceTest, APushButtonDrawsInItsAppearanceAndTheDefaultOneInTheAccentColour) {
+  // The face beside the title; across the title, a white title's reddest
+  // pixel or a dark one's least red.
+  const struct Case {
+    bool isDefault, dark, whiteTitle;
+    testing::Pixel face;
+  } cases[] = {{true, false, true, {0, 122, 255, 255}}, {true, true, true, {10, 132, 255, 255}},
+               {false, true, false, {255, 255, 255, 255}}};
+  for (const auto& c : cases) {
+    auto window = NSWindow::make(NSMakeRect(0, 0, 200, 100), 1);
+    window->setContentView(std::make_shared<NSView>(NSMakeRect(0, 0, 200, 100)));
+    window->contentView()->setAppearance(c.dark ? dark() : aqua());
+    auto done = NSButton::buttonWithTitle("Done", [] {});
+    window->contentView()->addSubview(done);
+    if (c.isDefault) window->setDefaultButtonCell(done->cell());
+    auto rep = done->bitmapImageRepForCachingDisplayInRect(done->bounds());
+    done->cacheDisplayInRect(done->bounds(), rep);
+    const auto at = [&](int x) { return testing::pixelAt(rep->bitmapData(), rep->bytesPerRow(), x, rep->pixelsHigh() / 2); };
+    std::vector<int> reds;
+    for (int x = 0; x < rep->pixelsWide(); ++x) reds.push_back(at(x)[0]);
+    EXPECT_EQ(at(3), c.face) << c.isDefault << c.dark;
+    EXPECT_TRUE(c.whiteTitle ? *std::max_element(reds.begin(), reds.end()) > 200
+                             : *std::min_element(reds.begin(), reds.end()) < 60) << c.isDefault << c.dark;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/appkit/window.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/graphics/context.hpp"
 
@@ -59,26 +60,42 @@ NSSize NSButton::intrinsicContentSize() const {
   return NSMakeSize(std::ceil(m.size.width) + 24, std::max(21.0, std::ceil(m.size.height) + 6));
 }
 
+bool NSButton::isDefaultButton() const {
+  const auto window = this->window();
+  const auto cell = window ? window->defaultButtonCell() : nullptr;
+  return cell && cell->controlView().get() == this;
+}
+
+// The window's default button is filled with the accent colour of the
+// drawing appearance, its title in white; the others are white with a
+// hairline and a dark title.
 void NSButton::drawRect(NSRect) {
   const auto context = NSGraphicsContext::currentContext();
   if (!context) return;
   const NSRect box = bounds();
-  const TextBlock label{title_, font_.textFont(), {0, 0, 0, 0.85}, {}, {}};
+  const bool prominent = isDefaultButton();
+  const NSColor accent = NSColor::controlAccentColor();
+  const TextBlock label{title_, font_.textFont(), prominent ? TextColor{1, 1, 1, 1} : TextColor{0, 0, 0, 0.85}, {}, {}};
   const bool enabled = enabled_, highlighted = highlighted_, bezel = bezelStyle_ == NSBezelStyle::rounded;
   CGContextDrawWithCairo(context->CGContext(), box, [&](cairo_t* cr, double) {
     cairo_push_group(cr);
     if (bezel) {
       const CGRect r = CGRectInset(CGRectMake(0, 0, box.size.width, box.size.height), 0.5, 0.5);
       cairoRoundedRectPath(cr, r, 5);
-      if (highlighted) {
-        cairo_set_source_rgba(cr, 0.82, 0.82, 0.82, 1);
+      if (prominent) {
+        cairo_set_source_rgba(cr, accent.redComponent(), accent.greenComponent(), accent.blueComponent(), 1);
+        cairo_fill_preserve(cr);
+        // Pressed, the accent darkens.
+        cairo_set_source_rgba(cr, 0, 0, 0, highlighted ? 0.15 : 0);
+        cairo_fill(cr);
       } else {
-        cairo_set_source_rgba(cr, 1, 1, 1, 1);
+        const double grey = highlighted ? 0.82 : 1;
+        cairo_set_source_rgba(cr, grey, grey, grey, 1);
+        cairo_fill_preserve(cr);
+        cairo_set_source_rgba(cr, 0, 0, 0, 0.22);
+        cairo_set_line_width(cr, 0.75);
+        cairo_stroke(cr);
       }
-      cairo_fill_preserve(cr);
-      cairo_set_source_rgba(cr, 0, 0, 0, 0.22);
-      cairo_set_line_width(cr, 0.75);
-      cairo_stroke(cr);
     }
     const TextMetrics m = measureText(label, std::nullopt);
     drawText(cr, label,

@@ -64,6 +64,9 @@ class NSButton : public NSView {
   // The button's cell, made on first use and kept.
   std::shared_ptr<NSButtonCell> cell();
   bool isHighlighted() const { return highlighted_; }
+  // Whether the button's cell is its window's default button cell (drawn
+  // filled with the accent colour).
+  bool isDefaultButton() const;
 
   // Runs the action when enabled.
   virtual void performClick(const void* sender = nullptr);

@@ -40,6 +40,9 @@ NSColor NSColor::controlColor() { return named(drawingDark(), 1, 1, 1, 0.25); }
 NSColor NSColor::labelColor() { return named(drawingDark(), 0, 0.85, 1, 0.85); }
 NSColor NSColor::secondaryLabelColor() { return named(drawingDark(), 0, 0.5, 1, 0.55); }
 NSColor NSColor::separatorColor() { return named(drawingDark(), 0, 0.1, 1, 0.1); }
+NSColor NSColor::controlAccentColor() {
+  return drawingDark() ? colorWithSRGBRed(10.0 / 255.0, 132.0 / 255.0, 1, 1) : systemBlueColor();
+}
 
 void NSColor::setFill() const {
   if (const auto context = NSGraphicsContext::currentContext()) {

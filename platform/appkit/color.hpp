@@ -30,6 +30,9 @@ class NSColor {
   static NSColor labelColor();
   static NSColor secondaryLabelColor();
   static NSColor separatorColor();
+  // The user's accent colour, which default buttons are filled with: the
+  // system blue of each appearance (the desktop keeps the default accent).
+  static NSColor controlAccentColor();
 
   CGFloat redComponent() const { return red_; }
   CGFloat greenComponent() const { return green_; }

@@ -16,6 +16,7 @@
 #include "platform/appkit/window.hpp"
 #include "platform/graphics/appkit_image.hpp"
 #include "platform/graphics/gaussian_blur.hpp"
+#include "platform/ui/layout.hpp"
 #include "platform/ui/text.hpp"
 
 namespace platform::ui {
@@ -853,10 +854,14 @@ struct Painter {
           cairo_fill(cr);
         }
       } else {
-        cairo_set_source_rgba(cr, 1, 1, 1, n.pressed ? 0.6 : 1);
+        // In the dark appearance a translucent light face, so the light
+        // title shows on it.
+        const bool dark = n.environment.colorScheme == ColorScheme::dark;
+        cairo_set_source_rgba(cr, 1, 1, 1, dark ? (n.pressed ? 0.4 : 0.25) : (n.pressed ? 0.6 : 1));
         cairoRoundedRectPath(cr, r, 5);
         cairo_fill_preserve(cr);
-        cairo_set_source_rgba(cr, 0, 0, 0, 0.18);
+        const double line = dark ? 1 : 0;
+        cairo_set_source_rgba(cr, line, line, line, dark ? 0.12 : 0.18);
         cairo_set_line_width(cr, 0.5);
         cairo_stroke(cr);
       }
@@ -880,48 +885,63 @@ struct Painter {
     }
   }
 
-  // The popover's body with its arrow on the edge that faces the anchor,
-  // its tip on the anchor's edge at the anchor's middle (kept clear of the
-  // rounded corners); no arrow when the body covers the anchor.
-  void popoverShape(CGRect body, CGRect anchor) {
-    constexpr double kRadius = 10, kHalfBase = 9, kHeight = 8;
-    cairoRoundedRectPath(cr, body, kRadius);
-    const double lo = body.origin.x + kRadius + kHalfBase, hi = CGRectGetMaxX(body) - kRadius - kHalfBase;
-    if (lo > hi) return;
-    const double x = std::clamp(CGRectGetMidX(anchor), lo, hi);
-    double base, tip;
-    if (CGRectGetMinY(body) >= CGRectGetMaxY(anchor)) {
-      base = CGRectGetMinY(body), tip = std::max(CGRectGetMaxY(anchor), base - kHeight);
-    } else if (CGRectGetMaxY(body) <= CGRectGetMinY(anchor)) {
-      base = CGRectGetMaxY(body), tip = std::min(CGRectGetMinY(anchor), base + kHeight);
-    } else {
-      return;
-    }
-    if (tip == base) return;
-    // The base reaches a little into the body so the two fill as one; the
-    // triangle turns the way the body's outline does (clockwise on screen),
-    // so under the winding rule their overlap stays filled.
-    const bool up = tip < base;
-    const double into = up ? 1 : -1, first = up ? -kHalfBase : kHalfBase;
-    cairo_new_sub_path(cr);
-    cairo_move_to(cr, x + first, base + into);
-    cairo_line_to(cr, x, tip);
-    cairo_line_to(cr, x - first, base + into);
+  // The popover's outline: the rounded body with the arrow spliced into
+  // its edge, one path, so the border runs round both and not across the
+  // arrow's base.
+  void popoverShape(CGRect body, const std::optional<PopoverArrow>& arrow) {
+    const double r = std::min({kPopoverCornerRadius, body.size.width / 2, body.size.height / 2});
+    const double x = body.origin.x, y = body.origin.y, w = body.size.width, h = body.size.height;
+    const auto spike = [&](double first, double base) {
+      cairo_line_to(cr, arrow->tip.x + first, base);
+      cairo_line_to(cr, arrow->tip.x, arrow->tip.y);
+      cairo_line_to(cr, arrow->tip.x - first, base);
+    };
+    cairo_new_path(cr);
+    cairo_move_to(cr, x + r, y);
+    if (arrow && arrow->onTop) spike(-kPopoverArrowHalfBase, y);
+    cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
+    cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
+    if (arrow && !arrow->onTop) spike(kPopoverArrowHalfBase, y + h);
+    cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
+    cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
     cairo_close_path(cr);
   }
 
+  // As the platform draws a popover, in the appearance of its content: a
+  // soft shadow all round, the body and arrow in the popover background
+  // (lighter than the window in the dark appearance, apart from the cards
+  // of either), a hairline border, then the content.
   void popover(Popover p) {
-    const CGRect r = CGRectInset(p.content->outerFrame, -1, -1);
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+    const bool dark = p.content->environment.colorScheme == ColorScheme::dark;
+    const CGRect body = p.content->outerFrame;
+    const auto arrow = popoverArrow(body, p.anchor);
+    constexpr double kShadowRadius = 8, kShadowDrop = 2;
     cairo_save(cr);
-    cairo_translate(cr, 0, 1);
-    popoverShape(r, p.anchor);
+    // The shadow's group only as large as the shadow.
+    constexpr double kOut = kPopoverArrowHeight + 2 * kShadowRadius;
+    const CGRect reach = CGRectInset(body, -kOut, -kOut);
+    cairo_rectangle(cr, reach.origin.x, reach.origin.y, reach.size.width, reach.size.height);
+    cairo_clip(cr);
+    cairo_push_group(cr);
+    cairo_translate(cr, 0, kShadowDrop);
+    popoverShape(body, arrow);
+    cairo_set_source_rgba(cr, 0, 0, 0, dark ? 0.5 : 0.22);
+    cairo_fill(cr);
+    cairo_pattern_t* shadow = cairo_pop_group(cr);
+    cairo_surface_t* surface = nullptr;
+    if (cairo_pattern_get_surface(shadow, &surface) == CAIRO_STATUS_SUCCESS) blurSurface(surface, kShadowRadius / 2 * scale);
+    cairo_set_source(cr, shadow);
+    cairo_paint(cr);
+    cairo_pattern_destroy(shadow);
     cairo_restore(cr);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.2);
-    cairo_fill(cr);
-    popoverShape(r, p.anchor);
-    cairo_set_source_rgba(cr, 0.98, 0.98, 0.98, 1);
-    cairo_fill(cr);
+    popoverShape(body, arrow);
+    const double fill = dark ? 0.235 : 0.965;
+    cairo_set_source_rgba(cr, fill, fill, fill, 1);
+    cairo_fill_preserve(cr);
+    const double line = dark ? 1 : 0;
+    cairo_set_source_rgba(cr, line, line, line, dark ? 0.2 : 0.16);
+    cairo_set_line_width(cr, 0.5);
+    cairo_stroke(cr);
     node(*p.content);
   }
 };

@@ -62,30 +62,35 @@ TEST_F(DrawingTest, ASampleWindowMatchesItsStoredPicture) {
   expectMatchesStoredPicture(*graph, VURLE_PICTURES_DIR, "sample_window");
 }
 
-TEST_F(DrawingTest, APopoverPointsItsArrowAtTheEdgeOfItsAnchor) {
-  bool shown = true;
-  auto graph = ViewGraph::make(
-      VStack(HorizontalAlignment::leading, 0,
-             {Button("?", [] {}).popover({[&] { return shown; }, [&](bool v) { shown = v; }},
-                                         Text("Details of the failure").padding(16))})
-          .padding(20)
-          .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
-                 Alignment::topLeading()));
-  graph->setSize({240, 120});
-  graph->render();
-  const CGRect anchor = graph->findKind("Button")->frame();
-  const CGRect body = graph->findText("Details of the failure")->node().outerFrame;
-  ASSERT_GT(body.origin.y, CGRectGetMaxY(anchor)) << "below its anchor, with a gap for the arrow";
-  const auto window = pixelOf(*graph, 1, 1);
-  const auto fill = pixelOf(*graph, int(CGRectGetMidX(body)), int(body.origin.y) + 4);  // the top padding
-  ASSERT_TRUE(window && fill);
-  EXPECT_NE(*window, *fill);
-  // Halfway down the gap: the arrow under the anchor's middle, the window
-  // beside it.
-  const int x = int(CGRectGetMidX(anchor)), y = int(CGRectGetMaxY(anchor)) + 3;
-  EXPECT_EQ(pixelOf(*graph, x, y), fill) << "the arrow";
-  EXPECT_EQ(pixelOf(*graph, x - 9, y), window) << "left of the arrow";
-  EXPECT_EQ(pixelOf(*graph, x + 9, y), window) << "right of the arrow";
+TEST_F(DrawingTest, APopoverStandsApartFromTheCardBeneathWithItsArrowAtItsAnchor) {
+  for (const bool dark : {false, true}) {
+    SCOPED_TRACE(dark ? "dark" : "light");
+    auto graph = ViewGraph::make(
+        Button("?", [] {})
+            .popover(Binding<bool>::constant(true),
+                     VStack(HorizontalAlignment::leading, 12, {Text("Details of the failure"), Button("Open", [] {})})
+                         .padding(16))
+            .offset(100, 20)
+            .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
+                   Alignment::topLeading())
+            .background(Shape(ShapeKind::roundedRectangle, 14).fill(Color::controlBackground().withOpacity(0.74))));
+    graph->setEnvironment([&](Environment& e) { e.colorScheme = dark ? ColorScheme::dark : ColorScheme::light; });
+    graph->setSize({300, 140});
+    graph->render();
+    const CGRect anchor = graph->findKind("Button")->frame(), button = graph->findKind("Button", 1)->frame();
+    const CGRect body = graph->findKind("VStack")->node().outerFrame;
+    const auto card = pixelOf(*graph, 280, 20), fill = pixelOf(*graph, int(CGRectGetMidX(body)), int(body.origin.y) + 4);
+    ASSERT_TRUE(card && fill);
+    EXPECT_NE(*card, *fill) << "the popover's own background";
+    EXPECT_EQ((*fill)[0] < 128, dark);
+    EXPECT_EQ((*pixelOf(*graph, int(button.origin.x) + 3, int(CGRectGetMidY(button))))[0] < 128, dark) << "a button's face";
+    const int midX = int(CGRectGetMidX(body)), midY = int(CGRectGetMidY(body));
+    for (const auto& [x, y] : {std::pair{int(CGRectGetMaxX(body)) - 20, int(body.origin.y) - 1},
+                               std::pair{midX, int(CGRectGetMaxY(body))}, std::pair{int(body.origin.x) - 1, midY},
+                               std::pair{int(CGRectGetMaxX(body)), midY}})
+      EXPECT_NE(pixelOf(*graph, x, y), card) << "no border or shadow at " << x << ", " << y;
+    EXPECT_EQ(pixelOf(*graph, int(CGRectGetMidX(anchor)), int(CGRectGetMaxY(anchor)) + 4), fill) << "the arrow";
+  }
 }
 
 // As the About window is built: a hosting view nested in a view that draws

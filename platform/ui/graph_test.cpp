@@ -12,6 +12,7 @@
 #include "platform/appkit/workspace.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
+#include "platform/ui/layout.hpp"
 #include "platform/ui/text.hpp"
 
 namespace platform::ui {
@@ -140,32 +141,42 @@ TEST_F(ViewGraphTest, PopoverOpensFromItsBindingAndDismissalWritesItBack) {
   EXPECT_FALSE(graph->findText("?")->dismissPopover()) << "nothing left to close";
 }
 
-TEST_F(ViewGraphTest, APopoverHangsFromTheAnchorEdgeItsArrowIsOnAndTurnsOverWhenOnlyTheOtherSideHasRoom) {
-  // The popover is about 47 points high in a 200-point graph; the anchor
-  // 20 points high.
+TEST_F(ViewGraphTest, APopoverHangsFromItsArrowEdgeAndItsArrowTipTouchesTheAnchor) {
+  // The popover is about 47 × 77 points in a graph 200 wide; the anchor 10 × 20.
   struct Case {
     const char* edge;  // "" for none given
-    double anchorY;
+    double anchorX, anchorY, height;
     bool above;
   } cases[] = {
-      {"bottom", 20, false}, {"bottom", 150, true}, {"top", 150, true},    {"top", 20, false},
-      {"default", 20, false}, {"", 20, false},      {"default", 150, true},
+      {"bottom", 95, 20, 200, false}, {"bottom", 95, 150, 200, true}, {"top", 95, 150, 200, true},
+      {"top", 95, 20, 200, false}, {"default", 95, 20, 200, false}, {"", 95, 20, 200, false},
+      {"default", 95, 150, 200, true}, {"default", 0, 20, 200, false}, {"default", 190, 150, 200, true},
+      {"top", 190, 20, 200, false}, {"default", 95, 35, 80, true}, {"default", 95, 25, 80, false},  // room on
+      {"top", 95, 25, 80, false},                                                                  // neither side
   };
   for (const auto& k : cases) {
     std::map<std::string, Param> options;
     if (*k.edge) options["arrowEdge"] = std::string(k.edge);
     auto graph = ViewGraph::make(
-        Button("?", [] {})
-            .frame(20.0, 20.0)
+        ColorView(Color::black())
+            .frame(10.0, 20.0)
             .popover(Binding<bool>::constant(true), Text("details").padding(16), options)
-            .offset(0, k.anchorY)
+            .offset(k.anchorX, k.anchorY)
             .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
                    Alignment::topLeading()));
-    graph->setSize({200, 200});
+    graph->setSize({200, k.height});
     turn();
-    const CGRect details = graph->findText("details")->frame();
-    const CGRect anchor = graph->findText("?")->frame();
-    EXPECT_EQ(CGRectGetMaxY(details) <= CGRectGetMinY(anchor), k.above) << k.edge << " at " << k.anchorY;
+    const CGRect body = graph->findText("details")->node().outerFrame, anchor = graph->findKind("Color")->frame();
+    SCOPED_TRACE(::testing::Message() << k.edge << " at " << k.anchorX << ", " << k.anchorY);
+    const auto arrow = popoverArrow(body, anchor);
+    ASSERT_TRUE(arrow) << "the body covers its anchor";
+    EXPECT_EQ(!arrow->onTop, k.above);
+    EXPECT_EQ(std::abs(arrow->baseY - arrow->tip.y), kPopoverArrowHeight) << "one arrow from the anchor";
+    EXPECT_TRUE(arrow->tip.x >= CGRectGetMinX(anchor) && arrow->tip.x <= CGRectGetMaxX(anchor)) << arrow->tip.x;
+    // Out of the window only as far as the arrow needs to reach the anchor.
+    const double reach = kPopoverCornerRadius + kPopoverArrowHalfBase;
+    EXPECT_GE(CGRectGetMinX(body), std::min(0.0, CGRectGetMidX(anchor) - reach) - 1e-9);
+    EXPECT_LE(CGRectGetMaxX(body), std::max(200.0, CGRectGetMidX(anchor) + reach) + 1e-9);
   }
 }
 

@@ -510,13 +510,17 @@ void placeAt(Node& node, size_t level, CGRect rect) {
     if (m.name == "popover") {
       CGSize s = sizeOf(c, {std::nullopt, std::nullopt});
       // The arrow on the anchor's top edge puts the popover above it, on
-      // its bottom edge (or left to the system) below it; a popover stays in
-      // the window, so one without room on its side goes to the other side
-      // when that has room, as one at a screen's edge does.
-      const double below = CGRectGetMaxY(rect) + 8, above = CGRectGetMinY(rect) - 8 - s.height;
-      const bool roomBelow = below + s.height <= CGRectGetMaxY(currentSafeArea().bounds), roomAbove = above >= 0;
+      // its bottom edge (or left to the system) below it, the arrow between
+      // the two; one without room on its side goes to the other side when
+      // that has room, else to the side with more room, as a popover at a
+      // screen's edge does.
+      const double below = CGRectGetMaxY(rect) + kPopoverArrowHeight;
+      const double above = CGRectGetMinY(rect) - kPopoverArrowHeight - s.height;
+      const double spareBelow = CGRectGetMaxY(currentSafeArea().bounds) - (below + s.height), spareAbove = above;
       const bool prefersAbove = m.string("arrowEdge") == "top";
-      const bool goesAbove = prefersAbove ? roomAbove || !roomBelow : !roomBelow && roomAbove;
+      const bool fitsPreferred = (prefersAbove ? spareAbove : spareBelow) >= 0;
+      const bool fitsOther = (prefersAbove ? spareBelow : spareAbove) >= 0;
+      const bool goesAbove = fitsPreferred || fitsOther ? prefersAbove == fitsPreferred : spareAbove > spareBelow;
       const double y = goesAbove ? above : below;
       placeAt(c, c.view.desc().modifiers.size(), {{CGRectGetMidX(rect) - s.width / 2, y}, s});
     } else {
@@ -534,6 +538,16 @@ void placeNode(Node& node, CGRect rect) {
 
 CGSize sizeThatFits(const Node& node, Proposal proposal) { return sizeOf(node, proposal); }
 
+std::optional<PopoverArrow> popoverArrow(CGRect body, CGRect anchor) {
+  const bool onTop = CGRectGetMinY(body) >= CGRectGetMaxY(anchor);
+  if (!onTop && CGRectGetMaxY(body) > CGRectGetMinY(anchor)) return std::nullopt;
+  const double lo = body.origin.x + kPopoverCornerRadius + kPopoverArrowHalfBase;
+  const double hi = CGRectGetMaxX(body) - kPopoverCornerRadius - kPopoverArrowHalfBase;
+  const double x = lo > hi ? CGRectGetMidX(body) : std::clamp(CGRectGetMidX(anchor), lo, hi);
+  return PopoverArrow{onTop, {x, onTop ? CGRectGetMaxY(anchor) : CGRectGetMinY(anchor)},
+                      onTop ? CGRectGetMinY(body) : CGRectGetMaxY(body)};
+}
+
 void layoutTree(Node& root, CGSize size, EdgeInsets safeArea) {
   std::function<void(Node&)> clear = [&](Node& n) {
     n.levelFrames.clear();
@@ -547,15 +561,21 @@ void layoutTree(Node& root, CGSize size, EdgeInsets safeArea) {
                      std::max(0.0, size.height - safeArea.top - safeArea.bottom)}};
   currentSafeArea() = {bounds, safe};
   placeNode(root, safe);
-  // A popover stays inside the window.
+  // A popover stays inside the window's width as far as its arrow still
+  // reaches the middle of its anchor; it never moves over its anchor.
   std::function<void(Node&)> keepInside = [&](Node& n) {
     for (auto& [i, c] : n.modifierChildren) {
       if (n.view.desc().modifiers[i].name == "popover") {
-        const double overflow = CGRectGetMaxX(c->outerFrame) - size.width;
-        const double dx = -std::min(std::max(0.0, overflow), std::max(0.0, c->outerFrame.origin.x));
-        const double dy = -std::min(std::max(0.0, CGRectGetMaxY(c->outerFrame) - size.height),
-                                    std::max(0.0, c->outerFrame.origin.y));
-        if (dx != 0 || dy != 0) shift(*c, dx, dy);
+        const CGRect body = c->outerFrame, anchor = n.levelFrames[i + 1];
+        double dx = 0;
+        if (CGRectGetMaxX(body) > size.width) dx = size.width - CGRectGetMaxX(body);
+        if (body.origin.x + dx < 0) dx = -body.origin.x;
+        constexpr double reach = kPopoverCornerRadius + kPopoverArrowHalfBase;
+        // One too narrow to slide along its arrow stays centred on the anchor.
+        dx = body.size.width < 2 * reach ? 0
+                                         : std::clamp(dx, CGRectGetMidX(anchor) + reach - CGRectGetMaxX(body),
+                                                      CGRectGetMidX(anchor) - reach - body.origin.x);
+        if (dx != 0) shift(*c, dx, 0);
       }
       keepInside(*c);
     }

@@ -28,4 +28,18 @@ void layoutTree(Node& root, CGSize size, EdgeInsets safeArea = {});
 // The size the node takes, modifiers included, for a proposal.
 CGSize sizeThatFits(const Node& node, Proposal proposal);
 
+// A popover is a body with rounded corners and an arrow on the edge that
+// faces its anchor. The layout hangs the body one arrow's height from the
+// anchor, never over it, so the arrow's tip touches the anchor's facing
+// edge, under the anchor's middle as far as the corners let it go.
+inline constexpr double kPopoverCornerRadius = 10, kPopoverArrowHalfBase = 9, kPopoverArrowHeight = 8;
+struct PopoverArrow {
+  bool onTop;  // on the body's top edge, pointing up at the anchor
+  CGPoint tip;
+  double baseY;  // the body's edge the arrow stands on
+};
+// The arrow of a popover body laid out for the anchor; none when the body
+// overlaps the anchor.
+std::optional<PopoverArrow> popoverArrow(CGRect body, CGRect anchor);
+
 }  // namespace platform::ui
