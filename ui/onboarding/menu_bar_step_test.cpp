@@ -327,7 +327,8 @@ TEST_F(MenuBarStepTest, TheClockIsMadeAgainAtEachMinuteOfTheWallClock) {
 }
 
 // The light picture with animations on ("Pause animations"), the dark one
-// with them off ("Enable animations").
+// with them off ("Enable animations", the longer title) and the check mark
+// beside "Launch at Login".
 TEST_F(MenuBarStepTest, PicturesInLightAndDark) {
   using platform::NSAppearance;
   for (bool dark : {false, true}) {
@@ -340,6 +341,7 @@ TEST_F(MenuBarStepTest, PicturesInLightAndDark) {
               std::nullopt);
     showStep2();
     preferences->setResumeAnimationsOnLaunch(!dark);
+    if (dark) toggle("Launch at login")->tap();
     turn();
     platform::ui::pixelOf(graph(), 0, 0);  // the first draw asks for the backdrop
     turn();
