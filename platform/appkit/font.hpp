@@ -1,8 +1,8 @@
 #pragma once
 
 // The system fonts AppKit views are set in, on the pinned fonts of the
-// graphics layer (DejaVu Sans, and DejaVu Sans Mono for the monospaced
-// system font). A value: equal fonts are the same font.
+// graphics layer (Inter, and DejaVu Sans Mono for the monospaced system
+// font). A value: equal fonts are the same font.
 
 #include "platform/appkit/color.hpp"
 #include "platform/graphics/geometry.hpp"

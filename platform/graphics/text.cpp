@@ -17,8 +17,11 @@
 #define VURLE_FONT_CACHES_SCOPE
 #endif
 
-#ifndef VURLE_FONT_DIR
-#define VURLE_FONT_DIR "/usr/share/fonts/truetype/dejavu"
+#ifndef VURLE_INTER_FONT_DIR
+#define VURLE_INTER_FONT_DIR "/usr/share/fonts/opentype/inter"
+#endif
+#ifndef VURLE_DEJAVU_FONT_DIR
+#define VURLE_DEJAVU_FONT_DIR "/usr/share/fonts/truetype/dejavu"
 #endif
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -50,10 +53,11 @@ struct Fonts {
     VURLE_FONT_CACHES_SCOPE;
     // Loaded here, so the font map's own start-up finds it done.
     FcInit();
-    // Only the project's folder, and the user's ordinary font cache so the
-    // folder is not scanned again by every process.
+    // Only the project's two folders, and the user's ordinary font cache so
+    // the folders are not scanned again by every process.
     FcConfig* config = FcConfigCreate();
-    const std::string conf = std::string("<?xml version=\"1.0\"?><fontconfig><dir>") + VURLE_FONT_DIR +
+    const std::string conf = std::string("<?xml version=\"1.0\"?><fontconfig><dir>") + VURLE_INTER_FONT_DIR +
+                             "</dir><dir>" + VURLE_DEJAVU_FONT_DIR +
                              "</dir><cachedir prefix=\"xdg\">fontconfig</cachedir></fontconfig>";
     FcConfigParseAndLoadFromMemory(config, reinterpret_cast<const FcChar8*>(conf.c_str()), FcTrue);
     FcConfigBuildFonts(config);
@@ -88,15 +92,22 @@ struct LayoutDeleter {
 };
 using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
 
+// The system font is Inter, in its Display cut from 20 points (as the
+// system's own font changes cut there), each weight in a face of its own;
+// DejaVu Sans, named after it, draws what Inter has no glyph for (the
+// first family that has one wins), so nothing falls to a missing-glyph box.
 PangoFontDescription* description(const TextFont& font) {
   PangoFontDescription* d = pango_font_description_new();
-  pango_font_description_set_family(d, font.monospaced ? "DejaVu Sans Mono" : "DejaVu Sans");
+  const double size = std::isfinite(font.size) && font.size > 0 ? font.size : 13;
+  const char* family = font.monospaced ? "DejaVu Sans Mono,DejaVu Sans"
+                       : size >= 20    ? "Inter Display,DejaVu Sans"
+                                       : "Inter,DejaVu Sans";
+  pango_font_description_set_family(d, family);
   PangoWeight weight = PANGO_WEIGHT_NORMAL;
   if (font.weight == TextWeight::medium) weight = PANGO_WEIGHT_MEDIUM;
-  // DejaVu has no semibold face: semibold and bold both take the bold one.
-  if (font.weight == TextWeight::semibold || font.weight == TextWeight::bold) weight = PANGO_WEIGHT_BOLD;
+  if (font.weight == TextWeight::semibold) weight = PANGO_WEIGHT_SEMIBOLD;
+  if (font.weight == TextWeight::bold) weight = PANGO_WEIGHT_BOLD;
   pango_font_description_set_weight(d, weight);
-  const double size = std::isfinite(font.size) && font.size > 0 ? font.size : 13;
   pango_font_description_set_absolute_size(d, size * PANGO_SCALE);
   return d;
 }
@@ -214,17 +225,17 @@ void CGContextDrawTextInRect(const CGContextRef& c, const TextBlock& block, CGRe
   });
 }
 
-std::string resolvedFamily(const TextFont& font) {
+std::string resolvedFace(const TextFont& font, const std::string& text) {
   VURLE_FONT_CACHES_SCOPE;
-  PangoFontDescription* d = description(font);
-  PangoFont* loaded = pango_font_map_load_font(fonts().map, fonts().context, d);
-  pango_font_description_free(d);
-  if (!loaded) return {};
-  PangoFontDescription* actual = pango_font_describe(loaded);
-  std::string family = pango_font_description_get_family(actual) ? pango_font_description_get_family(actual) : "";
-  pango_font_description_free(actual);
-  g_object_unref(loaded);
-  return family;
+  if (text.empty()) return {};
+  LayoutPtr layout = makeLayout({text, font, {}, {}, {}}, std::nullopt);
+  // Left to right, the first run of the first line holds the first character.
+  const GSList* runs = pango_layout_get_line_readonly(layout.get(), 0)->runs;
+  const auto* run = runs ? static_cast<const PangoLayoutRun*>(runs->data) : nullptr;
+  PangoFontFace* face = run ? pango_font_get_face(run->item->analysis.font) : nullptr;
+  if (!face) return {};
+  return std::string(pango_font_family_get_name(pango_font_face_get_family(face))) + " " +
+         pango_font_face_get_face_name(face);
 }
 
 }  // namespace platform

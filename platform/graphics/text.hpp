@@ -2,8 +2,10 @@
 
 // Text set with pango on the project's own pinned fonts, so that a window
 // measures and draws the same on every machine: a private fontconfig
-// configuration that knows only the DejaVu folder (no system or user
-// configuration is read), the DejaVu Sans families, 72 dots per inch (a
+// configuration that knows only the Inter and DejaVu folders (no system or
+// user configuration is read); the system font is Inter (Inter Display from
+// 20 points) with a face per weight, the monospaced one DejaVu Sans Mono,
+// and DejaVu Sans draws the characters they lack; 72 dots per inch (a
 // point is a pixel at scale 1), grey antialiasing and no hinting, with
 // unhinted metrics so a layout does not change with the drawing scale.
 // Declarative views and AppKit views both set their text here. Main thread
@@ -80,9 +82,10 @@ void drawText(cairo_t* cr, const TextBlock& block, CGRect frame);
 // the block laid out at the width); none when the point is beside every
 // line or below the last.
 std::optional<size_t> textIndexAtPoint(const TextBlock& block, double width, CGPoint point);
-// The family every font resolves to, e.g. "DejaVu Sans", for checks that
-// the pinned fonts were found.
-std::string resolvedFamily(const TextFont& font);
+// The face, family and style, that draws the first character of the text
+// in the font, e.g. "Inter Semi Bold", for checks that the pinned fonts
+// were found; empty for an empty text.
+std::string resolvedFace(const TextFont& font, const std::string& text = "A");
 
 // Whether text has been shaped in this process: the font map then holds
 // cairo's and fontconfig's fonts until the process ends, so their caches

@@ -26,9 +26,21 @@ class DrawingTest : public ::testing::Test {
   SimulatedSchedulerScope scope;
 };
 
+// Each weight in a face of its own, the Display cut from 20 points, and
+// DejaVu Sans for what Inter lacks (a missing glyph would stay in Inter's).
 TEST_F(DrawingTest, TextIsSetInThePinnedFontsWithStableMetrics) {
-  EXPECT_EQ(resolvedFamily(Font::system(13)), "DejaVu Sans");
-  EXPECT_EQ(resolvedFamily(Font::system(11, FontWeight::regular, FontDesign::monospaced)), "DejaVu Sans Mono");
+  const std::tuple<Font, const char*, const char*> cases[] = {
+      {Font::system(13), "A", "Inter Regular"},
+      {Font::system(13, FontWeight::medium), "A", "Inter Medium"},
+      {Font::system(13, FontWeight::semibold), "A", "Inter Semi Bold"},
+      {Font::system(13, FontWeight::bold), "A", "Inter Bold"},
+      {Font::system(19.5, FontWeight::semibold), "A", "Inter Semi Bold"},
+      {Font::system(20, FontWeight::semibold), "A", "Inter Display Semi Bold"},
+      {Font::system(13), "\u2318\u2325\u2303\u21e7", "Inter Regular"},
+      {Font::system(13), "\u2588", "DejaVu Sans Book"},
+      {Font::system(11, FontWeight::regular, FontDesign::monospaced), "A", "DejaVu Sans Mono Book"},
+  };
+  for (const auto& [font, text, face] : cases) EXPECT_EQ(resolvedFace(font, text), face) << font.size << " " << text;
   const auto one = measureText("Transition duration", Font::system(13, FontWeight::semibold), std::nullopt);
   const auto wrapped = measureText("Transition duration", Font::system(13, FontWeight::semibold), 60.0);
   EXPECT_GT(one.size.width, 60);

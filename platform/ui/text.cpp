@@ -51,6 +51,8 @@ void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect fra
   platform::drawText(cr, {text, textFont(font), textColor(color), style, {}}, frame);
 }
 
-std::string resolvedFamily(const Font& font) { return platform::resolvedFamily(textFont(font)); }
+std::string resolvedFace(const Font& font, const std::string& text) {
+  return platform::resolvedFace(textFont(font), text);
+}
 
 }  // namespace platform::ui

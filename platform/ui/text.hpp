@@ -28,6 +28,6 @@ TextMetrics measureText(const std::string& text, const Font& font, std::optional
 // wrapped to the frame's width.
 void drawText(cairo_t* cr, const std::string& text, const Font& font, CGRect frame, const Color& color,
               const TextStyle& style = {});
-std::string resolvedFamily(const Font& font);
+std::string resolvedFace(const Font& font, const std::string& text = "A");
 
 }  // namespace platform::ui

@@ -326,6 +326,9 @@ TEST_F(MenuBarStepTest, TheClockIsMadeAgainAtEachMinuteOfTheWallClock) {
   EXPECT_EQ(clock(), "Tue Nov 14  22:16");
 }
 
+// The light picture with animations on ("Pause animations"), the dark one
+// with them off ("Enable animations", the longer title) and the check mark
+// beside "Launch at Login".
 TEST_F(MenuBarStepTest, PicturesInLightAndDark) {
   using platform::NSAppearance;
   for (bool dark : {false, true}) {
@@ -337,6 +340,9 @@ TEST_F(MenuBarStepTest, PicturesInLightAndDark) {
                                                     std::filesystem::path(VURLE_RESOURCES_DIR) / "wallpaper-dark.png"}),
               std::nullopt);
     showStep2();
+    preferences->setResumeAnimationsOnLaunch(!dark);
+    if (dark) toggle("Launch at login")->tap();
+    turn();
     platform::ui::pixelOf(graph(), 0, 0);  // the first draw asks for the backdrop
     turn();
     platform::ui::expectMatchesStoredPicture(graph(), VURLE_PICTURES_DIR,
