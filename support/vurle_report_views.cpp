@@ -50,20 +50,8 @@ using namespace vurle;
 
 namespace {
 
-// Says what became of the picture at `path`: its path on the standard
-// output, or a line on the standard error when it was not written or shows
-// nothing (one colour all over).
 bool reported(bool written, const std::filesystem::path& path) {
-  if (!written) {
-    std::fprintf(stderr, "vurle_report_views: cannot write %s\n", path.c_str());
-    return false;
-  }
-  if (isBlankPNG(path.string())) {
-    std::fprintf(stderr, "vurle_report_views: %s is blank: one colour all over\n", path.c_str());
-    return false;
-  }
-  std::printf("%s\n", path.c_str());
-  return true;
+  return reportWrittenPicture("vurle_report_views", written, path.string());
 }
 
 // Serves the scheduler's work as the networking thread hands it over.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -1097,6 +1098,19 @@ bool isBlankPNG(const std::string& path) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       if (pixel(x, y) != pixel(0, 0)) return false;
+  return true;
+}
+
+bool reportWrittenPicture(const char* tool, bool written, const std::string& path) {
+  if (!written) {
+    std::fprintf(stderr, "%s: cannot write %s\n", tool, path.c_str());
+    return false;
+  }
+  if (isBlankPNG(path)) {
+    std::fprintf(stderr, "%s: %s is blank: one colour all over\n", tool, path.c_str());
+    return false;
+  }
+  std::printf("%s\n", path.c_str());
   return true;
 }
 

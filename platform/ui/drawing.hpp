@@ -70,4 +70,9 @@ PictureComparison comparePNG(const std::string& expected, const std::string& act
 // picture that shows nothing. False when it cannot be read as PNG.
 bool isBlankPNG(const std::string& path);
 
+// What a picture tool says of a picture it wrote to `path`: the path on the
+// standard output when it was written and shows something; otherwise a line
+// on the standard error, led by the tool's name, and false.
+bool reportWrittenPicture(const char* tool, bool written, const std::string& path);
+
 }  // namespace platform::ui

@@ -81,20 +81,8 @@ using namespace vurle;
 
 namespace {
 
-// Says what became of the picture at `path`: its path on the standard
-// output, or a line on the standard error when it was not written or shows
-// nothing (one colour all over).
 bool reported(bool written, const std::filesystem::path& path) {
-  if (!written) {
-    std::fprintf(stderr, "vurle_views: cannot write %s\n", path.c_str());
-    return false;
-  }
-  if (isBlankPNG(path.string())) {
-    std::fprintf(stderr, "vurle_views: %s is blank: one colour all over\n", path.c_str());
-    return false;
-  }
-  std::printf("%s\n", path.c_str());
-  return true;
+  return reportWrittenPicture("vurle_views", written, path.string());
 }
 
 bool writeMenu(platform::NSMenu& menu, const std::filesystem::path& folder, const std::string& name, double scale) {
