@@ -112,14 +112,17 @@ TEST_F(NSAppearanceTest, NamedColoursResolveAgainstTheDrawingViewsAppearance) {
   };
   const Case cases[] = {{"window background", NSColor::windowBackgroundColor},
                         {"control background", NSColor::controlBackgroundColor},
+                        {"text background", NSColor::textBackgroundColor},
                         {"label", NSColor::labelColor},
-                        {"secondary label", NSColor::secondaryLabelColor}};
+                        {"secondary label", NSColor::secondaryLabelColor},
+                        {"text", NSColor::textColor}};
   for (const auto& c : cases) {
     NSColor inLight = NSColor::clearColor(), inDark = NSColor::clearColor();
     aqua()->performAsCurrentDrawingAppearance([&] { inLight = c.color(); });
     dark()->performAsCurrentDrawingAppearance([&] { inDark = c.color(); });
     // Text stays legible on its background in both.
-    const bool text = c.color == NSColor::labelColor || c.color == NSColor::secondaryLabelColor;
+    const bool text = c.color == NSColor::labelColor || c.color == NSColor::secondaryLabelColor ||
+                      c.color == NSColor::textColor;
     if (text) {
       EXPECT_LT(inLight.redComponent(), 0.5) << c.what;
       EXPECT_GT(inDark.redComponent(), 0.5) << c.what;

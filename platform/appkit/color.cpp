@@ -34,6 +34,11 @@ NSColor named(bool dark, CGFloat lightWhite, CGFloat lightAlpha, CGFloat darkWhi
 
 }  // namespace
 
+NSColor NSColor::textColor() { return named(drawingDark(), 0, 1, 1, 1); }
+NSColor NSColor::textBackgroundColor() { return named(drawingDark(), 1, 1, 0.118, 1); }
+NSColor NSColor::linkColor() {
+  return drawingDark() ? colorWithSRGBRed(0.255, 0.612, 1, 1) : colorWithSRGBRed(0, 0.408, 0.855, 1);
+}
 NSColor NSColor::windowBackgroundColor() { return named(drawingDark(), 0.925, 1, 0.196, 1); }
 NSColor NSColor::controlBackgroundColor() { return named(drawingDark(), 1, 1, 0.118, 1); }
 NSColor NSColor::controlColor() { return named(drawingDark(), 1, 1, 1, 0.25); }

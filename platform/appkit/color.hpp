@@ -15,15 +15,14 @@ class NSColor {
   static NSColor systemBlueColor();
   // Fully transparent: every component 0.
   static NSColor clearColor() { return NSColor(0, 0, 0, 0); }
-  // The light appearance's semantic colours, as the declarative views
-  // draw them too.
-  static NSColor textColor() { return NSColor(0, 0, 0, 1); }
-  static NSColor textBackgroundColor() { return NSColor(1, 1, 1, 1); }
-  static NSColor linkColor() { return NSColor(0, 0.408, 0.855, 1); }
-
   // The system's named colours, in the current drawing appearance
   // (appearance.hpp): resolved when asked for, so ask while drawing. The
   // dark values are our own, chosen so a dark window is dark throughout.
+  // A text view's colours are among them, so that text set in a label
+  // colour stays legible on its background in either appearance.
+  static NSColor textColor();
+  static NSColor textBackgroundColor();
+  static NSColor linkColor();
   static NSColor windowBackgroundColor();
   static NSColor controlBackgroundColor();
   static NSColor controlColor();

@@ -845,7 +845,7 @@ struct Painter {
       if (!n.environment.values.count("labelsHidden")) children(n);
     } else if (k == "Button" && !(n.children.size() == 1 && n.children.front()->identity.ends_with("/style")) &&
                n.environment.buttonStyle != ButtonStyleKind::plain) {
-      if (n.environment.buttonStyle == ButtonStyleKind::borderedProminent) {
+      if (n.environment.buttonStyle == ButtonStyleKind::borderedProminent && n.environment.isEnabled) {
         setColor(cr, n.environment.controlTint());
         cairoRoundedRectPath(cr, r, 5);
         cairo_fill(cr);

@@ -238,8 +238,10 @@ std::unique_ptr<Node> ViewGraph::build(Pass& pass, const View& view, const std::
   Environment env = inherited;
   for (size_t i = desc.modifiers.size(); i-- > 0;)
     if (desc.modifiers[i].environment) desc.modifiers[i].environment(env);
-  // A prominent button's label is set in white on its tinted bezel.
-  if (desc.kind == "Button" && env.buttonStyle == ButtonStyleKind::borderedProminent && !env.values.count("buttonStyle"))
+  // A prominent button's label is set in white on its tinted bezel; a
+  // disabled one has no tint, as the platform shows it, and keeps its colour.
+  if (desc.kind == "Button" && env.buttonStyle == ButtonStyleKind::borderedProminent && env.isEnabled &&
+      !env.values.count("buttonStyle"))
     env.foreground = Color::white();
   node->environment = env;
 

@@ -719,7 +719,8 @@ TEST_F(ViewGraphTest, ControlsTakeTheirLookTintAndTextStyleFromTheEnvironment) {
            .accessibilityHint("Read the full license without accepting it"),
        VStack(HorizontalAlignment::leading, 4,
               {Button("Agree & Continue", [] {}).buttonStyle(ButtonStyleKind::borderedProminent),
-               Button("Styled", [] {}).buttonStyle(custom), Button("Disagree & Quit", [] {})})
+               Button("Styled", [] {}).buttonStyle(custom), Button("Disagree & Quit", [] {}),
+               Button("Not yet", [] {}).buttonStyle(ButtonStyleKind::borderedProminent).disabled(true)})
            .buttonStyle(ButtonStyleKind::bordered),
        Text(sentence).lineSpacing(3).frame(200, 60, Alignment::topLeading()),
        Text(sentence).frame(200, 60, Alignment::topLeading()), Image(image)})
@@ -743,6 +744,8 @@ TEST_F(ViewGraphTest, ControlsTakeTheirLookTintAndTextStyleFromTheEnvironment) {
   const Node& prominent = graph->findText("Agree & Continue")->node();
   EXPECT_EQ(prominent.environment.foreground, Color::white()) << "white on the tinted bezel";
   EXPECT_EQ(prominent.environment.controlTint(), Color::sRGB(1, 0.8, 0));
+  EXPECT_NE(graph->findText("Not yet")->node().environment.foreground, Color::white())
+      << "a disabled prominent button has no tinted bezel to be white on";
   EXPECT_EQ(graph->findKind("Button", 3)->node().children.front()->kind(), "Text") << "bordered: a bezel, no styled body";
   EXPECT_TRUE(graph->findKind("Button", 2)->node().children.front()->identity.ends_with("/style"))
       << "the nearer custom style wins over the container's";
