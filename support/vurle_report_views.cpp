@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
   SimulatedSchedulerScope scope;
   NSScreen::setScreens({NSScreen::make(CGRectMake(0, 0, 1440, 900), 2)});
   LoopbackServer site;
-  std::string releases = R"([{"version":"1.5","build":50,"minimumSystemVersion":"15.0"}])";
+  std::string releases = R"([{"version":"0.2.0","build":2,"minimumSystemVersion":"15.0"}])";
   site.server().Get("/releases.json", [&](const httplib::Request&, httplib::Response& response) {
     response.set_content(releases, "application/json");
   });
@@ -162,7 +162,13 @@ int main(int argc, char** argv) {
 
   BugReportStore::Options options;
   options.defaults = NSUserDefaults::makeInMemory("mirt.vurle.report-views");
-  options.metadata = BugReportMetadata{"1.4", "42", "14.6.1", "stable"};
+  // The form reports the program's own version and build.
+  NSBundle::setMainBundlePath(VURLE_PROGRAM_BUNDLE);
+  options.metadata = BugReportMetadata::current();
+  if (!NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleShortVersionString")) {
+    std::fprintf(stderr, "vurle_report_views: the program's bundle %s has no version\n", VURLE_PROGRAM_BUNDLE);
+    return 1;
+  }
   options.baseURL = site.baseURL();
   auto store = BugReportStore::make(std::move(options));
   auto parent = NSWindow::make(CGRectMake(100, 100, 460, 591), 2);
