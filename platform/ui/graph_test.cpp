@@ -153,6 +153,7 @@ TEST_F(ViewGraphTest, APopoverHangsFromItsArrowEdgeAndItsArrowTipTouchesTheAncho
       {"default", 95, 150, 200, true}, {"default", 0, 20, 200, false}, {"default", 190, 150, 200, true},
       {"top", 190, 20, 200, false}, {"default", 95, 35, 80, true}, {"default", 95, 25, 80, false},  // room on
       {"top", 95, 25, 80, false},                                                                  // neither side
+      {"default", 20, 20, 200, false},  // near a side: kept off it
   };
   for (const auto& k : cases) {
     std::map<std::string, Param> options;
@@ -173,10 +174,11 @@ TEST_F(ViewGraphTest, APopoverHangsFromItsArrowEdgeAndItsArrowTipTouchesTheAncho
     EXPECT_EQ(!arrow->onTop, k.above);
     EXPECT_EQ(std::abs(arrow->baseY - arrow->tip.y), kPopoverArrowHeight) << "one arrow from the anchor";
     EXPECT_TRUE(arrow->tip.x >= CGRectGetMinX(anchor) && arrow->tip.x <= CGRectGetMaxX(anchor)) << arrow->tip.x;
-    // Out of the window only as far as the arrow needs to reach the anchor.
-    const double reach = kPopoverCornerRadius + kPopoverArrowHalfBase;
-    EXPECT_GE(CGRectGetMinX(body), std::min(0.0, CGRectGetMidX(anchor) - reach) - 1e-9);
-    EXPECT_LE(CGRectGetMaxX(body), std::max(200.0, CGRectGetMidX(anchor) + reach) + 1e-9);
+    // Off the window's sides, with room for its shadow, but for as far as
+    // the arrow needs to reach the anchor.
+    const double reach = kPopoverCornerRadius + kPopoverArrowHalfBase, margin = kPopoverWindowMargin;
+    EXPECT_GE(CGRectGetMinX(body), std::min(margin, CGRectGetMidX(anchor) - reach) - 1e-9);
+    EXPECT_LE(CGRectGetMaxX(body), std::max(200.0 - margin, CGRectGetMidX(anchor) + reach) + 1e-9);
   }
 }
 

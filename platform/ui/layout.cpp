@@ -561,15 +561,17 @@ void layoutTree(Node& root, CGSize size, EdgeInsets safeArea) {
                      std::max(0.0, size.height - safeArea.top - safeArea.bottom)}};
   currentSafeArea() = {bounds, safe};
   placeNode(root, safe);
-  // A popover stays inside the window's width as far as its arrow still
-  // reaches the middle of its anchor; it never moves over its anchor.
+  // A popover stays inside the window's width, with room for its shadow,
+  // as far as its arrow still reaches the middle of its anchor; it never
+  // moves over its anchor.
   std::function<void(Node&)> keepInside = [&](Node& n) {
     for (auto& [i, c] : n.modifierChildren) {
       if (n.view.desc().modifiers[i].name == "popover") {
         const CGRect body = c->outerFrame, anchor = n.levelFrames[i + 1];
         double dx = 0;
-        if (CGRectGetMaxX(body) > size.width) dx = size.width - CGRectGetMaxX(body);
-        if (body.origin.x + dx < 0) dx = -body.origin.x;
+        if (CGRectGetMaxX(body) > size.width - kPopoverWindowMargin)
+          dx = size.width - kPopoverWindowMargin - CGRectGetMaxX(body);
+        if (body.origin.x + dx < kPopoverWindowMargin) dx = kPopoverWindowMargin - body.origin.x;
         constexpr double reach = kPopoverCornerRadius + kPopoverArrowHalfBase;
         // One too narrow to slide along its arrow stays centred on the anchor.
         dx = body.size.width < 2 * reach ? 0

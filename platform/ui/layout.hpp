@@ -33,6 +33,8 @@ CGSize sizeThatFits(const Node& node, Proposal proposal);
 // anchor, never over it, so the arrow's tip touches the anchor's facing
 // edge, under the anchor's middle as far as the corners let it go.
 inline constexpr double kPopoverCornerRadius = 10, kPopoverArrowHalfBase = 9, kPopoverArrowHeight = 8;
+// How far a popover keeps from the window's sides, so its shadow shows.
+inline constexpr double kPopoverWindowMargin = 8;
 struct PopoverArrow {
   bool onTop;  // on the body's top edge, pointing up at the anchor
   CGPoint tip;
