@@ -84,9 +84,11 @@ void NSButton::drawRect(NSRect) {
       cairoRoundedRectPath(cr, r, 5);
       if (prominent) {
         cairo_set_source_rgba(cr, accent.redComponent(), accent.greenComponent(), accent.blueComponent(), 1);
-        cairo_fill_preserve(cr);
-        // Pressed, the accent darkens.
-        cairo_set_source_rgba(cr, 0, 0, 0, highlighted ? 0.15 : 0);
+        if (highlighted) {
+          // Pressed, the accent darkens.
+          cairo_fill_preserve(cr);
+          cairo_set_source_rgba(cr, 0, 0, 0, 0.15);
+        }
         cairo_fill(cr);
       } else {
         const double grey = highlighted ? 0.82 : 1;

@@ -426,6 +426,19 @@ void blurSurface(cairo_surface_t* surface, double sigma) {
   cairo_surface_mark_dirty(surface);
 }
 
+// What `draw` paints, blurred by `sigma` device pixels before it reaches
+// the context.
+void paintBlurred(cairo_t* cr, double sigma, const std::function<void()>& draw) {
+  cairo_push_group(cr);
+  draw();
+  cairo_pattern_t* group = cairo_pop_group(cr);
+  cairo_surface_t* surface = nullptr;
+  if (cairo_pattern_get_surface(group, &surface) == CAIRO_STATUS_SUCCESS) blurSurface(surface, sigma);
+  cairo_set_source(cr, group);
+  cairo_paint(cr);
+  cairo_pattern_destroy(group);
+}
+
 // The group's silhouette in one colour, on a surface placed as the group's.
 cairo_surface_t* silhouette(cairo_surface_t* group, const Color& color) {
   if (cairo_surface_get_type(group) != CAIRO_SURFACE_TYPE_IMAGE) return nullptr;
@@ -571,14 +584,7 @@ struct Painter {
       level(n, k - 1);
       cairo_restore(cr);
     } else if (m.name == "blur" && m.number("radius") > 0) {
-      cairo_push_group(cr);
-      level(n, k - 1);
-      cairo_pattern_t* group = cairo_pop_group(cr);
-      cairo_surface_t* surface = nullptr;
-      if (cairo_pattern_get_surface(group, &surface) == CAIRO_STATUS_SUCCESS) blurSurface(surface, m.number("radius") * scale);
-      cairo_set_source(cr, group);
-      cairo_paint(cr);
-      cairo_pattern_destroy(group);
+      paintBlurred(cr, m.number("radius") * scale, [&] { level(n, k - 1); });
     } else if (m.name == "shadow") {
       cairo_push_group(cr);
       level(n, k - 1);
@@ -923,17 +929,12 @@ struct Painter {
     const CGRect reach = CGRectInset(body, -kOut, -kOut);
     cairo_rectangle(cr, reach.origin.x, reach.origin.y, reach.size.width, reach.size.height);
     cairo_clip(cr);
-    cairo_push_group(cr);
-    cairo_translate(cr, 0, kShadowDrop);
-    popoverShape(body, arrow);
-    cairo_set_source_rgba(cr, 0, 0, 0, dark ? 0.5 : 0.22);
-    cairo_fill(cr);
-    cairo_pattern_t* shadow = cairo_pop_group(cr);
-    cairo_surface_t* surface = nullptr;
-    if (cairo_pattern_get_surface(shadow, &surface) == CAIRO_STATUS_SUCCESS) blurSurface(surface, kShadowRadius / 2 * scale);
-    cairo_set_source(cr, shadow);
-    cairo_paint(cr);
-    cairo_pattern_destroy(shadow);
+    paintBlurred(cr, kShadowRadius / 2 * scale, [&] {
+      cairo_translate(cr, 0, kShadowDrop);
+      popoverShape(body, arrow);
+      cairo_set_source_rgba(cr, 0, 0, 0, dark ? 0.5 : 0.22);
+      cairo_fill(cr);
+    });
     cairo_restore(cr);
     popoverShape(body, arrow);
     const double fill = dark ? 0.235 : 0.965;
