@@ -363,8 +363,9 @@ TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence)
 
 // An archive is stored only once verified, through a temporary that no
 // link can stand in for, and only in a folder of this user's that is no
-// link and that no one else may write to; starting removes what earlier
-// sessions left there, and only that.
+// link and that no one else may write to; it goes from where it was
+// written, and starting removes what earlier sessions left there, and only
+// that.
 TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
   namespace fs = std::filesystem;
   const fs::path updates = root / "cache" / "vurle" / "updates";
@@ -387,6 +388,7 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     mode_t mode = 0755;            // the folder's from the start
     mode_t modeOnceOffered = 0;    // what it is changed to once the leftovers are gone, if anything
     bool folderAtTheName = false;  // else a link is planted at "130.archive" then
+    bool swappedAtAlert = false;  // for a link to another folder of the user's, with a "130.archive" of its own
     std::string alert = kCannotInstall;
     std::vector<std::string> atAlert, atEnd;
   };
@@ -412,6 +414,8 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
       {.name = "others may write", .mode = 0702, .alert = shared, .atAlert = left, .atEnd = left},
       {.name = "the group may write, since the start", .modeOnceOffered = 0775, .alert = shared, .atAlert = planted,
        .atEnd = planted},
+      {.name = "swapped for a link while the alert shows", .swappedAtAlert = true, .atAlert = saved,
+       .atEnd = {"130.archive"}},
       {.name = "a folder at the archive's name", .folderAtTheName = true,
        .alert = "The update could not be saved: “" + (updates / "130.archive").string() + "” is a folder.",
        .atAlert = folderAtTheName, .atEnd = folderAtTheName},
@@ -457,8 +461,18 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
       std::ifstream stored(updates / "130.archive", std::ios::binary);
       EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), stringFromData(bytes));
     }
+    const fs::path moved = root / "cache" / "moved", mine = root / "cache" / "mine";
+    if (c.swappedAtAlert) {
+      fs::rename(updates, moved);
+      fs::create_directory(mine);
+      std::ofstream(mine / "130.archive") << "the user's own";
+      fs::create_directory_symlink(mine, updates);
+    }
     driver->acknowledgeAlertForTesting();
     EXPECT_EQ(listing(updates), c.atEnd);
+    if (c.swappedAtAlert) {
+      EXPECT_EQ(listing(moved), kept);  // the archive went from where it was written
+    }
     std::ifstream untouched(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(untouched), {}), "precious");
   }
