@@ -109,8 +109,11 @@ uid_t downloadsOwner() {
 }
 
 // The folder, opened without following a link at its last step, when it is
-// a directory of this user's that no one else may write to: what another
-// user could put in or take out there is never stored or removed. Refused,
+// a directory of this user's: what another user could put in or take out
+// there is never stored or removed. It is the updater's own and nothing in
+// it is read back, so whatever its mode (one made by an older build under
+// a loose umask, say) it is set to 0700 through the descriptor, and
+// refused only when others may write to it and that fails. Refused,
 // nothing is held, with the reason in `refusal` when given. With `create`,
 // a missing one is made first. (A link above it may be the user's own, and
 // is followed.)
@@ -126,7 +129,8 @@ FileDescriptor openDownloadsFolder(const std::filesystem::path& folder, bool cre
   if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
       status.st_uid != downloadsOwner()) {
     reason = "The update could not be saved: its folder is a link or not a folder of this user.";
-  } else if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+  } else if ((status.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0 &&
+             (status.st_mode & (S_IWGRP | S_IWOTH))) {
     reason = "The update could not be saved: other users may write to its folder.";
   }
   if (!reason) return fd;
