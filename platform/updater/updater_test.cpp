@@ -392,7 +392,7 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     std::vector<std::string> atAlert, atEnd;
   };
   // Names of the user's that only look like the updater's stay.
-  const std::vector<std::string> kept = {".130.archive.part", "keep.archive", "notes.txt"};
+  const std::vector<std::string> kept = {".130.archive.my-cp~", ".130.archive.part", "keep.archive", "notes.txt"};
   const auto plus = [](std::vector<std::string> names, const std::vector<std::string>& more) {
     names.insert(names.end(), more.begin(), more.end());
     std::sort(names.begin(), names.end());
