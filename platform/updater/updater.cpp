@@ -109,8 +109,11 @@ uid_t downloadsOwner() {
 }
 
 // The folder, opened without following a link at its last step, when it is
-// a directory of this user's that no one else may write to: what another
-// user could put in or take out there is never stored or removed. Refused,
+// a directory of this user's: what another user could put in or take out
+// there is never stored or removed. It is the updater's own and nothing in
+// it is read back, so whatever its mode (one made by an older build under
+// a loose umask, say) it is set to 0700 through the descriptor, and
+// refused only when others may write to it and that fails. Refused,
 // nothing is held, with the reason in `refusal` when given. With `create`,
 // a missing one is made first. (A link above it may be the user's own, and
 // is followed.)
@@ -126,13 +129,30 @@ FileDescriptor openDownloadsFolder(const std::filesystem::path& folder, bool cre
   if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
       status.st_uid != downloadsOwner()) {
     reason = "The update could not be saved: its folder is a link or not a folder of this user.";
-  } else if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+  } else if ((status.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0 &&
+             (status.st_mode & (S_IWGRP | S_IWOTH))) {
     reason = "The update could not be saved: other users may write to its folder.";
   }
   if (!reason) return fd;
   if (refusal) *refusal = reason;
   return FileDescriptor();
 }
+
+// A stored archive, held with the folder's descriptor that wrote it: it is
+// removed from there when the last holder lets go, never through the
+// folder's path, which may have been swapped for a link to another folder
+// of the user's meanwhile.
+class StoredArchive {
+ public:
+  StoredArchive(FileDescriptor folder, std::string name) : folder_(std::move(folder)), name_(std::move(name)) {}
+  StoredArchive(const StoredArchive&) = delete;
+  StoredArchive& operator=(const StoredArchive&) = delete;
+  ~StoredArchive() { ::unlinkat(folder_.get(), name_.c_str(), 0); }
+
+ private:
+  const FileDescriptor folder_;
+  const std::string name_;
+};
 
 constexpr std::string_view kArchiveSuffix = ".archive";
 // A temporary's name ends in this many of these.
@@ -177,12 +197,12 @@ void removeLeftovers(const std::filesystem::path& folder) {
 // Puts a verified archive in the folder as "<build>.archive". Its bytes go
 // to a new temporary that no existing file or link can stand in for, and
 // one rename then replaces whatever held the name (a link itself, never
-// what it points to; a folder there is the user's, and stays). The path, or
-// none with the reason in `failure`.
-std::optional<std::filesystem::path> storeArchive(const std::filesystem::path& folder, const std::string& build,
-                                                  const Data& bytes, std::string* failure) {
-  const FileDescriptor dir = openDownloadsFolder(folder, true, failure);
-  if (dir.get() < 0) return std::nullopt;
+// what it points to; a folder there is the user's, and stays). The archive,
+// or none with the reason in `failure`.
+std::shared_ptr<StoredArchive> storeArchive(const std::filesystem::path& folder, const std::string& build,
+                                            const Data& bytes, std::string* failure) {
+  FileDescriptor dir = openDownloadsFolder(folder, true, failure);
+  if (dir.get() < 0) return nullptr;
   const std::string name = build + std::string(kArchiveSuffix);
   std::random_device random;
   std::string temporary;
@@ -205,12 +225,14 @@ std::optional<std::filesystem::path> storeArchive(const std::filesystem::path& f
     done += written ? static_cast<std::size_t>(count) : 0;
   }
   if (created) written = ::close(file.release()) == 0 && written;
-  if (written && ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) == 0) return folder / name;
+  if (written && ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) == 0) {
+    return std::make_shared<StoredArchive>(std::move(dir), name);
+  }
   const bool folderInTheWay = written && errno == EISDIR;
   if (created) ::unlinkat(dir.get(), temporary.c_str(), 0);
   *failure = folderInTheWay ? "The update could not be saved: “" + (folder / name).string() + "” is a folder."
                             : "The update could not be saved.";
-  return std::nullopt;
+  return nullptr;
 }
 
 std::string percentEncodedQueryValue(const std::string& text) {
@@ -238,7 +260,7 @@ struct SPUUpdater::Session {
   bool quiet = true;
   std::shared_ptr<URLSessionTask> task;
   std::optional<SUAppcastItem> item;
-  std::optional<std::filesystem::path> archive;
+  std::shared_ptr<StoredArchive> archive;
 };
 
 struct SPUUpdater::FeedResult {
@@ -248,7 +270,9 @@ struct SPUUpdater::FeedResult {
 
 struct SPUUpdater::ArchiveResult {
   std::optional<SPUError> failure;
-  std::optional<std::filesystem::path> archive;
+  // Removed when dropped: a session that ended meanwhile, or an updater
+  // that is gone, keeps nothing.
+  std::shared_ptr<StoredArchive> archive;
 };
 
 std::shared_ptr<SPUUpdater> SPUUpdater::make(std::shared_ptr<NSBundle> hostBundle, std::shared_ptr<NSBundle>,
@@ -623,13 +647,7 @@ void SPUUpdater::download(const SUAppcastItem& item) {
           if (!result.archive) failWith(SPUError::Code::downloadFailed, failure);
         }
         DispatchQueue::main()->async([weak, id, result = std::move(result)]() mutable {
-          auto self = weak.lock();
-          if (self) {
-            self->archiveArrived(id, std::move(result));
-          } else if (result.archive) {
-            std::error_code ignored;
-            std::filesystem::remove(*result.archive, ignored);
-          }
+          if (auto self = weak.lock()) self->archiveArrived(id, std::move(result));
         });
       });
   // The transfer stops once it passes what the feed declared (or 64 MiB),
@@ -639,15 +657,8 @@ void SPUUpdater::download(const SUAppcastItem& item) {
 }
 
 void SPUUpdater::archiveArrived(std::uint64_t id, ArchiveResult result) {
-  if (!session_ || session_->id != id) {
-    // A session that ended meanwhile keeps nothing.
-    if (result.archive) {
-      std::error_code ignored;
-      std::filesystem::remove(*result.archive, ignored);
-    }
-    return;
-  }
-  session_->archive = result.archive;
+  if (!session_ || session_->id != id) return;
+  session_->archive = std::move(result.archive);
   // Verified or not, nothing installs here.
   fail(result.failure ? *result.failure : error(SPUError::Code::installationUnsupported, kCannotInstall));
 }
@@ -670,10 +681,7 @@ void SPUUpdater::fail(const SPUError& failure) {
 void SPUUpdater::finish(std::optional<SPUError> failure) {
   auto session = std::move(session_);
   if (!session) return;
-  if (session->archive) {
-    std::error_code ignored;
-    std::filesystem::remove(*session->archive, ignored);
-  }
+  session->archive.reset();
   const auto check = session->userInitiated ? SPUUpdateCheck::updates : SPUUpdateCheck::updatesInBackground;
   if (auto told = delegate()) told->updaterDidFinishUpdateCycle(*this, check, failure);
   userDriver_->dismissUpdateInstallation();

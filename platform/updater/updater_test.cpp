@@ -363,8 +363,8 @@ TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence)
 
 // An archive is stored only once verified, through a temporary that no
 // link can stand in for, and only in a folder of this user's that is no
-// link and that no one else may write to; starting removes what earlier
-// sessions left there, and only that.
+// link, made owner-only; it goes from where it was written, and starting
+// removes what earlier sessions left there, and only that.
 TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
   namespace fs = std::filesystem;
   const fs::path updates = root / "cache" / "vurle" / "updates";
@@ -379,7 +379,7 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     std::sort(names.begin(), names.end());
     return names;
   };
-  enum class Folder { own, link, linkAbove, anotherUsers };
+  enum class Folder { own, link, linkAbove, anotherUsers, missing /* made by the check, under umask 002 */ };
   struct Case {
     const char* name;
     Folder folder = Folder::own;
@@ -387,11 +387,12 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     mode_t mode = 0755;            // the folder's from the start
     mode_t modeOnceOffered = 0;    // what it is changed to once the leftovers are gone, if anything
     bool folderAtTheName = false;  // else a link is planted at "130.archive" then
+    bool swappedAtAlert = false;  // for a link to another folder of the user's, with a "130.archive" of its own
     std::string alert = kCannotInstall;
     std::vector<std::string> atAlert, atEnd;
   };
   // Names of the user's that only look like the updater's stay.
-  const std::vector<std::string> kept = {".130.archive.part", "keep.archive", "notes.txt"};
+  const std::vector<std::string> kept = {".130.archive.my-cp~", ".130.archive.part", "keep.archive", "notes.txt"};
   const auto plus = [](std::vector<std::string> names, const std::vector<std::string>& more) {
     names.insert(names.end(), more.begin(), more.end());
     std::sort(names.begin(), names.end());
@@ -401,7 +402,6 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
   const auto planted = plus(kept, {"130.archive@"});
   const auto saved = plus(kept, {"130.archive"}), folderAtTheName = plus(kept, {"130.archive/"});
   const std::string refused = "The update could not be saved: its folder is a link or not a folder of this user.";
-  const std::string shared = "The update could not be saved: other users may write to its folder.";
   const std::vector<Case> cases = {
       {.name = "bad signature", .flip = true, .alert = "The update is improperly signed and could not be validated.",
        .atAlert = planted, .atEnd = planted},
@@ -409,9 +409,11 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
       {.name = "a link above the folder", .folder = Folder::linkAbove, .atAlert = saved, .atEnd = kept},
       {.name = "folder is a link", .folder = Folder::link, .alert = refused, .atAlert = left, .atEnd = left},
       {.name = "another user's", .folder = Folder::anotherUsers, .alert = refused, .atAlert = left, .atEnd = left},
-      {.name = "others may write", .mode = 0702, .alert = shared, .atAlert = left, .atEnd = left},
-      {.name = "the group may write, since the start", .modeOnceOffered = 0775, .alert = shared, .atAlert = planted,
-       .atEnd = planted},
+      {.name = "others may write, since the start", .mode = 0702, .atAlert = saved, .atEnd = kept},
+      {.name = "the group may write, once offered", .modeOnceOffered = 0775, .atAlert = saved, .atEnd = kept},
+      {.name = "made under umask 002", .folder = Folder::missing, .atAlert = {"130.archive"}, .atEnd = {}},
+      {.name = "swapped for a link while the alert shows", .swappedAtAlert = true, .atAlert = saved,
+       .atEnd = {"130.archive"}},
       {.name = "a folder at the archive's name", .folderAtTheName = true,
        .alert = "The update could not be saved: “" + (updates / "130.archive").string() + "” is a folder.",
        .atAlert = folderAtTheName, .atEnd = folderAtTheName},
@@ -424,27 +426,34 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     // A link to a folder elsewhere stands for "updates" or for its parent.
     const fs::path elsewhere = root / "cache" / "elsewhere";
     const bool linked = c.folder == Folder::link || c.folder == Folder::linkAbove;
-    fs::create_directories(linked ? elsewhere / "updates" : updates);
-    if (c.folder == Folder::linkAbove) fs::create_directory_symlink(elsewhere, updates.parent_path());
-    if (c.folder == Folder::link) {
-      fs::create_directories(updates.parent_path());
-      fs::create_directory_symlink(elsewhere / "updates", updates);
+    if (c.folder != Folder::missing) {
+      fs::create_directories(linked ? elsewhere / "updates" : updates);
+      if (c.folder == Folder::linkAbove) fs::create_directory_symlink(elsewhere, updates.parent_path());
+      if (c.folder == Folder::link) {
+        fs::create_directories(updates.parent_path());
+        fs::create_directory_symlink(elsewhere / "updates", updates);
+      }
+      ASSERT_EQ(::chmod(updates.c_str(), c.mode), 0);
+      // What killed sessions left, and files of someone else's.
+      std::ofstream(updates / "125.archive") << "an earlier download";
+      std::ofstream(updates / ".130.archive.x1Y2z3") << "a killed one";
+      for (const auto& name : kept) std::ofstream(updates / name) << "not ours";
+      fs::create_symlink(victim, updates / "126.archive");
     }
-    ASSERT_EQ(::chmod(updates.c_str(), c.mode), 0);
-    // What killed sessions left, and files of someone else's.
-    std::ofstream(updates / "125.archive") << "an earlier download";
-    std::ofstream(updates / ".130.archive.x1Y2z3") << "a killed one";
-    for (const auto& name : kept) std::ofstream(updates / name) << "not ours";
-    fs::create_symlink(victim, updates / "126.archive");
     SPUUpdater::setDownloadsOwnerForTesting(c.folder == Folder::anotherUsers ? std::optional(::geteuid() + 1)
                                                                              : std::nullopt);
 
     serveFeed(feedXML({serveArchive(bytes, c.flip)}));
     auto updater = makeUpdater();
     ASSERT_TRUE(updater->startUpdater());
-    // Planted once the leftovers are gone, before the download.
+    // Planted once the leftovers are gone, before the download. The umask
+    // is the process's: it is set only while nothing but the download
+    // writes a file (the check's settings write went before its feed).
+    std::optional<mode_t> umaskBefore;
     const auto plant = [&] {
-      if (c.folderAtTheName) {
+      if (c.folder == Folder::missing) {
+        umaskBefore = ::umask(002);
+      } else if (c.folderAtTheName) {
         fs::create_directory(updates / "130.archive");
       } else {
         fs::create_symlink(victim, updates / "130.archive");
@@ -452,13 +461,25 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
       if (c.modeOnceOffered) ::chmod(updates.c_str(), c.modeOnceOffered);
     };
     EXPECT_EQ(alertOfACheck(*updater, plant), c.alert);
+    if (umaskBefore) ::umask(*umaskBefore);
     EXPECT_EQ(listing(updates), c.atAlert);
     if (c.alert == kCannotInstall) {
       std::ifstream stored(updates / "130.archive", std::ios::binary);
       EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), stringFromData(bytes));
+      EXPECT_EQ(fs::status(updates).permissions(), fs::perms::owner_all);
+    }
+    const fs::path moved = root / "cache" / "moved", mine = root / "cache" / "mine";
+    if (c.swappedAtAlert) {
+      fs::rename(updates, moved);
+      fs::create_directory(mine);
+      std::ofstream(mine / "130.archive") << "the user's own";
+      fs::create_directory_symlink(mine, updates);
     }
     driver->acknowledgeAlertForTesting();
     EXPECT_EQ(listing(updates), c.atEnd);
+    if (c.swappedAtAlert) {
+      EXPECT_EQ(listing(moved), kept);  // the archive went from where it was written
+    }
     std::ifstream untouched(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(untouched), {}), "precious");
   }
