@@ -37,8 +37,10 @@ folder="$config/vurle"
 "$program" >"$output/first.out" 2>&1 &
 first=$!
 pids+=("$first")
-for _ in $(seq 1 300); do
-  grep -q "^vurle is running as process $first " "$output/first.out" && break
+# Bounded against a hang only: far beyond a sanitizer build's start on a
+# busy machine.
+deadline=$((SECONDS + 120))
+until grep -q "^vurle is running as process $first " "$output/first.out" || [ "$SECONDS" -ge "$deadline" ]; do
   kill -0 "$first" 2>/dev/null || { echo "vurle ended at start:"; cat "$output/first.out"; exit 1; }
   sleep 0.1
 done

@@ -24,12 +24,14 @@ launch() {
   "$program" >"$1" 2>"$1.err" &
   pid=$!
   pids+=("$pid")
-  for _ in $(seq 1 300); do
-    grep -q "^vurle is running as process $pid " "$1" && [ -s "$settings" ] && return 0
+  # Bounded against a hang only: far beyond a sanitizer build's start on a
+  # busy machine.
+  local deadline=$((SECONDS + 120))
+  until grep -q "^vurle is running as process $pid " "$1" && [ -s "$settings" ]; do
     kill -0 "$pid" 2>/dev/null || { echo "vurle exited at start:"; cat "$1" "$1.err"; exit 1; }
+    [ "$SECONDS" -lt "$deadline" ] || { echo "vurle did not start in time"; exit 1; }
     sleep 0.1
   done
-  echo "vurle did not start in time"; exit 1
 }
 
 stop() {

@@ -162,6 +162,7 @@ std::shared_ptr<MetalCursorRenderer> MetalCursorRenderer::shared() { return shar
 
 std::shared_ptr<MetalCursorRenderer> MetalCursorRenderer::make() {
   std::shared_ptr<MetalCursorRenderer> renderer(new MetalCursorRenderer());
+  renderer->preparing_ = true;
   platform::DispatchQueue::global(platform::QoS::utility)
       ->async(platform::weakBlock(renderer, [](MetalCursorRenderer& self) { self.prepare(); }));
   return renderer;
@@ -176,6 +177,12 @@ void MetalCursorRenderer::failPreparation(const std::string& description) {
 }
 
 void MetalCursorRenderer::prepare() {
+  prepareDevice();
+  std::lock_guard<platform::NSLock> guard(lock_);
+  preparing_ = false;
+}
+
+void MetalCursorRenderer::prepareDevice() {
   auto device = platform::MTLCreateSystemDefaultDevice();
   if (!device) return failPreparation(describe(Failure::unavailable));
   // Kept even when absent: every render then falls back.
@@ -264,6 +271,11 @@ bool MetalCursorRenderer::render(const float* source, const float* target, const
 bool MetalCursorRenderer::isPrepared() const {
   std::lock_guard<platform::NSLock> guard(lock_);
   return device_ && queue_ && pipeline_;
+}
+
+bool MetalCursorRenderer::isPreparing() const {
+  std::lock_guard<platform::NSLock> guard(lock_);
+  return preparing_;
 }
 
 std::vector<std::shared_ptr<platform::MTLBuffer>> MetalCursorRenderer::buffers() const {

@@ -43,6 +43,9 @@ class MetalCursorRenderer : public std::enable_shared_from_this<MetalCursorRende
 
   // Snapshots, each read under the lock.
   bool isPrepared() const;
+  // From make() until its preparation has returned, prepared or failed:
+  // meanwhile the driver may be compiling on another thread.
+  bool isPreparing() const;
   std::vector<std::shared_ptr<platform::MTLBuffer>> buffers() const;
   int64_t capacity() const;
   int64_t submissions() const;
@@ -54,6 +57,7 @@ class MetalCursorRenderer : public std::enable_shared_from_this<MetalCursorRende
 
  private:
   MetalCursorRenderer() = default;
+  void prepareDevice();
   void failPreparation(const std::string& description);
   bool refuse();
 
@@ -68,6 +72,7 @@ class MetalCursorRenderer : public std::enable_shared_from_this<MetalCursorRende
   double lastGPUTime_ = 0;
   std::optional<std::string> preparationError_;
   std::optional<platform::MTLCompileOptions> compileOptions_;
+  bool preparing_ = false;
 };
 
 }  // namespace vurle

@@ -171,6 +171,7 @@ TEST_F(MetalCursorRendererTest, WithoutADeviceEveryFrameFallsBackAndTheFailureIs
   EXPECT_EQ(renderer->fallbacks(), 3);
   EXPECT_EQ(renderer->submissions(), 0);
   EXPECT_EQ(renderer->preparationError(), "unavailable");
+  EXPECT_FALSE(renderer->isPreparing());
   EXPECT_EQ(log.lines(), std::vector<std::string>{"vurle Metal unavailable: unavailable"});
 
   platform::resetProcessState();
@@ -203,6 +204,7 @@ TEST_F(MetalCursorRendererTest, PreparationFailuresAreRecordedAndLogged) {
     platform::LogCapture log;
     auto renderer = prepared();
     EXPECT_FALSE(renderer->isPrepared());
+    EXPECT_FALSE(renderer->isPreparing());
     EXPECT_EQ(renderer->preparationError(), c.description);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"vurle Metal unavailable: " + c.description});
     std::vector<uint8_t> out;
@@ -234,8 +236,10 @@ TEST_F(MetalCursorRendererTest, RefusesUntilPreparedAndOutsideTheSizeLimits) {
   auto renderer = MetalCursorRenderer::make();
   std::vector<uint8_t> out;
   EXPECT_FALSE(renderOn(*renderer, Morph::blank(8, 8), out, 0.5f, 1.0f));  // preparation still queued
+  EXPECT_TRUE(renderer->isPreparing());
   scope_->runUntilIdle();
   REQUIRE_DEVICE(renderer);
+  EXPECT_FALSE(renderer->isPreparing());
 
   struct Case {
     int32_t width, height;
