@@ -163,6 +163,9 @@ TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnlyAndOnlyOneColourAllOv
   EXPECT_TRUE(isBlankPNG((dir / "a.png").string()));
   EXPECT_FALSE(isBlankPNG((dir / "d.png").string()));
   EXPECT_FALSE(isBlankPNG((dir / "missing.png").string()));
+  EXPECT_FALSE(reportWrittenPicture("drawing_test", true, (dir / "a.png").string())) << "blank";
+  EXPECT_FALSE(reportWrittenPicture("drawing_test", false, (dir / "d.png").string())) << "not written";
+  EXPECT_TRUE(reportWrittenPicture("drawing_test", true, (dir / "d.png").string()));
   EXPECT_FALSE(writePNG(*ViewGraph::make(Text("x")), (dir / "no-such-folder" / "x.png").string()));
   std::filesystem::remove_all(dir);
 }
