@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "bench/peak_memory.hpp"
@@ -36,10 +37,26 @@ bool writeWallpaper(const fs::path& path, int width, int height) {
   });
 }
 
+// The run's folder, gone with the process-wide state it set (the system
+// root) however the run ends.
+struct ScratchRoot {
+  fs::path path;
+  ScratchRoot() : path(fs::temp_directory_path() / ("vurle-wallpaper-bench-" + std::to_string(::getpid()))) {
+    fs::create_directories(path);
+  }
+  ScratchRoot(const ScratchRoot&) = delete;
+  ScratchRoot& operator=(const ScratchRoot&) = delete;
+  ~ScratchRoot() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+    resetProcessState();
+  }
+};
+
 void renderWallpaper(benchmark::State& state, int side) {
   resetProcessState();
-  const fs::path root = fs::temp_directory_path() / ("vurle-wallpaper-bench-" + std::to_string(::getpid()));
-  fs::create_directories(root);
+  const ScratchRoot scratch;
+  const fs::path& root = scratch.path;
   std::optional<WallpaperPictures> pictures;
   if (side > 0) {
     if (!writeWallpaper(root / "wallpaper.png", side, side)) {
@@ -73,8 +90,6 @@ void renderWallpaper(benchmark::State& state, int side) {
   std::sort(samples.begin(), samples.end());
   if (!samples.empty()) state.counters["median_ms"] = samples[samples.size() / 2];
   state.counters["peak_rss_growth_mb"] = growth;
-  fs::remove_all(root);
-  resetProcessState();
 }
 
 void BM_WallpaperBundled(benchmark::State& state) { renderWallpaper(state, 0); }

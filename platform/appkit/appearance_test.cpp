@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "platform/appkit/application.hpp"
@@ -135,28 +136,42 @@ TEST_F(NSAppearanceTest, NamedColoursResolveAgainstTheDrawingViewsAppearance) {
 }
 
 TEST_F(NSAppearanceTest, APushButtonDrawsInItsAppearanceAndTheDefaultOneInTheAccentColour) {
-  // The face beside the title; across the title, a white title's reddest
-  // pixel or a dark one's least red.
+  // "Cancel" beside "Done", which may be the default; one of them drawn.
+  // The face beside the title; across the title's opaque pixels, a white
+  // title's reddest or a dark one's least red.
   const struct Case {
-    bool isDefault, dark, whiteTitle;
+    const char* drawn;
+    bool doneIsDefault, dark;
+    NSBezelStyle bezel;
+    bool whiteTitle;
     testing::Pixel face;
-  } cases[] = {{true, false, true, {0, 122, 255, 255}}, {true, true, true, {10, 132, 255, 255}},
-               {false, true, false, {255, 255, 255, 255}}};
+  } cases[] = {{"Done", true, false, NSBezelStyle::rounded, true, {0, 122, 255, 255}},
+               {"Done", true, true, NSBezelStyle::rounded, true, {10, 132, 255, 255}},
+               {"Done", false, true, NSBezelStyle::rounded, false, {255, 255, 255, 255}},
+               {"Cancel", true, false, NSBezelStyle::rounded, false, {255, 255, 255, 255}},
+               // No face: the title in the label colour.
+               {"Done", true, false, NSBezelStyle::regularSquare, false, {0, 0, 0, 0}}};
   for (const auto& c : cases) {
     auto window = NSWindow::make(NSMakeRect(0, 0, 200, 100), 1);
     window->setContentView(std::make_shared<NSView>(NSMakeRect(0, 0, 200, 100)));
     window->contentView()->setAppearance(c.dark ? dark() : aqua());
-    auto done = NSButton::buttonWithTitle("Done", [] {});
+    auto done = NSButton::buttonWithTitle("Done", [] {}), cancel = NSButton::buttonWithTitle("Cancel", [] {});
+    window->contentView()->addSubview(cancel);
     window->contentView()->addSubview(done);
-    if (c.isDefault) window->setDefaultButtonCell(done->cell());
-    auto rep = done->bitmapImageRepForCachingDisplayInRect(done->bounds());
-    done->cacheDisplayInRect(done->bounds(), rep);
+    if (c.doneIsDefault) window->setDefaultButtonCell(done->cell());
+    const auto button = std::string(c.drawn) == "Done" ? done : cancel;
+    button->setBezelStyle(c.bezel);
+    auto rep = button->bitmapImageRepForCachingDisplayInRect(button->bounds());
+    button->cacheDisplayInRect(button->bounds(), rep);
     const auto at = [&](int x) { return testing::pixelAt(rep->bitmapData(), rep->bytesPerRow(), x, rep->pixelsHigh() / 2); };
     std::vector<int> reds;
-    for (int x = 0; x < rep->pixelsWide(); ++x) reds.push_back(at(x)[0]);
-    EXPECT_EQ(at(3), c.face) << c.isDefault << c.dark;
+    for (int x = 0; x < rep->pixelsWide(); ++x)
+      if (at(x)[3] > 200) reds.push_back(at(x)[0]);
+    SCOPED_TRACE(::testing::Message() << c.drawn << " default " << c.doneIsDefault << " dark " << c.dark);
+    EXPECT_EQ(at(3), c.face);
+    ASSERT_FALSE(reds.empty());
     EXPECT_TRUE(c.whiteTitle ? *std::max_element(reds.begin(), reds.end()) > 200
-                             : *std::min_element(reds.begin(), reds.end()) < 60) << c.isDefault << c.dark;
+                             : *std::min_element(reds.begin(), reds.end()) < 60);
   }
 }
 

@@ -66,17 +66,23 @@ bool NSButton::isDefaultButton() const {
   return cell && cell->controlView().get() == this;
 }
 
-// The window's default button is filled with the accent colour of the
-// drawing appearance, its title in white; the others are white with a
-// hairline and a dark title.
+// A push button (the rounded bezel) that is the window's default is
+// filled with the accent colour of the drawing appearance, its title in
+// white; the others are white with a hairline and a dark title. The other
+// bezels draw no face here, so their title takes the appearance's label
+// colour, default button or not: as on the platform, only a push button
+// wears the accent, and a white title over the window would not show.
 void NSButton::drawRect(NSRect) {
   const auto context = NSGraphicsContext::currentContext();
   if (!context) return;
   const NSRect box = bounds();
-  const bool prominent = isDefaultButton();
-  const NSColor accent = NSColor::controlAccentColor();
-  const TextBlock label{title_, font_.textFont(), prominent ? TextColor{1, 1, 1, 1} : TextColor{0, 0, 0, 0.85}, {}, {}};
   const bool enabled = enabled_, highlighted = highlighted_, bezel = bezelStyle_ == NSBezelStyle::rounded;
+  const bool prominent = bezel && isDefaultButton();
+  const NSColor accent = NSColor::controlAccentColor();
+  const TextColor title = prominent ? TextColor{1, 1, 1, 1}
+                          : bezel   ? TextColor{0, 0, 0, 0.85}
+                                    : textColorOf(NSColor::labelColor());
+  const TextBlock label{title_, font_.textFont(), title, {}, {}};
   CGContextDrawWithCairo(context->CGContext(), box, [&](cairo_t* cr, double) {
     cairo_push_group(cr);
     if (bezel) {

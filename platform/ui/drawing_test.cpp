@@ -8,6 +8,7 @@
 #include <tuple>
 #include <filesystem>
 #include <limits>
+#include <utility>
 
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/graphics/appkit_image.hpp"
@@ -75,14 +76,15 @@ TEST_F(DrawingTest, ASampleWindowMatchesItsStoredPicture) {
 }
 
 TEST_F(DrawingTest, APopoverStandsApartFromTheCardBeneathWithItsArrowAtItsAnchor) {
-  for (const bool dark : {false, true}) {
-    SCOPED_TRACE(dark ? "dark" : "light");
+  // Below its anchor, or above it where there is no room below.
+  for (const auto& [dark, above] : {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}}) {
+    SCOPED_TRACE(::testing::Message() << (dark ? "dark" : "light") << (above ? ", above" : ", below"));
     auto graph = ViewGraph::make(
         Button("?", [] {})
             .popover(Binding<bool>::constant(true),
                      VStack(HorizontalAlignment::leading, 12, {Text("Details of the failure"), Button("Open", [] {})})
                          .padding(16))
-            .offset(100, 20)
+            .offset(100, above ? 100 : 20)
             .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
                    Alignment::topLeading())
             .background(Shape(ShapeKind::roundedRectangle, 14).fill(Color::controlBackground().withOpacity(0.74))));
@@ -91,6 +93,7 @@ TEST_F(DrawingTest, APopoverStandsApartFromTheCardBeneathWithItsArrowAtItsAnchor
     graph->render();
     const CGRect anchor = graph->findKind("Button")->frame(), button = graph->findKind("Button", 1)->frame();
     const CGRect body = graph->findKind("VStack")->node().outerFrame;
+    ASSERT_EQ(CGRectGetMaxY(body) < CGRectGetMinY(anchor), above);
     const auto card = pixelOf(*graph, 280, 20), fill = pixelOf(*graph, int(CGRectGetMidX(body)), int(body.origin.y) + 4);
     ASSERT_TRUE(card && fill);
     EXPECT_NE(*card, *fill) << "the popover's own background";
@@ -101,7 +104,8 @@ TEST_F(DrawingTest, APopoverStandsApartFromTheCardBeneathWithItsArrowAtItsAnchor
                                std::pair{midX, int(CGRectGetMaxY(body))}, std::pair{int(body.origin.x) - 1, midY},
                                std::pair{int(CGRectGetMaxX(body)), midY}})
       EXPECT_NE(pixelOf(*graph, x, y), card) << "no border or shadow at " << x << ", " << y;
-    EXPECT_EQ(pixelOf(*graph, int(CGRectGetMidX(anchor)), int(CGRectGetMaxY(anchor)) + 4), fill) << "the arrow";
+    const int arrowY = above ? int(CGRectGetMinY(anchor)) - 4 : int(CGRectGetMaxY(anchor)) + 4;
+    EXPECT_EQ(pixelOf(*graph, int(CGRectGetMidX(anchor)), arrowY), fill) << "the arrow";
   }
 }
 
@@ -159,6 +163,9 @@ TEST_F(DrawingTest, ComparisonToleratesSmallDifferencesOnlyAndOnlyOneColourAllOv
   EXPECT_TRUE(isBlankPNG((dir / "a.png").string()));
   EXPECT_FALSE(isBlankPNG((dir / "d.png").string()));
   EXPECT_FALSE(isBlankPNG((dir / "missing.png").string()));
+  EXPECT_FALSE(reportWrittenPicture("drawing_test", true, (dir / "a.png").string())) << "blank";
+  EXPECT_FALSE(reportWrittenPicture("drawing_test", false, (dir / "d.png").string())) << "not written";
+  EXPECT_TRUE(reportWrittenPicture("drawing_test", true, (dir / "d.png").string()));
   EXPECT_FALSE(writePNG(*ViewGraph::make(Text("x")), (dir / "no-such-folder" / "x.png").string()));
   std::filesystem::remove_all(dir);
 }

@@ -13,6 +13,7 @@
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/ui/layout.hpp"
+#include "platform/ui/picture_test_support.hpp"
 #include "platform/ui/text.hpp"
 
 namespace platform::ui {
@@ -153,7 +154,7 @@ TEST_F(ViewGraphTest, APopoverHangsFromItsArrowEdgeAndItsArrowTipTouchesTheAncho
       {"default", 95, 150, 200, true}, {"default", 0, 20, 200, false}, {"default", 190, 150, 200, true},
       {"top", 190, 20, 200, false}, {"default", 95, 35, 80, true}, {"default", 95, 25, 80, false},  // room on
       {"top", 95, 25, 80, false},                                                                  // neither side
-      {"default", 20, 20, 200, false},  // near a side: kept off it
+      {"default", 20, 20, 200, false}, {"default", 170, 20, 200, false},  // near either side: kept off it
   };
   for (const auto& k : cases) {
     std::map<std::string, Param> options;
@@ -180,6 +181,19 @@ TEST_F(ViewGraphTest, APopoverHangsFromItsArrowEdgeAndItsArrowTipTouchesTheAncho
     EXPECT_GE(CGRectGetMinX(body), std::min(margin, CGRectGetMidX(anchor) - reach) - 1e-9);
     EXPECT_LE(CGRectGetMaxX(body), std::max(200.0 - margin, CGRectGetMidX(anchor) + reach) + 1e-9);
   }
+}
+
+TEST_F(ViewGraphTest, APopoverOnAViewTheLayoutNeverPlacedIsNeitherDrawnNorHit) {
+  // A scroll view shows its first view only.
+  auto scroll = std::make_shared<ViewDesc>(ScrollView(ColorView(Color::black()).frame(200.0, 100.0)).desc());
+  scroll->children.push_back(
+      ColorView(Color::white()).frame(20.0, 20.0).popover(Binding<bool>::constant(true), Text("details").padding(16)));
+  auto graph = ViewGraph::make(View(scroll));
+  graph->setSize({200, 100});
+  turn();
+  ASSERT_TRUE(graph->findText("details"));
+  EXPECT_EQ(graph->hitTest({100, 50})->kind(), "Color");
+  EXPECT_EQ(pixelOf(*graph, 100, 50), (std::array<int, 4>{0, 0, 0, 255})) << "no popover over the first view";
 }
 
 TEST_F(ViewGraphTest, ModifierContentSeesTheParentsEnvironmentAndTheModifiersAppliedAfterIt) {

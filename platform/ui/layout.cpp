@@ -563,8 +563,10 @@ void layoutTree(Node& root, CGSize size, EdgeInsets safeArea) {
   placeNode(root, safe);
   // A popover stays inside the window's width, with room for its shadow,
   // as far as its arrow still reaches the middle of its anchor; it never
-  // moves over its anchor.
+  // moves over its anchor. A node the layout never placed (a scroll view's
+  // content past its first view) has no frames, nor has anything under it.
   std::function<void(Node&)> keepInside = [&](Node& n) {
+    if (n.levelFrames.size() != n.view.desc().modifiers.size() + 1) return;
     for (auto& [i, c] : n.modifierChildren) {
       if (n.view.desc().modifiers[i].name == "popover") {
         const CGRect body = c->outerFrame, anchor = n.levelFrames[i + 1];

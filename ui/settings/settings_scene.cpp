@@ -4,6 +4,8 @@
 #include "platform/appkit/event.hpp"
 #include "ui/settings/shortcut_recorder.hpp"
 
+#include <stdexcept>
+
 namespace vurle {
 
 using namespace platform;
@@ -81,10 +83,11 @@ void SettingsScene::showBehaviorPaused() {
 void SettingsScene::showShortcutsRecording() {
   show(SettingsTab::shortcuts);
   const auto found = graph().findKind("ShortcutRecorder");
-  if (const auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(found ? found->hostedView() : nullptr)) {
-    recorder->performClick();
-    if (const auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0)) window->sendEvent(*letter);
-  }
+  const auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(found ? found->hostedView() : nullptr);
+  // Without it the picture would show the tab at rest under this look's name.
+  if (!recorder) throw std::logic_error("the Shortcuts tab shows no shortcut recorder");
+  recorder->performClick();
+  if (const auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0)) window->sendEvent(*letter);
   settle();
 }
 

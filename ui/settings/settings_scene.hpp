@@ -40,7 +40,8 @@ class SettingsScene {
   void showGeneralWithErrorHelp();
   // The Behavior tab while Game Mode pauses the animation.
   void showBehaviorPaused();
-  // The Shortcuts tab recording the pause shortcut after a refused key.
+  // The Shortcuts tab recording the pause shortcut after a refused key;
+  // std::logic_error when the tab shows no recorder.
   void showShortcutsRecording();
   // The agreement's box ticked on the card the page shows until it is
   // accepted.
