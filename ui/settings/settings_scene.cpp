@@ -10,6 +10,17 @@ namespace vurle {
 
 using namespace platform;
 
+namespace {
+
+// A look that cannot find what it shows fails: the picture would otherwise
+// show another look under this one's name.
+ui::ViewRef required(std::optional<ui::ViewRef> found, const std::string& what) {
+  if (!found) throw std::logic_error("the settings page shows no " + what);
+  return *found;
+}
+
+}  // namespace
+
 SettingsScene::SettingsScene(SimulatedScheduler& scheduler, const std::string& domain, bool agreementAccepted)
     : defaults(NSUserDefaults::makeInMemory(domain)),
       engine(CursorEngine::make(nullptr, defaults)),
@@ -53,14 +64,16 @@ void SettingsScene::show(SettingsTab tab) {
 void SettingsScene::showGeneralWithLoginHelp() {
   preferences->setShowsDockHelp(false);
   show(SettingsTab::general);
-  auto badge = graph().findLabel("Launch at login needs attention");
-  if (badge && !graph().findText("Open Login Items")) badge->tap();
+  auto badge = required(graph().findLabel("Launch at login needs attention"), "login-item badge");
+  if (!graph().findText("Open Login Items")) badge.tap();
   settle();
 }
 
 void SettingsScene::showGeneralWithDockHelp() {
   show(SettingsTab::general);
-  if (graph().findText("Open Login Items")) graph().findLabel("Launch at login needs attention")->tap();
+  if (graph().findText("Open Login Items")) {
+    required(graph().findLabel("Launch at login needs attention"), "login-item badge").tap();
+  }
   preferences->setShowsDockHelp(true);
   settle();
 }
@@ -69,7 +82,7 @@ void SettingsScene::showGeneralWithErrorHelp() {
   AccessibilityServer::shared().setProcessTrusted(false);
   engine->start();
   show(SettingsTab::general);
-  if (auto badge = graph().findLabel("Animation error details")) badge->tap();
+  required(graph().findLabel("Animation error details"), "animation error badge").tap();
   settle();
 }
 
@@ -85,14 +98,14 @@ void SettingsScene::showShortcutsRecording() {
   const auto found = graph().findKind("ShortcutRecorder");
   const auto recorder = std::dynamic_pointer_cast<ShortcutRecorderButton>(found ? found->hostedView() : nullptr);
   // Without it the picture would show the tab at rest under this look's name.
-  if (!recorder) throw std::logic_error("the Shortcuts tab shows no shortcut recorder");
+  if (!recorder) throw std::logic_error("the settings page shows no shortcut recorder");
   recorder->performClick();
   if (const auto letter = NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, "a", "a", 0)) window->sendEvent(*letter);
   settle();
 }
 
 void SettingsScene::tickAgreement() {
-  if (auto box = graph().findLabel("I agree to the License Agreement")) box->tap();
+  required(graph().findLabel("I agree to the License Agreement"), "agreement check box").tap();
   settle();
 }
 
