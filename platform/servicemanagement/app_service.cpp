@@ -205,8 +205,8 @@ class LaunchEnvironment {
   bool cleared_ = false;
 };
 
-// What -S splitting reads as more than a character: blanks, quotes, "\"
-// and "$" anywhere, "#" at a word's start.
+// What -S splitting reads as more than a character anywhere: blanks,
+// quotes, "\" and "$" ("#" is one only at a word's start).
 constexpr std::string_view kSplitSpecial = " \t\n\v\f\r'\"\\$";
 
 // Words are read without copying: a word is the rest of a text from one of

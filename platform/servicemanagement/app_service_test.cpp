@@ -191,12 +191,16 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       {"env --block-signal=FOO prog", nullptr},
       {"env --ignore-signal=0 prog", nullptr},
       {"env --block-signal=32 prog", nullptr},
+      {"env --block-signal=65 prog", nullptr},
+      {"env --block-signal=RTMIN+31 prog", nullptr},
       {"env --default-signal=KILL prog", nullptr},  // its action cannot be set
       {"env --ignore-signal=sigstop --block-signal prog", nullptr},
       {"env --default-signal=INT,TERM --ignore-signal=sigint --block-signal=2 --default-signal= prog", "prog", true},
       {"env --block-signal=KILL,,RTMIN+1,SIGRTMAX-1,64,130 prog", "prog", true},
       {"env --default-signal=KILL --default-signal prog", "prog", true},
       {"env -i -u A=B sh", "sh", true},  // a cleared environment has nothing to unset
+      {"env -v --list-signal-handling -- prog", "prog", true},
+      {"env -- -i prog", "-i"},
       // the program is looked for in the environment and folder env built
       {"prog", "prog", true},
       {"env prog", "prog", true},
