@@ -44,6 +44,8 @@ class LoginItemFixture {
     fs::remove_all(root_);
   }
   vurle::LoginItem& item() { return *item_; }
+  fs::path entry() const { return root_ / "config" / "autostart" / "bench.login.item.desktop"; }
+  fs::path executable() const { return root_ / "bundle" / "vurle"; }
 
  private:
   const fs::path root_ = fs::temp_directory_path() / ("vurle-bench-login-" + std::to_string(::getpid()));
@@ -68,5 +70,25 @@ void BM_LoginItemRefreshStatus(benchmark::State& state) {
 BENCHMARK(BM_LoginItemRefreshStatus)->Args({0, 0})->Args({1, 0});
 // One run of fixed length, so that the crowded folder is made once.
 BENCHMARK(BM_LoginItemRefreshStatus)->Args({1, 20'000})->Iterations(200);
+
+// An entry whose Exec is env with a chain of 30,000 -S (60 KB) before the
+// program: each -S re-reads the rest of the chain.
+void BM_LoginItemRefreshStatusOfAnEnvChain(benchmark::State& state) {
+  LoginItemFixture fixture(false, 0);
+  std::string chain;
+  for (int i = 0; i < 30'000; ++i) chain += "-S";
+  std::ofstream(fixture.entry()) << "[Desktop Entry]\nType=Application\nName=vurle\nExec=env " << chain << " \""
+                                 << fixture.executable().string() << "\"\n";
+  fixture.item().refreshStatus();
+  if (!fixture.item().enabled()) {
+    state.SkipWithError("the entry does not read as on");
+    return;
+  }
+  for (auto _ : state) {
+    fixture.item().refreshStatus();
+    benchmark::DoNotOptimize(fixture.item().enabled());
+  }
+}
+BENCHMARK(BM_LoginItemRefreshStatusOfAnEnvChain);
 
 }  // namespace

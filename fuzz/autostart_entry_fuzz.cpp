@@ -16,9 +16,9 @@ using vurle::fuzz::require;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto [path, bytes] = vurle::fuzz::splitAtNul(vurle::fuzz::text(data, size));
   const auto reading = SMAppService::readEntry(bytes);
-  require(!reading || !reading->program || !reading->program->empty(), "an entry read as an empty program");
+  require(!reading || !reading->program || !reading->program->name.empty(), "an entry read as an empty program");
   const auto program = SMAppService::programOfExec(bytes);
-  require(!program || !program->empty(), "an Exec value read as an empty program");
+  require(!program || !program->name.empty(), "an Exec value read as an empty program");
 
   const bool writable = !path.empty() && path[0] == '/' && platform::isValidUTF8(path) &&
                         !platform::containsControlCharacters(path) && path.find('=') == std::string::npos;
@@ -28,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto written = SMAppService::readEntry(*entry);
   require(written.has_value(), "a written entry does not read");
   require(!written->hidden && !written->switchedOff, "a written entry reads as hidden or switched off");
-  require(written->program == path, "the written entry starts another program");
+  require(written->program && written->program->name == path, "the written entry starts another program");
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "platform/foundation/unicode_text.hpp"
 
 #include <unicode/ucasemap.h>
+#include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
@@ -53,6 +54,18 @@ bool isCc(char32_t scalar) { return scalar < 0x20 || (scalar >= 0x7F && scalar <
 bool isBidirectionalFormatting(char32_t scalar) {
   return scalar == 0x061C || scalar == 0x200E || scalar == 0x200F || (scalar >= 0x202A && scalar <= 0x202E) ||
          (scalar >= 0x2066 && scalar <= 0x2069);
+}
+
+// Whether the scalar draws something by itself, by ICU's properties: a
+// letter, number, punctuation or symbol that is not default-ignorable (the
+// Hangul fillers are letters that show nothing), nor one of the symbols
+// whose glyph is blank. Marks only change the character before them.
+bool drawsByItself(char32_t scalar) {
+  const auto c = static_cast<UChar32>(scalar);
+  return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_N_MASK | U_GC_P_MASK | U_GC_S_MASK)) != 0 &&
+         !u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT) &&
+         scalar != 0x2800 &&   // braille pattern blank
+         scalar != 0x1D159;    // musical symbol null notehead
 }
 
 }  // namespace
@@ -132,13 +145,17 @@ bool isShowableText(const std::string& text, std::size_t maximumLength) {
   u_strFromUTF8(nullptr, 0, &units, text.data(), static_cast<int32_t>(text.size()), &status);
   if (U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR) return false;
   if (static_cast<std::size_t>(units) > maximumLength) return false;
-  bool blank = true;
+  bool drawn = false;
   for (std::size_t i = 0; i < text.size();) {
     const char32_t scalar = nextScalar(text, i);
-    if (isCc(scalar) || isBidirectionalFormatting(scalar)) return false;
-    blank = blank && isWhiteSpace(scalar);
+    const int8_t type = u_charType(static_cast<UChar32>(scalar));
+    if (isCc(scalar) || isBidirectionalFormatting(scalar) || type == U_LINE_SEPARATOR ||
+        type == U_PARAGRAPH_SEPARATOR) {
+      return false;
+    }
+    drawn = drawn || drawsByItself(scalar);
   }
-  return !blank;
+  return drawn;
 }
 
 std::string uppercasedString(const std::string& text) {

@@ -14,6 +14,8 @@
 // - Upper case: the full, locale-independent mapping of ICU's root locale,
 //   as the platform's uppercasedString gives it: "ß" becomes "SS" and "i"
 //   becomes "I" whatever the process's locale.
+// - What draws something, for showable text: ICU's general categories and
+//   its Default_Ignorable_Code_Point property.
 // Every function takes well-formed UTF-8 (see platform::isValidUTF8).
 
 #include <cstddef>
@@ -41,12 +43,16 @@ std::string utf8String(const std::u16string& text);
 bool containsControlCharacters(const std::string& text);
 // Whether text from outside (a service's sentence, an update feed's version)
 // may be shown as it came: well-formed UTF-8 (checked here, so any bytes may
-// be passed), not blank, at most `maximumLength` UTF-16 units, with no
-// control character of general category Cc (a bell, an escape sequence, a
-// line break) and no bidirectional formatting character (U+061C, U+200E,
-// U+200F, U+202A-U+202E, U+2066-U+2069), which could hide or reorder what the
-// user reads. Other format characters, such as an emoji's zero-width joiner,
-// are shown.
+// be passed), at most `maximumLength` UTF-16 units, with at least one
+// character that draws something by itself (a letter, number, punctuation
+// or symbol that is neither default-ignorable, such as U+3164, nor blank,
+// such as U+2800: not only spaces, format characters or marks), no control
+// character of general category Cc (a bell, an escape sequence, a line
+// break), no line or paragraph separator (U+2028, U+2029) and no
+// bidirectional formatting character (U+061C, U+200E, U+200F,
+// U+202A-U+202E, U+2066-U+2069), which could hide or reorder what the user
+// reads. Other format characters, such as an emoji's zero-width joiner, are
+// shown.
 bool isShowableText(const std::string& text, std::size_t maximumLength);
 // The text in upper case; the text unchanged if ICU refuses it.
 std::string uppercasedString(const std::string& text);

@@ -3,13 +3,19 @@
 #include <gio/gdesktopappinfo.h>
 #include <glib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/appkit/workspace.hpp"
@@ -56,41 +62,53 @@ EntryFile readEntryFile(const fs::path& path) {
     entry.kind = file.openError == ENOENT && !danglingLink ? EntryKind::missing : EntryKind::unreadable;
     return entry;
   }
-  auto reading = SMAppService::readEntry(stringFromData(*file.bytes));
+  auto reading = SMAppService::readEntry(stringFromData(*file.bytes), path);
   entry.kind = reading ? EntryKind::readable : EntryKind::unreadable;
   if (reading) entry.reading = std::move(*reading);
   return entry;
 }
 
-// A program as GLib's launcher finds it: an absolute path to an executable
-// file, or a name on the search path.
-bool programExists(const std::string& program) {
-  g_autofree char* found = g_find_program_in_path(program.c_str());
-  return found != nullptr;
-}
+// Reading a launch takes at most this many steps: a character split,
+// expanded or copied is one, a look at the file system kFileCheck. An
+// entry within kEntryLimit comes near only when it feeds env's expansions
+// back into its -S strings, which env itself may never finish, or repeats
+// a long Name; past it the launch is read as starting nothing.
+constexpr std::size_t kLaunchStepLimit = std::size_t{1} << 20;
+constexpr std::size_t kFileCheck = 64;
 
 // The options of GNU env (coreutils 9.1), read as its getopt_long reads
 // them: a long one by any unambiguous prefix of its name.
 enum class EnvArgument { none, required, optional };
+enum class EnvAction {
+  ignoreEnvironment,
+  unset,
+  chdir,
+  split,
+  defaultSignal,
+  ignoreSignal,
+  blockSignal,
+  nothing,
+  runsNone,  // env refuses a program with it, or runs none
+};
 struct EnvOption {
   const char* name;
   char letter;  // '\0': none
   EnvArgument argument;
-  bool runsProgram;  // false: env refuses a program with it, or runs none
+  EnvAction action;
 };
 constexpr EnvOption kEnvOptions[] = {
-    {"ignore-environment", 'i', EnvArgument::none, true},
-    {"null", '0', EnvArgument::none, false},
-    {"unset", 'u', EnvArgument::required, true},
-    {"chdir", 'C', EnvArgument::required, true},
-    {"split-string", 'S', EnvArgument::required, true},
-    {"default-signal", '\0', EnvArgument::optional, true},
-    {"ignore-signal", '\0', EnvArgument::optional, true},
-    {"block-signal", '\0', EnvArgument::optional, true},
-    {"list-signal-handling", '\0', EnvArgument::none, true},
-    {"debug", 'v', EnvArgument::none, true},
-    {"help", '\0', EnvArgument::none, false},
-    {"version", '\0', EnvArgument::none, false},
+    {"ignore-environment", 'i', EnvArgument::none, EnvAction::ignoreEnvironment},
+    {"null", '0', EnvArgument::none, EnvAction::runsNone},
+    {"unset", 'u', EnvArgument::required, EnvAction::unset},
+    {"chdir", 'C', EnvArgument::required, EnvAction::chdir},
+    {"split-string", 'S', EnvArgument::required, EnvAction::split},
+    {"default-signal", '\0', EnvArgument::optional, EnvAction::defaultSignal},
+    {"ignore-signal", '\0', EnvArgument::optional, EnvAction::ignoreSignal},
+    {"block-signal", '\0', EnvArgument::optional, EnvAction::blockSignal},
+    {"list-signal-handling", '\0', EnvArgument::none, EnvAction::nothing},
+    {"debug", 'v', EnvArgument::none, EnvAction::nothing},
+    {"help", '\0', EnvArgument::none, EnvAction::runsNone},
+    {"version", '\0', EnvArgument::none, EnvAction::runsNone},
 };
 
 // An exact name, else the one option the prefix starts; null when none or
@@ -108,18 +126,182 @@ const EnvOption* longEnvOption(std::string_view name) {
   return matches == 1 ? found : nullptr;
 }
 
+// The signal names env knows on Linux besides RTMIN+n and RTMAX-n.
+constexpr std::pair<const char*, int> kSignalNames[] = {
+    {"EXIT", 0},         {"HUP", SIGHUP},   {"INT", SIGINT},   {"QUIT", SIGQUIT},     {"ILL", SIGILL},
+    {"TRAP", SIGTRAP},   {"ABRT", SIGABRT}, {"IOT", SIGIOT},   {"BUS", SIGBUS},       {"FPE", SIGFPE},
+    {"KILL", SIGKILL},   {"USR1", SIGUSR1}, {"SEGV", SIGSEGV}, {"USR2", SIGUSR2},     {"PIPE", SIGPIPE},
+    {"ALRM", SIGALRM},   {"TERM", SIGTERM}, {"STKFLT", SIGSTKFLT}, {"CHLD", SIGCHLD}, {"CLD", SIGCHLD},
+    {"CONT", SIGCONT},   {"STOP", SIGSTOP}, {"TSTP", SIGTSTP}, {"TTIN", SIGTTIN},     {"TTOU", SIGTTOU},
+    {"URG", SIGURG},     {"XCPU", SIGXCPU}, {"XFSZ", SIGXFSZ}, {"VTALRM", SIGVTALRM}, {"PROF", SIGPROF},
+    {"WINCH", SIGWINCH}, {"IO", SIGIO},     {"POLL", SIGPOLL}, {"PWR", SIGPWR},       {"SYS", SIGSYS},
+};
+
+// The signal an operand of env's signal options names, as env reads it: a
+// number (a signalled process's exit status counting as its signal), or a
+// name in any case, with or without "SIG". 0 is EXIT, which env refuses;
+// -1 is no signal.
+int envSignal(const std::string& operand) {
+  long number = 0;
+  const auto whole = [&number](const char* text) {  // all of it, as strtol reads it
+    char* end = nullptr;
+    number = std::strtol(text, &end, 10);
+    return *end == '\0';
+  };
+  int signal = -1;
+  if (operand[0] >= '0' && operand[0] <= '9') {
+    if (!whole(operand.c_str()) || number != static_cast<int>(number)) return -1;
+    const int status = static_cast<int>(number);
+    signal = WIFSIGNALED(status) ? WTERMSIG(status) : status;
+  } else {
+    std::string name = operand;
+    for (char& c : name) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    const auto named = [&](const char* text) {
+      const long range = SIGRTMAX - SIGRTMIN;
+      if (*text >= '0' && *text <= '9') return whole(text) && number <= SIGRTMAX ? static_cast<int>(number) : -1;
+      for (const auto& [known, value] : kSignalNames) {
+        if (std::strcmp(text, known) == 0) return value;
+      }
+      if (std::strncmp(text, "RTMIN", 5) == 0 && whole(text + 5) && number >= 0 && number <= range) {
+        return SIGRTMIN + static_cast<int>(number);
+      }
+      if (std::strncmp(text, "RTMAX", 5) == 0 && whole(text + 5) && number >= -range && number <= 0) {
+        return SIGRTMAX + static_cast<int>(number);
+      }
+      return -1;
+    };
+    signal = named(name.c_str());
+    if (signal < 0 && name.starts_with("SIG")) signal = named(name.c_str() + 3);
+  }
+  // Only the numbers that have a name: 32 and 33 belong to the C library.
+  return (signal >= 0 && signal < 32) || (signal >= SIGRTMIN && signal <= SIGRTMAX) ? signal : -1;
+}
+
 bool isNameCharacter(char c) {
   return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The environment a launch builds: the session's, which this process's
+// stands for, with env's changes made in the order env makes them.
+class LaunchEnvironment {
+ public:
+  std::optional<std::string> value(const std::string& name) const {
+    if (auto changed = changes_.find(name); changed != changes_.end()) return changed->second;
+    const char* value = cleared_ ? nullptr : std::getenv(name.c_str());
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  }
+  void clear() {
+    cleared_ = true;
+    changes_.clear();
+  }
+  void unset(std::string name) { changes_[std::move(name)] = std::nullopt; }
+  void assign(std::string_view assignment) {
+    const auto equals = assignment.find('=');
+    changes_[std::string(assignment.substr(0, equals))] = std::string(assignment.substr(equals + 1));
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> changes_;
+  bool cleared_ = false;
+};
+
+// What -S splitting reads as more than a character anywhere: blanks,
+// quotes, "\" and "$" ("#" is one only at a word's start).
+constexpr std::string_view kSplitSpecial = " \t\n\v\f\r'\"\\$";
+
+// Words are read without copying: a word is the rest of a text from one of
+// its characters on, as an option's value is the rest of the word that
+// holds the option.
+struct Text {
+  explicit Text(std::string text) : chars(std::move(text)), plain(chars.size()) {
+    while (plain > 0 && kSplitSpecial.find(chars[plain - 1]) == std::string_view::npos) --plain;
+  }
+  std::string chars;
+  std::size_t plain;  // from here on nothing is special to -S splitting
+};
+struct Word {
+  const Text* text;
+  std::size_t from;
+  std::string_view view() const { return std::string_view(text->chars).substr(from); }
+};
+
+// A launch read as it runs: the words still to be read (the next on top),
+// the environment and the folder ("" is this process's) built so far, and
+// the steps taken.
+class LaunchReader {
+ public:
+  // Whether the launch can change into the folder (relative to its own),
+  // which it then runs in.
+  bool enters(std::string_view folder);
+  // What executing the first of these words ends by executing.
+  std::optional<SMAppService::ExecProgram> read(char** words, int count);
+
+ private:
+  bool step(std::size_t steps) {
+    steps_ += steps;
+    return steps_ <= kLaunchStepLimit;
+  }
+  std::string inFolder(std::string_view path) const {
+    return path.starts_with('/') || folder_.empty() ? std::string(path) : folder_ + "/" + std::string(path);
+  }
+  bool finds(const std::string& program);
+  std::optional<std::vector<std::string>> split(std::string_view text);
+  bool pushSplit(Word source);
+  bool readEnv();
+
+  std::deque<Text> texts_;
+  std::vector<Word> words_;
+  LaunchEnvironment environment_;
+  std::string folder_;
+  std::size_t steps_ = 0;
+};
+
+bool LaunchReader::enters(std::string_view folder) {
+  std::string path = inFolder(folder);
+  struct stat info {};
+  if (folder.empty() || !step(kFileCheck + path.size()) || ::stat(path.c_str(), &info) != 0 ||
+      !S_ISDIR(info.st_mode) || ::access(path.c_str(), X_OK) != 0) {
+    return false;
+  }
+  folder_ = std::move(path);
+  return true;
+}
+
+// As execvp finds it: a name with a "/" is a path, any other is looked for
+// in each folder of PATH ("" being the current one), or of the C library's
+// default path when PATH is unset.
+bool LaunchReader::finds(const std::string& program) {
+  const auto executable = [this](const std::string& path) {
+    struct stat info {};
+    return step(kFileCheck + path.size()) && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+  };
+  if (program.find('/') != std::string::npos) return executable(inFolder(program));
+  std::string search;
+  if (auto path = environment_.value("PATH")) {
+    search = std::move(*path);
+  } else {
+    search.resize(::confstr(_CS_PATH, nullptr, 0));
+    ::confstr(_CS_PATH, search.data(), search.size());
+    search.resize(std::strlen(search.c_str()));
+  }
+  for (std::size_t start = 0; start <= search.size() && steps_ <= kLaunchStepLimit;) {
+    const auto end = std::min(search.find(':', start), search.size());
+    if (executable(inFolder(end == start ? program : search.substr(start, end - start) + "/" + program))) return true;
+    start = end + 1;
+  }
+  return false;
 }
 
 // The words env -S makes of its string, by env's own rules: blanks separate
 // words outside quotes; single quotes keep everything but \\ and \';
 // double quotes take the escapes and ${NAME}; outside them "\_" separates,
-// and "#" starting a word or "\c" ends the string. Absent where env refuses
-// it.
-std::optional<std::vector<std::string>> splitEnvString(std::string_view text) {
+// and "#" starting a word or "\c" ends the string. ${NAME} is read from the
+// environment env was given. Absent where env refuses it.
+std::optional<std::vector<std::string>> LaunchReader::split(std::string_view text) {
   constexpr std::string_view kEscapes = "\"#$'\\_fnrtv", kEscaped = "\"#$'\\ \f\n\r\t\v";
   std::vector<std::string> words;
+  if (!step(text.size())) return std::nullopt;
   bool single = false, dbl = false, separated = true;
   const auto startWord = [&] {
     if (separated) words.emplace_back();
@@ -150,17 +332,16 @@ std::optional<std::vector<std::string>> splitEnvString(std::string_view text) {
       if (escape == std::string_view::npos) return std::nullopt;  // "\c" in double quotes too
       c = kEscaped[escape];
     } else if (c == '$' && !single) {
-      // Only ${NAME}, from this process's environment, which is the
-      // session's.
       const auto end = text.find('}', i);
       if (text.substr(i, 2) != "${" || end == std::string_view::npos || end == i + 2 ||
           (text[i + 2] >= '0' && text[i + 2] <= '9') ||
           !std::all_of(text.begin() + i + 2, text.begin() + end, isNameCharacter)) {
         return std::nullopt;
       }
-      if (const char* value = std::getenv(std::string(text.substr(i + 2, end - i - 2)).c_str())) {
+      if (auto value = environment_.value(std::string(text.substr(i + 2, end - i - 2)))) {
+        if (!step(value->size())) return std::nullopt;
         startWord();
-        words.back() += value;
+        words.back() += *value;
       }
       i = end;
       continue;
@@ -172,57 +353,156 @@ std::optional<std::vector<std::string>> splitEnvString(std::string_view text) {
   return words;
 }
 
-// The program env runs with these arguments, read as env reads them:
-// options up to "--" or the first word that is none (words of an -S string
-// read in its place), then a lone "-", then assignments. Absent when env
-// refuses them or runs no program.
-std::optional<std::string> programAfterEnv(std::deque<std::string> words) {
-  while (!words.empty() && words.front().size() > 1 && words.front()[0] == '-') {
-    const std::string word = std::move(words.front());
-    words.pop_front();
-    if (word == "--") break;
-    const auto takeValue = [&](std::optional<std::string> attached) -> std::optional<std::string> {
-      if (attached) return attached;
-      if (words.empty()) return std::nullopt;
-      std::string next = std::move(words.front());
-      words.pop_front();
-      return next;
-    };
-    std::optional<std::string> split;
-    if (word[1] == '-') {
-      const auto equals = word.find('=');
-      const EnvOption* option = longEnvOption(std::string_view(word).substr(2, equals - 2));
-      if (!option || !option->runsProgram || (option->argument == EnvArgument::none && equals != std::string::npos)) {
-        return std::nullopt;
-      }
-      if (option->argument == EnvArgument::required) {
-        auto value = takeValue(equals == std::string::npos ? std::nullopt : std::optional(word.substr(equals + 1)));
-        if (!value) return std::nullopt;
-        if (option->letter == 'S') split = std::move(value);
-      }
-    } else {
-      for (std::size_t i = 1; i < word.size(); ++i) {
-        const auto* option = std::find_if(std::begin(kEnvOptions), std::end(kEnvOptions),
-                                          [&](const EnvOption& o) { return o.letter == word[i]; });
-        if (option == std::end(kEnvOptions) || !option->runsProgram) return std::nullopt;
-        if (option->argument == EnvArgument::required) {
-          auto value = takeValue(i + 1 < word.size() ? std::optional(word.substr(i + 1)) : std::nullopt);
-          if (!value) return std::nullopt;
-          if (option->letter == 'S') split = std::move(value);
-          break;
-        }
-      }
+// Puts the words of an -S string where env reads them next.
+bool LaunchReader::pushSplit(Word source) {
+  const std::string_view text = source.view();
+  if (!step(1)) return false;
+  // The rest of a text that holds nothing special is one word as it is:
+  // taken again without a copy, so that a chain of -S is read in time
+  // proportional to its length.
+  if (!text.empty() && source.from >= source.text->plain && text[0] != '#') {
+    words_.push_back(source);
+    return true;
+  }
+  auto words = split(text);
+  if (!words) return false;
+  for (auto word = words->rbegin(); word != words->rend(); ++word) {
+    words_.push_back({&texts_.emplace_back(std::move(*word)), 0});
+  }
+  return true;
+}
+
+// Reads one env's arguments as env reads them, and applies them as env
+// does before it executes the program it leaves on top: -i or a lone "-"
+// clears the environment (the unsets are then not made), else the unsets
+// are made; then the assignments, then the signals are set and the folder
+// changed. False where env refuses them or runs no program.
+bool LaunchReader::readEnv() {
+  bool ignoreEnvironment = false;
+  std::vector<std::string> unsets;
+  std::optional<std::string> folder;
+  // The action of SIGKILL and SIGSTOP cannot be set: env fails when they
+  // are named to --default-signal or --ignore-signal, not when no value
+  // names every signal.
+  bool killNamed = false, stopNamed = false;
+  const auto signalsRead = [&](const std::optional<Word>& value, bool setsAction) {
+    if (!value) {
+      if (setsAction) killNamed = stopNamed = false;
+      return true;
     }
-    if (split) {
-      auto inserted = splitEnvString(*split);
-      if (!inserted) return std::nullopt;
-      words.insert(words.begin(), inserted->begin(), inserted->end());
+    const std::string list(value->view());
+    if (!step(list.size())) return false;
+    for (std::size_t start = 0; start < list.size();) {
+      const auto end = std::min(list.find(',', start), list.size());
+      if (end > start) {
+        const int signal = envSignal(list.substr(start, end - start));
+        if (signal <= 0) return false;
+        killNamed = killNamed || (setsAction && signal == SIGKILL);
+        stopNamed = stopNamed || (setsAction && signal == SIGSTOP);
+      }
+      start = end + 1;
+    }
+    return true;
+  };
+  const auto apply = [&](const EnvOption& option, const std::optional<Word>& value) {
+    switch (option.action) {
+      case EnvAction::ignoreEnvironment:
+        ignoreEnvironment = true;
+        return true;
+      case EnvAction::unset:
+        unsets.emplace_back(value->view());
+        return step(unsets.back().size());
+      case EnvAction::chdir:
+        folder = std::string(value->view());
+        return step(folder->size());
+      case EnvAction::split:
+        return pushSplit(*value);
+      case EnvAction::defaultSignal:
+      case EnvAction::ignoreSignal:
+        return signalsRead(value, true);
+      case EnvAction::blockSignal:
+        return signalsRead(value, false);
+      case EnvAction::nothing:
+        return true;
+      case EnvAction::runsNone:
+        return false;
+    }
+    return false;
+  };
+  // The value of an option that needs one: the rest of its word, else the
+  // next word.
+  const auto required = [this](std::optional<Word> attached) -> std::optional<Word> {
+    if (attached || words_.empty()) return attached;
+    const Word next = words_.back();
+    words_.pop_back();
+    return next;
+  };
+  while (!words_.empty() && step(1)) {
+    const Word word = words_.back();
+    const std::string_view text = word.view();
+    if (text.size() < 2 || text[0] != '-') break;
+    words_.pop_back();
+    if (text == "--") break;
+    if (text[1] == '-') {
+      const auto equals = text.find('=');
+      const EnvOption* option = longEnvOption(text.substr(2, equals - 2));
+      if (!option || (option->argument == EnvArgument::none && equals != std::string_view::npos)) return false;
+      std::optional<Word> value;
+      if (equals != std::string_view::npos) value = Word{word.text, word.from + equals + 1};
+      if (option->argument == EnvArgument::required && !(value = required(value))) return false;
+      if (!apply(*option, value)) return false;
+      continue;
+    }
+    for (std::size_t i = 1; i < text.size(); ++i) {
+      const auto* option = std::find_if(std::begin(kEnvOptions), std::end(kEnvOptions),
+                                        [&](const EnvOption& o) { return o.letter != '\0' && o.letter == text[i]; });
+      if (option == std::end(kEnvOptions)) return false;
+      if (option->argument != EnvArgument::required) {
+        if (!apply(*option, std::nullopt)) return false;
+        continue;
+      }
+      const auto attached = i + 1 < text.size() ? std::optional(Word{word.text, word.from + i + 1}) : std::nullopt;
+      const auto value = required(attached);
+      if (!value || !apply(*option, value)) return false;
+      break;
     }
   }
-  if (!words.empty() && words.front() == "-") words.pop_front();
-  while (!words.empty() && words.front().find('=') != std::string::npos) words.pop_front();
-  if (words.empty() || words.front().empty()) return std::nullopt;
-  return words.front();
+  if (steps_ > kLaunchStepLimit) return false;
+  if (!words_.empty() && words_.back().view() == "-") {
+    ignoreEnvironment = true;
+    words_.pop_back();
+  }
+  if (ignoreEnvironment) {
+    environment_.clear();
+  } else {
+    for (auto& name : unsets) {
+      if (name.empty() || name.find('=') != std::string::npos) return false;
+      environment_.unset(std::move(name));
+    }
+  }
+  while (!words_.empty() && words_.back().view().find('=') != std::string_view::npos) {
+    if (!step(words_.back().view().size())) return false;
+    environment_.assign(words_.back().view());
+    words_.pop_back();
+  }
+  if (words_.empty() || killNamed || stopNamed) return false;
+  return !folder || enters(*folder);
+}
+
+std::optional<SMAppService::ExecProgram> LaunchReader::read(char** words, int count) {
+  for (int i = count; i-- > 0;) words_.push_back({&texts_.emplace_back(words[i]), 0});
+  // Each turn executes a program; env's arguments name the next.
+  for (;;) {
+    if (words_.empty() || words_.back().view().empty()) return std::nullopt;
+    std::string program(words_.back().view());
+    words_.pop_back();
+    const bool found = finds(program);
+    if (steps_ > kLaunchStepLimit) return std::nullopt;
+    if (!found || (program != "env" && !program.ends_with("/env"))) {
+      return SMAppService::ExecProgram{std::move(program), found};
+    }
+    if (!readEnv()) return std::nullopt;
+  }
 }
 
 std::function<void()>& beforeMovingAsideHook() {
@@ -311,7 +591,7 @@ SMAppServiceStatus SMAppService::status() const {
   if (entry.reading.hidden) return SMAppServiceStatus::notRegistered;
   // A switched-off entry whose program is gone could not start even once
   // approved: that is the graver state.
-  if (!entry.reading.program || !programExists(*entry.reading.program)) return SMAppServiceStatus::notFound;
+  if (!entry.reading.program || !entry.reading.program->found) return SMAppServiceStatus::notFound;
   if (entry.reading.switchedOff) return SMAppServiceStatus::requiresApproval;
   return SMAppServiceStatus::enabled;
 }
@@ -411,7 +691,8 @@ std::optional<std::string> SMAppService::entryText(const fs::path& executable, c
   return std::string(text, length);
 }
 
-std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_view bytes) {
+std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_view bytes,
+                                                                  const std::optional<fs::path>& path) {
   g_autoptr(GKeyFile) file = g_key_file_new();
   if (bytes.size() > static_cast<std::size_t>(kEntryLimit) ||
       !g_key_file_load_from_data(file, bytes.data(), bytes.size(), G_KEY_FILE_NONE, nullptr)) {
@@ -432,33 +713,62 @@ std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_vi
   reading.switchedOff = g_key_file_has_key(file, kGroup, kEnabledKey, nullptr) &&
                         !g_key_file_get_boolean(file, kGroup, kEnabledKey, nullptr);
   g_autofree char* exec = g_key_file_get_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr);
-  if (exec) reading.program = programOfExec(exec);
+  if (!exec) return reading;
+  // The values as the loader keeps them for the launch.
+  LaunchValues values;
+  const auto localised = [&file](const char* key) -> std::optional<std::string> {
+    g_autofree char* value = g_key_file_get_locale_string(file, kGroup, key, nullptr, nullptr);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  };
+  values.name = localised(G_KEY_FILE_DESKTOP_KEY_NAME);
+  values.icon = localised(G_KEY_FILE_DESKTOP_KEY_ICON);
+  // An icon that is no path loses an image file's extension, which the
+  // loader takes for a mistake in a theme's icon name.
+  if (values.icon && !g_path_is_absolute(values.icon->c_str())) {
+    const auto dot = values.icon->rfind('.');
+    const std::string_view extension = dot == std::string::npos ? "" : std::string_view(*values.icon).substr(dot);
+    if (extension == ".png" || extension == ".xpm" || extension == ".svg") values.icon->resize(dot);
+  }
+  g_autofree char* folder = g_key_file_get_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_PATH, nullptr);
+  if (folder && folder[0] != '\0') values.folder = folder;  // an empty Path is none
+  values.file = path;
+  reading.program = programOfExec(exec, values);
   return reading;
 }
 
-std::optional<std::string> SMAppService::programOfExec(const std::string& value) {
+std::optional<SMAppService::ExecProgram> SMAppService::programOfExec(const std::string& value,
+                                                                     const LaunchValues& values) {
   // Field codes are expanded before the line is split, as GLib's launcher
-  // does: "%%" is a percent sign, the others stand for files or names this
-  // entry is not started with.
+  // does: %i is "--icon" and the icon, %c the name, %k the entry's file,
+  // each quoted as one word; "%%" is a percent sign; the others stand for
+  // files this entry is not started with, or for nothing.
+  const auto quoted = [](const std::optional<std::string>& text) {
+    if (!text) return std::string();
+    g_autofree char* made = g_shell_quote(text->c_str());
+    return std::string(made);
+  };
+  const std::string icon = values.icon ? "--icon " + quoted(values.icon) : "";
+  const std::string name = quoted(values.name);
+  const std::string file = quoted(values.file ? std::optional(values.file->string()) : std::nullopt);
+  const std::string_view exec = value.c_str();  // a C string to GLib
   std::string line;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '%' || i + 1 == value.size()) {
-      line += value[i];
-    } else if (value[++i] == '%') {
-      line += '%';
+  for (std::size_t i = 0; i < exec.size() && line.size() <= kLaunchStepLimit; ++i) {
+    if (exec[i] != '%' || i + 1 == exec.size()) {
+      line += exec[i];
+      continue;
     }
+    const char code = exec[++i];
+    line += code == '%' ? "%" : code == 'i' ? icon : code == 'c' ? name : code == 'k' ? file : "";
   }
+  if (line.size() > kLaunchStepLimit) return std::nullopt;
   // The line is split as a shell would, which covers the entries' own
   // double-quoting rules.
   g_auto(GStrv) arguments = nullptr;
   gint count = 0;
   if (!g_shell_parse_argv(line.c_str(), &count, &arguments, nullptr)) return std::nullopt;
-  const std::string_view first = arguments[0];
-  if (first != "env" && !first.ends_with("/env")) {
-    if (arguments[0][0] == '\0') return std::nullopt;
-    return std::string(arguments[0]);
-  }
-  return programAfterEnv(std::deque<std::string>(arguments + 1, arguments + count));
+  LaunchReader reader;
+  if (values.folder && !reader.enters(*values.folder)) return std::nullopt;
+  return reader.read(arguments, count);
 }
 
 }  // namespace platform

@@ -18,8 +18,10 @@
 //   link to nothing, over 64 KiB, refused by the key-file reader or by the
 //   loader: a first group that is not [Desktop Entry], a Type other than
 //   Application, a TryExec or an Exec's first word naming no program it
-//   finds), or whose program is missing or not executable; also without a
-//   bundle identifier or a folder for entries;
+//   finds), or whose launch starts nothing: env would refuse its options,
+//   or the program is not found where exec looks for it in the environment
+//   and folder the launch built; also without a bundle identifier or a
+//   folder for entries;
 // - requiresApproval: an entry the user switched off
 //   (X-GNOME-Autostart-enabled false, or a value that is no boolean), which
 //   they must switch on again;
@@ -77,24 +79,48 @@ class SMAppService {
   // control character, or an "=", which env would take for an assignment).
   static std::optional<std::string> entryText(const std::filesystem::path& executable, const std::string& name);
 
+  // The program a launch of an entry ends by executing, as named there, and
+  // whether exec finds it: an executable file, looked up as execvp looks
+  // (a name without "/" on the search path, the C library's default path
+  // when PATH is unset), in the environment and folder the launch built.
+  struct ExecProgram {
+    std::string name;
+    bool found = false;
+    bool operator==(const ExecProgram&) const = default;
+  };
+  // The entry's values a launch uses besides Exec: Name and Icon, as the
+  // key-file reader localises them, for %c and %i; the file the session
+  // loads it from, for %k; Path, the folder the launch starts in.
+  struct LaunchValues {
+    std::optional<std::string> name, icon, folder;
+    std::optional<std::filesystem::path> file;
+  };
   // What an entry's bytes tell, as the key-file reader reads them.
   struct EntryReading {
     bool hidden = false;
     bool switchedOff = false;
-    // The program its Exec value starts; absent when there is none.
-    std::optional<std::string> program;
+    // What its Exec value starts; absent when it starts nothing.
+    std::optional<ExecProgram> program;
   };
   // Absent when the key-file reader or the desktop-entry loader refuses the
   // bytes (the loader looks for the TryExec program and Exec's first word on
-  // the search path) or they are over 64 KiB.
-  static std::optional<EntryReading> readEntry(std::string_view bytes);
-  // The program an Exec value (as the key-file reader returns it) starts:
-  // field codes expanded, then split as GLib's launcher splits it, then past
-  // "env" with its options read as env reads them (the arguments of -u, -C
-  // and -S and their long forms, the words of an -S string, a lone "-") and
-  // its assignments. Absent when it cannot be split, env would refuse it or
-  // it names no program.
-  static std::optional<std::string> programOfExec(const std::string& value);
+  // the search path) or they are over 64 KiB. `file` is where they were
+  // read from.
+  static std::optional<EntryReading> readEntry(std::string_view bytes,
+                                               const std::optional<std::filesystem::path>& file = std::nullopt);
+  // What an Exec value (as the key-file reader returns it) starts, read as
+  // GLib's launcher runs it: field codes expanded, the line split, run from
+  // the Path folder; then, for a program named "env", as env reads its
+  // arguments (options up to "--" or the first other word, the words of an
+  // -S string in its place, with ${NAME} from the environment env was
+  // given; a lone "-"; assignments) and applies them (-i, "-", -u, the
+  // assignments, -C) before it executes the program, itself possibly env.
+  // This process's environment and folder stand for the session's. Absent
+  // when the line cannot be split, the Path folder cannot be entered, env
+  // would refuse its arguments or runs nothing, no program is named, or
+  // reading it would take over a million steps (only lines that feed env's
+  // expansions back into its -S strings, or repeat a long Name, come near).
+  static std::optional<ExecProgram> programOfExec(const std::string& value, const LaunchValues& values = {});
 
   // Test seam: runs when registering has found the entry unreadable, just
   // before moving it aside, where another process may remove it. Set it

@@ -18,6 +18,12 @@
 #include "platform/foundation/process_wide.hpp"
 
 namespace platform {
+
+// Failures name the program in words.
+[[maybe_unused]] static void PrintTo(const SMAppService::ExecProgram& program, std::ostream* out) {
+  *out << "“" << program.name << "” " << (program.found ? "found" : "not found");
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -88,7 +94,7 @@ class AppServiceTest : public ::testing::Test {
   // The program the entry in `file` starts, as the key-file reader reads it.
   static std::optional<std::string> execProgram(const fs::path& file) {
     auto reading = SMAppService::readEntry(readFile(file));
-    return reading ? reading->program : std::nullopt;
+    return reading && reading->program ? std::optional(reading->program->name) : std::nullopt;
   }
 
   SavedVariable config{"XDG_CONFIG_HOME"}, home{"HOME"};
@@ -124,6 +130,9 @@ TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
   }
   // A name too long to show is not written, so the entry stays readable.
   EXPECT_TRUE(SMAppService::readEntry(*SMAppService::entryText("/usr/bin/vurle", std::string(70000, 'n'))));
+  std::string euros;
+  for (int i = 0; i < 22000; ++i) euros += "€";  // 22,000 units, 66,000 bytes
+  EXPECT_TRUE(SMAppService::readEntry(*SMAppService::entryText("/usr/bin/vurle", euros)));
   // Paths no Exec line can carry.
   for (const std::string& path : {std::string("/opt/new\nline"), std::string("/opt/a=b/vurle"),
                                  std::string("/opt/\xFF/vurle"), std::string("/opt/\x1b/vurle"), std::string(),
@@ -132,11 +141,15 @@ TEST_F(AppServiceTest, WrittenEntriesAreValidAndStartTheExecutable) {
   }
 }
 
-// The values as the key-file reader returns them, its own escapes undone.
-TEST_F(AppServiceTest, ExecValuesAreSplitAsGLibLaunchesThem) {
+// The values as the key-file reader returns them, its own escapes undone:
+// the program the launch ends by executing, and whether it is found there.
+// "@" stands for a folder of the test's: bin/prog, an executable on this
+// process's search path, and dir/.
+TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
   struct Case {
     const char* value;
-    std::optional<std::string> program;
+    const char* program;  // null: the launch starts nothing
+    bool found = false;
   };
   const Case cases[] = {
       {"/usr/bin/vurle", "/usr/bin/vurle"},
@@ -147,26 +160,88 @@ TEST_F(AppServiceTest, ExecValuesAreSplitAsGLibLaunchesThem) {
       {"env -u FOO \"/a b\"", "/a b"},
       {"env -iuFOO -C /tmp /x", "/x"},
       {"env --unset FOO --ch=/tmp --block-signal /x", "/x"},
+      {"env --chdir=/tmp /x", "/x"},
       {"env -S 'A=1 \"/a b\"\\_-c \\c /y' /x", "/a b"},
-      {"env --split-string=\"-u FOO '' /x\"", std::nullopt},  // '' is the program
+      {"env --split-string='/a b' /x", "/a"},
+      {"env --split-string=\"-u FOO '' /x\"", nullptr},  // '' is the program
       {"env -S '#/y' -- - =1 /x", "/x"},
-      {"env -u", std::nullopt},
-      {"env --i /x", std::nullopt},  // ambiguous
-      {"env --debug=1 /x", std::nullopt},
-      {"env -0 /x", std::nullopt},
-      {"env --help /x", std::nullopt},
-      {"env -S '\"/x' /y", std::nullopt},
+      {"env -S '${VURLE_PROBE_DIR}/vurle'", "/opt/probe/vurle"},
+      {"env -u", nullptr},
+      {"env --i /x", nullptr},  // ambiguous
+      {"env --debug=1 /x", nullptr},
+      {"env -0 /x", nullptr},
+      {"env --help /x", nullptr},
+      {"env -S '\"/x' /y", nullptr},
       {R"("/a\"b\$c\`d\\e")", "/a\"b$c`d\\e"},
       {"\"/a%%b\" %f", "/a%b"},
       {"env %f /x", "/x"},  // a field code with no file is nothing
       {"'/single quoted'/x", "/single quoted/x"},
-      {"\"/unterminated", std::nullopt},
-      {"env A=1", std::nullopt},
-      {"%f", std::nullopt},
-      {"", std::nullopt},
-      {"\"\"", std::nullopt},
+      {"\"/unterminated", nullptr},
+      {"env A=1", nullptr},
+      {"%f", nullptr},
+      {"", nullptr},
+      {"\"\"", nullptr},
+      // what env refuses, and what it takes
+      {"env -C /nonexistent prog", nullptr},
+      {"env -C '' prog", nullptr},
+      {"env -C @/bin/prog prog", nullptr},
+      {"env -u A=B prog", nullptr},
+      {"env -u= prog", nullptr},
+      {"env --default-signal=NOSUCH prog", nullptr},
+      {"env --block-signal=FOO prog", nullptr},
+      {"env --ignore-signal=0 prog", nullptr},
+      {"env --block-signal=32 prog", nullptr},
+      {"env --block-signal=65 prog", nullptr},
+      {"env --block-signal=RTMIN+31 prog", nullptr},
+      {"env --default-signal=KILL prog", nullptr},  // its action cannot be set
+      {"env --ignore-signal=sigstop --block-signal prog", nullptr},
+      {"env --default-signal=INT,TERM --ignore-signal=sigint --block-signal=2 --default-signal= prog", "prog", true},
+      {"env --block-signal=KILL,,RTMIN+1,SIGRTMAX-1,64,130 prog", "prog", true},
+      {"env --default-signal=KILL --default-signal prog", "prog", true},
+      {"env -i -u A=B sh", "sh", true},  // a cleared environment has nothing to unset
+      {"env -v --list-signal-handling -- prog", "prog", true},
+      {"env -- -i prog", "-i"},
+      // the program is looked for in the environment and folder env built
+      {"prog", "prog", true},
+      {"env prog", "prog", true},
+      {"env PATH=/nowhere prog", "prog"},
+      {"env -S 'PATH=/nowhere prog'", "prog"},
+      {"env -i prog", "prog"},
+      {"env --ignore-environment prog", "prog"},
+      {"env - prog", "prog"},
+      {"env -u PATH prog", "prog"},
+      {"env -i sh", "sh", true},  // the C library's default path
+      {"env -u PATH PATH=@/bin prog", "prog", true},
+      {"env -C @ bin/prog", "bin/prog", true},
+      {"env -C @/dir PATH=../bin prog", "prog", true},
+      {"env bin/prog", "bin/prog"},
+      // an env that env starts
+      {"env PATH=/nowhere env prog", "env"},
+      {"env env -C /nonexistent prog", nullptr},
+      {"env -C @ env -C dir env -C ../bin ./prog", "./prog", true},
+      {"env VURLE_PROBE_DIR=@ env -S '${VURLE_PROBE_DIR}/bin/prog'", "@/bin/prog", true},
+      {"env -u VURLE_PROBE_DIR -S '${VURLE_PROBE_DIR}/vurle'", "/opt/probe/vurle"},  // expanded before
   };
-  for (const auto& c : cases) EXPECT_EQ(SMAppService::programOfExec(c.value), c.program) << c.value;
+  const fs::path folder = fs::temp_directory_path() / ("vurle-exec-" + std::to_string(::getpid()));
+  makeExecutable(folder / "bin" / "prog");
+  fs::create_directories(folder / "dir");
+  SavedVariable path{"PATH"}, probe{"VURLE_PROBE_DIR"};
+  ::setenv("PATH", ((folder / "bin").string() + ":" + path.saved.value_or("/usr/bin:/bin")).c_str(), 1);
+  ::setenv("VURLE_PROBE_DIR", "/opt/probe", 1);
+  const auto inFolder = [&](std::string text) {
+    for (auto at = text.find('@'); at != std::string::npos; at = text.find('@')) text.replace(at, 1, folder.string());
+    return text;
+  };
+  for (const auto& c : cases) {
+    const auto expected = c.program ? std::optional(SMAppService::ExecProgram{inFolder(c.program), c.found})
+                                    : std::nullopt;
+    EXPECT_EQ(SMAppService::programOfExec(inFolder(c.value)), expected) << c.value;
+  }
+  // A chain of -S is read in time proportional to its length.
+  std::string chain = "env ";
+  for (int i = 0; i < 300000; ++i) chain += "-S";
+  EXPECT_EQ(SMAppService::programOfExec(chain + " prog"), SMAppService::ExecProgram({"prog", true}));
+  fs::remove_all(folder);
 }
 
 // The status as the entry tells it, from no entry to a switched-off one.
@@ -209,6 +284,15 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
       {"an Exec not UTF-8", header + "Exec=/bin/sh\xFF\n", SMAppServiceStatus::notFound},
       {"a line that is no key", header + exec + "garbage\n", SMAppServiceStatus::notFound},
       {"over 64 KiB", header + exec + "Comment=" + std::string(70000, 'x') + "\n", SMAppServiceStatus::notFound},
+      // field codes as the launcher expands them, from the entry's values
+      {"an icon", header + "Icon=x\nExec=env %i /bin/sh\n", SMAppServiceStatus::notFound},  // env refuses --icon
+      {"an icon less its extension", header + "Icon=sh.svg\nExec=env -u %i\n", SMAppServiceStatus::enabled},
+      {"a name", "[Desktop Entry]\nType=Application\nName=sh\nExec=env %c\n", SMAppServiceStatus::enabled},
+      {"a name naming nothing", "[Desktop Entry]\nType=Application\nName=qprog\nExec=env %c\n",
+       SMAppServiceStatus::notFound},
+      {"the entry's file", header + "Exec=env -u %k /bin/sh\n", SMAppServiceStatus::enabled},
+      {"a Path", header + "Path=/tmp\n" + exec, SMAppServiceStatus::enabled},
+      {"a Path to no folder", header + "Path=/nowhere\n" + exec, SMAppServiceStatus::notFound},
   };
   writeFile(root / "plain", "data");
   for (const auto& c : cases) {
