@@ -5,9 +5,9 @@
 // Each reports the median time (median_ms) and how far one draw raised
 // the peak resident memory above the context's own (peak_growth_mb; the
 // peak is set back before each draw, so the order of the runs does not
-// matter). Goal: high quality adds to medium's growth no more than its
-// enlarged picture (the context's size, 256 MB), and through the clip next
-// to nothing.
+// matter). Goal: high quality adds to medium's growth no more than a few
+// rows of the context (its enlarged picture takes the place of the
+// drawing's scratch surface), and through the clip next to nothing.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

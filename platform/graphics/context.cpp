@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <array>
+#include <climits>
+#include <cstdint>
 #include <functional>
 #include <new>
 #include <optional>
@@ -12,6 +14,7 @@
 
 #include "platform/graphics/context_internal.hpp"
 #include "platform/graphics/pixels.hpp"
+#include "platform/graphics/scratch_memory.hpp"
 
 namespace platform {
 namespace {
@@ -77,8 +80,13 @@ struct PathElem {
 };
 using Path = std::vector<PathElem>;
 
+// Gives the surface's memory back to the scratch count (ScratchMemory) too.
 struct SurfaceDeleter {
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+  size_t held = 0;
+  void operator()(cairo_surface_t* s) const {
+    cairo_surface_destroy(s);
+    ScratchMemory::release(held);
+  }
 };
 struct CairoDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
@@ -87,7 +95,9 @@ using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 using Cairo = std::unique_ptr<cairo_t, CairoDeleter>;
 
 Surface makeSurface(cairo_format_t format, int w, int h) {
-  Surface s(cairo_image_surface_create(format, w, h));
+  const size_t bytes = size_t(std::max(cairo_format_stride_for_width(format, w), 0)) * size_t(std::max(h, 0));
+  if (!ScratchMemory::hold(bytes)) return nullptr;
+  Surface s(cairo_image_surface_create(format, w, h), SurfaceDeleter{bytes});
   if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
   return s;
 }
@@ -110,28 +120,23 @@ cairo_filter_t resamplingFilter(CGInterpolationQuality q) {
   return CAIRO_FILTER_GOOD;
 }
 
-// Catmull-Rom taps along one axis: for output pixel i (device pixel
-// first + i), the four source pixels around its centre, clamped to the
-// image (its edges extend), and their weights.
-struct Taps {
-  std::vector<std::array<int, 4>> index;
-  std::vector<std::array<float, 4>> weight;
+// Catmull-Rom taps of one output pixel (device pixel `pixel`) along one
+// axis: the four source pixels around its centre, clamped to the image (its
+// edges extend), and their weights.
+struct Tap {
+  std::array<int, 4> index;
+  std::array<float, 4> weight;
 };
 
-Taps cubicTaps(int first, int count, double scale, double offset, int size) {
-  Taps taps;
-  taps.index.resize(size_t(count));
-  taps.weight.resize(size_t(count));
-  for (int i = 0; i < count; ++i) {
-    // The output pixel's centre in source pixels, whose centres are at k + 0.5.
-    const double u = scale * (first + i + 0.5) + offset - 0.5;
-    const double base = std::floor(u), t = u - base;
-    const double t2 = t * t, t3 = t2 * t;
-    taps.weight[size_t(i)] = {float((-t3 + 2 * t2 - t) / 2), float((3 * t3 - 5 * t2 + 2) / 2),
-                              float((-3 * t3 + 4 * t2 + t) / 2), float((t3 - t2) / 2)};
-    for (int k = 0; k < 4; ++k) taps.index[size_t(i)][size_t(k)] = int(std::clamp(base - 1 + k, 0.0, size - 1.0));
-  }
-  return taps;
+Tap cubicTap(int pixel, double scale, double offset, int size) {
+  // The output pixel's centre in source pixels, whose centres are at k + 0.5.
+  const double u = scale * (pixel + 0.5) + offset - 0.5;
+  const double base = std::floor(u), t = u - base;
+  const double t2 = t * t, t3 = t2 * t;
+  Tap tap{{}, {float((-t3 + 2 * t2 - t) / 2), float((3 * t3 - 5 * t2 + 2) / 2), float((-3 * t3 + 4 * t2 + t) / 2),
+               float((t3 - t2) / 2)}};
+  for (int k = 0; k < 4; ++k) tap.index[size_t(k)] = int(std::clamp(base - 1 + k, 0.0, size - 1.0));
+  return tap;
 }
 
 // sum[n] += weight × from[n]. Out of line: inlined, the vectoriser loses
@@ -140,20 +145,29 @@ Taps cubicTaps(int first, int count, double scale, double offset, int size) {
   for (size_t n = 0; n < count; ++n) sum[n] += weight * from[n];
 }
 
-// Working memory of the high-quality enlargement; the fault seam refuses
-// it as the allocator does, by throwing.
-template <typename T>
-std::vector<T> workingMemory(size_t count) {
-  if (GraphicsFaults::consume(GraphicsFault::Enlargement)) throw std::bad_alloc();
-  return std::vector<T>(count);
-}
+// A share of the scratch memory (ScratchMemory), held while it lives;
+// refused as the allocator refuses, by throwing.
+class ScratchHold {
+ public:
+  explicit ScratchHold(size_t bytes) : bytes_(bytes) {
+    if (!ScratchMemory::hold(bytes)) throw std::bad_alloc();
+  }
+  ScratchHold(const ScratchHold&) = delete;
+  ScratchHold& operator=(const ScratchHold&) = delete;
+  ~ScratchHold() { ScratchMemory::release(bytes_); }
+
+ private:
+  size_t bytes_;
+};
 
 // The image enlarged by Catmull-Rom (bicubic) interpolation onto the device
 // pixels of `area` (rounded out to whole pixels), whose origin it returns in
 // `origin`; `toImage` maps device space to image pixels and only scales.
 // Two passes, across then down, over premultiplied pixels; the kernel's
 // small overshoot is clamped, colour within alpha. Nothing when the area is
-// larger than any canvas, the mapping turns or memory runs short.
+// larger than any canvas, the mapping turns or memory runs short. Beside
+// the enlarged picture it works in a few rows: the taps across, four rows
+// interpolated across, a row of sums and the source columns a row reads.
 //
 // An output row reads four source rows, each interpolated across once. Rows
 // are kept in a ring of four slots, source row r in slot r mod 4: the four
@@ -171,12 +185,19 @@ Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box 
   const int w = int(wd), h = int(hd);
   cairo_surface_flush(image);
   const int sw = cairo_image_surface_get_width(image), sh = cairo_image_surface_get_height(image);
-  if (sw < 1 || sh < 1) return nullptr;
-  const Taps across = cubicTaps(x0, w, toImage.xx, toImage.x0, sw);
-  const Taps down = cubicTaps(y0, h, toImage.yy, toImage.y0, sh);
-  const size_t rowFloats = size_t(w) * 4;
-  std::vector<float> ring = workingMemory<float>(4 * rowFloats), source = workingMemory<float>(size_t(sw) * 4),
-                     sum = workingMemory<float>(rowFloats);
+  if (sw < 1 || sh < 1 || GraphicsFaults::consume(GraphicsFault::Enlargement)) return nullptr;
+  const ScratchHold tapsHeld(sizeof(Tap) * size_t(w));
+  std::vector<Tap> across;
+  across.reserve(size_t(w));
+  int first = sw - 1, last = 0;  // the source columns the area reads
+  for (int i = 0; i < w; ++i) {
+    across.push_back(cubicTap(x0 + i, toImage.xx, toImage.x0, sw));
+    first = std::min(first, *std::min_element(across.back().index.begin(), across.back().index.end()));
+    last = std::max(last, *std::max_element(across.back().index.begin(), across.back().index.end()));
+  }
+  const size_t rowFloats = size_t(w) * 4, columns = size_t(last - first + 1);
+  const ScratchHold rowsHeld(sizeof(float) * (5 * rowFloats + 4 * columns));
+  std::vector<float> ring(4 * rowFloats), source(4 * columns), sum(rowFloats);
   int held[4] = {-1, -1, -1, -1};  // the source row in each slot
   // Source row r interpolated across, in its slot. Channel c of a pixel is
   // its byte 8c up: blue ... alpha.
@@ -185,15 +206,14 @@ Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box 
     if (held[r % 4] == r) return dst;
     held[r % 4] = r;
     const uint32_t* src = surfaceRow(image, r);
-    for (int x = 0; x < sw; ++x)
-      for (int c = 0; c < 4; ++c) source[size_t(4 * x + c)] = float(src[x] >> (8 * c) & 255);
+    for (int x = first; x <= last; ++x)
+      for (int c = 0; c < 4; ++c) source[size_t(4 * (x - first) + c)] = float(src[x] >> (8 * c) & 255);
     for (int i = 0; i < w; ++i) {
-      const auto& index = across.index[size_t(i)];
-      const auto& weight = across.weight[size_t(i)];
+      const Tap& tap = across[size_t(i)];
       float pixel[4] = {0, 0, 0, 0};
       for (int k = 0; k < 4; ++k) {
-        const float* p = source.data() + 4 * size_t(index[size_t(k)]);
-        for (int c = 0; c < 4; ++c) pixel[c] += weight[size_t(k)] * p[c];
+        const float* p = source.data() + 4 * size_t(tap.index[size_t(k)] - first);
+        for (int c = 0; c < 4; ++c) pixel[c] += tap.weight[size_t(k)] * p[c];
       }
       std::copy(pixel, pixel + 4, dst + 4 * i);
     }
@@ -203,9 +223,9 @@ Surface enlargedHigh(cairo_surface_t* image, const cairo_matrix_t& toImage, Box 
   if (!out) return nullptr;
   // Down: whole rows at a time.
   for (int j = 0; j < h; ++j) {
+    const Tap down = cubicTap(y0 + j, toImage.yy, toImage.y0, sh);
     std::fill(sum.begin(), sum.end(), 0.0f);
-    for (int k = 0; k < 4; ++k)
-      addScaled(sum.data(), row(down.index[size_t(j)][size_t(k)]), down.weight[size_t(j)][size_t(k)], sum.size());
+    for (int k = 0; k < 4; ++k) addScaled(sum.data(), row(down.index[size_t(k)]), down.weight[size_t(k)], sum.size());
     uint32_t* dst = surfaceRow(out.get(), j);
     // Levels rounded and clamped, colour within alpha.
     const auto level = [](float v, uint32_t most) { return v <= 0 ? 0u : std::min(uint32_t(v + 0.5f), most); };
@@ -332,8 +352,11 @@ struct CGContext {
   }
 
   // Converts the pixels the operation can touch into a scratch surface, draws
-  // the shadow (if any) and the shape there, and converts them back.
-  void render(Box extents, bool castsShadow, const Painter& paint) {
+  // the shadow (if any) and the shape there, and converts them back. Asked
+  // to draw in place, it converts them where they are, in the caller's
+  // memory, when its alignment lets cairo draw there, and needs no scratch
+  // surface. False when memory for that surface runs short.
+  bool render(Box extents, bool castsShadow, const Painter& paint, bool inPlace = false) {
     const GState& g = gs;
     const bool shadow = castsShadow && g.shadow && g.blend != kCGBlendModeClear;
     int radius = 0;
@@ -348,16 +371,17 @@ struct CGContext {
                         extents.y2 + sdy + grow});
     }
     box = intersect(intersect(box, g.clip), canvas());
-    if (!box.finite() || box.empty()) return;
+    if (!box.finite() || box.empty()) return true;
     const int x0 = static_cast<int>(std::floor(box.x1));
     const int y0 = static_cast<int>(std::floor(box.y1));
     const int w = static_cast<int>(std::ceil(box.x2)) - x0;
     const int h = static_cast<int>(std::ceil(box.y2)) - y0;
-    if (w <= 0 || h <= 0) return;
+    if (w <= 0 || h <= 0) return true;
     box = {double(x0), double(y0), double(x0 + w), double(y0 + h)};
 
-    Surface dst = makeSurface(CAIRO_FORMAT_ARGB32, w, h);
-    if (!dst) return;
+    Surface dst = inPlace ? regionInPlace(x0, y0, w, h) : nullptr;
+    if (!dst) dst = makeSurface(CAIRO_FORMAT_ARGB32, w, h);
+    if (!dst) return false;
     importRegion(dst.get(), x0, y0, w, h);
     cairo_surface_set_device_offset(dst.get(), -x0, -y0);
     const cairo_antialias_t aa = g.antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE;
@@ -370,6 +394,19 @@ struct CGContext {
       paint(cr.get(), operatorFor(g.blend), g.alpha);
     }
     exportRegion(dst.get(), x0, y0, w, h);
+    return true;
+  }
+
+  // A cairo surface over the caller's own memory of the region, for
+  // importRegion and exportRegion to convert in place (both read a pixel
+  // before they write it); nothing where cairo cannot draw there.
+  Surface regionInPlace(int x0, int y0, int w, int h) const {
+    if (reinterpret_cast<uintptr_t>(data) % 4 != 0 || bytesPerRow % 4 != 0 || bytesPerRow > size_t(INT_MAX))
+      return nullptr;
+    Surface s(cairo_image_surface_create_for_data(data + size_t(y0) * bytesPerRow + size_t(x0) * 4,
+                                                  CAIRO_FORMAT_ARGB32, w, h, int(bytesPerRow)));
+    if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    return s;
   }
 
   // Renders the shape's alpha wherever it can cast a shadow into `region`
@@ -557,11 +594,11 @@ void drawPixels(const CGContextRef& c, CGRect rect, const PixelSource& src) {
   const double across = std::fabs(deviceToImage.xx), down = std::fabs(deviceToImage.yy);
   const bool enlarges = invertible && across <= 1 && down <= 1 && (across < 1 || down < 1);
   int origin[2] = {0, 0};
-  const Surface interpolated = quality == kCGInterpolationHigh && enlarges && !area.empty()
-                                   ? enlargedHigh(image.get(), deviceToImage, area, origin)
-                                   : nullptr;
+  Surface interpolated = quality == kCGInterpolationHigh && enlarges && !area.empty()
+                             ? enlargedHigh(image.get(), deviceToImage, area, origin)
+                             : nullptr;
 
-  c->render(dev, true, [&](cairo_t* cr, cairo_operator_t op, double alpha) {
+  const Painter paint = [&](cairo_t* cr, cairo_operator_t op, double alpha) {
     cairo_save(cr);
     if (interpolated) {
       cairo_identity_matrix(cr);
@@ -592,7 +629,15 @@ void drawPixels(const CGContextRef& c, CGRect rect, const PixelSource& src) {
       cairo_paint_with_alpha(cr, alpha);
     }
     cairo_restore(cr);
-  });
+  };
+  // The enlarged picture takes the room of render's scratch surface: the
+  // draw happens in the canvas's own memory, so High needs a few rows more
+  // than Medium. Where it cannot and memory for that surface beside the
+  // picture runs short, the picture goes and the draw is Medium's.
+  if (!c->render(dev, true, paint, interpolated != nullptr) && interpolated) {
+    interpolated.reset();
+    c->render(dev, true, paint);
+  }
 }
 
 CGFloat contextAlpha(const CGContextRef& c) { return c ? c->gs.alpha : 1; }

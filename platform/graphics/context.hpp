@@ -8,10 +8,10 @@
 // clip is always a rectangle in device space.
 //
 // Memory: the caller's RGBA premultiplied-last bytes stay authoritative. Each
-// drawing call converts just the pixels it can touch (its extent, clipped)
-// into a scratch cairo ARGB32 surface, draws, and converts them back. The
-// conversion is an exact byte permutation, so untouched pixel values survive
-// any number of calls; the caller may write the memory between calls.
+// call converts the pixels it can touch (its extent, clipped) to cairo ARGB32,
+// in a scratch surface or, enlarging at high quality, in place (where start and
+// bytesPerRow are multiples of 4), draws, and converts them back: an exact byte
+// permutation, so untouched pixels survive; the caller may write between calls.
 //
 // Resampling (scaled image draws): one function for every path, CGContextDrawImage
 // and NSImage::drawInRect alike, chosen by the interpolation quality only:
@@ -21,8 +21,8 @@
 //     kCGInterpolationMedium  -> CAIRO_FILTER_GOOD: bilinear when enlarging;
 //   * kCGInterpolationHigh    -> enlarging: Catmull-Rom (bicubic) interpolation
 //     of our own, in two passes, so a cursor drawn at 3.4 × has smooth edges;
-//     it takes memory for the pixels the clip lets through, and where that
-//     runs short the draw is Medium's.
+//     its picture of what the clip lets through takes the scratch surface's
+//     place: a few rows beyond Medium's memory, and short of them, Medium's draw.
 //     Not CAIRO_FILTER_BEST: cairo 1.16 enlarges with it by drawing every
 //     source pixel as a square, the stair steps themselves (and pixman's
 //     cubic convolution costs some twenty times the bilinear draw).

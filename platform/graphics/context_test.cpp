@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/graphics/scratch_memory.hpp"
 #include "platform/graphics/test_support.hpp"
 
 using namespace platform;
@@ -248,6 +249,52 @@ TEST(BitmapContext, HighQualityEnlargementThroughAClipOrShortOfMemory) {
   CGContextSetInterpolationQuality(tall.ctx, kCGInterpolationHigh);
   CGContextDrawImage(tall.ctx, CGRectMake(0, 0, 24, 12), makeImage(2, 12, tag));
   for (int y = 0; y < 12; ++y) EXPECT_EQ(tall.at(5, y)[1], tag(0, y)[1]) << y;
+}
+
+// High quality needs a few rows of memory beyond Medium's: its enlarged
+// picture takes the place of the scratch surface, drawn in the canvas's own
+// memory, with the same pixels. Where rows of 4n + 2 bytes keep cairo out
+// of it, it needs both, and where the scratch surface beside the picture
+// runs short the picture goes. Short of what it needs, every pixel is drawn
+// as Medium draws it.
+TEST(BitmapContext, HighQualityNeedsAFewRowsBeyondMediumsMemory) {
+  constexpr int kWidth = 32, kHeight = 256;
+  auto picture = makeImage(4, 16, tag);
+  std::unique_ptr<Canvas> inPlace;
+  for (const size_t pad : {0, 2}) {
+    SCOPED_TRACE(::testing::Message() << "rows padded by " << pad);
+    const auto draw = [&](CGInterpolationQuality quality, size_t limit, size_t* peak = nullptr) {
+      auto canvas = std::make_unique<Canvas>(kWidth, kHeight, pad);
+      for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) canvas->set(x, y, {uint8_t(x * 8), uint8_t(y), 200, 255});
+      CGContextSetInterpolationQuality(canvas->ctx, quality);
+      ScratchMemory::takePeak();
+      ScratchMemory::limit(limit);
+      CGContextDrawImage(canvas->ctx, CGRectMake(0.5, 0, kWidth - 4, kHeight - 0.5), picture);
+      ScratchMemory::limit(ScratchMemory::kUnlimited);
+      if (peak) *peak = ScratchMemory::takePeak();
+      EXPECT_TRUE(canvas->marksIntact());
+      return canvas;
+    };
+    size_t mediumPeak = 0, highPeak = 0;
+    const auto medium = draw(kCGInterpolationMedium, ScratchMemory::kUnlimited, &mediumPeak);
+    auto high = draw(kCGInterpolationHigh, ScratchMemory::kUnlimited, &highPeak);
+    EXPECT_NE(medium->at(kWidth / 2, kHeight / 2), (Pixel{uint8_t(kWidth * 4), kHeight / 2, 200, 255}));
+    EXPECT_NE(high->mem, medium->mem);
+    if (pad == 0) {
+      EXPECT_LE(highPeak, mediumPeak + 64 * 4 * kWidth) << "64 rows";
+    }
+    ASSERT_LT(mediumPeak, highPeak);
+    for (const size_t limit : {mediumPeak, (mediumPeak + highPeak) / 2, highPeak - 1})
+      EXPECT_EQ(draw(kCGInterpolationHigh, limit)->mem, medium->mem) << limit;
+    EXPECT_EQ(draw(kCGInterpolationHigh, highPeak)->mem, high->mem);
+    if (!inPlace) {
+      inPlace = std::move(high);
+      continue;
+    }
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) EXPECT_EQ(inPlace->at(x, y), high->at(x, y)) << x << "," << y;
+  }
 }
 
 TEST(BitmapContext, ImageLargerThanTheCanvasIsClippedAtTheEdges) {
