@@ -68,7 +68,8 @@ class NSUserDefaults {
 
   // Far above any real settings file; a larger one is unreadable.
   static constexpr long long maximumFileSize = 16LL * 1024 * 1024;
-  // Seconds after its last write when a leftover temporary file is removed.
+  // Seconds from its last write, either way on the file system's clock,
+  // past which a leftover temporary file is removed.
   static constexpr double staleTemporaryAge = 5.0;
 
   // Test seam: while on, every opened settings file measures as empty, as

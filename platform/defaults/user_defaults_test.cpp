@@ -23,6 +23,7 @@
 #include "platform/bundle/bundle.hpp"
 #include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
+#include "platform/defaults/file_times_test_support.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/log.hpp"
@@ -505,16 +506,19 @@ TEST_F(UserDefaultsTest, OnAFullDiskAFileWithAnUnreadableKeyIsKeptUntilItsKeysAr
 }
 
 TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTheLock) {
-  // File times are the file system's, whatever the virtual clock says.
+  // File times are the file system's, whatever the virtual clock says, and
+  // sit far from the limit: the young one ahead of the file system's now,
+  // so that time passing keeps it inside for nearly twice the limit.
   SimulatedSchedulerScope scope;
   const struct {
     const char* name;
     double age;
     bool removed;
   } cases[] = {
-      {".mirt.vurle.app.json.Ab3dE9", 5.5, true},
-      {".mirt.vurle.app.json.lock12", 5.5, true},  // mkstemp may choose any six letters
-      {".mirt.vurle.app.json.Xy7Qz0", 4, false},
+      {".mirt.vurle.app.json.Ab3dE9", 3600, true},
+      {".mirt.vurle.app.json.lock12", 3600, true},  // mkstemp may choose any six letters
+      {".mirt.vurle.app.json.Kq4rT1", -3600, true},  // the clock was set back since
+      {".mirt.vurle.app.json.Xy7Qz0", -NSUserDefaults::staleTemporaryAge + 0.5, false},
       {".mirt.vurle.app.json.lock", 3600, false},
       {".mirt.vurle.app.json.abcde", 3600, false},
       {".mirt.vurle.app.json.abcdefg", 3600, false},
@@ -522,19 +526,15 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
       {"mirt.vurle.app.json.Ab3dE9", 3600, false},
       {".mirt.vurle.json.Ab3dE9", 3600, false},  // another domain's, until that one opens
   };
-  const auto age = [&](const fs::path& path, double seconds) {
-    fs::last_write_time(path, fs::file_time_type::clock::now() -
-                                  std::chrono::duration_cast<fs::file_time_type::duration>(
-                                      std::chrono::duration<double>(seconds)));
-  };
   const auto plant = [&] {
+    fs::create_directories(folder / ".mirt.vurle.app.json.Qw1234");  // not a file
+    const timespec now = fileSystemNow(folder);
     for (const auto& entry : cases) {
       const fs::path path = folder / entry.name;
       if (!fs::exists(path)) std::ofstream(path) << "partial";
-      age(path, entry.age);
+      dateFile(path, now, entry.age);
     }
-    fs::create_directories(folder / ".mirt.vurle.app.json.Qw1234");  // not a file
-    age(folder / ".mirt.vurle.app.json.Qw1234", 3600);
+    dateFile(folder / ".mirt.vurle.app.json.Qw1234", now, 3600);
   };
   plant();
   std::vector<std::string> all = folderEntries();

@@ -49,7 +49,8 @@ enum class SMAppServiceStatus : int { notRegistered = 0, enabled = 1, requiresAp
 class SMAppService {
  public:
   static constexpr const char* errorDomain = "SMAppServiceErrorDomain";
-  // Seconds after its last write when a leftover temporary file is removed.
+  // Seconds from its last write, either way on the file system's clock,
+  // past which a leftover temporary file is removed.
   static constexpr double staleTemporaryAge = 5.0;
 
   // The service of the main bundle as it is now.

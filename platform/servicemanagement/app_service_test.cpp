@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +13,7 @@
 
 #include "platform/appkit/workspace.hpp"
 #include "platform/defaults/file_lock.hpp"
+#include "platform/defaults/file_times_test_support.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -332,7 +332,9 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
 // What a write killed before its rename left is removed once no writer can
 // still be filling it, when the entry is next written; nothing else in the
 // folder is touched, and reading the status looks at the entry alone. Ages
-// are the file system's, whatever the virtual clock says.
+// are the file system's, whatever the virtual clock says, and sit far from
+// the limit: the young one ahead of the file system's now, so that time
+// passing keeps it inside for nearly twice the limit.
 TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   SimulatedSchedulerScope scope;
   const std::string name = std::string(kIdentifier) + ".desktop";
@@ -341,19 +343,20 @@ TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
     double age;
     bool removed;
   } cases[] = {
-      {"." + name + ".Ab3dE9", 5.5, true},
-      {"." + name + ".Xy7Qz0", 4, false},  // a write may still be filling it
+      {"." + name + ".Ab3dE9", 3600, true},
+      {"." + name + ".Kq4rT1", -3600, true},  // the clock was set back since
+      {"." + name + ".Xy7Qz0", -SMAppService::staleTemporaryAge + 0.5, false},  // a write may be filling it
       {"." + name + ".ab-dE9", 3600, false},
       {"." + name + ".abcdefg", 3600, false},
       {".other.desktop.Ab3dE9", 3600, false},
       {name + ".Ab3dE9", 3600, false},
   };
   const fs::path folder = entry().parent_path();
+  fs::create_directories(folder);
+  const timespec now = fileSystemNow(folder);
   for (const auto& c : cases) {
     writeFile(folder / c.file, "partial");
-    fs::last_write_time(folder / c.file, fs::file_time_type::clock::now() -
-                                             std::chrono::duration_cast<fs::file_time_type::duration>(
-                                                 std::chrono::duration<double>(c.age)));
+    dateFile(folder / c.file, now, c.age);
   }
   auto service = SMAppService::mainAppService();
   EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
