@@ -5,11 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/appkit/workspace.hpp"
 #include "platform/defaults/file_lock.hpp"
@@ -264,7 +268,14 @@ TEST_F(AppServiceTest, InvalidEntriesReadAsTheSessionReadsThem) {
 TEST_F(AppServiceTest, RegisteringWritesTheEntryAndUnregisteringRemovesIt) {
   auto service = SMAppService::mainAppService();
   NSError error;
+  // The lock is held until the new entry takes its place.
+  int commits = 0;
+  SMAppService::setBeforeCommittingHook([&] {
+    ++commits;
+    EXPECT_EQ(FileLock::tryAcquire(lockFileFor(entry())), nullptr);
+  });
   ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_EQ(commits, 1);
   EXPECT_EQ(readFile(entry()), SMAppService::entryText(executable, "vurle"));
   EXPECT_EQ(validate(entry()).first, 0) << validate(entry()).second;
   EXPECT_EQ(execProgram(entry()), executable.string());
@@ -364,6 +375,84 @@ TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   NSError error;
   ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
   for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << "written " << c.file;
+}
+
+// Another program holding the entry's lock: registering waits a few seconds
+// (of the virtual clock here) for it, then says so and leaves everything as
+// it was; once the lock is let go, it goes ahead.
+TEST_F(AppServiceTest, ALockHeldElsewhereEndsRegisteringWithinSecondsAndChangesNothing) {
+  SimulatedSchedulerScope scope;
+  const fs::path stale = entry().parent_path() / ("." + std::string(kIdentifier) + ".desktop.Ab3dE9");
+  writeFile(entry(), "garbage\n");  // would be moved aside
+  writeFile(stale, "partial");
+  dateFile(stale, fileSystemNow(stale.parent_path()), 3600);  // would be removed
+  const auto listing = [&] {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& file : fs::directory_iterator(entry().parent_path())) {
+      files.emplace_back(file.path().filename().string(), readFile(file.path()));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  };
+  auto service = SMAppService::mainAppService();
+  NSError error;
+  {
+    const auto held = FileLock::acquire(lockFileFor(entry()));  // a second open's lock excludes the first
+    const auto before = listing();
+    const double start = scope->now();
+    EXPECT_FALSE(service->registerAndReturnError(&error));
+    EXPECT_NEAR(scope->now() - start, SMAppService::lockWait, FileLock::retryInterval);
+    EXPECT_EQ(error.description,
+              "Another program holds the login item “" + entry().string() + "”; it was left as it was.");
+    EXPECT_EQ(listing(), before);
+  }
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+  EXPECT_FALSE(fs::exists(stale));
+}
+
+// Whatever stands at the lock file's name but a lock file of its own is
+// left as it is, and so is what a link there leads to, even with a stale
+// temporary beside the entry (whose removal dates the lock file): registering
+// fails naming the file and what stands there, and writes nothing.
+TEST_F(AppServiceTest, WhatStandsAtTheLockFilesNameIsLeftAsItIs) {
+  const fs::path lock = lockFileFor(entry());
+  const fs::path theirs = root / "theirs.txt", nowhere = root / "nowhere" / "made.txt";
+  const fs::path stale = entry().parent_path() / ("." + std::string(kIdentifier) + ".desktop.Ab3dE9");
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    const char* reason;
+  } cases[] = {
+      {"a link to a file of the user's", [&] { fs::create_symlink(theirs, lock); }, "A link stands at its name"},
+      {"a link to nothing", [&] { fs::create_symlink(nowhere, lock); }, "A link stands at its name"},
+      {"a second name of the user's file", [&] { fs::create_hard_link(theirs, lock); },
+       "It is a file with another name as well"},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }, "It is not a regular file"},
+  };
+  auto service = SMAppService::mainAppService();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(theirs, "the user's");
+    fs::create_directories(nowhere.parent_path());
+    writeFile(stale, "partial");
+    const timespec now = fileSystemNow(root);
+    dateFile(theirs, now, 3600);
+    dateFile(stale, now, 3600);
+    c.make();
+    NSError error;
+    EXPECT_FALSE(service->registerAndReturnError(&error));
+    EXPECT_EQ(error.description,
+              "The login item’s lock file “" + lock.string() + "” couldn’t be opened: " + c.reason + ".");
+    struct stat info {};
+    ASSERT_EQ(::stat(theirs.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, now.tv_sec - 3600);
+    EXPECT_EQ(readFile(theirs), "the user's");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(nowhere)));
+    EXPECT_TRUE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(entry()));
+    fs::remove(lock);
+  }
 }
 
 // A failure names the file or folder and the system's reason, and leaves
