@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <system_error>
 
@@ -44,8 +45,11 @@ bool isTemporaryOf(const std::string& name, const std::string& file) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
-double secondsOf(const timespec& time) {
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+// Seconds from `earlier` to `later`, the whole seconds and the nanoseconds
+// apart, so that a difference of a nanosecond survives.
+double secondsBetween(const timespec& earlier, const timespec& later) {
+  return (static_cast<double>(later.tv_sec) - static_cast<double>(earlier.tv_sec)) +
+         static_cast<double>(later.tv_nsec - earlier.tv_nsec) * 1e-9;
 }
 
 }  // namespace
@@ -71,8 +75,10 @@ void removeStaleTemporaries(const std::filesystem::path& file, double age, const
   if (::futimens(lock.descriptor(), nullptr) != 0 || ::fstat(lock.descriptor(), &touched) != 0) return;
   for (const auto& path : temporariesOf(file)) {
     struct stat info {};
+    // One dated ahead by more than the limit was written before the clock
+    // was set back: no writer can still be filling it either.
     if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        secondsOf(touched.st_mtim) - secondsOf(info.st_mtim) > age) {
+        std::abs(secondsBetween(info.st_mtim, touched.st_mtim)) > age) {
       std::error_code ignored;
       std::filesystem::remove(path, ignored);
     }

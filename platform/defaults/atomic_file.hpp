@@ -44,11 +44,12 @@ class AtomicFileWriter {
 std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& file);
 
 // Removes the temporaries of `file` last written more than `age` seconds
-// ago, so that no writer is still filling them. The caller holds `lock`,
-// which every writer of `file` holds while its temporary exists. Ages are
-// read on the clock that stamped the files, the file system's (a network
-// file system's is its server's): its now is the time it stamps on the
-// lock's file, touched for that. Nothing goes when that file cannot be
+// before now or dated more than `age` seconds after it (the clock was set
+// back since), so that no writer is still filling them. The caller holds
+// `lock`, which every writer of `file` holds while its temporary exists.
+// Ages are read on the clock that stamped the files, the file system's (a
+// network file system's is its server's): its now is the time it stamps on
+// the lock's file, touched for that. Nothing goes when that file cannot be
 // touched.
 void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock);
 

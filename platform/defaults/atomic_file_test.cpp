@@ -7,6 +7,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/defaults/file_times_test_support.hpp"
+
 namespace platform {
 namespace {
 
@@ -62,6 +64,37 @@ TEST_F(AtomicFileTest, FailuresThrowAndLeaveTheOldFile) {
   AtomicFileWriter writer(folder / "busy");
   writer.write(dataFromString("x"));
   EXPECT_THROW(writer.commit(), std::system_error);
+  EXPECT_EQ(contents(), "old settings");
+}
+
+// A temporary goes once it is more than the limit from the file system's
+// now, before it or after it (a clock set back since a killed write); within
+// the limit a writer may still be filling it. The limit is an hour here, so
+// that no stall of the test moves a file across it: the two files a
+// nanosecond from it sit where time passing takes them away from it.
+TEST_F(AtomicFileTest, TemporariesGoOnceMoreThanTheLimitFromTheFileSystemsNow) {
+  constexpr double limit = 3600;
+  const struct {
+    const char* name;
+    double age;  // seconds before now; negative: after it
+    bool removed;
+  } cases[] = {
+      {".domain.json.Past01", 2 * limit, true},
+      {".domain.json.Past02", limit + 1e-9, true},
+      {".domain.json.Past03", limit / 2, false},
+      {".domain.json.Now000", 0, false},
+      {".domain.json.Ahead1", -limit / 2, false},
+      {".domain.json.Ahead2", -(limit - 1e-9), false},
+      {".domain.json.Ahead3", -1.5 * limit, true},
+      {".domain.json.Ahead4", -400 * 24 * limit, true},
+  };
+  const timespec now = fileSystemNow(folder);
+  for (const auto& c : cases) {
+    std::ofstream(folder / c.name) << "partial";
+    dateFile(folder / c.name, now, c.age);
+  }
+  removeStaleTemporaries(target, limit, FileLock::acquire(lockFileFor(target)));
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.name), !c.removed) << c.name;
   EXPECT_EQ(contents(), "old settings");
 }
 

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <system_error>
 
 namespace platform {
 
@@ -10,13 +12,25 @@ namespace platform {
 // processes lock two different files of one name. The lock is tied to the
 // open file, so it ends when the object goes or the process ends, however it
 // ends. Two opens of one file exclude each other within a process too.
+//
+// Only a regular file with no other name is a lock file: a link at its name
+// is never followed (whether it leads to a file or to nothing), and a file
+// with a second name (a hard link) is not used, so that locking, and what a
+// holder writes or touches through descriptor(), never reaches a file of
+// someone else's.
 class FileLock {
  public:
-  // Waits until the lock is free. Throws std::system_error naming the file
-  // when it cannot be created, opened or locked.
+  // Waits until the lock is free. Throws FileLockError when the lock file
+  // cannot be created, opened or locked, or is not one.
   static FileLock acquire(const std::filesystem::path& path);
+  // Waits at most `limit` seconds on the uptime clock, trying again every
+  // retryInterval; past that, throws FileLockError with kind heldElsewhere.
+  static FileLock acquire(const std::filesystem::path& path, double limit);
   // Null when another holder has it; throws as acquire() does otherwise.
   static std::unique_ptr<FileLock> tryAcquire(const std::filesystem::path& path);
+
+  // Seconds between two tries of a bounded acquire().
+  static constexpr double retryInterval = 0.05;
 
   ~FileLock();
   FileLock(FileLock&& other) noexcept;
@@ -33,6 +47,30 @@ class FileLock {
 
   std::filesystem::path path_;
   int descriptor_ = -1;
+};
+
+// Why a lock could not be had: what() is "cannot lock <file>: <reason>".
+class FileLockError : public std::system_error {
+ public:
+  enum class Kind {
+    system,         // the system refused (code() and reason() are its own)
+    link,           // a link stands at the lock file's name (ELOOP)
+    hardLink,       // the file has another name as well (EMLINK)
+    notRegular,     // something else than a regular file stands there (EINVAL)
+    heldElsewhere,  // another holder kept it past a bounded wait (EWOULDBLOCK)
+  };
+
+  FileLockError(Kind kind, int error, const std::filesystem::path& path);
+
+  Kind kind() const { return kind_; }
+  // What stands in the way, as a phrase that names no file.
+  const std::string& reason() const { return reason_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  Kind kind_;
+  std::string reason_;
+  std::string message_;
 };
 
 // The lock file of those who write `file`: beside it, hidden

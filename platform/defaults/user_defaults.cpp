@@ -348,6 +348,9 @@ void NSUserDefaults::save(const std::string& name, Domain& domain) {
   auto file = placeOf(*folder_ / (name + ".json"));
   try {
     std::filesystem::create_directories(*folder_);
+    // Waited for without a limit: saves hold it for one read and one write
+    // and are served in turn, and a save that gave up would keep its change
+    // in memory only.
     const auto lock = FileLock::acquire(lockFileFor(file));
     // What other processes saved meanwhile, with this store's changes on top.
     const Reading reading = read(name, domain, true);

@@ -30,10 +30,11 @@ inline const NSNotificationName NSUserDefaultsDidChangeNotification = "NSUserDef
 // store set or removed since it last read are applied (a whole-domain write
 // sets each of its keys and removes the others), and the result replaces the
 // file atomically, so a crash mid-write keeps the old settings and no
-// process drops another's keys. The temporary files a killed save leaves
-// (".<file>.XXXXXX") are removed, under the lock, when a store first opens
-// the domain and they are older than staleTemporaryAge on the file system's
-// clock.
+// process drops another's keys. A link at the lock file's name is never
+// followed: saves then fail and are reported. The temporary files a killed
+// save leaves (".<file>.XXXXXX") are removed, under the lock, when a store
+// first opens the domain and they are more than staleTemporaryAge from the
+// file system's clock, older or newer.
 //
 // Nothing of the user's is overwritten. Only a regular file of at most
 // maximumFileSize is read, and opening it never blocks. A file that cannot be
@@ -68,7 +69,8 @@ class NSUserDefaults {
 
   // Far above any real settings file; a larger one is unreadable.
   static constexpr long long maximumFileSize = 16LL * 1024 * 1024;
-  // Seconds after its last write when a leftover temporary file is removed.
+  // Seconds from its last write, either way on the file system's clock,
+  // past which a leftover temporary file is removed.
   static constexpr double staleTemporaryAge = 5.0;
 
   // Test seam: while on, every opened settings file measures as empty, as

@@ -23,6 +23,7 @@
 #include "platform/bundle/bundle.hpp"
 #include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
+#include "platform/defaults/file_times_test_support.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/log.hpp"
@@ -505,16 +506,19 @@ TEST_F(UserDefaultsTest, OnAFullDiskAFileWithAnUnreadableKeyIsKeptUntilItsKeysAr
 }
 
 TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTheLock) {
-  // File times are the file system's, whatever the virtual clock says.
+  // File times are the file system's, whatever the virtual clock says, and
+  // sit far from the limit: the young one ahead of the file system's now,
+  // so that time passing keeps it inside for nearly twice the limit.
   SimulatedSchedulerScope scope;
   const struct {
     const char* name;
     double age;
     bool removed;
   } cases[] = {
-      {".mirt.vurle.app.json.Ab3dE9", 5.5, true},
-      {".mirt.vurle.app.json.lock12", 5.5, true},  // mkstemp may choose any six letters
-      {".mirt.vurle.app.json.Xy7Qz0", 4, false},
+      {".mirt.vurle.app.json.Ab3dE9", 3600, true},
+      {".mirt.vurle.app.json.lock12", 3600, true},  // mkstemp may choose any six letters
+      {".mirt.vurle.app.json.Kq4rT1", -3600, true},  // the clock was set back since
+      {".mirt.vurle.app.json.Xy7Qz0", -NSUserDefaults::staleTemporaryAge + 0.5, false},
       {".mirt.vurle.app.json.lock", 3600, false},
       {".mirt.vurle.app.json.abcde", 3600, false},
       {".mirt.vurle.app.json.abcdefg", 3600, false},
@@ -522,19 +526,15 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
       {"mirt.vurle.app.json.Ab3dE9", 3600, false},
       {".mirt.vurle.json.Ab3dE9", 3600, false},  // another domain's, until that one opens
   };
-  const auto age = [&](const fs::path& path, double seconds) {
-    fs::last_write_time(path, fs::file_time_type::clock::now() -
-                                  std::chrono::duration_cast<fs::file_time_type::duration>(
-                                      std::chrono::duration<double>(seconds)));
-  };
   const auto plant = [&] {
+    fs::create_directories(folder / ".mirt.vurle.app.json.Qw1234");  // not a file
+    const timespec now = fileSystemNow(folder);
     for (const auto& entry : cases) {
       const fs::path path = folder / entry.name;
       if (!fs::exists(path)) std::ofstream(path) << "partial";
-      age(path, entry.age);
+      dateFile(path, now, entry.age);
     }
-    fs::create_directories(folder / ".mirt.vurle.app.json.Qw1234");  // not a file
-    age(folder / ".mirt.vurle.app.json.Qw1234", 3600);
+    dateFile(folder / ".mirt.vurle.app.json.Qw1234", now, 3600);
   };
   plant();
   std::vector<std::string> all = folderEntries();
@@ -560,6 +560,30 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
   EXPECT_FALSE(defaults->persistentDomainForName("mirt.vurle").has_value());
   EXPECT_FALSE(fs::exists(folder / ".mirt.vurle.json.Ab3dE9"));
   EXPECT_TRUE(fs::exists(folder / ".mirt.vurle.app.json.Ab3dE9"));
+}
+
+// A link at the lock file's name is never followed, when a killed save's
+// temporary is cleaned up (which dates the lock file) nor when saving: what
+// it leads to stays as it was, and the change is reported and kept.
+TEST_F(UserDefaultsTest, ALinkAtTheLockFilesNameIsNeverFollowed) {
+  const fs::path lock = folder / ".mirt.vurle.app.json.lock", theirs = folder / "theirs.txt";
+  const fs::path stale = folder / ".mirt.vurle.app.json.Ab3dE9";
+  const timespec now = fileSystemNow(folder);
+  std::ofstream(theirs) << "the user's";
+  std::ofstream(stale) << "partial";
+  dateFile(theirs, now, 3600);
+  dateFile(stale, now, 3600);
+  const auto dated = fs::last_write_time(theirs);
+  fs::create_symlink(theirs, lock);
+  LogCapture log;
+  auto defaults = store();
+  defaults->setObject(1, "a");
+  EXPECT_EQ(defaults->objectForKey("a"), PropertyListValue(1));
+  EXPECT_TRUE(fs::exists(stale));
+  EXPECT_EQ(fs::last_write_time(theirs), dated);
+  EXPECT_EQ(readFile(theirs), "the user's");
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_NE(log.lines()[0].find("cannot lock " + lock.string() + ": A link stands at its name"), std::string::npos);
 }
 
 TEST_F(UserDefaultsTest, ThreadsWritingAtOnceLoseNoKey) {

@@ -177,6 +177,19 @@ TEST_F(SimulatedQueueTest, WallClockMovesWithUptime) {
   EXPECT_EQ(wallClockTime(), 1'000'002.5);
 }
 
+// A thread that sleeps runs nothing meanwhile: only the clock moves.
+TEST_F(SimulatedQueueTest, SleepingMovesTheClockAndRunsNothing) {
+  const double start = scope->now();
+  DispatchQueue::main()->asyncAfter(DispatchTime{start + 1.0}, note("due"));
+  sleepUntil(start + 2.5);
+  sleepUntil(start);  // already past
+  EXPECT_EQ(systemUptime(), start + 2.5);
+  EXPECT_TRUE(log.empty());
+  scope->runUntilIdle();
+  EXPECT_THAT(log, ElementsAre("due"));
+  EXPECT_THROW(sleepUntil(std::numeric_limits<double>::infinity()), std::invalid_argument);
+}
+
 TEST_F(SimulatedQueueTest, BadInputIsRefusedAndQueuesNothing) {
   auto queue = DispatchQueue::make("mirt.vurle.bad");
   EXPECT_THROW(queue->async(Block{}), std::invalid_argument);

@@ -437,6 +437,10 @@ class RealScheduler final : public Scheduler {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   }
 
+  void sleepUntil(double uptime) override {
+    while (steadySeconds() < uptime) std::this_thread::sleep_until(wakeTime(uptime));
+  }
+
   bool isMainThread() const override {
     const pid_t main = mainThread_.load();
     return gettid() == (main != 0 ? main : getpid());

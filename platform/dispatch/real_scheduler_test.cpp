@@ -136,6 +136,9 @@ TEST(RealSchedulerTest, MainRunLoopServesOtherThreadsUntilStopped) {
 
 TEST(RealSchedulerTest, RunUntilReturnsAtItsDeadlineWhenIdle) {
   EXPECT_EQ(RunLoop::main().runUntil(systemUptime() + 0.01), RunLoop::RunResult::timedOut);
+  const double deadline = systemUptime() + 0.01;
+  sleepUntil(deadline);
+  EXPECT_GE(systemUptime(), deadline);
 }
 
 }  // namespace

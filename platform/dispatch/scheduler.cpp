@@ -57,6 +57,7 @@ std::int64_t nextGridIndex(double base, double interval, std::int64_t after, dou
 
 double systemUptime() { return detail::currentScheduler().uptime(); }
 double wallClockTime() { return detail::currentScheduler().wallTime(); }
+void sleepUntil(double deadline) { detail::currentScheduler().sleepUntil(deadline); }
 DispatchTime DispatchTime::now() { return DispatchTime{systemUptime()}; }
 bool isMainThread() { return detail::currentScheduler().isMainThread(); }
 

@@ -17,6 +17,7 @@ class Scheduler {
   virtual ~Scheduler() = default;
   virtual double uptime() const = 0;
   virtual double wallTime() const = 0;
+  virtual void sleepUntil(double uptime) = 0;
   virtual bool isMainThread() const = 0;
   virtual std::shared_ptr<DispatchQueue> mainQueue() = 0;
   virtual std::shared_ptr<DispatchQueue> globalQueue(QoS qos) = 0;

@@ -160,6 +160,14 @@ double SimulatedScheduler::wallTime() const {
   return options_.startWallTime + (now() - options_.startUptime);
 }
 
+void SimulatedScheduler::sleepUntil(double uptime) {
+  if (!std::isfinite(uptime)) {
+    throw std::invalid_argument("SimulatedScheduler::sleepUntil: a deadline that is not finite never passes");
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  now_ = std::max(now_, uptime);
+}
+
 bool SimulatedScheduler::isMainThread() const {
   if (std::this_thread::get_id() != owner_) return false;
   const detail::Frame* frame = detail::innermostFrame();

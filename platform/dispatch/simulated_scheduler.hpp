@@ -72,6 +72,7 @@ class SimulatedScheduler final : public detail::Scheduler,
 
   double uptime() const override { return now(); }
   double wallTime() const override;
+  void sleepUntil(double uptime) override;
   bool isMainThread() const override;
   std::shared_ptr<DispatchQueue> mainQueue() override;
   std::shared_ptr<DispatchQueue> globalQueue(QoS qos) override;

@@ -514,6 +514,15 @@ std::function<void()>& beforeMovingAsideHook() {
   return *made;
 }
 
+std::function<void()>& beforeCommittingHook() {
+  static auto* made = [] {
+    auto* created = new std::function<void()>();
+    addResetHook(created, [created] { *created = nullptr; });
+    return created;
+  }();
+  return *made;
+}
+
 // Keeps an unreadable entry for inspection under a name nothing reads. One
 // that has gone meanwhile needs no keeping.
 void setAside(const fs::path& file, std::error_code& error) {
@@ -549,6 +558,7 @@ std::string applicationName(const NSBundle& bundle) {
 }  // namespace
 
 void SMAppService::setBeforeMovingAsideHook(std::function<void()> hook) { beforeMovingAsideHook() = std::move(hook); }
+void SMAppService::setBeforeCommittingHook(std::function<void()> hook) { beforeCommittingHook() = std::move(hook); }
 
 std::shared_ptr<SMAppService> SMAppService::mainAppService() { return serviceForBundle(NSBundle::mainBundle()); }
 
@@ -622,14 +632,19 @@ bool SMAppService::registerAndReturnError(NSError* error) {
   }
   // Held while the entry is set aside and written, so that two processes
   // never do either at once and a temporary file found under it is a
-  // killed write's.
+  // killed write's. The caller is the main thread: another program holding
+  // it for long must not hold the user's window up with it.
   std::optional<FileLock> lock;
   try {
-    lock.emplace(FileLock::acquire(lockFileFor(*path)));
-  } catch (const std::system_error& failure) {
+    lock.emplace(FileLock::acquire(lockFileFor(*path), lockWait));
+  } catch (const FileLockError& failure) {
+    if (failure.kind() == FileLockError::Kind::heldElsewhere) {
+      return fail(error, failure.code().value(),
+                  "Another program holds the login item " + quoted(*path) + "; it was left as it was.");
+    }
     return fail(error, failure.code().value(),
                 "The login item’s lock file " + quoted(lockFileFor(*path)) +
-                    " couldn’t be opened: " + failure.code().message() + ".");
+                    " couldn’t be opened: " + failure.reason() + ".");
   }
   removeStaleTemporaries(*path, staleTemporaryAge, *lock);
   if (readEntryFile(*path).kind == EntryKind::unreadable) {
@@ -644,6 +659,7 @@ bool SMAppService::registerAndReturnError(NSError* error) {
   try {
     AtomicFileWriter writer(*path);
     writer.write(dataFromString(*text));
+    if (beforeCommittingHook()) beforeCommittingHook()();
     writer.commit();
   } catch (const std::system_error& failure) {
     return fail(error, failure.code().value(),

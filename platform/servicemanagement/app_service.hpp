@@ -28,10 +28,12 @@
 // - enabled: otherwise.
 // Registering writes the entry afresh, atomically (an entry that cannot be
 // read is first kept beside it as "*.unreadable"), under a lock on the lock
-// file beside it (".<entry>.lock"), and first removes the temporary files
-// of earlier writes killed before their rename (".<entry>.XXXXXX", older
-// than staleTemporaryAge on the file system's clock); unregistering removes
-// the entry. A failure names the file and the system's reason and changes
+// file beside it (".<entry>.lock", never a link), and first removes the
+// temporary files of earlier writes killed before their rename
+// (".<entry>.XXXXXX", more than staleTemporaryAge from the file system's
+// clock either way); unregistering removes the entry. Another program that
+// holds the lock for more than lockWait seconds ends the registration with
+// an error saying so. A failure names the file and the reason and changes
 // nothing else. Any thread; the calls are synchronous file operations.
 
 #include <filesystem>
@@ -51,8 +53,11 @@ enum class SMAppServiceStatus : int { notRegistered = 0, enabled = 1, requiresAp
 class SMAppService {
  public:
   static constexpr const char* errorDomain = "SMAppServiceErrorDomain";
-  // Seconds after its last write when a leftover temporary file is removed.
+  // Seconds from its last write, either way on the file system's clock,
+  // past which a leftover temporary file is removed.
   static constexpr double staleTemporaryAge = 5.0;
+  // Seconds registering waits for another holder of the entry's lock.
+  static constexpr double lockWait = 3.0;
 
   // The service of the main bundle as it is now.
   static std::shared_ptr<SMAppService> mainAppService();
@@ -126,6 +131,10 @@ class SMAppService {
   // before moving it aside, where another process may remove it. Set it
   // before the calls; resetProcessState() clears it.
   static void setBeforeMovingAsideHook(std::function<void()> hook);
+  // Test seam: runs when registering has written the new entry's
+  // temporary file, just before it takes the entry's place. Set it before
+  // the calls; resetProcessState() clears it.
+  static void setBeforeCommittingHook(std::function<void()> hook);
 
  private:
   explicit SMAppService(std::shared_ptr<NSBundle> bundle) : bundle_(std::move(bundle)) {}

@@ -5,15 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
 #include "platform/appkit/workspace.hpp"
 #include "platform/defaults/file_lock.hpp"
+#include "platform/defaults/file_times_test_support.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -348,7 +349,14 @@ TEST_F(AppServiceTest, InvalidEntriesReadAsTheSessionReadsThem) {
 TEST_F(AppServiceTest, RegisteringWritesTheEntryAndUnregisteringRemovesIt) {
   auto service = SMAppService::mainAppService();
   NSError error;
+  // The lock is held until the new entry takes its place.
+  int commits = 0;
+  SMAppService::setBeforeCommittingHook([&] {
+    ++commits;
+    EXPECT_EQ(FileLock::tryAcquire(lockFileFor(entry())), nullptr);
+  });
   ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_EQ(commits, 1);
   EXPECT_EQ(readFile(entry()), SMAppService::entryText(executable, "vurle"));
   EXPECT_EQ(validate(entry()).first, 0) << validate(entry()).second;
   EXPECT_EQ(execProgram(entry()), executable.string());
@@ -416,7 +424,9 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
 // What a write killed before its rename left is removed once no writer can
 // still be filling it, when the entry is next written; nothing else in the
 // folder is touched, and reading the status looks at the entry alone. Ages
-// are the file system's, whatever the virtual clock says.
+// are the file system's, whatever the virtual clock says, and sit far from
+// the limit: the young one ahead of the file system's now, so that time
+// passing keeps it inside for nearly twice the limit.
 TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   SimulatedSchedulerScope scope;
   const std::string name = std::string(kIdentifier) + ".desktop";
@@ -425,19 +435,20 @@ TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
     double age;
     bool removed;
   } cases[] = {
-      {"." + name + ".Ab3dE9", 5.5, true},
-      {"." + name + ".Xy7Qz0", 4, false},  // a write may still be filling it
+      {"." + name + ".Ab3dE9", 3600, true},
+      {"." + name + ".Kq4rT1", -3600, true},  // the clock was set back since
+      {"." + name + ".Xy7Qz0", -SMAppService::staleTemporaryAge + 0.5, false},  // a write may be filling it
       {"." + name + ".ab-dE9", 3600, false},
       {"." + name + ".abcdefg", 3600, false},
       {".other.desktop.Ab3dE9", 3600, false},
       {name + ".Ab3dE9", 3600, false},
   };
   const fs::path folder = entry().parent_path();
+  fs::create_directories(folder);
+  const timespec now = fileSystemNow(folder);
   for (const auto& c : cases) {
     writeFile(folder / c.file, "partial");
-    fs::last_write_time(folder / c.file, fs::file_time_type::clock::now() -
-                                             std::chrono::duration_cast<fs::file_time_type::duration>(
-                                                 std::chrono::duration<double>(c.age)));
+    dateFile(folder / c.file, now, c.age);
   }
   auto service = SMAppService::mainAppService();
   EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
@@ -445,6 +456,76 @@ TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   NSError error;
   ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
   for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << "written " << c.file;
+}
+
+// Another program holding the entry's lock: registering waits a few seconds
+// (of the virtual clock here) for it, then says so and leaves everything as
+// it was; once the lock is let go, it goes ahead.
+TEST_F(AppServiceTest, ALockHeldElsewhereEndsRegisteringWithinSecondsAndChangesNothing) {
+  SimulatedSchedulerScope scope;
+  const fs::path stale = entry().parent_path() / ("." + std::string(kIdentifier) + ".desktop.Ab3dE9");
+  writeFile(entry(), "garbage\n");  // would be moved aside
+  writeFile(stale, "partial");
+  dateFile(stale, fileSystemNow(stale.parent_path()), 3600);  // would be removed
+  auto service = SMAppService::mainAppService();
+  NSError error;
+  {
+    const auto held = FileLock::acquire(lockFileFor(entry()));  // a second open's lock excludes the first
+    const double start = scope->now();
+    EXPECT_FALSE(service->registerAndReturnError(&error));
+    EXPECT_NEAR(scope->now() - start, SMAppService::lockWait, FileLock::retryInterval);
+    EXPECT_EQ(error.description,
+              "Another program holds the login item “" + entry().string() + "”; it was left as it was.");
+    EXPECT_EQ(readFile(entry()), "garbage\n");
+    EXPECT_TRUE(fs::exists(stale));
+    EXPECT_EQ(std::distance(fs::directory_iterator(entry().parent_path()), fs::directory_iterator()), 3);
+  }
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
+  EXPECT_FALSE(fs::exists(stale));
+}
+
+// Whatever stands at the lock file's name but a lock file of its own is
+// left as it is, and so is what a link there leads to, even with a stale
+// temporary beside the entry (whose removal dates the lock file): registering
+// fails naming the file and what stands there, and writes nothing.
+TEST_F(AppServiceTest, WhatStandsAtTheLockFilesNameIsLeftAsItIs) {
+  const fs::path lock = lockFileFor(entry());
+  const fs::path theirs = root / "theirs.txt", nowhere = root / "nowhere" / "made.txt";
+  const fs::path stale = entry().parent_path() / ("." + std::string(kIdentifier) + ".desktop.Ab3dE9");
+  const struct {
+    const char* name;
+    std::function<void()> make;
+    const char* reason;
+  } cases[] = {
+      {"a link to a file of the user's", [&] { fs::create_symlink(theirs, lock); }, "A link stands at its name"},
+      {"a link to nothing", [&] { fs::create_symlink(nowhere, lock); }, "A link stands at its name"},
+      {"a second name of the user's file", [&] { fs::create_hard_link(theirs, lock); },
+       "It is a file with another name as well"},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }, "It is not a regular file"},
+  };
+  auto service = SMAppService::mainAppService();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(theirs, "the user's");
+    fs::create_directories(nowhere.parent_path());
+    writeFile(stale, "partial");
+    const timespec now = fileSystemNow(root);
+    dateFile(theirs, now, 3600);
+    dateFile(stale, now, 3600);
+    const auto dated = fs::last_write_time(theirs);
+    c.make();
+    NSError error;
+    EXPECT_FALSE(service->registerAndReturnError(&error));
+    EXPECT_EQ(error.description,
+              "The login item’s lock file “" + lock.string() + "” couldn’t be opened: " + c.reason + ".");
+    EXPECT_EQ(fs::last_write_time(theirs), dated);
+    EXPECT_EQ(readFile(theirs), "the user's");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(nowhere)));
+    EXPECT_TRUE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(entry()));
+    fs::remove(lock);
+  }
 }
 
 // A failure names the file or folder and the system's reason, and leaves
