@@ -44,7 +44,9 @@ class LoopbackServer {
     // keep-alive connection to time out.
     server_.set_keep_alive_max_count(1);
     // A client of a busy machine may go without a turn for a while: the
-    // server waits for its bytes as long as a test waits for anything.
+    // server waits for its request and its reading as long as a test waits
+    // for anything.
+    server_.set_keep_alive_timeout(kTestHangGuard.count());
     server_.set_read_timeout(kTestHangGuard);
     server_.set_write_timeout(kTestHangGuard);
     server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
