@@ -348,7 +348,7 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
     // on some changes), so the recorder takes the current list each tick.
     const auto windows = application->windows();
     recorder.setOwnWindows(std::vector<std::weak_ptr<platform::NSWindow>>(windows.begin(), windows.end()));
-    auto picture = recorder.capture(desktop.pointer());
+    auto picture = arguments.recordFrames ? recorder.capture(desktop.pointer()) : std::nullopt;
     if (picture && !writeFault) {
       std::string error;
       if (picture->writePNG((folder / "frames" / frameName(tick)).string(), &error)) {
@@ -357,7 +357,7 @@ int runScenario(const ScenarioRunArguments& arguments, const ScenarioLaunch& lau
         writeFault = error;
       }
     }
-    if (newFrame && tally.transitions().back().frameTicks.size() <= kSheetFrames) {
+    if (arguments.recordFrames && newFrame && tally.transitions().back().frameTicks.size() <= kSheetFrames) {
       sheetPictures.emplace(tick, picture ? std::move(*picture) : recorder.draw(desktop.pointer()));
     }
   }

@@ -34,6 +34,11 @@ namespace vurle {
 struct ScenarioRunArguments {
   std::string scenarioPath;
   std::string outputFolder;
+  // The pictures around the pointer, tick by tick (frames/ and the contact
+  // sheets): most of a run's time. A caller that reads only the window
+  // pictures, the settings and the summary may go without them; the run is
+  // otherwise the same.
+  bool recordFrames = true;
 };
 
 // The command line: no arguments is the plain application; otherwise a

@@ -7,6 +7,9 @@
 # skipped (status 77). Every wait is bounded and nothing is left running.
 set -euo pipefail
 program="$1"
+# The tests' one bound against a hang, in seconds.
+guard="$(sed -n 's/.*kTestHangGuard{\([0-9]*\)}.*/\1/p' "$(dirname "$0")/../platform/dispatch/test_hang_guard.hpp")"
+[ -n "$guard" ] || { echo "no hang guard in platform/dispatch/test_hang_guard.hpp"; exit 1; }
 if [ "${2:-}" != --inside ]; then
   if ! unshare -rm true 2>/dev/null; then
     echo "skipped: this system allows no user and mount namespace for a small tmpfs"
@@ -37,27 +40,25 @@ folder="$config/vurle"
 "$program" >"$output/first.out" 2>&1 &
 first=$!
 pids+=("$first")
-# Bounded against a hang only: far beyond a sanitizer build's start on a
-# busy machine.
-deadline=$((SECONDS + 120))
-until grep -q "^vurle is running as process $first " "$output/first.out" || [ "$SECONDS" -ge "$deadline" ]; do
+deadline=$((SECONDS + guard))
+until grep -q "^vurle is running as process $first " "$output/first.out"; do
   kill -0 "$first" 2>/dev/null || { echo "vurle ended at start:"; cat "$output/first.out"; exit 1; }
+  ((SECONDS < deadline)) || { echo "vurle did not start"; cat "$output/first.out"; exit 1; }
   sleep 0.1
 done
-grep -q "^vurle is running as process $first " "$output/first.out" || { echo "vurle did not start"; cat "$output/first.out"; exit 1; }
 said="$(grep -c "cannot write its process id into $folder/.vurle-instance.lock (No space left on device)" "$output/first.out" || true)"
 [ "$said" -eq 1 ] || { echo "expected the missing process id said once, said $said times:"; cat "$output/first.out"; exit 1; }
 grep -q "cannot tell whether another vurle" "$output/first.out" && { echo "vurle let go of its lock:"; cat "$output/first.out"; exit 1; }
 
 status=0
-second="$(timeout 60 "$program" 2>"$output/second.err")" || status=$?
+second="$(timeout "$guard" "$program" 2>"$output/second.err")" || status=$?
 [ "$status" -eq 0 ] || { echo "the second launch ended with status $status"; cat "$output/second.err"; exit 1; }
 expected="vurle is already running with the settings in $folder; it was asked to show its window"
 [ "$second" = "$expected" ] || { echo "unexpected second launch: $second"; cat "$output/second.err"; exit 1; }
 kill -0 "$first" || { echo "the first vurle ended"; exit 1; }
 
 kill -TERM "$first"
-timeout 60 tail --pid="$first" -f /dev/null || { echo "vurle did not stop"; exit 1; }
+timeout "$guard" tail --pid="$first" -f /dev/null || { echo "vurle did not stop"; exit 1; }
 status=0
 wait "$first" || status=$?
 [ "$status" -eq 0 ] || { echo "vurle ended with status $status"; cat "$output/first.out"; exit 1; }

@@ -34,9 +34,10 @@ start() {
   pids+=("$pid")
 }
 
-# Seconds a wait below may take before the test calls it a hang: far beyond
-# a sanitizer build's start on a busy machine, so no result depends on speed.
-patience=120
+# Seconds a wait below may take before the test calls it a hang: the tests'
+# one hang guard, far beyond a sanitizer build's start on a busy machine.
+patience="$(sed -n 's/.*kTestHangGuard{\([0-9]*\)}.*/\1/p' "$(dirname "$0")/../platform/dispatch/test_hang_guard.hpp")"
+[ -n "$patience" ] || { echo "no hang guard in platform/dispatch/test_hang_guard.hpp"; exit 1; }
 
 # Waits until $2 holds for the vurle whose output is $1, or fails.
 await() {

@@ -5,6 +5,9 @@
 # Every wait is bounded and nothing is left running.
 set -euo pipefail
 program="$1"
+# The tests' one bound against a hang, in seconds.
+guard="$(sed -n 's/.*kTestHangGuard{\([0-9]*\)}.*/\1/p' "$(dirname "$0")/../platform/dispatch/test_hang_guard.hpp")"
+[ -n "$guard" ] || { echo "no hang guard in platform/dispatch/test_hang_guard.hpp"; exit 1; }
 config="$(mktemp -d)"
 output="$(mktemp -d)"
 pids=()
@@ -24,12 +27,10 @@ launch() {
   "$program" >"$1" 2>"$1.err" &
   pid=$!
   pids+=("$pid")
-  # Bounded against a hang only: far beyond a sanitizer build's start on a
-  # busy machine.
-  local deadline=$((SECONDS + 120))
+  local deadline=$((SECONDS + guard))
   until grep -q "^vurle is running as process $pid " "$1" && [ -s "$settings" ]; do
     kill -0 "$pid" 2>/dev/null || { echo "vurle exited at start:"; cat "$1" "$1.err"; exit 1; }
-    [ "$SECONDS" -lt "$deadline" ] || { echo "vurle did not start in time"; exit 1; }
+    ((SECONDS < deadline)) || { echo "vurle did not start in time"; exit 1; }
     sleep 0.1
   done
 }
@@ -37,7 +38,7 @@ launch() {
 stop() {
   kill -TERM "$1"
   status=0
-  timeout 60 tail --pid="$1" -f /dev/null || { echo "vurle did not stop"; exit 1; }
+  timeout "$guard" tail --pid="$1" -f /dev/null || { echo "vurle did not stop"; exit 1; }
   wait "$1" || status=$?
   [ "$status" -eq 0 ] || { echo "vurle exited with status $status"; exit 1; }
 }
@@ -57,7 +58,7 @@ grep -qx "vurle is running as process $first with its settings in $config/vurle;
 kill -STOP "$first"
 before="$(snapshot)"
 status=0
-second="$(timeout 60 "$program" 2>"$output/second.err")" || status=$?
+second="$(timeout "$guard" "$program" 2>"$output/second.err")" || status=$?
 after="$(snapshot)"
 kill -CONT "$first"
 [ "$status" -eq 0 ] || { echo "the second launch exited with status $status"; cat "$output/second.err"; exit 1; }

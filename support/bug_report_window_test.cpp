@@ -12,6 +12,7 @@
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/network/loopback_server.hpp"
 #include "platform/ui/picture_test_support.hpp"
@@ -106,6 +107,9 @@ class BugReportWindowTest : public ::testing::Test {
     options.clock = [] { return wallClockTime(); };
     options.metadata = std::move(metadata);
     options.baseURL = server.baseURL();
+    // No pause of a busy machine passes for a silent server.
+    options.reportTimeout = platform::kTestHangGuardSeconds;
+    options.releaseListTimeout = platform::kTestHangGuardSeconds;
     return BugReportStore::make(std::move(options));
   }
   bool pump(const std::function<bool()>& done) { return platform::testing::pumpSimulatedUntil(scope, done); }

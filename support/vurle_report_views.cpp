@@ -34,6 +34,7 @@
 #include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/network/loopback_server.hpp"
 #include "platform/network/url_session.hpp"
 #include "platform/ui/drawing.hpp"
@@ -54,9 +55,10 @@ bool reported(bool written, const std::filesystem::path& path) {
   return reportWrittenPicture("vurle_report_views", written, path.string());
 }
 
-// Serves the scheduler's work as the networking thread hands it over.
+// Serves the scheduler's work as the networking thread hands it over, for
+// as long as the tests wait on a real thread.
 bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
   for (;;) {
     scope->runUntilIdle();
     if (done()) return true;

@@ -10,6 +10,7 @@
 #include "cursor/native/native_cursor_presenter.hpp"
 #include "cursor/native/native_test_support.hpp"
 #include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace vurle {
@@ -57,7 +58,7 @@ TEST(PresenterThreads, HammeredPresenterEndsWithTheCursorGivenBack) {
     presenter->setHolds(false, std::nullopt);
     presenter->setKeepWarm(false);
     presenter->restoreNative(true);
-    const double giveUp = platform::systemUptime() + 5;
+    const double giveUp = platform::systemUptime() + platform::kTestHangGuardSeconds;
     while (presenter->connection() != 0 && platform::systemUptime() < giveUp) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -13,6 +13,7 @@
 #include "cursor/native/cursor_trace.hpp"
 #include "cursor/overlay/continuous_cursor_lease.hpp"
 #include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/windowserver/connections.hpp"
 #include "platform/windowserver/cursor_state.hpp"
@@ -28,7 +29,7 @@ template <class F>
 bool eventually(F condition) {
   const double start = platform::systemUptime();
   while (!condition()) {
-    if (platform::systemUptime() - start > 10) return false;
+    if (platform::systemUptime() - start > platform::kTestHangGuardSeconds) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;

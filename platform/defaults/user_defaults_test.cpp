@@ -26,6 +26,7 @@
 #include "platform/defaults/file_times_test_support.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -392,7 +393,7 @@ TEST_F(UserDefaultsTest, OnlyRegularFilesAreReadAndWhatALinkLeadsToIsLeftAlone) 
     auto reading = std::async(std::launch::async, [&] {
       return NSUserDefaults::make("mirt.vurle.app", config)->persistentDomainForName("mirt.vurle.app");
     });
-    const bool finished = reading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const bool finished = reading.wait_for(kTestHangGuard) == std::future_status::ready;
     if (!finished) {
       const int writer = ::open(target.c_str(), O_WRONLY | O_NONBLOCK);
       if (writer >= 0) ::close(writer);
@@ -662,7 +663,7 @@ TEST_F(UserDefaultsTest, TwoProcessesSavingOneDomainKeepEachOthersKeys) {
   ASSERT_TRUE(first.started() && second.started());
   first.start();
   second.start();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
   EXPECT_EQ(first.waitUntil(deadline), 0);
   EXPECT_EQ(second.waitUntil(deadline), 0);
   // A store that read the domain before sees both processes' keys without

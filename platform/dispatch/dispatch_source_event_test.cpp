@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 
 namespace platform {
 namespace {
@@ -123,7 +124,7 @@ TEST(DispatchSourceReadRealTest, TheWatcherThreadWakesTheSourceThatHasDataAndNoO
   speaking->resume();
   busy.put("wake");
   auto answer = got.get_future();
-  ASSERT_EQ(answer.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  ASSERT_EQ(answer.wait_for(kTestHangGuard), std::future_status::ready);
   EXPECT_EQ(answer.get(), "wake");
   // Cancelled, the descriptors may be closed at once.
   silent->cancel();

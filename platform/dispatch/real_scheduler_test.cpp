@@ -16,11 +16,10 @@
 #include "platform/dispatch/dispatch_queue.hpp"
 #include "platform/dispatch/dispatch_source_timer.hpp"
 #include "platform/dispatch/run_loop.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 
 namespace platform {
 namespace {
-
-constexpr auto kHangGuard = std::chrono::seconds(30);
 
 TEST(RealSchedulerTest, SerialQueueRunsBlocksOneAtATimeInOrder) {
   auto queue = DispatchQueue::make("mirt.vurle.real-serial", QoS::userInitiated);
@@ -59,7 +58,7 @@ TEST(RealSchedulerTest, SyncPassesOnExceptionsAndRefusesToDeadlock) {
     }
   });
   auto result = refused.get_future();
-  ASSERT_EQ(result.wait_for(kHangGuard), std::future_status::ready);
+  ASSERT_EQ(result.wait_for(kTestHangGuard), std::future_status::ready);
   EXPECT_TRUE(result.get());
   EXPECT_TRUE(isMainThread());
   EXPECT_THROW(DispatchQueue::main()->sync([] {}), std::logic_error);
@@ -69,14 +68,14 @@ TEST(RealSchedulerTest, GlobalQueueAndAsyncAfterRunOffTheMainThread) {
   std::promise<bool> mainThread;
   DispatchQueue::global(QoS::utility)->async([&] { mainThread.set_value(isMainThread()); });
   auto first = mainThread.get_future();
-  ASSERT_EQ(first.wait_for(kHangGuard), std::future_status::ready);
+  ASSERT_EQ(first.wait_for(kTestHangGuard), std::future_status::ready);
   EXPECT_FALSE(first.get());
 
   const DispatchTime deadline = DispatchTime::now() + 0.02;
   std::promise<double> ranAt;
   DispatchQueue::make("mirt.vurle.real-after")->asyncAfter(deadline, [&] { ranAt.set_value(systemUptime()); });
   auto second = ranAt.get_future();
-  ASSERT_EQ(second.wait_for(kHangGuard), std::future_status::ready);
+  ASSERT_EQ(second.wait_for(kTestHangGuard), std::future_status::ready);
   EXPECT_GE(second.get(), deadline.uptime);
 }
 
@@ -94,7 +93,7 @@ TEST(RealSchedulerTest, TimerFiresRepeatedlyOnItsQueueUntilCancelled) {
   });
   timer->schedule(DispatchTime::now(), 0.005, 0.001);
   timer->resume();
-  ASSERT_EQ(thirdFiring.get_future().wait_for(kHangGuard), std::future_status::ready);
+  ASSERT_EQ(thirdFiring.get_future().wait_for(kTestHangGuard), std::future_status::ready);
   timer->cancel();
   // Once cancel() has returned, a firing still on its way does nothing: the
   // count is final as soon as any running handler has finished.
@@ -107,7 +106,7 @@ TEST(RealSchedulerTest, TimerFiresRepeatedlyOnItsQueueUntilCancelled) {
   }
   std::promise<void> later;
   queue->asyncAfter(DispatchTime::now() + 0.03, [&] { later.set_value(); });
-  ASSERT_EQ(later.get_future().wait_for(kHangGuard), std::future_status::ready);
+  ASSERT_EQ(later.get_future().wait_for(kTestHangGuard), std::future_status::ready);
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(count, final);
 }
@@ -124,12 +123,12 @@ TEST(RealSchedulerTest, MainRunLoopServesOtherThreadsUntilStopped) {
     RunLoop::main().stop();
   });
   auto timer = NSTimer::scheduledTimer(0.001, false, [&](NSTimer&) { loopRunning->set_value(); });
-  const auto result = RunLoop::main().runUntil(systemUptime() + 30.0);
+  const auto result = RunLoop::main().runUntil(systemUptime() + kTestHangGuardSeconds);
   worker.join();
   EXPECT_EQ(result, RunLoop::RunResult::stopped);
   EXPECT_FALSE(timer->isValid());
   // stop() may overtake the two queued blocks; give them a pass to run.
-  RunLoop::main().runUntil(systemUptime() + 0.05);
+  drainMainRunLoop();
   ASSERT_EQ(onMain.size(), 3u);
   EXPECT_EQ(onMain, std::vector<bool>({true, true, true}));
 }

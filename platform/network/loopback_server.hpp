@@ -4,14 +4,13 @@
 // thread, that tests script with handlers. It never listens beyond the
 // machine. Every request is recorded before its handler runs. An answer can
 // be held back at a gate until the test opens it (the destructor opens it
-// first, since stopping the server waits for its handlers).
+// first, since stopping the server waits for its handlers). Every wait
+// here ends at the tests' hang guard at the latest.
 
 #include <httplib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -20,8 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dispatch/clock.hpp"
-#include "platform/dispatch/run_loop.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 
 namespace platform {
 
@@ -45,6 +43,12 @@ class LoopbackServer {
     // One request per connection, so stopping never waits for an idle
     // keep-alive connection to time out.
     server_.set_keep_alive_max_count(1);
+    // A client of a busy machine may go without a turn for a while: the
+    // server waits for its request and its reading as long as a test waits
+    // for anything.
+    server_.set_keep_alive_timeout(kTestHangGuard.count());
+    server_.set_read_timeout(kTestHangGuard);
+    server_.set_write_timeout(kTestHangGuard);
     server_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
       std::lock_guard<std::mutex> lock(mutex_);
       unread_[&request] = requests_.size();
@@ -63,7 +67,7 @@ class LoopbackServer {
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("loopback server: no free port on 127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
     while (!server_.is_running()) {
       if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("loopback server did not start");
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -94,16 +98,16 @@ class LoopbackServer {
     return requests_;
   }
 
-  // Waits, at most `limit`, until `count` requests have arrived.
-  bool waitForRequests(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  // Waits until `count` requests have arrived; false when the guard ran out.
+  bool waitForRequests(std::size_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return arrived_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+    return arrived_.wait_for(lock, kTestHangGuard, [&] { return requests_.size() >= count; });
   }
 
-  // For handlers: holds the answer until openGate() or, at most, `limit`.
-  void waitAtGate(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  // For handlers: holds the answer until openGate() (or the guard runs out).
+  void waitAtGate() {
     std::unique_lock<std::mutex> lock(mutex_);
-    opened_.wait_for(lock, limit, [&] { return gateOpen_; });
+    opened_.wait_for(lock, kTestHangGuard, [&] { return gateOpen_; });
   }
   void openGate() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -122,17 +126,5 @@ class LoopbackServer {
   std::map<const httplib::Request*, std::size_t> unread_;
   bool gateOpen_ = false;
 };
-
-// Serves the main run loop until `done` holds or `limit` seconds have
-// passed; true when it holds. Answers of real network threads arrive there.
-inline bool pumpMainRunLoopUntil(const std::function<bool()>& done, double limit = 5.0) {
-  const double deadline = systemUptime() + limit;
-  while (!done()) {
-    const double now = systemUptime();
-    if (now >= deadline) return false;
-    RunLoop::main().runUntil(std::min(deadline, now + 0.005));
-  }
-  return true;
-}
 
 }  // namespace platform

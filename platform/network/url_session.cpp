@@ -18,7 +18,8 @@ namespace platform {
 namespace {
 
 // The networking thread measures idle time on the real monotonic clock: it
-// waits on real sockets, which no virtual clock can move.
+// waits on real sockets, which no virtual clock can move. Only a test moves
+// it on (URLSession::advanceIdleClockForTesting).
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kMaximumRedirects = 16;
@@ -204,6 +205,7 @@ URLSessionConfiguration URLSessionConfiguration::ephemeral() {
 
 struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Engine> {
   struct Transfer {
+    const Engine* engine = nullptr;
     std::shared_ptr<URLSessionTask> task;
     CompletionHandler handler;
     URLRequest request;
@@ -261,6 +263,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
       stopping = true;
       running = std::move(thread);
       wakeLocked();
+      looked.notify_all();
     }
     if (!running.joinable()) return;
     // A handler that dropped the last owner of the session on this thread
@@ -282,15 +285,37 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
 
   // ---- the networking thread ----
 
+  // The clock idle time is measured on.
+  SteadyClock::time_point idleNow() const { return SteadyClock::now() + SteadyClock::duration(clockAhead.load()); }
+
+  // Test seam: moves the idle clock on, then waits until a turn of the loop
+  // that began after it has read what had arrived and looked at every
+  // transfer's idle time.
+  void advanceIdleClock(double seconds) {
+    clockAhead += std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(seconds)).count();
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!thread.joinable()) return;
+    const std::uint64_t ticket = ++looksAsked;
+    wakeLocked();
+    looked.wait(lock, [&] { return looksDone >= ticket || stopping; });
+  }
+  void lookedLocked(std::uint64_t ticket) {
+    if (ticket <= looksDone) return;
+    looksDone = ticket;
+    looked.notify_all();
+  }
+
   void loop() {
     for (;;) {
       std::vector<std::shared_ptr<URLSessionTask>> newTasks;
       std::vector<std::uint64_t> newCancels;
+      std::uint64_t looking = 0;
       {
         std::lock_guard<std::mutex> lock(mutex);
         if (stopping) break;
         newTasks.swap(starting);
         newCancels.swap(cancels);
+        looking = looksAsked;
       }
       for (auto& task : newTasks) begin(std::move(task));
       for (auto id : newCancels) {
@@ -308,13 +333,15 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
       if (transfers.empty()) {
         // Nothing has a deadline: no timed wake-up until there is work.
         std::unique_lock<std::mutex> lock(mutex);
+        lookedLocked(looking);
         if (waitObserver) waitObserver(std::nullopt);
-        idle.wait(lock, [this] { return stopping || !starting.empty() || !cancels.empty(); });
+        idle.wait(lock, [this] { return stopping || !starting.empty() || !cancels.empty() || looksAsked > looksDone; });
         continue;
       }
       const int wait = pollMilliseconds();
       {
         std::lock_guard<std::mutex> lock(mutex);
+        lookedLocked(looking);
         if (waitObserver) waitObserver(wait);
       }
       curl_multi_poll(multi, nullptr, 0, wait, nullptr);
@@ -327,7 +354,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     long suggested = -1;
     curl_multi_timeout(multi, &suggested);
     if (suggested >= 0) wait = std::min(wait, suggested);
-    const auto now = SteadyClock::now();
+    const auto now = idleNow();
     for (const auto& [easy, transfer] : transfers) {
       if (!std::isfinite(transfer->timeout)) continue;
       const auto due = transfer->lastActivity + std::chrono::duration_cast<SteadyClock::duration>(
@@ -340,6 +367,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
 
   void begin(std::shared_ptr<URLSessionTask> task) {
     auto transfer = std::make_unique<Transfer>(task->request_);
+    transfer->engine = this;
     transfer->maximumBody = std::min(task->maximumBodyLength_.load(), kURLSessionMaximumBodyLength);
     transfer->handler = std::move(task->handler_);
     transfer->task = std::move(task);
@@ -363,7 +391,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     t.body.clear();
     t.responseHeaders.clear();
     t.lastUp = t.lastDown = 0;
-    t.lastActivity = SteadyClock::now();
+    t.lastActivity = idleNow();
     t.timeout = t.request.timeoutInterval > 0 ? t.request.timeoutInterval : kDefaultTimeout;
 
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
@@ -416,7 +444,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
   static size_t onBody(char* bytes, size_t size, size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     const size_t length = size * count;
-    t.lastActivity = SteadyClock::now();
+    t.lastActivity = t.engine->idleNow();
     if (t.body.size() + length > t.maximumBody) {
       t.tooLarge = true;
       return 0;
@@ -435,7 +463,7 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
   static size_t onHeader(char* bytes, size_t size, size_t count, void* user) {
     auto& t = *static_cast<Transfer*>(user);
     const size_t length = size * count;
-    t.lastActivity = SteadyClock::now();
+    t.lastActivity = t.engine->idleNow();
     const std::string line(bytes, length);
     if (line.rfind("HTTP/", 0) == 0) {
       // Each response (an interim one too) starts its own header block.
@@ -453,13 +481,13 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
     auto& t = *static_cast<Transfer*>(user);
     if (down != t.lastDown || up != t.lastUp) {
       t.lastDown = down, t.lastUp = up;
-      t.lastActivity = SteadyClock::now();
+      t.lastActivity = t.engine->idleNow();
     }
     return 0;
   }
 
   void expireIdle() {
-    const auto now = SteadyClock::now();
+    const auto now = idleNow();
     std::vector<CURL*> expired;
     for (const auto& [easy, transfer] : transfers) {
       const double idle = std::chrono::duration<double>(now - transfer->lastActivity).count();
@@ -547,6 +575,12 @@ struct URLSessionTask::Engine : std::enable_shared_from_this<URLSessionTask::Eng
   std::mutex mutex;
   std::condition_variable idle;
   URLSession::WaitObserver waitObserver;
+  // How far a test moved the idle clock on, and the looks at the transfers
+  // it asked for and the thread has done (under `mutex`).
+  std::atomic<SteadyClock::rep> clockAhead{0};
+  std::uint64_t looksAsked = 0;
+  std::uint64_t looksDone = 0;
+  std::condition_variable looked;
   std::thread thread;
   bool stopping = false;
   std::vector<std::shared_ptr<URLSessionTask>> starting;
@@ -610,6 +644,8 @@ URLSession::URLSession(URLSessionConfiguration configuration, std::shared_ptr<UR
                                                        std::move(delegateQueue))) {}
 
 URLSession::~URLSession() { engine_->stop(); }
+
+void URLSession::advanceIdleClockForTesting(double seconds) { engine_->advanceIdleClock(seconds); }
 
 void URLSession::setNetworkWaitObserver(WaitObserver observer) {
   std::lock_guard<std::mutex> lock(engine_->mutex);

@@ -218,6 +218,12 @@ class URLSession {
   // one. Set it before the first task; it must not call into the session.
   using WaitObserver = std::function<void(std::optional<int> milliseconds)>;
   void setNetworkWaitObserver(WaitObserver observer);
+  // Test seam: the clock the networking thread measures idle time on moves
+  // `seconds` ahead, as if that long had passed without a byte. Returns once
+  // the thread has since read what had arrived and looked at every
+  // transfer's idle time, so a timeout now due has been answered. Never call
+  // it from the networking thread (a delegate's redirect callback).
+  void advanceIdleClockForTesting(double seconds);
 
  private:
   URLSession(URLSessionConfiguration configuration, std::shared_ptr<URLSessionTaskDelegate> delegate,

@@ -5,13 +5,12 @@
 #include <cstdlib>
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/dispatch/clock.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/network/loopback_server.hpp"
 
@@ -38,14 +37,14 @@ class URLSessionTest : public ::testing::Test {
   }
 
   // Runs the request and waits on the main run loop for its answer.
-  Answer perform(URLSession& session, URLRequest request, double limit = 5.0) {
+  Answer perform(URLSession& session, URLRequest request) {
     auto answer = std::make_shared<Answer>();
     auto task = session.dataTask(std::move(request), [answer](Data data, std::optional<HTTPURLResponse> response,
                                                               std::optional<URLError> error) {
       *answer = {true, isMainThread(), std::move(data), std::move(response), std::move(error)};
     });
     task->resume();
-    EXPECT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }, limit));
+    EXPECT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }));
     EXPECT_EQ(task->state(), URLSessionTask::State::completed);
     return *answer;
   }
@@ -163,36 +162,48 @@ TEST_F(URLSessionTest, CookiesLiveInTheConfiguredStorageOnly) {
   }
 }
 
+// The test moves the idle clock on itself, so no pause of a busy machine
+// passes for idle time; the timeout is far above any real pause here.
 TEST_F(URLSessionTest, TheTimeoutCountsIdleTimeNotTheWholeAnswer) {
+  const double timeout = 2 * kTestHangGuardSeconds;
+  auto session = makeSession();
+  server.server().set_tcp_nodelay(true);  // each byte leaves as it is written
   server.server().Get("/silent", [this](const httplib::Request&, httplib::Response& response) {
     server.waitAtGate();
     response.set_content("late", "text/plain");
   });
-  // Ten bytes, one every 60 ms: 0.6 s in all, never 0.4 s without a byte.
-  server.server().Get("/trickle", [](const httplib::Request&, httplib::Response& response) {
-    response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+  // Ten bytes, with 0.6 of the timeout passing before each after the first:
+  // more than five timeouts in all, never one without a byte.
+  server.server().Get("/trickle", [session, timeout](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [session, timeout](size_t offset, httplib::DataSink& sink) {
       if (offset >= 10) {
         sink.done();
         return true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      if (offset > 0) session->advanceIdleClockForTesting(0.6 * timeout);
       return sink.write("x", 1);
     });
   });
-  auto session = makeSession();
 
   auto silent = request("silent");
-  silent.timeoutInterval = 0.25;
-  const auto started = std::chrono::steady_clock::now();
-  const Answer timedOut = perform(*session, silent);
-  const auto waited = std::chrono::steady_clock::now() - started;
-  ASSERT_TRUE(timedOut.error.has_value());
-  EXPECT_EQ(timedOut.error->code, URLError::timedOut);
-  EXPECT_GE(waited, std::chrono::milliseconds(250));
-  EXPECT_LT(waited, std::chrono::milliseconds(2500));
+  silent.timeoutInterval = timeout;
+  auto answer = std::make_shared<Answer>();
+  auto task = session->dataTask(silent, [answer](Data, std::optional<HTTPURLResponse> response,
+                                                 std::optional<URLError> error) {
+    *answer = {true, isMainThread(), {}, std::move(response), std::move(error)};
+  });
+  task->resume();
+  ASSERT_TRUE(server.waitForRequests(1));
+  session->advanceIdleClockForTesting(timeout / 2);
+  drainMainRunLoop();
+  EXPECT_FALSE(answer->arrived) << "timed out after half its timeout";
+  session->advanceIdleClockForTesting(timeout / 2);
+  ASSERT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }));
+  ASSERT_TRUE(answer->error.has_value());
+  EXPECT_EQ(answer->error->code, URLError::timedOut);
 
   auto trickle = request("trickle");
-  trickle.timeoutInterval = 0.4;
+  trickle.timeoutInterval = timeout;
   const Answer slow = perform(*session, trickle);
   ASSERT_TRUE(slow.response.has_value()) << (slow.error ? slow.error->localizedDescription : "");
   EXPECT_EQ(stringFromData(slow.data), "xxxxxxxxxx");
@@ -267,7 +278,7 @@ TEST_F(URLSessionTest, ATasksBodyLimitStopsItsTransferOnceTheBodyPassesIt) {
     });
     task->setMaximumBodyLength(limit);
     task->resume();
-    EXPECT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; }, 10.0)) << path;
+    EXPECT_TRUE(pumpMainRunLoopUntil([&] { return answer->arrived; })) << path;
     return *answer;
   };
 

@@ -27,6 +27,7 @@
 #include "platform/coding/data.hpp"
 #include "platform/coding/json_coding.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/dispatch/test_hang_guard.hpp"
 #include "platform/foundation/process_wide.hpp"
 #include "platform/network/loopback_server.hpp"
 #include "platform/network/url_session.hpp"
@@ -87,9 +88,10 @@ inline std::string feedXML(const std::vector<FeedItem>& items, const std::string
 }
 
 // Serves the simulated scheduler's work as the real networking thread
-// hands it over, until `done` or `limit` real seconds; true when done.
-inline bool pumpSimulatedUntil(SimulatedSchedulerScope& scope, const std::function<bool()>& done, double limit = 5.0) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit);
+// hands it over, until `done` or the hang guard (real time) runs out; true
+// when done.
+inline bool pumpSimulatedUntil(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
   for (;;) {
     scope->runUntilIdle();
     if (done()) return true;
