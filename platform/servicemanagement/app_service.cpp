@@ -505,21 +505,20 @@ std::optional<SMAppService::ExecProgram> LaunchReader::read(char** words, int co
   }
 }
 
+// A test seam that resetProcessState() clears.
+std::function<void()>* makeTestHook() {
+  auto* created = new std::function<void()>();
+  addResetHook(created, [created] { *created = nullptr; });
+  return created;
+}
+
 std::function<void()>& beforeMovingAsideHook() {
-  static auto* made = [] {
-    auto* created = new std::function<void()>();
-    addResetHook(created, [created] { *created = nullptr; });
-    return created;
-  }();
+  static auto* made = makeTestHook();
   return *made;
 }
 
 std::function<void()>& beforeCommittingHook() {
-  static auto* made = [] {
-    auto* created = new std::function<void()>();
-    addResetHook(created, [created] { *created = nullptr; });
-    return created;
-  }();
+  static auto* made = makeTestHook();
   return *made;
 }
 
