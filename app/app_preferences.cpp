@@ -1,5 +1,7 @@
 #include "app/app_preferences.hpp"
 
+#include "platform/coding/json_coding.hpp"
+
 namespace vurle {
 
 using platform::JSON;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/coding/json_coding.hpp"
+#include "platform/coding/json_value.hpp"
 #include "platform/combine/published.hpp"
 #include "platform/defaults/user_defaults.hpp"
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/coding/json_coding.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 

@@ -8,11 +8,10 @@
 
 #include "platform/coding/data.hpp"
 #include "platform/coding/date.hpp"
+#include "platform/coding/json_value.hpp"
 #include "platform/coding/property_list.hpp"
 
 namespace platform {
-
-using JSON = nlohmann::json;
 
 // The JSON coder's two failures; a caller that decodes a stored record
 // catches DecodingError and falls back to its default.

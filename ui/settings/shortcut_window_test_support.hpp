@@ -15,6 +15,7 @@
 #include "platform/appkit/screen.hpp"
 #include "platform/appkit/window.hpp"
 #include "platform/coding/data.hpp"
+#include "platform/coding/json_coding.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/events/event.hpp"
