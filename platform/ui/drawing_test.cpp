@@ -88,7 +88,8 @@ TEST_F(DrawingTest, APopoverStandsApartFromTheCardBeneathWithItsArrowAtItsAnchor
             .frame(0.0, std::numeric_limits<double>::infinity(), 0.0, std::numeric_limits<double>::infinity(),
                    Alignment::topLeading())
             .background(Shape(ShapeKind::roundedRectangle, 14).fill(Color::controlBackground().withOpacity(0.74))));
-    graph->setEnvironment([&](Environment& e) { e.colorScheme = dark ? ColorScheme::dark : ColorScheme::light; });
+    const ColorScheme scheme = dark ? ColorScheme::dark : ColorScheme::light;
+    graph->setEnvironment([scheme](Environment& e) { e.colorScheme = scheme; });
     graph->setSize({300, 140});
     graph->render();
     const CGRect anchor = graph->findKind("Button")->frame(), button = graph->findKind("Button", 1)->frame();
