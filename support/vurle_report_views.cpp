@@ -17,14 +17,12 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "platform/appkit/screen.hpp"
@@ -53,18 +51,6 @@ namespace {
 
 bool reported(bool written, const std::filesystem::path& path) {
   return reportWrittenPicture("vurle_report_views", written, path.string());
-}
-
-// Serves the scheduler's work as the networking thread hands it over, for
-// as long as the tests wait on a real thread.
-bool pump(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
-  for (;;) {
-    scope->runUntilIdle();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 // The About window as the program builds it, for an unconfigured build (the
@@ -191,7 +177,7 @@ int main(int argc, char** argv) {
     ok &= done;
   };
   presenter->present(parent, store);
-  step(pump(scope, checked), "the first release check");
+  step(pumpSimulatedUntil(scope, checked), "the first release check");
   presenter->hostingView()->typeText("Pointer froze");
   scope->runUntilIdle();
   write("bug_report_newer_release.png");
@@ -200,13 +186,13 @@ int main(int argc, char** argv) {
   releases = "[]";
   scope->advance(BugReportStore::releaseCheckSpacing + 1);
   presenter->present(parent, store);
-  step(pump(scope, checked), "the second release check");
+  step(pumpSimulatedUntil(scope, checked), "the second release check");
   store->setDetails("1. Open a text editor\n2. Move the pointer over the text\n3. The pointer stops moving");
   scope->runUntilIdle();
   write("bug_report_editing.png");
 
   presenter->hostingView()->pressReturn();
-  step(pump(scope, [&] { return store->didSend(); }), "sending");
+  step(pumpSimulatedUntil(scope, [&] { return store->didSend(); }), "sending");
   scope->advance(1);
   write("bug_report_sent.png");
   presenter->dismiss();

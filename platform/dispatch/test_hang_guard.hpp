@@ -14,9 +14,11 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "platform/dispatch/clock.hpp"
 #include "platform/dispatch/run_loop.hpp"
+#include "platform/dispatch/simulated_scheduler.hpp"
 
 namespace platform {
 
@@ -33,6 +35,19 @@ inline bool pumpMainRunLoopUntil(const std::function<bool()>& done) {
     RunLoop::main().runUntil(std::min(deadline, now + 0.005));
   }
   return true;
+}
+
+// Serves the simulated scheduler's work as a real thread (networking, say)
+// hands it over, until `done` or the guard has run out; true when done.
+inline bool pumpSimulatedUntil(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
+  for (;;) {
+    scope->runUntilIdle();
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    // The answer is on a real thread's way; nothing virtual is due.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 // Runs what the main run loop holds now and what that queues in turn,

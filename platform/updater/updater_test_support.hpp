@@ -87,19 +87,8 @@ inline std::string feedXML(const std::vector<FeedItem>& items, const std::string
   return xml + "</channel>\n</rss>\n";
 }
 
-// Serves the simulated scheduler's work as the real networking thread
-// hands it over, until `done` or the hang guard (real time) runs out; true
-// when done.
-inline bool pumpSimulatedUntil(SimulatedSchedulerScope& scope, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + kTestHangGuard;
-  for (;;) {
-    scope->runUntilIdle();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    // The answer is on a real thread's way; nothing virtual is due.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
+// With the other waits on real threads (platform/dispatch/test_hang_guard.hpp).
+using ::platform::pumpSimulatedUntil;
 
 class UpdaterFixture : public ::testing::Test {
  protected:
