@@ -81,12 +81,9 @@ TEST_F(AtomicFileTest, TemporariesGoOnceMoreThanTheLimitFromTheFileSystemsNow) {
   } cases[] = {
       {".domain.json.Past01", 2 * limit, true},
       {".domain.json.Past02", limit + 1e-9, true},
-      {".domain.json.Past03", limit / 2, false},
       {".domain.json.Now000", 0, false},
-      {".domain.json.Ahead1", -limit / 2, false},
       {".domain.json.Ahead2", -(limit - 1e-9), false},
       {".domain.json.Ahead3", -1.5 * limit, true},
-      {".domain.json.Ahead4", -400 * 24 * limit, true},
   };
   const timespec now = fileSystemNow(folder);
   for (const auto& c : cases) {

@@ -563,30 +563,6 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
   EXPECT_TRUE(fs::exists(folder / ".mirt.vurle.app.json.Ab3dE9"));
 }
 
-// A link at the lock file's name is never followed, when a killed save's
-// temporary is cleaned up (which dates the lock file) nor when saving: what
-// it leads to stays as it was, and the change is reported and kept.
-TEST_F(UserDefaultsTest, ALinkAtTheLockFilesNameIsNeverFollowed) {
-  const fs::path lock = folder / ".mirt.vurle.app.json.lock", theirs = folder / "theirs.txt";
-  const fs::path stale = folder / ".mirt.vurle.app.json.Ab3dE9";
-  const timespec now = fileSystemNow(folder);
-  std::ofstream(theirs) << "the user's";
-  std::ofstream(stale) << "partial";
-  dateFile(theirs, now, 3600);
-  dateFile(stale, now, 3600);
-  const auto dated = fs::last_write_time(theirs);
-  fs::create_symlink(theirs, lock);
-  LogCapture log;
-  auto defaults = store();
-  defaults->setObject(1, "a");
-  EXPECT_EQ(defaults->objectForKey("a"), PropertyListValue(1));
-  EXPECT_TRUE(fs::exists(stale));
-  EXPECT_EQ(fs::last_write_time(theirs), dated);
-  EXPECT_EQ(readFile(theirs), "the user's");
-  ASSERT_EQ(log.lines().size(), 1u);
-  EXPECT_NE(log.lines()[0].find("cannot lock " + lock.string() + ": A link stands at its name"), std::string::npos);
-}
-
 TEST_F(UserDefaultsTest, ThreadsWritingAtOnceLoseNoKey) {
   // Two stores over one domain, each written from several threads, while
   // every thread also reads back what it wrote.

@@ -382,7 +382,7 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     std::sort(names.begin(), names.end());
     return names;
   };
-  enum class Folder { own, link, linkAbove, anotherUsers, missing /* made by the check, under umask 002 */ };
+  enum class Folder { own, link, linkAbove, anotherUsers, missing /* gone once offered, made again under umask 002 */ };
   struct Case {
     const char* name;
     Folder folder = Folder::own;
@@ -429,20 +429,18 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     // A link to a folder elsewhere stands for "updates" or for its parent.
     const fs::path elsewhere = root / "cache" / "elsewhere";
     const bool linked = c.folder == Folder::link || c.folder == Folder::linkAbove;
-    if (c.folder != Folder::missing) {
-      fs::create_directories(linked ? elsewhere / "updates" : updates);
-      if (c.folder == Folder::linkAbove) fs::create_directory_symlink(elsewhere, updates.parent_path());
-      if (c.folder == Folder::link) {
-        fs::create_directories(updates.parent_path());
-        fs::create_directory_symlink(elsewhere / "updates", updates);
-      }
-      ASSERT_EQ(::chmod(updates.c_str(), c.mode), 0);
-      // What killed sessions left, and files of someone else's.
-      std::ofstream(updates / "125.archive") << "an earlier download";
-      std::ofstream(updates / ".130.archive.x1Y2z3") << "a killed one";
-      for (const auto& name : kept) std::ofstream(updates / name) << "not ours";
-      fs::create_symlink(victim, updates / "126.archive");
+    fs::create_directories(linked ? elsewhere / "updates" : updates);
+    if (c.folder == Folder::linkAbove) fs::create_directory_symlink(elsewhere, updates.parent_path());
+    if (c.folder == Folder::link) {
+      fs::create_directories(updates.parent_path());
+      fs::create_directory_symlink(elsewhere / "updates", updates);
     }
+    ASSERT_EQ(::chmod(updates.c_str(), c.mode), 0);
+    // What killed sessions left, and files of someone else's.
+    std::ofstream(updates / "125.archive") << "an earlier download";
+    std::ofstream(updates / ".130.archive.x1Y2z3") << "a killed one";
+    for (const auto& name : kept) std::ofstream(updates / name) << "not ours";
+    fs::create_symlink(victim, updates / "126.archive");
     SPUUpdater::setDownloadsOwnerForTesting(c.folder == Folder::anotherUsers ? std::optional(::geteuid() + 1)
                                                                              : std::nullopt);
 
@@ -455,6 +453,7 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     std::optional<mode_t> umaskBefore;
     const auto plant = [&] {
       if (c.folder == Folder::missing) {
+        fs::remove_all(updates);
         umaskBefore = ::umask(002);
       } else if (c.folderAtTheName) {
         fs::create_directory(updates / "130.archive");
