@@ -36,8 +36,10 @@
 // reaches the disk. A verified one is written to a new temporary in
 // downloadsDirectory() (created without following or reusing any file or
 // link) and renamed to "<build>.archive", only in a folder of this user's
-// that is not a link, set to mode 0700 when found otherwise, and deleted
-// when the session ends, through the folder as it was opened to write it.
+// that is not a link, set to mode 0700 when found otherwise (behind a link
+// at its parent, refused when others may write to it and its mode left),
+// and deleted when the session ends, through the folder as it was opened
+// to write it.
 // Starting removes the archives and temporaries that earlier sessions left
 // there, and no other name.
 //
