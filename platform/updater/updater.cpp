@@ -14,6 +14,7 @@
 #include <random>
 #include <string_view>
 
+#include "platform/appkit/application.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/foundation/file_descriptor.hpp"
@@ -306,6 +307,12 @@ SPUUpdater::SPUUpdater(std::shared_ptr<NSBundle> hostBundle, std::shared_ptr<SPU
   const auto value = defaults->objectForKey(lastCheckTimeKey);
   if (value && value->real() && std::isfinite(*value->real())) lastCheck_ = *value->real();
   if (value && value->integer()) lastCheck_ = static_cast<double>(*value->integer());
+  // Blocks not yet run when the process ends are dropped: the saves queued
+  // before the quit are waited for (with whatever is queued ahead of them,
+  // none of which waits for the main thread).
+  terminationObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
+      NSApplicationWillTerminateNotification, nullptr, nullptr,
+      [queue = workQueue_](const NSNotification&) { queue->sync([] {}); });
 }
 
 SPUUpdater::~SPUUpdater() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/appkit/application.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/updater/updater_test_support.hpp"
@@ -249,6 +250,23 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   EXPECT_NEAR(next->lastUpdateCheckDate().value_or(0), before + 7200, 1e-6);
   ASSERT_TRUE(testing::pumpSimulatedUntil(scope, [&] { return !next->sessionInProgress(); }));
   EXPECT_EQ(requestsFor("/held.xml"), 2u);
+}
+
+// A quit right after a check keeps when it began: the save, queued off the
+// main thread and not yet run, is on disk once the application terminates.
+TEST_F(SPUUpdaterTest, TheLastCheckTimeIsOnDiskOnceTheApplicationTerminates) {
+  SimulatedSchedulerScope scope;
+  auto updater = makeUpdater();
+  ASSERT_TRUE(updater->startUpdater());
+  updater->setAutomaticallyChecksForUpdates(true);  // the first interval counts from now
+  const auto onDisk = []() -> std::optional<double> {
+    const auto value = NSUserDefaults::make("mirt.vurle.app", *NSUserDefaults::defaultsDirectory())
+                           ->objectForKey(SPUUpdater::lastCheckTimeKey);
+    return value && value->real() ? std::optional(*value->real()) : std::nullopt;
+  };
+  EXPECT_EQ(onDisk(), std::nullopt);
+  NSApplication::shared()->terminate(nullptr);
+  EXPECT_EQ(onDisk(), wallClockTime());
 }
 
 // A redirect may move the feed or the archive to another https address,
