@@ -80,7 +80,8 @@ void NSApplication::finishLaunching() {
 void NSApplication::terminate(const void*) {
   if (terminated_) return;
   terminated_ = true;
-  if (auto current = delegate()) current->applicationWillTerminate(notification("NSApplicationWillTerminateNotification"));
+  if (auto current = delegate()) current->applicationWillTerminate(notification(NSApplicationWillTerminateNotification));
+  NSNotificationCenter::defaultCenter().postNotificationName(NSApplicationWillTerminateNotification, this);
   if (running_) RunLoop::main().stop();
 }
 

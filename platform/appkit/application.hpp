@@ -26,6 +26,9 @@ inline const NSNotificationName NSApplicationDidChangeScreenParametersNotificati
 // delegate hears of it).
 inline const NSNotificationName NSApplicationDidBecomeActiveNotification = "NSApplicationDidBecomeActiveNotification";
 inline const NSNotificationName NSApplicationDidResignActiveNotification = "NSApplicationDidResignActiveNotification";
+// Posted on the default center, with the application as object, when it
+// terminates (after the delegate's applicationWillTerminate).
+inline const NSNotificationName NSApplicationWillTerminateNotification = "NSApplicationWillTerminateNotification";
 
 // A running modal session; end it with NSApplication::endModalSession.
 struct NSModalSessionRecord {
@@ -92,9 +95,10 @@ class NSApplication : public NSResponder, public std::enable_shared_from_this<NS
   // scripted runs).
   void finishLaunching();
   bool isRunning() const { return running_; }
-  // The delegate's applicationWillTerminate, then the main run loop stops
-  // and run() returns. The platform ends the process here; the program's
-  // entry returns from main instead. Later calls do nothing.
+  // The delegate's applicationWillTerminate and the will-terminate
+  // notification, then the main run loop stops and run() returns. The
+  // platform ends the process here; the program's entry returns from main
+  // instead. Later calls do nothing.
   void terminate(const void* sender);
   // The system's reopen event, sent when the application is launched again:
   // asks the delegate's applicationShouldHandleReopen, telling it whether a

@@ -50,13 +50,16 @@ TEST_F(ApplicationTest, RunsTheMainRunLoopUntilTerminated) {
   });
   // Work queued after the stop must not run: run() returns at the stop.
   auto later = NSTimer::scheduledTimer(9.0, false, [&](NSTimer&) { delegate->calls.push_back("late"); });
+  const auto observer = NSNotificationCenter::defaultCenter().addObserverForName(
+      NSApplicationWillTerminateNotification, app.get(), nullptr,
+      [&](const NSNotification&) { delegate->calls.push_back("posted"); });
   app->run();
   EXPECT_TRUE(ranWhileRunning);
   EXPECT_FALSE(app->isRunning());
-  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"launched", "terminating"}));
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"launched", "terminating", "posted"}));
   EXPECT_DOUBLE_EQ(scope->now(), 1005.0);
   app->run();  // after terminate it returns at once
-  EXPECT_EQ(delegate->calls.size(), 2u);
+  EXPECT_EQ(delegate->calls.size(), 3u);
 }
 
 TEST_F(ApplicationTest, HoldsItsDelegateWeakly) {

@@ -14,6 +14,7 @@
 #include <random>
 #include <string_view>
 
+#include "platform/appkit/application.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/foundation/file_descriptor.hpp"
@@ -110,28 +111,38 @@ uid_t downloadsOwner() {
 
 // The folder, opened without following a link at its last step, when it is
 // a directory of this user's: what another user could put in or take out
-// there is never stored or removed. It is the updater's own and nothing in
-// it is read back, so whatever its mode (one made by an older build under
-// a loose umask, say) it is set to 0700 through the descriptor, and
-// refused only when others may write to it and that fails. Refused,
-// nothing is held, with the reason in `refusal` when given. With `create`,
-// a missing one is made first. (A link above it may be the user's own, and
-// is followed.)
+// there is never stored or removed. Where it is the updater's own (no link
+// at its parent, the "vurle" folder), nothing in it is read back, so
+// whatever its mode (one made by an older build under a loose umask, say)
+// it is set to 0700 through the descriptor, and refused only when others
+// may write to it and that fails. Behind a link at its parent it may be a
+// folder the user shares on purpose: its mode is left as it is, and it is
+// refused when others may write to it. Refused, nothing is held, with the
+// reason in `refusal` when given. With `create`, a missing one is made
+// first. (A link above the parent may be the user's own, and is followed.)
 FileDescriptor openDownloadsFolder(const std::filesystem::path& folder, bool create, std::string* refusal = nullptr) {
   if (create) {
     std::error_code ignored;
     std::filesystem::create_directories(folder.parent_path(), ignored);
     ::mkdir(folder.c_str(), 0700);
   }
-  FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  // The parent opens without following only when it is no link; the folder
+  // is then opened through it, so the one tightened is the one found so.
+  const FileDescriptor parent(::open(folder.parent_path().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const bool behindALink = parent.get() < 0;
+  constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  FileDescriptor fd(behindALink ? ::open(folder.c_str(), flags)
+                                : ::openat(parent.get(), folder.filename().c_str(), flags));
   struct stat status {};
   const char* reason = nullptr;
   if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
       status.st_uid != downloadsOwner()) {
     reason = "The update could not be saved: its folder is a link or not a folder of this user.";
-  } else if ((status.st_mode & 07777) != 0700 && ::fchmod(fd.get(), 0700) != 0 &&
-             (status.st_mode & (S_IWGRP | S_IWOTH))) {
-    reason = "The update could not be saved: other users may write to its folder.";
+  } else {
+    const bool ownerOnly = !behindALink && ((status.st_mode & 07777) == 0700 || ::fchmod(fd.get(), 0700) == 0);
+    if (!ownerOnly && (status.st_mode & (S_IWGRP | S_IWOTH))) {
+      reason = "The update could not be saved: other users may write to its folder.";
+    }
   }
   if (!reason) return fd;
   if (refusal) *refusal = reason;
@@ -296,6 +307,12 @@ SPUUpdater::SPUUpdater(std::shared_ptr<NSBundle> hostBundle, std::shared_ptr<SPU
   const auto value = defaults->objectForKey(lastCheckTimeKey);
   if (value && value->real() && std::isfinite(*value->real())) lastCheck_ = *value->real();
   if (value && value->integer()) lastCheck_ = static_cast<double>(*value->integer());
+  // Blocks not yet run when the process ends are dropped: the saves queued
+  // before the quit are waited for (with whatever is queued ahead of them,
+  // none of which waits for the main thread).
+  terminationObserver_ = NSNotificationCenter::defaultCenter().addObserverForName(
+      NSApplicationWillTerminateNotification, nullptr, nullptr,
+      [queue = workQueue_](const NSNotification&) { queue->sync([] {}); });
 }
 
 SPUUpdater::~SPUUpdater() {

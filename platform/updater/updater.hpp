@@ -36,8 +36,10 @@
 // reaches the disk. A verified one is written to a new temporary in
 // downloadsDirectory() (created without following or reusing any file or
 // link) and renamed to "<build>.archive", only in a folder of this user's
-// that is not a link, set to mode 0700 when found otherwise, and deleted
-// when the session ends, through the folder as it was opened to write it.
+// that is not a link, set to mode 0700 when found otherwise (behind a link
+// at its parent, refused when others may write to it and its mode left),
+// and deleted when the session ends, through the folder as it was opened
+// to write it.
 // Starting removes the archives and temporaries that earlier sessions left
 // there, and no other name.
 //
@@ -49,6 +51,10 @@
 //
 // Settings persist in the standard user defaults under keys of the
 // updater's own (below); automatic checks and downloads are off until set.
+// When a check began is saved on the updater's own queue; when the
+// application terminates (NSApplicationWillTerminateNotification) the main
+// thread waits for that queue, so a quit right after a check keeps it.
+// Nothing on the queue waits for the main thread.
 // allowsAutomaticUpdates is true unless the information dictionary's
 // SUAllowsAutomaticUpdates is false.
 //
@@ -70,6 +76,7 @@
 #include "platform/dispatch/dispatch_queue.hpp"
 #include "platform/dispatch/dispatch_source_timer.hpp"
 #include "platform/network/url_session.hpp"
+#include "platform/notifications/notification_center.hpp"
 #include "platform/updater/appcast.hpp"
 #include "platform/updater/user_driver.hpp"
 
@@ -207,6 +214,7 @@ class SPUUpdater : public std::enable_shared_from_this<SPUUpdater> {
   std::uint64_t nextSessionID_ = 1;
   std::shared_ptr<DispatchSourceTimer> timer_;
   std::optional<double> lastCheck_;
+  NotificationToken terminationObserver_;
 };
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/appkit/application.hpp"
 #include "platform/defaults/user_defaults.hpp"
 #include "platform/dispatch/clock.hpp"
 #include "platform/updater/updater_test_support.hpp"
@@ -251,6 +252,23 @@ TEST_F(SPUUpdaterTest, ScheduledChecksRunEveryIntervalWhileAutomaticChecksAreOn)
   EXPECT_EQ(requestsFor("/held.xml"), 2u);
 }
 
+// A quit right after a check keeps when it began: the save, queued off the
+// main thread and not yet run, is on disk once the application terminates.
+TEST_F(SPUUpdaterTest, TheLastCheckTimeIsOnDiskOnceTheApplicationTerminates) {
+  SimulatedSchedulerScope scope;
+  auto updater = makeUpdater();
+  ASSERT_TRUE(updater->startUpdater());
+  updater->setAutomaticallyChecksForUpdates(true);  // the first interval counts from now
+  const auto onDisk = []() -> std::optional<double> {
+    const auto value = NSUserDefaults::make("mirt.vurle.app", *NSUserDefaults::defaultsDirectory())
+                           ->objectForKey(SPUUpdater::lastCheckTimeKey);
+    return value && value->real() ? std::optional(*value->real()) : std::nullopt;
+  };
+  EXPECT_EQ(onDisk(), std::nullopt);
+  NSApplication::shared()->terminate(nullptr);
+  EXPECT_EQ(onDisk(), wallClockTime());
+}
+
 // A redirect may move the feed or the archive to another https address,
 // never off https: such a check ends with its alert and the plain address
 // is never asked.
@@ -366,8 +384,9 @@ TEST_F(SPUUpdaterTest, AnswersPastTheirLimitStopTheTransferWithTheirOwnSentence)
 
 // An archive is stored only once verified, through a temporary that no
 // link can stand in for, and only in a folder of this user's that is no
-// link, made owner-only; it goes from where it was written, and starting
-// removes what earlier sessions left there, and only that.
+// link, made owner-only unless a link stands at its parent; it goes from
+// where it was written, and starting removes what earlier sessions left
+// there, and only that.
 TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
   namespace fs = std::filesystem;
   const fs::path updates = root / "cache" / "vurle" / "updates";
@@ -382,13 +401,16 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     std::sort(names.begin(), names.end());
     return names;
   };
-  enum class Folder { own, link, linkAbove, anotherUsers, missing /* gone once offered, made again under umask 002 */ };
+  // A link at "vurle" (linkAbove) or at $XDG_CACHE_HOME (cacheIsLink); missing: gone once offered, made again
+  // under umask 002.
+  enum class Folder { own, link, linkAbove, cacheIsLink, anotherUsers, missing };
   struct Case {
     const char* name;
     Folder folder = Folder::own;
     bool flip = false;
     mode_t mode = 0755;            // the folder's from the start
     mode_t modeOnceOffered = 0;    // what it is changed to once the leftovers are gone, if anything
+    mode_t modeAtAlert = 0700;     // the folder's once the archive is stored or refused
     bool folderAtTheName = false;  // else a link is planted at "130.archive" then
     bool swappedAtAlert = false;  // for a link to another folder of the user's, with a "130.archive" of its own
     std::string alert = kCannotInstall;
@@ -409,9 +431,16 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
       {.name = "bad signature", .flip = true, .alert = "The update is improperly signed and could not be validated.",
        .atAlert = planted, .atEnd = planted},
       {.name = "good signature", .atAlert = saved, .atEnd = kept},
-      {.name = "a link above the folder", .folder = Folder::linkAbove, .atAlert = saved, .atEnd = kept},
-      {.name = "folder is a link", .folder = Folder::link, .alert = refused, .atAlert = left, .atEnd = left},
-      {.name = "another user's", .folder = Folder::anotherUsers, .alert = refused, .atAlert = left, .atEnd = left},
+      {.name = "behind a link", .folder = Folder::linkAbove, .modeAtAlert = 0755, .atAlert = saved, .atEnd = kept},
+      {.name = "behind a link, the group may write", .folder = Folder::linkAbove, .mode = 02775,
+       .modeAtAlert = 02775, .alert = "The update could not be saved: other users may write to its folder.",
+       .atAlert = left, .atEnd = left},
+      {.name = "the cache folder is a link", .folder = Folder::cacheIsLink, .mode = 02775, .atAlert = saved,
+       .atEnd = kept},
+      {.name = "folder is a link", .folder = Folder::link, .modeAtAlert = 0755, .alert = refused, .atAlert = left,
+       .atEnd = left},
+      {.name = "another user's", .folder = Folder::anotherUsers, .modeAtAlert = 0755, .alert = refused,
+       .atAlert = left, .atEnd = left},
       {.name = "others may write, since the start", .mode = 0702, .atAlert = saved, .atEnd = kept},
       {.name = "the group may write, once offered", .modeOnceOffered = 0775, .atAlert = saved, .atEnd = kept},
       {.name = "made under umask 002", .folder = Folder::missing, .atAlert = {"130.archive"}, .atEnd = {}},
@@ -425,10 +454,16 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(root / "cache");
+    fs::remove_all(root / "real cache");
     std::ofstream(victim) << "precious";
-    // A link to a folder elsewhere stands for "updates" or for its parent.
+    // A link to a folder elsewhere stands for "updates", for its parent, or
+    // for the cache folder.
     const fs::path elsewhere = root / "cache" / "elsewhere";
     const bool linked = c.folder == Folder::link || c.folder == Folder::linkAbove;
+    if (c.folder == Folder::cacheIsLink) {
+      fs::create_directory(root / "real cache");
+      fs::create_directory_symlink(root / "real cache", root / "cache");
+    }
     fs::create_directories(linked ? elsewhere / "updates" : updates);
     if (c.folder == Folder::linkAbove) fs::create_directory_symlink(elsewhere, updates.parent_path());
     if (c.folder == Folder::link) {
@@ -465,10 +500,10 @@ TEST_F(SPUUpdaterTest, ArchivesAreStoredOnlyOnceVerifiedAndNeverThroughALink) {
     EXPECT_EQ(alertOfACheck(*updater, plant), c.alert);
     if (umaskBefore) ::umask(*umaskBefore);
     EXPECT_EQ(listing(updates), c.atAlert);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(updates).permissions()), c.modeAtAlert);
     if (c.alert == kCannotInstall) {
       std::ifstream stored(updates / "130.archive", std::ios::binary);
       EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), stringFromData(bytes));
-      EXPECT_EQ(fs::status(updates).permissions(), fs::perms::owner_all);
     }
     const fs::path moved = root / "cache" / "moved", mine = root / "cache" / "mine";
     if (c.swappedAtAlert) {
