@@ -49,8 +49,10 @@ std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& fi
 // `lock`, which every writer of `file` holds while its temporary exists.
 // Ages are read on the clock that stamped the files, the file system's (a
 // network file system's is its server's): its now is the time it stamps on
-// the lock's file, touched for that. Nothing goes when that file cannot be
-// touched.
+// an empty temporary made for that and removed at once (one a crash leaves
+// is stale by the next pass). The lock's file is never touched: it may be a
+// file of someone else's too. Nothing goes when that temporary cannot be
+// made.
 void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock);
 
 // Test seam: the next `count` writes fail with ENOSPC before a byte is
