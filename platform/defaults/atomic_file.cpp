@@ -25,6 +25,15 @@ std::atomic<unsigned>& pendingWriteFaults() {
   return *made;
 }
 
+std::function<void(const timespec&)>& staleTemporariesNowHook() {
+  static auto* made = [] {
+    auto* created = new std::function<void(const timespec&)>();
+    addResetHook(created, [created] { *created = nullptr; });
+    return created;
+  }();
+  return *made;
+}
+
 bool consumeWriteFault() {
   auto& pending = pendingWriteFaults();
   unsigned left = pending.load();
@@ -80,6 +89,7 @@ void removeStaleTemporaries(const std::filesystem::path& file, double age, const
   } catch (const std::system_error&) {
     return;
   }
+  if (staleTemporariesNowHook()) staleTemporariesNowHook()(made.st_mtim);
   for (const auto& path : temporariesOf(file)) {
     struct stat info {};
     // One dated ahead by more than the limit was written before the clock
@@ -107,6 +117,10 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination) : destinat
 AtomicFileWriter::~AtomicFileWriter() {
   if (descriptor_ >= 0) ::close(descriptor_);
   if (!committed_) ::unlink(temporary_.c_str());
+}
+
+void setStaleTemporariesNowHook(std::function<void(const timespec&)> hook) {
+  staleTemporariesNowHook() = std::move(hook);
 }
 
 void failNextAtomicFileWrites(unsigned count) { pendingWriteFaults().fetch_add(count); }

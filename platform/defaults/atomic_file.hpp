@@ -1,6 +1,8 @@
 #pragma once
 
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +56,11 @@ std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& fi
 // file of someone else's too. Nothing goes when that temporary cannot be
 // made.
 void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock);
+
+// Test seam: runs each time removeStaleTemporaries has read the file
+// system's now, with that now, before it looks at the temporaries. Set it
+// before the calls; resetProcessState() clears it.
+void setStaleTemporariesNowHook(std::function<void(const timespec&)> hook);
 
 // Test seam: the next `count` writes fail with ENOSPC before a byte is
 // written, as on a full disk (adds to any pending count). Thread-safe;

@@ -507,9 +507,9 @@ TEST_F(UserDefaultsTest, OnAFullDiskAFileWithAnUnreadableKeyIsKeptUntilItsKeysAr
 }
 
 TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTheLock) {
-  // File times are the file system's, whatever the virtual clock says, and
-  // sit far from the limit: the young one ahead of the file system's now,
-  // so that time passing keeps it inside for nearly twice the limit.
+  // File times are the file system's, whatever the virtual clock says. Each
+  // pass dates every file again from the very now it compares with, so
+  // that no stall of the machine moves one across the limit.
   SimulatedSchedulerScope scope;
   const struct {
     const char* name;
@@ -537,6 +537,9 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
     }
     dateFile(folder / ".mirt.vurle.app.json.Qw1234", now, 3600);
   };
+  setStaleTemporariesNowHook([&](const timespec& passNow) {
+    for (const auto& entry : cases) dateFile(folder / entry.name, passNow, entry.age);
+  });
   plant();
   std::vector<std::string> all = folderEntries();
   // A save in progress holds the lock: nothing of its goes.

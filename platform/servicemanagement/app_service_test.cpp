@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/appkit/workspace.hpp"
+#include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
 #include "platform/defaults/file_times_test_support.hpp"
 #include "platform/dispatch/scheduler.hpp"
@@ -426,9 +427,9 @@ TEST_F(AppServiceTest, AnUnreadableEntryIsMovedAsideBeforeTheNewOneIsWritten) {
 // What a write killed before its rename left is removed once no writer can
 // still be filling it, when the entry is next written; nothing else in the
 // folder is touched, and reading the status looks at the entry alone. Ages
-// are the file system's, whatever the virtual clock says, and sit far from
-// the limit: the young one ahead of the file system's now, so that time
-// passing keeps it inside for nearly twice the limit.
+// are the file system's, whatever the virtual clock says: each file is dated
+// again from the very now the pass compares with, so that no stall of the
+// machine moves one across the limit.
 TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   SimulatedSchedulerScope scope;
   const std::string name = std::string(kIdentifier) + ".desktop";
@@ -455,6 +456,9 @@ TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   auto service = SMAppService::mainAppService();
   EXPECT_EQ(service->status(), SMAppServiceStatus::notRegistered);
   for (const auto& c : cases) EXPECT_TRUE(fs::exists(folder / c.file)) << "read " << c.file;
+  setStaleTemporariesNowHook([&](const timespec& passNow) {
+    for (const auto& c : cases) dateFile(folder / c.file, passNow, c.age);
+  });
   NSError error;
   ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
   for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << "written " << c.file;
