@@ -47,18 +47,25 @@ std::shared_ptr<SingleInstance> SingleInstance::acquire(const std::filesystem::p
   auto lock = platform::FileLock::tryAcquire(folder / lockFileName);
   if (!lock) return nullptr;
   // The process id tells a later launch whom it found; it is a courtesy,
-  // so a disk too full to take it keeps the lock and says so. An earlier
-  // holder's id is cleared first, so no one is named wrongly.
+  // so a disk too full to take it keeps the lock and says so, and so does a
+  // lock file that is someone else's file as well, which gets nothing. An
+  // earlier holder's id is cleared first, so no one is named wrongly.
   const std::string note = std::to_string(::getpid()) + "\n";
-  bool cleared = ::ftruncate(lock->descriptor(), 0) == 0;
-  const ssize_t written = cleared ? ::pwrite(lock->descriptor(), note.data(), note.size(), 0) : -1;
-  if (written != static_cast<ssize_t>(note.size())) {
-    const int reason = written < 0 ? errno : ENOSPC;
-    // Part of an id would name another process.
-    if (written > 0) cleared = ::ftruncate(lock->descriptor(), 0) == 0;
-    platform::NSLog("vurle: cannot write its process id into " + lock->path().string() + " (" +
-                    std::generic_category().message(reason) +
+  const auto cannotWrite = [&](const std::string& reason) {
+    platform::NSLog("vurle: cannot write its process id into " + lock->path().string() + " (" + reason +
                     "); it runs alone on these settings all the same, but a later launch cannot name it");
+  };
+  if (!lock->hasOneName()) {
+    cannotWrite("it is a file with other names as well, left as it is");
+  } else {
+    bool cleared = ::ftruncate(lock->descriptor(), 0) == 0;
+    const ssize_t written = cleared ? ::pwrite(lock->descriptor(), note.data(), note.size(), 0) : -1;
+    if (written != static_cast<ssize_t>(note.size())) {
+      const int reason = written < 0 ? errno : ENOSPC;
+      // Part of an id would name another process.
+      if (written > 0) cleared = ::ftruncate(lock->descriptor(), 0) == 0;
+      cannotWrite(std::generic_category().message(reason));
+    }
   }
   const int pipe = openPipe(folder / reopenPipeName);
   return std::shared_ptr<SingleInstance>(new SingleInstance(std::move(*lock), pipe));
@@ -66,10 +73,13 @@ std::shared_ptr<SingleInstance> SingleInstance::acquire(const std::filesystem::p
 
 SingleInstance::Holder SingleInstance::requestReopen(const std::filesystem::path& folder) {
   Holder holder;
-  const int note = ::open((folder / lockFileName).c_str(), O_RDONLY | O_CLOEXEC);
+  // Not through a link, nor from a file with other names: that is a file of
+  // someone else's too, which may hold any number.
+  const int note = ::open((folder / lockFileName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (note >= 0) {
     char text[32];
-    const ssize_t length = ::read(note, text, sizeof text);
+    struct stat info {};
+    const ssize_t length = ::fstat(note, &info) == 0 && info.st_nlink == 1 ? ::read(note, text, sizeof text) : -1;
     ::close(note);
     pid_t pid = 0;
     if (length > 0 && std::from_chars(text, text + length, pid).ec == std::errc() && pid > 0) {

@@ -45,12 +45,14 @@ class SingleInstance : public std::enable_shared_from_this<SingleInstance> {
   // pipe, so requests wait in it from now on. Null when another process
   // holds the lock. Throws std::system_error naming the file when the
   // folder, the lock file or the pipe cannot be made or opened. A process
-  // id that cannot be written (a full disk) keeps the lock all the same:
-  // it is said once on the console, and later launches then name no
-  // process.
+  // id that cannot be written (a full disk), or must not be (the lock file
+  // has other names as well, so it is someone else's file too, and is
+  // never written), keeps the lock all the same: it is said once on the
+  // console, and later launches then name no process.
   static std::shared_ptr<SingleInstance> acquire(const std::filesystem::path& folder);
   // For a launch that found the lock held: reads the holder's process id
-  // and asks it to reopen. Writes only into the pipe.
+  // (from a lock file with no other name, never through a link) and asks it
+  // to reopen. Writes only into the pipe.
   static Holder requestReopen(const std::filesystem::path& folder);
   // The one line such a launch prints.
   static std::string describe(const Holder& holder, const std::filesystem::path& folder);

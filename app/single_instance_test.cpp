@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
 #include "platform/appkit/application.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
+#include "platform/foundation/log.hpp"
 #include "platform/foundation/process_wide.hpp"
 
 namespace vurle {
@@ -87,6 +89,31 @@ TEST_F(SingleInstanceTest, ALaterLaunchFindsTheHolderAndReopensIt) {
   auto next = SingleInstance::acquire(folder);
   ASSERT_NE(next, nullptr);
   EXPECT_EQ(delegate->reopens, 3);
+}
+
+// A lock file that is a user's file as well (a second name a copy made with
+// hard links gave it) is locked, which writes nothing: the holder writes no
+// process id into it and says so once, and a later launch reads none from
+// it, whatever it holds, nor through a link put at its name.
+TEST_F(SingleInstanceTest, ALockFileWithOtherNamesIsLockedButNeverWritten) {
+  const fs::path theirs = root / "copy.lock";
+  fs::create_directories(folder);
+  std::ofstream(theirs) << "4242\n";
+  const fs::file_time_type dated = fs::last_write_time(theirs) - std::chrono::hours(1);
+  fs::last_write_time(theirs, dated);
+  fs::create_hard_link(theirs, folder / SingleInstance::lockFileName);
+  platform::LogCapture log;
+  auto holder = SingleInstance::acquire(folder);
+  ASSERT_NE(holder, nullptr);
+  EXPECT_EQ(SingleInstance::acquire(folder), nullptr);
+  EXPECT_EQ(lockNote(), "4242\n");
+  EXPECT_EQ(fs::last_write_time(theirs), dated);
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_NE(log.lines()[0].find("a file with other names as well"), std::string::npos) << log.lines()[0];
+  EXPECT_EQ(SingleInstance::requestReopen(folder).processIdentifier, std::nullopt);
+  fs::remove(folder / SingleInstance::lockFileName);
+  fs::create_symlink(theirs, folder / SingleInstance::lockFileName);
+  EXPECT_EQ(SingleInstance::requestReopen(folder).processIdentifier, std::nullopt);
 }
 
 TEST_F(SingleInstanceTest, AFolderThatCannotHoldTheLockIsReported) {

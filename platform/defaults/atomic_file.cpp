@@ -25,6 +25,15 @@ std::atomic<unsigned>& pendingWriteFaults() {
   return *made;
 }
 
+std::function<void(const timespec&)>& staleTemporariesNowHook() {
+  static auto* made = [] {
+    auto* created = new std::function<void(const timespec&)>();
+    addResetHook(created, [created] { *created = nullptr; });
+    return created;
+  }();
+  return *made;
+}
+
 bool consumeWriteFault() {
   auto& pending = pendingWriteFaults();
   unsigned left = pending.load();
@@ -70,15 +79,23 @@ std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& fi
   return found;
 }
 
-void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock) {
-  struct stat touched {};
-  if (::futimens(lock.descriptor(), nullptr) != 0 || ::fstat(lock.descriptor(), &touched) != 0) return;
+void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock&) {
+  // The probe is a write's temporary that is abandoned at once: made under
+  // the caller's lock, it is gone before the temporaries are listed.
+  struct stat made {};
+  try {
+    AtomicFileWriter probe(file);
+    if (::lstat(probe.temporaryPath().c_str(), &made) != 0) return;
+  } catch (const std::system_error&) {
+    return;
+  }
+  if (staleTemporariesNowHook()) staleTemporariesNowHook()(made.st_mtim);
   for (const auto& path : temporariesOf(file)) {
     struct stat info {};
     // One dated ahead by more than the limit was written before the clock
     // was set back: no writer can still be filling it either.
     if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        std::abs(secondsBetween(info.st_mtim, touched.st_mtim)) > age) {
+        std::abs(secondsBetween(info.st_mtim, made.st_mtim)) > age) {
       std::error_code ignored;
       std::filesystem::remove(path, ignored);
     }
@@ -100,6 +117,10 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path destination) : destinat
 AtomicFileWriter::~AtomicFileWriter() {
   if (descriptor_ >= 0) ::close(descriptor_);
   if (!committed_) ::unlink(temporary_.c_str());
+}
+
+void setStaleTemporariesNowHook(std::function<void(const timespec&)> hook) {
+  staleTemporariesNowHook() = std::move(hook);
 }
 
 void failNextAtomicFileWrites(unsigned count) { pendingWriteFaults().fetch_add(count); }

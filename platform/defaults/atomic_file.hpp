@@ -1,6 +1,8 @@
 #pragma once
 
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,9 +51,16 @@ std::vector<std::filesystem::path> temporariesOf(const std::filesystem::path& fi
 // `lock`, which every writer of `file` holds while its temporary exists.
 // Ages are read on the clock that stamped the files, the file system's (a
 // network file system's is its server's): its now is the time it stamps on
-// the lock's file, touched for that. Nothing goes when that file cannot be
-// touched.
+// an empty temporary made for that and removed at once (one a crash leaves
+// is stale by the next pass). The lock's file is never touched: it may be a
+// file of someone else's too. Nothing goes when that temporary cannot be
+// made.
 void removeStaleTemporaries(const std::filesystem::path& file, double age, const FileLock& lock);
+
+// Test seam: runs each time removeStaleTemporaries has read the file
+// system's now, with that now, before it looks at the temporaries. Set it
+// before the calls; resetProcessState() clears it.
+void setStaleTemporariesNowHook(std::function<void(const timespec&)> hook);
 
 // Test seam: the next `count` writes fail with ENOSPC before a byte is
 // written, as on a full disk (adds to any pending count). Thread-safe;

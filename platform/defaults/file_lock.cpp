@@ -17,8 +17,6 @@ std::string reasonOf(FileLockError::Kind kind, int error) {
   switch (kind) {
     case FileLockError::Kind::link:
       return "A link stands at its name";
-    case FileLockError::Kind::hardLink:
-      return "It is a file with another name as well";
     case FileLockError::Kind::notRegular:
       return "It is not a regular file";
     case FileLockError::Kind::heldElsewhere:
@@ -52,10 +50,9 @@ int openLockFile(const std::filesystem::path& path) {
     ::close(descriptor);
     throw FileLockError(FileLockError::Kind::system, error, path);
   }
-  if (S_ISREG(info.st_mode) && info.st_nlink <= 1) return descriptor;
+  if (S_ISREG(info.st_mode)) return descriptor;
   ::close(descriptor);
-  if (!S_ISREG(info.st_mode)) throw FileLockError(FileLockError::Kind::notRegular, EINVAL, path);
-  throw FileLockError(FileLockError::Kind::hardLink, EMLINK, path);
+  throw FileLockError(FileLockError::Kind::notRegular, EINVAL, path);
 }
 
 // 0, or the errno of the failed flock.
@@ -121,6 +118,11 @@ std::filesystem::path lockFileFor(const std::filesystem::path& file) {
   name += file.filename().string();
   name += ".lock";
   return file.parent_path() / name;
+}
+
+bool FileLock::hasOneName() const {
+  struct stat info {};
+  return ::fstat(descriptor_, &info) == 0 && info.st_nlink == 1;
 }
 
 FileLock::FileLock(FileLock&& other) noexcept : path_(std::move(other.path_)), descriptor_(other.descriptor_) {

@@ -13,11 +13,12 @@ namespace platform {
 // open file, so it ends when the object goes or the process ends, however it
 // ends. Two opens of one file exclude each other within a process too.
 //
-// Only a regular file with no other name is a lock file: a link at its name
-// is never followed (whether it leads to a file or to nothing), and a file
-// with a second name (a hard link) is not used, so that locking, and what a
-// holder writes or touches through descriptor(), never reaches a file of
-// someone else's.
+// Only a regular file is a lock file: a link at its name is never followed
+// (whether it leads to a file or to nothing). One with other names as well
+// (a hard link, as a copy of the folder made with links leaves) is locked
+// all the same, since locking writes nothing; a holder that writes or
+// touches it through descriptor() asks hasOneName() first, so that a file
+// of someone else's never changes through it.
 class FileLock {
  public:
   // Waits until the lock is free. Throws FileLockError when the lock file
@@ -41,6 +42,9 @@ class FileLock {
   const std::filesystem::path& path() const { return path_; }
   // The open lock file, for a holder that keeps a note in it.
   int descriptor() const { return descriptor_; }
+  // Whether the file has no name but one right now. Asked at each write,
+  // not once: a name may be added to it at any time.
+  bool hasOneName() const;
 
  private:
   FileLock(std::filesystem::path path, int descriptor) : path_(std::move(path)), descriptor_(descriptor) {}
@@ -55,7 +59,6 @@ class FileLockError : public std::system_error {
   enum class Kind {
     system,         // the system refused (code() and reason() are its own)
     link,           // a link stands at the lock file's name (ELOOP)
-    hardLink,       // the file has another name as well (EMLINK)
     notRegular,     // something else than a regular file stands there (EINVAL)
     heldElsewhere,  // another holder kept it past a bounded wait (EWOULDBLOCK)
   };

@@ -507,9 +507,9 @@ TEST_F(UserDefaultsTest, OnAFullDiskAFileWithAnUnreadableKeyIsKeptUntilItsKeysAr
 }
 
 TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTheLock) {
-  // File times are the file system's, whatever the virtual clock says, and
-  // sit far from the limit: the young one ahead of the file system's now,
-  // so that time passing keeps it inside for nearly twice the limit.
+  // File times are the file system's, whatever the virtual clock says. Each
+  // pass dates every file again from the very now it compares with, so
+  // that no stall of the machine moves one across the limit.
   SimulatedSchedulerScope scope;
   const struct {
     const char* name;
@@ -537,6 +537,9 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
     }
     dateFile(folder / ".mirt.vurle.app.json.Qw1234", now, 3600);
   };
+  setStaleTemporariesNowHook([&](const timespec& passNow) {
+    for (const auto& entry : cases) dateFile(folder / entry.name, passNow, entry.age);
+  });
   plant();
   std::vector<std::string> all = folderEntries();
   // A save in progress holds the lock: nothing of its goes.
@@ -561,6 +564,33 @@ TEST_F(UserDefaultsTest, TemporaryFilesAKilledSaveLeftAreRemovedOnceStaleUnderTh
   EXPECT_FALSE(defaults->persistentDomainForName("mirt.vurle").has_value());
   EXPECT_FALSE(fs::exists(folder / ".mirt.vurle.json.Ab3dE9"));
   EXPECT_TRUE(fs::exists(folder / ".mirt.vurle.app.json.Ab3dE9"));
+}
+
+// A copy of the settings folder made with hard links (a quick backup) gives
+// the lock file a second name. Saving locks it, which writes nothing, so
+// every change is kept, while the copy's files keep their bytes and their
+// times, the lock's too when a stale temporary beside it goes.
+TEST_F(UserDefaultsTest, ALockFileWithASecondNameIsLockedAndNeverWritten) {
+  store()->setPersistentDomain({{"a0", 0}, {"a1", 1}}, "mirt.vurle.app");
+  const fs::path copy = folder / "copy";
+  fs::create_directories(copy);
+  for (const auto& name : {".mirt.vurle.app.json.lock", "mirt.vurle.app.json"}) {
+    fs::create_hard_link(folder / name, copy / name);
+  }
+  const std::string copied = readFile(copy / "mirt.vurle.app.json");
+  std::ofstream(folder / ".mirt.vurle.app.json.Ab3dE9") << "partial";
+  const timespec now = fileSystemNow(folder);
+  dateFile(folder / ".mirt.vurle.app.json.Ab3dE9", now, 3600);
+  dateFile(copy / ".mirt.vurle.app.json.lock", now, 3600);
+  const auto dated = fs::last_write_time(copy / ".mirt.vurle.app.json.lock");
+  auto defaults = store();
+  for (const std::string key : {"b0", "b1", "c0"}) defaults->setObject(key, key);
+  EXPECT_EQ(store()->persistentDomainForName("mirt.vurle.app"),
+            (PropertyListDictionary{{"a0", 0}, {"a1", 1}, {"b0", "b0"}, {"b1", "b1"}, {"c0", "c0"}}));
+  EXPECT_FALSE(fs::exists(folder / ".mirt.vurle.app.json.Ab3dE9"));
+  EXPECT_EQ(readFile(copy / ".mirt.vurle.app.json.lock"), "");
+  EXPECT_EQ(fs::last_write_time(copy / ".mirt.vurle.app.json.lock"), dated);
+  EXPECT_EQ(readFile(copy / "mirt.vurle.app.json"), copied);
 }
 
 TEST_F(UserDefaultsTest, ThreadsWritingAtOnceLoseNoKey) {
