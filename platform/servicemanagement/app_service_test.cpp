@@ -185,6 +185,7 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       // what env refuses, and what it takes
       {"env -C /nonexistent prog", nullptr},
       {"env -C '' prog", nullptr},
+      {"env -C / env -C '' prog", nullptr},
       {"env -C @/bin/prog prog", nullptr},
       {"env -u A=B prog", nullptr},
       {"env -u= prog", nullptr},
@@ -198,6 +199,7 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       {"env --ignore-signal=sigstop --block-signal prog", nullptr},
       {"env --default-signal=INT,TERM --ignore-signal=sigint --block-signal=2 --default-signal= prog", "prog", true},
       {"env --block-signal=KILL,,RTMIN+1,SIGRTMAX-1,64,130 prog", "prog", true},
+      {"env --block-signal=SIG64 prog", "prog", true},
       {"env --default-signal=KILL --default-signal prog", "prog", true},
       {"env -i -u A=B sh", "sh", true},  // a cleared environment has nothing to unset
       {"env -v --list-signal-handling -- prog", "prog", true},
@@ -215,13 +217,17 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       {"env -u PATH PATH=@/bin prog", "prog", true},
       {"env -C @ bin/prog", "bin/prog", true},
       {"env -C @/dir PATH=../bin prog", "prog", true},
+      {"env -C @/bin PATH=/nowhere: prog", "prog", true},  // "" is the current folder
       {"env bin/prog", "bin/prog"},
+      {"env @/dir", "@/dir"},
       // an env that env starts
       {"env PATH=/nowhere env prog", "env"},
       {"env env -C /nonexistent prog", nullptr},
+      {"env PATH=@/bin /usr/bin/env -i prog", "prog"},
       {"env -C @ env -C dir env -C ../bin ./prog", "./prog", true},
       {"env VURLE_PROBE_DIR=@ env -S '${VURLE_PROBE_DIR}/bin/prog'", "@/bin/prog", true},
       {"env -u VURLE_PROBE_DIR -S '${VURLE_PROBE_DIR}/vurle'", "/opt/probe/vurle"},  // expanded before
+      {"env 'X=-S${X}${X}' env -S '${X}' prog", nullptr},  // each split doubles the next
   };
   const fs::path folder = fs::temp_directory_path() / ("vurle-exec-" + std::to_string(::getpid()));
   makeExecutable(folder / "bin" / "prog");
@@ -287,12 +293,16 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
       {"over 64 KiB", header + exec + "Comment=" + std::string(70000, 'x') + "\n", SMAppServiceStatus::notFound},
       // field codes as the launcher expands them, from the entry's values
       {"an icon", header + "Icon=x\nExec=env %i /bin/sh\n", SMAppServiceStatus::notFound},  // env refuses --icon
+      {"no icon", header + "Exec=env %i /bin/sh\n", SMAppServiceStatus::enabled},
       {"an icon less its extension", header + "Icon=sh.svg\nExec=env -u %i\n", SMAppServiceStatus::enabled},
       {"a name", "[Desktop Entry]\nType=Application\nName=sh\nExec=env %c\n", SMAppServiceStatus::enabled},
+      {"a name of two words", "[Desktop Entry]\nType=Application\nName=sh x\nExec=env %c\n",
+       SMAppServiceStatus::notFound},
       {"a name naming nothing", "[Desktop Entry]\nType=Application\nName=qprog\nExec=env %c\n",
        SMAppServiceStatus::notFound},
       {"the entry's file", header + "Exec=env -u %k /bin/sh\n", SMAppServiceStatus::enabled},
       {"a Path", header + "Path=/tmp\n" + exec, SMAppServiceStatus::enabled},
+      {"an empty Path", header + "Path=\n" + exec, SMAppServiceStatus::enabled},
       {"a Path to no folder", header + "Path=/nowhere\n" + exec, SMAppServiceStatus::notFound},
   };
   writeFile(root / "plain", "data");
