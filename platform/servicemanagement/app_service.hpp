@@ -124,7 +124,9 @@ class SMAppService {
   // when the line cannot be split, the Path folder cannot be entered, env
   // would refuse its arguments or runs nothing, no program is named, or
   // reading it would take over a million steps (only lines that feed env's
-  // expansions back into its -S strings, or repeat a long Name, come near).
+  // expansions back into its -S strings, repeat a long value of their own,
+  // or look for a program, or expand a session variable of kilobytes,
+  // thousands of times come near).
   static std::optional<ExecProgram> programOfExec(const std::string& value, const LaunchValues& values = {});
 
   // Test seam: runs when registering has found the entry unreadable, just

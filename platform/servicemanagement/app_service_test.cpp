@@ -248,6 +248,21 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
   std::string chain = "env ";
   for (int i = 0; i < 300000; ++i) chain += "-S";
   EXPECT_EQ(SMAppService::programOfExec(chain + " prog"), SMAppService::ExecProgram({"prog", true}));
+  // The session's values cost little to expand, however long; the same
+  // bytes made by the launch cost their size, as -S could grow them.
+  const auto repeated = [](const std::string& text, int times) {
+    std::string made;
+    while (times-- > 0) made += text;
+    return made;
+  };
+  ::setenv("PATH", (repeated("/nowhere/padding:", 120) + (folder / "bin").string() + ":/usr/bin").c_str(), 1);
+  EXPECT_EQ(SMAppService::programOfExec("env -S '" + repeated("A=${PATH} ", 5000) + "prog'"),
+            SMAppService::ExecProgram({"prog", true}));
+  EXPECT_EQ(SMAppService::programOfExec("env -S 'B=${PATH}' env -S '" + repeated("A=${B} ", 5000) + "prog'"),
+            std::nullopt);
+  // Yet not free: 2,000 copies of a 64 KiB one would be 128 MiB of words.
+  ::setenv("VURLE_PROBE_DIR", std::string(65536, 'x').c_str(), 1);
+  EXPECT_EQ(SMAppService::programOfExec("env -S 'prog" + repeated(" ${VURLE_PROBE_DIR}", 2000) + "'"), std::nullopt);
   fs::remove_all(folder);
 }
 
