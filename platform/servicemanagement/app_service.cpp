@@ -525,6 +525,18 @@ std::optional<SMAppService::ExecProgram> LaunchReader::read(char** words, int co
   }
 }
 
+// Whether GLib's launcher (2.74) finds one of the terminals it runs an
+// entry that asks for one in: looked for with its own search, on this
+// process's search path and from its folder, as the session's stand.
+bool aKnownTerminalIsFound() {
+  for (const char* terminal : {"gnome-terminal", "mate-terminal", "xfce4-terminal", "kgx", "tilix", "konsole",
+                               "nxterm", "color-xterm", "rxvt", "dtterm", "xterm"}) {
+    g_autofree char* found = g_find_program_in_path(terminal);
+    if (found) return true;
+  }
+  return false;
+}
+
 // A test seam that resetProcessState() clears.
 std::function<void()>* makeTestHook() {
   auto* created = new std::function<void()>();
@@ -766,6 +778,7 @@ std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_vi
   }
   g_autofree char* folder = g_key_file_get_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_PATH, nullptr);
   if (folder && folder[0] != '\0') values.folder = folder;  // an empty Path is none
+  values.terminal = g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_TERMINAL, nullptr);
   values.file = path;
   reading.program = programOfExec(exec, values);
   return reading;
@@ -801,6 +814,9 @@ std::optional<SMAppService::ExecProgram> SMAppService::programOfExec(const std::
   g_auto(GStrv) arguments = nullptr;
   gint count = 0;
   if (!g_shell_parse_argv(line.c_str(), &count, &arguments, nullptr)) return std::nullopt;
+  // The launcher then puts the terminal before the words, and fails when it
+  // finds none.
+  if (values.terminal && !aKnownTerminalIsFound()) return std::nullopt;
   LaunchReader reader;
   if (values.folder && !reader.enters(*values.folder)) return std::nullopt;
   return reader.read(arguments, count);

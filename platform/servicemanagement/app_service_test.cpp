@@ -326,6 +326,14 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
     if (c.text) writeFile(entry(), *c.text);
     EXPECT_EQ(service->status(), c.status) << c.what;
   }
+  // An entry run in a terminal starts where one of GLib's is on the search
+  // path.
+  SavedVariable path{"PATH"};
+  ::setenv("PATH", (root / "terminals").c_str(), 1);
+  writeFile(entry(), header + "Terminal=true\nExec=/bin/sh\n");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);
+  makeExecutable(root / "terminals" / "rxvt");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
   fs::remove(entry());
   fs::create_symlink(root / "nowhere", entry());
   EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // a link to nothing is no entry
