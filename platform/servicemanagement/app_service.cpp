@@ -68,13 +68,20 @@ EntryFile readEntryFile(const fs::path& path) {
   return entry;
 }
 
-// Reading a launch takes at most this many steps: a character split,
-// expanded or copied is one, a look at the file system kFileCheck. An
-// entry within kEntryLimit comes near only when it feeds env's expansions
-// back into its -S strings, which env itself may never finish, or repeats
-// a long Name; past it the launch is read as starting nothing.
+// Reading a launch takes at most this many steps; past it the launch is
+// read as starting nothing. A character split or copied one by one is a
+// step, a look at the file system kFileCheck. Expanding a value this launch
+// made (an assignment) costs its size, since feeding it back into -S can
+// double it with every split; expanding a variable the session gave, which
+// cannot grow, or copying an assignment costs a step per kBulkBytes. So
+// the words made stay within kBulkBytes times the limit, and an entry
+// within kEntryLimit comes near only when it feeds env's expansions back
+// into its -S strings (which env itself may never finish), repeats a long
+// Name or value of its own, or has the launch look for a program, or expand
+// a session variable of kilobytes, thousands of times.
 constexpr std::size_t kLaunchStepLimit = std::size_t{1} << 20;
 constexpr std::size_t kFileCheck = 64;
+constexpr std::size_t kBulkBytes = 32;
 
 // The options of GNU env (coreutils 9.1), read as its getopt_long reads
 // them: a long one by any unambiguous prefix of its name.
@@ -185,10 +192,18 @@ bool isNameCharacter(char c) {
 // stands for, with env's changes made in the order env makes them.
 class LaunchEnvironment {
  public:
-  std::optional<std::string> value(const std::string& name) const {
-    if (auto changed = changes_.find(name); changed != changes_.end()) return changed->second;
+  // A variable's value, valid until the next change, and whether this
+  // launch made it rather than the session.
+  struct Value {
+    std::string_view text;
+    bool made;
+  };
+  std::optional<Value> value(const std::string& name) const {
+    if (auto changed = changes_.find(name); changed != changes_.end()) {
+      return changed->second ? std::optional<Value>({*changed->second, true}) : std::nullopt;
+    }
     const char* value = cleared_ ? nullptr : std::getenv(name.c_str());
-    return value ? std::optional<std::string>(value) : std::nullopt;
+    return value ? std::optional<Value>({value, false}) : std::nullopt;
   }
   void clear() {
     cleared_ = true;
@@ -241,6 +256,7 @@ class LaunchReader {
     steps_ += steps;
     return steps_ <= kLaunchStepLimit;
   }
+  bool copied(std::size_t bytes) { return step(1 + bytes / kBulkBytes); }
   std::string inFolder(std::string_view path) const {
     return path.starts_with('/') || folder_.empty() ? std::string(path) : folder_ + "/" + std::string(path);
   }
@@ -277,17 +293,21 @@ bool LaunchReader::finds(const std::string& program) {
            ::access(path.c_str(), X_OK) == 0;
   };
   if (program.find('/') != std::string::npos) return executable(inFolder(program));
-  std::string search;
+  // Viewed, not copied: a launch may look along a long one many times.
+  std::string defaultPath;
+  std::string_view search;
   if (auto path = environment_.value("PATH")) {
-    search = std::move(*path);
+    search = path->text;
   } else {
-    search.resize(::confstr(_CS_PATH, nullptr, 0));
-    ::confstr(_CS_PATH, search.data(), search.size());
-    search.resize(std::strlen(search.c_str()));
+    defaultPath.resize(::confstr(_CS_PATH, nullptr, 0));
+    ::confstr(_CS_PATH, defaultPath.data(), defaultPath.size());
+    search = defaultPath.c_str();
   }
   for (std::size_t start = 0; start <= search.size() && steps_ <= kLaunchStepLimit;) {
     const auto end = std::min(search.find(':', start), search.size());
-    if (executable(inFolder(end == start ? program : search.substr(start, end - start) + "/" + program))) return true;
+    if (executable(inFolder(end == start ? program : std::string(search.substr(start, end - start)) + "/" + program))) {
+      return true;
+    }
     start = end + 1;
   }
   return false;
@@ -339,9 +359,9 @@ std::optional<std::vector<std::string>> LaunchReader::split(std::string_view tex
         return std::nullopt;
       }
       if (auto value = environment_.value(std::string(text.substr(i + 2, end - i - 2)))) {
-        if (!step(value->size())) return std::nullopt;
+        if (!(value->made ? step(value->text.size()) : copied(value->text.size()))) return std::nullopt;
         startWord();
-        words.back() += *value;
+        words.back() += value->text;
       }
       i = end;
       continue;
@@ -453,7 +473,7 @@ bool LaunchReader::readEnv() {
       if (!apply(*option, value)) return false;
       continue;
     }
-    for (std::size_t i = 1; i < text.size(); ++i) {
+    for (std::size_t i = 1; i < text.size() && step(1); ++i) {
       const auto* option = std::find_if(std::begin(kEnvOptions), std::end(kEnvOptions),
                                         [&](const EnvOption& o) { return o.letter != '\0' && o.letter == text[i]; });
       if (option == std::end(kEnvOptions)) return false;
@@ -481,7 +501,7 @@ bool LaunchReader::readEnv() {
     }
   }
   while (!words_.empty() && words_.back().view().find('=') != std::string_view::npos) {
-    if (!step(words_.back().view().size())) return false;
+    if (!copied(words_.back().view().size())) return false;
     environment_.assign(words_.back().view());
     words_.pop_back();
   }
@@ -503,6 +523,18 @@ std::optional<SMAppService::ExecProgram> LaunchReader::read(char** words, int co
     }
     if (!readEnv()) return std::nullopt;
   }
+}
+
+// Whether GLib's launcher (2.74) finds one of the terminals it runs an
+// entry that asks for one in: looked for with its own search, on this
+// process's search path and from its folder, as the session's stand.
+bool aKnownTerminalIsFound() {
+  for (const char* terminal : {"gnome-terminal", "mate-terminal", "xfce4-terminal", "kgx", "tilix", "konsole",
+                               "nxterm", "color-xterm", "rxvt", "dtterm", "xterm"}) {
+    g_autofree char* found = g_find_program_in_path(terminal);
+    if (found) return true;
+  }
+  return false;
 }
 
 // A test seam that resetProcessState() clears.
@@ -746,6 +778,7 @@ std::optional<SMAppService::EntryReading> SMAppService::readEntry(std::string_vi
   }
   g_autofree char* folder = g_key_file_get_string(file, kGroup, G_KEY_FILE_DESKTOP_KEY_PATH, nullptr);
   if (folder && folder[0] != '\0') values.folder = folder;  // an empty Path is none
+  values.terminal = g_key_file_get_boolean(file, kGroup, G_KEY_FILE_DESKTOP_KEY_TERMINAL, nullptr);
   values.file = path;
   reading.program = programOfExec(exec, values);
   return reading;
@@ -781,6 +814,9 @@ std::optional<SMAppService::ExecProgram> SMAppService::programOfExec(const std::
   g_auto(GStrv) arguments = nullptr;
   gint count = 0;
   if (!g_shell_parse_argv(line.c_str(), &count, &arguments, nullptr)) return std::nullopt;
+  // The launcher then puts the terminal before the words, and fails when it
+  // finds none.
+  if (values.terminal && !aKnownTerminalIsFound()) return std::nullopt;
   LaunchReader reader;
   if (values.folder && !reader.enters(*values.folder)) return std::nullopt;
   return reader.read(arguments, count);

@@ -18,10 +18,11 @@
 //   link to nothing, over 64 KiB, refused by the key-file reader or by the
 //   loader: a first group that is not [Desktop Entry], a Type other than
 //   Application, a TryExec or an Exec's first word naming no program it
-//   finds), or whose launch starts nothing: env would refuse its options,
-//   or the program is not found where exec looks for it in the environment
-//   and folder the launch built; also without a bundle identifier or a
-//   folder for entries;
+//   finds), or whose launch starts nothing: it asks for a terminal
+//   (Terminal=true) and none of those GLib knows is on the search path, env
+//   would refuse its options, or the program is not found where exec looks
+//   for it in the environment and folder the launch built; also without a
+//   bundle identifier or a folder for entries;
 // - requiresApproval: an entry the user switched off
 //   (X-GNOME-Autostart-enabled false, or a value that is no boolean), which
 //   they must switch on again;
@@ -95,10 +96,12 @@ class SMAppService {
   };
   // The entry's values a launch uses besides Exec: Name and Icon, as the
   // key-file reader localises them, for %c and %i; the file the session
-  // loads it from, for %k; Path, the folder the launch starts in.
+  // loads it from, for %k; Path, the folder the launch starts in; Terminal,
+  // whether it runs the line in a terminal.
   struct LaunchValues {
     std::optional<std::string> name, icon, folder;
     std::optional<std::filesystem::path> file;
+    bool terminal = false;
   };
   // What an entry's bytes tell, as the key-file reader reads them.
   struct EntryReading {
@@ -114,18 +117,22 @@ class SMAppService {
   static std::optional<EntryReading> readEntry(std::string_view bytes,
                                                const std::optional<std::filesystem::path>& file = std::nullopt);
   // What an Exec value (as the key-file reader returns it) starts, read as
-  // GLib's launcher runs it: field codes expanded, the line split, run from
-  // the Path folder; then, for a program named "env", as env reads its
+  // GLib's launcher runs it: field codes expanded, the line split, run in
+  // one of the terminals GLib knows when it asks for one, from the Path
+  // folder; then, for a program named "env", as env reads its
   // arguments (options up to "--" or the first other word, the words of an
   // -S string in its place, with ${NAME} from the environment env was
   // given; a lone "-"; assignments) and applies them (-i, "-", -u, the
   // assignments, -C) before it executes the program, itself possibly env.
   // This process's environment and folder stand for the session's. Absent
-  // when the line cannot be split, the Path folder cannot be entered, env
-  // would refuse its arguments or runs nothing, no program is named, or
-  // reading it would take over a million steps (only lines that feed env's
-  // expansions back into its -S strings, or repeat a long Name, come near).
-  static std::optional<ExecProgram> programOfExec(const std::string& value, const LaunchValues& values = {});
+  // when the line cannot be split, no terminal it asks for is found, the
+  // Path folder cannot be entered, env would refuse its arguments or runs
+  // nothing, no program is named, or reading it would take over a million
+  // steps (only lines that feed env's expansions back into its -S strings,
+  // repeat a long value of their own, or look for a program, or expand a
+  // session variable of kilobytes, thousands of times come near).
+  static std::optional<ExecProgram> programOfExec(const std::string& value, const LaunchValues& values);
+  static std::optional<ExecProgram> programOfExec(const std::string& value) { return programOfExec(value, {}); }
 
   // Test seam: runs when registering has found the entry unreadable, just
   // before moving it aside, where another process may remove it. Set it

@@ -188,6 +188,7 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       // what env refuses, and what it takes
       {"env -C /nonexistent prog", nullptr},
       {"env -C '' prog", nullptr},
+      {"env -C / env -C '' prog", nullptr},
       {"env -C @/bin/prog prog", nullptr},
       {"env -u A=B prog", nullptr},
       {"env -u= prog", nullptr},
@@ -201,6 +202,7 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       {"env --ignore-signal=sigstop --block-signal prog", nullptr},
       {"env --default-signal=INT,TERM --ignore-signal=sigint --block-signal=2 --default-signal= prog", "prog", true},
       {"env --block-signal=KILL,,RTMIN+1,SIGRTMAX-1,64,130 prog", "prog", true},
+      {"env --block-signal=SIG64 prog", "prog", true},
       {"env --default-signal=KILL --default-signal prog", "prog", true},
       {"env -i -u A=B sh", "sh", true},  // a cleared environment has nothing to unset
       {"env -v --list-signal-handling -- prog", "prog", true},
@@ -218,13 +220,17 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
       {"env -u PATH PATH=@/bin prog", "prog", true},
       {"env -C @ bin/prog", "bin/prog", true},
       {"env -C @/dir PATH=../bin prog", "prog", true},
+      {"env -C @/bin PATH=/nowhere: prog", "prog", true},  // "" is the current folder
       {"env bin/prog", "bin/prog"},
+      {"env @/dir", "@/dir"},
       // an env that env starts
       {"env PATH=/nowhere env prog", "env"},
       {"env env -C /nonexistent prog", nullptr},
+      {"env PATH=@/bin /usr/bin/env -i prog", "prog"},
       {"env -C @ env -C dir env -C ../bin ./prog", "./prog", true},
       {"env VURLE_PROBE_DIR=@ env -S '${VURLE_PROBE_DIR}/bin/prog'", "@/bin/prog", true},
       {"env -u VURLE_PROBE_DIR -S '${VURLE_PROBE_DIR}/vurle'", "/opt/probe/vurle"},  // expanded before
+      {"env 'X=-S${X}${X}' env -S '${X}' prog", nullptr},  // each split doubles the next
   };
   const fs::path folder = fs::temp_directory_path() / ("vurle-exec-" + std::to_string(::getpid()));
   makeExecutable(folder / "bin" / "prog");
@@ -245,6 +251,21 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
   std::string chain = "env ";
   for (int i = 0; i < 300000; ++i) chain += "-S";
   EXPECT_EQ(SMAppService::programOfExec(chain + " prog"), SMAppService::ExecProgram({"prog", true}));
+  // The session's values cost little to expand, however long; the same
+  // bytes made by the launch cost their size, as -S could grow them.
+  const auto repeated = [](const std::string& text, int times) {
+    std::string made;
+    while (times-- > 0) made += text;
+    return made;
+  };
+  ::setenv("PATH", (repeated("/nowhere/padding:", 120) + (folder / "bin").string() + ":/usr/bin").c_str(), 1);
+  EXPECT_EQ(SMAppService::programOfExec("env -S '" + repeated("A=${PATH} ", 5000) + "prog'"),
+            SMAppService::ExecProgram({"prog", true}));
+  EXPECT_EQ(SMAppService::programOfExec("env -S 'B=${PATH}' env -S '" + repeated("A=${B} ", 5000) + "prog'"),
+            std::nullopt);
+  // Yet not free: 2,000 copies of a 64 KiB one would be 128 MiB of words.
+  ::setenv("VURLE_PROBE_DIR", std::string(65536, 'x').c_str(), 1);
+  EXPECT_EQ(SMAppService::programOfExec("env -S 'prog" + repeated(" ${VURLE_PROBE_DIR}", 2000) + "'"), std::nullopt);
   fs::remove_all(folder);
 }
 
@@ -290,12 +311,16 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
       {"over 64 KiB", header + exec + "Comment=" + std::string(70000, 'x') + "\n", SMAppServiceStatus::notFound},
       // field codes as the launcher expands them, from the entry's values
       {"an icon", header + "Icon=x\nExec=env %i /bin/sh\n", SMAppServiceStatus::notFound},  // env refuses --icon
+      {"no icon", header + "Exec=env %i /bin/sh\n", SMAppServiceStatus::enabled},
       {"an icon less its extension", header + "Icon=sh.svg\nExec=env -u %i\n", SMAppServiceStatus::enabled},
       {"a name", "[Desktop Entry]\nType=Application\nName=sh\nExec=env %c\n", SMAppServiceStatus::enabled},
+      {"a name of two words", "[Desktop Entry]\nType=Application\nName=sh x\nExec=env %c\n",
+       SMAppServiceStatus::notFound},
       {"a name naming nothing", "[Desktop Entry]\nType=Application\nName=qprog\nExec=env %c\n",
        SMAppServiceStatus::notFound},
       {"the entry's file", header + "Exec=env -u %k /bin/sh\n", SMAppServiceStatus::enabled},
       {"a Path", header + "Path=/tmp\n" + exec, SMAppServiceStatus::enabled},
+      {"an empty Path", header + "Path=\n" + exec, SMAppServiceStatus::enabled},
       {"a Path to no folder", header + "Path=/nowhere\n" + exec, SMAppServiceStatus::notFound},
   };
   writeFile(root / "plain", "data");
@@ -304,6 +329,14 @@ TEST_F(AppServiceTest, TheStatusIsReadFromTheEntry) {
     if (c.text) writeFile(entry(), *c.text);
     EXPECT_EQ(service->status(), c.status) << c.what;
   }
+  // An entry run in a terminal starts where one of GLib's is on the search
+  // path.
+  SavedVariable path{"PATH"};
+  ::setenv("PATH", (root / "terminals").c_str(), 1);
+  writeFile(entry(), header + "Terminal=true\nExec=/bin/sh\n");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);
+  makeExecutable(root / "terminals" / "rxvt");
+  EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
   fs::remove(entry());
   fs::create_symlink(root / "nowhere", entry());
   EXPECT_EQ(service->status(), SMAppServiceStatus::notFound);  // a link to nothing is no entry
