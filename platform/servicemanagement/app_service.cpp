@@ -73,7 +73,7 @@ EntryFile readEntryFile(const fs::path& path) {
 // step, a look at the file system kFileCheck. Expanding a value this launch
 // made (an assignment) costs its size, since feeding it back into -S can
 // double it with every split; expanding a variable the session gave, which
-// cannot grow, or copying an assignment costs a step per kBulkBytes. So
+// cannot grow, costs a step per kBulkBytes, and an assignment one step. So
 // the words made stay within kBulkBytes times the limit, and an entry
 // within kEntryLimit comes near only when it feeds env's expansions back
 // into its -S strings (which env itself may never finish), repeats a long
@@ -500,8 +500,9 @@ bool LaunchReader::readEnv() {
       environment_.unset(std::move(name));
     }
   }
+  // Its bytes were counted when the word was made.
   while (!words_.empty() && words_.back().view().find('=') != std::string_view::npos) {
-    if (!copied(words_.back().view().size())) return false;
+    if (!step(1)) return false;
     environment_.assign(words_.back().view());
     words_.pop_back();
   }

@@ -258,7 +258,7 @@ TEST_F(AppServiceTest, ExecValuesAreReadAsTheLaunchRunsThem) {
     while (times-- > 0) made += text;
     return made;
   };
-  ::setenv("PATH", (repeated("/nowhere/padding:", 120) + (folder / "bin").string() + ":/usr/bin").c_str(), 1);
+  ::setenv("PATH", (repeated("/nowhere/padding:", 300) + (folder / "bin").string() + ":/usr/bin").c_str(), 1);
   EXPECT_EQ(SMAppService::programOfExec("env -S '" + repeated("A=${PATH} ", 5000) + "prog'"),
             SMAppService::ExecProgram({"prog", true}));
   EXPECT_EQ(SMAppService::programOfExec("env -S 'B=${PATH}' env -S '" + repeated("A=${B} ", 5000) + "prog'"),
