@@ -149,8 +149,9 @@ TEST_F(NSAppearanceTest, APushButtonDrawsInItsAppearanceAndTheDefaultOneInTheAcc
                {"Done", true, true, NSBezelStyle::rounded, true, {10, 132, 255, 255}},
                {"Done", false, true, NSBezelStyle::rounded, false, {255, 255, 255, 255}},
                {"Cancel", true, false, NSBezelStyle::rounded, false, {255, 255, 255, 255}},
-               // No face: the title in the label colour.
-               {"Done", true, false, NSBezelStyle::regularSquare, false, {0, 0, 0, 0}}};
+               // No face: the title in the label colour, light in the dark appearance.
+               {"Done", true, false, NSBezelStyle::regularSquare, false, {0, 0, 0, 0}},
+               {"Done", true, true, NSBezelStyle::regularSquare, true, {0, 0, 0, 0}}};
   for (const auto& c : cases) {
     auto window = NSWindow::make(NSMakeRect(0, 0, 200, 100), 1);
     window->setContentView(std::make_shared<NSView>(NSMakeRect(0, 0, 200, 100)));

@@ -116,6 +116,7 @@ TEST(UnicodeTextTest, OutsideTextIsShowableOnlyWhenShortAndPlain) {
       {"word joiner alone", "\u2060", false},
       {"Hangul filler alone", "\u3164 ", false},
       {"blank braille pattern alone", "\u2800", false},
+      {"null notehead alone", "\U0001D159", false},
       {"marks alone", "\u0301\u0903", false},
       {"a mark on a letter", "e\u0301", true},
       {"a symbol, invisible characters beside it", "\u200B\u2060\u20AC\u3164", true},
