@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -233,12 +234,16 @@ TEST_F(MetalCursorRendererTest, CompileOptionsFollowTheSystemVersionAndStayStric
 }
 
 TEST_F(MetalCursorRendererTest, RefusesUntilPreparedAndOutsideTheSizeLimits) {
-  auto renderer = MetalCursorRenderer::make();
+  std::shared_ptr<MetalCursorRenderer> renderer;
+  std::optional<bool> preparingWhileCompiling;
+  platform::setMTLDriverFaults({.whileCompiling = [&] { preparingWhileCompiling = renderer->isPreparing(); }});
+  renderer = MetalCursorRenderer::make();
   std::vector<uint8_t> out;
   EXPECT_FALSE(renderOn(*renderer, Morph::blank(8, 8), out, 0.5f, 1.0f));  // preparation still queued
   EXPECT_TRUE(renderer->isPreparing());
   scope_->runUntilIdle();
   REQUIRE_DEVICE(renderer);
+  EXPECT_EQ(preparingWhileCompiling, true);
   EXPECT_FALSE(renderer->isPreparing());
 
   struct Case {

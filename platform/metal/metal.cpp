@@ -323,6 +323,7 @@ std::shared_ptr<MTLCommandQueue> CLDevice::newCommandQueue() {
 
 std::shared_ptr<MTLLibrary> CLDevice::newLibraryWithSource(const std::string& source, const MTLCompileOptions& options,
                                                            NSError* error) {
+  if (const auto whileCompiling = faults().whileCompiling) whileCompiling();
   if (auto injected = faults().compileError) {
     report(error, NSError{kLibraryDomain, 3, *injected});
     return nullptr;

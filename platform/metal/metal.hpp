@@ -21,6 +21,7 @@
 //   kernels' profiling events.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -185,6 +186,9 @@ struct MTLDriverFaults {
   std::optional<MTLCommandBufferStatus> status{};
   // A completed command buffer reports an end time before its start time.
   bool endBeforeStart = false;
+  // Runs on the compiling thread as newLibraryWithSource begins, so a test
+  // sees what holds while the driver compiles.
+  std::function<void()> whileCompiling{};
 };
 
 void setMTLDriverFaults(MTLDriverFaults faults);
