@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -41,7 +42,10 @@ FaultState& faultState() {
     auto* created = new FaultState();
     addResetHook(created, [created] {
       std::lock_guard<std::mutex> guard(created->mutex);
-      created->faults = {};
+      // Made afresh in place: assigning {} makes GCC 12 warn falsely
+      // (-Wmaybe-uninitialized) at -O3 since the faults hold a function.
+      created->faults.~MTLDriverFaults();
+      new (&created->faults) MTLDriverFaults();
     });
     return created;
   }();
