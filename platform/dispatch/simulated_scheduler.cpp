@@ -130,13 +130,13 @@ std::shared_ptr<SimulatedScheduler> SimulatedScheduler::make(Options options) {
   if (!std::isfinite(options.startUptime) || !std::isfinite(options.startWallTime)) {
     throw std::invalid_argument("SimulatedScheduler: start times must be finite");
   }
-  std::shared_ptr<SimulatedScheduler> scheduler(new SimulatedScheduler(options));
+  std::shared_ptr<SimulatedScheduler> scheduler(new SimulatedScheduler(std::move(options)));
   scheduler->setUp();
   return scheduler;
 }
 
 SimulatedScheduler::SimulatedScheduler(Options options)
-    : options_(options), owner_(std::this_thread::get_id()), now_(options.startUptime) {}
+    : options_(std::move(options)), owner_(std::this_thread::get_id()), now_(options_.startUptime) {}
 
 SimulatedScheduler::~SimulatedScheduler() = default;
 
@@ -164,8 +164,12 @@ void SimulatedScheduler::sleepUntil(double uptime) {
   if (!std::isfinite(uptime)) {
     throw std::invalid_argument("SimulatedScheduler::sleepUntil: a deadline that is not finite never passes");
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  now_ = std::max(now_, uptime);
+  double slept;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slept = now_ = std::max(now_, uptime);
+  }
+  if (options_.afterSleep) options_.afterSleep(slept);
 }
 
 bool SimulatedScheduler::isMainThread() const {
@@ -339,7 +343,7 @@ void SimulatedScheduler::discardPending() {
 }
 
 SimulatedSchedulerScope::SimulatedSchedulerScope(SimulatedScheduler::Options options)
-    : scheduler_(SimulatedScheduler::make(options)), previous_(detail::installScheduler(scheduler_.get())) {}
+    : scheduler_(SimulatedScheduler::make(std::move(options))), previous_(detail::installScheduler(scheduler_.get())) {}
 
 SimulatedSchedulerScope::~SimulatedSchedulerScope() {
   // Dropped while still installed, so whatever the dropped blocks' owners

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -41,6 +42,9 @@ class SimulatedScheduler final : public detail::Scheduler,
     // Not zero, so code that takes an uptime of 0 for "never" is exercised.
     double startUptime = 1000.0;
     double startWallTime = 1'700'000'000.0;
+    // Runs, with the new uptime, once a sleep (sleepUntil) has moved the
+    // clock: what another process did while the sleeper waited.
+    std::function<void(double)> afterSleep{};
   };
 
   static std::shared_ptr<SimulatedScheduler> make(Options options);

@@ -256,7 +256,6 @@ class LaunchReader {
     steps_ += steps;
     return steps_ <= kLaunchStepLimit;
   }
-  bool copied(std::size_t bytes) { return step(1 + bytes / kBulkBytes); }
   std::string inFolder(std::string_view path) const {
     return path.starts_with('/') || folder_.empty() ? std::string(path) : folder_ + "/" + std::string(path);
   }
@@ -359,7 +358,7 @@ std::optional<std::vector<std::string>> LaunchReader::split(std::string_view tex
         return std::nullopt;
       }
       if (auto value = environment_.value(std::string(text.substr(i + 2, end - i - 2)))) {
-        if (!(value->made ? step(value->text.size()) : copied(value->text.size()))) return std::nullopt;
+        if (!step(value->made ? value->text.size() : 1 + value->text.size() / kBulkBytes)) return std::nullopt;
         startWord();
         words.back() += value->text;
       }

@@ -17,7 +17,6 @@
 #include "platform/defaults/atomic_file.hpp"
 #include "platform/defaults/file_lock.hpp"
 #include "platform/defaults/file_times_test_support.hpp"
-#include "platform/dispatch/scheduler.hpp"
 #include "platform/dispatch/simulated_scheduler.hpp"
 #include "platform/foundation/process_wide.hpp"
 
@@ -497,43 +496,16 @@ TEST_F(AppServiceTest, TemporariesAKilledWriteLeftGoOnceStale) {
   for (const auto& c : cases) EXPECT_EQ(fs::exists(folder / c.file), !c.removed) << "written " << c.file;
 }
 
-// The virtual clock, on which the holder of `held` lets it go at `at`, seen
-// when a sleep of the waiting thread has passed it: nothing else runs on
-// that thread meanwhile, as with a holder in another process.
-class LetGoWhileWaiting final : public detail::Scheduler {
- public:
-  LetGoWhileWaiting(SimulatedScheduler& clock, std::optional<FileLock>& held, double at)
-      : clock_(clock), held_(held), at_(at), previous_(detail::installScheduler(this)) {}
-  ~LetGoWhileWaiting() override { detail::installScheduler(previous_); }
-  LetGoWhileWaiting(const LetGoWhileWaiting&) = delete;
-  LetGoWhileWaiting& operator=(const LetGoWhileWaiting&) = delete;
-
-  double uptime() const override { return clock_.uptime(); }
-  double wallTime() const override { return clock_.wallTime(); }
-  void sleepUntil(double uptime) override {
-    clock_.sleepUntil(uptime);
-    if (clock_.now() >= at_) held_.reset();
-  }
-  bool isMainThread() const override { return clock_.isMainThread(); }
-  std::shared_ptr<DispatchQueue> mainQueue() override { return clock_.mainQueue(); }
-  std::shared_ptr<DispatchQueue> globalQueue(QoS qos) override { return clock_.globalQueue(qos); }
-  std::shared_ptr<DispatchQueue> makeQueue(std::string label, QoS qos) override {
-    return clock_.makeQueue(std::move(label), qos);
-  }
-  RunLoop& mainRunLoop() override { return clock_.mainRunLoop(); }
-
- private:
-  SimulatedScheduler& clock_;
-  std::optional<FileLock>& held_;
-  const double at_;
-  detail::Scheduler* previous_;
-};
-
 // Another program holding the entry's lock: registering waits a few seconds
 // (of the virtual clock here) for it, then says so and leaves everything as
 // it was; a lock let go during the wait is taken at the next try.
 TEST_F(AppServiceTest, ALockHeldElsewhereEndsRegisteringWithinSecondsAndChangesNothing) {
-  SimulatedSchedulerScope scope;
+  // Another program's lock, let go at `letGo` while registering sleeps.
+  std::optional<FileLock> heldUntil;
+  double letGo = 0;
+  SimulatedSchedulerScope scope({.afterSleep = [&](double now) {
+    if (now >= letGo) heldUntil.reset();
+  }});
   const fs::path stale = entry().parent_path() / ("." + std::string(kIdentifier) + ".desktop.Ab3dE9");
   writeFile(entry(), "garbage\n");  // would be moved aside
   writeFile(stale, "partial");
@@ -551,14 +523,11 @@ TEST_F(AppServiceTest, ALockHeldElsewhereEndsRegisteringWithinSecondsAndChangesN
     EXPECT_TRUE(fs::exists(stale));
     EXPECT_EQ(std::distance(fs::directory_iterator(entry().parent_path()), fs::directory_iterator()), 3);
   }
-  {
-    std::optional<FileLock> held = FileLock::acquire(lockFileFor(entry()));
-    const double letGo = scope->now() + 1.0 + FileLock::retryInterval / 2;  // between two tries
-    LetGoWhileWaiting holder(scope.scheduler(), held, letGo);
-    ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
-    EXPECT_GE(scope->now(), letGo);
-    EXPECT_LE(scope->now(), letGo + FileLock::retryInterval);
-  }
+  heldUntil.emplace(FileLock::acquire(lockFileFor(entry())));
+  letGo = scope->now() + 1.0 + FileLock::retryInterval / 2;  // between two tries
+  ASSERT_TRUE(service->registerAndReturnError(&error)) << error.description;
+  EXPECT_GE(scope->now(), letGo);
+  EXPECT_LE(scope->now(), letGo + FileLock::retryInterval);
   EXPECT_EQ(service->status(), SMAppServiceStatus::enabled);
   EXPECT_FALSE(fs::exists(stale));
 }
